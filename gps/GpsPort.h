@@ -1,0 +1,73 @@
+#pragma once
+
+#include "GpsFix.h"
+#include "ScanCounters.h"
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+
+// The one connection to the receiver: the serial port, its reader thread, the NMEA scanner and
+// decoders, and the live fix record they fill.
+class CGpsPort {
+public:
+    // Takes the time-zone bias from the platform (TZ selects it).
+    CGpsPort();
+    // For tests and tools that decode with a given bias, seconds west of UTC.
+    explicit CGpsPort(int nBiasSeconds);
+    ~CGpsPort();
+    CGpsPort(const CGpsPort&) = delete;
+    CGpsPort& operator=(const CGpsPort&) = delete;
+
+    bool Open(int nPort, int nBaud);
+    void Close();
+    void Send(const char* text);
+    void CopyFix(GpsFix& dest) const;
+    void ClearFix();
+    ScanCounters CopyCounters() const;
+
+    // Feeds one block of received bytes to the scanner. A sentence cut by the end of the block is
+    // kept and completed by the next block.
+    void ParseBuffer(const char* block, int n);
+    // Forgets a sentence carried over from an earlier block.
+    void ResetScanner();
+
+    static constexpr std::size_t kFieldSize = 20;
+    // Writes the next field at pos into field (at most 19 characters, zero-terminated) and returns
+    // the position of the field after it, or nullptr at the end of the sentence.
+    static const char* NextField(const char* pos, char* field);
+
+    // Read by the dialog; -1 while closed.
+    int m_nPort = -1;
+    int m_nBaud = -1;
+    int m_hPort = -1;
+    int m_hThread = -1;
+
+private:
+    static constexpr std::size_t kMaxSentence = 511;
+
+    void HandleSentence(const char* s, std::size_t len);
+    void ParseGGA(const char* sentence);
+    void ParseRMC(const char* sentence);
+    void ParseGSA(const char* sentence);
+    void ParseGSV(const char* sentence);
+    static void Bump(std::atomic<std::uint32_t>& counter);
+
+    GpsFix m_fix{};
+    const int m_nBiasSeconds;
+    // Held while a decoder stores one sentence's fields and while the record is copied or
+    // cleared, so a copy never shows half a sentence.
+    mutable std::mutex m_fixLock;
+
+    // The unfinished sentence carried from one block to the next (reader thread only).
+    char m_tail[kMaxSentence + 1]{};
+    std::size_t m_nTail = 0;
+    bool m_bInSentence = false;
+    bool m_bTooLong = false;
+
+    struct Counters {
+        std::atomic<std::uint32_t> nGga{0}, nGsa{0}, nGsv{0}, nRmc{0};
+        std::atomic<std::uint32_t> nBadChecksum{0}, nCut{0}, nTooLong{0}, nUnknown{0};
+    } m_counters;
+};

@@ -1,0 +1,96 @@
+#include "NmeaConvert.h"
+
+#include <cerrno>
+#include <charconv>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <locale.h>
+
+namespace nmea {
+namespace {
+
+bool IsSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// strtod in the "C" locale, for the rare texts from_chars reads differently (hex, overflow).
+double StrtodC(const char* text)
+{
+    static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+    const int savedErrno = errno;
+    const double value = strtod_l(text, nullptr, cLocale);
+    errno = savedErrno;
+    return value;
+}
+
+} // namespace
+
+int AtoI(const char* text)
+{
+    const char* p = text;
+    while (IsSpace(*p))
+        ++p;
+    bool negative = false;
+    if (*p == '+' || *p == '-')
+        negative = (*p++ == '-');
+    // Accumulate the magnitude, saturating as strtol does for a 64-bit long.
+    const std::uint64_t limit = negative ? std::uint64_t{1} << 63 : (std::uint64_t{1} << 63) - 1;
+    std::uint64_t magnitude = 0;
+    for (; IsDigit(*p); ++p) {
+        const auto digit = static_cast<std::uint64_t>(*p - '0');
+        magnitude = (magnitude > (limit - digit) / 10) ? limit : magnitude * 10 + digit;
+    }
+    const std::int64_t value = negative ? static_cast<std::int64_t>(0 - magnitude)
+                                        : static_cast<std::int64_t>(magnitude);
+    return static_cast<int>(value); // the low 32 bits, as glibc's atoi
+}
+
+double AtoF(const char* text)
+{
+    const char* p = text;
+    while (IsSpace(*p))
+        ++p;
+    bool negative = false;
+    if (*p == '+' || *p == '-')
+        negative = (*p++ == '-');
+    if (*p == '+' || *p == '-')
+        return 0.0;
+    if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X'))
+        return StrtodC(text);
+    double value = 0.0;
+    const char* end = p + std::strlen(p);
+    const auto result = std::from_chars(p, end, value, std::chars_format::general);
+    if (result.ec == std::errc::result_out_of_range)
+        return StrtodC(text);
+    if (result.ec != std::errc{})
+        return 0.0;
+    return negative ? -value : value;
+}
+
+std::int64_t Trunc(double value)
+{
+    constexpr double kTwo63 = 9223372036854775808.0;
+    if (!(value >= -kTwo63 && value < kTwo63))
+        return 0;
+    return static_cast<std::int64_t>(value);
+}
+
+void Piece(const char* text, int from, int len, char* out)
+{
+    int i = 0;
+    // Walk to the start without reading past the text's end.
+    for (; i < from && text[i] != '\0'; ++i) {
+    }
+    int n = 0;
+    if (i == from) {
+        for (; n < len && text[from + n] != '\0'; ++n)
+            out[n] = text[from + n];
+    }
+    out[n] = '\0';
+}
+
+} // namespace nmea

@@ -1,0 +1,173 @@
+#include "GpsPort.h"
+
+#include <cstring>
+
+namespace {
+
+int HexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
+bool IsType(const char* s, const char* type)
+{
+    return s[3] == type[0] && s[4] == type[1] && s[5] == type[2];
+}
+
+} // namespace
+
+void CGpsPort::Bump(std::atomic<std::uint32_t>& counter)
+{
+    // Only the reader thread writes the counters, so a plain load and store is enough.
+    counter.store(counter.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+}
+
+ScanCounters CGpsPort::CopyCounters() const
+{
+    ScanCounters c;
+    c.nGga = m_counters.nGga.load(std::memory_order_relaxed);
+    c.nGsa = m_counters.nGsa.load(std::memory_order_relaxed);
+    c.nGsv = m_counters.nGsv.load(std::memory_order_relaxed);
+    c.nRmc = m_counters.nRmc.load(std::memory_order_relaxed);
+    c.nBadChecksum = m_counters.nBadChecksum.load(std::memory_order_relaxed);
+    c.nCut = m_counters.nCut.load(std::memory_order_relaxed);
+    c.nTooLong = m_counters.nTooLong.load(std::memory_order_relaxed);
+    c.nUnknown = m_counters.nUnknown.load(std::memory_order_relaxed);
+    return c;
+}
+
+void CGpsPort::ResetScanner()
+{
+    m_nTail = 0;
+    m_bInSentence = false;
+    m_bTooLong = false;
+}
+
+// A sentence runs from "$" to its first line feed. A "$" before that line feed starts a new
+// sentence and drops the cut one. A sentence may span blocks: its head waits in m_tail.
+void CGpsPort::ParseBuffer(const char* block, int n)
+{
+    if (block == nullptr || n <= 0)
+        return;
+    const char* p = block;
+    const char* const end = block + n;
+    while (p < end) {
+        const char* start = nullptr; // the "$" when the sentence begins in this block
+        if (!m_bInSentence) {
+            p = static_cast<const char*>(std::memchr(p, '$', static_cast<std::size_t>(end - p)));
+            if (p == nullptr)
+                return;
+            start = p++;
+            m_bInSentence = true;
+            m_bTooLong = false;
+            m_nTail = 0;
+        }
+        const auto rest = static_cast<std::size_t>(end - p);
+        const char* lf = static_cast<const char*>(std::memchr(p, '\n', rest));
+        const char* stop = lf != nullptr ? lf : end;
+        const char* dollar =
+            static_cast<const char*>(std::memchr(p, '$', static_cast<std::size_t>(stop - p)));
+        if (dollar != nullptr) {
+            Bump(m_bTooLong ? m_counters.nTooLong : m_counters.nCut);
+            ResetScanner();
+            p = dollar;
+            continue;
+        }
+        const char* head = start != nullptr ? start : p;
+        const auto piece = static_cast<std::size_t>((lf != nullptr ? lf + 1 : end) - head);
+        if (!m_bTooLong && m_nTail + piece > kMaxSentence)
+            m_bTooLong = true;
+        if (lf == nullptr) {
+            // The sentence goes on in the next block: keep what fits.
+            if (!m_bTooLong) {
+                std::memcpy(m_tail + m_nTail, head, piece);
+                m_nTail += piece;
+            }
+            return;
+        }
+        if (m_bTooLong) {
+            Bump(m_counters.nTooLong);
+        } else if (m_nTail == 0) {
+            HandleSentence(head, piece);
+        } else {
+            std::memcpy(m_tail + m_nTail, head, piece);
+            HandleSentence(m_tail, m_nTail + piece);
+        }
+        ResetScanner();
+        p = lf + 1;
+    }
+}
+
+// s holds one whole sentence, "$" through line feed, len bytes.
+void CGpsPort::HandleSentence(const char* s, std::size_t len)
+{
+    // The sentence must end in "*hh\r\n" or, in logs saved with Unix line ends, "*hh\n".
+    const std::size_t tailLen = (len >= 2 && s[len - 2] == '\r') ? 5 : 4;
+    if (len < tailLen + 1 || s[len - tailLen] != '*') {
+        Bump(m_counters.nBadChecksum);
+        return;
+    }
+    const std::size_t star = len - tailLen;
+    const int hi = HexValue(s[star + 1]);
+    const int lo = HexValue(s[star + 2]);
+    // The checksum is the exclusive or of all bytes between "$" and "*".
+    unsigned sum = 0;
+    for (std::size_t i = 1; i < star; ++i)
+        sum ^= static_cast<unsigned char>(s[i]);
+    if (hi < 0 || lo < 0 || sum != static_cast<unsigned>(hi * 16 + lo)) {
+        Bump(m_counters.nBadChecksum);
+        return;
+    }
+    if (star < 6) {
+        Bump(m_counters.nUnknown);
+        return;
+    }
+
+    void (CGpsPort::*decode)(const char*) = nullptr;
+    std::atomic<std::uint32_t>* counter = nullptr;
+    if (IsType(s, "GGA")) {
+        decode = &CGpsPort::ParseGGA;
+        counter = &m_counters.nGga;
+    } else if (IsType(s, "GSA")) {
+        decode = &CGpsPort::ParseGSA;
+        counter = &m_counters.nGsa;
+    } else if (IsType(s, "GSV")) {
+        decode = &CGpsPort::ParseGSV;
+        counter = &m_counters.nGsv;
+    } else if (IsType(s, "RMC")) {
+        decode = &CGpsPort::ParseRMC;
+        counter = &m_counters.nRmc;
+    } else {
+        Bump(m_counters.nUnknown);
+        return;
+    }
+    char scratch[kMaxSentence + 1];
+    std::memcpy(scratch, s, len);
+    scratch[len] = '\0';
+    (this->*decode)(scratch);
+    Bump(*counter);
+}
+
+const char* CGpsPort::NextField(const char* pos, char* field)
+{
+    field[0] = '\0';
+    if (pos == nullptr || *pos == '\0')
+        return nullptr;
+    if (*pos == ',')
+        return pos + 1;
+    std::size_t n = 0;
+    while (*pos != ',' && *pos != '*' && *pos != '\0') {
+        // A field longer than the buffer is cut; the rest of it is passed over.
+        if (n < kFieldSize - 1)
+            field[n++] = *pos;
+        ++pos;
+    }
+    field[n] = '\0';
+    return *pos == '\0' ? pos : pos + 1;
+}

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <cstdint>
+
+// What the scanner did with the stream. Many drops and few decodes usually mean a wrong baud rate.
+struct ScanCounters {
+    std::uint32_t nGga = 0;
+    std::uint32_t nGsa = 0;
+    std::uint32_t nGsv = 0;
+    std::uint32_t nRmc = 0;
+    std::uint32_t nBadChecksum = 0; // checksum wrong or missing
+    std::uint32_t nCut = 0;         // a "$" arrived before the line feed
+    std::uint32_t nTooLong = 0;     // more than 511 bytes without a line feed
+    std::uint32_t nUnknown = 0;     // a good sentence of a type we do not decode
+
+    std::uint32_t Decoded() const { return nGga + nGsa + nGsv + nRmc; }
+    std::uint32_t Dropped() const { return nBadChecksum + nCut + nTooLong + nUnknown; }
+};
