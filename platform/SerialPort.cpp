@@ -1,0 +1,238 @@
+#include "SerialPort.h"
+
+#include "WakeEvent.h"
+
+#include <cerrno>
+#include <chrono>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace platform {
+
+namespace {
+
+struct BaudRate {
+    int nBaud;
+    speed_t speed;
+};
+
+constexpr BaudRate kRates[] = {
+    {1200, B1200},   {2400, B2400},   {4800, B4800},   {9600, B9600},
+    {19200, B19200}, {38400, B38400}, {57600, B57600}, {115200, B115200},
+};
+
+// The line discipline holds bytes back from poll() until this many have arrived (VMIN), so a
+// slow line wakes the reader a few times a read instead of once per character.
+constexpr cc_t kMaxWakeAt = 255;
+
+bool IsGoneError(int error) { return error == EIO || error == ENXIO || error == ENODEV; }
+
+} // namespace
+
+CSerialPort::CSerialPort() : m_settings(std::make_unique<termios>()) {}
+
+CSerialPort::~CSerialPort() { Close(); }
+
+bool CSerialPort::IsSupportedBaud(int nBaud)
+{
+    for (const BaudRate& rate : kRates)
+        if (rate.nBaud == nBaud)
+            return true;
+    return false;
+}
+
+bool CSerialPort::Open(const std::string& path, int nBaud)
+{
+    Close();
+    m_path = path;
+    m_nBaud = nBaud;
+    m_fd = OpenDevice(m_nError);
+    if (m_fd < 0)
+        return false;
+    Discard();
+    return true;
+}
+
+void CSerialPort::Close()
+{
+    Release();
+    m_path.clear();
+    m_nBaud = 0;
+}
+
+int CSerialPort::OpenDevice(int& error)
+{
+    const BaudRate* rate = nullptr;
+    for (const BaudRate& r : kRates)
+        if (r.nBaud == m_nBaud)
+            rate = &r;
+    if (rate == nullptr) {
+        error = EINVAL;
+        return -1;
+    }
+    // Non-blocking, so that neither a modem line nor a busy driver can hold up the open, and
+    // so that a read takes what has arrived; poll() does the waiting.
+    const int fd = ::open(m_path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        error = errno;
+        return -1;
+    }
+    termios tio{};
+    if (::ioctl(fd, TIOCEXCL) != 0 || ::tcgetattr(fd, &tio) != 0) {
+        error = errno;
+        ::close(fd);
+        return -1;
+    }
+    ::cfmakeraw(&tio);
+    tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS);
+    // CLOCAL: a receiver drives no carrier-detect line.
+    tio.c_cflag |= CS8 | CREAD | CLOCAL;
+    tio.c_cc[VMIN] = kMaxWakeAt;
+    tio.c_cc[VTIME] = 0;
+    if (::cfsetispeed(&tio, rate->speed) != 0 || ::cfsetospeed(&tio, rate->speed) != 0 ||
+        ::tcsetattr(fd, TCSANOW, &tio) != 0) {
+        error = errno;
+        ::close(fd);
+        return -1;
+    }
+    *m_settings = tio;
+    m_wakeAt = kMaxWakeAt;
+    error = 0;
+    return fd;
+}
+
+void CSerialPort::SetWakeThreshold(std::size_t nBytes)
+{
+    const cc_t wakeAt = nBytes < kMaxWakeAt ? static_cast<cc_t>(nBytes) : kMaxWakeAt;
+    if (wakeAt == m_wakeAt || wakeAt == 0)
+        return;
+    m_settings->c_cc[VMIN] = wakeAt;
+    if (::tcsetattr(m_fd, TCSANOW, m_settings.get()) == 0)
+        m_wakeAt = wakeAt;
+}
+
+SerialRead CSerialPort::Read(char* buf, std::size_t size, int timeoutMs, const CWakeEvent& wake)
+{
+    SerialRead r;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    if (m_fd < 0) {
+        r.error = EBADF;
+        return r;
+    }
+    bool last = false;
+    while (r.count < size) {
+        SetWakeThreshold(size - r.count);
+        pollfd p[2] = {{m_fd, POLLIN, 0}, {wake.Fd(), POLLIN, 0}};
+        const int n = ::poll(p, 2, MillisecondsUntil(deadline));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            r.error = errno;
+            return r;
+        }
+        if ((p[1].revents & POLLIN) != 0) {
+            r.woken = true;
+            return r;
+        }
+        if ((p[0].revents & POLLNVAL) != 0) {
+            r.error = EBADF;
+            return r;
+        }
+        // At the time-out, take what arrived below the wake threshold.
+        last = p[0].revents == 0;
+        const ssize_t got = ::read(m_fd, buf + r.count, size - r.count);
+        if (got > 0) {
+            r.count += static_cast<std::size_t>(got);
+            if (last)
+                return r;
+            continue;
+        }
+        if (got == 0) {
+            // A terminal that was hung up reads as end of file.
+            r.gone = true;
+            return r;
+        }
+        const int error = errno;
+        if (error == EINTR)
+            continue;
+        if (error == EAGAIN) {
+            if (last)
+                return r;
+            if ((p[0].revents & (POLLHUP | POLLERR)) != 0) {
+                r.gone = true;
+                return r;
+            }
+            continue;
+        }
+        r.error = error;
+        r.gone = IsGoneError(error);
+        return r;
+    }
+    return r;
+}
+
+std::size_t CSerialPort::Write(const char* data, std::size_t size, int timeoutMs)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    std::lock_guard lock(m_writeLock);
+    std::size_t done = 0;
+    while (m_fd >= 0 && done < size) {
+        const ssize_t n = ::write(m_fd, data + done, size - done);
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno != EAGAIN)
+            break;
+        const int ms = MillisecondsUntil(deadline);
+        if (ms <= 0)
+            break;
+        pollfd p{m_fd, POLLOUT, 0};
+        const int ready = ::poll(&p, 1, ms);
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready <= 0 || (p.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0)
+            break;
+    }
+    return done;
+}
+
+void CSerialPort::Discard()
+{
+    if (m_fd >= 0)
+        ::tcflush(m_fd, TCIOFLUSH);
+}
+
+void CSerialPort::Release()
+{
+    std::lock_guard lock(m_writeLock);
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+}
+
+bool CSerialPort::Reopen()
+{
+    if (m_path.empty())
+        return false;
+    int error = 0;
+    const int fd = OpenDevice(error);
+    if (fd < 0)
+        return false;
+    {
+        std::lock_guard lock(m_writeLock);
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = fd;
+    }
+    Discard();
+    return true;
+}
+
+} // namespace platform

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <mutex>
+#include <string>
+
+struct termios;
+
+namespace platform {
+
+class CWakeEvent;
+
+// How one Read ended. count bytes were stored in every case.
+struct SerialRead {
+    std::size_t count = 0;
+    bool woken = false; // the wake event was raised
+    int error = 0;      // errno of a failed read, 0 otherwise
+    bool gone = false;  // the device hung up or vanished (unplugged): reopen it to go on
+};
+
+// A serial device in raw mode, 8 data bits, no parity, one stop bit, opened exclusively.
+// Open, Close and Discard run on the owner's thread while no Read is running; Read, Release and
+// Reopen on the one reading thread; Write on any thread, also while a Read waits.
+class CSerialPort {
+public:
+    CSerialPort();
+    ~CSerialPort();
+    CSerialPort(const CSerialPort&) = delete;
+    CSerialPort& operator=(const CSerialPort&) = delete;
+
+    // True for the rates the line can be set to: 1200 to 115200 in the usual steps.
+    static bool IsSupportedBaud(int nBaud);
+
+    // Closes what is open, then opens path at nBaud. False when the device cannot be used;
+    // LastError() then holds the reason (errno; EINVAL for a rate the line cannot take).
+    bool Open(const std::string& path, int nBaud);
+    void Close();
+    // The reason the last Open failed, 0 after one that worked.
+    int LastError() const { return m_nError; }
+    // The descriptor, or -1 while closed or released.
+    int Handle() const { return m_fd; }
+
+    // Waits for data until size bytes have arrived or timeoutMs have passed since the call,
+    // whichever comes first, or until wake is raised; never blocks past the time-out.
+    SerialRead Read(char* buf, std::size_t size, int timeoutMs, const CWakeEvent& wake);
+    // Writes data, giving up timeoutMs after the call; returns the number of bytes written.
+    std::size_t Write(const char* data, std::size_t size, int timeoutMs);
+    // Drops whatever is pending in both directions.
+    void Discard();
+
+    // Lets go of a device that went away, so that it can come back under the same name.
+    void Release();
+    // Opens the released device again with the settings of the last Open.
+    bool Reopen();
+
+private:
+    // The configured descriptor, or -1 with the reason in error.
+    int OpenDevice(int& error);
+    void SetWakeThreshold(std::size_t nBytes);
+
+    std::string m_path;
+    int m_nBaud = 0;
+    int m_nError = 0;
+    // The line settings of the open device; kept out of the header for termios.h's macros.
+    std::unique_ptr<termios> m_settings;
+    unsigned char m_wakeAt = 1;
+    int m_fd = -1;
+    // Keeps Release and Reopen from closing the descriptor under a Write.
+    std::mutex m_writeLock;
+};
+
+} // namespace platform
