@@ -2,11 +2,15 @@
 
 #include "GpsFix.h"
 #include "ScanCounters.h"
+#include "SerialPort.h"
+#include "WakeEvent.h"
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <string>
+#include <thread>
 
 // The one connection to the receiver: the serial port, its reader thread, the NMEA scanner and
 // decoders, and the live fix record they fill.
@@ -20,9 +24,17 @@ public:
     CGpsPort(const CGpsPort&) = delete;
     CGpsPort& operator=(const CGpsPort&) = delete;
 
+    // Opens port nPort ("COMn", through the port table) at nBaud and starts the reader; closes
+    // what was open first. False when the device cannot be used.
     bool Open(int nPort, int nBaud);
+    // Stops the reader and closes the port; returns at once on a closed port.
     void Close();
+    // Writes text up to its terminating zero; nothing on a closed port. Gives up after 200 ms.
     void Send(const char* text);
+    // Why the last Open failed (errno), 0 after one that worked.
+    int LastOpenError() const { return m_nOpenError; }
+    // The device path the last Open tried ("COMn:" for a number the port table has no entry for).
+    std::string LastOpenDevice() const { return m_openDevice; }
     void CopyFix(GpsFix& dest) const;
     void ClearFix();
     ScanCounters CopyCounters() const;
@@ -38,7 +50,8 @@ public:
     // the position of the field after it, or nullptr at the end of the sentence.
     static const char* NextField(const char* pos, char* field);
 
-    // Read by the dialog; -1 while closed.
+    // Read by the dialog; -1 while closed. m_hPort is the descriptor Open got (the reader may
+    // reopen an unplugged device under it); m_hThread numbers the running reader.
     int m_nPort = -1;
     int m_nBaud = -1;
     int m_hPort = -1;
@@ -46,6 +59,14 @@ public:
 
 private:
     static constexpr std::size_t kMaxSentence = 511;
+    static constexpr std::size_t kReadSize = 1024;
+    static constexpr int kReadTimeoutMs = 1000;
+    static constexpr int kWriteTimeoutMs = 200;
+    static constexpr int kReopenIntervalMs = 1000;
+
+    void ReaderThread();
+    // Waits for an unplugged device to come back; false when Close stopped the wait.
+    bool Reconnect();
 
     void HandleSentence(const char* s, std::size_t len);
     void ParseGGA(const char* sentence);
@@ -70,4 +91,12 @@ private:
         std::atomic<std::uint32_t> nGga{0}, nGsa{0}, nGsv{0}, nRmc{0};
         std::atomic<std::uint32_t> nBadChecksum{0}, nCut{0}, nTooLong{0}, nUnknown{0};
     } m_counters;
+
+    platform::CSerialPort m_serial;
+    // Raised by Close to stop the reader wherever it waits.
+    platform::CWakeEvent m_stop;
+    std::thread m_reader;
+    int m_nReaders = 0;
+    int m_nOpenError = 0;
+    std::string m_openDevice;
 };
