@@ -47,6 +47,8 @@ bool CGpsPort::Open(int nPort, int nBaud)
         m_nOpenError = m_serial.LastError();
         return false;
     }
+    // Taken before the reader starts: from then on the reader may replace the descriptor.
+    const int hPort = m_serial.Handle();
     try {
         m_reader = std::thread(&CGpsPort::ReaderThread, this);
     } catch (const std::system_error& e) {
@@ -55,7 +57,7 @@ bool CGpsPort::Open(int nPort, int nBaud)
         return false;
     }
     m_nReaders = m_nReaders == INT_MAX ? 1 : m_nReaders + 1;
-    m_hPort = m_serial.Handle();
+    m_hPort = hPort;
     m_hThread = m_nReaders;
     m_nPort = nPort;
     m_nBaud = nBaud;

@@ -123,8 +123,32 @@ SerialRead CSerialPort::Read(char* buf, std::size_t size, int timeoutMs, const C
         r.error = EBADF;
         return r;
     }
-    bool last = false;
-    while (r.count < size) {
+    bool timedOut = false;
+    for (;;) {
+        // Take everything that has arrived; below the wake threshold the terminal hands it out
+        // in small pieces.
+        short hangup = 0;
+        while (r.count < size) {
+            const ssize_t got = ::read(m_fd, buf + r.count, size - r.count);
+            if (got > 0) {
+                r.count += static_cast<std::size_t>(got);
+                continue;
+            }
+            if (got == 0) {
+                // A terminal that was hung up reads as end of file.
+                r.gone = true;
+                return r;
+            }
+            if (errno == EINTR)
+                continue;
+            if (errno == EAGAIN)
+                break;
+            r.error = errno;
+            r.gone = IsGoneError(r.error);
+            return r;
+        }
+        if (r.count == size || timedOut)
+            return r;
         SetWakeThreshold(size - r.count);
         pollfd p[2] = {{m_fd, POLLIN, 0}, {wake.Fd(), POLLIN, 0}};
         const int n = ::poll(p, 2, MillisecondsUntil(deadline));
@@ -142,37 +166,21 @@ SerialRead CSerialPort::Read(char* buf, std::size_t size, int timeoutMs, const C
             r.error = EBADF;
             return r;
         }
-        // At the time-out, take what arrived below the wake threshold.
-        last = p[0].revents == 0;
-        const ssize_t got = ::read(m_fd, buf + r.count, size - r.count);
-        if (got > 0) {
-            r.count += static_cast<std::size_t>(got);
-            if (last)
-                return r;
-            continue;
-        }
-        if (got == 0) {
-            // A terminal that was hung up reads as end of file.
+        hangup = static_cast<short>(p[0].revents & (POLLHUP | POLLERR));
+        if (hangup != 0 && (p[0].revents & POLLIN) == 0) {
+            // Nothing left to read from a device that hung up: the read says why, or we do.
+            const ssize_t got = ::read(m_fd, buf + r.count, size - r.count);
+            if (got > 0) {
+                r.count += static_cast<std::size_t>(got);
+                continue;
+            }
+            r.error = got < 0 && errno != EAGAIN ? errno : EIO;
             r.gone = true;
             return r;
         }
-        const int error = errno;
-        if (error == EINTR)
-            continue;
-        if (error == EAGAIN) {
-            if (last)
-                return r;
-            if ((p[0].revents & (POLLHUP | POLLERR)) != 0) {
-                r.gone = true;
-                return r;
-            }
-            continue;
-        }
-        r.error = error;
-        r.gone = IsGoneError(error);
-        return r;
+        // At the time-out, take once more what arrived below the wake threshold.
+        timedOut = n == 0;
     }
-    return r;
 }
 
 std::size_t CSerialPort::Write(const char* data, std::size_t size, int timeoutMs)

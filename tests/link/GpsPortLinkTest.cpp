@@ -1,0 +1,443 @@
+// CGpsPort against a real pseudo-terminal and, where it is built, the simulated receiver.
+#include "GpsPort.h"
+#include "LinkTestSupport.h"
+#include "PortTable.h"
+#include "RestartCommands.h"
+#include "UserActivity.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <fcntl.h>
+#include <mutex>
+#include <sys/stat.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr int kPort = 4;
+
+// One second of a receiver with a 3D fix; latitude in thousandths of a minute north of 48 deg.
+std::string Cycle(int second, int latMilliMinutes = 7038)
+{
+    char rmc[128];
+    std::snprintf(rmc, sizeof rmc,
+                  "$GPRMC,1235%02d,A,48%02d.%03d,N,01131.000,E,022.4,084.4,230394,003.1,W",
+                  second % 60, latMilliMinutes / 1000, latMilliMinutes % 1000);
+    return Sentence(rmc) + Sentence("$GPGGA,1235,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,") +
+           Sentence("$GPGSA,A,3,04,05,,09,12,,,24,,,,,2.5,1.3,2.1") +
+           Sentence("$GPGSV,1,1,02,04,45,120,40,05,30,200,35");
+}
+
+// Latitude the decoder makes of 48 deg and latMilliMinutes/1000 minutes.
+std::int32_t Latitude(int latMilliMinutes)
+{
+    return static_cast<std::int32_t>(
+        (48.0 + (latMilliMinutes / 1000.0) * 0.016666666666666666) * 1000000.0);
+}
+
+bool IsClosed(const CGpsPort& port)
+{
+    return port.m_nPort == -1 && port.m_nBaud == -1 && port.m_hPort == -1 &&
+           port.m_hThread == -1;
+}
+
+GpsFix Copy(const CGpsPort& port)
+{
+    GpsFix fix{};
+    port.CopyFix(fix);
+    return fix;
+}
+
+bool SameFix(const GpsFix& a, const GpsFix& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+// Keeps writing cycles with a new second each time, as a receiver does, until destroyed.
+class CTalker {
+public:
+    CTalker(CPtyPair& pty, std::chrono::milliseconds period, int latMilliMinutes = 7038)
+        : m_thread([this, &pty, period, latMilliMinutes] {
+              for (int s = 0; !m_stop; ++s) {
+                  pty.Write(Cycle(s, latMilliMinutes));
+                  std::this_thread::sleep_for(period);
+              }
+          })
+    {
+    }
+    ~CTalker()
+    {
+        m_stop = true;
+        m_thread.join();
+    }
+
+private:
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
+class GpsPortLink : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_pty.Valid()) << "no pseudo-terminal: " << std::strerror(errno);
+        platform::BindPort(kPort, m_pty.SlavePath());
+    }
+    void TearDown() override { platform::UnbindAllPorts(); }
+
+    CPtyPair m_pty;
+};
+
+TEST_F(GpsPortLink, RecordFillsWithinThreeSeconds)
+{
+    CGpsPort port(0);
+    ASSERT_TRUE(port.Open(kPort, 4800)) << std::strerror(port.LastOpenError());
+    EXPECT_EQ(port.m_nPort, kPort);
+    EXPECT_EQ(port.m_nBaud, 4800);
+    EXPECT_NE(port.m_hPort, -1);
+    EXPECT_NE(port.m_hThread, -1);
+    EXPECT_EQ(port.LastOpenError(), 0);
+    EXPECT_EQ(port.LastOpenDevice(), m_pty.SlavePath());
+
+    ASSERT_TRUE(m_pty.Write(Cycle(19)));
+    GpsFix fix{};
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            fix = Copy(port);
+            return fix.bValid == 1 && fix.cFixMode == 3 && fix.sat[1].bPrn == 5;
+        },
+        3s))
+        << "decoded " << port.CopyCounters().Decoded() << ", dropped "
+        << port.CopyCounters().Dropped();
+    EXPECT_EQ(fix.bSecond, 19);
+    EXPECT_EQ(fix.lLatitude, 48117300);
+    EXPECT_EQ(fix.lLongitude, 11516666);
+    EXPECT_EQ(fix.cSatsUsed, 8);
+    EXPECT_EQ(fix.wAltitude, 545);
+    EXPECT_EQ(fix.nPdop, 25);
+    EXPECT_EQ(fix.sat[0].bPrn, 4);
+    EXPECT_EQ(fix.sat[0].nAzimuth, 120);
+}
+
+TEST_F(GpsPortLink, OpenSetsRawEightNoneOneAndHoldsTheDeviceExclusively)
+{
+    CGpsPort port(0);
+    ASSERT_TRUE(port.Open(kPort, 9600));
+    const int other = ::open(m_pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (other < 0) {
+        // A second program cannot have the receiver.
+        EXPECT_EQ(errno, EBUSY);
+        return;
+    }
+    // Root passes the exclusive lock; look at the line settings through it instead.
+    termios tio{};
+    ASSERT_EQ(::tcgetattr(other, &tio), 0);
+    ::close(other);
+    EXPECT_EQ(::cfgetispeed(&tio), static_cast<speed_t>(B9600));
+    EXPECT_EQ(::cfgetospeed(&tio), static_cast<speed_t>(B9600));
+    EXPECT_EQ(tio.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    EXPECT_EQ(tio.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
+    EXPECT_EQ(tio.c_lflag & (ICANON | ECHO | ISIG), 0u);
+    EXPECT_EQ(tio.c_iflag & (IXON | IXOFF | ICRNL | ISTRIP), 0u);
+    EXPECT_EQ(tio.c_oflag & OPOST, 0u);
+}
+
+TEST_F(GpsPortLink, ColdStartReachesTheReceiverByteForByte)
+{
+    CGpsPort port(0);
+    ASSERT_TRUE(port.Open(kPort, 4800));
+    char line[kSentenceBufferSize];
+    port.Send(ComposeColdStart(line));
+    EXPECT_EQ(m_pty.Read(41, 1s), "$PSRF104,0,0,0,96000,237759,922,12,4*2E\r\n");
+    EXPECT_EQ(m_pty.Read(1, 100ms), "");
+}
+
+TEST_F(GpsPortLink, SendGivesUpWhenTheReceiverTakesNothing)
+{
+    CGpsPort port(0);
+    ASSERT_TRUE(port.Open(kPort, 4800));
+    // Far more than the pseudo-terminal buffers while nobody reads the other end.
+    const std::string flood(1 << 20, 'x');
+    const auto start = std::chrono::steady_clock::now();
+    port.Send(flood.c_str());
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, 150ms);
+    EXPECT_LT(took, 400ms);
+}
+
+TEST_F(GpsPortLink, CloseIsQuickAndTheRecordStopsChanging)
+{
+    CGpsPort port(0);
+    ASSERT_TRUE(port.Open(kPort, 4800));
+    CTalker talker(m_pty, 40ms);
+    ASSERT_TRUE(WaitUntil([&] { return Copy(port).bValid == 1; }, 3s));
+    const GpsFix before = Copy(port);
+    // The record moves on while the port is open, so a frozen one after Close means something.
+    ASSERT_TRUE(WaitUntil([&] { return !SameFix(Copy(port), before); }, 3s));
+
+    const auto start = std::chrono::steady_clock::now();
+    port.Close();
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(took, 50ms);
+    EXPECT_TRUE(IsClosed(port));
+
+    const GpsFix atClose = Copy(port);
+    std::this_thread::sleep_for(1200ms);
+    EXPECT_TRUE(SameFix(Copy(port), atClose));
+}
+
+TEST_F(GpsPortLink, CloseWakesAnIdleReaderAtOnce)
+{
+    CGpsPort port(0);
+    ASSERT_TRUE(port.Open(kPort, 4800));
+    // The reader is well inside its one-second wait for data that never comes.
+    std::this_thread::sleep_for(300ms);
+    const auto start = std::chrono::steady_clock::now();
+    port.Close();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 50ms);
+    EXPECT_TRUE(IsClosed(port));
+}
+
+TEST_F(GpsPortLink, OpenOnAnOpenPortReplacesTheReader)
+{
+    CGpsPort port(0);
+    ASSERT_TRUE(port.Open(kPort, 4800));
+    ASSERT_TRUE(m_pty.Write(Cycle(1)));
+    ASSERT_TRUE(WaitUntil([&] { return Copy(port).bSecond == 1; }, 3s));
+    const int firstReader = port.m_hThread;
+
+    ASSERT_TRUE(port.Open(kPort, 4800));
+    EXPECT_NE(port.m_hThread, -1);
+    EXPECT_NE(port.m_hThread, firstReader);
+    EXPECT_NE(port.m_hPort, -1);
+    EXPECT_EQ(port.m_nPort, kPort);
+    EXPECT_EQ(port.m_nBaud, 4800);
+    // The record is kept, and the new reader goes on filling it.
+    EXPECT_EQ(Copy(port).bSecond, 1);
+    ASSERT_TRUE(m_pty.Write(Cycle(2)));
+    EXPECT_TRUE(WaitUntil([&] { return Copy(port).bSecond == 2; }, 3s));
+}
+
+TEST_F(GpsPortLink, FailedOpenLeavesThePortClosedWithTheReason)
+{
+    struct Row {
+        const char* what;
+        std::string device; // bound to the port number; empty: the pseudo-terminal
+        int nPort;
+        int nBaud;
+        int error;
+        std::string reported;
+    };
+    const std::string missing = "/nonexistent/skywatch/ttyUSB0";
+    const Row rows[] = {
+        {"missing device", missing, 5, 4800, ENOENT, missing},
+        {"not a terminal", "/dev/null", 5, 4800, ENOTTY, "/dev/null"},
+        {"rate between steps", "", kPort, 14400, EINVAL, m_pty.SlavePath()},
+        {"rate above the list", "", kPort, 230400, EINVAL, m_pty.SlavePath()},
+        {"rate zero", "", kPort, 0, EINVAL, m_pty.SlavePath()},
+        {"port zero", "", 0, 4800, ENODEV, "COM0:"},
+        {"port ten", "", 10, 4800, ENODEV, "COM10:"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        if (!row.device.empty())
+            platform::BindPort(row.nPort, row.device);
+        CGpsPort port(0);
+        // A failed Open first closes what was open.
+        ASSERT_TRUE(port.Open(kPort, 4800));
+        EXPECT_FALSE(port.Open(row.nPort, row.nBaud));
+        EXPECT_TRUE(IsClosed(port));
+        EXPECT_EQ(port.LastOpenError(), row.error) << std::strerror(port.LastOpenError());
+        EXPECT_EQ(port.LastOpenDevice(), row.reported);
+        port.Send("$PSRF104,0,0,0,96000,237759,922,12,1*2B\r\n");
+        EXPECT_EQ(m_pty.Read(1, 100ms), "");
+    }
+}
+
+TEST_F(GpsPortLink, SendAndCloseOnAClosedPortDoNothing)
+{
+    CGpsPort port(0);
+    port.Send("$PSRF104,0,0,0,96000,237759,922,12,4*2E\r\n");
+    port.Send(nullptr);
+    port.Close();
+    EXPECT_TRUE(IsClosed(port));
+    EXPECT_TRUE(SameFix(Copy(port), GpsFix{}));
+
+    ASSERT_TRUE(port.Open(kPort, 4800));
+    ASSERT_TRUE(m_pty.Write(Cycle(7)));
+    ASSERT_TRUE(WaitUntil([&] { return Copy(port).bSecond == 7; }, 3s));
+    port.Close();
+    port.Close();
+    EXPECT_TRUE(IsClosed(port));
+    // The record keeps the last values after Close.
+    EXPECT_EQ(Copy(port).bSecond, 7);
+    port.Send("$PSRF104,0,0,0,96000,237759,922,12,4*2E\r\n");
+    EXPECT_EQ(m_pty.Read(1, 200ms), "");
+}
+
+TEST_F(GpsPortLink, UserActivityNoticeOnThe32ndAnd64thNonEmptyRead)
+{
+    // 64 bytes a sentence, 16 to a read of 1024 bytes.
+    std::string gga = "$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545,M,,,";
+    gga.append(59 - gga.size(), '0');
+    const std::string sentence = Sentence(gga);
+    ASSERT_EQ(sentence.size(), 64u);
+    std::string block;
+    for (int i = 0; i < 16; ++i)
+        block += sentence;
+
+    CGpsPort port(0);
+    std::mutex lock;
+    std::vector<std::uint32_t> notices; // sentences decoded when each notice came
+    const auto previous = platform::SetUserActivityHook([&] {
+        std::lock_guard guard(lock);
+        notices.push_back(port.CopyCounters().nGga);
+    });
+    ASSERT_TRUE(port.Open(kPort, 4800));
+    // Each block is one full read: the reader returns with it at once and starts the next
+    // read, so no time-out splits a block.
+    for (std::uint32_t read = 1; read <= 65; ++read) {
+        ASSERT_TRUE(m_pty.Write(block));
+        ASSERT_TRUE(WaitUntil([&] { return port.CopyCounters().nGga == 16 * read; }, 2s))
+            << "read " << read;
+    }
+    port.Close();
+    platform::SetUserActivityHook(previous);
+    std::lock_guard guard(lock);
+    EXPECT_EQ(notices, (std::vector<std::uint32_t>{16 * 32, 16 * 64}));
+}
+
+TEST_F(GpsPortLink, UnpluggedDeviceCostsNoCpuAndIsPickedUpAgain)
+{
+    CDeviceLink device;
+    ASSERT_TRUE(device.PointTo(m_pty.SlavePath()));
+    platform::BindPort(kPort, device.Path());
+    CGpsPort port(0);
+    ASSERT_TRUE(port.Open(kPort, 4800));
+    ASSERT_TRUE(m_pty.Write(Cycle(3, 1000)));
+    ASSERT_TRUE(WaitUntil([&] { return Copy(port).lLatitude == Latitude(1000); }, 3s));
+
+    m_pty.CloseMaster();
+    std::this_thread::sleep_for(200ms);
+    const double cpu0 = ProcessCpuSeconds();
+    const auto wall0 = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(1500ms);
+    const double cpu = ProcessCpuSeconds() - cpu0;
+    const double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
+    EXPECT_LT(cpu / wall, 0.05) << "CPU while the device is gone: " << 100 * cpu / wall << "%";
+    // Still open in the dialog's eyes.
+    EXPECT_NE(port.m_hPort, -1);
+    EXPECT_NE(port.m_hThread, -1);
+
+    // The receiver comes back under the same name.
+    CPtyPair again;
+    ASSERT_TRUE(again.Valid());
+    ASSERT_TRUE(device.PointTo(again.SlavePath()));
+    {
+        CTalker talker(again, 200ms, 2000);
+        EXPECT_TRUE(WaitUntil([&] { return Copy(port).lLatitude == Latitude(2000); }, 4s));
+    }
+    const auto start = std::chrono::steady_clock::now();
+    port.Close();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 50ms);
+}
+
+TEST_F(GpsPortLink, CloseWhileWaitingForAnUnpluggedDevice)
+{
+    CGpsPort port(0);
+    ASSERT_TRUE(port.Open(kPort, 4800));
+    m_pty.CloseMaster();
+    std::this_thread::sleep_for(300ms);
+    const auto start = std::chrono::steady_clock::now();
+    port.Close();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 50ms);
+    EXPECT_TRUE(IsClosed(port));
+}
+
+// With the simulated receiver.
+
+class GpsPortSim : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (CSimulator::BinaryPath().empty())
+            GTEST_SKIP() << "skywatch-sim is not built in " << SKYWATCH_BINARY_DIR << "/tools";
+    }
+    void TearDown() override { platform::UnbindAllPorts(); }
+};
+
+bool HasFix(const GpsFix& fix) { return fix.bValid == 1 && fix.cFixMode == 3; }
+
+TEST_F(GpsPortSim, RecordFillsWithinThreeSeconds)
+{
+    CSimulator sim;
+    ASSERT_TRUE(sim.Start({})) << sim.Errors();
+    platform::BindPort(kPort, sim.SlavePath());
+    CGpsPort port(0);
+    ASSERT_TRUE(port.Open(kPort, 4800)) << std::strerror(port.LastOpenError());
+    GpsFix fix{};
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            fix = Copy(port);
+            return HasFix(fix) && fix.sat[7].bPrn != 0;
+        },
+        3s));
+    EXPECT_NE(fix.lLatitude, 0);
+    EXPECT_GE(fix.cSatsUsed, 3);
+    EXPECT_NE(fix.nYear, 0);
+}
+
+TEST_F(GpsPortSim, ColdStartLosesTheFixAndItComesBack)
+{
+    CSimulator sim;
+    ASSERT_TRUE(sim.Start({"--fast"})) << sim.Errors();
+    platform::BindPort(kPort, sim.SlavePath());
+    CGpsPort port(0);
+    ASSERT_TRUE(port.Open(kPort, 4800));
+    ASSERT_TRUE(WaitUntil([&] { return HasFix(Copy(port)); }, 3s));
+
+    char line[kSentenceBufferSize];
+    port.Send(ComposeColdStart(line));
+    EXPECT_TRUE(WaitUntil([&] { return sim.Errors().find("PSRF104") != std::string::npos; }, 2s))
+        << sim.Errors();
+    EXPECT_TRUE(WaitUntil([&] { return !HasFix(Copy(port)); }, 3s));
+    // A cold start takes about 35 s, a tenth of that with --fast.
+    EXPECT_TRUE(WaitUntil([&] { return HasFix(Copy(port)); }, 8s));
+}
+
+TEST_F(GpsPortSim, UnpluggedReceiverIsPickedUpAgain)
+{
+    CDeviceLink device; // a free name in a private folder; the simulator makes the link
+    CSimulator sim;
+    ASSERT_TRUE(sim.Start({"--link", device.Path(), "--unplug-after", "2"})) << sim.Errors();
+    platform::BindPort(kPort, device.Path());
+    CGpsPort port(0);
+    ASSERT_TRUE(port.Open(kPort, 4800));
+    ASSERT_TRUE(WaitUntil([&] { return HasFix(Copy(port)); }, 3s));
+
+    struct stat st{};
+    ASSERT_TRUE(WaitUntil([&] { return ::stat(device.Path().c_str(), &st) != 0; }, 4s))
+        << "the simulator did not unplug";
+    port.ClearFix();
+    const double cpu0 = ProcessCpuSeconds();
+    const auto wall0 = std::chrono::steady_clock::now();
+    WaitUntil([&] { return ::stat(device.Path().c_str(), &st) == 0; }, 1500ms);
+    const double cpu = ProcessCpuSeconds() - cpu0;
+    const double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
+    if (wall >= 0.3) {
+        EXPECT_LT(cpu / wall, 0.05) << "CPU while the device is gone: " << 100 * cpu / wall
+                                    << "% over " << wall << " s";
+    }
+    EXPECT_NE(port.m_hThread, -1);
+    EXPECT_TRUE(WaitUntil([&] { return HasFix(Copy(port)); }, 6s)) << sim.Errors();
+}
+
+} // namespace

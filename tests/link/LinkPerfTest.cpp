@@ -1,0 +1,96 @@
+// Figures for the receiver link: the reader's CPU use on a live stream and Close latency.
+#include "GpsPort.h"
+#include "LinkTestSupport.h"
+#include "PortTable.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+#include <vector>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr int kPort = 4;
+
+struct Stream {
+    const char* name;
+    int nBaud;
+    int nRate;
+};
+
+class ReaderCpu : public ::testing::TestWithParam<Stream> {};
+
+TEST_P(ReaderCpu, UnderOnePercentOfACore)
+{
+    if (CSimulator::BinaryPath().empty())
+        GTEST_SKIP() << "skywatch-sim is not built in " << SKYWATCH_BINARY_DIR << "/tools";
+    const Stream stream = GetParam();
+    CSimulator sim;
+    ASSERT_TRUE(sim.Start({"--baud", std::to_string(stream.nBaud), "--rate",
+                           std::to_string(stream.nRate)}))
+        << sim.Errors();
+    platform::BindPort(kPort, sim.SlavePath());
+    CGpsPort port(0);
+    ASSERT_TRUE(port.Open(kPort, stream.nBaud));
+    ASSERT_TRUE(WaitUntil([&] { return port.CopyCounters().Decoded() > 0; }, 3s));
+
+    // This thread sleeps, so the process's CPU time is the reader's.
+    const std::uint32_t decoded0 = port.CopyCounters().Decoded();
+    const double cpu0 = ProcessCpuSeconds();
+    const auto wall0 = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(5s);
+    const double cpu = ProcessCpuSeconds() - cpu0;
+    const double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
+    const std::uint32_t decoded = port.CopyCounters().Decoded() - decoded0;
+    port.Close();
+    platform::UnbindAllPorts();
+
+    const double percent = 100.0 * cpu / wall;
+    std::printf("reader CPU at %d baud, %d Hz: %.3f%% of a core (%.1f ms in %.1f s, %u "
+                "sentences)\n",
+                stream.nBaud, stream.nRate, percent, cpu * 1000, wall, decoded);
+    RecordProperty("cpu_percent", std::to_string(percent));
+    EXPECT_GT(decoded, 0u);
+    EXPECT_LT(percent, 1.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Simulator, ReaderCpu,
+                         ::testing::Values(Stream{"b4800", 4800, 1}, Stream{"b115200", 115200, 10}),
+                         [](const auto& row) { return std::string(row.param.name); });
+
+TEST(CloseLatency, UnderFiftyMilliseconds)
+{
+    CPtyPair pty;
+    ASSERT_TRUE(pty.Valid());
+    platform::BindPort(kPort, pty.SlavePath());
+    const std::string cycle =
+        Sentence("$GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W") +
+        Sentence("$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,");
+    std::vector<double> ms;
+    CGpsPort port(0);
+    for (int i = 0; i < 20; ++i) {
+        ASSERT_TRUE(port.Open(kPort, 4800));
+        // Half the rounds close a reader that is taking data, half an idle one.
+        if (i % 2 == 0)
+            pty.Write(cycle);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10 + 13 * i));
+        const auto start = std::chrono::steady_clock::now();
+        port.Close();
+        ms.push_back(
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                .count());
+    }
+    platform::UnbindAllPorts();
+    std::sort(ms.begin(), ms.end());
+    std::printf("Close latency over %zu closes: median %.3f ms, max %.3f ms\n", ms.size(),
+                ms[ms.size() / 2], ms.back());
+    EXPECT_LT(ms.back(), 50.0);
+}
+
+} // namespace

@@ -1,0 +1,215 @@
+#include "LinkTestSupport.h"
+
+#include "RestartCommands.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <fcntl.h>
+#include <fstream>
+#include <poll.h>
+#include <pty.h>
+#include <spawn.h>
+#include <sstream>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+std::string Sentence(const std::string& body)
+{
+    std::vector<char> buf(body.size() + 8, '\0');
+    body.copy(buf.data(), body.size());
+    AppendChecksum(buf.data(), buf.size());
+    return buf.data();
+}
+
+CPtyPair::CPtyPair()
+{
+    int slave = -1;
+    char name[256] = {};
+    if (::openpty(&m_master, &slave, name, nullptr, nullptr) != 0) {
+        m_master = -1;
+        return;
+    }
+    // The port opens the slave by its path, as it would a real device.
+    ::close(slave);
+    m_slavePath = name;
+    ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
+    ::fcntl(m_master, F_SETFD, FD_CLOEXEC);
+}
+
+CPtyPair::~CPtyPair() { CloseMaster(); }
+
+void CPtyPair::CloseMaster()
+{
+    if (m_master >= 0)
+        ::close(m_master);
+    m_master = -1;
+}
+
+bool CPtyPair::Write(const std::string& bytes)
+{
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(m_master, bytes.data() + done, bytes.size() - done);
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EINTR)
+            return false;
+        pollfd p{m_master, POLLOUT, 0};
+        if (::poll(&p, 1, 2000) <= 0)
+            return false;
+    }
+    return true;
+}
+
+std::string CPtyPair::Read(std::size_t want, std::chrono::milliseconds timeout)
+{
+    std::string got;
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (got.size() < want && m_master >= 0) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            break;
+        pollfd p{m_master, POLLIN, 0};
+        if (::poll(&p, 1, static_cast<int>(left.count())) <= 0)
+            break;
+        char buf[256];
+        const ssize_t n = ::read(m_master, buf, sizeof buf);
+        if (n > 0)
+            got.append(buf, static_cast<std::size_t>(n));
+        else if (n == 0 || (errno != EAGAIN && errno != EINTR))
+            // EIO: nobody has the slave open, and poll() would report that at once.
+            WaitUntil([] { return false; }, std::chrono::milliseconds(5));
+    }
+    return got;
+}
+
+CDeviceLink::CDeviceLink()
+{
+    char dir[] = "/tmp/skywatch-link-XXXXXX";
+    if (::mkdtemp(dir) != nullptr) {
+        m_dir = dir;
+        m_path = m_dir + "/gps";
+    }
+}
+
+CDeviceLink::~CDeviceLink()
+{
+    if (m_dir.empty())
+        return;
+    ::unlink(m_path.c_str());
+    ::unlink((m_path + ".new").c_str());
+    ::rmdir(m_dir.c_str());
+}
+
+bool CDeviceLink::PointTo(const std::string& target)
+{
+    const std::string fresh = m_path + ".new";
+    ::unlink(fresh.c_str());
+    return !m_dir.empty() && ::symlink(target.c_str(), fresh.c_str()) == 0 &&
+           ::rename(fresh.c_str(), m_path.c_str()) == 0;
+}
+
+std::string CSimulator::BinaryPath()
+{
+    const std::string path = std::string(SKYWATCH_BINARY_DIR) + "/tools/skywatch-sim";
+    return ::access(path.c_str(), X_OK) == 0 ? path : std::string();
+}
+
+CSimulator::~CSimulator() { Stop(); }
+
+namespace {
+
+std::string TempFile(const char* what)
+{
+    std::string name = std::string("/tmp/skywatch-sim-") + what + "-XXXXXX";
+    const int fd = ::mkstemp(name.data());
+    if (fd < 0)
+        return {};
+    ::close(fd);
+    return name;
+}
+
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+} // namespace
+
+bool CSimulator::Start(const std::vector<std::string>& args)
+{
+    const std::string binary = BinaryPath();
+    if (binary.empty())
+        return false;
+    // Files rather than pipes, so that the simulator never blocks on a full pipe nor dies of
+    // SIGPIPE when it writes after the test has read what it wanted.
+    m_outputFile = TempFile("out");
+    m_errorFile = TempFile("err");
+    if (m_outputFile.empty() || m_errorFile.empty())
+        return false;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, m_outputFile.c_str(), O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, m_errorFile.c_str(), O_WRONLY, 0);
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(binary.c_str()));
+    for (const std::string& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    const int rc = ::posix_spawn(&m_pid, binary.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) {
+        m_pid = -1;
+        return false;
+    }
+    // The first line on standard output is the slave path.
+    std::string text;
+    WaitUntil(
+        [&] {
+            text = ReadFile(m_outputFile);
+            return text.find('\n') != std::string::npos;
+        },
+        std::chrono::seconds(5));
+    const std::size_t eol = text.find('\n');
+    if (eol == std::string::npos)
+        return false;
+    m_slavePath = text.substr(0, eol);
+    return true;
+}
+
+std::string CSimulator::Output() const { return ReadFile(m_outputFile); }
+
+std::string CSimulator::Errors() const { return ReadFile(m_errorFile); }
+void CSimulator::Stop()
+{
+    if (m_pid > 0) {
+        ::kill(m_pid, SIGTERM);
+        int status = 0;
+        ::waitpid(m_pid, &status, 0);
+        m_pid = -1;
+    }
+    for (std::string* file : {&m_outputFile, &m_errorFile}) {
+        if (!file->empty())
+            ::unlink(file->c_str());
+        file->clear();
+    }
+}
+
+double ProcessCpuSeconds()
+{
+    timespec ts{};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}

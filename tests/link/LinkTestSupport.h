@@ -1,0 +1,92 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <string>
+#include <sys/types.h>
+#include <time.h>
+#include <vector>
+
+// The sentence body (from "$" on) with its checksum, CR and LF.
+std::string Sentence(const std::string& body);
+
+// A pseudo-terminal: the slave stands in for the receiver's serial device, the test plays the
+// receiver on the master.
+class CPtyPair {
+public:
+    CPtyPair();
+    ~CPtyPair();
+    CPtyPair(const CPtyPair&) = delete;
+    CPtyPair& operator=(const CPtyPair&) = delete;
+
+    bool Valid() const { return m_master >= 0; }
+    const std::string& SlavePath() const { return m_slavePath; }
+    // Writes all of bytes; false when the slave side stopped taking them for 2 s.
+    bool Write(const std::string& bytes);
+    // What the slave side wrote: returns once want bytes arrived or timeout passed.
+    std::string Read(std::size_t want, std::chrono::milliseconds timeout);
+    // Unplugs the device: the slave path goes away and the port reads fail.
+    void CloseMaster();
+
+private:
+    int m_master = -1;
+    std::string m_slavePath;
+};
+
+// A symbolic link that names the device, moved atomically to a new target, as a replugged USB
+// receiver comes back under its old name.
+class CDeviceLink {
+public:
+    CDeviceLink();
+    ~CDeviceLink();
+    const std::string& Path() const { return m_path; }
+    bool PointTo(const std::string& target);
+
+private:
+    std::string m_dir;
+    std::string m_path;
+};
+
+// The simulated receiver, run as its own process.
+class CSimulator {
+public:
+    // The built simulator, or an empty string when it is not there.
+    static std::string BinaryPath();
+
+    CSimulator() = default;
+    ~CSimulator();
+    CSimulator(const CSimulator&) = delete;
+    CSimulator& operator=(const CSimulator&) = delete;
+
+    // Starts it with args and waits for the slave path it prints.
+    bool Start(const std::vector<std::string>& args);
+    const std::string& SlavePath() const { return m_slavePath; }
+    // Everything it wrote to standard output and standard error so far.
+    std::string Output() const;
+    std::string Errors() const;
+    void Stop();
+
+private:
+    pid_t m_pid = -1;
+    std::string m_slavePath;
+    std::string m_outputFile;
+    std::string m_errorFile;
+};
+
+// Seconds of CPU this process used.
+double ProcessCpuSeconds();
+
+// Waits until done() or the timeout; returns done()'s last value.
+template <typename F>
+bool WaitUntil(F done, std::chrono::milliseconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        if (done())
+            return true;
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        struct timespec ts{0, 2'000'000};
+        nanosleep(&ts, nullptr);
+    }
+}
