@@ -1,12 +1,16 @@
 // skywatch-decode: the window's scanner and decoders on a file or standard input.
 #include "FixJson.h"
 #include "GpsPort.h"
+#include "PortTable.h"
+#include "RestartCommands.h"
 
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -14,7 +18,9 @@ namespace {
 int Usage(const char* message)
 {
     std::fprintf(stderr, "skywatch-decode: %s\n", message);
-    std::fprintf(stderr, "usage: skywatch-decode [--block-size N] [--last] [--stats] [FILE|-]\n");
+    std::fprintf(stderr, "usage: skywatch-decode [--block-size N] [--last] [--stats] [FILE|-]\n"
+                         "       skywatch-decode --device PATH [--baud N] [--seconds S]"
+                         " [--send cold|warm|hot] [--last] [--stats]\n");
     return 2;
 }
 
@@ -25,6 +31,49 @@ bool ParseInt(const char* text, int& value)
     return result.ec == std::errc{} && result.ptr == end;
 }
 
+// Reads a live device through the port the window uses and prints the record whenever a
+// sentence was decoded since the last look.
+int RunLive(const std::string& device, int baud, int seconds, const std::string& send,
+            bool lastOnly, bool stats)
+{
+    constexpr int kLivePort = 1;
+    platform::BindPort(kLivePort, device);
+    CGpsPort port;
+    if (!port.Open(kLivePort, baud)) {
+        std::fprintf(stderr, "skywatch-decode: cannot open %s: %s\n",
+                     port.LastOpenDevice().c_str(), std::strerror(port.LastOpenError()));
+        return 2;
+    }
+    char line[kSentenceBufferSize];
+    if (send == "cold")
+        port.Send(ComposeColdStart(line));
+    else if (send == "warm")
+        port.Send(ComposeWarmStart(line));
+    else if (send == "hot")
+        port.Send(ComposeHotStart(line));
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    GpsFix fix{};
+    std::uint32_t decoded = 0;
+    while (std::chrono::steady_clock::now() < end) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        const std::uint32_t now = port.CopyCounters().Decoded();
+        if (now != decoded && !lastOnly) {
+            decoded = now;
+            port.CopyFix(fix);
+            std::printf("%s\n", FixToJson(fix).c_str());
+            std::fflush(stdout);
+        }
+    }
+    port.Close();
+    if (lastOnly) {
+        port.CopyFix(fix);
+        std::printf("%s\n", FixToJson(fix).c_str());
+    }
+    if (stats)
+        std::fprintf(stderr, "%s\n", CountersToJson(port.CopyCounters()).c_str());
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -33,19 +82,42 @@ int main(int argc, char** argv)
     bool lastOnly = false;
     bool stats = false;
     const char* path = nullptr;
+    std::string device;
+    std::string send;
+    int baud = 4800;
+    int seconds = 10;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--block-size") {
             if (i + 1 >= argc || !ParseInt(argv[++i], blockSize) || blockSize < 1 ||
                 blockSize > 1 << 20)
                 return Usage("--block-size takes a whole number from 1 to 1048576");
+        } else if (arg == "--device") {
+            if (i + 1 >= argc || argv[i + 1][0] == '\0')
+                return Usage("--device takes a device path");
+            device = argv[++i];
+        } else if (arg == "--baud") {
+            if (i + 1 >= argc || !ParseInt(argv[++i], baud))
+                return Usage("--baud takes a whole number");
+        } else if (arg == "--seconds") {
+            if (i + 1 >= argc || !ParseInt(argv[++i], seconds) || seconds < 0)
+                return Usage("--seconds takes a whole number of seconds");
+        } else if (arg == "--send") {
+            if (i + 1 >= argc)
+                return Usage("--send takes cold, warm or hot");
+            send = argv[++i];
+            if (send != "cold" && send != "warm" && send != "hot")
+                return Usage("--send takes cold, warm or hot");
         } else if (arg == "--last") {
             lastOnly = true;
         } else if (arg == "--stats") {
             stats = true;
         } else if (arg == "--help" || arg == "-h") {
             std::printf("usage: skywatch-decode [--block-size N] [--last] [--stats] [FILE|-]\n"
-                        "Decodes NMEA 0183 (GGA, GSA, GSV, RMC) and prints the fix record as JSON.\n");
+                        "       skywatch-decode --device PATH [--baud N] [--seconds S]"
+                        " [--send cold|warm|hot] [--last] [--stats]\n"
+                        "Decodes NMEA 0183 (GGA, GSA, GSV, RMC) and prints the fix record as JSON.\n"
+                        "With --device, reads a live receiver for S seconds (10) at N baud (4800).\n");
             return 0;
         } else if (arg.size() > 1 && arg[0] == '-') {
             return Usage(("unknown option " + arg).c_str());
@@ -54,6 +126,12 @@ int main(int argc, char** argv)
         } else {
             path = argv[i];
         }
+    }
+
+    if (!device.empty()) {
+        if (path != nullptr)
+            return Usage("--device reads no file");
+        return RunLive(device, baud, seconds, send, lastOnly, stats);
     }
 
     FILE* in = stdin;
