@@ -125,9 +125,8 @@ SerialRead CSerialPort::Read(char* buf, std::size_t size, int timeoutMs, const C
     }
     bool timedOut = false;
     for (;;) {
-        // Take everything that has arrived; below the wake threshold the terminal hands it out
-        // in small pieces.
-        short hangup = 0;
+        // Take everything that has arrived: with VMIN above 1 a non-blocking read hands out at
+        // most 64 bytes a call.
         while (r.count < size) {
             const ssize_t got = ::read(m_fd, buf + r.count, size - r.count);
             if (got > 0) {
@@ -166,8 +165,8 @@ SerialRead CSerialPort::Read(char* buf, std::size_t size, int timeoutMs, const C
             r.error = EBADF;
             return r;
         }
-        hangup = static_cast<short>(p[0].revents & (POLLHUP | POLLERR));
-        if (hangup != 0 && (p[0].revents & POLLIN) == 0) {
+        const bool hungUp = (p[0].revents & (POLLHUP | POLLERR)) != 0;
+        if (hungUp && (p[0].revents & POLLIN) == 0) {
             // Nothing left to read from a device that hung up: the read says why, or we do.
             const ssize_t got = ::read(m_fd, buf + r.count, size - r.count);
             if (got > 0) {
