@@ -1,0 +1,106 @@
+#include "TextFields.h"
+
+namespace display {
+
+namespace {
+
+QString LatitudeText(std::int32_t value) {
+    std::uint8_t deg = 0, min = 0, positive = 0;
+    float sec = 0;
+    SplitDegrees(value, deg, min, sec, positive);
+    return QString::asprintf(positive ? "%02d°%02d' %2.2f\" N" : "%02d°%02d' %2.2f\" S", deg, min,
+                             static_cast<double>(sec));
+}
+
+QString LongitudeText(std::int32_t value) {
+    std::uint8_t deg = 0, min = 0, positive = 0;
+    float sec = 0;
+    SplitDegrees(value, deg, min, sec, positive);
+    return QString::asprintf(positive ? "%03d°%02d' %2.2f\" E" : "%03d°%02d' %2.2f\" W", deg, min,
+                             static_cast<double>(sec));
+}
+
+QString DopText(std::int16_t tenths) {
+    // Single precision, as the value was always shown; 100 tenths print as 10.0.
+    const float v = static_cast<float>(tenths) * 0.1f;
+    return QString::asprintf("%3.1f", static_cast<double>(v));
+}
+
+QString ValidText(std::uint8_t valid) {
+    return valid ? QStringLiteral("Valid") : QStringLiteral("InValid");
+}
+
+QString FixModeText(std::int8_t mode) {
+    switch (mode) {
+    case 2:
+        return QStringLiteral("2D");
+    case 3:
+        return QStringLiteral("3D");
+    default:
+        return QStringLiteral("No Fix");
+    }
+}
+
+} // namespace
+
+void SplitDegrees(std::int32_t value, std::uint8_t& degrees, std::uint8_t& minutes,
+                  float& seconds, std::uint8_t& positive) {
+    positive = value >= 0 ? 1 : 0;
+    // Unsigned, so the magnitude of the most negative value does not overflow.
+    const std::uint32_t a =
+        value >= 0 ? static_cast<std::uint32_t>(value) : 0u - static_cast<std::uint32_t>(value);
+    const std::uint32_t deg = a / 1000000u;
+    const std::uint64_t r = a - deg * 1000000u;
+    const std::uint64_t min = r * 60u / 1000000u;
+    degrees = static_cast<std::uint8_t>(deg);
+    minutes = static_cast<std::uint8_t>(min);
+    // r * 3600 passes the signed 32-bit range above r = 596523, hence 64 bits.
+    seconds = static_cast<float>(r * 3600u - min * 60000000u) * 0.000001f;
+}
+
+std::vector<TextField> ChangedTextFields(const GpsFix& cur, const GpsFix& prev, ViewMode mode,
+                                         bool redrawAll) {
+    std::vector<TextField> out;
+    auto write = [&](bool changed, int id, auto&& text) {
+        if (changed || redrawAll)
+            out.push_back({id, text()});
+    };
+    const bool latChanged = cur.lLatitude != prev.lLatitude;
+    const bool lonChanged = cur.lLongitude != prev.lLongitude;
+    const bool pdopChanged = cur.nPdop != prev.nPdop;
+    const bool validChanged = cur.bValid != prev.bValid;
+    const bool fixModeChanged = cur.cFixMode != prev.cFixMode;
+
+    write(cur.nYear != prev.nYear || cur.bMonth != prev.bMonth || cur.bDay != prev.bDay, 1001,
+          [&] { return QString::asprintf("%4d/%02d/%02d", cur.nYear, cur.bMonth, cur.bDay); });
+    write(cur.bHour != prev.bHour || cur.bMinute != prev.bMinute || cur.bSecond != prev.bSecond,
+          1002, [&] {
+              return QString::asprintf("%02d:%02d:%02d", cur.bHour, cur.bMinute, cur.bSecond);
+          });
+
+    if (mode == kViewFull) {
+        write(latChanged, 1004, [&] { return LatitudeText(cur.lLatitude); });
+        write(lonChanged, 1003, [&] { return LongitudeText(cur.lLongitude); });
+        // Stored modulo 65536; shown signed, so -12 m (65524) reads "-12 M".
+        write(cur.wAltitude != prev.wAltitude, 1007, [&] {
+            return QString::asprintf("%d M", static_cast<std::int16_t>(cur.wAltitude));
+        });
+        write(cur.wSpeed != prev.wSpeed, 1008,
+              [&] { return QString::asprintf("%d KM/Hr", cur.wSpeed / 100); });
+        write(cur.nHdop != prev.nHdop, 1006, [&] { return DopText(cur.nHdop); });
+        write(pdopChanged, 1009, [&] { return DopText(cur.nPdop); });
+        write(cur.nCourse != prev.nCourse, 1005,
+              [&] { return QString::asprintf("%d Degree", cur.nCourse); });
+        write(validChanged, 1017, [&] { return ValidText(cur.bValid); });
+        write(fixModeChanged, 1010, [&] { return FixModeText(cur.cFixMode); });
+    } else {
+        write(latChanged, 1019, [&] { return LatitudeText(cur.lLatitude); });
+        write(lonChanged, 1018, [&] { return LongitudeText(cur.lLongitude); });
+        write(pdopChanged, 1020, [&] { return DopText(cur.nPdop); });
+        write(validChanged, 1032, [&] { return ValidText(cur.bValid); });
+        write(fixModeChanged, 1021, [&] { return FixModeText(cur.cFixMode); });
+    }
+    return out;
+}
+
+} // namespace display
