@@ -1,0 +1,169 @@
+#include "TextFields.h"
+
+#include <climits>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <utility>
+
+namespace {
+
+using Fields = std::vector<std::pair<int, QString>>;
+
+GpsFix EmptyFix() {
+    GpsFix f;
+    std::memset(&f, 0, sizeof f);
+    return f;
+}
+
+Fields Pass(const GpsFix& cur, const GpsFix& prev, ViewMode mode, bool redrawAll) {
+    Fields out;
+    for (const display::TextField& f : display::ChangedTextFields(cur, prev, mode, redrawAll))
+        out.emplace_back(f.id, f.text);
+    return out;
+}
+
+QString Text(const GpsFix& cur, int id, ViewMode mode = kViewFull) {
+    for (const auto& [fid, text] : Pass(cur, cur, mode, true))
+        if (fid == id)
+            return text;
+    return QStringLiteral("<not written>");
+}
+
+} // namespace
+
+TEST(TextFields, FirstPassOfTheZeroSnapshotWritesEveryFieldOfTheLayout) {
+    const GpsFix zero = EmptyFix();
+    GpsFix garbage;
+    std::memset(&garbage, 0x5a, sizeof garbage); // m_prevFix has no content before the first pass
+    const Fields full{
+        {1001, QString::fromUtf8("   0/00/00")},
+        {1002, QString::fromUtf8("00:00:00")},
+        {1004, QString::fromUtf8("00°00' 0.00\" N")},
+        {1003, QString::fromUtf8("000°00' 0.00\" E")},
+        {1007, QString::fromUtf8("0 M")},
+        {1008, QString::fromUtf8("0 KM/Hr")},
+        {1006, QString::fromUtf8("0.0")},
+        {1009, QString::fromUtf8("0.0")},
+        {1005, QString::fromUtf8("0 Degree")},
+        {1017, QString::fromUtf8("InValid")},
+        {1010, QString::fromUtf8("No Fix")},
+    };
+    EXPECT_EQ(Pass(zero, garbage, kViewFull, true), full);
+    EXPECT_EQ(Pass(zero, zero, kViewFull, true), full);
+    const Fields compact{
+        {1001, QString::fromUtf8("   0/00/00")},
+        {1002, QString::fromUtf8("00:00:00")},
+        {1019, QString::fromUtf8("00°00' 0.00\" N")},
+        {1018, QString::fromUtf8("000°00' 0.00\" E")},
+        {1020, QString::fromUtf8("0.0")},
+        {1032, QString::fromUtf8("InValid")},
+        {1021, QString::fromUtf8("No Fix")},
+    };
+    EXPECT_EQ(Pass(zero, zero, kViewCompact, true), compact);
+}
+
+TEST(TextFields, RealValues) {
+    struct Row {
+        const char* what;
+        void (*set)(GpsFix&);
+        int id;
+        const char* text;
+    };
+    const Row rows[] = {
+        {"date", [](GpsFix& f) { f.nYear = 2026, f.bMonth = 12, f.bDay = 8; }, 1001, "2026/12/08"},
+        {"time", [](GpsFix& f) { f.bHour = 7, f.bMinute = 5, f.bSecond = 9; }, 1002, "07:05:09"},
+        {"north", [](GpsFix& f) { f.lLatitude = 25033000; }, 1004, "25°01' 58.80\" N"},
+        {"east", [](GpsFix& f) { f.lLongitude = 121565000; }, 1003, "121°33' 54.00\" E"},
+        {"south", [](GpsFix& f) { f.lLatitude = -33500000; }, 1004, "33°30' 0.00\" S"},
+        {"west", [](GpsFix& f) { f.lLongitude = -151210000; }, 1003, "151°12' 36.00\" W"},
+        {"north, seconds below 10", [](GpsFix& f) { f.lLatitude = 1001500; }, 1004,
+         "01°00' 5.40\" N"},
+        {"fraction cut", [](GpsFix& f) { f.lLatitude = 49274166; }, 1004, "49°16' 27.00\" N"},
+        // r x 3600 passes the 32-bit range; nothing is carried into the minutes.
+        {"wide product", [](GpsFix& f) { f.lLongitude = 8999999; }, 1003, "008°59' 60.00\" E"},
+        {"most negative", [](GpsFix& f) { f.lLatitude = INT32_MIN; }, 1004, "99°29' 1.13\" S"},
+        {"compact latitude", [](GpsFix& f) { f.lLatitude = -33500000; }, -1019,
+         "33°30' 0.00\" S"},
+        {"compact longitude", [](GpsFix& f) { f.lLongitude = -1; }, -1018, "000°00' 0.00\" W"},
+        {"altitude", [](GpsFix& f) { f.wAltitude = 8848; }, 1007, "8848 M"},
+        {"negative altitude", [](GpsFix& f) { f.wAltitude = 65524; }, 1007, "-12 M"},
+        {"speed cut", [](GpsFix& f) { f.wSpeed = 199; }, 1008, "1 KM/Hr"},
+        {"top speed", [](GpsFix& f) { f.wSpeed = 65535; }, 1008, "655 KM/Hr"},
+        {"HDOP", [](GpsFix& f) { f.nHdop = 12; }, 1006, "1.2"},
+        {"HDOP 10", [](GpsFix& f) { f.nHdop = 100; }, 1006, "10.0"},
+        {"PDOP 100", [](GpsFix& f) { f.nPdop = 1000; }, 1009, "100.0"},
+        {"compact PDOP", [](GpsFix& f) { f.nPdop = 23; }, -1020, "2.3"},
+        {"course", [](GpsFix& f) { f.nCourse = 359; }, 1005, "359 Degree"},
+        {"valid", [](GpsFix& f) { f.bValid = 1; }, 1017, "Valid"},
+        {"valid any nonzero", [](GpsFix& f) { f.bValid = 2; }, -1032, "Valid"},
+        {"fix 1", [](GpsFix& f) { f.cFixMode = 1; }, 1010, "No Fix"},
+        {"fix 2", [](GpsFix& f) { f.cFixMode = 2; }, 1010, "2D"},
+        {"fix 3", [](GpsFix& f) { f.cFixMode = 3; }, 1010, "3D"},
+        {"fix 4", [](GpsFix& f) { f.cFixMode = 4; }, 1010, "No Fix"},
+        {"fix -1", [](GpsFix& f) { f.cFixMode = -1; }, -1021, "No Fix"},
+        {"compact fix 3", [](GpsFix& f) { f.cFixMode = 3; }, -1021, "3D"},
+    };
+    for (const Row& r : rows) {
+        GpsFix f = EmptyFix();
+        r.set(f);
+        const ViewMode mode = r.id < 0 ? kViewCompact : kViewFull;
+        EXPECT_EQ(Text(f, r.id < 0 ? -r.id : r.id, mode), QString::fromUtf8(r.text)) << r.what;
+    }
+}
+
+TEST(TextFields, OnlyChangedFieldsAreWritten) {
+    GpsFix prev = EmptyFix();
+    prev.nYear = 2026, prev.bMonth = 12, prev.bDay = 8;
+    prev.bHour = 7, prev.bMinute = 59, prev.bSecond = 59;
+    prev.lLatitude = 25033000, prev.nPdop = 15, prev.cFixMode = 3, prev.bValid = 1;
+
+    GpsFix cur = prev;
+    EXPECT_TRUE(Pass(cur, prev, kViewFull, false).empty());
+    EXPECT_TRUE(Pass(cur, prev, kViewCompact, false).empty());
+
+    cur.bSecond = 0; // only the time
+    EXPECT_EQ(Pass(cur, prev, kViewFull, false), (Fields{{1002, "07:59:00"}}));
+    EXPECT_EQ(Pass(cur, prev, kViewCompact, false), (Fields{{1002, "07:59:00"}}));
+
+    // Satellites, the used list and VDOP are behind no control.
+    cur = prev;
+    cur.sat[3] = SatInfo{9, 10, 20, 0, 30};
+    cur.cUsedPrn[0] = 9;
+    cur.cSatsUsed = 4;
+    cur.nVdop = 17;
+    EXPECT_TRUE(Pass(cur, prev, kViewFull, false).empty());
+
+    // HDOP, speed, course and altitude are shown only in the full layout.
+    cur = prev;
+    cur.nHdop = 9, cur.wSpeed = 500, cur.nCourse = 10, cur.wAltitude = 12;
+    EXPECT_EQ(Pass(cur, prev, kViewFull, false).size(), 4u);
+    EXPECT_TRUE(Pass(cur, prev, kViewCompact, false).empty());
+
+    cur = prev;
+    cur.lLatitude = -1;
+    cur.nPdop = 16;
+    EXPECT_EQ(Pass(cur, prev, kViewCompact, false),
+              (Fields{{1019, QString::fromUtf8("00°00' 0.00\" S")}, {1020, "1.6"}}));
+}
+
+TEST(TextFields, SplitDegreesWorkedValues) {
+    struct Row {
+        std::int32_t value;
+        int degrees, minutes;
+        float seconds;
+        int positive;
+    };
+    const Row rows[] = {
+        {25033000, 25, 1, 58.8f, 1},   {121565000, 121, 33, 54.0f, 1}, {-33500000, 33, 30, 0.0f, 0},
+        {0, 0, 0, 0.0f, 1},            {-1, 0, 0, 0.0036f, 0},         {179999999, 179, 59, 59.9964f, 1},
+    };
+    for (const Row& r : rows) {
+        std::uint8_t d = 0, m = 0, p = 0;
+        float s = -1;
+        display::SplitDegrees(r.value, d, m, s, p);
+        EXPECT_EQ(d, r.degrees) << r.value;
+        EXPECT_EQ(m, r.minutes) << r.value;
+        EXPECT_NEAR(s, r.seconds, 1e-4) << r.value;
+        EXPECT_EQ(p, r.positive) << r.value;
+    }
+}
