@@ -16,9 +16,12 @@ CCanvas::CCanvas(QPaintDevice* device) : m_painter(device) {
 
 QFont CCanvas::DefaultFont() {
     QFont font;
+    // A narrow face where there is one: "359 Degree" has 48 pixels on the small screen.
+    font.setFamilies({QStringLiteral("DejaVu Sans Condensed"), font.defaultFamily()});
     // Eleven pixels fit a PRN inside its 18-pixel circle and a text line into 8 dialog units.
     font.setPixelSize(11);
     font.setStyleStrategy(QFont::NoAntialias);
+    font.setHintingPreference(QFont::PreferVerticalHinting);
     return font;
 }
 

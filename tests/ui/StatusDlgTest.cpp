@@ -1,0 +1,270 @@
+#include "DialogBuilder.h"
+#include "PortTable.h"
+#include "QtTestApp.h"
+#include "SkyView.h"
+#include "StatusDlg.h"
+#include "StatusDlgTemplate.h"
+#include "UiTestSupport.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QIcon>
+#include <QImage>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QThread>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <pty.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr const char* kMissingDevice = "/nonexistent/skywatch-no-such-tty";
+const QRect kGlobeSquare(0, 0, 155, 155);
+
+// Counts the paints the dialog receives.
+class CPaintCounter : public QObject {
+public:
+    int n = 0;
+    bool eventFilter(QObject*, QEvent* e) override {
+        n += e->type() == QEvent::Paint ? 1 : 0;
+        return false;
+    }
+};
+
+bool AllZero(const GpsFix& f) {
+    static const GpsFix zero{};
+    return std::memcmp(&f, &zero, sizeof f) == 0;
+}
+
+int CountColour(const QImage& img, const QRect& area, const QColor& c) {
+    int n = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            n += QColor(img.pixel(x, y)) == c ? 1 : 0;
+    return n;
+}
+
+bool HasMessageBox() {
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (qobject_cast<QMessageBox*>(w) && w->isVisible())
+            return true;
+    return false;
+}
+
+class DialogTest : public QtTest {
+protected:
+    void TearDown() override { platform::UnbindAllPorts(); }
+};
+
+} // namespace
+
+TEST_F(DialogTest, TemplateBecomesTheControlsBesideTheGlobe) {
+    platform::BindPort(4, kMissingDevice);
+    CStatusDlg dlg;
+    ASSERT_TRUE(dlg.OnInitDialog());
+    EXPECT_EQ(dlg.windowTitle(), QStringLiteral("Skywatch"));
+    EXPECT_EQ(dlg.size(), QSize(240, 268));
+    EXPECT_FALSE(dlg.windowIcon().isNull());
+    EXPECT_TRUE(dlg.windowIcon().availableSizes().contains(QSize(32, 32)));
+    EXPECT_TRUE(dlg.windowIcon().availableSizes().contains(QSize(16, 16)));
+
+    const auto children = dlg.findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+    int nControls = 0;
+    for (QWidget* w : children) {
+        if (CDialogBuilder::ItemId(w) == dlg::kNoId && !qobject_cast<QLabel*>(w))
+            continue;
+        ++nControls;
+        EXPECT_FALSE(w->geometry().intersects(kGlobeSquare)) << w->objectName().toStdString();
+        EXPECT_TRUE(dlg.rect().contains(w->geometry())) << w->objectName().toStdString();
+    }
+    EXPECT_EQ(nControls, 37);
+
+    for (const dlg::Item& item : res::kStatusDlgItems) {
+        if (item.id == dlg::kNoId)
+            continue;
+        QWidget* w = dlg.GetDlgItem(item.id);
+        ASSERT_NE(w, nullptr) << item.id;
+        switch (item.kind) {
+        case dlg::Kind::Static:
+            EXPECT_NE(qobject_cast<QLabel*>(w), nullptr) << item.id;
+            break;
+        case dlg::Kind::Button:
+            ASSERT_NE(qobject_cast<QPushButton*>(w), nullptr) << item.id;
+            EXPECT_EQ(ShownText(dlg, item.id), QString::fromUtf8(item.text));
+            break;
+        case dlg::Kind::ComboBox:
+            EXPECT_NE(qobject_cast<QComboBox*>(w), nullptr) << item.id;
+            break;
+        }
+    }
+    // Labels keep the template's texts; value controls the display rewrites later.
+    EXPECT_EQ(ShownText(dlg, 1022), QStringLiteral("Longitude:"));
+    EXPECT_EQ(ShownText(dlg, 1024), QStringLiteral("Direction :"));
+    EXPECT_EQ(ShownText(dlg, 1003), QString::fromUtf8("000°00'00.00\" E"));
+
+    for (const dlg::List& list : res::kStatusDlgLists) {
+        auto* combo = qobject_cast<QComboBox*>(dlg.GetDlgItem(list.id));
+        ASSERT_NE(combo, nullptr);
+        ASSERT_EQ(combo->count(), static_cast<int>(list.entries.size()));
+        for (int i = 0; i < combo->count(); ++i)
+            EXPECT_EQ(combo->itemText(i), QString::fromUtf8(list.entries[static_cast<size_t>(i)]));
+    }
+    dlg.done(QDialog::Rejected);
+}
+
+TEST_F(DialogTest, StartWithComFourMissing) {
+    platform::BindPort(4, kMissingDevice);
+    CStatusDlg dlg;
+    ASSERT_TRUE(dlg.OnInitDialog());
+    EXPECT_EQ(ShownText(dlg, 1000), QStringLiteral("COM is off"));
+    EXPECT_EQ(ShownText(dlg, 1011), QStringLiteral("COM2"));
+    EXPECT_EQ(ShownText(dlg, 1013), QStringLiteral("4800"));
+    EXPECT_EQ(ShownText(dlg, 1016), QStringLiteral("Default"));
+    EXPECT_EQ(dlg.m_port.m_hPort, -1);
+    EXPECT_TRUE(AllZero(dlg.m_curFix));
+
+    // The first paints play the zoom, then the first pass writes every field of the layout.
+    CPaintCounter paints;
+    dlg.installEventFilter(&paints);
+    dlg.show();
+    EXPECT_FALSE(HasMessageBox());
+    EXPECT_TRUE(WaitFor([&] { return dlg.m_redrawAll == 0; }, 3000));
+    EXPECT_GE(paints.n, 22);
+    EXPECT_EQ(ShownText(dlg, 1001), QStringLiteral("   0/00/00"));
+    EXPECT_EQ(ShownText(dlg, 1004), QString::fromUtf8("00°00' 0.00\" N"));
+    EXPECT_EQ(ShownText(dlg, 1007), QStringLiteral("0 M"));
+    EXPECT_EQ(ShownText(dlg, 1010), QStringLiteral("No Fix"));
+    EXPECT_EQ(ShownText(dlg, 1017), QStringLiteral("InValid"));
+    EXPECT_FALSE(HasMessageBox());
+    dlg.done(QDialog::Rejected);
+}
+
+TEST_F(DialogTest, PaintCopiesTheGlobeAndTheLowerStrip) {
+    platform::BindPort(4, kMissingDevice);
+    CStatusDlg dlg;
+    dlg.OnInitDialog();
+    dlg.show();
+    ASSERT_TRUE(WaitFor([&] { return dlg.m_redrawAll == 0; }, 3000));
+
+    dlg.m_curFix.cSatsUsed = 1;
+    dlg.m_curFix.cUsedPrn[0] = 5;
+    dlg.m_curFix.sat[0] = SatInfo{5, 45, 60, 0, 45};
+    dlg.m_curFix.nHdop = 12;
+    dlg.m_viewMode = kViewCompact;
+    dlg.repaint();
+    EXPECT_EQ(std::memcmp(&dlg.m_prevFix, &dlg.m_curFix, sizeof(GpsFix)), 0);
+    const QImage shot = dlg.grab().toImage();
+    EXPECT_EQ(QColor(shot.pixel(103, 58)), display::kUsedColour);
+    // The globe itself: sea at the disc's edge, black sky in the corner.
+    EXPECT_EQ(QColor(shot.pixel(2, 2)), QColor(Qt::black));
+    EXPECT_EQ(QColor(shot.pixel(70, 150)), QColor(166, 202, 240));
+    // The bar of slot 0 is 60 high (top at 193) but reaches the screen only from y = 203.
+    EXPECT_EQ(QColor(shot.pixel(5, 204)), display::kUsedColour);
+    EXPECT_EQ(QColor(shot.pixel(5, 202)), QColor(Qt::white));
+    EXPECT_EQ(QColor(shot.pixel(5, 196)), QColor(Qt::white));
+    dlg.done(QDialog::Rejected);
+}
+
+TEST_F(DialogTest, TimerOtherThanOneDoesNothing) {
+    int fds[2];
+    ASSERT_EQ(openpty(&fds[0], &fds[1], nullptr, nullptr, nullptr), 0);
+    const std::string slave = ttyname(fds[1]);
+    close(fds[1]);
+    platform::BindPort(4, slave);
+    CStatusDlg dlg;
+    dlg.OnInitDialog();
+    ASSERT_NE(dlg.m_port.m_hPort, -1);
+    const char nmea[] = "$GPRMC,081836,A,3751.65,S,14507.36,E,000.0,360.0,130998,011.3,E*62\r\n"
+                        "$GPGGA,081837,3751.65,S,14507.36,E,1,05,1.5,280.2,M,-34.0,M,,,*75\r\n";
+    ASSERT_EQ(write(fds[0], nmea, sizeof nmea - 1), static_cast<ssize_t>(sizeof nmea - 1));
+    GpsFix live{};
+    ASSERT_TRUE(WaitFor([&] { dlg.m_port.CopyFix(live); return live.lLatitude != 0; }, 3000));
+    std::memset(&dlg.m_curFix, 0, sizeof(GpsFix));
+    dlg.OnTimer(2);
+    EXPECT_TRUE(AllZero(dlg.m_curFix));
+    dlg.OnTimer(1);
+    EXPECT_EQ(dlg.m_curFix.lLatitude, live.lLatitude);
+    dlg.done(QDialog::Rejected);
+    close(fds[0]);
+}
+
+TEST_F(DialogTest, ShutdownKillsTheTimerAndTheDialogObjectClosesThePort) {
+    int fds[2];
+    ASSERT_EQ(openpty(&fds[0], &fds[1], nullptr, nullptr, nullptr), 0);
+    const std::string slave = ttyname(fds[1]);
+    close(fds[1]);
+    fcntl(fds[0], F_SETFL, fcntl(fds[0], F_GETFL) | O_NONBLOCK);
+    platform::BindPort(4, slave);
+
+    auto dlg = std::make_unique<CStatusDlg>();
+    dlg->OnInitDialog();
+    ASSERT_NE(dlg->m_port.m_hPort, -1);
+    EXPECT_EQ(ShownText(*dlg, 1000), QStringLiteral("COM4 is on"));
+    dlg->show();
+    dlg->close(); // the title bar's button
+    EXPECT_FALSE(dlg->isVisible());
+    EXPECT_EQ(dlg->result(), QDialog::Accepted);
+
+    // No tick after the end: the reader still fills the live record, the snapshot stays empty.
+    const char nmea[] = "$GPRMC,081836,A,3751.65,S,14507.36,E,000.0,360.0,130998,011.3,E*62\r\n"
+                        "$GPGGA,081837,3751.65,S,14507.36,E,1,05,1.5,280.2,M,-34.0,M,,,*75\r\n";
+    ASSERT_EQ(write(fds[0], nmea, sizeof nmea - 1), static_cast<ssize_t>(sizeof nmea - 1));
+    GpsFix live{};
+    EXPECT_TRUE(WaitFor([&] { dlg->m_port.CopyFix(live); return live.lLatitude != 0; }, 3000));
+    WaitFor([] { return false; }, 1300);
+    EXPECT_TRUE(AllZero(dlg->m_curFix));
+    EXPECT_NE(dlg->m_port.m_hPort, -1);
+    char c;
+    EXPECT_EQ(read(fds[0], &c, 1), -1);
+    EXPECT_EQ(errno, EAGAIN); // the port still holds the terminal
+
+    dlg.reset();
+    // With no descriptor left on the terminal's side, its master reads an end (EIO).
+    errno = 0;
+    EXPECT_EQ(read(fds[0], &c, 1), -1);
+    EXPECT_EQ(errno, EIO);
+    close(fds[0]);
+}
+
+TEST_F(DialogTest, StartOnTheSimulator) {
+    CSimulator sim;
+    if (sim.Path().isEmpty())
+        GTEST_SKIP() << "needs the simulated receiver " << CSimulator::Binary().toStdString()
+                     << " (build the target skywatch-sim)";
+    platform::BindPort(4, sim.Path().toStdString());
+    CStatusDlg dlg;
+    dlg.OnInitDialog();
+    EXPECT_EQ(ShownText(dlg, 1000), QStringLiteral("COM4 is on"));
+    EXPECT_EQ(ShownText(dlg, 1011), QStringLiteral("COM4"));
+    EXPECT_EQ(ShownText(dlg, 1013), QStringLiteral("4800"));
+    EXPECT_EQ(ShownText(dlg, 1016), QStringLiteral("Default"));
+    EXPECT_EQ(dlg.m_nBaudIndex, 2);
+    dlg.show();
+
+    const QRegularExpression lat(QString::fromUtf8("^\\d\\d°\\d\\d' [ \\d]\\d\\.\\d\\d\" [NS]$"));
+    const QRegularExpression lon(QString::fromUtf8("^\\d\\d\\d°\\d\\d' [ \\d]\\d\\.\\d\\d\" [EW]$"));
+    auto satellitePixels = [&] {
+        const QImage shot = dlg.grab().toImage();
+        return CountColour(shot, kGlobeSquare, display::kUsedColour) +
+               CountColour(shot, kGlobeSquare, display::kTrackedColour);
+    };
+    const bool shown = WaitFor(
+        [&] {
+            return dlg.m_curFix.lLatitude != 0 &&
+                   ShownText(dlg, 1004) != QString::fromUtf8("00°00' 0.00\" N") &&
+                   satellitePixels() > 8 * 100;
+        },
+        3000);
+    EXPECT_TRUE(shown) << "latitude shown: " << ShownText(dlg, 1004).toStdString()
+                       << ", satellite pixels: " << satellitePixels();
+    EXPECT_TRUE(lat.match(ShownText(dlg, 1004)).hasMatch()) << ShownText(dlg, 1004).toStdString();
+    EXPECT_TRUE(lon.match(ShownText(dlg, 1003)).hasMatch()) << ShownText(dlg, 1003).toStdString();
+    EXPECT_NE(ShownText(dlg, 1010), QStringLiteral("No Fix"));
+    dlg.done(QDialog::Rejected);
+}

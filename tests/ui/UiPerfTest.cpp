@@ -1,0 +1,131 @@
+#include "PortTable.h"
+#include "QtTestApp.h"
+#include "StatusDlg.h"
+#include "UiTestSupport.h"
+
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
+#include <QFile>
+#include <QThread>
+#include <cstdio>
+#include <cstring>
+#include <sys/resource.h>
+
+namespace {
+
+class CFirstPaint : public QObject {
+public:
+    explicit CFirstPaint(const QElapsedTimer& clock) : m_clock(clock) {}
+    qint64 ms = -1;
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == QEvent::Paint && ms < 0)
+            ms = m_clock.elapsed();
+        return false;
+    }
+
+private:
+    const QElapsedTimer& m_clock;
+};
+
+double CpuSeconds() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+long ResidentKiB() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toLong();
+    return -1;
+}
+
+GpsFix TwelveSatellites() {
+    GpsFix f{};
+    f.cSatsUsed = 8;
+    for (int i = 0; i < 12; ++i) {
+        f.sat[i] = SatInfo{static_cast<std::uint8_t>(i + 3), static_cast<std::uint8_t>(10 + 6 * i),
+                           static_cast<std::uint8_t>(i == 11 ? 0 : 20 + 2 * i), 0,
+                           static_cast<std::int16_t>(30 * i)};
+        if (i < 8)
+            f.cUsedPrn[i] = static_cast<std::int8_t>(i + 3);
+    }
+    f.lLatitude = 25033000, f.lLongitude = 121565000, f.cFixMode = 3, f.bValid = 1;
+    return f;
+}
+
+using UiPerf = QtTest;
+
+} // namespace
+
+TEST_F(UiPerf, StartToFirstFrameAndPaintCycle) {
+    platform::BindPort(4, "/nonexistent/skywatch-no-such-tty");
+    QElapsedTimer clock;
+    clock.start();
+    CStatusDlg dlg;
+    CFirstPaint first(clock);
+    dlg.installEventFilter(&first);
+    dlg.OnInitDialog();
+    dlg.show();
+    ASSERT_TRUE(WaitFor([&] { return first.ms >= 0; }, 2000));
+    std::printf("first painted frame %lld ms after the dialog's construction\n",
+                static_cast<long long>(first.ms));
+    EXPECT_LT(first.ms, 1000);
+
+    ASSERT_TRUE(WaitFor([&] { return dlg.m_redrawAll == 0; }, 3000));
+    dlg.m_curFix = TwelveSatellites();
+    constexpr int kPaints = 200;
+    QElapsedTimer t;
+    t.start();
+    for (int i = 0; i < kPaints; ++i) {
+        dlg.m_curFix.bSecond = static_cast<std::uint8_t>(i % 60); // one text change, as a tick
+        dlg.repaint();
+    }
+    const double usPerPaint = static_cast<double>(t.nsecsElapsed()) / 1000.0 / kPaints;
+    std::printf("paint cycle: %.1f us (mean of %d, 12 satellites, full layout)\n", usPerPaint,
+                kPaints);
+    dlg.m_viewMode = kViewCompact;
+    t.restart();
+    for (int i = 0; i < kPaints; ++i)
+        dlg.repaint();
+    std::printf("paint cycle: %.1f us (mean of %d, 12 satellites, compact layout)\n",
+                static_cast<double>(t.nsecsElapsed()) / 1000.0 / kPaints, kPaints);
+    EXPECT_LT(usPerPaint, 20000.0);
+    std::printf("resident memory with the window shown: %ld KiB\n", ResidentKiB());
+    dlg.done(QDialog::Rejected);
+    platform::UnbindAllPorts();
+}
+
+TEST_F(UiPerf, CpuWhileShowingTheSimulator) {
+    CSimulator sim;
+    if (sim.Path().isEmpty())
+        GTEST_SKIP() << "needs the simulated receiver " << CSimulator::Binary().toStdString();
+    platform::BindPort(4, sim.Path().toStdString());
+    {
+        CStatusDlg dlg;
+        dlg.OnInitDialog();
+        dlg.show();
+        ASSERT_TRUE(WaitFor([&] { return dlg.m_redrawAll == 0 && dlg.m_curFix.lLatitude != 0; },
+                            3000));
+        constexpr double kSeconds = 6.0;
+        const double cpu0 = CpuSeconds();
+        QElapsedTimer t;
+        t.start();
+        QEventLoop loop; // a plain event loop, as the application runs
+        QTimer::singleShot(static_cast<int>(kSeconds * 1000), &loop, &QEventLoop::quit);
+        loop.exec();
+        const double share = (CpuSeconds() - cpu0) / (static_cast<double>(t.elapsed()) / 1000.0);
+        std::printf("CPU while showing the simulator at 4800 baud: %.2f%% of a core over %.1f s "
+                    "(window and reader thread)\n",
+                    share * 100.0, static_cast<double>(t.elapsed()) / 1000.0);
+        std::printf("resident memory: %ld KiB\n", ResidentKiB());
+        EXPECT_LT(share, 0.05);
+        dlg.done(QDialog::Rejected);
+    }
+    platform::UnbindAllPorts();
+}
