@@ -93,8 +93,10 @@ bool CStatusDlg::OnInitDialog() {
         m_strStatus = QStringLiteral("COM is off");
     } else {
         m_nPortIndex = m_port.m_nPort - 1;
+        // The integer part of log2(rate / 1200): 4800 baud is entry 2 ("4800").
         const int q = m_port.m_nBaud / 1200;
-        m_nBaudIndex = static_cast<int>(std::log(static_cast<double>(q)) / std::log(2.0));
+        m_nBaudIndex =
+            q >= 1 ? static_cast<int>(std::log(static_cast<double>(q)) / std::log(2.0)) : 0;
         m_nResetIndex = 3;
         m_strStatus = QString::asprintf("COM%d is on", m_nPortIndex + 1);
     }
