@@ -268,3 +268,34 @@ TEST_F(DialogTest, StartOnTheSimulator) {
     EXPECT_NE(ShownText(dlg, 1010), QStringLiteral("No Fix"));
     dlg.done(QDialog::Rejected);
 }
+
+TEST_F(DialogTest, TickPaintsWithoutZoomAndLayoutSwitchPlaysIt) {
+    platform::BindPort(4, kMissingDevice);
+    CStatusDlg dlg;
+    dlg.OnInitDialog();
+    CPaintCounter paints;
+    dlg.installEventFilter(&paints);
+    dlg.show();
+    ASSERT_TRUE(WaitFor([&] { return dlg.m_redrawAll == 0; }, 3000));
+
+    // A tick: one paint, no zoom, the whole sky view redrawn from the snapshot.
+    paints.n = 0;
+    dlg.OnTimer(1);
+    WaitFor([] { return false; }, 100);
+    EXPECT_GE(paints.n, 1);
+    EXPECT_LE(paints.n, 2);
+    EXPECT_EQ(dlg.m_redrawAll, 0);
+
+    // ">": the zoom plays again as its own frames, then every compact field is written.
+    paints.n = 0;
+    static_cast<QPushButton*>(dlg.GetDlgItem(1033))->click();
+    EXPECT_EQ(dlg.m_viewMode, kViewCompact);
+    ASSERT_TRUE(WaitFor([&] { return dlg.m_redrawAll == 0; }, 3000));
+    EXPECT_GE(paints.n, 22);
+    EXPECT_EQ(ShownText(dlg, 1019), QString::fromUtf8("00°00' 0.00\" N"));
+    EXPECT_EQ(ShownText(dlg, 1021), QStringLiteral("No Fix"));
+    EXPECT_EQ(ShownText(dlg, 1032), QStringLiteral("InValid"));
+    const QImage shot = dlg.grab().toImage();
+    EXPECT_EQ(QColor(shot.pixel(2, 254)), QColor(Qt::black)); // the first bar box
+    dlg.done(QDialog::Rejected);
+}
