@@ -1,5 +1,6 @@
 #include "StatusDlg.h"
 
+#include "BaudRates.h"
 #include "Canvas.h"
 #include "DialogBuilder.h"
 #include "OpeningZoom.h"
@@ -93,10 +94,7 @@ bool CStatusDlg::OnInitDialog() {
         m_strStatus = QStringLiteral("COM is off");
     } else {
         m_nPortIndex = m_port.m_nPort - 1;
-        // The integer part of log2(rate / 1200): 4800 baud is entry 2 ("4800").
-        const int q = m_port.m_nBaud / 1200;
-        m_nBaudIndex =
-            q >= 1 ? static_cast<int>(std::log(static_cast<double>(q)) / std::log(2.0)) : 0;
+        m_nBaudIndex = BaudIndexForRate(m_port.m_nBaud);
         m_nResetIndex = 3;
         m_strStatus = QString::asprintf("COM%d is on", m_nPortIndex + 1);
     }
@@ -207,10 +205,12 @@ void CStatusDlg::OnPaint() {
 void CStatusDlg::UpdateTextFields(CCanvas& canvas) {
     DrawSkyView(canvas);
     for (const display::TextField& f :
-         display::ChangedTextFields(m_curFix, m_prevFix, m_viewMode, m_redrawAll != 0)) {
+         display::ChangedTextFields(m_curFix, m_prevFix, m_viewMode,
+                                    m_redrawAll != 0 || m_rewriteAll)) {
         if (auto* label = qobject_cast<QLabel*>(GetDlgItem(f.id)))
             label->setText(f.text);
     }
+    m_rewriteAll = false;
     std::memcpy(&m_prevFix, &m_curFix, sizeof m_prevFix);
 }
 

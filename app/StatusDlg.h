@@ -49,6 +49,8 @@ public:
 
     // State the display, the layouts and the reset command share.
     int m_redrawAll = 1;
+    // Set by the Re-set command: the next text pass writes every field of the layout, no zoom.
+    bool m_rewriteAll = false;
     ViewMode m_viewMode = kViewFull;
     int m_nPortIndex = 1;
     int m_nBaudIndex = 2;
