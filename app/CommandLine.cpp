@@ -1,0 +1,216 @@
+#include "CommandLine.h"
+
+#include "PortTable.h"
+#include "StatusDlg.h"
+
+#include <QCollator>
+#include <QComboBox>
+#include <QCommandLineParser>
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <sys/stat.h>
+
+namespace {
+
+constexpr int kPortList = 1011;
+constexpr int kDevicePort = 4;
+
+QString HelpText()
+{
+    return QStringLiteral(
+        "Usage: skywatch [options] [DEVICE]\n"
+        "Shows the position, time and satellites of a GPS receiver on a serial line.\n\n"
+        "The port list names COM1 to COM4. COMn is /dev/ttyS(n-1) unless --com binds it;\n"
+        "COM4, the port every start opens, is DEVICE, else the first receiver found in\n"
+        "/dev/serial/by-id, /dev/ttyUSB*, /dev/ttyACM*, else /dev/ttyS3.\n\n"
+        "Options:\n"
+        "  --com N=PATH        bind list entry COMN (1 to 4) to PATH\n"
+        "  --demo              show a simulated receiver on a pseudo-terminal bound to COM4\n"
+        "  --replay FILE       the same, replaying a recorded NMEA log\n"
+        "  --screenshot FILE   write the window to a PNG file and exit\n"
+        "  --after S           seconds before the screenshot (default 3)\n"
+        "  --scale F           scale the whole window by F\n"
+        "  --version           print the version and exit\n"
+        "  -h, --help          print this help and exit\n\n"
+        "Without a display: QT_QPA_PLATFORM=offscreen skywatch --screenshot FILE\n");
+}
+
+CommandLine Fail(const QString& message)
+{
+    CommandLine c;
+    c.action = CommandLine::Action::Exit;
+    c.exitCode = 2;
+    c.message = QStringLiteral("skywatch: ") + message;
+    return c;
+}
+
+// A path that exists but is neither a character device nor a link to one.
+bool ExistsButNotCharDevice(const QString& path)
+{
+    struct stat st {};
+    const QByteArray p = QFile::encodeName(path);
+    if (::lstat(p.constData(), &st) != 0)
+        return false;  // not there yet: the window opens with the port off
+    if (::stat(p.constData(), &st) != 0)
+        return false;  // a dangling link: same as not there
+    return !S_ISCHR(st.st_mode);
+}
+
+QStringList SortedEntries(const QString& dir, const QStringList& patterns)
+{
+    QStringList names = QDir(dir).entryList(patterns, QDir::System | QDir::Files | QDir::NoDotAndDotDot);
+    QCollator numeric;
+    numeric.setNumericMode(true);
+    std::sort(names.begin(), names.end(), numeric);
+    QStringList paths;
+    for (const QString& n : names)
+        paths << dir + QLatin1Char('/') + n;
+    return paths;
+}
+
+} // namespace
+
+CommandLine ParseCommandLine(const QStringList& arguments)
+{
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QString());
+    const QCommandLineOption version(QStringLiteral("version"), QString());
+    const QCommandLineOption com(QStringLiteral("com"), QString(), QStringLiteral("N=PATH"));
+    const QCommandLineOption demo(QStringLiteral("demo"), QString());
+    const QCommandLineOption replay(QStringLiteral("replay"), QString(), QStringLiteral("FILE"));
+    const QCommandLineOption shot(QStringLiteral("screenshot"), QString(), QStringLiteral("FILE"));
+    const QCommandLineOption after(QStringLiteral("after"), QString(), QStringLiteral("S"));
+    const QCommandLineOption scale(QStringLiteral("scale"), QString(), QStringLiteral("F"));
+    parser.addOptions({help, version, com, demo, replay, shot, after, scale});
+    parser.addPositionalArgument(QStringLiteral("DEVICE"), QString());
+
+    if (!parser.parse(arguments))
+        return Fail(parser.errorText() + QStringLiteral(" (see skywatch --help)"));
+
+    CommandLine c;
+    if (parser.isSet(help) || parser.isSet(version)) {
+        c.action = CommandLine::Action::Exit;
+        c.message = parser.isSet(help) ? HelpText()
+                                       : QStringLiteral("skywatch " SKYWATCH_VERSION "\n");
+        return c;
+    }
+
+    const QStringList positional = parser.positionalArguments();
+    if (positional.size() > 1)
+        return Fail(QStringLiteral("one DEVICE at most, got %1 (see skywatch --help)")
+                        .arg(positional.join(QLatin1Char(' '))));
+    if (!positional.isEmpty()) {
+        c.device = positional.first();
+        if (c.device.isEmpty())
+            return Fail(QStringLiteral("DEVICE is empty"));
+        if (ExistsButNotCharDevice(c.device))
+            return Fail(QStringLiteral("%1 is not a serial device").arg(c.device));
+    }
+
+    for (const QString& value : parser.values(com)) {
+        const qsizetype eq = value.indexOf(QLatin1Char('='));
+        bool ok = false;
+        const int n = eq > 0 ? value.left(eq).toInt(&ok) : 0;
+        const QString path = eq > 0 ? value.mid(eq + 1) : QString();
+        if (!ok || n < 1 || n > 4 || path.isEmpty())
+            return Fail(QStringLiteral("--com wants N=PATH with N from 1 to 4, got \"%1\"").arg(value));
+        if (ExistsButNotCharDevice(path))
+            return Fail(QStringLiteral("%1 is not a serial device").arg(path));
+        c.bindings.emplace_back(n, path);
+    }
+
+    if (parser.isSet(replay)) {
+        c.replayFile = parser.value(replay);
+        if (!QFileInfo(c.replayFile).isFile())
+            return Fail(QStringLiteral("replay file %1 not found").arg(c.replayFile));
+        c.demo = true;
+    }
+    if (parser.isSet(demo))
+        c.demo = true;
+    if (c.demo && !c.device.isEmpty())
+        return Fail(QStringLiteral("--demo and --replay bind COM4 themselves; drop DEVICE"));
+
+    if (parser.isSet(shot)) {
+        c.options.screenshotPath = parser.value(shot);
+        if (c.options.screenshotPath.isEmpty())
+            return Fail(QStringLiteral("--screenshot wants a file name"));
+    }
+    if (parser.isSet(after)) {
+        bool ok = false;
+        const double s = parser.value(after).toDouble(&ok);
+        if (!ok || s < 0 || s > 3600)
+            return Fail(QStringLiteral("--after wants seconds from 0 to 3600, got \"%1\"")
+                            .arg(parser.value(after)));
+        c.options.screenshotAfter = s;
+    }
+    if (parser.isSet(scale)) {
+        bool ok = false;
+        const double f = parser.value(scale).toDouble(&ok);
+        if (!ok || f < 0.25 || f > 8)
+            return Fail(QStringLiteral("--scale wants a factor from 0.25 to 8, got \"%1\"")
+                            .arg(parser.value(scale)));
+        c.scale = f;
+    }
+    return c;
+}
+
+QString DiscoverReceiver(const QString& devRoot)
+{
+    const QStringList byId = SortedEntries(devRoot + QStringLiteral("/serial/by-id"), {});
+    if (!byId.isEmpty())
+        return byId.first();
+    for (const char* pattern : {"ttyUSB*", "ttyACM*"}) {
+        const QStringList found = SortedEntries(devRoot, {QString::fromLatin1(pattern)});
+        if (!found.isEmpty())
+            return found.first();
+    }
+    return {};
+}
+
+void BindPorts(const CommandLine& commandLine, const QString& devRoot)
+{
+    platform::UnbindAllPorts();
+    const QString com4 = commandLine.device.isEmpty() ? DiscoverReceiver(devRoot)
+                                                      : commandLine.device;
+    if (!com4.isEmpty())
+        platform::BindPort(kDevicePort, com4.toStdString());
+    // --com comes last, so it may rebind COM4 as well.
+    for (const auto& [n, path] : commandLine.bindings)
+        platform::BindPort(n, path.toStdString());
+}
+
+QString DisplayProblem()
+{
+    const QByteArray platformName = qgetenv("QT_QPA_PLATFORM");
+    if (platformName.startsWith("offscreen") || platformName.startsWith("minimal") ||
+        platformName.startsWith("vnc"))
+        return {};
+    if (!qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        return {};
+    return QStringLiteral("skywatch: no display; to run without one, use "
+                          "QT_QPA_PLATFORM=offscreen skywatch --screenshot FILE");
+}
+
+void SetPortToolTips(QWidget& dialog)
+{
+    auto* dlg = qobject_cast<CStatusDlg*>(&dialog);
+    auto* list = dlg ? qobject_cast<QComboBox*>(dlg->GetDlgItem(kPortList)) : nullptr;
+    if (!list)
+        return;
+    for (int i = 0; i < list->count() && i < 4; ++i)
+        list->setItemData(i, QString::fromStdString(platform::PortDevice(i + 1)),
+                          Qt::ToolTipRole);
+}
+
+QString FindSimulator(const QString& programDir)
+{
+    for (const QString& candidate : {programDir + QStringLiteral("/skywatch-sim"),
+                                     programDir + QStringLiteral("/../tools/skywatch-sim")}) {
+        const QFileInfo info(candidate);
+        if (info.isFile() && info.isExecutable())
+            return info.absoluteFilePath();
+    }
+    return QStandardPaths::findExecutable(QStringLiteral("skywatch-sim"));
+}

@@ -1,0 +1,95 @@
+#include "CommandLine.h"
+#include "StatusApp.h"
+#include "StatusDlg.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTimer>
+#include <cstdio>
+
+namespace {
+
+int Refuse(const QString& message)
+{
+    std::fprintf(stderr, "%s\n", qPrintable(message));
+    return 2;
+}
+
+// Starts the simulated receiver and returns the pseudo-terminal it prints first, or empty.
+QString StartSimulator(QProcess& sim, const CommandLine& commandLine, QString& error)
+{
+    const QString program = FindSimulator(QCoreApplication::applicationDirPath());
+    if (program.isEmpty()) {
+        error = QStringLiteral("skywatch: skywatch-sim not found beside skywatch, in ../tools or "
+                               "on PATH; build the skywatch-sim target");
+        return {};
+    }
+    QStringList arguments;
+    if (!commandLine.replayFile.isEmpty())
+        arguments << QStringLiteral("--replay") << commandLine.replayFile;
+    // Its reports of received restart commands go to our stderr, where the user sees them.
+    sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    sim.start(program, arguments);
+    QElapsedTimer clock;
+    clock.start();
+    while (!sim.canReadLine() && sim.state() != QProcess::NotRunning && clock.elapsed() < 5000)
+        sim.waitForReadyRead(100);
+    const QString link = QString::fromLocal8Bit(sim.readLine()).trimmed();
+    if (link.isEmpty())
+        error = QStringLiteral("skywatch: %1 printed no pseudo-terminal").arg(program);
+    return link;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    CommandLine commandLine = ParseCommandLine(arguments);
+    if (commandLine.action == CommandLine::Action::Exit) {
+        if (commandLine.exitCode != 0)
+            return Refuse(commandLine.message);
+        std::fputs(qPrintable(commandLine.message), stdout);
+        return 0;
+    }
+    if (const QString problem = DisplayProblem(); !problem.isEmpty())
+        return Refuse(problem);
+    // Qt reads the factor when the application starts; it scales every pixel alike.
+    if (commandLine.scale > 0)
+        qputenv("QT_SCALE_FACTOR", QByteArray::number(commandLine.scale));
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("skywatch"));
+    QApplication::setApplicationVersion(QStringLiteral(SKYWATCH_VERSION));
+
+    QProcess sim;
+    if (commandLine.demo) {
+        QString error;
+        commandLine.device = StartSimulator(sim, commandLine, error);
+        if (commandLine.device.isEmpty())
+            return Refuse(error);
+        // Whatever else it prints on stdout is not ours to keep.
+        QObject::connect(&sim, &QProcess::readyReadStandardOutput, &sim,
+                         [&sim] { sim.readAllStandardOutput(); });
+    }
+    BindPorts(commandLine);
+
+    QTimer::singleShot(0, &app, [] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (qobject_cast<CStatusDlg*>(w))
+                SetPortToolTips(*w);
+    });
+    const int exitCode = CStatusApp().Run(commandLine.options);
+
+    // The window has closed its port; now the simulator may go.
+    if (sim.state() != QProcess::NotRunning) {
+        sim.terminate();
+        if (!sim.waitForFinished(2000))
+            sim.kill();
+        sim.waitForFinished(1000);
+    }
+    return exitCode;
+}
