@@ -3,13 +3,14 @@
 #include "PortTable.h"
 #include "StatusDlg.h"
 
-#include <QCollator>
 #include <QComboBox>
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <algorithm>
 #include <sys/stat.h>
+#include <utility>
 
 namespace {
 
@@ -60,9 +61,15 @@ bool ExistsButNotCharDevice(const QString& path)
 QStringList SortedEntries(const QString& dir, const QStringList& patterns)
 {
     QStringList names = QDir(dir).entryList(patterns, QDir::System | QDir::Files | QDir::NoDotAndDotDot);
-    QCollator numeric;
-    numeric.setNumericMode(true);
-    std::sort(names.begin(), names.end(), numeric);
+    // ttyUSB2 before ttyUSB10: the trailing number compares as a number.
+    const auto key = [](const QString& n) {
+        qsizetype i = n.size();
+        while (i > 0 && n[i - 1].isDigit())
+            --i;
+        return std::pair(n.left(i), n.mid(i).toLongLong());
+    };
+    std::sort(names.begin(), names.end(),
+              [&key](const QString& a, const QString& b) { return key(a) < key(b); });
     QStringList paths;
     for (const QString& n : names)
         paths << dir + QLatin1Char('/') + n;

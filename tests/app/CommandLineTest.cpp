@@ -1,0 +1,255 @@
+#include "AppTestSupport.h"
+#include "CommandLine.h"
+#include "LinkTestSupport.h"
+#include "PortTable.h"
+#include "StatusDlg.h"
+
+#include <QColor>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+
+namespace {
+
+const QString kProgram = QStringLiteral(SKYWATCH_BINARY_DIR "/app/skywatch");
+
+struct ProgramRun {
+    int exitCode = -1;
+    QString out, err;
+};
+
+// Runs the built program with a clean display environment plus extra.
+ProgramRun RunProgram(const QStringList& args, const QMap<QString, QString>& extra, int timeoutMs = 15000)
+{
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "QT_SCALE_FACTOR"})
+        env.remove(QString::fromLatin1(name));
+    for (auto it = extra.begin(); it != extra.end(); ++it)
+        env.insert(it.key(), it.value());
+    p.setProcessEnvironment(env);
+    p.start(kProgram, args);
+    ProgramRun r;
+    if (!p.waitForFinished(timeoutMs)) {
+        p.kill();
+        p.waitForFinished();
+        return r;
+    }
+    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = QString::fromLocal8Bit(p.readAllStandardOutput());
+    r.err = QString::fromLocal8Bit(p.readAllStandardError());
+    return r;
+}
+
+const QMap<QString, QString> kOffscreen = {{QStringLiteral("QT_QPA_PLATFORM"),
+                                            QStringLiteral("offscreen")}};
+
+bool Touch(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly);
+}
+
+class CommandLineTest : public AppTest {
+protected:
+    void TearDown() override { platform::UnbindAllPorts(); }
+};
+
+} // namespace
+
+TEST(CommandLineRefusal, BadInputEndsWithOneLineAndExitTwo)
+{
+    if (!QFile::exists(kProgram))
+        GTEST_SKIP() << "needs the built skywatch program at " << kProgram.toStdString();
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString plain = dir.filePath(QStringLiteral("plain.txt"));
+    ASSERT_TRUE(Touch(plain));
+    const QString link = dir.filePath(QStringLiteral("link"));
+    ASSERT_TRUE(QFile::link(plain, link));
+
+    const struct {
+        QStringList args;
+        const char* says;
+    } rows[] = {
+        {{QStringLiteral("--bogus")}, "bogus"},
+        {{QStringLiteral("--replay"), dir.filePath(QStringLiteral("missing.nmea"))}, "missing.nmea"},
+        {{plain}, "not a serial device"},
+        {{link}, "not a serial device"},
+        {{dir.path()}, "not a serial device"},
+        {{QStringLiteral("--com"), QStringLiteral("5=/dev/null")}, "--com"},
+        {{QStringLiteral("--com"), QStringLiteral("2")}, "--com"},
+        {{QStringLiteral("--com"), QStringLiteral("2=") + plain}, "not a serial device"},
+        {{QStringLiteral("--scale"), QStringLiteral("big")}, "--scale"},
+        {{QStringLiteral("--after"), QStringLiteral("-1")}, "--after"},
+        {{QStringLiteral("/dev/null"), QStringLiteral("/dev/zero")}, "DEVICE"},
+    };
+    for (const auto& row : rows) {
+        const ProgramRun r = RunProgram(row.args, kOffscreen);
+        const std::string what = row.args.join(QLatin1Char(' ')).toStdString();
+        EXPECT_EQ(r.exitCode, 2) << what;
+        EXPECT_TRUE(r.out.isEmpty()) << what;
+        EXPECT_EQ(r.err.count(QLatin1Char('\n')), 1) << what << ": " << r.err.toStdString();
+        EXPECT_TRUE(r.err.startsWith(QStringLiteral("skywatch: "))) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(QString::fromLatin1(row.says))) << r.err.toStdString();
+    }
+}
+
+TEST(CommandLineRefusal, NoDisplaySaysHowToRunHeadless)
+{
+    if (!QFile::exists(kProgram))
+        GTEST_SKIP() << "needs the built skywatch program at " << kProgram.toStdString();
+    const ProgramRun r = RunProgram({QStringLiteral("/nonexistent/tty")}, {});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.err.count(QLatin1Char('\n')), 1) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("QT_QPA_PLATFORM=offscreen"))) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("--screenshot"))) << r.err.toStdString();
+}
+
+TEST(CommandLineRun, VersionAndHelp)
+{
+    if (!QFile::exists(kProgram))
+        GTEST_SKIP() << "needs the built skywatch program at " << kProgram.toStdString();
+    const ProgramRun version = RunProgram({QStringLiteral("--version")}, {});
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_TRUE(version.out.startsWith(QStringLiteral("skywatch " SKYWATCH_VERSION)))
+        << version.out.toStdString();
+    const ProgramRun help = RunProgram({QStringLiteral("--help")}, {});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_TRUE(help.out.contains(QStringLiteral("COM4"))) << help.out.toStdString();
+    EXPECT_TRUE(help.out.contains(QStringLiteral("--com N=PATH")));
+}
+
+TEST(CommandLineRun, ADeviceNotThereYetOpensTheWindowWithThePortOff)
+{
+    if (!QFile::exists(kProgram))
+        GTEST_SKIP() << "needs the built skywatch program at " << kProgram.toStdString();
+    QTemporaryDir dir;
+    const QString png = dir.filePath(QStringLiteral("off.png"));
+    const ProgramRun r = RunProgram({QStringLiteral("/nonexistent/ttyUSB7"), QStringLiteral("--screenshot"),
+                              png, QStringLiteral("--after"), QStringLiteral("0.5")},
+                             kOffscreen);
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    QImage shot(png);
+    ASSERT_FALSE(shot.isNull());
+    EXPECT_EQ(shot.size(), QSize(240, 268));
+}
+
+TEST(CommandLineRun, DemoShowsTheSimulatedReceiver)
+{
+    if (!QFile::exists(kProgram))
+        GTEST_SKIP() << "needs the built skywatch program at " << kProgram.toStdString();
+    if (CSimulator::BinaryPath().empty())
+        GTEST_SKIP() << "needs the skywatch-sim simulator in the build tree";
+    QTemporaryDir dir;
+    const QString demoPng = dir.filePath(QStringLiteral("demo.png"));
+    const QString offPng = dir.filePath(QStringLiteral("off.png"));
+    const ProgramRun demo = RunProgram({QStringLiteral("--demo"), QStringLiteral("--screenshot"), demoPng,
+                                 QStringLiteral("--after"), QStringLiteral("3")},
+                                kOffscreen);
+    ASSERT_EQ(demo.exitCode, 0) << demo.err.toStdString();
+    const ProgramRun off = RunProgram({QStringLiteral("/nonexistent/ttyUSB7"),
+                                QStringLiteral("--screenshot"), offPng, QStringLiteral("--after"),
+                                QStringLiteral("0.5")},
+                               kOffscreen);
+    ASSERT_EQ(off.exitCode, 0) << off.err.toStdString();
+    const QImage a(demoPng), b(offPng);
+    ASSERT_FALSE(a.isNull());
+    ASSERT_FALSE(b.isNull());
+    ASSERT_EQ(a.size(), b.size());
+    // Satellites used in the fix: green circles on the globe that the empty window lacks.
+    const QColor used(64, 138, 94);
+    int inDemo = 0, inOff = 0;
+    for (int y = 0; y < 155; ++y)
+        for (int x = 0; x < 155; ++x) {
+            inDemo += QColor(a.pixel(x, y)) == used ? 1 : 0;
+            inOff += QColor(b.pixel(x, y)) == used ? 1 : 0;
+        }
+    EXPECT_GT(inDemo, inOff + 100);
+    // The date and position rows differ from the empty record's.
+    EXPECT_NE(a.copy(0, 155, 240, 50), b.copy(0, 155, 240, 50));
+}
+
+TEST_F(CommandLineTest, ParsesBindingsAndTheScreenshot)
+{
+    const CommandLine c = ParseCommandLine(
+        {QStringLiteral("skywatch"), QStringLiteral("--com"), QStringLiteral("2=/dev/ttyACM9"),
+         QStringLiteral("--com"), QStringLiteral("1=/dev/ttyUSB5"), QStringLiteral("--screenshot"),
+         QStringLiteral("/tmp/x.png"), QStringLiteral("--after"), QStringLiteral("1.5"),
+         QStringLiteral("--scale"), QStringLiteral("2"), QStringLiteral("/dev/nonexistent-tty")});
+    ASSERT_EQ(c.action, CommandLine::Action::Run) << c.message.toStdString();
+    EXPECT_EQ(c.options.screenshotPath, QStringLiteral("/tmp/x.png"));
+    EXPECT_DOUBLE_EQ(c.options.screenshotAfter, 1.5);
+    EXPECT_DOUBLE_EQ(c.scale, 2.0);
+    EXPECT_FALSE(c.demo);
+    QTemporaryDir emptyDev;
+    BindPorts(c, emptyDev.path());
+    EXPECT_EQ(platform::PortDevice(1), "/dev/ttyUSB5");
+    EXPECT_EQ(platform::PortDevice(2), "/dev/ttyACM9");
+    EXPECT_EQ(platform::PortDevice(3), "/dev/ttyS2");
+    EXPECT_EQ(platform::PortDevice(4), "/dev/nonexistent-tty");
+
+    // Without DEVICE and with nothing found, COM4 stays the fourth on-board port.
+    BindPorts(ParseCommandLine({QStringLiteral("skywatch")}), emptyDev.path());
+    EXPECT_EQ(platform::PortDevice(4), "/dev/ttyS3");
+    EXPECT_EQ(platform::PortDevice(1), "/dev/ttyS0");
+
+    const CommandLine replay =
+        ParseCommandLine({QStringLiteral("skywatch"), QStringLiteral("--replay"),
+                          QStringLiteral(SKYWATCH_SOURCE_DIR "/res/sample.nmea")});
+    EXPECT_EQ(replay.action, CommandLine::Action::Run) << replay.message.toStdString();
+    EXPECT_TRUE(replay.demo);
+}
+
+TEST_F(CommandLineTest, DiscoveryPrefersByIdThenUsbThenAcm)
+{
+    QTemporaryDir dev;
+    ASSERT_TRUE(dev.isValid());
+    const QString root = dev.path();
+    ASSERT_TRUE(QDir(root).mkpath(QStringLiteral("serial/by-id")));
+    for (const char* name : {"ttyACM0", "ttyUSB10", "ttyUSB2", "ttyS0"})
+        ASSERT_TRUE(Touch(root + QLatin1Char('/') + QString::fromLatin1(name)));
+    const QString byId = root + QStringLiteral("/serial/by-id/usb-u-blox_GNSS-if00");
+    ASSERT_TRUE(QFile::link(root + QStringLiteral("/ttyACM0"), byId));
+
+    EXPECT_EQ(DiscoverReceiver(root), byId);
+    ASSERT_TRUE(QFile::remove(byId));
+    EXPECT_EQ(DiscoverReceiver(root), root + QStringLiteral("/ttyUSB2")) << "numeric order";
+    ASSERT_TRUE(QFile::remove(root + QStringLiteral("/ttyUSB2")));
+    ASSERT_TRUE(QFile::remove(root + QStringLiteral("/ttyUSB10")));
+    EXPECT_EQ(DiscoverReceiver(root), root + QStringLiteral("/ttyACM0"));
+    ASSERT_TRUE(QFile::remove(root + QStringLiteral("/ttyACM0")));
+    EXPECT_EQ(DiscoverReceiver(root), QString()) << "ttyS0 is no receiver";
+
+    ASSERT_TRUE(Touch(root + QStringLiteral("/ttyUSB0")));
+    BindPorts(ParseCommandLine({QStringLiteral("skywatch")}), root);
+    EXPECT_EQ(platform::PortDevice(4), (root + QStringLiteral("/ttyUSB0")).toStdString());
+    BindPorts(ParseCommandLine({QStringLiteral("skywatch"), QStringLiteral("/dev/gps0")}), root);
+    EXPECT_EQ(platform::PortDevice(4), "/dev/gps0") << "DEVICE wins over discovery";
+}
+
+TEST_F(CommandLineTest, PortListShowsEachDeviceAsTooltip)
+{
+    CPtyPair pty;
+    ASSERT_TRUE(pty.Valid());
+    QTemporaryDir emptyDev;
+    BindPorts(ParseCommandLine({QStringLiteral("skywatch"), QStringLiteral("--com"),
+                                QStringLiteral("2=/dev/ttyACM3"),
+                                QString::fromStdString(pty.SlavePath())}),
+              emptyDev.path());
+    CStatusDlg dlg;
+    ASSERT_TRUE(dlg.OnInitDialog());
+    SetPortToolTips(dlg);
+    auto* list = qobject_cast<QComboBox*>(dlg.GetDlgItem(1011));
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(list->currentText(), QStringLiteral("COM4")) << "DEVICE is opened as COM4";
+    const QString want[] = {QStringLiteral("/dev/ttyS0"), QStringLiteral("/dev/ttyACM3"),
+                            QStringLiteral("/dev/ttyS2"), QString::fromStdString(pty.SlavePath())};
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(list->itemData(i, Qt::ToolTipRole).toString(), want[i]) << "COM" << i + 1;
+    EXPECT_FALSE(list->itemData(4, Qt::ToolTipRole).isValid()) << "Close names no device";
+}
