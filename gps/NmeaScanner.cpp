@@ -74,7 +74,11 @@ void CGpsPort::ParseBuffer(const char* block, int n)
         const char* dollar =
             static_cast<const char*>(std::memchr(p, '$', static_cast<std::size_t>(stop - p)));
         if (dollar != nullptr) {
-            Bump(m_bTooLong ? m_counters.nTooLong : m_counters.nCut);
+            // Judge the dropped bytes by their length, not by where the block edges fell.
+            const char* cutHead = start != nullptr ? start : p;
+            const bool tooLong =
+                m_bTooLong || m_nTail + static_cast<std::size_t>(dollar - cutHead) > kMaxSentence;
+            Bump(tooLong ? m_counters.nTooLong : m_counters.nCut);
             ResetScanner();
             p = dollar;
             continue;
