@@ -1,0 +1,88 @@
+// Scanner throughput over real receiver traffic, fed in the 1024-byte blocks the reader uses.
+#include "GpsFix.h"
+#include "GpsPort.h"
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr std::size_t kMinBytes = 1u << 20;
+constexpr std::size_t kBlock = 1024;
+
+std::string ReadAll(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Every capture once, in name order, then repeated until there is at least a megabyte.
+std::string LoadTraffic()
+{
+    std::string once;
+    const std::filesystem::path dir(SKYWATCH_NMEA_DIR);
+    if (std::filesystem::is_directory(dir)) {
+        std::vector<std::filesystem::path> files;
+        for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+            const auto ext = entry.path().extension();
+            if (entry.is_regular_file() && (ext == ".log" || ext == ".nmea"))
+                files.push_back(entry.path());
+        }
+        std::sort(files.begin(), files.end());
+        for (const auto& f : files)
+            once += ReadAll(f);
+    }
+    if (once.empty()) {
+        std::fprintf(stderr, "captures not found in %s; using res/sample.nmea\n", SKYWATCH_NMEA_DIR);
+        once = ReadAll(std::filesystem::path(SKYWATCH_SOURCE_DIR) / "res" / "sample.nmea");
+    }
+    if (once.empty())
+        return once;
+    std::string traffic;
+    while (traffic.size() < kMinBytes)
+        traffic += once;
+    return traffic;
+}
+
+const std::string& Traffic()
+{
+    static const std::string traffic = LoadTraffic();
+    return traffic;
+}
+
+void BM_ParseBuffer(benchmark::State& state)
+{
+    const std::string& traffic = Traffic();
+    if (traffic.empty()) {
+        state.SkipWithError("no NMEA traffic to scan: neither the captures nor res/sample.nmea");
+        return;
+    }
+    CGpsPort port(0);
+    for (auto _ : state) {
+        for (std::size_t pos = 0; pos < traffic.size(); pos += kBlock) {
+            const std::size_t n = std::min(kBlock, traffic.size() - pos);
+            port.ParseBuffer(traffic.data() + pos, static_cast<int>(n));
+        }
+        GpsFix fix;
+        port.CopyFix(fix);
+        benchmark::DoNotOptimize(fix);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                            static_cast<std::int64_t>(traffic.size()));
+    // Sentences decoded per pass, to show the traffic is real NMEA and not skipped garbage.
+    state.counters["decoded"] = static_cast<double>(port.CopyCounters().Decoded()) /
+                                static_cast<double>(state.iterations());
+}
+BENCHMARK(BM_ParseBuffer)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+BENCHMARK_MAIN();
