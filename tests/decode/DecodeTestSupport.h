@@ -1,0 +1,52 @@
+#pragma once
+
+#include "GpsFix.h"
+#include "GpsPort.h"
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace decodetest {
+
+// "$" + body + "*" + the right checksum + line end.
+inline std::string Sentence(const std::string& body, const char* eol = "\r\n")
+{
+    unsigned sum = 0;
+    for (unsigned char c : body)
+        sum ^= c;
+    char hex[4];
+    std::snprintf(hex, sizeof hex, "%02X", sum & 0xFFu);
+    return "$" + body + "*" + hex + eol;
+}
+
+inline void Feed(CGpsPort& port, const std::string& bytes)
+{
+    port.ParseBuffer(bytes.data(), static_cast<int>(bytes.size()));
+}
+
+inline GpsFix Decode(const std::string& bytes, int nBiasSeconds = 0)
+{
+    CGpsPort port(nBiasSeconds);
+    Feed(port, bytes);
+    GpsFix fix{};
+    port.CopyFix(fix);
+    return fix;
+}
+
+inline bool SameRecord(const GpsFix& a, const GpsFix& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+inline bool ReadFile(const std::string& path, std::string& out)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return false;
+    std::ostringstream s;
+    s << in.rdbuf();
+    out = s.str();
+    return true;
+}
+
+} // namespace decodetest
