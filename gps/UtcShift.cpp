@@ -5,7 +5,11 @@
 UtcDateTime ShiftToLocal(const UtcDateTime& utc, int nBiasSeconds)
 {
     using namespace std::chrono;
-    const seconds timeOfDay = hours{utc.hour} + minutes{utc.minute} + seconds{utc.second};
+    // A leap second (second 60) must not roll the minute, the hour or the date over: shift
+    // 23:59:59 and put the extra second back afterwards.
+    const int leap = utc.second > 59 ? utc.second - 59 : 0;
+    const seconds timeOfDay =
+        hours{utc.hour} + minutes{utc.minute} + seconds{utc.second - leap};
     const seconds shifted = timeOfDay - seconds{nBiasSeconds};
 
     UtcDateTime local = utc;
@@ -20,13 +24,13 @@ UtcDateTime ShiftToLocal(const UtcDateTime& utc, int nBiasSeconds)
         local.day = static_cast<std::uint8_t>(static_cast<unsigned>(ymd.day()));
         local.hour = static_cast<std::uint8_t>(hms.hours().count());
         local.minute = static_cast<std::uint8_t>(hms.minutes().count());
-        local.second = static_cast<std::uint8_t>(hms.seconds().count());
+        local.second = static_cast<std::uint8_t>(hms.seconds().count() + leap);
         return local;
     }
     const seconds wrapped = ((shifted % days{1}) + days{1}) % days{1};
     const hh_mm_ss<seconds> hms{wrapped};
     local.hour = static_cast<std::uint8_t>(hms.hours().count());
     local.minute = static_cast<std::uint8_t>(hms.minutes().count());
-    local.second = static_cast<std::uint8_t>(hms.seconds().count());
+    local.second = static_cast<std::uint8_t>(hms.seconds().count() + leap);
     return local;
 }
