@@ -40,9 +40,14 @@ int AtoI(const char* text)
     // Accumulate the magnitude, saturating as strtol does for a 64-bit long.
     const std::uint64_t limit = negative ? std::uint64_t{1} << 63 : (std::uint64_t{1} << 63) - 1;
     std::uint64_t magnitude = 0;
+    // Below kSafe no digit can overflow, so the division is only paid on absurdly long numbers.
+    constexpr std::uint64_t kSafe = ((std::uint64_t{1} << 63) - 1 - 9) / 10;
     for (; IsDigit(*p); ++p) {
         const auto digit = static_cast<std::uint64_t>(*p - '0');
-        magnitude = (magnitude > (limit - digit) / 10) ? limit : magnitude * 10 + digit;
+        if (magnitude <= kSafe)
+            magnitude = magnitude * 10 + digit;
+        else
+            magnitude = (magnitude > (limit - digit) / 10) ? limit : magnitude * 10 + digit;
     }
     const std::int64_t value = negative ? static_cast<std::int64_t>(0 - magnitude)
                                         : static_cast<std::int64_t>(magnitude);

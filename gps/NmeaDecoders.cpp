@@ -21,7 +21,12 @@ constexpr std::size_t kField = CGpsPort::kFieldSize;
 // Fields start after "$", the talker, the type and the comma.
 const char* FirstField(const char* sentence)
 {
-    return std::strlen(sentence) < 7 ? nullptr : sentence + 7;
+    // Only the first seven bytes matter; measuring the whole sentence cost a tenth of the scan.
+    for (int i = 0; i < 7; ++i) {
+        if (sentence[i] == '\0')
+            return nullptr;
+    }
+    return sentence + 7;
 }
 
 int PieceInt(const char* field, int from, int len)
