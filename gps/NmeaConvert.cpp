@@ -29,7 +29,7 @@ double StrtodC(const char* text)
 
 } // namespace
 
-int AtoI(const char* text)
+int AtoISlow(const char* text)
 {
     const char* p = text;
     while (IsSpace(*p))

@@ -9,7 +9,24 @@ namespace nmea {
 
 // atoi: leading white space, an optional sign, then digits; saturates like strtol, then keeps the
 // low 32 bits as glibc's atoi does. No digits gives 0.
-int AtoI(const char* text);
+int AtoISlow(const char* text);
+
+// The fields are nearly always a few plain digits; those are read here, inline, and anything else
+// (sign, white space, more than nine digits) goes to AtoISlow.
+inline int AtoI(const char* text)
+{
+    int value = 0;
+    int n = 0;
+    for (; n < 9; ++n) {
+        const unsigned digit = static_cast<unsigned char>(text[n]) - unsigned{'0'};
+        if (digit > 9)
+            break;
+        value = value * 10 + static_cast<int>(digit);
+    }
+    if ((n == 0 && text[0] != '\0') || n == 9)
+        return AtoISlow(text);
+    return value;
+}
 
 // atof in the "C" locale. An empty text gives 0.0.
 double AtoF(const char* text);
