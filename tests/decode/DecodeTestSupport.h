@@ -12,8 +12,7 @@
 namespace decodetest {
 
 // "$" + body + "*" + the right checksum + line end.
-inline std::string Sentence(const std::string& body, const char* eol = "\r\n")
-{
+inline std::string Sentence(const std::string &body, const char *eol = "\r\n") {
     unsigned sum = 0;
     for (unsigned char c : body)
         sum ^= c;
@@ -22,13 +21,11 @@ inline std::string Sentence(const std::string& body, const char* eol = "\r\n")
     return "$" + body + "*" + hex + eol;
 }
 
-inline void Feed(CGpsPort& port, const std::string& bytes)
-{
+inline void Feed(CGpsPort &port, const std::string &bytes) {
     port.ParseBuffer(bytes.data(), static_cast<int>(bytes.size()));
 }
 
-inline GpsFix Decode(const std::string& bytes, int nBiasSeconds = 0)
-{
+inline GpsFix Decode(const std::string &bytes, int nBiasSeconds = 0) {
     CGpsPort port(nBiasSeconds);
     Feed(port, bytes);
     GpsFix fix{};
@@ -36,10 +33,11 @@ inline GpsFix Decode(const std::string& bytes, int nBiasSeconds = 0)
     return fix;
 }
 
-inline bool SameRecord(const GpsFix& a, const GpsFix& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+inline bool SameRecord(const GpsFix &a, const GpsFix &b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
 
-inline bool ReadFile(const std::string& path, std::string& out)
-{
+inline bool ReadFile(const std::string &path, std::string &out) {
     std::ifstream in(path, std::ios::binary);
     if (!in)
         return false;

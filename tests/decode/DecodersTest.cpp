@@ -11,21 +11,20 @@ using decodetest::Sentence;
 
 namespace {
 
-template <typename T> T At(const GpsFix& fix, std::size_t offset)
-{
+template <typename T> T At(const GpsFix &fix, std::size_t offset) {
     T value;
-    std::memcpy(&value, reinterpret_cast<const unsigned char*>(&fix) + offset, sizeof value);
+    std::memcpy(&value, reinterpret_cast<const unsigned char *>(&fix) + offset, sizeof value);
     return value;
 }
 
-// Byte offsets as the display's block copies and comparisons rely on, read through a decoded record.
-TEST(FixRecordLayout, DecodedFieldsSitAtTheirByteOffsets)
-{
-    const GpsFix fix = Decode(
-        Sentence("GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W") +
-        Sentence("GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,") +
-        Sentence("GPGSA,A,3,04,05,,09,12,,,24,,,,,2.5,1.3,2.1") +
-        Sentence("GPGSV,1,1,01,07,40,283,46"));
+// Byte offsets as the display's block copies and comparisons rely on, read through a decoded
+// record.
+TEST(FixRecordLayout, DecodedFieldsSitAtTheirByteOffsets) {
+    const GpsFix fix =
+        Decode(Sentence("GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W") +
+               Sentence("GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,") +
+               Sentence("GPGSA,A,3,04,05,,09,12,,,24,,,,,2.5,1.3,2.1") +
+               Sentence("GPGSV,1,1,01,07,40,283,46"));
     EXPECT_EQ(At<std::uint8_t>(fix, 0), 1);
     EXPECT_EQ(At<std::uint8_t>(fix, 2), 23);
     EXPECT_EQ(At<std::uint8_t>(fix, 3), 3);
@@ -54,8 +53,7 @@ TEST(FixRecordLayout, DecodedFieldsSitAtTheirByteOffsets)
         EXPECT_EQ(At<std::uint8_t>(fix, reserved), 0) << "reserved byte " << reserved;
 }
 
-TEST(FixRecordLayout, FreshPortHoldsZeroRecord)
-{
+TEST(FixRecordLayout, FreshPortHoldsZeroRecord) {
     CGpsPort port(0);
     GpsFix fix;
     std::memset(&fix, 0xAB, sizeof fix);
@@ -65,7 +63,7 @@ TEST(FixRecordLayout, FreshPortHoldsZeroRecord)
 }
 
 struct RmcCase {
-    const char* body;
+    const char *body;
     int bias;
     int hour, minute, second, day, month, year;
     std::int32_t lat, lon;
@@ -76,9 +74,8 @@ struct RmcCase {
 
 class RmcDecode : public ::testing::TestWithParam<RmcCase> {};
 
-TEST_P(RmcDecode, StoresConvertedFields)
-{
-    const RmcCase& c = GetParam();
+TEST_P(RmcDecode, StoresConvertedFields) {
+    const RmcCase &c = GetParam();
     const GpsFix fix = Decode(Sentence(c.body), c.bias);
     EXPECT_EQ(fix.bHour, c.hour);
     EXPECT_EQ(fix.bMinute, c.minute);
@@ -107,8 +104,8 @@ INSTANTIATE_TEST_SUITE_P(
         RmcCase{"GPRMC,104500,A,4807.038,N,01131.000,E,022.4,084.4,230394,,", -330 * 60, 16, 15, 0,
                 23, 3, 2094, 48117300, 11516666, 4148, 84, 1},
         // 85.0 kn is 15742, because the knots factor is 185.20000000000002.
-        RmcCase{"GPRMC,000000,A,3330.000,S,15112.600,E,85.0,359.9,010100,,", 0, 0, 0, 0, 1, 1,
-                2000, -33500000, 151210000, 15742, 359, 1},
+        RmcCase{"GPRMC,000000,A,3330.000,S,15112.600,E,85.0,359.9,010100,,", 0, 0, 0, 0, 1, 1, 2000,
+                -33500000, 151210000, 15742, 359, 1},
         RmcCase{"GNRMC,000000,V,4916.45,N,12311.12,W,1.0,-3.9,311299,,", 0, 0, 0, 0, 31, 12, 2099,
                 49274166, -123185333, 185, -3, 0},
         // No fix: empty position, speed, course and date; time shifts modulo 24 h.
@@ -118,15 +115,14 @@ INSTANTIATE_TEST_SUITE_P(
                 static_cast<std::uint16_t>(129640), static_cast<std::int16_t>(70000), 0}));
 
 struct GgaCase {
-    const char* body;
+    const char *body;
     std::int8_t sats;
     std::uint16_t altitude;
 };
 
 class GgaDecode : public ::testing::TestWithParam<GgaCase> {};
 
-TEST_P(GgaDecode, StoresSatsAndAltitude)
-{
+TEST_P(GgaDecode, StoresSatsAndAltitude) {
     const GpsFix fix = Decode(Sentence(GetParam().body));
     EXPECT_EQ(fix.cSatsUsed, GetParam().sats);
     EXPECT_EQ(fix.wAltitude, GetParam().altitude);
@@ -134,14 +130,14 @@ TEST_P(GgaDecode, StoresSatsAndAltitude)
 
 INSTANTIATE_TEST_SUITE_P(
     WorkedValues, GgaDecode,
-    ::testing::Values(GgaCase{"GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,", 8, 545},
-                      GgaCase{"GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,-12.6,M,46.9,M,,", 8,
-                              65524},
-                      GgaCase{"GNGGA,,,,,,0,,,,M,,M,,", 0, 0},
-                      GgaCase{"GPGGA,1,2,N,3,E,1,300,0.9,70000.9,M,,M,,", 44, 4464}));
+    ::testing::Values(
+        GgaCase{"GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,", 8, 545},
+        GgaCase{"GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,-12.6,M,46.9,M,,", 8, 65524},
+        GgaCase{"GNGGA,,,,,,0,,,,M,,M,,", 0, 0},
+        GgaCase{"GPGGA,1,2,N,3,E,1,300,0.9,70000.9,M,,M,,", 44, 4464}));
 
 struct GsaCase {
-    const char* body;
+    const char *body;
     std::int8_t mode;
     std::int8_t used[12];
     std::int16_t pdop, hdop, vdop;
@@ -149,9 +145,8 @@ struct GsaCase {
 
 class GsaDecode : public ::testing::TestWithParam<GsaCase> {};
 
-TEST_P(GsaDecode, StoresModePrnsAndDops)
-{
-    const GsaCase& c = GetParam();
+TEST_P(GsaDecode, StoresModePrnsAndDops) {
+    const GsaCase &c = GetParam();
     CGpsPort port(0);
     // Every GSA rewrites all twelve channels, whatever an earlier one left.
     decodetest::Feed(port, Sentence("GPGSA,A,3,01,02,03,04,05,06,07,08,09,10,11,12,9.9,9.9,9.9"));
@@ -170,14 +165,18 @@ INSTANTIATE_TEST_SUITE_P(
     WorkedValues, GsaDecode,
     ::testing::Values(
         GsaCase{"GPGSA,A,3,5,,33,0,12,,,,,,,,1.2,0.9,2.3", 3, {5, 0, 0, 0, 12}, 12, 9, 23},
-        GsaCase{"GPGSA,A,2,32,1,-1,99,256,257,,,,,,,50.0,0.05,3276.8", 2, {32, 1, 0, 0, 0, 0}, 500,
-                0, static_cast<std::int16_t>(32768)},
+        GsaCase{"GPGSA,A,2,32,1,-1,99,256,257,,,,,,,50.0,0.05,3276.8",
+                2,
+                {32, 1, 0, 0, 0, 0},
+                500,
+                0,
+                static_cast<std::int16_t>(32768)},
         GsaCase{"GNGSA,M,1,,,,,,,,,,,,,,,", 1, {}, 0, 0, 0}));
 
-TEST(GsvDecode, MessageThreeOfTenFillsSlotsEightAndNineOnly)
-{
+TEST(GsvDecode, MessageThreeOfTenFillsSlotsEightAndNineOnly) {
     CGpsPort port(0);
-    decodetest::Feed(port, Sentence("GPGSV,3,3,12,21,01,001,11,22,02,002,12,23,03,003,13,24,04,004,14"));
+    decodetest::Feed(port,
+                     Sentence("GPGSV,3,3,12,21,01,001,11,22,02,002,12,23,03,003,13,24,04,004,14"));
     decodetest::Feed(port, Sentence("GPGSV,3,3,10,31,45,270,40,32,05,359,"));
     GpsFix fix;
     port.CopyFix(fix);
@@ -194,8 +193,7 @@ TEST(GsvDecode, MessageThreeOfTenFillsSlotsEightAndNineOnly)
         EXPECT_EQ(fix.sat[s].bPrn, 0) << "slot " << s;
 }
 
-TEST(GsvDecode, SlotsBeyondASmallerCycleKeepTheEarlierSatellites)
-{
+TEST(GsvDecode, SlotsBeyondASmallerCycleKeepTheEarlierSatellites) {
     std::string stream;
     for (int m = 1; m <= 3; ++m) {
         std::string body = "GPGSV,3," + std::to_string(m) + ",10";
@@ -212,14 +210,12 @@ TEST(GsvDecode, SlotsBeyondASmallerCycleKeepTheEarlierSatellites)
 }
 
 // Message numbers outside 1-3 would address slots the record does not have.
-TEST(GsvDecode, MessagesOutsideOneToThreeAndZeroInViewWriteNothing)
-{
-    for (const char* body : {"GPGSV,4,0,16,01,10,100,30,02,10,100,30,03,10,100,30,04,10,100,30",
+TEST(GsvDecode, MessagesOutsideOneToThreeAndZeroInViewWriteNothing) {
+    for (const char *body : {"GPGSV,4,0,16,01,10,100,30,02,10,100,30,03,10,100,30,04,10,100,30",
                              "GPGSV,4,4,16,01,10,100,30,02,10,100,30,03,10,100,30,04,10,100,30",
                              "GPGSV,9,9,36,01,10,100,30,02,10,100,30,03,10,100,30,04,10,100,30",
                              "GPGSV,4,,16,01,10,100,30,02,10,100,30,03,10,100,30,04,10,100,30",
-                             "GPGSV,4,-1,16,01,10,100,30",
-                             "GPGSV,1,1,00,01,10,100,30,02,10,100,30",
+                             "GPGSV,4,-1,16,01,10,100,30", "GPGSV,1,1,00,01,10,100,30,02,10,100,30",
                              "GPGSV,1,1,,01,10,100,30"}) {
         CGpsPort port(0);
         decodetest::Feed(port, Sentence(body));
@@ -230,8 +226,7 @@ TEST(GsvDecode, MessagesOutsideOneToThreeAndZeroInViewWriteNothing)
     }
 }
 
-TEST(GsvDecode, ThirteenthSatelliteAndLaterHaveNoSlot)
-{
+TEST(GsvDecode, ThirteenthSatelliteAndLaterHaveNoSlot) {
     std::string stream;
     for (int m = 1; m <= 5; ++m) {
         std::string body = "GPGSV,5," + std::to_string(m) + ",19";
@@ -242,13 +237,12 @@ TEST(GsvDecode, ThirteenthSatelliteAndLaterHaveNoSlot)
     const GpsFix fix = Decode(stream);
     for (int s = 0; s < 12; ++s)
         EXPECT_EQ(fix.sat[s].bPrn, s + 1) << "slot " << s;
-    for (const SatInfo& sat : fix.sat)
+    for (const SatInfo &sat : fix.sat)
         EXPECT_EQ(sat.bReserved, 0);
 }
 
 // Fields that gpsd-style feeds leave empty, wrap or pad.
-TEST(GsvDecode, WrapsWideValuesToTheirFields)
-{
+TEST(GsvDecode, WrapsWideValuesToTheirFields) {
     const GpsFix fix = Decode(Sentence("GPGSV,1,1,1,300,-1,70000,257"));
     EXPECT_EQ(fix.sat[0].bPrn, 44);
     EXPECT_EQ(fix.sat[0].bElevation, 255);
@@ -261,12 +255,11 @@ struct FieldStep {
     bool end;
 };
 
-TEST(NextField, WalksFieldsThenChecksumThenEmpties)
-{
+TEST(NextField, WalksFieldsThenChecksumThenEmpties) {
     const char text[] = "12,,A*4F\r\n";
-    const std::vector<FieldStep> steps = {
-        {"12", false}, {"", false}, {"A", false}, {"4F\r\n", false}, {"", true}, {"", true}};
-    const char* pos = text;
+    const std::vector<FieldStep> steps = {{"12", false},     {"", false}, {"A", false},
+                                          {"4F\r\n", false}, {"", true},  {"", true}};
+    const char *pos = text;
     char field[CGpsPort::kFieldSize];
     for (std::size_t i = 0; i < steps.size(); ++i) {
         pos = CGpsPort::NextField(pos, field);
@@ -275,8 +268,7 @@ TEST(NextField, WalksFieldsThenChecksumThenEmpties)
     }
 }
 
-TEST(NextField, EdgeCases)
-{
+TEST(NextField, EdgeCases) {
     char field[CGpsPort::kFieldSize];
     std::memset(field, 'x', sizeof field);
     const char empty[] = "";
@@ -295,7 +287,7 @@ TEST(NextField, EdgeCases)
     const char longField[] = "123456789012345678901234567890,7";
     char guarded[CGpsPort::kFieldSize + 4];
     std::memset(guarded, 'G', sizeof guarded);
-    const char* next = CGpsPort::NextField(longField, guarded);
+    const char *next = CGpsPort::NextField(longField, guarded);
     EXPECT_STREQ(guarded, "1234567890123456789");
     for (std::size_t i = CGpsPort::kFieldSize; i < sizeof guarded; ++i)
         EXPECT_EQ(guarded[i], 'G') << "byte " << i << " written beyond the field";
@@ -304,10 +296,10 @@ TEST(NextField, EdgeCases)
     EXPECT_STREQ(field, "7");
 }
 
-TEST(FieldBounds, OverlongFieldIsCutTo19Characters)
-{
+TEST(FieldBounds, OverlongFieldIsCutTo19Characters) {
     // Altitude with 25 characters: the first 19 are "0000000000000000123".
-    const GpsFix fix = Decode(Sentence("GPGGA,1,2,N,3,E,1,08,0.9,0000000000000000123456789,M,,M,,"));
+    const GpsFix fix =
+        Decode(Sentence("GPGGA,1,2,N,3,E,1,08,0.9,0000000000000000123456789,M,,M,,"));
     EXPECT_EQ(fix.wAltitude, 123);
     EXPECT_EQ(fix.cSatsUsed, 8);
 }

@@ -11,7 +11,8 @@ using decodetest::Sentence;
 namespace {
 
 const std::string kGga = Sentence("GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,");
-const std::string kRmc = Sentence("GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W");
+const std::string kRmc =
+    Sentence("GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W");
 const std::string kGsa = Sentence("GPGSA,A,3,04,05,,09,12,,,24,,,,,2.5,1.3,2.1");
 const std::string kGsv = Sentence("GPGSV,1,1,02,07,40,283,46,08,10,100,");
 
@@ -20,10 +21,9 @@ struct Outcome {
     GpsFix fix;
 };
 
-Outcome Scan(const std::vector<std::string>& blocks)
-{
+Outcome Scan(const std::vector<std::string> &blocks) {
     CGpsPort port(0);
-    for (const std::string& b : blocks)
+    for (const std::string &b : blocks)
         Feed(port, b);
     Outcome o{port.CopyCounters(), {}};
     port.CopyFix(o.fix);
@@ -31,16 +31,15 @@ Outcome Scan(const std::vector<std::string>& blocks)
 }
 
 struct ScanCase {
-    const char* name;
+    const char *name;
     std::vector<std::string> blocks;
     unsigned gga, gsa, gsv, rmc, badChecksum, cut, tooLong, unknown;
 };
 
 class ScannerCases : public ::testing::TestWithParam<ScanCase> {};
 
-TEST_P(ScannerCases, CountsWhatItDecodedAndDropped)
-{
-    const ScanCase& c = GetParam();
+TEST_P(ScannerCases, CountsWhatItDecodedAndDropped) {
+    const ScanCase &c = GetParam();
     const ScanCounters n = Scan(c.blocks).counters;
     EXPECT_EQ(n.nGga, c.gga);
     EXPECT_EQ(n.nGsa, c.gsa);
@@ -52,14 +51,12 @@ TEST_P(ScannerCases, CountsWhatItDecodedAndDropped)
     EXPECT_EQ(n.nUnknown, c.unknown);
 }
 
-std::string Replace(std::string s, const std::string& from, const std::string& to)
-{
+std::string Replace(std::string s, const std::string &from, const std::string &to) {
     s.replace(s.find(from), from.size(), to);
     return s;
 }
 
-std::string LowerHex(std::string s)
-{
+std::string LowerHex(std::string s) {
     for (std::size_t i = s.find('*'); i < s.size(); ++i)
         if (s[i] >= 'A' && s[i] <= 'F')
             s[i] = static_cast<char>(s[i] - 'A' + 'a');
@@ -72,42 +69,96 @@ INSTANTIATE_TEST_SUITE_P(
     Framing, ScannerCases,
     ::testing::Values(
         ScanCase{"LastSentenceDecodedAtItsLineFeed", {kGga + kRmc}, 1, 0, 0, 1, 0, 0, 0, 0},
-        ScanCase{"FourTypesBackToBack", {kGga + kGsa + kGsv + kRmc + "$GP"}, 1, 1, 1, 1, 0, 0, 0, 0},
+        ScanCase{
+            "FourTypesBackToBack", {kGga + kGsa + kGsv + kRmc + "$GP"}, 1, 1, 1, 1, 0, 0, 0, 0},
         ScanCase{"ExtraLineEndsBetween", {kGga + "\r\n\r\n" + kRmc + "\n"}, 1, 0, 0, 1, 0, 0, 0, 0},
         ScanCase{"UnixLineEnds",
                  {Sentence("GPGGA,1,,,,,1,08,,545.4,M,,M,,", "\n") +
                   Sentence("GPRMC,123519,A,,,,,,,230394,,", "\n")},
-                 1, 0, 0, 1, 0, 0, 0, 0},
-        ScanCase{"BytesBeforeFirstDollarSkipped", {"4.038,N,*1F\r\n" + kGga}, 1, 0, 0, 0, 0, 0, 0, 0},
+                 1,
+                 0,
+                 0,
+                 1,
+                 0,
+                 0,
+                 0,
+                 0},
+        ScanCase{
+            "BytesBeforeFirstDollarSkipped", {"4.038,N,*1F\r\n" + kGga}, 1, 0, 0, 0, 0, 0, 0, 0},
         ScanCase{"CutSentenceDroppedWhenDollarComesFirst",
-                 {kGga.substr(0, 30) + kRmc}, 0, 0, 0, 1, 0, 1, 0, 0},
+                 {kGga.substr(0, 30) + kRmc},
+                 0,
+                 0,
+                 0,
+                 1,
+                 0,
+                 1,
+                 0,
+                 0},
         ScanCase{"SentenceCarriedAcrossBlocks",
-                 {kGga.substr(0, 10), kGga.substr(10, 20), kGga.substr(30)}, 1, 0, 0, 0, 0, 0, 0, 0},
-        ScanCase{"WrongChecksum", {Replace(kGga, "*", "*0") }, 0, 0, 0, 0, 1, 0, 0, 0},
-        ScanCase{"NoChecksum", {"$GPGGA,1,2,N,3,E,1,08,0.9,545.4,M,,M,,\r\n"}, 0, 0, 0, 0, 1, 0, 0, 0},
+                 {kGga.substr(0, 10), kGga.substr(10, 20), kGga.substr(30)},
+                 1,
+                 0,
+                 0,
+                 0,
+                 0,
+                 0,
+                 0,
+                 0},
+        ScanCase{"WrongChecksum", {Replace(kGga, "*", "*0")}, 0, 0, 0, 0, 1, 0, 0, 0},
+        ScanCase{
+            "NoChecksum", {"$GPGGA,1,2,N,3,E,1,08,0.9,545.4,M,,M,,\r\n"}, 0, 0, 0, 0, 1, 0, 0, 0},
         ScanCase{"NonHexChecksum", {"$GPGGA,,*G0\r\n"}, 0, 0, 0, 0, 1, 0, 0, 0},
         ScanCase{"LowerCaseHexAccepted", {LowerHex(kLowerHexRmc)}, 0, 0, 0, 1, 0, 0, 0, 0},
         ScanCase{"OtherTypesCounted",
-                 {Sentence("GPGLL,4916.45,N,12311.12,W,225444,A") + Sentence("PSRF104,0,0,0,0,0,0,12,1") +
-                  Sentence("GP") + kGga},
-                 1, 0, 0, 0, 0, 0, 0, 3},
+                 {Sentence("GPGLL,4916.45,N,12311.12,W,225444,A") +
+                  Sentence("PSRF104,0,0,0,0,0,0,12,1") + Sentence("GP") + kGga},
+                 1,
+                 0,
+                 0,
+                 0,
+                 0,
+                 0,
+                 0,
+                 3},
         ScanCase{"OverlongSentenceDropped",
-                 {Sentence("GPGGA," + std::string(520, '1')) + kGsa}, 0, 1, 0, 0, 0, 0, 1, 0},
+                 {Sentence("GPGGA," + std::string(520, '1')) + kGsa},
+                 0,
+                 1,
+                 0,
+                 0,
+                 0,
+                 0,
+                 1,
+                 0},
         ScanCase{"OverlongAcrossBlocks",
                  {"$GPGGA," + std::string(400, '1'), std::string(400, '2'), "*00\r\n" + kGsa},
-                 0, 1, 0, 0, 0, 0, 1, 0},
-        ScanCase{"OverlongCutByDollar", {"$GPGGA," + std::string(600, '1') + kGsa}, 0, 1, 0, 0, 0, 0,
-                 1, 0},
+                 0,
+                 1,
+                 0,
+                 0,
+                 0,
+                 0,
+                 1,
+                 0},
+        ScanCase{"OverlongCutByDollar",
+                 {"$GPGGA," + std::string(600, '1') + kGsa},
+                 0,
+                 1,
+                 0,
+                 0,
+                 0,
+                 0,
+                 1,
+                 0},
         ScanCase{"UnfinishedAtEndNotCounted", {kGga + kRmc.substr(0, 40)}, 1, 0, 0, 0, 0, 0, 0, 0}),
-    [](const auto& param) { return std::string(param.param.name); });
+    [](const auto &param) { return std::string(param.param.name); });
 
-TEST(Scanner, LowerCaseCaseReallyHasLowerCaseHex)
-{
+TEST(Scanner, LowerCaseCaseReallyHasLowerCaseHex) {
     EXPECT_NE(LowerHex(kLowerHexRmc), kLowerHexRmc);
 }
 
-TEST(Scanner, LongestSentenceThatFitsIsDecoded)
-{
+TEST(Scanner, LongestSentenceThatFitsIsDecoded) {
     // "$" + body + "*hh\r\n" is exactly 511 bytes.
     std::string body = "GPGGA,1,2,N,3,E,1,08,0.9,545.4,M,,M,,";
     body += std::string(511 - 6 - body.size(), '0');
@@ -120,8 +171,7 @@ TEST(Scanner, LongestSentenceThatFitsIsDecoded)
     EXPECT_EQ(over.nTooLong, 1u);
 }
 
-TEST(Scanner, BadChecksumLeavesTheRecordUntouched)
-{
+TEST(Scanner, BadChecksumLeavesTheRecordUntouched) {
     CGpsPort port(0);
     Feed(port, kRmc + kGga + kGsa + kGsv);
     GpsFix before;
@@ -138,18 +188,17 @@ TEST(Scanner, BadChecksumLeavesTheRecordUntouched)
     EXPECT_EQ(port.CopyCounters().nBadChecksum, 5u);
 }
 
-TEST(Scanner, GnAndGlTalkersDecodeLikeGp)
-{
+TEST(Scanner, GnAndGlTalkersDecodeLikeGp) {
     const GpsFix gp = decodetest::Decode(kGga + kRmc + kGsa + kGsv);
-    const GpsFix gn = decodetest::Decode(Sentence("GNGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,") +
-                                         Sentence("GNRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W") +
-                                         Sentence("GNGSA,A,3,04,05,,09,12,,,24,,,,,2.5,1.3,2.1") +
-                                         Sentence("GLGSV,1,1,02,07,40,283,46,08,10,100,"));
+    const GpsFix gn = decodetest::Decode(
+        Sentence("GNGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,") +
+        Sentence("GNRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W") +
+        Sentence("GNGSA,A,3,04,05,,09,12,,,24,,,,,2.5,1.3,2.1") +
+        Sentence("GLGSV,1,1,02,07,40,283,46,08,10,100,"));
     EXPECT_TRUE(decodetest::SameRecord(gp, gn));
 }
 
-TEST(Scanner, ResetScannerForgetsTheCarriedHead)
-{
+TEST(Scanner, ResetScannerForgetsTheCarriedHead) {
     CGpsPort port(0);
     Feed(port, kGga.substr(0, 20));
     port.ResetScanner();
@@ -159,8 +208,7 @@ TEST(Scanner, ResetScannerForgetsTheCarriedHead)
     EXPECT_EQ(port.CopyCounters().nGga, 1u);
 }
 
-TEST(Scanner, EmptyAndNullBlocksAreHarmless)
-{
+TEST(Scanner, EmptyAndNullBlocksAreHarmless) {
     CGpsPort port(0);
     port.ParseBuffer(nullptr, 10);
     port.ParseBuffer(kGga.data(), 0);
@@ -168,8 +216,7 @@ TEST(Scanner, EmptyAndNullBlocksAreHarmless)
     EXPECT_EQ(port.CopyCounters().Decoded() + port.CopyCounters().Dropped(), 0u);
 }
 
-TEST(Scanner, ZeroBytesInsideASentenceDoNotReachBeyondIt)
-{
+TEST(Scanner, ZeroBytesInsideASentenceDoNotReachBeyondIt) {
     std::string body = "GPGGA,1,2,N,3,E,1,08,0.9,5";
     body += '\0';
     body += "45.4,M,,M,,";
