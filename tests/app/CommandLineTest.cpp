@@ -31,6 +31,10 @@ ProgramRun RunProgram(const QStringList& args, const QMap<QString, QString>& ext
         env.remove(QString::fromLatin1(name));
     for (auto it = extra.begin(); it != extra.end(); ++it)
         env.insert(it.key(), it.value());
+    // A ThreadSanitizer build of the program needs the same Qt suppressions as the tests.
+    QString tsan = env.value(QStringLiteral("TSAN_OPTIONS"));
+    tsan += QStringLiteral(":suppressions=" SKYWATCH_SOURCE_DIR "/tests/app/tsan.supp");
+    env.insert(QStringLiteral("TSAN_OPTIONS"), tsan);
     p.setProcessEnvironment(env);
     p.start(kProgram, args);
     ProgramRun r;

@@ -362,3 +362,26 @@ TEST_F(ResetTest, ToggleTwiceReturnsAndWritesEachLayout)
             nonWhite += QColor(back.pixel(x, y)) != QColor(Qt::white) ? 1 : 0;
     EXPECT_EQ(nonWhite, 0) << "the full layout draws no bars";
 }
+
+TEST_F(ResetTest, ColdStartReachesTheSimulatedReceiver)
+{
+    CSimulator sim;
+    if (CSimulator::BinaryPath().empty())
+        GTEST_SKIP() << "needs the skywatch-sim simulator in the build tree";
+    ASSERT_TRUE(sim.Start({"--fast"}));
+    platform::BindPort(2, sim.SlavePath());
+    PickAndReset(*m_dlg, 1, 2, 0);
+    EXPECT_EQ(Text(*m_dlg, kStatus), QStringLiteral("COM2 is on"));
+    EXPECT_TRUE(WaitUntil([&] { return sim.Errors().find("received cold start") !=
+                                       std::string::npos; },
+                          3s))
+        << sim.Errors();
+    // Warm and hot starts on the unchanged port reach it as well.
+    PickAndReset(*m_dlg, 1, 2, 1);
+    PickAndReset(*m_dlg, 1, 2, 2);
+    EXPECT_TRUE(WaitUntil([&] { return sim.Errors().find("received hot start") !=
+                                       std::string::npos; },
+                          3s))
+        << sim.Errors();
+    EXPECT_NE(sim.Errors().find("received warm start"), std::string::npos) << sim.Errors();
+}
