@@ -1,0 +1,136 @@
+#include "DecodeTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+using decodetest::Sentence;
+
+namespace {
+
+const std::string kTool = std::string(SKYWATCH_BINARY_DIR) + "/tools/skywatch-decode";
+
+struct ToolRun {
+    int exitCode = -1;
+    std::string out, err;
+};
+
+// Runs the tool through the shell: args are pasted as they are, so quote what needs it.
+ToolRun RunTool(const std::string &args, const std::string &env = "TZ=UTC") {
+    const std::string dir = ::testing::TempDir();
+    const std::string out = dir + "/decode_tool_out.txt";
+    const std::string err = dir + "/decode_tool_err.txt";
+    const std::string cmd = env + " '" + kTool + "' " + args + " >'" + out + "' 2>'" + err + "'";
+    const int status = std::system(cmd.c_str());
+    ToolRun r;
+    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    decodetest::ReadFile(out, r.out);
+    decodetest::ReadFile(err, r.err);
+    return r;
+}
+
+std::string WriteTemp(const std::string &name, const std::string &bytes) {
+    const std::string path = ::testing::TempDir() + "/" + name;
+    FILE *f = std::fopen(path.c_str(), "wb");
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+    return path;
+}
+
+std::vector<std::string> Lines(const std::string &text) {
+    std::vector<std::string> lines;
+    std::size_t at = 0;
+    for (std::size_t lf; (lf = text.find('\n', at)) != std::string::npos; at = lf + 1)
+        lines.push_back(text.substr(at, lf - at));
+    if (at < text.size())
+        lines.push_back(text.substr(at));
+    return lines;
+}
+
+const std::string kStream =
+    Sentence("GPRMC,104500,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W") +
+    "garbage line\r\n" + Sentence("GPGLL,4916.45,N,12311.12,W,225444,A") +
+    Sentence("GPGGA,104500,4807.038,N,01131.000,E,1,08,0.9,-12.6,M,46.9,M,,") +
+    "$GPGSA,A,3,04,05,,09,12,,,24,,,,,2.5,1.3,2.1*00\r\n" +
+    Sentence("GPGSA,A,3,04,05,,09,12,,,24,,,,,2.5,1.3,2.1") + Sentence("GPGSV,1,1,01,07,40,283,46");
+
+class DecodeTool : public ::testing::Test {
+protected:
+    // The tool is a build dependency of this test, so a missing binary is a failure.
+    void SetUp() override {
+        ASSERT_EQ(std::system(("test -x '" + kTool + "'").c_str()), 0) << kTool << " not built";
+    }
+};
+
+TEST_F(DecodeTool, PrintsOneRecordPerDecodedSentence) {
+    const std::string path = WriteTemp("tool_stream.nmea", kStream);
+    const ToolRun r = RunTool("'" + path + "'");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::vector<std::string> lines = Lines(r.out);
+    ASSERT_EQ(lines.size(), 4u) << r.out; // RMC, GGA, the good GSA, GSV
+    EXPECT_NE(lines[0].find("\"bHour\":10,\"bMinute\":45"), std::string::npos) << lines[0];
+    EXPECT_NE(lines[0].find("\"lLatitude\":48117300,\"lLongitude\":11516666"), std::string::npos);
+    EXPECT_NE(lines[0].find("\"wAltitude\":0,"), std::string::npos); // GGA not yet decoded
+    EXPECT_NE(lines[1].find("\"cSatsUsed\":8,\"wAltitude\":65524"), std::string::npos) << lines[1];
+    EXPECT_NE(lines[2].find("\"cUsedPrn\":[4,5,0,9,12,0,0,24,0,0,0,0]"), std::string::npos)
+        << lines[2];
+    EXPECT_NE(lines[3].find("{\"bPrn\":7,\"bElevation\":40,\"bSnr\":46,\"nAzimuth\":283}"),
+              std::string::npos)
+        << lines[3];
+    for (const std::string &line : lines) {
+        EXPECT_EQ(line.front(), '{');
+        EXPECT_EQ(line.back(), '}');
+    }
+    EXPECT_TRUE(r.err.empty()) << r.err;
+}
+
+TEST_F(DecodeTool, LastStatsBlockSizeAndStandardInputAgree) {
+    const std::string path = WriteTemp("tool_stream.nmea", kStream);
+    const ToolRun whole = RunTool("--last --stats '" + path + "'");
+    ASSERT_EQ(whole.exitCode, 0) << whole.err;
+    ASSERT_EQ(Lines(whole.out).size(), 1u);
+    EXPECT_EQ(Lines(whole.out)[0], Lines(RunTool("'" + path + "'").out).back());
+    EXPECT_NE(whole.err.find("\"GGA\":1,\"GSA\":1,\"GSV\":1,\"RMC\":1,\"badChecksum\":1"),
+              std::string::npos)
+        << whole.err;
+    EXPECT_NE(whole.err.find("\"unknownType\":1"), std::string::npos) << whole.err;
+
+    const ToolRun bytewise = RunTool("--block-size 1 --last '" + path + "'");
+    EXPECT_EQ(bytewise.out, whole.out);
+    const ToolRun piped = RunTool("--last - <'" + path + "'");
+    EXPECT_EQ(piped.out, whole.out);
+    const ToolRun implicitStdin = RunTool("--last <'" + path + "'");
+    EXPECT_EQ(implicitStdin.out, whole.out);
+}
+
+TEST_F(DecodeTool, TimeZoneFromTheEnvironmentShiftsHourAndMinute) {
+    const std::string path = WriteTemp("tool_stream.nmea", kStream);
+    const ToolRun india = RunTool("--last '" + path + "'", "TZ=IST-5:30");
+    ASSERT_EQ(india.exitCode, 0) << india.err;
+    EXPECT_NE(india.out.find("\"bHour\":16,\"bMinute\":15"), std::string::npos) << india.out;
+}
+
+TEST_F(DecodeTool, UnreadableFileGivesOneLineAndExitTwo) {
+    const std::string missing = ::testing::TempDir() + "/no such capture.nmea";
+    const ToolRun r = RunTool("'" + missing + "'");
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_TRUE(r.out.empty());
+    ASSERT_EQ(Lines(r.err).size(), 1u) << r.err;
+    EXPECT_NE(r.err.find(missing), std::string::npos) << r.err;
+
+    const ToolRun dir = RunTool("'" + ::testing::TempDir() + "'");
+    EXPECT_EQ(dir.exitCode, 2);
+    EXPECT_EQ(Lines(dir.err).size(), 1u) << dir.err;
+}
+
+TEST_F(DecodeTool, BadOptionsExitTwo) {
+    EXPECT_EQ(RunTool("--block-size 0 -").exitCode, 2);
+    EXPECT_EQ(RunTool("--block-size x -").exitCode, 2);
+    EXPECT_EQ(RunTool("--frobnicate -").exitCode, 2);
+}
+
+} // namespace
