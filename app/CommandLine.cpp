@@ -17,8 +17,7 @@ namespace {
 constexpr int kPortList = 1011;
 constexpr int kDevicePort = 4;
 
-QString HelpText()
-{
+QString HelpText() {
     return QStringLiteral(
         "Usage: skywatch [options] [DEVICE]\n"
         "Shows the position, time and satellites of a GPS receiver on a serial line.\n\n"
@@ -37,8 +36,7 @@ QString HelpText()
         "Without a display: QT_QPA_PLATFORM=offscreen skywatch --screenshot FILE\n");
 }
 
-CommandLine Fail(const QString& message)
-{
+CommandLine Fail(const QString &message) {
     CommandLine c;
     c.action = CommandLine::Action::Exit;
     c.exitCode = 2;
@@ -47,39 +45,37 @@ CommandLine Fail(const QString& message)
 }
 
 // A path that exists but is neither a character device nor a link to one.
-bool ExistsButNotCharDevice(const QString& path)
-{
+bool ExistsButNotCharDevice(const QString &path) {
     struct stat st {};
     const QByteArray p = QFile::encodeName(path);
     if (::lstat(p.constData(), &st) != 0)
-        return false;  // not there yet: the window opens with the port off
+        return false; // not there yet: the window opens with the port off
     if (::stat(p.constData(), &st) != 0)
-        return false;  // a dangling link: same as not there
+        return false; // a dangling link: same as not there
     return !S_ISCHR(st.st_mode);
 }
 
-QStringList SortedEntries(const QString& dir, const QStringList& patterns)
-{
-    QStringList names = QDir(dir).entryList(patterns, QDir::System | QDir::Files | QDir::NoDotAndDotDot);
+QStringList SortedEntries(const QString &dir, const QStringList &patterns) {
+    QStringList names =
+        QDir(dir).entryList(patterns, QDir::System | QDir::Files | QDir::NoDotAndDotDot);
     // ttyUSB2 before ttyUSB10: the trailing number compares as a number.
-    const auto key = [](const QString& n) {
+    const auto key = [](const QString &n) {
         qsizetype i = n.size();
         while (i > 0 && n[i - 1].isDigit())
             --i;
         return std::pair(n.left(i), n.mid(i).toLongLong());
     };
     std::sort(names.begin(), names.end(),
-              [&key](const QString& a, const QString& b) { return key(a) < key(b); });
+              [&key](const QString &a, const QString &b) { return key(a) < key(b); });
     QStringList paths;
-    for (const QString& n : names)
+    for (const QString &n : names)
         paths << dir + QLatin1Char('/') + n;
     return paths;
 }
 
 } // namespace
 
-CommandLine ParseCommandLine(const QStringList& arguments)
-{
+CommandLine ParseCommandLine(const QStringList &arguments) {
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QString());
@@ -99,8 +95,8 @@ CommandLine ParseCommandLine(const QStringList& arguments)
     CommandLine c;
     if (parser.isSet(help) || parser.isSet(version)) {
         c.action = CommandLine::Action::Exit;
-        c.message = parser.isSet(help) ? HelpText()
-                                       : QStringLiteral("skywatch " SKYWATCH_VERSION "\n");
+        c.message =
+            parser.isSet(help) ? HelpText() : QStringLiteral("skywatch " SKYWATCH_VERSION "\n");
         return c;
     }
 
@@ -116,13 +112,14 @@ CommandLine ParseCommandLine(const QStringList& arguments)
             return Fail(QStringLiteral("%1 is not a serial device").arg(c.device));
     }
 
-    for (const QString& value : parser.values(com)) {
+    for (const QString &value : parser.values(com)) {
         const qsizetype eq = value.indexOf(QLatin1Char('='));
         bool ok = false;
         const int n = eq > 0 ? value.left(eq).toInt(&ok) : 0;
         const QString path = eq > 0 ? value.mid(eq + 1) : QString();
         if (!ok || n < 1 || n > 4 || path.isEmpty())
-            return Fail(QStringLiteral("--com wants N=PATH with N from 1 to 4, got \"%1\"").arg(value));
+            return Fail(
+                QStringLiteral("--com wants N=PATH with N from 1 to 4, got \"%1\"").arg(value));
         if (ExistsButNotCharDevice(path))
             return Fail(QStringLiteral("%1 is not a serial device").arg(path));
         c.bindings.emplace_back(n, path);
@@ -163,12 +160,11 @@ CommandLine ParseCommandLine(const QStringList& arguments)
     return c;
 }
 
-QString DiscoverReceiver(const QString& devRoot)
-{
+QString DiscoverReceiver(const QString &devRoot) {
     const QStringList byId = SortedEntries(devRoot + QStringLiteral("/serial/by-id"), {});
     if (!byId.isEmpty())
         return byId.first();
-    for (const char* pattern : {"ttyUSB*", "ttyACM*"}) {
+    for (const char *pattern : {"ttyUSB*", "ttyACM*"}) {
         const QStringList found = SortedEntries(devRoot, {QString::fromLatin1(pattern)});
         if (!found.isEmpty())
             return found.first();
@@ -176,20 +172,18 @@ QString DiscoverReceiver(const QString& devRoot)
     return {};
 }
 
-void BindPorts(const CommandLine& commandLine, const QString& devRoot)
-{
+void BindPorts(const CommandLine &commandLine, const QString &devRoot) {
     platform::UnbindAllPorts();
-    const QString com4 = commandLine.device.isEmpty() ? DiscoverReceiver(devRoot)
-                                                      : commandLine.device;
+    const QString com4 =
+        commandLine.device.isEmpty() ? DiscoverReceiver(devRoot) : commandLine.device;
     if (!com4.isEmpty())
         platform::BindPort(kDevicePort, com4.toStdString());
     // --com comes last, so it may rebind COM4 as well.
-    for (const auto& [n, path] : commandLine.bindings)
+    for (const auto &[n, path] : commandLine.bindings)
         platform::BindPort(n, path.toStdString());
 }
 
-QString DisplayProblem()
-{
+QString DisplayProblem() {
     const QByteArray platformName = qgetenv("QT_QPA_PLATFORM");
     if (platformName.startsWith("offscreen") || platformName.startsWith("minimal") ||
         platformName.startsWith("vnc"))
@@ -200,20 +194,17 @@ QString DisplayProblem()
                           "QT_QPA_PLATFORM=offscreen skywatch --screenshot FILE");
 }
 
-void SetPortToolTips(QWidget& dialog)
-{
-    auto* dlg = qobject_cast<CStatusDlg*>(&dialog);
-    auto* list = dlg ? qobject_cast<QComboBox*>(dlg->GetDlgItem(kPortList)) : nullptr;
+void SetPortToolTips(QWidget &dialog) {
+    auto *dlg = qobject_cast<CStatusDlg *>(&dialog);
+    auto *list = dlg ? qobject_cast<QComboBox *>(dlg->GetDlgItem(kPortList)) : nullptr;
     if (!list)
         return;
     for (int i = 0; i < list->count() && i < 4; ++i)
-        list->setItemData(i, QString::fromStdString(platform::PortDevice(i + 1)),
-                          Qt::ToolTipRole);
+        list->setItemData(i, QString::fromStdString(platform::PortDevice(i + 1)), Qt::ToolTipRole);
 }
 
-QString FindSimulator(const QString& programDir)
-{
-    for (const QString& candidate : {programDir + QStringLiteral("/skywatch-sim"),
+QString FindSimulator(const QString &programDir) {
+    for (const QString &candidate : {programDir + QStringLiteral("/skywatch-sim"),
                                      programDir + QStringLiteral("/../tools/skywatch-sim")}) {
         const QFileInfo info(candidate);
         if (info.isFile() && info.isExecutable())

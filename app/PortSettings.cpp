@@ -15,12 +15,11 @@ constexpr int kResetDefault = 3;
 
 } // namespace
 
-QString OpenFailureDetail(int nErrno, const QString& devicePath)
-{
+QString OpenFailureDetail(int nErrno, const QString &devicePath) {
     if (nErrno == 0)
         return devicePath;
-    QString text = QStringLiteral("%1: %2.").arg(devicePath,
-                                                 QString::fromLocal8Bit(std::strerror(nErrno)));
+    QString text =
+        QStringLiteral("%1: %2.").arg(devicePath, QString::fromLocal8Bit(std::strerror(nErrno)));
     switch (nErrno) {
     case EACCES:
     case EPERM:
@@ -44,8 +43,7 @@ QString OpenFailureDetail(int nErrno, const QString& devicePath)
     return text;
 }
 
-void CStatusDlg::OnResetButton()
-{
+void CStatusDlg::OnResetButton() {
     DoDataExchange(true);
 
     const bool bApply = m_nPortIndex + 1 != m_port.m_nPort ||
@@ -71,10 +69,17 @@ void CStatusDlg::OnResetButton()
     }
 
     switch (m_nResetIndex) {
-    case 0: SendColdStart(); break;
-    case 1: SendWarmStart(); break;
-    case 2: SendHotStart(); break;
-    default: break;
+    case 0:
+        SendColdStart();
+        break;
+    case 1:
+        SendWarmStart();
+        break;
+    case 2:
+        SendHotStart();
+        break;
+    default:
+        break;
     }
 
     std::memset(&m_curFix, 0, sizeof m_curFix);
@@ -86,20 +91,17 @@ void CStatusDlg::OnResetButton()
     DoDataExchange(false);
 }
 
-void CStatusDlg::SendColdStart()
-{
+void CStatusDlg::SendColdStart() {
     char line[kSentenceBufferSize];
     m_port.Send(ComposeColdStart(line));
 }
 
-void CStatusDlg::SendWarmStart()
-{
+void CStatusDlg::SendWarmStart() {
     char line[kSentenceBufferSize];
     m_port.Send(ComposeWarmStart(line));
 }
 
-void CStatusDlg::SendHotStart()
-{
+void CStatusDlg::SendHotStart() {
     char line[kSentenceBufferSize];
     m_port.Send(ComposeHotStart(line));
 }

@@ -13,19 +13,17 @@ constexpr std::array<int, 8> kCompactIds = {1029, 1030, 1031, 1032, 1018, 1019, 
 
 } // namespace
 
-void CStatusDlg::ApplyViewMode()
-{
+void CStatusDlg::ApplyViewMode() {
     const bool bFull = m_viewMode == kViewFull;
     for (int id : kFullIds)
-        if (QWidget* w = GetDlgItem(id))
+        if (QWidget *w = GetDlgItem(id))
             w->setVisible(bFull);
     for (int id : kCompactIds)
-        if (QWidget* w = GetDlgItem(id))
+        if (QWidget *w = GetDlgItem(id))
             w->setVisible(!bFull);
 }
 
-void CStatusDlg::OnToggleView()
-{
+void CStatusDlg::OnToggleView() {
     m_viewMode = m_viewMode == kViewFull ? kViewCompact : kViewFull;
     ApplyViewMode();
     m_redrawAll = 1;

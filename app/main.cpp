@@ -6,19 +6,19 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QTimer>
+#include <csignal>
 #include <cstdio>
+#include <sys/prctl.h>
 
 namespace {
 
-int Refuse(const QString& message)
-{
+int Refuse(const QString &message) {
     std::fprintf(stderr, "%s\n", qPrintable(message));
     return 2;
 }
 
 // Starts the simulated receiver and returns the pseudo-terminal it prints first, or empty.
-QString StartSimulator(QProcess& sim, const CommandLine& commandLine, QString& error)
-{
+QString StartSimulator(QProcess &sim, const CommandLine &commandLine, QString &error) {
     const QString program = FindSimulator(QCoreApplication::applicationDirPath());
     if (program.isEmpty()) {
         error = QStringLiteral("skywatch: skywatch-sim not found beside skywatch, in ../tools or "
@@ -30,6 +30,8 @@ QString StartSimulator(QProcess& sim, const CommandLine& commandLine, QString& e
         arguments << QStringLiteral("--replay") << commandLine.replayFile;
     // Its reports of received restart commands go to our stderr, where the user sees them.
     sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    // It goes with the window even when skywatch is killed.
+    sim.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
     sim.start(program, arguments);
     QElapsedTimer clock;
     clock.start();
@@ -43,8 +45,7 @@ QString StartSimulator(QProcess& sim, const CommandLine& commandLine, QString& e
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char **argv) {
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
@@ -78,8 +79,8 @@ int main(int argc, char** argv)
     BindPorts(commandLine);
 
     QTimer::singleShot(0, &app, [] {
-        for (QWidget* w : QApplication::topLevelWidgets())
-            if (qobject_cast<CStatusDlg*>(w))
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (qobject_cast<CStatusDlg *>(w))
                 SetPortToolTips(*w);
     });
     const int exitCode = CStatusApp().Run(commandLine.options);

@@ -1,5 +1,5 @@
-#include "AppTestSupport.h"
 #include "CommandLine.h"
+#include "AppTestSupport.h"
 #include "LinkTestSupport.h"
 #include "PortTable.h"
 #include "StatusDlg.h"
@@ -23,11 +23,11 @@ struct ProgramRun {
 };
 
 // Runs the built program with a clean display environment plus extra.
-ProgramRun RunProgram(const QStringList& args, const QMap<QString, QString>& extra, int timeoutMs = 15000)
-{
+ProgramRun RunProgram(const QStringList &args, const QMap<QString, QString> &extra,
+                      int timeoutMs = 15000) {
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "QT_SCALE_FACTOR"})
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "QT_SCALE_FACTOR"})
         env.remove(QString::fromLatin1(name));
     for (auto it = extra.begin(); it != extra.end(); ++it)
         env.insert(it.key(), it.value());
@@ -49,11 +49,10 @@ ProgramRun RunProgram(const QStringList& args, const QMap<QString, QString>& ext
     return r;
 }
 
-const QMap<QString, QString> kOffscreen = {{QStringLiteral("QT_QPA_PLATFORM"),
-                                            QStringLiteral("offscreen")}};
+const QMap<QString, QString> kOffscreen = {
+    {QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen")}};
 
-bool Touch(const QString& path)
-{
+bool Touch(const QString &path) {
     QFile f(path);
     return f.open(QIODevice::WriteOnly);
 }
@@ -65,8 +64,7 @@ protected:
 
 } // namespace
 
-TEST(CommandLineRefusal, BadInputEndsWithOneLineAndExitTwo)
-{
+TEST(CommandLineRefusal, BadInputEndsWithOneLineAndExitTwo) {
     if (!QFile::exists(kProgram))
         GTEST_SKIP() << "needs the built skywatch program at " << kProgram.toStdString();
     QTemporaryDir dir;
@@ -78,10 +76,11 @@ TEST(CommandLineRefusal, BadInputEndsWithOneLineAndExitTwo)
 
     const struct {
         QStringList args;
-        const char* says;
+        const char *says;
     } rows[] = {
         {{QStringLiteral("--bogus")}, "bogus"},
-        {{QStringLiteral("--replay"), dir.filePath(QStringLiteral("missing.nmea"))}, "missing.nmea"},
+        {{QStringLiteral("--replay"), dir.filePath(QStringLiteral("missing.nmea"))},
+         "missing.nmea"},
         {{plain}, "not a serial device"},
         {{link}, "not a serial device"},
         {{dir.path()}, "not a serial device"},
@@ -92,7 +91,7 @@ TEST(CommandLineRefusal, BadInputEndsWithOneLineAndExitTwo)
         {{QStringLiteral("--after"), QStringLiteral("-1")}, "--after"},
         {{QStringLiteral("/dev/null"), QStringLiteral("/dev/zero")}, "DEVICE"},
     };
-    for (const auto& row : rows) {
+    for (const auto &row : rows) {
         const ProgramRun r = RunProgram(row.args, kOffscreen);
         const std::string what = row.args.join(QLatin1Char(' ')).toStdString();
         EXPECT_EQ(r.exitCode, 2) << what;
@@ -103,8 +102,7 @@ TEST(CommandLineRefusal, BadInputEndsWithOneLineAndExitTwo)
     }
 }
 
-TEST(CommandLineRefusal, NoDisplaySaysHowToRunHeadless)
-{
+TEST(CommandLineRefusal, NoDisplaySaysHowToRunHeadless) {
     if (!QFile::exists(kProgram))
         GTEST_SKIP() << "needs the built skywatch program at " << kProgram.toStdString();
     const ProgramRun r = RunProgram({QStringLiteral("/nonexistent/tty")}, {});
@@ -114,8 +112,7 @@ TEST(CommandLineRefusal, NoDisplaySaysHowToRunHeadless)
     EXPECT_TRUE(r.err.contains(QStringLiteral("--screenshot"))) << r.err.toStdString();
 }
 
-TEST(CommandLineRun, VersionAndHelp)
-{
+TEST(CommandLineRun, VersionAndHelp) {
     if (!QFile::exists(kProgram))
         GTEST_SKIP() << "needs the built skywatch program at " << kProgram.toStdString();
     const ProgramRun version = RunProgram({QStringLiteral("--version")}, {});
@@ -128,23 +125,22 @@ TEST(CommandLineRun, VersionAndHelp)
     EXPECT_TRUE(help.out.contains(QStringLiteral("--com N=PATH")));
 }
 
-TEST(CommandLineRun, ADeviceNotThereYetOpensTheWindowWithThePortOff)
-{
+TEST(CommandLineRun, ADeviceNotThereYetOpensTheWindowWithThePortOff) {
     if (!QFile::exists(kProgram))
         GTEST_SKIP() << "needs the built skywatch program at " << kProgram.toStdString();
     QTemporaryDir dir;
     const QString png = dir.filePath(QStringLiteral("off.png"));
-    const ProgramRun r = RunProgram({QStringLiteral("/nonexistent/ttyUSB7"), QStringLiteral("--screenshot"),
-                              png, QStringLiteral("--after"), QStringLiteral("0.5")},
-                             kOffscreen);
+    const ProgramRun r =
+        RunProgram({QStringLiteral("/nonexistent/ttyUSB7"), QStringLiteral("--screenshot"), png,
+                    QStringLiteral("--after"), QStringLiteral("0.5")},
+                   kOffscreen);
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
     QImage shot(png);
     ASSERT_FALSE(shot.isNull());
     EXPECT_EQ(shot.size(), QSize(240, 268));
 }
 
-TEST(CommandLineRun, DemoShowsTheSimulatedReceiver)
-{
+TEST(CommandLineRun, DemoShowsTheSimulatedReceiver) {
     if (!QFile::exists(kProgram))
         GTEST_SKIP() << "needs the built skywatch program at " << kProgram.toStdString();
     if (CSimulator::BinaryPath().empty())
@@ -152,14 +148,14 @@ TEST(CommandLineRun, DemoShowsTheSimulatedReceiver)
     QTemporaryDir dir;
     const QString demoPng = dir.filePath(QStringLiteral("demo.png"));
     const QString offPng = dir.filePath(QStringLiteral("off.png"));
-    const ProgramRun demo = RunProgram({QStringLiteral("--demo"), QStringLiteral("--screenshot"), demoPng,
-                                 QStringLiteral("--after"), QStringLiteral("3")},
-                                kOffscreen);
+    const ProgramRun demo = RunProgram({QStringLiteral("--demo"), QStringLiteral("--screenshot"),
+                                        demoPng, QStringLiteral("--after"), QStringLiteral("3")},
+                                       kOffscreen);
     ASSERT_EQ(demo.exitCode, 0) << demo.err.toStdString();
-    const ProgramRun off = RunProgram({QStringLiteral("/nonexistent/ttyUSB7"),
-                                QStringLiteral("--screenshot"), offPng, QStringLiteral("--after"),
-                                QStringLiteral("0.5")},
-                               kOffscreen);
+    const ProgramRun off =
+        RunProgram({QStringLiteral("/nonexistent/ttyUSB7"), QStringLiteral("--screenshot"), offPng,
+                    QStringLiteral("--after"), QStringLiteral("0.5")},
+                   kOffscreen);
     ASSERT_EQ(off.exitCode, 0) << off.err.toStdString();
     const QImage a(demoPng), b(offPng);
     ASSERT_FALSE(a.isNull());
@@ -178,8 +174,7 @@ TEST(CommandLineRun, DemoShowsTheSimulatedReceiver)
     EXPECT_NE(a.copy(0, 155, 240, 50), b.copy(0, 155, 240, 50));
 }
 
-TEST_F(CommandLineTest, ParsesBindingsAndTheScreenshot)
-{
+TEST_F(CommandLineTest, ParsesBindingsAndTheScreenshot) {
     const CommandLine c = ParseCommandLine(
         {QStringLiteral("skywatch"), QStringLiteral("--com"), QStringLiteral("2=/dev/ttyACM9"),
          QStringLiteral("--com"), QStringLiteral("1=/dev/ttyUSB5"), QStringLiteral("--screenshot"),
@@ -209,13 +204,12 @@ TEST_F(CommandLineTest, ParsesBindingsAndTheScreenshot)
     EXPECT_TRUE(replay.demo);
 }
 
-TEST_F(CommandLineTest, DiscoveryPrefersByIdThenUsbThenAcm)
-{
+TEST_F(CommandLineTest, DiscoveryPrefersByIdThenUsbThenAcm) {
     QTemporaryDir dev;
     ASSERT_TRUE(dev.isValid());
     const QString root = dev.path();
     ASSERT_TRUE(QDir(root).mkpath(QStringLiteral("serial/by-id")));
-    for (const char* name : {"ttyACM0", "ttyUSB10", "ttyUSB2", "ttyS0"})
+    for (const char *name : {"ttyACM0", "ttyUSB10", "ttyUSB2", "ttyS0"})
         ASSERT_TRUE(Touch(root + QLatin1Char('/') + QString::fromLatin1(name)));
     const QString byId = root + QStringLiteral("/serial/by-id/usb-u-blox_GNSS-if00");
     ASSERT_TRUE(QFile::link(root + QStringLiteral("/ttyACM0"), byId));
@@ -236,8 +230,7 @@ TEST_F(CommandLineTest, DiscoveryPrefersByIdThenUsbThenAcm)
     EXPECT_EQ(platform::PortDevice(4), "/dev/gps0") << "DEVICE wins over discovery";
 }
 
-TEST_F(CommandLineTest, PortListShowsEachDeviceAsTooltip)
-{
+TEST_F(CommandLineTest, PortListShowsEachDeviceAsTooltip) {
     CPtyPair pty;
     ASSERT_TRUE(pty.Valid());
     QTemporaryDir emptyDev;
@@ -248,7 +241,7 @@ TEST_F(CommandLineTest, PortListShowsEachDeviceAsTooltip)
     CStatusDlg dlg;
     ASSERT_TRUE(dlg.OnInitDialog());
     SetPortToolTips(dlg);
-    auto* list = qobject_cast<QComboBox*>(dlg.GetDlgItem(1011));
+    auto *list = qobject_cast<QComboBox *>(dlg.GetDlgItem(1011));
     ASSERT_NE(list, nullptr);
     EXPECT_EQ(list->currentText(), QStringLiteral("COM4")) << "DEVICE is opened as COM4";
     const QString want[] = {QStringLiteral("/dev/ttyS0"), QStringLiteral("/dev/ttyACM3"),

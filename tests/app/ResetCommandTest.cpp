@@ -24,44 +24,40 @@ namespace {
 
 constexpr int kStatus = 1000, kPortList = 1011, kBaudList = 1013, kResetList = 1016;
 constexpr int kResetButton = 1014, kToggleButton = 1033;
-constexpr const char* kMissingDevice = "/nonexistent/skywatch-no-such-tty";
+constexpr const char *kMissingDevice = "/nonexistent/skywatch-no-such-tty";
 const int kFullIds[] = {1022, 1023, 1024, 1027, 1025, 1026, 1028, 1017,
                         1003, 1004, 1005, 1008, 1006, 1009, 1007, 1010};
 const int kCompactIds[] = {1029, 1030, 1031, 1032, 1018, 1019, 1020, 1021};
 // Value controls the text pass writes: date, time, and those of both layouts.
-const int kValueIds[] = {1001, 1002, 1003, 1004, 1005, 1006, 1007, 1008, 1009,
-                         1010, 1017, 1018, 1019, 1020, 1021};
-const int kSharedIds[] = {kToggleButton, kResetButton, kPortList, kBaudList, kResetList,
-                          kStatus, 1001, 1002};
+const int kValueIds[] = {1001, 1002, 1003, 1004, 1005, 1006, 1007, 1008,
+                         1009, 1010, 1017, 1018, 1019, 1020, 1021};
+const int kSharedIds[] = {kToggleButton, kResetButton, kPortList, kBaudList,
+                          kResetList,    kStatus,      1001,      1002};
 const QColor kUsed(64, 138, 94);
 
 // A receiver with a 3D fix and four satellites in view; three are used.
-std::string FixBurst()
-{
+std::string FixBurst() {
     return Sentence("$GPRMC,120000,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W") +
            Sentence("$GPGGA,120000,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,") +
            Sentence("$GPGSA,A,3,04,05,12,,,,,,,,,,2.5,1.3,2.1") +
            Sentence("$GPGSV,1,1,04,04,45,045,40,05,30,120,35,09,60,200,00,12,10,300,25");
 }
 
-bool AllZero(const GpsFix& f)
-{
+bool AllZero(const GpsFix &f) {
     static const GpsFix zero{};
     return std::memcmp(&f, &zero, sizeof f) == 0;
 }
 
-QString Text(const CStatusDlg& dlg, int id)
-{
-    QWidget* w = dlg.GetDlgItem(id);
-    if (auto* label = qobject_cast<QLabel*>(w))
+QString Text(const CStatusDlg &dlg, int id) {
+    QWidget *w = dlg.GetDlgItem(id);
+    if (auto *label = qobject_cast<QLabel *>(w))
         return label->text();
-    if (auto* list = qobject_cast<QComboBox*>(w))
+    if (auto *list = qobject_cast<QComboBox *>(w))
         return list->currentText();
     return {};
 }
 
-QMap<int, QString> ValueTexts(const CStatusDlg& dlg)
-{
+QMap<int, QString> ValueTexts(const CStatusDlg &dlg) {
     QMap<int, QString> texts;
     for (int id : kValueIds)
         texts.insert(id, Text(dlg, id));
@@ -69,17 +65,15 @@ QMap<int, QString> ValueTexts(const CStatusDlg& dlg)
 }
 
 // What the user picks in the three lists, then "Re-set".
-void PickAndReset(CStatusDlg& dlg, int nPort, int nBaud, int nReset)
-{
-    static_cast<QComboBox*>(dlg.GetDlgItem(kPortList))->setCurrentIndex(nPort);
-    static_cast<QComboBox*>(dlg.GetDlgItem(kBaudList))->setCurrentIndex(nBaud);
-    static_cast<QComboBox*>(dlg.GetDlgItem(kResetList))->setCurrentIndex(nReset);
-    static_cast<QAbstractButton*>(dlg.GetDlgItem(kResetButton))->click();
+void PickAndReset(CStatusDlg &dlg, int nPort, int nBaud, int nReset) {
+    static_cast<QComboBox *>(dlg.GetDlgItem(kPortList))->setCurrentIndex(nPort);
+    static_cast<QComboBox *>(dlg.GetDlgItem(kBaudList))->setCurrentIndex(nBaud);
+    static_cast<QComboBox *>(dlg.GetDlgItem(kResetList))->setCurrentIndex(nReset);
+    static_cast<QAbstractButton *>(dlg.GetDlgItem(kResetButton))->click();
 }
 
 // The dialog's own drawing, without its child controls.
-QImage OwnPaint(CStatusDlg& dlg)
-{
+QImage OwnPaint(CStatusDlg &dlg) {
     QImage img(dlg.size(), QImage::Format_RGB32);
     img.fill(Qt::gray);
     dlg.render(&img, QPoint(), QRegion(), QWidget::DrawWindowBackground);
@@ -88,8 +82,7 @@ QImage OwnPaint(CStatusDlg& dlg)
 
 class ResetTest : public AppTest {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         ASSERT_TRUE(m_com4.Valid() && m_com3.Valid());
         platform::BindPort(4, m_com4.SlavePath());
         platform::BindPort(3, m_com3.SlavePath());
@@ -99,14 +92,12 @@ protected:
         m_dlg->show();
         ASSERT_EQ(m_dlg->m_port.m_nPort, 4);
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         m_dlg.reset();
         platform::UnbindAllPorts();
     }
     // Lets the opening zoom finish and a tick or two pass.
-    void Settle(int ms = 400)
-    {
+    void Settle(int ms = 400) {
         PumpUntil([] { return false; }, ms);
     }
 
@@ -117,8 +108,7 @@ protected:
 
 } // namespace
 
-TEST(BaudRatesTest, EveryEntryOpensAtItsOwnRateAndMapsBack)
-{
+TEST(BaudRatesTest, EveryEntryOpensAtItsOwnRateAndMapsBack) {
     const int texts[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
     for (int i = 0; i < kBaudEntries; ++i) {
         EXPECT_EQ(BaudRateForIndex(i), texts[i]) << "entry " << i;
@@ -131,14 +121,13 @@ TEST(BaudRatesTest, EveryEntryOpensAtItsOwnRateAndMapsBack)
     EXPECT_EQ(BaudRateForIndex(8), 4800);
 }
 
-TEST(OpenFailureTest, NamesTheDeviceTheReasonAndWhatToDo)
-{
+TEST(OpenFailureTest, NamesTheDeviceTheReasonAndWhatToDo) {
     const struct {
         int err;
-        const char* hint;
-    } rows[] = {{EACCES, "dialout"}, {EBUSY, "gpsd"},           {ENOENT, "not plugged in"},
+        const char *hint;
+    } rows[] = {{EACCES, "dialout"},        {EBUSY, "gpsd"},           {ENOENT, "not plugged in"},
                 {ENODEV, "not plugged in"}, {ENXIO, "not plugged in"}, {EIO, ""}};
-    for (const auto& row : rows) {
+    for (const auto &row : rows) {
         const QString text = OpenFailureDetail(row.err, QStringLiteral("/dev/ttyUSB0"));
         EXPECT_TRUE(text.startsWith(QStringLiteral("/dev/ttyUSB0: "))) << text.toStdString();
         EXPECT_TRUE(text.contains(QString::fromLocal8Bit(std::strerror(row.err))))
@@ -148,8 +137,7 @@ TEST(OpenFailureTest, NamesTheDeviceTheReasonAndWhatToDo)
     EXPECT_EQ(OpenFailureDetail(0, QStringLiteral("/dev/x")), QStringLiteral("/dev/x"));
 }
 
-TEST_F(ResetTest, UnchangedPortWithColdStartKeepsTheReaderAndSendsTheLine)
-{
+TEST_F(ResetTest, UnchangedPortWithColdStartKeepsTheReaderAndSendsTheLine) {
     Settle();
     const int hPort = m_dlg->m_port.m_hPort;
     const int hThread = m_dlg->m_port.m_hThread;
@@ -170,8 +158,7 @@ TEST_F(ResetTest, UnchangedPortWithColdStartKeepsTheReaderAndSendsTheLine)
     EXPECT_EQ(m_dlg->m_redrawAll, 0);
 }
 
-TEST_F(ResetTest, WarmAndHotStartGoOutOnTheOpenPort)
-{
+TEST_F(ResetTest, WarmAndHotStartGoOutOnTheOpenPort) {
     char line[kSentenceBufferSize];
     PickAndReset(*m_dlg, 3, 2, 1);
     const std::string warm = ComposeWarmStart(line);
@@ -181,8 +168,7 @@ TEST_F(ResetTest, WarmAndHotStartGoOutOnTheOpenPort)
     EXPECT_EQ(m_com4.Read(hot.size(), 500ms), hot);
 }
 
-TEST_F(ResetTest, DefaultReopensAndSendsNothing)
-{
+TEST_F(ResetTest, DefaultReopensAndSendsNothing) {
     const int hThread = m_dlg->m_port.m_hThread;
     PickAndReset(*m_dlg, 3, 2, 3);
     EXPECT_EQ(m_dlg->m_port.m_nPort, 4);
@@ -192,8 +178,7 @@ TEST_F(ResetTest, DefaultReopensAndSendsNothing)
     EXPECT_EQ(m_com4.Read(1, 300ms), "");
 }
 
-TEST_F(ResetTest, AnotherPortAndRateMovesTheConnection)
-{
+TEST_F(ResetTest, AnotherPortAndRateMovesTheConnection) {
     PickAndReset(*m_dlg, 2, 3, 0);
     EXPECT_EQ(m_dlg->m_port.m_nPort, 3);
     EXPECT_EQ(m_dlg->m_port.m_nBaud, 9600);
@@ -206,9 +191,8 @@ TEST_F(ResetTest, AnotherPortAndRateMovesTheConnection)
     EXPECT_EQ(m_com4.Read(1, 100ms), "");
 }
 
-TEST_F(ResetTest, EveryBaudEntryOpensAtTheRateItNames)
-{
-    auto* list = static_cast<QComboBox*>(m_dlg->GetDlgItem(kBaudList));
+TEST_F(ResetTest, EveryBaudEntryOpensAtTheRateItNames) {
+    auto *list = static_cast<QComboBox *>(m_dlg->GetDlgItem(kBaudList));
     ASSERT_EQ(list->count(), kBaudEntries);
     for (int i = 0; i < kBaudEntries; ++i) {
         PickAndReset(*m_dlg, 2, i, 3);
@@ -221,8 +205,7 @@ TEST_F(ResetTest, EveryBaudEntryOpensAtTheRateItNames)
     EXPECT_EQ(m_dlg->m_port.m_hThread, hThread);
 }
 
-TEST_F(ResetTest, CloseClosesAndWritesNothingTwice)
-{
+TEST_F(ResetTest, CloseClosesAndWritesNothingTwice) {
     for (int press = 0; press < 2; ++press) {
         PickAndReset(*m_dlg, 4, 5, 0);
         EXPECT_EQ(m_dlg->m_port.m_nPort, -1) << "press " << press;
@@ -236,19 +219,18 @@ TEST_F(ResetTest, CloseClosesAndWritesNothingTwice)
     EXPECT_EQ(m_com4.Read(1, 300ms), "");
 }
 
-TEST_F(ResetTest, FailedOpenShowsOneBoxPerPressAndKeepsTheChoice)
-{
+TEST_F(ResetTest, FailedOpenShowsOneBoxPerPressAndKeepsTheChoice) {
     struct Seen {
         QString text, caption, detail;
         QMessageBox::Icon icon = QMessageBox::NoIcon;
         QMessageBox::StandardButtons buttons;
     };
     std::vector<Seen> seen;
-    QMessageBox* current = nullptr;
+    QMessageBox *current = nullptr;
     QTimer closer;
     QObject::connect(&closer, &QTimer::timeout, [&] {
-        for (QWidget* w : QApplication::topLevelWidgets()) {
-            auto* box = qobject_cast<QMessageBox*>(w);
+        for (QWidget *w : QApplication::topLevelWidgets()) {
+            auto *box = qobject_cast<QMessageBox *>(w);
             if (!box || !box->isVisible() || box == current)
                 continue;
             current = box;
@@ -269,20 +251,20 @@ TEST_F(ResetTest, FailedOpenShowsOneBoxPerPressAndKeepsTheChoice)
         EXPECT_EQ(m_dlg->m_port.m_nPort, -1);
         EXPECT_TRUE(AllZero(m_dlg->m_curFix));
     }
-    for (const Seen& s : seen) {
+    for (const Seen &s : seen) {
         EXPECT_EQ(s.text, QStringLiteral("Can't start COM Port !\n Please Re-set !!"));
         EXPECT_EQ(s.caption, QStringLiteral("CPS Setting"));
         EXPECT_EQ(s.icon, QMessageBox::Critical);
         EXPECT_EQ(s.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
-        EXPECT_TRUE(s.detail.contains(QString::fromLatin1(kMissingDevice))) << s.detail.toStdString();
+        EXPECT_TRUE(s.detail.contains(QString::fromLatin1(kMissingDevice)))
+            << s.detail.toStdString();
         EXPECT_TRUE(s.detail.contains(QStringLiteral("not plugged in"))) << s.detail.toStdString();
     }
     // Nothing was written anywhere: the old port closed before the failed opening.
     EXPECT_EQ(m_com4.Read(1, 200ms), "");
 }
 
-TEST_F(ResetTest, AfterReSetEveryTextShowsTheEmptyRecord)
-{
+TEST_F(ResetTest, AfterReSetEveryTextShowsTheEmptyRecord) {
     Settle();
     const QMap<int, QString> empty = ValueTexts(*m_dlg);
     const std::string burst = FixBurst();
@@ -300,22 +282,24 @@ TEST_F(ResetTest, AfterReSetEveryTextShowsTheEmptyRecord)
     EXPECT_EQ(m_dlg->m_redrawAll, 0);
 }
 
-TEST_F(ResetTest, ToggleTwiceReturnsAndWritesEachLayout)
-{
+TEST_F(ResetTest, ToggleTwiceReturnsAndWritesEachLayout) {
     Settle();
     const std::string burst = FixBurst();
     const QString templateLon = Text(*m_dlg, 1018);
-    ASSERT_TRUE(PumpUntil([&] { return Text(*m_dlg, 1010).contains(QStringLiteral("3D")) ||
-                                       Text(*m_dlg, 1004).contains(QStringLiteral("48")); },
-                          4000, [&] { m_com4.Write(burst); }));
+    ASSERT_TRUE(PumpUntil(
+        [&] {
+            return Text(*m_dlg, 1010).contains(QStringLiteral("3D")) ||
+                   Text(*m_dlg, 1004).contains(QStringLiteral("48"));
+        },
+        4000, [&] { m_com4.Write(burst); }));
     Settle(1200);
     const QMap<int, QString> full = ValueTexts(*m_dlg);
     EXPECT_EQ(Text(*m_dlg, 1018), templateLon) << "compact controls are not written while hidden";
 
     // Marks in the controls of the layout about to be shown: the switch must overwrite them.
     for (int id : {1018, 1019, 1020, 1021})
-        static_cast<QLabel*>(m_dlg->GetDlgItem(id))->setText(QStringLiteral("stale"));
-    static_cast<QAbstractButton*>(m_dlg->GetDlgItem(kToggleButton))->click();
+        static_cast<QLabel *>(m_dlg->GetDlgItem(id))->setText(QStringLiteral("stale"));
+    static_cast<QAbstractButton *>(m_dlg->GetDlgItem(kToggleButton))->click();
     EXPECT_EQ(m_dlg->m_viewMode, kViewCompact);
     for (int id : kFullIds)
         EXPECT_FALSE(m_dlg->GetDlgItem(id)->isVisible()) << id;
@@ -323,9 +307,12 @@ TEST_F(ResetTest, ToggleTwiceReturnsAndWritesEachLayout)
         EXPECT_TRUE(m_dlg->GetDlgItem(id)->isVisible()) << id;
     for (int id : kSharedIds)
         EXPECT_TRUE(m_dlg->GetDlgItem(id)->isVisible()) << id;
-    EXPECT_TRUE(PumpUntil([&] { return Text(*m_dlg, 1021) != QStringLiteral("stale") &&
-                                       Text(*m_dlg, 1018) != QStringLiteral("stale"); },
-                          1500));
+    EXPECT_TRUE(PumpUntil(
+        [&] {
+            return Text(*m_dlg, 1021) != QStringLiteral("stale") &&
+                   Text(*m_dlg, 1018) != QStringLiteral("stale");
+        },
+        1500));
     for (int id : {1018, 1019, 1020, 1021})
         EXPECT_NE(Text(*m_dlg, id), QStringLiteral("stale")) << id;
     EXPECT_EQ(Text(*m_dlg, 1018), full[1003]);
@@ -343,8 +330,8 @@ TEST_F(ResetTest, ToggleTwiceReturnsAndWritesEachLayout)
     EXPECT_EQ(QColor(compact.pixel(70, 220)), QColor(Qt::white)) << "above the SNR 25 bar";
 
     for (int id : {1003, 1004, 1005, 1006, 1007, 1008, 1009, 1010, 1017})
-        static_cast<QLabel*>(m_dlg->GetDlgItem(id))->setText(QStringLiteral("stale"));
-    static_cast<QAbstractButton*>(m_dlg->GetDlgItem(kToggleButton))->click();
+        static_cast<QLabel *>(m_dlg->GetDlgItem(id))->setText(QStringLiteral("stale"));
+    static_cast<QAbstractButton *>(m_dlg->GetDlgItem(kToggleButton))->click();
     EXPECT_EQ(m_dlg->m_viewMode, kViewFull);
     for (int id : kFullIds)
         EXPECT_TRUE(m_dlg->GetDlgItem(id)->isVisible()) << id;
@@ -363,8 +350,7 @@ TEST_F(ResetTest, ToggleTwiceReturnsAndWritesEachLayout)
     EXPECT_EQ(nonWhite, 0) << "the full layout draws no bars";
 }
 
-TEST_F(ResetTest, ColdStartReachesTheSimulatedReceiver)
-{
+TEST_F(ResetTest, ColdStartReachesTheSimulatedReceiver) {
     CSimulator sim;
     if (CSimulator::BinaryPath().empty())
         GTEST_SKIP() << "needs the skywatch-sim simulator in the build tree";
@@ -372,16 +358,14 @@ TEST_F(ResetTest, ColdStartReachesTheSimulatedReceiver)
     platform::BindPort(2, sim.SlavePath());
     PickAndReset(*m_dlg, 1, 2, 0);
     EXPECT_EQ(Text(*m_dlg, kStatus), QStringLiteral("COM2 is on"));
-    EXPECT_TRUE(WaitUntil([&] { return sim.Errors().find("received cold start") !=
-                                       std::string::npos; },
-                          3s))
+    EXPECT_TRUE(WaitUntil(
+        [&] { return sim.Errors().find("received cold start") != std::string::npos; }, 3s))
         << sim.Errors();
     // Warm and hot starts on the unchanged port reach it as well.
     PickAndReset(*m_dlg, 1, 2, 1);
     PickAndReset(*m_dlg, 1, 2, 2);
-    EXPECT_TRUE(WaitUntil([&] { return sim.Errors().find("received hot start") !=
-                                       std::string::npos; },
-                          3s))
+    EXPECT_TRUE(
+        WaitUntil([&] { return sim.Errors().find("received hot start") != std::string::npos; }, 3s))
         << sim.Errors();
     EXPECT_NE(sim.Errors().find("received warm start"), std::string::npos) << sim.Errors();
 }
