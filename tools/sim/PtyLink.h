@@ -1,0 +1,29 @@
+#pragma once
+
+#include <string>
+
+// The simulated device: a pseudo-terminal whose slave a reader opens. The slave stays open here
+// too, so the master never sees a hang-up while no reader has it open.
+class CPtyLink {
+public:
+    CPtyLink() = default;
+    ~CPtyLink();
+    CPtyLink(const CPtyLink&) = delete;
+    CPtyLink& operator=(const CPtyLink&) = delete;
+
+    // Opens a new pseudo-terminal (raw, non-blocking master); on failure sets error.
+    bool Open(std::string& error);
+    // Closing both sides is what a reader sees as the receiver being unplugged.
+    void Close();
+
+    // Points link at the slave through a temporary link renamed over it.
+    bool PointLink(const std::string& link, std::string& error) const;
+
+    int Master() const { return m_master; }
+    const std::string& SlavePath() const { return m_slavePath; }
+
+private:
+    int m_master = -1;
+    int m_slave = -1;
+    std::string m_slavePath;
+};

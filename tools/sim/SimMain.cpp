@@ -1,0 +1,195 @@
+// skywatch-sim: a simulated NMEA receiver on a pseudo-terminal, for trying skywatch without one.
+
+#include "NmeaLine.h"
+#include "PtyLink.h"
+#include "SimOptions.h"
+#include "SimReplay.h"
+#include "SimSky.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <poll.h>
+#include <string>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+using Steady = std::chrono::steady_clock;
+
+volatile std::sig_atomic_t g_stop = 0;
+
+void OnSignal(int) { g_stop = 1; }
+
+// The reset configuration is the last field before the checksum: 4 cold, 2 warm, 1 hot.
+void HandleCommand(const std::string& line, CSimSky& sky)
+{
+    if (line.rfind("$PSRF104,", 0) != 0)
+        return;
+    if (!NmeaChecksumOk(line)) {
+        std::fprintf(stderr, "ignored (bad checksum): %s\n", line.c_str());
+        return;
+    }
+    const std::size_t star = line.rfind('*');
+    const std::size_t comma = line.rfind(',', star);
+    const int cfg = std::atoi(line.substr(comma + 1, star - comma - 1).c_str());
+    const char* kind = cfg == 4 ? "cold start" : cfg == 2 ? "warm start" : cfg == 1 ? "hot start"
+                                                                                    : nullptr;
+    if (kind == nullptr || !sky.Restart(cfg, CSimSky::Clock::now())) {
+        std::fprintf(stderr, "ignored (unknown reset configuration): %s\n", line.c_str());
+        return;
+    }
+    std::fprintf(stderr, "received %s: %s\n", kind, line.c_str());
+}
+
+// Collects what a reader writes and hands every complete line on; a runaway line is dropped.
+class CCommandReader {
+public:
+    void Read(int fd, CSimSky& sky)
+    {
+        char buf[256];
+        for (;;) {
+            const ssize_t n = ::read(fd, buf, sizeof buf);
+            if (n <= 0)
+                return;
+            for (ssize_t i = 0; i < n; ++i) {
+                const char c = buf[i];
+                if (c == '\r' || c == '\n') {
+                    if (!m_line.empty())
+                        HandleCommand(m_line, sky);
+                    m_line.clear();
+                } else if (m_line.size() < 200) {
+                    m_line += c;
+                }
+            }
+        }
+    }
+
+private:
+    std::string m_line;
+};
+
+// Sleeps until 'until', reading commands meanwhile; false when asked to stop.
+bool WaitUntil(Steady::time_point until, CPtyLink& pty, CCommandReader& reader, CSimSky& sky)
+{
+    for (;;) {
+        if (g_stop)
+            return false;
+        const auto now = Steady::now();
+        if (now >= until)
+            return true;
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(until - now).count();
+        pollfd pfd{pty.Master(), POLLIN, 0};
+        const int timeout = static_cast<int>(std::clamp<long long>(ms + 1, 1, 50));
+        if (pty.Master() >= 0 && ::poll(&pfd, 1, timeout) > 0 && (pfd.revents & POLLIN))
+            reader.Read(pty.Master(), sky);
+        else if (pty.Master() < 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(timeout));
+    }
+}
+
+bool OpenAndAnnounce(CPtyLink& pty, const SimOptions& opt)
+{
+    std::string error;
+    if (!pty.Open(error) || (!opt.strLink.empty() && !pty.PointLink(opt.strLink, error))) {
+        std::fprintf(stderr, "skywatch-sim: %s\n", error.c_str());
+        return false;
+    }
+    std::printf("%s\n", pty.SlavePath().c_str());
+    std::fflush(stdout);
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    SimOptions opt;
+    std::string error;
+    if (!opt.Parse(argc, argv, error)) {
+        std::fprintf(stderr, "skywatch-sim: %s\n", error.c_str());
+        return 2;
+    }
+    if (opt.bHelp) {
+        std::fputs(SimOptions::Usage(), stdout);
+        return 0;
+    }
+    const double cycleSeconds = 1.0 / opt.nRate;
+    const double charsPerSecond = opt.nBaud / 10.0;
+    const auto cycleBytes = static_cast<std::size_t>(charsPerSecond * cycleSeconds);
+    CSimReplay replay;
+    if (!opt.strReplay.empty() && !replay.Load(opt.strReplay, cycleBytes, error)) {
+        std::fprintf(stderr, "skywatch-sim: %s\n", error.c_str());
+        return 2;
+    }
+
+    struct sigaction sa{};
+    sa.sa_handler = OnSignal;
+    sigemptyset(&sa.sa_mask);
+    ::sigaction(SIGINT, &sa, nullptr);
+    ::sigaction(SIGTERM, &sa, nullptr);
+    ::sigaction(SIGHUP, &sa, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    CPtyLink pty;
+    if (!OpenAndAnnounce(pty, opt))
+        return 1;
+
+    CSimSky sky(opt.bFast);
+    CCommandReader reader;
+    bool bWarned = false;
+    // Chunks of about 20 ms of line time keep the pace smooth without a write per character.
+    const auto chunk = std::max<std::size_t>(1, static_cast<std::size_t>(charsPerSecond / 50.0));
+    const auto charTime = std::chrono::duration<double>(1.0 / charsPerSecond);
+    const auto cycle = std::chrono::duration_cast<Steady::duration>(
+        std::chrono::duration<double>(cycleSeconds));
+    auto openedAt = Steady::now();
+    auto cycleStart = Steady::now();
+
+    while (!g_stop) {
+        const std::string epoch =
+            opt.strReplay.empty() ? sky.Epoch(CSimSky::Clock::now(), cycleSeconds) : replay.Next();
+        if (epoch.size() > cycleBytes && !bWarned) {
+            std::fprintf(stderr,
+                         "skywatch-sim: a cycle of %zu characters does not fit %d baud at %d Hz "
+                         "(%zu characters); the cycles stretch\n",
+                         epoch.size(), opt.nBaud, opt.nRate, cycleBytes);
+            bWarned = true;
+        }
+        const auto sendStart = Steady::now();
+        for (std::size_t off = 0; off < epoch.size() && !g_stop; off += chunk) {
+            const std::size_t n = std::min(chunk, epoch.size() - off);
+            // With nobody reading, a full buffer drops bytes, as on a real line.
+            if (::write(pty.Master(), epoch.data() + off, n) < 0 && errno != EAGAIN)
+                break;
+            const auto due = sendStart + std::chrono::duration_cast<Steady::duration>(
+                                             charTime * static_cast<double>(off + n));
+            if (!WaitUntil(due, pty, reader, sky))
+                break;
+        }
+        cycleStart = std::max(cycleStart + cycle, Steady::now());
+        if (!WaitUntil(cycleStart, pty, reader, sky))
+            break;
+
+        if (opt.dUnplugAfter >= 0.0 &&
+            Steady::now() - openedAt >= std::chrono::duration<double>(opt.dUnplugAfter)) {
+            pty.Close();
+            std::fprintf(stderr, "skywatch-sim: unplugged\n");
+            const auto back = Steady::now() + std::chrono::duration_cast<Steady::duration>(
+                                                  std::chrono::duration<double>(opt.dUnplugPause));
+            if (!WaitUntil(back, pty, reader, sky))
+                break;
+            if (!OpenAndAnnounce(pty, opt))
+                break;
+            openedAt = cycleStart = Steady::now();
+        }
+    }
+    if (!opt.strLink.empty())
+        ::unlink(opt.strLink.c_str());
+    return 0;
+}

@@ -1,0 +1,103 @@
+#include "SimOptions.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+bool ToInt(const char* text, int& value)
+{
+    const char* end = text + std::strlen(text);
+    const auto [ptr, ec] = std::from_chars(text, end, value);
+    return ec == std::errc() && ptr == end && ptr != text;
+}
+
+bool ToSeconds(const char* text, double& value)
+{
+    char* end = nullptr;
+    value = std::strtod(text, &end);
+    return end != text && *end == '\0' && std::isfinite(value) && value >= 0.0 && value <= 86400.0;
+}
+
+bool IsStandardBaud(int baud)
+{
+    for (int b : {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200})
+        if (b == baud)
+            return true;
+    return false;
+}
+
+} // namespace
+
+const char* SimOptions::Usage()
+{
+    return "Usage: skywatch-sim [options]\n"
+           "A simulated NMEA receiver on a pseudo-terminal; prints the device path on stdout.\n\n"
+           "  --baud N            character pace: 1200, 2400, 4800, 9600, 19200, 38400, 57600\n"
+           "                      or 115200 (default 4800, about N/10 characters a second)\n"
+           "  --rate HZ           cycles a second, 1 to 10 (default 1)\n"
+           "  --link PATH         also make PATH a symbolic link to the device\n"
+           "  --fast              restarts reacquire ten times faster (cold 3.5 s, warm 3 s)\n"
+           "  --replay FILE       send a recorded NMEA log instead, one epoch (RMC to RMC) per\n"
+           "                      cycle, looping; lines starting with # are skipped\n"
+           "  --unplug-after S    close the device after S seconds, come back after the pause\n"
+           "  --unplug-pause S    seconds without a device after an unplug (default 2)\n"
+           "  -h, --help          print this help and exit\n";
+}
+
+bool SimOptions::Parse(int argc, char** argv, std::string& error)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool bHasValue = i + 1 < argc;
+        auto value = [&]() -> const char* { return argv[++i]; };
+        if (arg == "-h" || arg == "--help") {
+            bHelp = true;
+        } else if (arg == "--fast") {
+            bFast = true;
+        } else if (arg == "--baud" || arg == "--rate" || arg == "--link" || arg == "--replay" ||
+                   arg == "--unplug-after" || arg == "--unplug-pause") {
+            if (!bHasValue) {
+                error = arg + " wants a value (see skywatch-sim --help)";
+                return false;
+            }
+            const char* v = value();
+            if (arg == "--baud") {
+                if (!ToInt(v, nBaud) || !IsStandardBaud(nBaud)) {
+                    error = "--baud wants a standard rate from 1200 to 115200, got \"" +
+                            std::string(v) + "\"";
+                    return false;
+                }
+            } else if (arg == "--rate") {
+                if (!ToInt(v, nRate) || nRate < 1 || nRate > 10) {
+                    error = "--rate wants 1 to 10 cycles a second, got \"" + std::string(v) + "\"";
+                    return false;
+                }
+            } else if (arg == "--link") {
+                if (*v == '\0') {
+                    error = "--link wants a path";
+                    return false;
+                }
+                strLink = v;
+            } else if (arg == "--replay") {
+                if (*v == '\0') {
+                    error = "--replay wants a file";
+                    return false;
+                }
+                strReplay = v;
+            } else {
+                double& target = arg == "--unplug-after" ? dUnplugAfter : dUnplugPause;
+                if (!ToSeconds(v, target)) {
+                    error = arg + " wants seconds from 0 to 86400, got \"" + std::string(v) + "\"";
+                    return false;
+                }
+            }
+        } else {
+            error = "unknown option \"" + arg + "\" (see skywatch-sim --help)";
+            return false;
+        }
+    }
+    return true;
+}

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <string>
+
+// The command line of skywatch-sim. Parse returns false with a one-line message on bad input.
+struct SimOptions {
+    int nBaud = 4800;
+    int nRate = 1;
+    bool bFast = false;
+    bool bHelp = false;
+    std::string strLink;
+    std::string strReplay;
+    double dUnplugAfter = -1.0; // seconds; negative: never
+    double dUnplugPause = 2.0;
+
+    bool Parse(int argc, char** argv, std::string& error);
+    static const char* Usage();
+};

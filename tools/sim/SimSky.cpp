@@ -1,0 +1,148 @@
+#include "SimSky.h"
+
+#include "NmeaLine.h"
+
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+constexpr int kPrns[CSimSky::kSatellites] = {2, 5, 7, 9, 13, 15, 18, 21, 24, 26, 30};
+
+std::string Format(const char* fmt, auto... args)
+{
+    char buf[160];
+    std::snprintf(buf, sizeof buf, fmt, args...);
+    return buf;
+}
+
+// ddmm.mmmm or dddmm.mmmm with its hemisphere letter.
+std::string Angle(double deg, int degDigits, char pos, char neg)
+{
+    const char hemi = deg < 0 ? neg : pos;
+    deg = std::fabs(deg);
+    int whole = static_cast<int>(deg);
+    double minutes = (deg - whole) * 60.0;
+    if (minutes >= 59.99995) { // would print as 60.0000
+        minutes = 0.0;
+        ++whole;
+    }
+    return Format("%0*d%07.4f,%c", degDigits, whole, minutes, hemi);
+}
+
+} // namespace
+
+void CSimSky::Sky(double t, Sat (&sats)[kSatellites]) const
+{
+    for (int i = 0; i < kSatellites; ++i) {
+        // Slow passes: each satellite swings between 5 and 85 degrees over a few hours.
+        const double phase = i * 0.9;
+        const double el = 45.0 + 40.0 * std::sin(t / 2400.0 + phase);
+        double az = std::fmod(i * 33.0 + t / 60.0, 360.0);
+        // Two satellites without signal, the low ones tracked but not used.
+        int snr = (i == 3 || i == 8) ? 0 : static_cast<int>(std::lround(18.0 + el * 0.3));
+        sats[i] = {kPrns[i], el, az, snr, snr >= 25};
+    }
+}
+
+bool CSimSky::Restart(int nResetCfg, Clock::time_point now)
+{
+    double seconds = 0.0;
+    switch (nResetCfg) {
+    case 4: seconds = 35.0; break;
+    case 2: seconds = 30.0; break;
+    case 1: m_restartAt = now; m_dAcquireSeconds = 2.0; return true;
+    default: return false;
+    }
+    m_restartAt = now;
+    m_dAcquireSeconds = m_bFast ? seconds / 10.0 : seconds;
+    return true;
+}
+
+std::string CSimSky::Epoch(Clock::time_point now, double dtSeconds)
+{
+    // The track: about 3 knots, course wandering slowly around north-east.
+    m_dTrackTime += dtSeconds;
+    const double course = std::fmod(45.0 + 30.0 * std::sin(m_dTrackTime / 300.0) + 360.0, 360.0);
+    const double knots = 3.0 + 0.5 * std::sin(m_dTrackTime / 47.0);
+    const double metres = knots * 1852.0 / 3600.0 * dtSeconds;
+    m_dLat += metres * std::cos(course * kPi / 180.0) / 111320.0;
+    m_dLon += metres * std::sin(course * kPi / 180.0) /
+              (111320.0 * std::cos(m_dLat * kPi / 180.0));
+
+    const auto sinceEpoch = now.time_since_epoch();
+    const std::time_t secs = std::chrono::duration_cast<std::chrono::seconds>(sinceEpoch).count();
+    const int millis = static_cast<int>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(sinceEpoch).count() % 1000);
+    std::tm utc{};
+    gmtime_r(&secs, &utc);
+    const std::string hms =
+        Format("%02d%02d%02d.%03d", utc.tm_hour, utc.tm_min, utc.tm_sec, millis);
+    const std::string date =
+        Format("%02d%02d%02d", utc.tm_mday, utc.tm_mon + 1, utc.tm_year % 100);
+
+    Sat sats[kSatellites];
+    Sky(static_cast<double>(secs), sats);
+
+    // After a restart: nothing, then satellites coming back one by one, then the fix.
+    int nInView = kSatellites;
+    bool bFix = true;
+    if (m_dAcquireSeconds > 0.0) {
+        const double since = std::chrono::duration<double>(now - m_restartAt).count();
+        const double part = since / m_dAcquireSeconds;
+        if (part >= 1.0) {
+            m_dAcquireSeconds = 0.0;
+        } else {
+            bFix = false;
+            // The first 30% without anything, then the satellites return before the fix.
+            nInView = part < 0.3 ? 0
+                                 : static_cast<int>(kSatellites * (part - 0.3) / 0.7 + 1.0);
+            if (nInView > kSatellites)
+                nInView = kSatellites;
+        }
+    }
+
+    int nUsed = 0;
+    std::string prns;
+    for (int i = 0; i < nInView; ++i)
+        if (bFix && sats[i].bUsed) {
+            prns += Format("%02d,", sats[i].nPrn);
+            ++nUsed;
+        }
+    for (int i = nUsed; i < 12; ++i)
+        prns += ",";
+    const double hdop = bFix ? 0.8 + 6.0 / (nUsed + 1) : 0.0;
+    const double pdop = hdop * 1.6;
+    const double vdop = hdop * 1.3;
+    const double alt = 520.0 + 3.0 * std::sin(m_dTrackTime / 90.0);
+
+    std::string out;
+    if (bFix) {
+        out += NmeaLine(Format("GPRMC,%s,A,%s,%s,%.1f,%.1f,%s,,,A", hms.c_str(),
+                               Angle(m_dLat, 2, 'N', 'S').c_str(),
+                               Angle(m_dLon, 3, 'E', 'W').c_str(), knots, course, date.c_str()));
+        out += NmeaLine(Format("GPGGA,%s,%s,%s,1,%02d,%.1f,%.1f,M,47.6,M,,0000", hms.c_str(),
+                               Angle(m_dLat, 2, 'N', 'S').c_str(),
+                               Angle(m_dLon, 3, 'E', 'W').c_str(), nUsed, hdop, alt));
+        out += NmeaLine(Format("GPGSA,A,3,%s%.1f,%.1f,%.1f", prns.c_str(), pdop, hdop, vdop));
+    } else {
+        out += NmeaLine(Format("GPRMC,%s,V,,,,,,,%s,,,N", hms.c_str(), date.c_str()));
+        out += NmeaLine(Format("GPGGA,%s,,,,,0,00,,,M,,M,,0000", hms.c_str()));
+        out += NmeaLine("GPGSA,A,1," + prns + ",,");
+    }
+    const int nMessages = nInView == 0 ? 1 : (nInView + 3) / 4;
+    for (int m = 0; m < nMessages; ++m) {
+        std::string body = Format("GPGSV,%d,%d,%02d", nMessages, m + 1, nInView);
+        for (int i = m * 4; i < nInView && i < m * 4 + 4; ++i) {
+            body += Format(",%02d,%02d,%03d,", sats[i].nPrn,
+                           static_cast<int>(std::lround(sats[i].dElevation)),
+                           static_cast<int>(std::lround(sats[i].dAzimuth)) % 360);
+            if (sats[i].nSnr > 0)
+                body += Format("%02d", sats[i].nSnr);
+        }
+        out += NmeaLine(body);
+    }
+    return out;
+}
