@@ -1,0 +1,314 @@
+// skywatch-sim run for real: the device it prints, what a reader decodes from it, its pace,
+// restart commands, the link, unplugging, replay and refused options.
+
+#include "SimProcess.h"
+
+#include "GpsFix.h"
+#include "GpsPort.h"
+#include "ScanCounters.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+using Steady = std::chrono::steady_clock;
+
+// A reader of the simulated device, raw like the program's own serial port.
+class Reader {
+public:
+    explicit Reader(const std::string& path)
+    {
+        m_fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        termios tio{};
+        if (m_fd >= 0 && ::tcgetattr(m_fd, &tio) == 0) {
+            ::cfmakeraw(&tio);
+            ::tcsetattr(m_fd, TCSANOW, &tio);
+        }
+    }
+    ~Reader()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    Reader(const Reader&) = delete;
+    Reader& operator=(const Reader&) = delete;
+
+    bool IsOpen() const { return m_fd >= 0; }
+
+    // Reads for up to ms into text; false once the device hung up or failed.
+    bool ReadFor(int ms, std::string& text)
+    {
+        const auto until = Steady::now() + std::chrono::milliseconds(ms);
+        while (Steady::now() < until) {
+            pollfd pfd{m_fd, POLLIN, 0};
+            if (::poll(&pfd, 1, 20) > 0) {
+                char buf[1024];
+                const ssize_t n = ::read(m_fd, buf, sizeof buf);
+                if (n > 0)
+                    text.append(buf, static_cast<std::size_t>(n));
+                else if (n == 0 || (errno != EAGAIN && errno != EINTR))
+                    return false;
+                else if (pfd.revents & POLLHUP)
+                    return false;
+            }
+        }
+        return true;
+    }
+
+    void Write(const std::string& text)
+    {
+        ASSERT_EQ(::write(m_fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    }
+
+private:
+    int m_fd = -1;
+};
+
+// Decodes text and reports the fix and the counters.
+struct Decoded {
+    GpsFix fix{};
+    ScanCounters counters;
+};
+
+Decoded Decode(const std::string& text)
+{
+    CGpsPort port(0);
+    port.ParseBuffer(text.data(), static_cast<int>(text.size()));
+    Decoded d;
+    port.CopyFix(d.fix);
+    d.counters = port.CopyCounters();
+    return d;
+}
+
+int SatsInView(const GpsFix& fix)
+{
+    int n = 0;
+    for (const SatInfo& s : fix.sat)
+        n += s.bPrn != 0;
+    return n;
+}
+
+// The last whole cycle (from the last RMC on) of text.
+std::string LastCycle(const std::string& text)
+{
+    const std::size_t at = text.rfind("$GPRMC");
+    return at == std::string::npos ? std::string() : text.substr(at);
+}
+
+std::string TempPath(const char* name)
+{
+    return (std::filesystem::temp_directory_path() /
+            (std::string("skywatch-sim-") + std::to_string(::getpid()) + "-" + name))
+        .string();
+}
+
+bool HaveBinary()
+{
+    return ::access(CSimProcess::Binary().c_str(), X_OK) == 0;
+}
+
+#define REQUIRE_SIM()                                                                      \
+    if (!HaveBinary())                                                                     \
+    GTEST_SKIP() << CSimProcess::Binary() << " missing (build the target skywatch-sim)"
+
+TEST(Simulator, ReaderDecodesAFixWithinTwoSecondsWithoutBadChecksums)
+{
+    REQUIRE_SIM();
+    CSimProcess sim({});
+    const std::string path = sim.NextPath(2000);
+    ASSERT_EQ(path.rfind("/dev/", 0), 0u) << path;
+    Reader reader(path);
+    ASSERT_TRUE(reader.IsOpen());
+    std::string text;
+    ASSERT_TRUE(reader.ReadFor(2000, text));
+    // Skip a possibly partial first line.
+    text.erase(0, text.find('$'));
+    const Decoded all = Decode(text);
+    EXPECT_EQ(all.counters.nBadChecksum, 0u) << text;
+    EXPECT_EQ(all.counters.nUnknown, 0u);
+    EXPECT_GE(all.counters.nRmc, 1u);
+    EXPECT_GE(all.counters.nGga, 1u);
+    EXPECT_GE(all.counters.nGsa, 1u);
+    EXPECT_GE(all.counters.nGsv, 2u);
+    EXPECT_EQ(all.fix.bValid, 1) << text;
+    EXPECT_EQ(all.fix.cFixMode, 3);
+    EXPECT_GE(SatsInView(all.fix), 8);
+    EXPECT_LE(SatsInView(all.fix), 12);
+    EXPECT_GT(all.fix.cSatsUsed, 3);
+    EXPECT_LT(all.fix.cSatsUsed, SatsInView(all.fix)); // some tracked but not used
+    int silent = 0;
+    for (const SatInfo& s : all.fix.sat)
+        silent += s.bPrn != 0 && s.bSnr == 0;
+    EXPECT_GE(silent, 1);
+    EXPECT_NE(all.fix.lLatitude, 0);
+    EXPECT_GT(all.fix.wSpeed, 0);
+    // Every line ends in CR LF.
+    for (std::size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 1))
+        EXPECT_EQ(text[at - 1], '\r');
+}
+
+// At two cycles a second the sentences outgrow 4800 baud, so the line runs at its full pace.
+TEST(Simulator, PacesAtTheBaudRate)
+{
+    REQUIRE_SIM();
+    CSimProcess sim({"--baud", "4800", "--rate", "2"});
+    Reader reader(sim.NextPath(2000));
+    ASSERT_TRUE(reader.IsOpen());
+    std::string text;
+    ASSERT_TRUE(reader.ReadFor(300, text)); // whatever was buffered before we opened
+    text.clear();
+    const auto start = Steady::now();
+    ASSERT_TRUE(reader.ReadFor(2000, text));
+    const double seconds = std::chrono::duration<double>(Steady::now() - start).count();
+    const double rate = static_cast<double>(text.size()) / seconds;
+    EXPECT_GT(rate, 480.0 * 0.7);
+    EXPECT_LT(rate, 480.0 * 1.3);
+    EXPECT_NE(sim.Stderr().find("does not fit"), std::string::npos) << sim.Stderr();
+}
+
+TEST(Simulator, ColdStartLosesTheFixAndFastReacquires)
+{
+    REQUIRE_SIM();
+    CSimProcess sim({"--fast", "--baud", "9600"});
+    Reader reader(sim.NextPath(2000));
+    ASSERT_TRUE(reader.IsOpen());
+    std::string text;
+    ASSERT_TRUE(reader.ReadFor(1200, text));
+    ASSERT_EQ(Decode(LastCycle(text)).fix.bValid, 1);
+
+    const std::string cold = "$PSRF104,0,0,0,96000,237759,922,12,4*2E\r\n";
+    reader.Write(cold);
+    text.clear();
+    ASSERT_TRUE(reader.ReadFor(1500, text));
+    EXPECT_NE(sim.Stderr().find("received cold start: $PSRF104,0,0,0,96000,237759,922,12,4*2E"),
+              std::string::npos)
+        << sim.Stderr();
+    const std::string lost = LastCycle(text);
+    EXPECT_NE(lost.find(",V,,,,,"), std::string::npos) << lost;
+    EXPECT_NE(lost.find(",0,00,"), std::string::npos) << lost;
+    EXPECT_NE(lost.find("$GPGSA,A,1,,"), std::string::npos) << lost;
+    EXPECT_EQ(Decode(lost).fix.bValid, 0);
+
+    // Satellites come back before the fix; the fix within about 3.5 s.
+    bool bSatsWithoutFix = false;
+    bool bFix = false;
+    for (int i = 0; i < 8 && !bFix; ++i) {
+        std::string more;
+        ASSERT_TRUE(reader.ReadFor(1000, more));
+        const std::string cycle = LastCycle(more);
+        const Decoded d = Decode(cycle);
+        bSatsWithoutFix = bSatsWithoutFix || (d.fix.bValid == 0 && cycle.find("$GPGSV,1,1,00") ==
+                                                                        std::string::npos);
+        bFix = d.fix.bValid == 1;
+    }
+    EXPECT_TRUE(bSatsWithoutFix);
+    EXPECT_TRUE(bFix);
+}
+
+TEST(Simulator, RestartWithABadChecksumIsIgnored)
+{
+    REQUIRE_SIM();
+    CSimProcess sim({"--baud", "9600"});
+    Reader reader(sim.NextPath(2000));
+    ASSERT_TRUE(reader.IsOpen());
+    reader.Write("$PSRF104,0,0,0,96000,237759,922,12,4*2F\r\n");
+    std::string text;
+    ASSERT_TRUE(reader.ReadFor(1500, text));
+    EXPECT_EQ(Decode(LastCycle(text)).fix.bValid, 1);
+    EXPECT_NE(sim.Stderr().find("ignored"), std::string::npos) << sim.Stderr();
+    EXPECT_EQ(sim.Stderr().find("received"), std::string::npos) << sim.Stderr();
+}
+
+TEST(Simulator, LinkIsCreatedReplacedAndRemoved)
+{
+    REQUIRE_SIM();
+    const std::string link = TempPath("link");
+    std::filesystem::remove(link);
+    ASSERT_EQ(::symlink("/nonexistent", link.c_str()), 0);
+    {
+        CSimProcess sim({"--link", link});
+        const std::string path = sim.NextPath(2000);
+        ASSERT_FALSE(path.empty());
+        EXPECT_EQ(std::filesystem::read_symlink(link).string(), path);
+        Reader reader(link);
+        EXPECT_TRUE(reader.IsOpen());
+        sim.Terminate();
+    }
+    EXPECT_FALSE(std::filesystem::is_symlink(link));
+    std::filesystem::remove(link);
+}
+
+TEST(Simulator, UnplugHangsUpTheReaderAndTheLinkComesBack)
+{
+    REQUIRE_SIM();
+    const std::string link = TempPath("unplug");
+    CSimProcess sim({"--link", link, "--unplug-after", "1", "--unplug-pause", "0.5"});
+    const std::string first = sim.NextPath(2000);
+    Reader reader(link);
+    ASSERT_TRUE(reader.IsOpen());
+    std::string text;
+    EXPECT_FALSE(reader.ReadFor(4000, text)) << "no hang-up seen";
+    const std::string second = sim.NextPath(3000);
+    ASSERT_FALSE(second.empty());
+    EXPECT_EQ(std::filesystem::read_symlink(link).string(), second);
+    Reader again(link);
+    ASSERT_TRUE(again.IsOpen());
+    std::string more;
+    again.ReadFor(1500, more);
+    EXPECT_GE(Decode(more).counters.nRmc, 1u);
+    (void)first;
+}
+
+TEST(Simulator, ReplayLoopsAFile)
+{
+    REQUIRE_SIM();
+    const std::string file = TempPath("replay.nmea");
+    {
+        std::ofstream out(file, std::ios::binary);
+        out << "# a comment the simulator skips\n"
+               "$GPRMC,120000.000,A,4807.0380,N,01131.0000,E,0.0,0.0,010120,,,A*6D\n"
+               "$GPGGA,120000.000,4807.0380,N,01131.0000,E,1,04,1.0,500.0,M,47.6,M,,0000*58\r\n";
+    }
+    CSimProcess sim({"--replay", file, "--rate", "5", "--baud", "9600"});
+    Reader reader(sim.NextPath(2000));
+    ASSERT_TRUE(reader.IsOpen());
+    std::string text;
+    ASSERT_TRUE(reader.ReadFor(1500, text));
+    text.erase(0, text.find('$'));
+    const Decoded d = Decode(text);
+    EXPECT_GE(d.counters.nRmc, 3u) << text;
+    EXPECT_EQ(text.find('#'), std::string::npos);
+    EXPECT_EQ(text.find("\n\n"), std::string::npos);
+    std::filesystem::remove(file);
+}
+
+TEST(Simulator, BadOptionsExitTwoWithOneLine)
+{
+    REQUIRE_SIM();
+    const std::vector<std::vector<std::string>> cases = {
+        {"--baud", "4801"}, {"--baud", "300"},   {"--baud", "230400"}, {"--baud"},
+        {"--rate", "0"},    {"--rate", "11"},    {"--rate", "x"},      {"--bogus"},
+        {"--replay", "/nonexistent/log.nmea"},   {"--unplug-after", "-1"},
+    };
+    for (const auto& args : cases) {
+        CSimProcess sim(args);
+        EXPECT_EQ(sim.Wait(3000), 2) << args[0];
+        const std::string err = sim.Stderr();
+        EXPECT_FALSE(err.empty()) << args[0];
+        EXPECT_EQ(err.find('\n'), err.size() - 1) << err;
+        EXPECT_TRUE(sim.NextPath(0).empty());
+    }
+}
+
+} // namespace
