@@ -1,4 +1,5 @@
 #include "CommandLine.h"
+#include "ScreenSaverDBus.h"
 #include "StatusApp.h"
 #include "StatusDlg.h"
 
@@ -65,6 +66,8 @@ int main(int argc, char **argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("skywatch"));
     QApplication::setApplicationVersion(QStringLiteral(SKYWATCH_VERSION));
+    // A receiver that talks keeps the screen from blanking, where a screen saver listens.
+    platform::InstallScreenSaverActivityHook();
 
     QProcess sim;
     if (commandLine.demo) {
