@@ -259,6 +259,7 @@ TEST(Simulator, UnplugHangsUpTheReaderAndTheLinkComesBack)
     ASSERT_TRUE(reader.IsOpen());
     std::string text;
     EXPECT_FALSE(reader.ReadFor(4000, text)) << "no hang-up seen";
+    EXPECT_FALSE(std::filesystem::exists(link)) << "the link outlived the device";
     const std::string second = sim.NextPath(3000);
     ASSERT_FALSE(second.empty());
     EXPECT_EQ(std::filesystem::read_symlink(link).string(), second);

@@ -178,6 +178,10 @@ int main(int argc, char** argv)
 
         if (opt.dUnplugAfter >= 0.0 &&
             Steady::now() - openedAt >= std::chrono::duration<double>(opt.dUnplugAfter)) {
+            // The device name goes first, as when a USB receiver is pulled out, so a reader
+            // that sees the hang-up finds no stale link.
+            if (!opt.strLink.empty())
+                ::unlink(opt.strLink.c_str());
             pty.Close();
             std::fprintf(stderr, "skywatch-sim: unplugged\n");
             const auto back = Steady::now() + std::chrono::duration_cast<Steady::duration>(
