@@ -149,7 +149,7 @@ TEST(CommandLineRun, DemoShowsTheSimulatedReceiver) {
     const QString demoPng = dir.filePath(QStringLiteral("demo.png"));
     const QString offPng = dir.filePath(QStringLiteral("off.png"));
     const ProgramRun demo = RunProgram({QStringLiteral("--demo"), QStringLiteral("--screenshot"),
-                                        demoPng, QStringLiteral("--after"), QStringLiteral("3")},
+                                        demoPng, QStringLiteral("--after"), QStringLiteral("5")},
                                        kOffscreen);
     ASSERT_EQ(demo.exitCode, 0) << demo.err.toStdString();
     const ProgramRun off =

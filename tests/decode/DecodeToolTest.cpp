@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 using decodetest::Sentence;
@@ -22,8 +23,11 @@ struct ToolRun {
 // Runs the tool through the shell: args are pasted as they are, so quote what needs it.
 ToolRun RunTool(const std::string &args, const std::string &env = "TZ=UTC") {
     const std::string dir = ::testing::TempDir();
-    const std::string out = dir + "/decode_tool_out.txt";
-    const std::string err = dir + "/decode_tool_err.txt";
+    // CTest runs these tests in parallel processes: each run gets files of its own.
+    static int runs = 0;
+    const std::string tag = std::to_string(getpid()) + "_" + std::to_string(++runs);
+    const std::string out = dir + "/decode_tool_out_" + tag + ".txt";
+    const std::string err = dir + "/decode_tool_err_" + tag + ".txt";
     const std::string cmd = env + " '" + kTool + "' " + args + " >'" + out + "' 2>'" + err + "'";
     const int status = std::system(cmd.c_str());
     ToolRun r;

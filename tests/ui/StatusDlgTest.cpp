@@ -247,8 +247,8 @@ TEST_F(DialogTest, StartOnTheSimulator) {
     EXPECT_EQ(dlg.m_nBaudIndex, 2);
     dlg.show();
 
-    const QRegularExpression lat(QString::fromUtf8("^\\d\\d°\\d\\d' [ \\d]\\d\\.\\d\\d\" [NS]$"));
-    const QRegularExpression lon(QString::fromUtf8("^\\d\\d\\d°\\d\\d' [ \\d]\\d\\.\\d\\d\" [EW]$"));
+    const QRegularExpression lat(QString::fromUtf8("^\\d\\d°\\d\\d' \\d?\\d\\.\\d\\d\" [NS]$"));
+    const QRegularExpression lon(QString::fromUtf8("^\\d\\d\\d°\\d\\d' \\d?\\d\\.\\d\\d\" [EW]$"));
     auto satellitePixels = [&] {
         const QImage shot = dlg.grab().toImage();
         return CountColour(shot, kGlobeSquare, display::kUsedColour) +
