@@ -342,7 +342,8 @@ TEST_F(GpsPortLink, UnpluggedDeviceCostsNoCpuAndIsPickedUpAgain)
     ASSERT_TRUE(device.PointTo(again.SlavePath()));
     {
         CTalker talker(again, 200ms, 2000);
-        EXPECT_TRUE(WaitUntil([&] { return Copy(port).lLatitude == Latitude(2000); }, 4s));
+        // Reopened within a second or two; sanitizer builds need more slack.
+        EXPECT_TRUE(WaitUntil([&] { return Copy(port).lLatitude == Latitude(2000); }, 8s));
     }
     const auto start = std::chrono::steady_clock::now();
     port.Close();
@@ -401,7 +402,8 @@ TEST_F(GpsPortSim, ColdStartLosesTheFixAndItComesBack)
     platform::BindPort(kPort, sim.SlavePath());
     CGpsPort port(0);
     ASSERT_TRUE(port.Open(kPort, 4800));
-    ASSERT_TRUE(WaitUntil([&] { return HasFix(Copy(port)); }, 3s));
+    // The discard at open may cost the first cycle; sanitizer builds are slower still.
+    ASSERT_TRUE(WaitUntil([&] { return HasFix(Copy(port)); }, 6s));
 
     char line[kSentenceBufferSize];
     port.Send(ComposeColdStart(line));
@@ -420,7 +422,7 @@ TEST_F(GpsPortSim, UnpluggedReceiverIsPickedUpAgain)
     platform::BindPort(kPort, device.Path());
     CGpsPort port(0);
     ASSERT_TRUE(port.Open(kPort, 4800));
-    ASSERT_TRUE(WaitUntil([&] { return HasFix(Copy(port)); }, 3s));
+    ASSERT_TRUE(WaitUntil([&] { return HasFix(Copy(port)); }, 6s));
 
     struct stat st{};
     ASSERT_TRUE(WaitUntil([&] { return ::stat(device.Path().c_str(), &st) != 0; }, 4s))
