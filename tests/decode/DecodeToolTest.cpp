@@ -38,8 +38,10 @@ ToolRun RunTool(const std::string &args, const std::string &env = "TZ=UTC") {
 }
 
 std::string WriteTemp(const std::string &name, const std::string &bytes) {
-    const std::string path = ::testing::TempDir() + "/" + name;
+    const std::string path = ::testing::TempDir() + "/" + std::to_string(getpid()) + "_" + name;
     FILE *f = std::fopen(path.c_str(), "wb");
+    if (f == nullptr)
+        return path;
     std::fwrite(bytes.data(), 1, bytes.size(), f);
     std::fclose(f);
     return path;
