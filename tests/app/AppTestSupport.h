@@ -1,5 +1,7 @@
 #pragma once
 
+#include "QtTestApp.h"
+
 #include <QApplication>
 #include <QByteArray>
 #include <QCoreApplication>
@@ -14,22 +16,8 @@ inline void PrintTo(const QString &s, std::ostream *os) {
     *os << '"' << s.toStdString() << '"';
 }
 
-// One QApplication for the test program, on the offscreen platform unless the caller chose
-// another; created by the first fixture that needs it.
-class AppTest : public ::testing::Test {
-public:
-    static void SetUpTestSuite() {
-        if (QApplication::instance())
-            return;
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-            qputenv("QT_QPA_PLATFORM", QByteArray("offscreen"));
-        static int argc = 1;
-        static char name[] = "app_tests";
-        static char *argv[] = {name, nullptr};
-        static QApplication *app = new QApplication(argc, argv);
-        (void)app;
-    }
-};
+// The window tests' one QApplication, on the offscreen platform unless the caller chose another.
+class AppTest : public QtTest {};
 
 // Runs the event loop, calling each() every round, until cond holds or ms have passed.
 inline bool PumpUntil(const std::function<bool()> &cond, int ms,

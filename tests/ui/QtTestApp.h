@@ -14,7 +14,7 @@ public:
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
             qputenv("QT_QPA_PLATFORM", QByteArray("offscreen"));
         static int argc = 1;
-        static char name[] = "ui_tests";
+        static char name[] = "skywatch_tests";
         static char* argv[] = {name, nullptr};
         static QApplication* app = new QApplication(argc, argv);
         (void)app;
