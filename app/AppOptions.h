@@ -1,9 +1,13 @@
 #pragma once
 
+#include "TimeRule.h"
+
 #include <QString>
 
 // What the command line asks of one run of the window.
 struct AppOptions {
-    QString screenshotPath;      // non-empty: render the window to this PNG and exit
+    QString screenshotPath;       // non-empty: render the window to this PNG and exit
     double screenshotAfter = 3.0; // seconds after start-up
+    double scale = 1.0;           // the window's first size in multiples of 240 x 268
+    display::TimeRule time = display::TimeRule::Standard;
 };

@@ -30,7 +30,9 @@ QString HelpText() {
         "  --replay FILE       the same, replaying a recorded NMEA log\n"
         "  --screenshot FILE   write the window to a PNG file and exit\n"
         "  --after S           seconds before the screenshot (default 3)\n"
-        "  --scale F           scale the whole window by F\n"
+        "  --scale F           open the window F times its smallest size (it also resizes)\n"
+        "  --time RULE         show the date and time as standard (the zone's standard time,\n"
+        "                      default), local (with summer time) or utc\n"
         "  --version           print the version and exit\n"
         "  -h, --help          print this help and exit\n\n"
         "Without a display: QT_QPA_PLATFORM=offscreen skywatch --screenshot FILE\n");
@@ -86,7 +88,8 @@ CommandLine ParseCommandLine(const QStringList &arguments) {
     const QCommandLineOption shot(QStringLiteral("screenshot"), QString(), QStringLiteral("FILE"));
     const QCommandLineOption after(QStringLiteral("after"), QString(), QStringLiteral("S"));
     const QCommandLineOption scale(QStringLiteral("scale"), QString(), QStringLiteral("F"));
-    parser.addOptions({help, version, com, demo, replay, shot, after, scale});
+    const QCommandLineOption time(QStringLiteral("time"), QString(), QStringLiteral("RULE"));
+    parser.addOptions({help, version, com, demo, replay, shot, after, scale, time});
     parser.addPositionalArgument(QStringLiteral("DEVICE"), QString());
 
     if (!parser.parse(arguments))
@@ -155,7 +158,21 @@ CommandLine ParseCommandLine(const QStringList &arguments) {
         if (!ok || f < 0.25 || f > 8)
             return Fail(QStringLiteral("--scale wants a factor from 0.25 to 8, got \"%1\"")
                             .arg(parser.value(scale)));
-        c.scale = f;
+        c.options.scale = f;
+    }
+    if (parser.isSet(time)) {
+        const QString rule = parser.value(time);
+        const std::pair<const char *, display::TimeRule> rules[] = {
+            {"standard", display::TimeRule::Standard},
+            {"local", display::TimeRule::Local},
+            {"utc", display::TimeRule::Utc}};
+        const auto *it = std::find_if(std::begin(rules), std::end(rules), [&](const auto &r) {
+            return rule == QLatin1String(r.first);
+        });
+        if (it == std::end(rules))
+            return Fail(
+                QStringLiteral("--time wants standard, local or utc, got \"%1\"").arg(rule));
+        c.options.time = it->second;
     }
     return c;
 }

@@ -20,7 +20,6 @@ struct CommandLine {
     std::vector<std::pair<int, QString>> bindings; // --com N=PATH
     bool demo = false;                             // --demo or --replay
     QString replayFile;
-    double scale = 0.0; // --scale F, 0: none
 };
 
 // Parses arguments (the program name first) without a Q(Core)Application.

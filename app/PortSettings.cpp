@@ -89,6 +89,7 @@ void CStatusDlg::OnResetButton() {
     m_rewriteAll = true;
     update();
     DoDataExchange(false);
+    UpdateToolTips();
 }
 
 void CStatusDlg::SendColdStart() {

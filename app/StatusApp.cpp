@@ -8,6 +8,8 @@
 
 int CStatusApp::Run(const AppOptions& options) {
     CStatusDlg dlg;
+    dlg.m_startScale = options.scale;
+    dlg.m_timeRule = options.time;
     dlg.OnInitDialog();
 
     int exitCode = 0;

@@ -7,6 +7,7 @@
 #include "SkyView.h"
 #include "StatusDlgTemplate.h"
 #include "TextFields.h"
+#include "TimeZone.h"
 
 #include <QAbstractButton>
 #include <QCloseEvent>
@@ -15,8 +16,13 @@
 #include <QIcon>
 #include <QLabel>
 #include <QPaintEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QResizeEvent>
 #include <QScreen>
 #include <QTimerEvent>
+#include <QtMath>
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -29,6 +35,10 @@ constexpr int kClientHeight = 268;
 constexpr int kStripTop = 203;
 constexpr int kRefreshTimer = 1;
 constexpr int kRefreshMs = 1000;
+// The Earth's disc in picture 130, in its pixels' coordinates (the pixel centres lie at .5), and
+// how far in its stepped rim keeps the sea and land whole.
+constexpr QPointF kGlobeCentre(77.5, 78.5);
+constexpr qreal kGlobeRadius = 73.6;
 
 } // namespace
 
@@ -47,7 +57,9 @@ CStatusDlg::CStatusDlg(QWidget* parent) : QDialog(parent) {
 }
 
 // m_port's destructor closes the connection and stops the reader after the window has gone.
-CStatusDlg::~CStatusDlg() { delete m_controls; }
+CStatusDlg::~CStatusDlg() {
+    delete m_controls;
+}
 
 QWidget* CStatusDlg::GetDlgItem(int id) const {
     return m_controls ? m_controls->byId.value(id, nullptr) : nullptr;
@@ -61,6 +73,12 @@ bool CStatusDlg::OnInitDialog() {
     m_controls = new Controls;
     CDialogBuilder builder(res::kStatusDlgTemplate, kClientWidth, kClientHeight);
     m_controls->all = builder.Build(*this);
+    setWindowFlag(Qt::WindowMinMaxButtonsHint, true);
+    // Never smaller than the layout's own size, or than a smaller --scale asked for.
+    const double minimum = std::min(1.0, m_startScale);
+    setMinimumSize(qCeil(kClientWidth * minimum), qCeil(kClientHeight * minimum));
+    resize(qRound(kClientWidth * m_startScale), qRound(kClientHeight * m_startScale));
+    m_nBiasSeconds = platform::StandardBiasSeconds();
     for (QWidget* w : m_controls->all) {
         const int id = CDialogBuilder::ItemId(w);
         if (id != dlg::kNoId)
@@ -71,6 +89,7 @@ bool CStatusDlg::OnInitDialog() {
     connect(static_cast<QAbstractButton*>(GetDlgItem(1033)), &QAbstractButton::clicked, this,
             &CStatusDlg::OnToggleView);
     DoDataExchange(false);
+    Relayout();
 
     // The icon is set in the constructor; centre over the screen's work area.
     if (QScreen* s = screen()) {
@@ -83,7 +102,8 @@ bool CStatusDlg::OnInitDialog() {
     ApplyViewMode();
     m_port.Open(4, 4800);
 
-    m_globeBitmap = QImage(QString::fromUtf8(res::kGlobePath)).convertToFormat(QImage::Format_RGB32);
+    m_globeBitmap =
+        QImage(QString::fromUtf8(res::kGlobePath)).convertToFormat(QImage::Format_RGB32);
 
     m_nTimerId = startTimer(kRefreshMs);
 
@@ -99,6 +119,7 @@ bool CStatusDlg::OnInitDialog() {
         m_strStatus = QString::asprintf("COM%d is on", m_nPortIndex + 1);
     }
     DoDataExchange(false);
+    SetToolTips();
 
     if (QWidget* first = GetDlgItem(1033))
         first->setFocus(Qt::OtherFocusReason);
@@ -141,8 +162,7 @@ void CStatusDlg::timerEvent(QTimerEvent* event) {
             m_bZoomPlayed = true;
             update();
         } else {
-            const QImage& g = m_globeBitmap;
-            update(0, 0, g.width(), g.height());
+            update(ToWindow(QRect(0, 0, m_globeBitmap.width(), m_globeBitmap.height())));
         }
         return;
     }
@@ -168,12 +188,66 @@ void CStatusDlg::done(int result) {
     QDialog::done(result);
 }
 
-void CStatusDlg::paintEvent(QPaintEvent*) { OnPaint(); }
+void CStatusDlg::paintEvent(QPaintEvent*) {
+    OnPaint();
+}
+
+void CStatusDlg::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    Relayout();
+}
+
+void CStatusDlg::Relayout() {
+    if (!m_controls)
+        return;
+    m_zoom = std::min(width() / static_cast<qreal>(kClientWidth),
+                      height() / static_cast<qreal>(kClientHeight));
+    // The layout keeps its proportions, centred in a window of another shape.
+    m_origin = QPoint(qFloor((width() - kClientWidth * m_zoom) / 2),
+                      qFloor((height() - kClientHeight * m_zoom) / 2));
+    QHash<int, QStringList> widest = display::WidestTexts();
+    widest[1000] << QStringLiteral("COM4 is on") << QStringLiteral("COM is off");
+    CDialogBuilder(res::kStatusDlgTemplate, kClientWidth, kClientHeight)
+        .Place(*this, m_controls->all, m_zoom, m_origin, widest);
+    update();
+}
+
+QRect CStatusDlg::ToWindow(const QRect& units) const {
+    return QRectF(m_origin.x() + units.x() * m_zoom, m_origin.y() + units.y() * m_zoom,
+                  units.width() * m_zoom, units.height() * m_zoom)
+        .toAlignedRect();
+}
+
+const QImage& CStatusDlg::GlobeAt(qreal scale) {
+    if (scale == 1.0)
+        return m_globeBitmap;
+    if (m_globeScaled.isNull() || m_globeScaled.devicePixelRatio() != scale) {
+        m_globeScaled = m_globeBitmap.scaled(qRound(m_globeBitmap.width() * scale),
+                                             qRound(m_globeBitmap.height() * scale),
+                                             Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        m_globeScaled.setDevicePixelRatio(scale);
+        // Smoothing blurs the picture's one-pixel lines and its stepped rim: they are drawn
+        // again at the full resolution, where picture 130 has them.
+        QPainter p(&m_globeScaled);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(QPen(Qt::white, 1.0));
+        for (qreal r : {26.0, 44.0, 63.0})
+            p.drawEllipse(kGlobeCentre, r, r);
+        p.drawLine(QPointF(kGlobeCentre.x(), 5), QPointF(kGlobeCentre.x(), 153));
+        p.drawLine(QPointF(3, kGlobeCentre.y()), QPointF(152, kGlobeCentre.y()));
+        QPainterPath rim;
+        rim.addEllipse(kGlobeCentre, kGlobeRadius + 2.9, kGlobeRadius + 2.9);
+        rim.addEllipse(kGlobeCentre, kGlobeRadius, kGlobeRadius);
+        p.fillPath(rim, Qt::black);
+    }
+    return m_globeScaled;
+}
 
 void CStatusDlg::OnPaint() {
     const int gw = m_globeBitmap.width();
     const int gh = m_globeBitmap.height();
-    CCanvas screen(this);
+    CCanvas screen(this, m_origin, m_zoom);
+    const QImage& globe = GlobeAt(screen.Scale());
 
     // The opening zoom: Qt composes each paint off screen, so its steps are frames of their
     // own, about 12 ms apart, before the paint that writes the texts and the satellites.
@@ -184,29 +258,35 @@ void CStatusDlg::OnPaint() {
         }
         const QRect r = display::ZoomStep(m_nZoomStep, gw, gh);
         screen.FillRect(0, 0, gw, gh, Qt::white);
-        screen.StretchBlt(r.x(), r.y(), r.width(), r.height(), m_globeBitmap, 0, 0, gw, gh);
+        screen.StretchBlt(r.x(), r.y(), r.width(), r.height(), globe, 0, 0, gw, gh);
         return;
     }
 
-    const QRect rc = rect();
-    QImage canvasImage(rc.width(), rc.height(), QImage::Format_RGB32);
+    // The canvas has the layout's 240 x 268 units at the screen's own pixels: drawn at full
+    // resolution and copied pixel for pixel.
+    const qreal scale = screen.Scale();
+    QImage canvasImage(qCeil(kClientWidth * scale), qCeil(kClientHeight * scale),
+                       QImage::Format_RGB32);
+    canvasImage.setDevicePixelRatio(scale);
     {
         CCanvas canvas(&canvasImage);
-        canvas.FillRect(0, 0, rc.width(), rc.height(), Qt::white);
-        canvas.BitBlt(0, 0, gw, gh, m_globeBitmap, 0, 0);
+        canvas.FillRect(0, 0, kClientWidth, kClientHeight, Qt::white);
+        canvas.BitBlt(0, 0, gw, gh, globe, 0, 0);
         UpdateTextFields(canvas);
     }
     screen.BitBlt(0, 0, gw, gh, canvasImage, 0, 0);
-    screen.BitBlt(0, kStripTop, rc.width(), rc.height() - kStripTop, canvasImage, 0, kStripTop);
+    screen.BitBlt(0, kStripTop, kClientWidth, kClientHeight - kStripTop, canvasImage, 0, kStripTop);
     m_redrawAll = 0;
     m_bZoomPlayed = false;
 }
 
 void CStatusDlg::UpdateTextFields(CCanvas& canvas) {
     DrawSkyView(canvas);
+    GpsFix cur = m_curFix, prev = m_prevFix;
+    display::ApplyTimeRule(cur, m_timeRule, m_nBiasSeconds);
+    display::ApplyTimeRule(prev, m_timeRule, m_nBiasSeconds);
     for (const display::TextField& f :
-         display::ChangedTextFields(m_curFix, m_prevFix, m_viewMode,
-                                    m_redrawAll != 0 || m_rewriteAll)) {
+         display::ChangedTextFields(cur, prev, m_viewMode, m_redrawAll != 0 || m_rewriteAll)) {
         if (auto* label = qobject_cast<QLabel*>(GetDlgItem(f.id)))
             label->setText(f.text);
     }
@@ -217,4 +297,12 @@ void CStatusDlg::UpdateTextFields(CCanvas& canvas) {
 void CStatusDlg::DrawSkyView(CCanvas& canvas) {
     display::DrawSkyView(canvas, m_curFix, m_viewMode, m_globeBitmap.width(),
                          m_globeBitmap.height());
+}
+
+void CStatusDlg::WriteLayoutTexts() {
+    GpsFix cur = m_curFix;
+    display::ApplyTimeRule(cur, m_timeRule, m_nBiasSeconds);
+    for (const display::TextField& f : display::ChangedTextFields(cur, cur, m_viewMode, true))
+        if (auto* label = qobject_cast<QLabel*>(GetDlgItem(f.id)))
+            label->setText(f.text);
 }

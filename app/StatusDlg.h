@@ -2,6 +2,7 @@
 
 #include "GpsFix.h"
 #include "GpsPort.h"
+#include "TimeRule.h"
 #include "ViewMode.h"
 
 #include <QBasicTimer>
@@ -12,6 +13,7 @@
 class CCanvas;
 class QCloseEvent;
 class QPaintEvent;
+class QResizeEvent;
 class QTimerEvent;
 class QWidget;
 
@@ -56,13 +58,23 @@ public:
     int m_nBaudIndex = 2;
     int m_nResetIndex = 3;
     QString m_strStatus;
+    // Set before OnInitDialog: the first size in multiples of 240 x 268, and how the date and
+    // time are shown.
+    double m_startScale = 1.0;
+    display::TimeRule m_timeRule = display::TimeRule::Standard;
     GpsFix m_curFix{};
     GpsFix m_prevFix{};
     CGpsPort m_port;
     QImage m_globeBitmap; // picture 130
 
+    // Window pixels per pixel of the 240 x 268 layout, and where that layout's corner lies.
+    qreal Zoom() const { return m_zoom; }
+    QPoint LayoutOrigin() const { return m_origin; }
+
 protected:
     void paintEvent(QPaintEvent* event) override;
+    // The whole layout scales with the window, keeping its proportions.
+    void resizeEvent(QResizeEvent* event) override;
     void timerEvent(QTimerEvent* event) override;
     // The title bar's close button is the window's OK: the controls go to the members first.
     void closeEvent(QCloseEvent* event) override;
@@ -71,6 +83,14 @@ private:
     void OnPaint();
     void UpdateTextFields(CCanvas& canvas);
     void DrawSkyView(CCanvas& canvas);
+    void Relayout();
+    // The globe picture at the canvas's device scale, scaled smoothly once per scale.
+    const QImage& GlobeAt(qreal scale);
+    // Writes the texts of the layout about to be shown, so it never shows stale ones.
+    void WriteLayoutTexts();
+    void SetToolTips();
+    void UpdateToolTips();
+    QRect ToWindow(const QRect& units) const;
 
     int m_nTimerId = 0;
     // The opening zoom plays as frames on the screen before the paint that m_redrawAll asks for:
@@ -78,6 +98,11 @@ private:
     QBasicTimer m_zoomTimer;
     int m_nZoomStep = -1;
     bool m_bZoomPlayed = false;
+    qreal m_zoom = 1.0;
+    QPoint m_origin;
+    QImage m_globeScaled;
+    // Seconds west of UTC of the record's local standard time (the decoder's bias).
+    int m_nBiasSeconds = 0;
     struct Controls;
     Controls* m_controls = nullptr;
 };

@@ -21,10 +21,13 @@ void CStatusDlg::ApplyViewMode() {
     for (int id : kCompactIds)
         if (QWidget *w = GetDlgItem(id))
             w->setVisible(!bFull);
+    UpdateToolTips();
 }
 
 void CStatusDlg::OnToggleView() {
     m_viewMode = m_viewMode == kViewFull ? kViewCompact : kViewFull;
+    // The fields hold the current values before they show, not placeholders or old values.
+    WriteLayoutTexts();
     ApplyViewMode();
     m_redrawAll = 1;
     // At once, not queued: the zoom starts and the new layout's fields are written.

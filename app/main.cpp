@@ -59,10 +59,6 @@ int main(int argc, char **argv) {
     }
     if (const QString problem = DisplayProblem(); !problem.isEmpty())
         return Refuse(problem);
-    // Qt reads the factor when the application starts; it scales every pixel alike.
-    if (commandLine.scale > 0)
-        qputenv("QT_SCALE_FACTOR", QByteArray::number(commandLine.scale));
-
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("skywatch"));
     QApplication::setApplicationVersion(QStringLiteral(SKYWATCH_VERSION));

@@ -4,20 +4,37 @@ namespace display {
 
 namespace {
 
-QString LatitudeText(std::int32_t value) {
+// The seconds as "%2.2f" prints them; a value that rounds to 60.00 carries into the minute, and
+// the minute into the degree.
+QString DegreesText(std::int32_t value, const char* degreeFormat, char positiveLetter,
+                    char negativeLetter) {
     std::uint8_t deg = 0, min = 0, positive = 0;
     float sec = 0;
     SplitDegrees(value, deg, min, sec, positive);
-    return QString::asprintf(positive ? "%02d°%02d' %2.2f\" N" : "%02d°%02d' %2.2f\" S", deg, min,
-                             static_cast<double>(sec));
+    QString seconds = QString::asprintf("%2.2f", static_cast<double>(sec));
+    int degrees = deg, minutes = min;
+    if (seconds == QLatin1String("60.00")) {
+        seconds = QStringLiteral("0.00");
+        if (++minutes == 60) {
+            minutes = 0;
+            ++degrees;
+        }
+    }
+    return QString::asprintf(degreeFormat, degrees) + QString::asprintf("\u00b0%02d' ", minutes) +
+           seconds + QString::asprintf("\" %c", positive ? positiveLetter : negativeLetter);
+}
+
+QString LatitudeText(std::int32_t value) {
+    return DegreesText(value, "%02d", 'N', 'S');
 }
 
 QString LongitudeText(std::int32_t value) {
-    std::uint8_t deg = 0, min = 0, positive = 0;
-    float sec = 0;
-    SplitDegrees(value, deg, min, sec, positive);
-    return QString::asprintf(positive ? "%03d°%02d' %2.2f\" E" : "%03d°%02d' %2.2f\" W", deg, min,
-                             static_cast<double>(sec));
+    return DegreesText(value, "%03d", 'E', 'W');
+}
+
+// The 16 bits hold -1000 to 64535 m: a value from 64536 up is below sea level.
+int AltitudeMetres(std::uint16_t stored) {
+    return stored >= 64536 ? static_cast<int>(stored) - 65536 : static_cast<int>(stored);
 }
 
 QString DopText(std::int16_t tenths) {
@@ -43,8 +60,8 @@ QString FixModeText(std::int8_t mode) {
 
 } // namespace
 
-void SplitDegrees(std::int32_t value, std::uint8_t& degrees, std::uint8_t& minutes,
-                  float& seconds, std::uint8_t& positive) {
+void SplitDegrees(std::int32_t value, std::uint8_t& degrees, std::uint8_t& minutes, float& seconds,
+                  std::uint8_t& positive) {
     positive = value >= 0 ? 1 : 0;
     // Unsigned, so the magnitude of the most negative value does not overflow.
     const std::uint32_t a =
@@ -74,17 +91,14 @@ std::vector<TextField> ChangedTextFields(const GpsFix& cur, const GpsFix& prev, 
     write(cur.nYear != prev.nYear || cur.bMonth != prev.bMonth || cur.bDay != prev.bDay, 1001,
           [&] { return QString::asprintf("%4d/%02d/%02d", cur.nYear, cur.bMonth, cur.bDay); });
     write(cur.bHour != prev.bHour || cur.bMinute != prev.bMinute || cur.bSecond != prev.bSecond,
-          1002, [&] {
-              return QString::asprintf("%02d:%02d:%02d", cur.bHour, cur.bMinute, cur.bSecond);
-          });
+          1002,
+          [&] { return QString::asprintf("%02d:%02d:%02d", cur.bHour, cur.bMinute, cur.bSecond); });
 
     if (mode == kViewFull) {
         write(latChanged, 1004, [&] { return LatitudeText(cur.lLatitude); });
         write(lonChanged, 1003, [&] { return LongitudeText(cur.lLongitude); });
-        // Stored modulo 65536; shown signed, so -12 m (65524) reads "-12 M".
-        write(cur.wAltitude != prev.wAltitude, 1007, [&] {
-            return QString::asprintf("%d M", static_cast<std::int16_t>(cur.wAltitude));
-        });
+        write(cur.wAltitude != prev.wAltitude, 1007,
+              [&] { return QString::asprintf("%d M", AltitudeMetres(cur.wAltitude)); });
         write(cur.wSpeed != prev.wSpeed, 1008,
               [&] { return QString::asprintf("%d KM/Hr", cur.wSpeed / 100); });
         write(cur.nHdop != prev.nHdop, 1006, [&] { return DopText(cur.nHdop); });
@@ -101,6 +115,26 @@ std::vector<TextField> ChangedTextFields(const GpsFix& cur, const GpsFix& prev, 
         write(fixModeChanged, 1021, [&] { return FixModeText(cur.cFixMode); });
     }
     return out;
+}
+
+QHash<int, QStringList> WidestTexts() {
+    // Widest where every digit is used: 359 degrees, 655 km/h, far south-west, both altitude
+    // ends, the last day of the year; digits share one width in the faces we pick.
+    GpsFix a{};
+    a.nYear = 2026, a.bMonth = 12, a.bDay = 31, a.bHour = 23, a.bMinute = 59, a.bSecond = 59;
+    a.lLatitude = -89999997, a.lLongitude = -179999997;
+    a.wAltitude = 64535, a.wSpeed = 65535, a.nCourse = 359, a.nHdop = 999, a.nPdop = 999;
+    GpsFix b = a;
+    b.wAltitude = 64536, b.bValid = 1, b.cFixMode = 3;
+    b.lLatitude = 89999997, b.lLongitude = 179999997;
+    QHash<int, QStringList> widest;
+    for (const GpsFix& f : {a, b})
+        for (ViewMode mode : {kViewFull, kViewCompact})
+            for (const TextField& t : ChangedTextFields(f, f, mode, true))
+                widest[t.id] << t.text;
+    for (int id : {1010, 1021})
+        widest[id] << FixModeText(2);
+    return widest;
 }
 
 } // namespace display

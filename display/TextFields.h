@@ -3,7 +3,9 @@
 #include "GpsFix.h"
 #include "ViewMode.h"
 
+#include <QHash>
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 #include <vector>
 
@@ -20,9 +22,12 @@ struct TextField {
 std::vector<TextField> ChangedTextFields(const GpsFix& cur, const GpsFix& prev, ViewMode mode,
                                          bool redrawAll);
 
+// The widest texts each value control shows, by control: its values at their widest.
+QHash<int, QStringList> WidestTexts();
+
 // Splits millionths of a degree into degrees, minutes and seconds of the magnitude; positive is
 // 1 for zero and above (north or east).
-void SplitDegrees(std::int32_t value, std::uint8_t& degrees, std::uint8_t& minutes,
-                  float& seconds, std::uint8_t& positive);
+void SplitDegrees(std::int32_t value, std::uint8_t& degrees, std::uint8_t& minutes, float& seconds,
+                  std::uint8_t& positive);
 
 } // namespace display

@@ -6,4 +6,8 @@ namespace platform {
 // as tzset sets it from TZ. Daylight saving is not included.
 int StandardBiasSeconds();
 
+// The local time zone's offset east of UTC in seconds at the instant utcSeconds (seconds since
+// 1970 in UTC), summer time included where it is in force then.
+int UtcOffsetSecondsAt(long long utcSeconds);
+
 } // namespace platform

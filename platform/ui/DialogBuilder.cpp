@@ -3,12 +3,17 @@
 #include "Canvas.h"
 
 #include <QComboBox>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QPalette>
 #include <QPushButton>
 #include <QString>
+#include <QStyle>
+#include <QStyleOptionButton>
+#include <QStyleOptionComboBox>
 #include <QVariant>
 #include <QWidget>
+#include <cmath>
 
 namespace {
 
@@ -27,6 +32,78 @@ QRect CDialogBuilder::ItemRect(const dlg::Item& item) const {
     return {l, t, MapX(item.x + item.w) - l, MapY(item.y + h) - t};
 }
 
+QRect CDialogBuilder::ItemRect(const dlg::Item& item, qreal zoom) const {
+    if (zoom == 1.0)
+        return ItemRect(item);
+    // Each edge rounded down, as at zoom 1; the small epsilon keeps exact products exact.
+    const auto map = [zoom](int du, int client, int tmpl) {
+        return static_cast<int>(std::floor(du * (client * zoom) / tmpl + 1e-9));
+    };
+    const int h = item.kind == dlg::Kind::ComboBox ? kComboClosedHeightDu : item.h;
+    const int l = map(item.x, m_nClientW, m_tmpl.w), t = map(item.y, m_nClientH, m_tmpl.h);
+    return {l, t, map(item.x + item.w, m_nClientW, m_tmpl.w) - l,
+            map(item.y + h, m_nClientH, m_tmpl.h) - t};
+}
+
+int CDialogBuilder::TextRoom(const QWidget* control) {
+    if (auto* label = qobject_cast<const QLabel*>(control))
+        return label->contentsRect().width() - 2 * label->margin();
+    if (auto* button = qobject_cast<const QPushButton*>(control)) {
+        QStyleOptionButton opt;
+        opt.initFrom(button);
+        opt.text = button->text();
+        return button->style()->subElementRect(QStyle::SE_PushButtonContents, &opt, button).width();
+    }
+    if (auto* combo = qobject_cast<const QComboBox*>(control)) {
+        QStyleOptionComboBox opt;
+        opt.initFrom(combo);
+        opt.editable = false;
+        opt.frame = combo->hasFrame();
+        opt.subControls = QStyle::SC_All;
+        // The entry is drawn one pixel in from each side of the edit field.
+        return combo->style()
+                   ->subControlRect(QStyle::CC_ComboBox, &opt, QStyle::SC_ComboBoxEditField, combo)
+                   .width() -
+               2;
+    }
+    return control ? control->width() : 0;
+}
+
+QFont CDialogBuilder::Place(QWidget& dialog, const std::vector<QWidget*>& controls, qreal zoom,
+                            QPoint origin, const QHash<int, QStringList>& widest) const {
+    std::vector<QStringList> texts(controls.size());
+    for (size_t i = 0; i < controls.size() && i < m_tmpl.items.size(); ++i) {
+        const dlg::Item& item = m_tmpl.items[i];
+        controls[i]->setGeometry(ItemRect(item, zoom).translated(origin));
+        if (auto* combo = qobject_cast<QComboBox*>(controls[i]))
+            for (int k = 0; k < combo->count(); ++k)
+                texts[i] << combo->itemText(k);
+        else if (item.text[0] != '\0')
+            texts[i] << QString::fromUtf8(item.text);
+        texts[i] += widest.value(item.id);
+    }
+
+    QFont font = CCanvas::DefaultFont();
+    // Smooth glyphs wherever the window is not the small device's exact pixels.
+    if (zoom != 1.0 || dialog.devicePixelRatioF() != 1.0)
+        font.setStyleStrategy(QFont::PreferAntialias);
+    const int largest = static_cast<int>(std::floor(font.pixelSize() * zoom + 1e-9));
+    for (int px = std::max(largest, 1); px >= 1; --px) {
+        font.setPixelSize(px);
+        const QFontMetrics fm(font);
+        bool fits = true;
+        for (size_t i = 0; i < controls.size() && fits; ++i) {
+            const int room = TextRoom(controls[i]);
+            for (const QString& t : texts[i])
+                fits = fits && fm.horizontalAdvance(t) <= room;
+        }
+        if (fits)
+            break;
+    }
+    dialog.setFont(font);
+    return font;
+}
+
 std::vector<QWidget*> CDialogBuilder::Build(QWidget& dialog) const {
     dialog.setWindowTitle(QString::fromUtf8(m_tmpl.caption));
     dialog.setFont(CCanvas::DefaultFont());
@@ -34,7 +111,7 @@ std::vector<QWidget*> CDialogBuilder::Build(QWidget& dialog) const {
     pal.setColor(QPalette::Window, Qt::white);
     dialog.setPalette(pal);
     dialog.setAutoFillBackground(true);
-    dialog.setFixedSize(m_nClientW, m_nClientH);
+    dialog.resize(m_nClientW, m_nClientH);
 
     std::vector<QWidget*> controls;
     controls.reserve(m_tmpl.items.size());

@@ -88,6 +88,7 @@ TEST(CommandLineRefusal, BadInputEndsWithOneLineAndExitTwo) {
         {{QStringLiteral("--com"), QStringLiteral("2")}, "--com"},
         {{QStringLiteral("--com"), QStringLiteral("2=") + plain}, "not a serial device"},
         {{QStringLiteral("--scale"), QStringLiteral("big")}, "--scale"},
+        {{QStringLiteral("--time"), QStringLiteral("summer")}, "--time"},
         {{QStringLiteral("--after"), QStringLiteral("-1")}, "--after"},
         {{QStringLiteral("/dev/null"), QStringLiteral("/dev/zero")}, "DEVICE"},
     };
@@ -179,11 +180,13 @@ TEST_F(CommandLineTest, ParsesBindingsAndTheScreenshot) {
         {QStringLiteral("skywatch"), QStringLiteral("--com"), QStringLiteral("2=/dev/ttyACM9"),
          QStringLiteral("--com"), QStringLiteral("1=/dev/ttyUSB5"), QStringLiteral("--screenshot"),
          QStringLiteral("/tmp/x.png"), QStringLiteral("--after"), QStringLiteral("1.5"),
-         QStringLiteral("--scale"), QStringLiteral("2"), QStringLiteral("/dev/nonexistent-tty")});
+         QStringLiteral("--scale"), QStringLiteral("2"), QStringLiteral("--time"),
+         QStringLiteral("utc"), QStringLiteral("/dev/nonexistent-tty")});
     ASSERT_EQ(c.action, CommandLine::Action::Run) << c.message.toStdString();
     EXPECT_EQ(c.options.screenshotPath, QStringLiteral("/tmp/x.png"));
     EXPECT_DOUBLE_EQ(c.options.screenshotAfter, 1.5);
-    EXPECT_DOUBLE_EQ(c.scale, 2.0);
+    EXPECT_DOUBLE_EQ(c.options.scale, 2.0);
+    EXPECT_EQ(c.options.time, display::TimeRule::Utc);
     EXPECT_FALSE(c.demo);
     QTemporaryDir emptyDev;
     BindPorts(c, emptyDev.path());

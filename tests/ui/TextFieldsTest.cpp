@@ -79,14 +79,23 @@ TEST(TextFields, RealValues) {
         {"north, seconds below 10", [](GpsFix& f) { f.lLatitude = 1001500; }, 1004,
          "01°00' 5.40\" N"},
         {"fraction cut", [](GpsFix& f) { f.lLatitude = 49274166; }, 1004, "49°16' 27.00\" N"},
-        // r x 3600 passes the 32-bit range; nothing is carried into the minutes.
-        {"wide product", [](GpsFix& f) { f.lLongitude = 8999999; }, 1003, "008°59' 60.00\" E"},
+        // r x 3600 passes the 32-bit range; seconds that print as 60.00 carry.
+        {"wide product", [](GpsFix& f) { f.lLongitude = 8999999; }, 1003, "009°00' 0.00\" E"},
+        {"carry into the minute", [](GpsFix& f) { f.lLatitude = 48016666; }, 1004,
+         "48°01' 0.00\" N"},
+        {"just below the carry", [](GpsFix& f) { f.lLatitude = 48016664; }, 1004,
+         "48°00' 59.99\" N"},
+        {"carry into the degree", [](GpsFix& f) { f.lLatitude = 89999999; }, 1004,
+         "90°00' 0.00\" N"},
+        {"carry west", [](GpsFix& f) { f.lLongitude = -179999999; }, -1018, "180°00' 0.00\" W"},
         {"most negative", [](GpsFix& f) { f.lLatitude = INT32_MIN; }, 1004, "99°29' 1.13\" S"},
-        {"compact latitude", [](GpsFix& f) { f.lLatitude = -33500000; }, -1019,
-         "33°30' 0.00\" S"},
+        {"compact latitude", [](GpsFix& f) { f.lLatitude = -33500000; }, -1019, "33°30' 0.00\" S"},
         {"compact longitude", [](GpsFix& f) { f.lLongitude = -1; }, -1018, "000°00' 0.00\" W"},
         {"altitude", [](GpsFix& f) { f.wAltitude = 8848; }, 1007, "8848 M"},
         {"negative altitude", [](GpsFix& f) { f.wAltitude = 65524; }, 1007, "-12 M"},
+        {"balloon", [](GpsFix& f) { f.wAltitude = 40000; }, 1007, "40000 M"},
+        {"highest", [](GpsFix& f) { f.wAltitude = 64535; }, 1007, "64535 M"},
+        {"lowest", [](GpsFix& f) { f.wAltitude = 64536; }, 1007, "-1000 M"},
         {"speed cut", [](GpsFix& f) { f.wSpeed = 199; }, 1008, "1 KM/Hr"},
         {"top speed", [](GpsFix& f) { f.wSpeed = 65535; }, 1008, "655 KM/Hr"},
         {"HDOP", [](GpsFix& f) { f.nHdop = 12; }, 1006, "1.2"},
@@ -154,8 +163,9 @@ TEST(TextFields, SplitDegreesWorkedValues) {
         int positive;
     };
     const Row rows[] = {
-        {25033000, 25, 1, 58.8f, 1},   {121565000, 121, 33, 54.0f, 1}, {-33500000, 33, 30, 0.0f, 0},
-        {0, 0, 0, 0.0f, 1},            {-1, 0, 0, 0.0036f, 0},         {179999999, 179, 59, 59.9964f, 1},
+        {25033000, 25, 1, 58.8f, 1},  {121565000, 121, 33, 54.0f, 1},
+        {-33500000, 33, 30, 0.0f, 0}, {0, 0, 0, 0.0f, 1},
+        {-1, 0, 0, 0.0036f, 0},       {179999999, 179, 59, 59.9964f, 1},
     };
     for (const Row& r : rows) {
         std::uint8_t d = 0, m = 0, p = 0;

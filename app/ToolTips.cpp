@@ -1,0 +1,137 @@
+#include "StatusDlg.h"
+
+#include "BaudRates.h"
+#include "PortTable.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QWidget>
+#include <array>
+
+namespace {
+
+constexpr int kPortClose = 4;
+
+struct Tip {
+    int id;
+    const char* text;
+};
+
+// The value controls and their labels say what they show; the lists, buttons and the time field
+// get texts that follow the settings.
+constexpr std::array<Tip, 27> kTips{{
+    {1011, "The serial port of the receiver; \"Close\" closes it. Re-set applies the choice."},
+    {1013, "The speed of the serial line; NMEA receivers usually talk at 4800 baud. Re-set "
+           "applies the choice."},
+    {1016, "The restart command Re-set sends: Cold Start forgets the position, time and "
+           "satellite data; Warm Start keeps the time and position; Hot Start keeps everything; "
+           "Default sends none and reopens the port."},
+    {1003, "Longitude in degrees, minutes and seconds, E east or W west of Greenwich"},
+    {1022, "Longitude in degrees, minutes and seconds, E east or W west of Greenwich"},
+    {1018, "Longitude in degrees, minutes and seconds, E east or W west of Greenwich"},
+    {1029, "Longitude in degrees, minutes and seconds, E east or W west of Greenwich"},
+    {1004, "Latitude in degrees, minutes and seconds, N north or S south of the equator"},
+    {1023, "Latitude in degrees, minutes and seconds, N north or S south of the equator"},
+    {1019, "Latitude in degrees, minutes and seconds, N north or S south of the equator"},
+    {1030, "Latitude in degrees, minutes and seconds, N north or S south of the equator"},
+    {1005, "Course over the ground in degrees clockwise from true north"},
+    {1024, "Course over the ground in degrees clockwise from true north"},
+    {1008, "Speed over the ground in kilometres per hour"},
+    {1027, "Speed over the ground in kilometres per hour"},
+    {1006, "Horizontal dilution of precision: how the satellites' geometry spreads the position "
+           "error; below 2 is good, above 5 poor"},
+    {1025, "Horizontal dilution of precision: how the satellites' geometry spreads the position "
+           "error; below 2 is good, above 5 poor"},
+    {1009, "Position dilution of precision (horizontal and vertical): below 3 is good"},
+    {1026, "Position dilution of precision (horizontal and vertical): below 3 is good"},
+    {1020, "Position dilution of precision (horizontal and vertical): below 3 is good"},
+    {1031, "Position dilution of precision (horizontal and vertical): below 3 is good"},
+    {1007, "Altitude above mean sea level in metres"},
+    {1028, "Altitude above mean sea level in metres"},
+    {1017, "Valid while the receiver reports a usable fix, InValid otherwise"},
+    {1032, "Valid while the receiver reports a usable fix, InValid otherwise"},
+    {1010, "The kind of fix: No Fix, 2D (no altitude) or 3D"},
+    {1021, "The kind of fix: No Fix, 2D (no altitude) or 3D"},
+}};
+
+// Labels without an identifier share the tooltip of the control beside them.
+constexpr std::array<std::pair<const char*, int>, 5> kLabelFor{{{"COM Port :", 1011},
+                                                                {"Baud Rate :", 1013},
+                                                                {"GPS Reset:", 1016},
+                                                                {"Date:", 1001},
+                                                                {"Time:", 1002}}};
+
+const char* RestartText(int index) {
+    switch (index) {
+    case 0:
+        return "send a cold start (the receiver forgets its position, time and satellite data)";
+    case 1:
+        return "send a warm start (the receiver keeps its time and position)";
+    case 2:
+        return "send a hot start (the receiver keeps everything)";
+    default:
+        return nullptr;
+    }
+}
+
+} // namespace
+
+void CStatusDlg::SetToolTips() {
+    for (const Tip& t : kTips)
+        if (QWidget* w = GetDlgItem(t.id))
+            w->setToolTip(QString::fromUtf8(t.text));
+    for (auto* combo : {GetDlgItem(1011), GetDlgItem(1013), GetDlgItem(1016)})
+        if (auto* list = qobject_cast<QComboBox*>(combo))
+            connect(list, &QComboBox::currentIndexChanged, this, &CStatusDlg::UpdateToolTips,
+                    Qt::UniqueConnection);
+    UpdateToolTips();
+}
+
+void CStatusDlg::UpdateToolTips() {
+    if (QWidget* toggle = GetDlgItem(1033))
+        toggle->setToolTip(m_viewMode == kViewFull
+                               ? QStringLiteral("Show the compact layout: position, PDOP and a "
+                                                "signal bar per satellite")
+                               : QStringLiteral("Show the full layout: every field"));
+
+    // What Re-set would do with the lists as they stand, by the rules of OnResetButton.
+    auto* port = qobject_cast<QComboBox*>(GetDlgItem(1011));
+    auto* baud = qobject_cast<QComboBox*>(GetDlgItem(1013));
+    auto* reset = qobject_cast<QComboBox*>(GetDlgItem(1016));
+    if (port && baud && reset) {
+        const int nPort = port->currentIndex() + 1;
+        const int nBaud = BaudRateForIndex(baud->currentIndex());
+        const bool bApply =
+            nPort != m_port.m_nPort || nBaud != m_port.m_nBaud || reset->currentIndex() == 3;
+        QStringList steps;
+        if (bApply && port->currentIndex() == kPortClose)
+            steps << QStringLiteral("close the port");
+        else if (bApply)
+            steps << QStringLiteral("open COM%1 (%2) at %3 baud")
+                         .arg(nPort)
+                         .arg(QString::fromStdString(platform::PortDevice(nPort)))
+                         .arg(nBaud);
+        if (const char* restart = RestartText(reset->currentIndex()))
+            steps << QString::fromUtf8(restart);
+        steps << QStringLiteral("clear the shown values");
+        QString text = steps.join(QStringLiteral(", then "));
+        text[0] = text[0].toUpper();
+        if (QWidget* button = GetDlgItem(1014))
+            button->setToolTip(text);
+    }
+
+    const QString time = display::TimeRuleText(m_timeRule, m_nBiasSeconds);
+    for (int id : {1001, 1002})
+        if (QWidget* w = GetDlgItem(id))
+            w->setToolTip(time);
+
+    if (!m_controls)
+        return;
+    for (QWidget* w : findChildren<QLabel*>(Qt::FindDirectChildrenOnly)) {
+        const QString text = static_cast<QLabel*>(w)->text();
+        for (const auto& [label, id] : kLabelFor)
+            if (text == QString::fromUtf8(label))
+                if (QWidget* target = GetDlgItem(id))
+                    w->setToolTip(target->toolTip());
+    }
+}

@@ -1,0 +1,63 @@
+#include "TimeRule.h"
+
+#include "TimeZone.h"
+#include "UtcShift.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <ctime>
+
+namespace display {
+
+namespace {
+
+QString OffsetText(int seconds) {
+    const int a = std::abs(seconds) / 60;
+    return QString::asprintf("UTC%c%02d:%02d", seconds < 0 ? '-' : '+', a / 60, a % 60);
+}
+
+} // namespace
+
+void ApplyTimeRule(GpsFix& fix, TimeRule rule, int nBiasSeconds) {
+    if (rule == TimeRule::Standard)
+        return;
+    using namespace std::chrono;
+    const UtcDateTime t{fix.nYear, fix.bMonth, fix.bDay, fix.bHour, fix.bMinute, fix.bSecond};
+    // Seconds to add to standard time: UTC is standard time plus the bias.
+    int delta = nBiasSeconds;
+    if (rule == TimeRule::Local) {
+        const year_month_day date{year{t.year}, month{t.month}, day{t.day}};
+        // Off the calendar there is no instant to ask the zone about: take the present one.
+        const sys_seconds utc = date.ok() ? sys_days{date} + hours{t.hour} + minutes{t.minute} +
+                                                seconds{t.second} + seconds{nBiasSeconds}
+                                          : time_point_cast<seconds>(system_clock::now());
+        delta = platform::UtcOffsetSecondsAt(utc.time_since_epoch().count()) + nBiasSeconds;
+    }
+    if (delta == 0)
+        return;
+    const UtcDateTime shown = ShiftToLocal(t, -delta);
+    fix.nYear = shown.year;
+    fix.bMonth = shown.month;
+    fix.bDay = shown.day;
+    fix.bHour = shown.hour;
+    fix.bMinute = shown.minute;
+    fix.bSecond = shown.second;
+}
+
+QString TimeRuleText(TimeRule rule, int nBiasSeconds) {
+    switch (rule) {
+    case TimeRule::Utc:
+        return QStringLiteral("UTC, Coordinated Universal Time (no zone offset applied)");
+    case TimeRule::Local: {
+        const long long now = static_cast<long long>(std::time(nullptr));
+        return QStringLiteral("Local time, %1 now (summer time applied)")
+            .arg(OffsetText(platform::UtcOffsetSecondsAt(now)));
+    }
+    case TimeRule::Standard:
+        break;
+    }
+    return QStringLiteral("Local standard time, %1 (summer time not applied)")
+        .arg(OffsetText(-nBiasSeconds));
+}
+
+} // namespace display

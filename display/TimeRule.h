@@ -1,0 +1,22 @@
+#pragma once
+
+#include "GpsFix.h"
+
+#include <QString>
+
+namespace display {
+
+// How the date and time are shown: the zone's standard time (as the record keeps them), the
+// zone's civil time with summer time, or UTC.
+enum class TimeRule { Standard, Local, Utc };
+
+// Turns the record's date and time, local standard time nBiasSeconds west of UTC, into the rule's:
+// shifted by the rule's offset at that instant minus the standard offset, across days, months
+// and years. A date off the calendar shifts the time of day alone.
+void ApplyTimeRule(GpsFix& fix, TimeRule rule, int nBiasSeconds);
+
+// Names the rule and the zone's offset, e.g. "Local standard time, UTC+01:00 (summer time not
+// applied)".
+QString TimeRuleText(TimeRule rule, int nBiasSeconds);
+
+} // namespace display
