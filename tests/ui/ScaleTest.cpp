@@ -257,3 +257,36 @@ TEST_F(ScaleTest, EveryControlExplainsItself) {
     EXPECT_TRUE(dlg->GetDlgItem(1033)->toolTip().contains(QStringLiteral("full")));
     dlg->done(QDialog::Rejected);
 }
+
+TEST_F(ScaleTest, TimeOptionShiftsTheDateAndTimeAndNamesItself) {
+    const QByteArray old = qgetenv("TZ");
+    const bool hadTz = qEnvironmentVariableIsSet("TZ");
+    qputenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3");
+    struct Row {
+        display::TimeRule rule;
+        const char *date, *time, *tip;
+    } const rows[] = {
+        {display::TimeRule::Standard, "2026/06/30", "23:30:00",
+         "Local standard time, UTC+01:00 (summer time not applied)"},
+        {display::TimeRule::Local, "2026/07/01", "00:30:00", "Local time, UTC+0"},
+        {display::TimeRule::Utc, "2026/06/30", "22:30:00", "UTC"},
+    };
+    for (const Row& r : rows) {
+        CStatusDlg dlg;
+        dlg.m_timeRule = r.rule;
+        dlg.OnInitDialog();
+        dlg.m_curFix.nYear = 2026, dlg.m_curFix.bMonth = 6, dlg.m_curFix.bDay = 30;
+        dlg.m_curFix.bHour = 23, dlg.m_curFix.bMinute = 30;
+        dlg.show();
+        WaitFor([&] { return dlg.m_redrawAll == 0; }, 3000);
+        EXPECT_EQ(ShownText(dlg, 1001), QString::fromUtf8(r.date));
+        EXPECT_EQ(ShownText(dlg, 1002), QString::fromUtf8(r.time));
+        EXPECT_TRUE(dlg.GetDlgItem(1002)->toolTip().startsWith(QString::fromUtf8(r.tip)))
+            << dlg.GetDlgItem(1002)->toolTip().toStdString();
+        dlg.done(QDialog::Rejected);
+    }
+    if (hadTz)
+        qputenv("TZ", old);
+    else
+        qunsetenv("TZ");
+}
