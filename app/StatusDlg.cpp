@@ -289,6 +289,9 @@ void CStatusDlg::UpdateTextFields(CCanvas& canvas) {
          display::ChangedTextFields(cur, prev, m_viewMode, m_redrawAll != 0 || m_rewriteAll)) {
         if (auto* label = qobject_cast<QLabel*>(GetDlgItem(f.id)))
             label->setText(f.text);
+        // Civil time names its offset now, which a switch to or from summer time changes.
+        if (f.id == 1002 && m_timeRule == display::TimeRule::Local && f.text.endsWith("00:00"))
+            UpdateToolTips();
     }
     m_rewriteAll = false;
     std::memcpy(&m_prevFix, &m_curFix, sizeof m_prevFix);
