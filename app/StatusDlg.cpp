@@ -57,9 +57,7 @@ CStatusDlg::CStatusDlg(QWidget* parent) : QDialog(parent) {
 }
 
 // m_port's destructor closes the connection and stops the reader after the window has gone.
-CStatusDlg::~CStatusDlg() {
-    delete m_controls;
-}
+CStatusDlg::~CStatusDlg() { delete m_controls; }
 
 QWidget* CStatusDlg::GetDlgItem(int id) const {
     return m_controls ? m_controls->byId.value(id, nullptr) : nullptr;
@@ -102,8 +100,7 @@ bool CStatusDlg::OnInitDialog() {
     ApplyViewMode();
     m_port.Open(4, 4800);
 
-    m_globeBitmap =
-        QImage(QString::fromUtf8(res::kGlobePath)).convertToFormat(QImage::Format_RGB32);
+    m_globeBitmap = QImage(QString::fromUtf8(res::kGlobePath)).convertToFormat(QImage::Format_RGB32);
 
     m_nTimerId = startTimer(kRefreshMs);
 
@@ -188,9 +185,7 @@ void CStatusDlg::done(int result) {
     QDialog::done(result);
 }
 
-void CStatusDlg::paintEvent(QPaintEvent*) {
-    OnPaint();
-}
+void CStatusDlg::paintEvent(QPaintEvent*) { OnPaint(); }
 
 void CStatusDlg::resizeEvent(QResizeEvent* event) {
     QDialog::resizeEvent(event);

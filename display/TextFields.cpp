@@ -60,8 +60,8 @@ QString FixModeText(std::int8_t mode) {
 
 } // namespace
 
-void SplitDegrees(std::int32_t value, std::uint8_t& degrees, std::uint8_t& minutes, float& seconds,
-                  std::uint8_t& positive) {
+void SplitDegrees(std::int32_t value, std::uint8_t& degrees, std::uint8_t& minutes,
+                  float& seconds, std::uint8_t& positive) {
     positive = value >= 0 ? 1 : 0;
     // Unsigned, so the magnitude of the most negative value does not overflow.
     const std::uint32_t a =
@@ -91,8 +91,9 @@ std::vector<TextField> ChangedTextFields(const GpsFix& cur, const GpsFix& prev, 
     write(cur.nYear != prev.nYear || cur.bMonth != prev.bMonth || cur.bDay != prev.bDay, 1001,
           [&] { return QString::asprintf("%4d/%02d/%02d", cur.nYear, cur.bMonth, cur.bDay); });
     write(cur.bHour != prev.bHour || cur.bMinute != prev.bMinute || cur.bSecond != prev.bSecond,
-          1002,
-          [&] { return QString::asprintf("%02d:%02d:%02d", cur.bHour, cur.bMinute, cur.bSecond); });
+          1002, [&] {
+              return QString::asprintf("%02d:%02d:%02d", cur.bHour, cur.bMinute, cur.bSecond);
+          });
 
     if (mode == kViewFull) {
         write(latChanged, 1004, [&] { return LatitudeText(cur.lLatitude); });
