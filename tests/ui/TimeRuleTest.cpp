@@ -53,6 +53,7 @@ TEST_F(TimeRuleTest, ShiftsByTheRulesOffsetAcrossDaysMonthsAndYears) {
         {"utc back over the year", TimeRule::Utc, 2026, 1, 1, 0, 30, 0, 2025, 12, 31, 23, 30, 0},
         {"utc back over a leap day", TimeRule::Utc, 2028, 3, 1, 0, 0, 7, 2028, 2, 29, 23, 0, 7},
         {"off the calendar: time of day", TimeRule::Utc, 0, 0, 0, 0, 30, 0, 0, 0, 0, 23, 30, 0},
+        {"empty record stays empty", TimeRule::Utc, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
     };
     const int bias = platform::StandardBiasSeconds();
     ASSERT_EQ(bias, -3600);
