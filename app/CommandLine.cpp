@@ -30,7 +30,7 @@ QString HelpText() {
         "  --replay FILE       the same, replaying a recorded NMEA log\n"
         "  --screenshot FILE   write the window to a PNG file and exit\n"
         "  --after S           seconds before the screenshot (default 3)\n"
-        "  --scale F           open the window F times its smallest size (it also resizes)\n"
+        "  --scale F           open the window at F times 240 x 268 (it resizes, too)\n"
         "  --time RULE         show the date and time as standard (the zone's standard time,\n"
         "                      default), local (with summer time) or utc\n"
         "  --version           print the version and exit\n"
@@ -161,18 +161,14 @@ CommandLine ParseCommandLine(const QStringList &arguments) {
         c.options.scale = f;
     }
     if (parser.isSet(time)) {
-        const QString rule = parser.value(time);
-        const std::pair<const char *, display::TimeRule> rules[] = {
-            {"standard", display::TimeRule::Standard},
-            {"local", display::TimeRule::Local},
-            {"utc", display::TimeRule::Utc}};
-        const auto *it = std::find_if(std::begin(rules), std::end(rules), [&](const auto &r) {
-            return rule == QLatin1String(r.first);
-        });
-        if (it == std::end(rules))
-            return Fail(
-                QStringLiteral("--time wants standard, local or utc, got \"%1\"").arg(rule));
-        c.options.time = it->second;
+        // In the order of display::TimeRule.
+        const QStringList rules{QStringLiteral("standard"), QStringLiteral("local"),
+                                QStringLiteral("utc")};
+        const qsizetype i = rules.indexOf(parser.value(time));
+        if (i < 0)
+            return Fail(QStringLiteral("--time wants standard, local or utc, got \"%1\"")
+                            .arg(parser.value(time)));
+        c.options.time = static_cast<display::TimeRule>(i);
     }
     return c;
 }
