@@ -171,6 +171,8 @@ void CNetServer::Service(const CommandHandler &handler) {
                     if (!c.line.empty())
                         handler(c.line);
                     c.line.clear();
+                } else if (buf[i] == '$') {
+                    c.line = buf[i];
                 } else if (c.line.size() < kMaxCommandLine) {
                     c.line += buf[i];
                 }

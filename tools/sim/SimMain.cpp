@@ -64,6 +64,10 @@ public:
                     if (!m_line.empty())
                         HandleCommand(m_line, sky);
                     m_line.clear();
+                } else if (c == '$') {
+                    // A receiver starts over at every "$": a probe without a line end before a
+                    // command (gpsd sends binary ones) does not cost the command.
+                    m_line = c;
                 } else if (m_line.size() < 200) {
                     m_line += c;
                 }
