@@ -94,7 +94,8 @@ void CStatusDlg::OnResetButton() {
         break;
     }
     // A command that could not go out says so in the caption rather than vanishing.
-    const std::string sendFailure = m_port.LastSendFailure();
+    const bool bSent = m_nResetIndex >= 0 && m_nResetIndex < kResetDefault;
+    const std::string sendFailure = bSent ? m_port.LastSendFailure() : std::string();
     setWindowTitle(sendFailure.empty()
                        ? QString::fromUtf8(res::kStatusDlgTemplate.caption)
                        : QStringLiteral("%1 - %2").arg(
