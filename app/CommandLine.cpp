@@ -22,7 +22,8 @@ constexpr int kDevicePort = 4;
 QString HelpText() {
     return QStringLiteral(
         "Usage: skywatch [options] [DEVICE]\n"
-        "Shows the position, time and satellites of a GPS receiver on a serial line.\n\n"
+        "Shows the position, time and satellites of a GPS receiver on a serial line or the\n"
+        "network.\n\n"
         "The port list names COM1 to COM4. COMn is /dev/ttyS(n-1) unless --com binds it;\n"
         "COM4, the port every start opens, is DEVICE, else the first receiver found in\n"
         "/dev/serial/by-id, /dev/ttyUSB*, /dev/ttyACM*, else /dev/ttyS3.\n\n"
