@@ -1,7 +1,7 @@
 #pragma once
 
-#include "GpsFix.h"
 #include "ByteSource.h"
+#include "GpsFix.h"
 #include "ScanCounters.h"
 #include "WakeEvent.h"
 
@@ -13,8 +13,8 @@
 #include <string>
 #include <thread>
 
-// The one connection to the receiver: the byte source (serial port or network), its reader thread, the NMEA scanner and
-// decoders, and the live fix record they fill.
+// The one connection to the receiver: the byte source (a serial port or the network), its reader
+// thread, the NMEA scanner and decoders, and the live fix record they fill.
 class CGpsPort {
 public:
     // Takes the time-zone bias from the platform (TZ selects it).

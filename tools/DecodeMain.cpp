@@ -122,7 +122,8 @@ int main(int argc, char** argv)
                         "       skywatch-decode --device PATH [--baud N] [--seconds S]"
                         " [--send cold|warm|hot] [--last] [--stats]\n"
                         "Decodes NMEA 0183 (GGA, GSA, GSV, RMC) and prints the fix record as JSON.\n"
-                        "With --device, reads a live receiver for S seconds (10) at N baud (4800);\n"
+                        "With --device, reads a live receiver for S seconds (10) at N baud"
+                        " (4800);\n"
                         "the device may be gpsd://[HOST[:PORT]][/DEVICE], tcp://HOST:PORT or\n"
                         "udp://[HOST]:PORT.\n");
             return 0;

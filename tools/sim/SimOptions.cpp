@@ -61,7 +61,8 @@ bool SimOptions::Parse(int argc, char** argv, std::string& error)
         } else if (arg == "--fast") {
             bFast = true;
         } else if (arg == "--baud" || arg == "--rate" || arg == "--link" || arg == "--replay" ||
-                   arg == "--tcp" || arg == "--udp" || arg == "--unplug-after" || arg == "--unplug-pause") {
+                   arg == "--tcp" || arg == "--udp" || arg == "--unplug-after" ||
+                   arg == "--unplug-pause") {
             if (!bHasValue) {
                 error = arg + " wants a value (see skywatch-sim --help)";
                 return false;
