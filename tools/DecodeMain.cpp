@@ -3,6 +3,7 @@
 #include "GpsPort.h"
 #include "PortTable.h"
 #include "RestartCommands.h"
+#include "SourceUrl.h"
 
 #include <cerrno>
 #include <charconv>
@@ -47,6 +48,9 @@ int RunLive(const std::string& device, int baud, int seconds, const std::string&
                          port.LastOpenDevice().c_str(), std::strerror(port.LastOpenError()));
         return 2;
     }
+    // A busy device read through gpsd instead: say so, the record is the same either way.
+    if (port.IsNetworkSource() && !platform::LooksLikeUrl(device))
+        std::fprintf(stderr, "skywatch-decode: %s\n", port.SourceDescription().c_str());
     char line[kSentenceBufferSize];
     if (send == "cold")
         port.Send(ComposeColdStart(line));

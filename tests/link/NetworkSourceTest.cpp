@@ -294,8 +294,9 @@ TEST_F(GpsdSource, DeviceBusyUnderGpsdOpensThroughGpsd) {
 
     const std::vector<std::string> viaGpsd =
         RunLines("SKYWATCH_GPSD=localhost:" + std::to_string(m_gpsd.Port()) + " " + run);
-    ASSERT_EQ(viaGpsd.size(), 2u) << viaGpsd[0];
-    EXPECT_EQ(viaGpsd[0].find("\"RMC\":0"), std::string::npos) << viaGpsd[0];
-    EXPECT_NE(viaGpsd[1].find("\"bValid\":1"), std::string::npos) << viaGpsd[1];
+    ASSERT_EQ(viaGpsd.size(), 3u) << viaGpsd[0];
+    EXPECT_NE(viaGpsd[0].find("is held by gpsd"), std::string::npos) << viaGpsd[0];
+    EXPECT_EQ(viaGpsd[1].find("\"RMC\":0"), std::string::npos) << viaGpsd[1];
+    EXPECT_NE(viaGpsd[2].find("\"bValid\":1"), std::string::npos) << viaGpsd[2];
     ::close(hold);
 }
