@@ -1,6 +1,7 @@
 #include "CommandLine.h"
 
 #include "PortTable.h"
+#include "SourceUrl.h"
 #include "StatusDlg.h"
 
 #include <QComboBox>
@@ -15,17 +16,26 @@
 namespace {
 
 constexpr int kPortList = 1011;
+constexpr int kBaudList = 1013;
 constexpr int kDevicePort = 4;
 
 QString HelpText() {
     return QStringLiteral(
         "Usage: skywatch [options] [DEVICE]\n"
-        "Shows the position, time and satellites of a GPS receiver on a serial line.\n\n"
+        "Shows the position, time and satellites of a GPS receiver on a serial line or the\n"
+        "network.\n\n"
         "The port list names COM1 to COM4. COMn is /dev/ttyS(n-1) unless --com binds it;\n"
         "COM4, the port every start opens, is DEVICE, else the first receiver found in\n"
         "/dev/serial/by-id, /dev/ttyUSB*, /dev/ttyACM*, else /dev/ttyS3.\n\n"
+        "DEVICE and PATH may also name a receiver on the network:\n"
+        "  gpsd://[HOST[:PORT]][/DEVICE]  through gpsd (default localhost:2947, every device)\n"
+        "  tcp://HOST:PORT                raw NMEA over TCP (ser2net, phone apps)\n"
+        "  udp://[HOST]:PORT              NMEA datagrams received on PORT\n"
+        "A serial device that gpsd holds is watched through the gpsd at localhost:2947\n"
+        "(SKYWATCH_GPSD=HOST:PORT names another); restart commands reach it through\n"
+        "gpsd's control socket (GPSD_SOCKET, else /run/gpsd.sock).\n\n"
         "Options:\n"
-        "  --com N=PATH        bind list entry COMN (1 to 4) to PATH\n"
+        "  --com N=PATH        bind list entry COMN (1 to 4) to PATH (a device or address)\n"
         "  --demo              show a simulated receiver on a pseudo-terminal bound to COM4\n"
         "  --replay FILE       the same, replaying a recorded NMEA log\n"
         "  --screenshot FILE   write the window to a PNG file and exit\n"
@@ -44,6 +54,16 @@ CommandLine Fail(const QString &message) {
     c.exitCode = 2;
     c.message = QStringLiteral("skywatch: ") + message;
     return c;
+}
+
+// The reason a DEVICE or --com PATH cannot name a receiver, or empty.
+QString SourceProblem(const QString &text) {
+    platform::SourceUrl url;
+    std::string error;
+    if (!platform::ParseSourceUrl(text.toStdString(), url, error) ||
+        !platform::HostResolves(url, error))
+        return QString::fromStdString(error);
+    return {};
 }
 
 // A path that exists but is neither a character device nor a link to one.
@@ -111,6 +131,8 @@ CommandLine ParseCommandLine(const QStringList &arguments) {
         c.device = positional.first();
         if (c.device.isEmpty())
             return Fail(QStringLiteral("DEVICE is empty"));
+        if (const QString problem = SourceProblem(c.device); !problem.isEmpty())
+            return Fail(problem);
         if (ExistsButNotCharDevice(c.device))
             return Fail(QStringLiteral("%1 is not a serial device").arg(c.device));
     }
@@ -123,6 +145,8 @@ CommandLine ParseCommandLine(const QStringList &arguments) {
         if (!ok || n < 1 || n > 4 || path.isEmpty())
             return Fail(
                 QStringLiteral("--com wants N=PATH with N from 1 to 4, got \"%1\"").arg(value));
+        if (const QString problem = SourceProblem(path); !problem.isEmpty())
+            return Fail(problem);
         if (ExistsButNotCharDevice(path))
             return Fail(QStringLiteral("%1 is not a serial device").arg(path));
         c.bindings.emplace_back(n, path);
@@ -212,8 +236,24 @@ void SetPortToolTips(QWidget &dialog) {
     auto *list = dlg ? qobject_cast<QComboBox *>(dlg->GetDlgItem(kPortList)) : nullptr;
     if (!list)
         return;
-    for (int i = 0; i < list->count() && i < 4; ++i)
-        list->setItemData(i, QString::fromStdString(platform::PortDevice(i + 1)), Qt::ToolTipRole);
+    bool anyNetwork = false;
+    for (int i = 0; i < list->count() && i < 4; ++i) {
+        const std::string device = platform::PortDevice(i + 1);
+        // The open port says what it really is: a network source, or a device read through gpsd.
+        std::string tip = dlg->m_port.m_nPort == i + 1 ? dlg->m_port.SourceDescription() : device;
+        if (tip.empty())
+            tip = device;
+        if (platform::LooksLikeUrl(device) && tip == device)
+            tip += "; a network source, on which the baud list has no effect";
+        anyNetwork = anyNetwork || platform::LooksLikeUrl(device) ||
+                     (dlg->m_port.m_nPort == i + 1 && dlg->m_port.IsNetworkSource());
+        list->setItemData(i, QString::fromStdString(tip), Qt::ToolTipRole);
+    }
+    if (QWidget *baud = dlg->GetDlgItem(kBaudList))
+        baud->setToolTip(anyNetwork ? QStringLiteral("The rate of a serial device; it has no "
+                                                     "effect on a network source (gpsd://, "
+                                                     "tcp://, udp://)")
+                                    : QString());
 }
 
 QString FindSimulator(const QString &programDir) {

@@ -1,8 +1,10 @@
 #include "StatusDlg.h"
 
 #include "BaudRates.h"
+#include "CommandLine.h"
 #include "OpenFailure.h"
 #include "RestartCommands.h"
+#include "StatusDlgTemplate.h"
 
 #include <QMessageBox>
 #include <cerrno>
@@ -15,11 +17,20 @@ constexpr int kResetDefault = 3;
 
 } // namespace
 
-QString OpenFailureDetail(int nErrno, const QString &devicePath) {
+QString OpenFailureDetail(int nErrno, const QString &devicePath, const QString &reason,
+                          bool heldByGpsd) {
+    if (!reason.isEmpty() && !heldByGpsd)
+        return reason + QLatin1Char('.');
     if (nErrno == 0)
         return devicePath;
     QString text =
         QStringLiteral("%1: %2.").arg(devicePath, QString::fromLocal8Bit(std::strerror(nErrno)));
+    if (heldByGpsd) {
+        text += QStringLiteral(" gpsd holds it, and watching it through gpsd failed too (%1); "
+                               "check that gpsd is running.")
+                    .arg(reason);
+        return text;
+    }
     switch (nErrno) {
     case EACCES:
     case EPERM:
@@ -28,8 +39,8 @@ QString OpenFailureDetail(int nErrno, const QString &devicePath) {
         break;
     case EBUSY:
     case EWOULDBLOCK:
-        text += QStringLiteral(" Another program holds the port, such as gpsd or ModemManager; "
-                               "stop it or pick another port.");
+        text += QStringLiteral(" Another program holds the port, such as ModemManager or a "
+                               "terminal program; stop it or pick another port.");
         break;
     case ENOENT:
     case ENODEV:
@@ -62,7 +73,8 @@ void CStatusDlg::OnResetButton() {
                             QStringLiteral("Can't start COM Port !\n Please Re-set !!"),
                             QMessageBox::Ok, this);
             box.setInformativeText(OpenFailureDetail(
-                m_port.LastOpenError(), QString::fromStdString(m_port.LastOpenDevice())));
+                m_port.LastOpenError(), QString::fromStdString(m_port.LastOpenDevice()),
+                QString::fromStdString(m_port.LastOpenMessage()), m_port.LastOpenHeldByGpsd()));
             box.exec();
             m_strStatus = QStringLiteral("COM is off");
         }
@@ -81,6 +93,15 @@ void CStatusDlg::OnResetButton() {
     default:
         break;
     }
+    // A command that could not go out says so in the caption rather than vanishing.
+    const bool bSent = m_nResetIndex >= 0 && m_nResetIndex < kResetDefault;
+    const std::string sendFailure = bSent ? m_port.LastSendFailure() : std::string();
+    setWindowTitle(sendFailure.empty()
+                       ? QString::fromUtf8(res::kStatusDlgTemplate.caption)
+                       : QStringLiteral("%1 - %2").arg(
+                             QString::fromUtf8(res::kStatusDlgTemplate.caption),
+                             QString::fromStdString(sendFailure)));
+    SetPortToolTips(*this);
 
     std::memset(&m_curFix, 0, sizeof m_curFix);
     std::memset(&m_prevFix, 0, sizeof m_prevFix);

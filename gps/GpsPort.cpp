@@ -32,6 +32,7 @@ bool CGpsPort::Open(int nPort, int nBaud)
 {
     Close();
     ResetScanner();
+    m_openFailure = {};
     m_openDevice = platform::PortDevice(nPort);
     if (m_openDevice.empty()) {
         m_openDevice = "COM" + std::to_string(nPort) + ":";
@@ -43,17 +44,18 @@ bool CGpsPort::Open(int nPort, int nBaud)
         return false;
     }
     m_stop.Lower();
-    if (!m_serial.Open(m_openDevice, nBaud)) {
-        m_nOpenError = m_serial.LastError();
+    m_source = platform::OpenByteSource(m_openDevice, nBaud, m_openFailure);
+    if (!m_source) {
+        m_nOpenError = m_openFailure.error;
         return false;
     }
     // Taken before the reader starts: from then on the reader may replace the descriptor.
-    const int hPort = m_serial.Handle();
+    const int hPort = m_source->Handle();
     try {
         m_reader = std::thread(&CGpsPort::ReaderThread, this);
     } catch (const std::system_error& e) {
         m_nOpenError = e.code().value();
-        m_serial.Close();
+        m_source.reset();
         return false;
     }
     m_nReaders = m_nReaders == INT_MAX ? 1 : m_nReaders + 1;
@@ -73,7 +75,7 @@ void CGpsPort::Close()
         m_stop.Raise();
         m_reader.join();
     }
-    m_serial.Close();
+    m_source.reset();
     ResetScanner();
     m_hPort = -1;
     m_hThread = -1;
@@ -83,9 +85,15 @@ void CGpsPort::Close()
 
 void CGpsPort::Send(const char* text)
 {
-    if (m_hPort == -1 || text == nullptr)
+    m_sendFailure.clear();
+    if (m_hPort == -1 || text == nullptr || !m_source)
         return;
-    m_serial.Write(text, std::strlen(text), kWriteTimeoutMs);
+    m_source->Write(text, std::strlen(text), kWriteTimeoutMs, m_sendFailure);
+}
+
+std::string CGpsPort::SourceDescription() const
+{
+    return m_source ? m_source->Description() : std::string();
 }
 
 void CGpsPort::ReaderThread()
@@ -94,7 +102,7 @@ void CGpsPort::ReaderThread()
     int nEvents = 0;
     for (;;) {
         const auto started = std::chrono::steady_clock::now();
-        const platform::SerialRead r = m_serial.Read(block, kReadSize, kReadTimeoutMs, m_stop);
+        const platform::SerialRead r = m_source->Read(block, kReadSize, kReadTimeoutMs, m_stop);
         if (r.woken)
             return;
         if (r.count > 0) {
@@ -121,12 +129,12 @@ void CGpsPort::ReaderThread()
 bool CGpsPort::Reconnect()
 {
     // Closing lets the system give a replugged receiver its old name again.
-    m_serial.Release();
+    m_source->Release();
     ResetScanner();
     for (;;) {
         if (m_stop.WaitFor(std::chrono::milliseconds(kReopenIntervalMs)))
             return false;
-        if (m_serial.Reopen())
+        if (m_source->Reopen())
             return true;
     }
 }

@@ -1,19 +1,20 @@
 #pragma once
 
+#include "ByteSource.h"
 #include "GpsFix.h"
 #include "ScanCounters.h"
-#include "SerialPort.h"
 #include "WakeEvent.h"
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 
-// The one connection to the receiver: the serial port, its reader thread, the NMEA scanner and
-// decoders, and the live fix record they fill.
+// The one connection to the receiver: the byte source (a serial port or the network), its reader
+// thread, the NMEA scanner and decoders, and the live fix record they fill.
 class CGpsPort {
 public:
     // Takes the time-zone bias from the platform (TZ selects it).
@@ -35,6 +36,16 @@ public:
     int LastOpenError() const { return m_nOpenError; }
     // The device path the last Open tried ("COMn:" for a number the port table has no entry for).
     std::string LastOpenDevice() const { return m_openDevice; }
+    // A one-line reason where errno says too little (a bad address, a host not found), or "".
+    std::string LastOpenMessage() const { return m_openFailure.message; }
+    // True when the last Open failed on a device that gpsd holds.
+    bool LastOpenHeldByGpsd() const { return m_openFailure.heldByGpsd; }
+    // Why the last Send did not reach the receiver, "" when it did (or the port was closed).
+    std::string LastSendFailure() const { return m_sendFailure; }
+    // What the open source is, for the port's tooltip; "" while closed.
+    std::string SourceDescription() const;
+    // True while a network source is open, on which the baud rate means nothing.
+    bool IsNetworkSource() const { return m_source != nullptr && m_source->IsNetwork(); }
     void CopyFix(GpsFix& dest) const;
     void ClearFix();
     ScanCounters CopyCounters() const;
@@ -92,11 +103,13 @@ private:
         std::atomic<std::uint32_t> nBadChecksum{0}, nCut{0}, nTooLong{0}, nUnknown{0};
     } m_counters;
 
-    platform::CSerialPort m_serial;
+    std::unique_ptr<platform::CByteSource> m_source;
     // Raised by Close to stop the reader wherever it waits.
     platform::CWakeEvent m_stop;
     std::thread m_reader;
     int m_nReaders = 0;
     int m_nOpenError = 0;
     std::string m_openDevice;
+    platform::SourceOpenError m_openFailure;
+    std::string m_sendFailure;
 };

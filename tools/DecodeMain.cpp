@@ -3,6 +3,7 @@
 #include "GpsPort.h"
 #include "PortTable.h"
 #include "RestartCommands.h"
+#include "SourceUrl.h"
 
 #include <cerrno>
 #include <charconv>
@@ -19,7 +20,7 @@ int Usage(const char* message)
 {
     std::fprintf(stderr, "skywatch-decode: %s\n", message);
     std::fprintf(stderr, "usage: skywatch-decode [--block-size N] [--last] [--stats] [FILE|-]\n"
-                         "       skywatch-decode --device PATH [--baud N] [--seconds S]"
+                         "       skywatch-decode --device PATH|URL [--baud N] [--seconds S]"
                          " [--send cold|warm|hot] [--last] [--stats]\n");
     return 2;
 }
@@ -40,10 +41,16 @@ int RunLive(const std::string& device, int baud, int seconds, const std::string&
     platform::BindPort(kLivePort, device);
     CGpsPort port;
     if (!port.Open(kLivePort, baud)) {
-        std::fprintf(stderr, "skywatch-decode: cannot open %s: %s\n",
-                     port.LastOpenDevice().c_str(), std::strerror(port.LastOpenError()));
+        if (!port.LastOpenMessage().empty())
+            std::fprintf(stderr, "skywatch-decode: %s\n", port.LastOpenMessage().c_str());
+        else
+            std::fprintf(stderr, "skywatch-decode: cannot open %s: %s\n",
+                         port.LastOpenDevice().c_str(), std::strerror(port.LastOpenError()));
         return 2;
     }
+    // A busy device read through gpsd instead: say so, the record is the same either way.
+    if (port.IsNetworkSource() && !platform::LooksLikeUrl(device))
+        std::fprintf(stderr, "skywatch-decode: %s\n", port.SourceDescription().c_str());
     char line[kSentenceBufferSize];
     if (send == "cold")
         port.Send(ComposeColdStart(line));
@@ -51,6 +58,8 @@ int RunLive(const std::string& device, int baud, int seconds, const std::string&
         port.Send(ComposeWarmStart(line));
     else if (send == "hot")
         port.Send(ComposeHotStart(line));
+    if (!port.LastSendFailure().empty())
+        std::fprintf(stderr, "skywatch-decode: %s\n", port.LastSendFailure().c_str());
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     GpsFix fix{};
     std::uint32_t decoded = 0;
@@ -117,7 +126,10 @@ int main(int argc, char** argv)
                         "       skywatch-decode --device PATH [--baud N] [--seconds S]"
                         " [--send cold|warm|hot] [--last] [--stats]\n"
                         "Decodes NMEA 0183 (GGA, GSA, GSV, RMC) and prints the fix record as JSON.\n"
-                        "With --device, reads a live receiver for S seconds (10) at N baud (4800).\n");
+                        "With --device, reads a live receiver for S seconds (10) at N baud"
+                        " (4800);\n"
+                        "the device may be gpsd://[HOST[:PORT]][/DEVICE], tcp://HOST:PORT or\n"
+                        "udp://[HOST]:PORT.\n");
             return 0;
         } else if (arg.size() > 1 && arg[0] == '-') {
             return Usage(("unknown option " + arg).c_str());

@@ -91,6 +91,12 @@ TEST(CommandLineRefusal, BadInputEndsWithOneLineAndExitTwo) {
         {{QStringLiteral("--time"), QStringLiteral("summer")}, "--time"},
         {{QStringLiteral("--after"), QStringLiteral("-1")}, "--after"},
         {{QStringLiteral("/dev/null"), QStringLiteral("/dev/zero")}, "DEVICE"},
+        {{QStringLiteral("tcp://localhost")}, "no port"},
+        {{QStringLiteral("tcp://localhost:0")}, "out of range"},
+        {{QStringLiteral("udp://:65536")}, "out of range"},
+        {{QStringLiteral("serial://ttyUSB0")}, "unknown scheme"},
+        {{QStringLiteral("tcp://no-such-host.invalid:5000")}, "not found"},
+        {{QStringLiteral("--com"), QStringLiteral("2=gpsd://localhost:99999")}, "out of range"},
     };
     for (const auto &row : rows) {
         const ProgramRun r = RunProgram(row.args, kOffscreen);

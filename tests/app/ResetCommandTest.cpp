@@ -125,7 +125,7 @@ TEST(OpenFailureTest, NamesTheDeviceTheReasonAndWhatToDo) {
     const struct {
         int err;
         const char *hint;
-    } rows[] = {{EACCES, "dialout"},        {EBUSY, "gpsd"},           {ENOENT, "not plugged in"},
+    } rows[] = {{EACCES, "dialout"},        {EBUSY, "ModemManager"},   {ENOENT, "not plugged in"},
                 {ENODEV, "not plugged in"}, {ENXIO, "not plugged in"}, {EIO, ""}};
     for (const auto &row : rows) {
         const QString text = OpenFailureDetail(row.err, QStringLiteral("/dev/ttyUSB0"));
@@ -135,6 +135,12 @@ TEST(OpenFailureTest, NamesTheDeviceTheReasonAndWhatToDo) {
         EXPECT_TRUE(text.contains(QString::fromLatin1(row.hint))) << text.toStdString();
     }
     EXPECT_EQ(OpenFailureDetail(0, QStringLiteral("/dev/x")), QStringLiteral("/dev/x"));
+    // gpsd is named only when it really holds the device.
+    const QString busy = OpenFailureDetail(EBUSY, QStringLiteral("/dev/ttyUSB0"));
+    EXPECT_FALSE(busy.contains(QStringLiteral("gpsd"))) << busy.toStdString();
+    const QString held = OpenFailureDetail(EBUSY, QStringLiteral("/dev/ttyUSB0"),
+                                           QStringLiteral("refused"), true);
+    EXPECT_TRUE(held.contains(QStringLiteral("gpsd holds it"))) << held.toStdString();
 }
 
 TEST_F(ResetTest, UnchangedPortWithColdStartKeepsTheReaderAndSendsTheLine) {

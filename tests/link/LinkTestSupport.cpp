@@ -1,5 +1,6 @@
 #include "LinkTestSupport.h"
 
+#include "GpsdSource.h"
 #include "RestartCommands.h"
 
 #include <cerrno>
@@ -9,10 +10,12 @@
 #include <ctime>
 #include <fcntl.h>
 #include <fstream>
+#include <netinet/in.h>
 #include <poll.h>
 #include <pty.h>
 #include <spawn.h>
 #include <sstream>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -197,7 +200,11 @@ void CSimulator::Stop()
     if (m_pid > 0) {
         ::kill(m_pid, SIGTERM);
         int status = 0;
-        ::waitpid(m_pid, &status, 0);
+        if (!WaitUntil([&] { return ::waitpid(m_pid, &status, WNOHANG) == m_pid; },
+                       std::chrono::seconds(3))) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, &status, 0);
+        }
         m_pid = -1;
     }
     for (std::string* file : {&m_outputFile, &m_errorFile}) {
@@ -212,4 +219,97 @@ double ProcessCpuSeconds()
     timespec ts{};
     ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+int FreePort(int type)
+{
+    const int fd = ::socket(AF_INET, type | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    int port = 0;
+    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
+        port = ntohs(addr.sin_port);
+    if (fd >= 0)
+        ::close(fd);
+    return port;
+}
+
+std::string CGpsd::BinaryPath()
+{
+    for (const char* path : {"/usr/sbin/gpsd", "/usr/bin/gpsd", "/usr/local/sbin/gpsd"})
+        if (::access(path, X_OK) == 0)
+            return path;
+    return {};
+}
+
+CGpsd::~CGpsd() { Stop(); }
+
+bool CGpsd::Start(const std::string& device)
+{
+    char dir[] = "/tmp/skywatch-gpsd-XXXXXX";
+    if (BinaryPath().empty() || ::mkdtemp(dir) == nullptr)
+        return false;
+    m_dir = dir;
+    m_socket = m_dir + "/gpsd.sock";
+    m_port = FreePort(SOCK_STREAM);
+    const std::string port = std::to_string(m_port);
+    const std::string binary = BinaryPath();
+    std::vector<const char*> argv = {binary.c_str(), "-N", "-n",           "-S", port.c_str(),
+                                     "-F",           m_socket.c_str(), device.c_str(), nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    // Its complaints about a missing system bus are no business of the test's output.
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    const int rc = ::posix_spawn(&m_pid, binary.c_str(), &actions, nullptr,
+                                 const_cast<char* const*>(argv.data()), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) {
+        m_pid = -1;
+        return false;
+    }
+    return WaitUntil(
+        [&] {
+            const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            sockaddr_in addr{};
+            addr.sin_family = AF_INET;
+            addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            addr.sin_port = htons(static_cast<std::uint16_t>(m_port));
+            const bool up = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+            ::close(fd);
+            return up;
+        },
+        std::chrono::seconds(5)) &&
+           // Up once it lists the device, which it does when it has recognised the stream.
+           WaitUntil(
+               [&] {
+                   return !platform::CGpsdSource::QueryDevices("localhost", m_port, 500).empty();
+               },
+               std::chrono::seconds(5));
+}
+
+std::string CGpsd::Url(const std::string& device) const
+{
+    return "gpsd://localhost:" + std::to_string(m_port) + device;
+}
+
+void CGpsd::Stop()
+{
+    if (m_pid > 0) {
+        ::kill(m_pid, SIGTERM);
+        int status = 0;
+        if (!WaitUntil([&] { return ::waitpid(m_pid, &status, WNOHANG) == m_pid; },
+                       std::chrono::seconds(3))) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, &status, 0);
+        }
+        m_pid = -1;
+    }
+    if (!m_dir.empty()) {
+        ::unlink(m_socket.c_str());
+        ::rmdir(m_dir.c_str());
+        m_dir.clear();
+    }
 }

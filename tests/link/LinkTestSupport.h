@@ -90,3 +90,33 @@ bool WaitUntil(F done, std::chrono::milliseconds timeout)
         nanosleep(&ts, nullptr);
     }
 }
+
+// A loopback port nothing listens on right now, for type SOCK_STREAM or SOCK_DGRAM; 0 if none.
+int FreePort(int type);
+
+// Debian's gpsd run in the foreground on one device, on a free port, with a control socket of its
+// own; stopped with SIGTERM at the end.
+class CGpsd {
+public:
+    // The installed gpsd, or an empty string.
+    static std::string BinaryPath();
+
+    CGpsd() = default;
+    ~CGpsd();
+    CGpsd(const CGpsd&) = delete;
+    CGpsd& operator=(const CGpsd&) = delete;
+
+    // Starts it on device and waits until it takes connections.
+    bool Start(const std::string& device);
+    int Port() const { return m_port; }
+    const std::string& ControlSocket() const { return m_socket; }
+    // gpsd://localhost:PORT followed by device, when given.
+    std::string Url(const std::string& device = {}) const;
+    void Stop();
+
+private:
+    pid_t m_pid = -1;
+    int m_port = 0;
+    std::string m_dir;
+    std::string m_socket;
+};

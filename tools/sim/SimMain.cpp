@@ -1,5 +1,6 @@
 // skywatch-sim: a simulated NMEA receiver on a pseudo-terminal, for trying skywatch without one.
 
+#include "NetServer.h"
 #include "NmeaLine.h"
 #include "PtyLink.h"
 #include "SimOptions.h"
@@ -63,6 +64,10 @@ public:
                     if (!m_line.empty())
                         HandleCommand(m_line, sky);
                     m_line.clear();
+                } else if (c == '$') {
+                    // A receiver starts over at every "$": a probe without a line end before a
+                    // command (gpsd sends binary ones) does not cost the command.
+                    m_line = c;
                 } else if (m_line.size() < 200) {
                     m_line += c;
                 }
@@ -74,10 +79,13 @@ private:
     std::string m_line;
 };
 
+CNetServer g_net;
+
 // Sleeps until 'until', reading commands meanwhile; false when asked to stop.
 bool WaitUntil(Steady::time_point until, CPtyLink& pty, CCommandReader& reader, CSimSky& sky)
 {
     for (;;) {
+        g_net.Service([&sky](const std::string& line) { HandleCommand(line, sky); });
         if (g_stop)
             return false;
         const auto now = Steady::now();
@@ -102,6 +110,19 @@ bool OpenAndAnnounce(CPtyLink& pty, const SimOptions& opt)
     }
     std::printf("%s\n", pty.SlavePath().c_str());
     std::fflush(stdout);
+    for (const std::string& address : g_net.Addresses())
+        std::fprintf(stderr, "skywatch-sim: serving %s\n", address.c_str());
+    return true;
+}
+
+bool StartNetwork(const SimOptions& opt)
+{
+    std::string error;
+    if ((!opt.strTcp.empty() && !g_net.ListenTcp(opt.strTcp, error)) ||
+        (!opt.strUdp.empty() && !g_net.SendUdpTo(opt.strUdp, error))) {
+        std::fprintf(stderr, "skywatch-sim: %s\n", error.c_str());
+        return false;
+    }
     return true;
 }
 
@@ -136,6 +157,8 @@ int main(int argc, char** argv)
     ::sigaction(SIGHUP, &sa, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
+    if (!StartNetwork(opt))
+        return 2;
     CPtyLink pty;
     if (!OpenAndAnnounce(pty, opt))
         return 1;
@@ -165,6 +188,7 @@ int main(int argc, char** argv)
         for (std::size_t off = 0; off < epoch.size() && !g_stop; off += chunk) {
             const std::size_t n = std::min(chunk, epoch.size() - off);
             // With nobody reading, a full buffer drops bytes, as on a real line.
+            g_net.Send(epoch.data() + off, n);
             if (::write(pty.Master(), epoch.data() + off, n) < 0 && errno != EAGAIN)
                 break;
             const auto due = sendStart + std::chrono::duration_cast<Steady::duration>(
@@ -183,11 +207,16 @@ int main(int argc, char** argv)
             if (!opt.strLink.empty())
                 ::unlink(opt.strLink.c_str());
             pty.Close();
+            g_net.Close();
             std::fprintf(stderr, "skywatch-sim: unplugged\n");
             const auto back = Steady::now() + std::chrono::duration_cast<Steady::duration>(
                                                   std::chrono::duration<double>(opt.dUnplugPause));
             if (!WaitUntil(back, pty, reader, sky))
                 break;
+            if (!g_net.Reopen(error)) {
+                std::fprintf(stderr, "skywatch-sim: %s\n", error.c_str());
+                break;
+            }
             if (!OpenAndAnnounce(pty, opt))
                 break;
             openedAt = cycleStart = Steady::now();

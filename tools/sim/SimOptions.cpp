@@ -42,6 +42,9 @@ const char* SimOptions::Usage()
            "  --fast              restarts reacquire ten times faster (cold 3.5 s, warm 3 s)\n"
            "  --replay FILE       send a recorded NMEA log instead, one epoch (RMC to RMC) per\n"
            "                      cycle, looping; lines starting with # are skipped\n"
+           "  --tcp [HOST:]PORT   also serve the stream on TCP (HOST 127.0.0.1 unless given;\n"
+           "                      PORT 0 picks one), taking commands from clients, as ser2net\n"
+           "  --udp HOST:PORT     also send the stream as datagrams to HOST:PORT, a line each\n"
            "  --unplug-after S    close the device after S seconds, come back after the pause\n"
            "  --unplug-pause S    seconds without a device after an unplug (default 2)\n"
            "  -h, --help          print this help and exit\n";
@@ -58,7 +61,8 @@ bool SimOptions::Parse(int argc, char** argv, std::string& error)
         } else if (arg == "--fast") {
             bFast = true;
         } else if (arg == "--baud" || arg == "--rate" || arg == "--link" || arg == "--replay" ||
-                   arg == "--unplug-after" || arg == "--unplug-pause") {
+                   arg == "--tcp" || arg == "--udp" || arg == "--unplug-after" ||
+                   arg == "--unplug-pause") {
             if (!bHasValue) {
                 error = arg + " wants a value (see skywatch-sim --help)";
                 return false;
@@ -87,6 +91,8 @@ bool SimOptions::Parse(int argc, char** argv, std::string& error)
                     return false;
                 }
                 strReplay = v;
+            } else if (arg == "--tcp" || arg == "--udp") {
+                (arg == "--tcp" ? strTcp : strUdp) = v;
             } else {
                 double& target = arg == "--unplug-after" ? dUnplugAfter : dUnplugPause;
                 if (!ToSeconds(v, target)) {

@@ -10,6 +10,8 @@ struct SimOptions {
     bool bHelp = false;
     std::string strLink;
     std::string strReplay;
+    std::string strTcp; // [HOST:]PORT to serve the stream on, "" for none
+    std::string strUdp; // HOST:PORT to send the stream to, "" for none
     double dUnplugAfter = -1.0; // seconds; negative: never
     double dUnplugPause = 2.0;
 

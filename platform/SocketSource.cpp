@@ -1,0 +1,282 @@
+#include "SocketSource.h"
+
+#include "WakeEvent.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <netdb.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace platform {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+Clock::time_point After(int ms) {
+    return Clock::now() + std::chrono::milliseconds(ms);
+}
+
+} // namespace
+
+CSocketSource::CSocketSource(const SourceUrl &url) : m_url(url) {}
+
+CSocketSource::~CSocketSource() {
+    CloseSocket();
+}
+
+bool CSocketSource::Resolve(std::string &message) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = m_url.kind == SourceUrl::Kind::Udp ? SOCK_DGRAM : SOCK_STREAM;
+    if (m_url.host.empty())
+        hints.ai_flags = AI_PASSIVE;
+    addrinfo *list = nullptr;
+    const std::string port = std::to_string(m_url.port);
+    const int rc = ::getaddrinfo(m_url.host.empty() ? nullptr : m_url.host.c_str(), port.c_str(),
+                                 &hints, &list);
+    if (rc != 0) {
+        m_nError = rc == EAI_SYSTEM ? errno : EHOSTUNREACH;
+        message = FormatSourceUrl(m_url) + ": host \"" + m_url.host + "\" not found (" +
+                  ::gai_strerror(rc) + ")";
+        return false;
+    }
+    m_addrs.clear();
+    for (const addrinfo *a = list; a != nullptr; a = a->ai_next) {
+        if (a->ai_addrlen > sizeof(sockaddr_storage))
+            continue;
+        Address entry;
+        std::memcpy(&entry.addr, a->ai_addr, a->ai_addrlen);
+        entry.len = a->ai_addrlen;
+        entry.family = a->ai_family;
+        m_addrs.push_back(entry);
+    }
+    ::freeaddrinfo(list);
+    m_nNext = 0;
+    return !m_addrs.empty();
+}
+
+bool CSocketSource::Start() {
+    const bool udp = m_url.kind == SourceUrl::Kind::Udp;
+    while (m_nNext < m_addrs.size()) {
+        const Address &a = m_addrs[m_nNext];
+        const int fd =
+            ::socket(a.family, (udp ? SOCK_DGRAM : SOCK_STREAM) | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (fd < 0) {
+            m_nError = errno;
+            ++m_nNext;
+            continue;
+        }
+        int rc = 0;
+        if (udp) {
+            // Another listener (a second window, a logger) may share the port.
+            const int one = 1;
+            ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+            rc = ::bind(fd, reinterpret_cast<const sockaddr *>(&a.addr), a.len);
+        } else {
+            rc = ::connect(fd, reinterpret_cast<const sockaddr *>(&a.addr), a.len);
+        }
+        if (rc == 0 || (!udp && errno == EINPROGRESS)) {
+            {
+                std::lock_guard lock(m_writeLock);
+                m_fd = fd;
+                m_bConnecting = rc != 0;
+            }
+            m_nError = 0;
+            if (rc == 0 && !udp)
+                OnConnected();
+            return true;
+        }
+        m_nError = errno;
+        ::close(fd);
+        ++m_nNext;
+    }
+    return false;
+}
+
+int CSocketSource::FinishConnect(int timeoutMs, const CWakeEvent *wake) {
+    const auto deadline = After(timeoutMs);
+    while (m_bConnecting) {
+        pollfd p[2] = {{m_fd, POLLOUT, 0}, {wake != nullptr ? wake->Fd() : -1, POLLIN, 0}};
+        const int n = ::poll(p, wake != nullptr ? 2 : 1, MillisecondsUntil(deadline));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            m_nError = errno;
+            CloseSocket();
+            return -1;
+        }
+        if (wake != nullptr && (p[1].revents & POLLIN) != 0)
+            return -2;
+        if (n == 0)
+            return 0;
+        int err = 0;
+        socklen_t len = sizeof err;
+        if (::getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0)
+            err = errno;
+        if (err == 0) {
+            {
+                std::lock_guard lock(m_writeLock);
+                m_bConnecting = false;
+            }
+            OnConnected();
+            return 1;
+        }
+        // Refused on one address (IPv6 localhost, say): try the next one the name gave.
+        m_nError = err;
+        CloseSocket();
+        ++m_nNext;
+        if (!Start())
+            return -1;
+    }
+    return 1;
+}
+
+bool CSocketSource::Open(int waitMs, std::string &message) {
+    if (!Resolve(message))
+        return false;
+    if (Start() && FinishConnect(waitMs, nullptr) >= 0)
+        return true;
+    const char *verb = m_url.kind == SourceUrl::Kind::Udp ? "cannot listen on " : "cannot reach ";
+    message = verb + FormatSourceUrl(m_url) + ": " + std::strerror(m_nError);
+    return false;
+}
+
+void CSocketSource::CloseSocket() {
+    std::lock_guard lock(m_writeLock);
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+    m_bConnecting = false;
+}
+
+void CSocketSource::Release() {
+    CloseSocket();
+}
+
+bool CSocketSource::Reopen() {
+    CloseSocket();
+    std::string message;
+    return Resolve(message) && Start();
+}
+
+SerialRead CSocketSource::Read(char *buf, std::size_t size, int timeoutMs, const CWakeEvent &wake) {
+    SerialRead r;
+    const auto deadline = After(timeoutMs);
+    const bool stream = m_url.kind != SourceUrl::Kind::Udp;
+    if (m_fd < 0) {
+        r.error = m_nError != 0 ? m_nError : EBADF;
+        r.gone = true;
+        return r;
+    }
+    if (m_bConnecting) {
+        const int c = FinishConnect(timeoutMs, &wake);
+        if (c == -2)
+            r.woken = true;
+        if (c == -1) {
+            r.error = m_nError;
+            r.gone = true;
+        }
+        if (c != 1)
+            return r;
+    }
+    bool timedOut = false;
+    for (;;) {
+        while (r.count < size) {
+            if (!stream) {
+                // A datagram that does not fit waits for the next read rather than being cut.
+                int next = 0;
+                if (::ioctl(m_fd, FIONREAD, &next) == 0 && r.count > 0 &&
+                    static_cast<std::size_t>(next) > size - r.count)
+                    return r;
+            }
+            const ssize_t got = ::recv(m_fd, buf + r.count, size - r.count, 0);
+            if (got > 0) {
+                r.count += Filter(buf + r.count, static_cast<std::size_t>(got));
+                continue;
+            }
+            if (got == 0 && stream) {
+                // The peer closed the connection.
+                m_nError = ECONNRESET;
+                r.gone = true;
+                return r;
+            }
+            if (got == 0 || errno == EINTR)
+                continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK)
+                break;
+            m_nError = r.error = errno;
+            r.gone = stream;
+            return r;
+        }
+        if (r.count == size || timedOut)
+            return r;
+        pollfd p[2] = {{m_fd, POLLIN, 0}, {wake.Fd(), POLLIN, 0}};
+        const int n = ::poll(p, 2, MillisecondsUntil(deadline));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            r.error = errno;
+            return r;
+        }
+        if ((p[1].revents & POLLIN) != 0) {
+            r.woken = true;
+            return r;
+        }
+        timedOut = n == 0;
+    }
+}
+
+bool CSocketSource::SendAll(const char *data, std::size_t size, int timeoutMs) {
+    const auto deadline = After(timeoutMs);
+    std::size_t done = 0;
+    while (m_fd >= 0 && done < size) {
+        const ssize_t n = ::send(m_fd, data + done, size - done, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+            return false;
+        pollfd p{m_fd, POLLOUT, 0};
+        const int ms = MillisecondsUntil(deadline);
+        if (ms <= 0 || ::poll(&p, 1, ms) <= 0)
+            return false;
+    }
+    return done == size;
+}
+
+bool CSocketSource::Write(const char *data, std::size_t size, int timeoutMs, std::string &failure) {
+    if (!CanSendCommands(failure))
+        return false;
+    std::lock_guard lock(m_writeLock);
+    if (m_fd < 0 || m_bConnecting) {
+        failure = "not connected to " + FormatSourceUrl(m_url);
+        return false;
+    }
+    if (SendAll(data, size, timeoutMs))
+        return true;
+    failure =
+        FormatSourceUrl(m_url) + " took no command within " + std::to_string(timeoutMs) + " ms";
+    return false;
+}
+
+std::string CSocketSource::Description() const {
+    const char *what = m_url.kind == SourceUrl::Kind::Udp ? "NMEA datagrams received on "
+                                                          : "NMEA over a TCP connection to ";
+    return what + FormatSourceUrl(m_url) + "; the baud list has no effect";
+}
+
+bool CSocketSource::CanSendCommands(std::string &why) const {
+    if (m_url.kind != SourceUrl::Kind::Udp)
+        return true;
+    why = "commands cannot be sent: UDP carries nothing back to the receiver";
+    return false;
+}
+
+} // namespace platform

@@ -1,0 +1,70 @@
+#pragma once
+
+#include "ByteSource.h"
+#include "SourceUrl.h"
+
+#include <mutex>
+#include <string>
+#include <sys/socket.h>
+#include <vector>
+
+namespace platform {
+
+// NMEA over the network: a TCP connection (ser2net, RTK bases, phone apps) or UDP datagrams
+// received on a port. Connecting never blocks: the reader waits for it beside its wake event,
+// so Close is as quick as on a serial port.
+class CSocketSource : public CByteSource {
+public:
+    explicit CSocketSource(const SourceUrl &url);
+    ~CSocketSource() override;
+
+    // Resolves the host and connects (TCP) or binds (UDP). Waits up to waitMs for a connection,
+    // so that a refused one is reported at once; one still pending completes in Read.
+    bool Open(int waitMs, std::string &message);
+
+    SerialRead Read(char *buf, std::size_t size, int timeoutMs, const CWakeEvent &wake) override;
+    bool Write(const char *data, std::size_t size, int timeoutMs, std::string &failure) override;
+    void Release() override;
+    bool Reopen() override;
+    int LastError() const override { return m_nError; }
+    int Handle() const override { return m_fd; }
+    std::string Description() const override;
+    bool CanSendCommands(std::string &why) const override;
+    bool IsNetwork() const override { return true; }
+
+protected:
+    // Called on the connection as soon as it stands (gpsd wants its watch request).
+    virtual void OnConnected() {}
+    // Filters n freshly received bytes at buf in place; returns how many stay.
+    virtual std::size_t Filter(char *buf, std::size_t n) {
+        (void)buf;
+        return n;
+    }
+    // Writes all of data to the connection before the deadline; false when it could not.
+    bool SendAll(const char *data, std::size_t size, int timeoutMs);
+
+    SourceUrl m_url;
+
+private:
+    struct Address {
+        sockaddr_storage addr{};
+        socklen_t len = 0;
+        int family = 0;
+    };
+    bool Resolve(std::string &message);
+    // Starts connecting (or binds) to the addresses from m_nNext on; false when none is left.
+    bool Start();
+    // 1 connected, 0 still pending, -1 every address failed, -2 woken.
+    int FinishConnect(int timeoutMs, const CWakeEvent *wake);
+    void CloseSocket();
+
+    std::vector<Address> m_addrs;
+    std::size_t m_nNext = 0;
+    int m_fd = -1;
+    bool m_bConnecting = false;
+    int m_nError = 0;
+    // Keeps Release and Reopen from closing the socket under a Write.
+    std::mutex m_writeLock;
+};
+
+} // namespace platform

@@ -1,0 +1,302 @@
+#include "GpsPort.h"
+#include "LinkTestSupport.h"
+#include "PortTable.h"
+#include "RestartCommands.h"
+#include "SourceUrl.h"
+
+#include <arpa/inet.h>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <set>
+#include <sstream>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace std::chrono_literals;
+using platform::SourceUrl;
+
+namespace {
+
+constexpr int kNetPort = 1;
+const std::string kDecode = SKYWATCH_BINARY_DIR "/tools/skywatch-decode";
+const std::string kSample = SKYWATCH_SOURCE_DIR "/res/sample.nmea";
+
+std::uint32_t Decoded(const CGpsPort &port) {
+    return port.CopyCounters().Decoded();
+}
+
+// Output lines of a shell command (stderr joined to stdout when asked).
+std::vector<std::string> RunLines(const std::string &command) {
+    std::vector<std::string> lines;
+    FILE *p = ::popen(command.c_str(), "r");
+    if (p == nullptr)
+        return lines;
+    char buf[8192];
+    while (std::fgets(buf, sizeof buf, p) != nullptr) {
+        std::string line = buf;
+        if (!line.empty() && line.back() == '\n')
+            line.pop_back();
+        lines.push_back(line);
+    }
+    ::pclose(p);
+    return lines;
+}
+
+// Every record the decode tool prints for the sample log read three times over, from the second
+// pass on: what a reader that joined the looping stream anywhere can show once it has seen a loop.
+std::set<std::string> SteadyRecords() {
+    const std::vector<std::string> all =
+        RunLines("cat '" + kSample + "' '" + kSample + "' '" + kSample + "' | " + kDecode + " -");
+    return {all.begin() + static_cast<std::ptrdiff_t>(all.size() / 3), all.end()};
+}
+
+class NetworkSource : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (CSimulator::BinaryPath().empty())
+            GTEST_SKIP() << "needs the skywatch-sim simulator in the build tree";
+    }
+    void TearDown() override { platform::UnbindAllPorts(); }
+    CSimulator m_sim;
+};
+
+class GpsdSource : public NetworkSource {
+protected:
+    void StartOn(const std::vector<std::string> &simArgs) {
+        ASSERT_TRUE(m_sim.Start(simArgs));
+        ASSERT_TRUE(m_gpsd.Start(m_sim.SlavePath()));
+        ::setenv("GPSD_SOCKET", m_gpsd.ControlSocket().c_str(), 1);
+    }
+    void SetUp() override {
+        NetworkSource::SetUp();
+        if (CGpsd::BinaryPath().empty())
+            GTEST_SKIP() << "needs gpsd (Debian's gpsd package)";
+    }
+    void TearDown() override {
+        ::unsetenv("GPSD_SOCKET");
+        NetworkSource::TearDown();
+    }
+    CGpsd m_gpsd;
+};
+
+} // namespace
+
+TEST(SourceUrlTest, ParsesEveryForm) {
+    using K = SourceUrl::Kind;
+    const struct {
+        const char *text;
+        K kind;
+        const char *host;
+        int port;
+        const char *device;
+    } rows[] = {
+        {"/dev/ttyUSB0", K::Serial, "", 0, "/dev/ttyUSB0"},
+        {"gpsd://", K::Gpsd, "localhost", 2947, ""},
+        {"gpsd://pi.local", K::Gpsd, "pi.local", 2947, ""},
+        {"gpsd://127.0.0.1:3000/dev/ttyACM0", K::Gpsd, "127.0.0.1", 3000, "/dev/ttyACM0"},
+        {"gpsd:///dev/ttyUSB1", K::Gpsd, "localhost", 2947, "/dev/ttyUSB1"},
+        {"GPSD://[::1]:2948", K::Gpsd, "::1", 2948, ""},
+        {"tcp://192.168.4.1:10110", K::Tcp, "192.168.4.1", 10110, ""},
+        {"tcp://[::1]:1/", K::Tcp, "::1", 1, ""},
+        {"udp://:10110", K::Udp, "", 10110, ""},
+        {"udp://127.0.0.1:65535", K::Udp, "127.0.0.1", 65535, ""},
+    };
+    for (const auto &row : rows) {
+        SourceUrl url;
+        std::string error;
+        ASSERT_TRUE(platform::ParseSourceUrl(row.text, url, error)) << row.text << ": " << error;
+        EXPECT_EQ(url.kind, row.kind) << row.text;
+        EXPECT_EQ(url.host, row.host) << row.text;
+        EXPECT_EQ(url.port, row.port) << row.text;
+        EXPECT_EQ(url.device, row.device) << row.text;
+    }
+}
+
+TEST(SourceUrlTest, BadAddressesGetOneClearLine) {
+    const struct {
+        const char *text;
+        const char *says;
+    } rows[] = {
+        {"tcp://localhost", "no port"},
+        {"udp://", "no port"},
+        {"tcp://localhost:0", "out of range"},
+        {"tcp://localhost:65536", "out of range"},
+        {"gpsd://localhost:99999", "out of range"},
+        {"tcp://localhost:12ab", "number"},
+        {"tcp://:4000", "no host"},
+        {"ftp://localhost:21", "unknown scheme \"ftp\""},
+        {"gpsd://[::1:2947", "unclosed"},
+        {"tcp://::1:80", "brackets"},
+        {"tcp://h:1/path", "no path"},
+        {"", "empty"},
+    };
+    for (const auto &row : rows) {
+        SourceUrl url;
+        std::string error;
+        EXPECT_FALSE(platform::ParseSourceUrl(row.text, url, error)) << row.text;
+        EXPECT_NE(error.find(row.says), std::string::npos) << row.text << ": " << error;
+        EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+    }
+}
+
+TEST_F(NetworkSource, OpenFailsAtOnceWithTheReasonWhenNothingAnswers) {
+    const struct {
+        std::string url;
+        const char *says;
+    } rows[] = {
+        {"tcp://127.0.0.1:" + std::to_string(FreePort(SOCK_STREAM)), "Connection refused"},
+        {"gpsd://127.0.0.1:" + std::to_string(FreePort(SOCK_STREAM)), "Connection refused"},
+        {"tcp://no-such-host.invalid:5000", "not found"},
+        {"tcp://localhost:0", "out of range"},
+    };
+    for (const auto &row : rows) {
+        platform::BindPort(kNetPort, row.url);
+        CGpsPort port;
+        EXPECT_FALSE(port.Open(kNetPort, 4800)) << row.url;
+        EXPECT_NE(port.LastOpenMessage().find(row.says), std::string::npos)
+            << row.url << ": " << port.LastOpenMessage();
+        EXPECT_EQ(port.m_hPort, -1);
+        EXPECT_EQ(port.m_hThread, -1);
+    }
+}
+
+TEST_F(NetworkSource, TcpReadsTakesCommandsAndComesBackAfterThePeerCloses) {
+    const int tcp = FreePort(SOCK_STREAM);
+    ASSERT_TRUE(m_sim.Start(
+        {"--fast", "--tcp", std::to_string(tcp), "--unplug-after", "3", "--unplug-pause", "2"}));
+    platform::BindPort(kNetPort, "tcp://localhost:" + std::to_string(tcp));
+    CGpsPort port;
+    ASSERT_TRUE(port.Open(kNetPort, 4800)) << port.LastOpenMessage();
+    EXPECT_TRUE(port.IsNetworkSource());
+    ASSERT_TRUE(WaitUntil([&] { return Decoded(port) > 0; }, 3s));
+
+    char line[kSentenceBufferSize];
+    port.Send(ComposeColdStart(line));
+    EXPECT_EQ(port.LastSendFailure(), "");
+    EXPECT_TRUE(WaitUntil(
+        [&] { return m_sim.Errors().find("received cold start") != std::string::npos; }, 2s))
+        << m_sim.Errors();
+
+    ASSERT_TRUE(
+        WaitUntil([&] { return m_sim.Errors().find("unplugged") != std::string::npos; }, 5s));
+    const std::uint32_t before = Decoded(port);
+    // Back after the 2 s pause; the reader retries once a second and reads within another.
+    EXPECT_TRUE(WaitUntil([&] { return Decoded(port) > before + 3; }, 5s)) << m_sim.Errors();
+    EXPECT_NE(port.m_hThread, -1);
+}
+
+TEST_F(NetworkSource, UdpReadsDatagramsAndSaysWhyNoCommandGoesBack) {
+    const int udp = FreePort(SOCK_DGRAM);
+    platform::BindPort(kNetPort, "udp://127.0.0.1:" + std::to_string(udp));
+    CGpsPort port;
+    ASSERT_TRUE(port.Open(kNetPort, 4800)) << port.LastOpenMessage();
+    ASSERT_TRUE(m_sim.Start({"--fast", "--udp", "127.0.0.1:" + std::to_string(udp)}));
+    ASSERT_TRUE(WaitUntil([&] { return Decoded(port) >= 4; }, 3s));
+    char line[kSentenceBufferSize];
+    port.Send(ComposeColdStart(line));
+    EXPECT_NE(port.LastSendFailure().find("UDP"), std::string::npos) << port.LastSendFailure();
+    EXPECT_EQ(port.CopyCounters().nBadChecksum, 0u);
+}
+
+TEST_F(NetworkSource, CloseIsQuickWhileAConnectHangs) {
+    // A loopback listener that never accepts, with its one-entry backlog taken: the kernel
+    // drops further handshakes, so the next connect stays pending.
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
+    ASSERT_EQ(::listen(listener, 0), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr *>(&addr), &len), 0);
+    std::vector<int> fillers;
+    for (int i = 0; i < 4; ++i) {
+        fillers.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+        ::connect(fillers.back(), reinterpret_cast<sockaddr *>(&addr), sizeof addr);
+    }
+    platform::BindPort(kNetPort, "tcp://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)));
+    CGpsPort port;
+    ASSERT_TRUE(port.Open(kNetPort, 4800)) << port.LastOpenMessage();
+    std::this_thread::sleep_for(300ms);
+    const auto start = std::chrono::steady_clock::now();
+    port.Close();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 50ms);
+    EXPECT_EQ(Decoded(port), 0u);
+    for (int fd : fillers)
+        ::close(fd);
+    ::close(listener);
+}
+
+TEST_F(GpsdSource, DecodeToolThroughGpsdAgreesWithTheLogReadDirectly) {
+    // The three-epoch sample, looped twice a second, so a loop passes within a second or two.
+    StartOn({"--replay", kSample, "--baud", "9600", "--rate", "2"});
+    const std::set<std::string> steady = SteadyRecords();
+    ASSERT_FALSE(steady.empty());
+    const std::vector<std::string> got =
+        RunLines(kDecode + " --device " + m_gpsd.Url() + " --seconds 4 --last --stats 2>&1");
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_NE(got[0].find("\"RMC\":"), std::string::npos) << got[0];
+    EXPECT_EQ(got[0].find("\"RMC\":0"), std::string::npos) << got[0];
+    EXPECT_NE(got[0].find("\"badChecksum\":0,\"cut\":0,\"tooLong\":0"), std::string::npos)
+        << got[0];
+    EXPECT_TRUE(steady.count(got[1])) << got[1];
+}
+
+TEST_F(GpsdSource, RestartCommandReachesTheReceiverThroughGpsd) {
+    StartOn({"--fast"});
+    const struct {
+        std::string url;
+        const char *kind;
+    } rows[] = {{m_gpsd.Url(m_sim.SlavePath()), "cold"}, {m_gpsd.Url(), "warm"}};
+    for (const auto &row : rows) {
+        platform::BindPort(kNetPort, row.url);
+        CGpsPort port;
+        ASSERT_TRUE(port.Open(kNetPort, 4800)) << port.LastOpenMessage();
+        ASSERT_TRUE(WaitUntil([&] { return Decoded(port) > 0; }, 4s)) << row.url;
+        char line[kSentenceBufferSize];
+        port.Send(std::string(row.kind) == "cold" ? ComposeColdStart(line)
+                                                  : ComposeWarmStart(line));
+        EXPECT_EQ(port.LastSendFailure(), "") << row.url;
+        const std::string said = std::string("received ") + row.kind + " start";
+        EXPECT_TRUE(WaitUntil([&] { return m_sim.Errors().find(said) != std::string::npos; }, 2s))
+            << row.url << ": " << m_sim.Errors();
+    }
+    // Without the control socket the command cannot go, and the port says why.
+    ::setenv("GPSD_SOCKET", "/nonexistent/gpsd.sock", 1);
+    CGpsPort port;
+    ASSERT_TRUE(port.Open(kNetPort, 4800));
+    char line[kSentenceBufferSize];
+    port.Send(ComposeHotStart(line));
+    EXPECT_NE(port.LastSendFailure().find("control socket"), std::string::npos)
+        << port.LastSendFailure();
+}
+
+TEST_F(GpsdSource, DeviceBusyUnderGpsdOpensThroughGpsd) {
+    StartOn({"--fast"});
+    // gpsd has the device; a hold with TIOCEXCL makes every later open by a program without
+    // CAP_SYS_ADMIN fail as busy, as with a USB receiver gpsd holds exclusively.
+    const int hold = ::open(m_sim.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(hold, 0);
+    ASSERT_EQ(::ioctl(hold, TIOCEXCL), 0);
+    const std::string asUser =
+        ::geteuid() == 0 ? "setpriv --bounding-set=-sys_admin --inh-caps=-sys_admin " : "";
+    const std::string run =
+        asUser + kDecode + " --device " + m_sim.SlavePath() + " --seconds 3 --last --stats 2>&1";
+
+    const std::vector<std::string> busy =
+        RunLines("SKYWATCH_GPSD=localhost:" + std::to_string(FreePort(SOCK_STREAM)) + " " + run);
+    ASSERT_EQ(busy.size(), 1u);
+    EXPECT_NE(busy[0].find("busy"), std::string::npos) << busy[0];
+
+    const std::vector<std::string> viaGpsd =
+        RunLines("SKYWATCH_GPSD=localhost:" + std::to_string(m_gpsd.Port()) + " " + run);
+    ASSERT_EQ(viaGpsd.size(), 3u) << viaGpsd[0];
+    EXPECT_NE(viaGpsd[0].find("is held by gpsd"), std::string::npos) << viaGpsd[0];
+    EXPECT_EQ(viaGpsd[1].find("\"RMC\":0"), std::string::npos) << viaGpsd[1];
+    EXPECT_NE(viaGpsd[2].find("\"bValid\":1"), std::string::npos) << viaGpsd[2];
+    ::close(hold);
+}
