@@ -32,6 +32,7 @@ bool CGpsPort::Open(int nPort, int nBaud)
 {
     Close();
     ResetScanner();
+    m_family.Reset();
     m_openDevice = platform::PortDevice(nPort);
     if (m_openDevice.empty()) {
         m_openDevice = "COM" + std::to_string(nPort) + ":";
@@ -75,6 +76,7 @@ void CGpsPort::Close()
     }
     m_serial.Close();
     ResetScanner();
+    m_ttff.Cancel();
     m_hPort = -1;
     m_hThread = -1;
     m_nPort = -1;
@@ -88,6 +90,13 @@ void CGpsPort::Send(const char* text)
     m_serial.Write(text, std::strlen(text), kWriteTimeoutMs);
 }
 
+void CGpsPort::Send(const char* data, std::size_t n)
+{
+    if (m_hPort == -1 || data == nullptr || n == 0)
+        return;
+    m_serial.Write(data, n, kWriteTimeoutMs);
+}
+
 void CGpsPort::ReaderThread()
 {
     char block[kReadSize + 1];
@@ -99,6 +108,7 @@ void CGpsPort::ReaderThread()
             return;
         if (r.count > 0) {
             block[r.count] = '\0';
+            m_family.OnBlock(block, r.count);
             ParseBuffer(block, static_cast<int>(r.count));
             if (nEvents >= 31) {
                 platform::NoteUserActivity();
@@ -123,6 +133,8 @@ bool CGpsPort::Reconnect()
     // Closing lets the system give a replugged receiver its old name again.
     m_serial.Release();
     ResetScanner();
+    // Another receiver may come back under the name.
+    m_family.Reset();
     for (;;) {
         if (m_stop.WaitFor(std::chrono::milliseconds(kReopenIntervalMs)))
             return false;

@@ -143,6 +143,7 @@ void CGpsPort::HandleSentence(const char* s, std::size_t len)
         Bump(m_counters.nUnknown);
         return;
     }
+    m_family.OnSentence(s, len);
 
     void (CGpsPort::*decode)(const char*) = nullptr;
     std::atomic<std::uint32_t>* counter = nullptr;

@@ -44,18 +44,31 @@ int RunLive(const std::string& device, int baud, int seconds, const std::string&
                      port.LastOpenDevice().c_str(), std::strerror(port.LastOpenError()));
         return 2;
     }
-    char line[kSentenceBufferSize];
-    if (send == "cold")
-        port.Send(ComposeColdStart(line));
-    else if (send == "warm")
-        port.Send(ComposeWarmStart(line));
-    else if (send == "hot")
-        port.Send(ComposeHotStart(line));
+    if (!send.empty()) {
+        // The restart goes out in the receiver's own language once it has named itself; a
+        // receiver that says nothing about itself gets the SiRF form.
+        const auto idBy = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+        while (port.Family() == ReceiverFamily::Unknown && std::chrono::steady_clock::now() < idBy)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        const RestartKind kind = send == "cold"   ? RestartKind::Cold
+                                 : send == "warm" ? RestartKind::Warm
+                                                  : RestartKind::Hot;
+        const std::string command = ComposeRestart(port.Family(), kind);
+        port.Send(command.data(), command.size());
+        port.Stopwatch().Start(kind, CFixStopwatch::Clock::now());
+        std::fprintf(stderr, "skywatch-decode: sent %s to a %s receiver\n", RestartName(kind),
+                     FamilyName(port.Family()));
+    }
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     GpsFix fix{};
     std::uint32_t decoded = 0;
+    bool bTimed = send.empty();
     while (std::chrono::steady_clock::now() < end) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        if (const auto ttff = port.Stopwatch().Result(); ttff && !bTimed) {
+            std::fprintf(stderr, "fix in %.1f s\n", *ttff);
+            bTimed = true;
+        }
         const std::uint32_t now = port.CopyCounters().Decoded();
         if (now != decoded && !lastOnly) {
             decoded = now;
@@ -64,6 +77,8 @@ int RunLive(const std::string& device, int baud, int seconds, const std::string&
             std::fflush(stdout);
         }
     }
+    if (!bTimed)
+        std::fprintf(stderr, "no fix within %d s\n", seconds);
     port.Close();
     if (lastOnly) {
         port.CopyFix(fix);
@@ -117,7 +132,9 @@ int main(int argc, char** argv)
                         "       skywatch-decode --device PATH [--baud N] [--seconds S]"
                         " [--send cold|warm|hot] [--last] [--stats]\n"
                         "Decodes NMEA 0183 (GGA, GSA, GSV, RMC) and prints the fix record as JSON.\n"
-                        "With --device, reads a live receiver for S seconds (10) at N baud (4800).\n");
+                        "With --device, reads a live receiver for S seconds (10) at N baud (4800).\n"
+                        "--send restarts it in its own language once it has named itself (SiRF\n"
+                        "after 3 s of silence about itself) and reports the time to the fix.\n");
             return 0;
         } else if (arg.size() > 1 && arg[0] == '-') {
             return Usage(("unknown option " + arg).c_str());

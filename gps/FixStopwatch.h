@@ -1,0 +1,46 @@
+#pragma once
+
+#include "RestartKind.h"
+
+#include <chrono>
+#include <mutex>
+#include <optional>
+#include <string>
+
+// Times a restart to its first fix (TTFF). Started when a restart command goes out, stopped by
+// the first sentence reporting a valid fix. Every call takes the time from its caller, so the
+// behaviour is a function of the calls alone; a lock makes it safe to report fixes from the
+// reader thread while the window reads the text.
+//
+// A fix in sentences already on their way when the command went out must not stop it at 0 s:
+// fixes count only once the receiver has reported no fix after the start (it obeyed), or once
+// kInFlight has passed without that (it kept its fix: a restart it ignored, or one faster than
+// its reports, reads as about kInFlight).
+class CFixStopwatch {
+public:
+    using Clock = std::chrono::steady_clock;
+    static constexpr std::chrono::milliseconds kInFlight{2000};
+    // How long the result stays in the text after the fix.
+    static constexpr std::chrono::seconds kShowResult{60};
+
+    void Start(RestartKind kind, Clock::time_point now);
+    // Closing the port or another Re-set.
+    void Cancel();
+    // A sentence that says whether the receiver has a fix.
+    void OnFixReport(bool bFix, Clock::time_point now);
+
+    bool Running() const;
+    // Seconds from the start to the fix, once stopped.
+    std::optional<double> Result() const;
+    // "cold start, 12 s" while running, "cold start: fix in 31 s" for a minute after, else "".
+    std::string Text(Clock::time_point now) const;
+
+private:
+    enum class State { Idle, Running, Stopped };
+    mutable std::mutex m_lock;
+    State m_state = State::Idle;
+    RestartKind m_kind = RestartKind::Cold;
+    bool m_bLost = false;
+    Clock::time_point m_start{};
+    Clock::time_point m_stop{};
+};
