@@ -42,9 +42,15 @@ bool CFixStopwatch::Running() const
 std::optional<double> CFixStopwatch::Result() const
 {
     std::lock_guard lock(m_lock);
-    if (m_state != State::Stopped)
+    if (m_state != State::Stopped || !m_bLost)
         return std::nullopt;
     return std::chrono::duration<double>(m_stop - m_start).count();
+}
+
+bool CFixStopwatch::FixNeverLost() const
+{
+    std::lock_guard lock(m_lock);
+    return m_state == State::Stopped && !m_bLost;
 }
 
 std::string CFixStopwatch::Text(Clock::time_point now) const
@@ -55,6 +61,10 @@ std::string CFixStopwatch::Text(Clock::time_point now) const
         const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(now - m_start);
         std::snprintf(text, sizeof text, "%s, %lld s", RestartName(m_kind),
                       static_cast<long long>(seconds.count() < 0 ? 0 : seconds.count()));
+        return text;
+    }
+    if (m_state == State::Stopped && now - m_stop < kShowResult && !m_bLost) {
+        std::snprintf(text, sizeof text, "%s: fix never lost", RestartName(m_kind));
         return text;
     }
     if (m_state == State::Stopped && now - m_stop < kShowResult) {

@@ -13,9 +13,9 @@
 // reader thread while the window reads the text.
 //
 // A fix in sentences already on their way when the command went out must not stop it at 0 s:
-// fixes count only once the receiver has reported no fix after the start (it obeyed), or once
-// kInFlight has passed without that (it kept its fix: a restart it ignored, or one faster than
-// its reports, reads as about kInFlight).
+// a fix counts only once the receiver has reported no fix after the start, the sign that it
+// obeyed. A receiver still reporting its fix kInFlight after the start never lost it (it ignored
+// the command); the watch then stops without a time, and the text says so.
 class CFixStopwatch {
 public:
     using Clock = std::chrono::steady_clock;
@@ -30,9 +30,12 @@ public:
     void OnFixReport(bool bFix, Clock::time_point now);
 
     bool Running() const;
-    // Seconds from the start to the fix, once stopped.
+    // Seconds from the start to the fix, once stopped by a fix that followed a loss.
     std::optional<double> Result() const;
-    // "cold start, 12 s" while running, "cold start: fix in 31 s" for a minute after, else "".
+    // Stopped because the receiver never lost its fix.
+    bool FixNeverLost() const;
+    // "cold start, 12 s" while running, "cold start: fix in 31 s" for a minute after (or "cold
+    // start: fix never lost"), else "".
     std::string Text(Clock::time_point now) const;
 
 private:

@@ -56,7 +56,7 @@ int RunLive(const std::string& device, int baud, int seconds, const std::string&
         const std::string command = ComposeRestart(port.Family(), kind);
         port.Send(command.data(), command.size());
         port.Stopwatch().Start(kind, CFixStopwatch::Clock::now());
-        std::fprintf(stderr, "skywatch-decode: sent %s to a %s receiver\n", RestartName(kind),
+        std::fprintf(stderr, "skywatch-decode: sent %s, receiver %s\n", RestartName(kind),
                      FamilyName(port.Family()));
     }
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
@@ -67,6 +67,9 @@ int RunLive(const std::string& device, int baud, int seconds, const std::string&
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         if (const auto ttff = port.Stopwatch().Result(); ttff && !bTimed) {
             std::fprintf(stderr, "fix in %.1f s\n", *ttff);
+            bTimed = true;
+        } else if (port.Stopwatch().FixNeverLost() && !bTimed) {
+            std::fprintf(stderr, "fix never lost: the receiver ignored the restart\n");
             bTimed = true;
         }
         const std::uint32_t now = port.CopyCounters().Decoded();
