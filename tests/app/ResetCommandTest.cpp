@@ -354,7 +354,7 @@ TEST_F(ResetTest, ColdStartReachesTheSimulatedReceiver) {
     CSimulator sim;
     if (CSimulator::BinaryPath().empty())
         GTEST_SKIP() << "needs the skywatch-sim simulator in the build tree";
-    ASSERT_TRUE(sim.Start({"--fast"}));
+    ASSERT_TRUE(sim.Start({"--chip", "sirf", "--fast"}));
     platform::BindPort(2, sim.SlavePath());
     PickAndReset(*m_dlg, 1, 2, 0);
     EXPECT_EQ(Text(*m_dlg, kStatus), QStringLiteral("COM2 is on"));
