@@ -57,6 +57,13 @@ TEST(ReceiverFamily, SentencesNameTheirMaker)
     bad[bad.size() - 3] ^= 1;
     EXPECT_EQ(AfterSentences(bad), F::Unknown);
     EXPECT_EQ(AfterSentences(Sentence("$GPGLL,u-blox")), F::Unknown);
+    // A maker's own sentence is never taken for a standard one.
+    CGpsPort port(0);
+    const std::string pgrmc = Sentence("$PGRMC,A,218.8,100,6378137.000,298.257223563,0.0,0.0,0.0,"
+                                       "A,,,,,,,,");
+    port.ParseBuffer(pgrmc.data(), static_cast<int>(pgrmc.size()));
+    EXPECT_EQ(port.CopyCounters().nRmc, 0u);
+    EXPECT_EQ(port.CopyCounters().nUnknown, 1u);
     // The last one recognised counts.
     EXPECT_EQ(AfterSentences(Sentence("$PMTK011,MTKGPS") + Sentence("$PSTMVER,8")), F::St);
 }

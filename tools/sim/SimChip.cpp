@@ -185,7 +185,7 @@ void CSimChip::OnLine(const std::string& line, std::vector<int>& restarts)
             return;
         }
     }
-    std::fprintf(stderr, "ignored (not a %s command): %s\n", FamilyText(m_family), line.c_str());
+    std::fprintf(stderr, "ignored (not a %s restart): %s\n", FamilyText(m_family), line.c_str());
 }
 
 void CSimChip::OnFrame(std::vector<int>& restarts)
@@ -209,7 +209,7 @@ void CSimChip::OnFrame(std::vector<int>& restarts)
     // UBX-CFG-RST: class 0x06, id 0x04, payload navBbrMask (2 bytes), resetMode, reserved.
     const bool bCfgRst = at(2) == 0x06 && at(3) == 0x04 && m_frame.size() == 12;
     if (m_family != SimFamily::Ublox || !bCfgRst) {
-        std::fprintf(stderr, "ignored (not a %s command): %s\n", FamilyText(m_family), hex.c_str());
+        std::fprintf(stderr, "ignored (not a %s restart): %s\n", FamilyText(m_family), hex.c_str());
         return;
     }
     const unsigned mask = at(6) | at(7) << 8;

@@ -129,7 +129,8 @@ int main(int argc, char** argv)
     while (!g_stop) {
         std::string epoch =
             opt.strReplay.empty() ? sky.Epoch(CSimSky::Clock::now(), cycleSeconds) : replay.Next();
-        chip.NoteCycle(sky.Acquiring());
+        if (opt.strReplay.empty())
+            chip.NoteCycle(sky.Acquiring());
         if (epoch.size() > cycleBytes && !bWarned) {
             std::fprintf(stderr,
                          "skywatch-sim: a cycle of %zu characters does not fit %d baud at %d Hz "
