@@ -84,7 +84,7 @@ void CReceiverFamily::OnBlock(const char* block, std::size_t n)
 {
     if (block == nullptr)
         return;
-    const auto* p = reinterpret_cast<const std::uint8_t *>(block);
+    const auto* p = reinterpret_cast<const std::uint8_t*>(block);
     const auto* const end = p + n;
     while (p < end) {
         if (m_nUbx == 0) {
@@ -92,7 +92,7 @@ void CReceiverFamily::OnBlock(const char* block, std::size_t n)
             const void* sync = std::memchr(p, kUbxSync1, static_cast<std::size_t>(end - p));
             if (sync == nullptr)
                 return;
-            p = static_cast<const std::uint8_t *>(sync);
+            p = static_cast<const std::uint8_t*>(sync);
         }
         UbxByte(*p++);
     }

@@ -76,7 +76,8 @@ std::vector<std::string> CSimChip::Banner() const
         bodies = {"PSRFTXT,Version:GSW3.5.0_3.5.00.00-SDK-3EP2.01"};
         break;
     case SimFamily::Ublox:
-        bodies = {"GNTXT,01,01,02,u-blox AG - www.u-blox.com", "GNTXT,01,01,02,HW UBX-M8030 00080000",
+        bodies = {"GNTXT,01,01,02,u-blox AG - www.u-blox.com",
+                  "GNTXT,01,01,02,HW UBX-M8030 00080000",
                   "GNTXT,01,01,02,ROM CORE 3.01 (107888)", "GNTXT,01,01,02,FWVER=SPG 3.01",
                   "GNTXT,01,01,02,PROTVER=18.00"};
         break;
@@ -125,8 +126,9 @@ std::vector<int> CSimChip::Feed(const char* data, std::size_t n)
             }
             if (m_frame.size() < 6)
                 continue;
-            const std::size_t length = static_cast<unsigned char>(m_frame[4]) |
-                                       static_cast<std::size_t>(static_cast<unsigned char>(m_frame[5])) << 8;
+            const auto lo = static_cast<unsigned char>(m_frame[4]);
+            const auto hi = static_cast<unsigned char>(m_frame[5]);
+            const std::size_t length = lo | static_cast<std::size_t>(hi) << 8;
             if (8 + length > kMaxFrame) {
                 m_frame.clear();
             } else if (m_frame.size() == 8 + length) {
