@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <ostream>
 #include <string>
 
 using namespace std::chrono_literals;
@@ -35,6 +36,8 @@ const Chip kChips[] = {
     {"casic", ReceiverFamily::Casic, "received cold start: $PCAS10,2*1E"},
     {"st", ReceiverFamily::St, "received cold start: $PSTMCOLD*1E"},
 };
+
+void PrintTo(const Chip& chip, std::ostream* os) { *os << chip.name; }
 
 // The simulator's own time to fix, from "fix after 3.6 s (cold start)"; negative until said.
 double SimSeconds(const std::string& errors)
