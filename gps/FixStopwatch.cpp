@@ -7,6 +7,7 @@ void CFixStopwatch::Start(RestartKind kind, Clock::time_point now)
 {
     std::lock_guard lock(m_lock);
     m_state = State::Running;
+    m_bRunning.store(true, std::memory_order_relaxed);
     m_kind = kind;
     m_bLost = false;
     m_start = now;
@@ -16,6 +17,7 @@ void CFixStopwatch::Cancel()
 {
     std::lock_guard lock(m_lock);
     m_state = State::Idle;
+    m_bRunning.store(false, std::memory_order_relaxed);
 }
 
 void CFixStopwatch::OnFixReport(bool bFix, Clock::time_point now)
@@ -30,6 +32,7 @@ void CFixStopwatch::OnFixReport(bool bFix, Clock::time_point now)
     if (!m_bLost && now - m_start < kInFlight)
         return;
     m_state = State::Stopped;
+    m_bRunning.store(false, std::memory_order_relaxed);
     m_stop = now;
 }
 

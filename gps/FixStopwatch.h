@@ -2,6 +2,7 @@
 
 #include "RestartKind.h"
 
+#include <atomic>
 #include <chrono>
 #include <mutex>
 #include <optional>
@@ -28,6 +29,12 @@ public:
     void Cancel();
     // A sentence that says whether the receiver has a fix.
     void OnFixReport(bool bFix, Clock::time_point now);
+    // The same at the present time; costs one atomic load while nothing is timed.
+    void OnFixReport(bool bFix)
+    {
+        if (m_bRunning.load(std::memory_order_relaxed))
+            OnFixReport(bFix, Clock::now());
+    }
 
     bool Running() const;
     // Seconds from the start to the fix, once stopped by a fix that followed a loss.
@@ -41,6 +48,8 @@ public:
 private:
     enum class State { Idle, Running, Stopped };
     mutable std::mutex m_lock;
+    // The decoders' fast way out: set while Running, written under the lock.
+    std::atomic<bool> m_bRunning{false};
     State m_state = State::Idle;
     RestartKind m_kind = RestartKind::Cold;
     bool m_bLost = false;

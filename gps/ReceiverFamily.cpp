@@ -64,13 +64,16 @@ void CReceiverFamily::OnSentence(const char* s, std::size_t len)
     if (s == nullptr || len < 6)
         return;
     const std::string_view line(s, len);
-    for (const Mark& head : kHeads) {
-        if (line.starts_with(head.text)) {
-            Set(head.family);
-            return;
+    if (s[1] == 'P') {
+        for (const Mark& head : kHeads) {
+            if (line.starts_with(head.text)) {
+                Set(head.family);
+                return;
+            }
         }
+        return;
     }
-    if (line.substr(3, 3) != "TXT")
+    if (s[3] != 'T' || s[4] != 'X' || s[5] != 'T')
         return;
     for (const Mark& banner : kBanners) {
         if (line.find(banner.text) != std::string_view::npos) {
