@@ -9,6 +9,7 @@
 #include <QMessageBox>
 #include <cerrno>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -56,6 +57,7 @@ QString OpenFailureDetail(int nErrno, const QString &devicePath, const QString &
 
 void CStatusDlg::OnResetButton() {
     DoDataExchange(true);
+    m_port.Stopwatch().Cancel();
 
     const bool bApply = m_nPortIndex + 1 != m_port.m_nPort ||
                         BaudRateForIndex(m_nBaudIndex) != m_port.m_nBaud ||
@@ -114,16 +116,21 @@ void CStatusDlg::OnResetButton() {
 }
 
 void CStatusDlg::SendColdStart() {
-    char line[kSentenceBufferSize];
-    m_port.Send(ComposeColdStart(line));
+    SendRestart(RestartKind::Cold);
 }
 
 void CStatusDlg::SendWarmStart() {
-    char line[kSentenceBufferSize];
-    m_port.Send(ComposeWarmStart(line));
+    SendRestart(RestartKind::Warm);
 }
 
 void CStatusDlg::SendHotStart() {
-    char line[kSentenceBufferSize];
-    m_port.Send(ComposeHotStart(line));
+    SendRestart(RestartKind::Hot);
+}
+
+void CStatusDlg::SendRestart(RestartKind kind) {
+    const std::string command = ComposeRestart(m_port.Family(), kind);
+    m_port.Send(command.data(), command.size());
+    // A closed port sent nothing, so there is nothing to time.
+    if (m_port.m_hPort != -1)
+        m_port.Stopwatch().Start(kind, CFixStopwatch::Clock::now());
 }

@@ -147,6 +147,10 @@ void CStatusDlg::OnTimer(int nIdEvent) {
     if (nIdEvent != kRefreshTimer)
         return;
     m_port.CopyFix(m_curFix);
+    const std::string ttff = m_port.Stopwatch().Text(CFixStopwatch::Clock::now());
+    const QString caption = QString::fromUtf8(res::kStatusDlgTemplate.caption);
+    setWindowTitle(ttff.empty() ? caption
+                                : caption + QStringLiteral(" - ") + QString::fromStdString(ttff));
     // Without erase: the paint copies the canvas over the globe and the strip.
     update();
 }

@@ -3,6 +3,7 @@
 #include "GpsFix.h"
 #include "GpsPort.h"
 #include "TimeRule.h"
+#include "RestartKind.h"
 #include "ViewMode.h"
 
 #include <QBasicTimer>
@@ -80,6 +81,8 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // Sends the restart in the recognised receiver's language and starts timing it.
+    void SendRestart(RestartKind kind);
     void OnPaint();
     void UpdateTextFields(CCanvas& canvas);
     void DrawSkyView(CCanvas& canvas);

@@ -33,6 +33,7 @@ bool CGpsPort::Open(int nPort, int nBaud)
     Close();
     ResetScanner();
     m_openFailure = {};
+    m_family.Reset();
     m_openDevice = platform::PortDevice(nPort);
     if (m_openDevice.empty()) {
         m_openDevice = "COM" + std::to_string(nPort) + ":";
@@ -77,6 +78,7 @@ void CGpsPort::Close()
     }
     m_source.reset();
     ResetScanner();
+    m_ttff.Cancel();
     m_hPort = -1;
     m_hThread = -1;
     m_nPort = -1;
@@ -85,15 +87,20 @@ void CGpsPort::Close()
 
 void CGpsPort::Send(const char* text)
 {
-    m_sendFailure.clear();
-    if (m_hPort == -1 || text == nullptr || !m_source)
-        return;
-    m_source->Write(text, std::strlen(text), kWriteTimeoutMs, m_sendFailure);
+    Send(text, text == nullptr ? 0 : std::strlen(text));
 }
 
 std::string CGpsPort::SourceDescription() const
 {
     return m_source ? m_source->Description() : std::string();
+}
+
+void CGpsPort::Send(const char* data, std::size_t n)
+{
+    m_sendFailure.clear();
+    if (m_hPort == -1 || data == nullptr || n == 0 || !m_source)
+        return;
+    m_source->Write(data, n, kWriteTimeoutMs, m_sendFailure);
 }
 
 void CGpsPort::ReaderThread()
@@ -107,6 +114,7 @@ void CGpsPort::ReaderThread()
             return;
         if (r.count > 0) {
             block[r.count] = '\0';
+            m_family.OnBlock(block, r.count);
             ParseBuffer(block, static_cast<int>(r.count));
             if (nEvents >= 31) {
                 platform::NoteUserActivity();
@@ -131,6 +139,8 @@ bool CGpsPort::Reconnect()
     // Closing lets the system give a replugged receiver its old name again.
     m_source->Release();
     ResetScanner();
+    // Another receiver may come back under the name.
+    m_family.Reset();
     for (;;) {
         if (m_stop.WaitFor(std::chrono::milliseconds(kReopenIntervalMs)))
             return false;

@@ -1,7 +1,9 @@
 #pragma once
 
 #include "ByteSource.h"
+#include "FixStopwatch.h"
 #include "GpsFix.h"
+#include "ReceiverFamily.h"
 #include "ScanCounters.h"
 #include "WakeEvent.h"
 
@@ -32,6 +34,12 @@ public:
     void Close();
     // Writes text up to its terminating zero; nothing on a closed port. Gives up after 200 ms.
     void Send(const char* text);
+    // Writes n bytes, zeros included (binary commands); nothing on a closed port.
+    void Send(const char* data, std::size_t n);
+    // The receiver's family as its stream identified it since the last Open; Unknown until then.
+    ReceiverFamily Family() const { return m_family.Current(); }
+    // Times a restart to the first fix; the decoders report every fix or its absence to it.
+    CFixStopwatch& Stopwatch() { return m_ttff; }
     // Why the last Open failed (errno), 0 after one that worked.
     int LastOpenError() const { return m_nOpenError; }
     // The device path the last Open tried ("COMn:" for a number the port table has no entry for).
@@ -87,6 +95,8 @@ private:
     static void Bump(std::atomic<std::uint32_t>& counter);
 
     GpsFix m_fix{};
+    CReceiverFamily m_family;
+    CFixStopwatch m_ttff;
     const int m_nBiasSeconds;
     // Held while a decoder stores one sentence's fields and while the record is copied or
     // cleared, so a copy never shows half a sentence.

@@ -59,6 +59,7 @@ void CGpsPort::ParseGGA(const char* sentence)
     const char* p = FirstField(sentence);
     for (int i = 1; i <= 6; ++i)
         p = NextField(p, field);
+    m_ttff.OnFixReport(AtoI(field) > 0); // fix quality
     p = NextField(p, field);
     const auto satsUsed = static_cast<std::int8_t>(AtoI(field));
     p = NextField(p, field); // HDOP comes from GSA
@@ -84,6 +85,7 @@ void CGpsPort::ParseRMC(const char* sentence)
 
     p = NextField(p, field);
     const std::uint8_t valid = field[0] == 'A' ? 1 : 0;
+    m_ttff.OnFixReport(valid != 0);
 
     p = NextField(p, field);
     std::int32_t latitude = Coordinate(field, 2);
@@ -131,6 +133,7 @@ void CGpsPort::ParseGSA(const char* sentence)
     p = NextField(p, field); // selection mode
     p = NextField(p, field);
     const auto fixMode = static_cast<std::int8_t>(AtoI(field));
+    m_ttff.OnFixReport(fixMode == 2 || fixMode == 3);
     std::int8_t used[12];
     for (auto& prn : used) {
         p = NextField(p, field);

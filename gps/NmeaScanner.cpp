@@ -143,6 +143,12 @@ void CGpsPort::HandleSentence(const char* s, std::size_t len)
         Bump(m_counters.nUnknown);
         return;
     }
+    m_family.OnSentence(s, len);
+    // "P" is no talker but a maker's own sentence ($PGRMC is not an RMC): it only names the maker.
+    if (s[1] == 'P') {
+        Bump(m_counters.nUnknown);
+        return;
+    }
 
     void (CGpsPort::*decode)(const char*) = nullptr;
     std::atomic<std::uint32_t>* counter = nullptr;

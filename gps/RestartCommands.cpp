@@ -1,9 +1,11 @@
 #include "RestartCommands.h"
 
+#include <cstdint>
 #include <cstring>
 
 namespace {
 
+// SiRF NMEA Reference Manual, input message 104 "Navigation Initialization" (LLA).
 // Position 0, 0, 0 m; clock offset 96000 Hz; time of week 237759 s; week 922; 12 channels; then
 // the reset: 4 cold (forget everything), 2 warm (keep the almanac), 1 hot (keep all).
 constexpr char kColdStart[] = "$PSRF104,0,0,0,96000,237759,922,12,4";
@@ -46,3 +48,87 @@ void AppendChecksum(char* buf, std::size_t size)
 const char* ComposeColdStart(char (&buf)[kSentenceBufferSize]) { return Compose(buf, kColdStart); }
 const char* ComposeWarmStart(char (&buf)[kSentenceBufferSize]) { return Compose(buf, kWarmStart); }
 const char* ComposeHotStart(char (&buf)[kSentenceBufferSize]) { return Compose(buf, kHotStart); }
+
+namespace {
+
+std::string NmeaCommand(const char* body)
+{
+    char buf[kSentenceBufferSize];
+    return Compose(buf, body);
+}
+
+// UBX-CFG-RST (class 0x06, id 0x04, 4-byte payload: navBbrMask U2, resetMode U1, reserved U1),
+// from the u-blox 8 / u-blox M8 Receiver Description including Protocol Specification
+// (UBX-13003221), "UBX Frame Structure", "UBX Checksum" and "UBX-CFG-RST". navBbrMask 0xFFFF is
+// a cold start, 0x0001 warm, 0x0000 hot; resetMode 0x02 restarts the GNSS part only, so the
+// receiver keeps its port and talks on.
+std::string UbxCfgRst(std::uint16_t navBbrMask)
+{
+    const std::uint8_t frame[] = {
+        0xB5, 0x62, 0x06, 0x04, 0x04, 0x00, static_cast<std::uint8_t>(navBbrMask & 0xFF),
+        static_cast<std::uint8_t>(navBbrMask >> 8), 0x02, 0x00,
+    };
+    // 8-bit Fletcher over class, id, length and payload.
+    std::uint8_t ckA = 0;
+    std::uint8_t ckB = 0;
+    for (std::size_t i = 2; i < sizeof frame; ++i) {
+        ckA = static_cast<std::uint8_t>(ckA + frame[i]);
+        ckB = static_cast<std::uint8_t>(ckB + ckA);
+    }
+    std::string bytes(reinterpret_cast<const char*>(frame), sizeof frame);
+    bytes += static_cast<char>(ckA);
+    bytes += static_cast<char>(ckB);
+    return bytes;
+}
+
+} // namespace
+
+const char* RestartName(RestartKind kind)
+{
+    switch (kind) {
+    case RestartKind::Cold:
+        return "cold start";
+    case RestartKind::Warm:
+        return "warm start";
+    case RestartKind::Hot:
+        break;
+    }
+    return "hot start";
+}
+
+std::string ComposeRestart(ReceiverFamily family, RestartKind kind)
+{
+    const int k = kind == RestartKind::Cold ? 0 : kind == RestartKind::Warm ? 1 : 2;
+    switch (family) {
+    case ReceiverFamily::Ublox: {
+        constexpr std::uint16_t kMasks[] = {0xFFFF, 0x0001, 0x0000};
+        return UbxCfgRst(kMasks[k]);
+    }
+    case ReceiverFamily::Mtk: {
+        // MediaTek's PMTK command packet description (also Quectel's L76/L80 GNSS protocol
+        // specification): PMTK_CMD_HOT_START 101, PMTK_CMD_WARM_START 102,
+        // PMTK_CMD_COLD_START 103, no parameters.
+        constexpr const char* kBodies[] = {"$PMTK103", "$PMTK102", "$PMTK101"};
+        return NmeaCommand(kBodies[k]);
+    }
+    case ReceiverFamily::Casic: {
+        // CASIC Multimode Satellite Navigation Receiver Protocol Specification, NMEA chapter,
+        // "PCAS10 receiver restart": rs 0 hot, 1 warm, 2 cold (3, the factory start, also drops
+        // the configuration, so it is never sent).
+        constexpr const char* kBodies[] = {"$PCAS10,2", "$PCAS10,1", "$PCAS10,0"};
+        return NmeaCommand(kBodies[k]);
+    }
+    case ReceiverFamily::St: {
+        // ST UM2229 Teseo-LIV3 GNSS module software manual, NMEA commands "$PSTMCOLD" (its
+        // optional mask left out: almanac, ephemeris, position and time are all cleared),
+        // "$PSTMWARM" and "$PSTMHOT".
+        constexpr const char* kBodies[] = {"$PSTMCOLD", "$PSTMWARM", "$PSTMHOT"};
+        return NmeaCommand(kBodies[k]);
+    }
+    case ReceiverFamily::Sirf:
+    case ReceiverFamily::Unknown:
+        break;
+    }
+    constexpr const char* kBodies[] = {kColdStart, kWarmStart, kHotStart};
+    return NmeaCommand(kBodies[k]);
+}

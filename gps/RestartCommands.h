@@ -1,6 +1,10 @@
 #pragma once
 
+#include "ReceiverFamily.h"
+#include "RestartKind.h"
+
 #include <cstddef>
+#include <string>
 
 // The receiver restart sentences ($PSRF104, SiRF's navigation initialisation with a reset), for
 // the dialog's cold, warm and hot start:
@@ -26,3 +30,8 @@ void AppendChecksum(char (&buf)[N])
 const char* ComposeColdStart(char (&buf)[kSentenceBufferSize]);
 const char* ComposeWarmStart(char (&buf)[kSentenceBufferSize]);
 const char* ComposeHotStart(char (&buf)[kSentenceBufferSize]);
+
+// The restart in the receiver family's own language, as the bytes to send: an NMEA sentence with
+// its checksum and CR LF, or for u-blox a binary UBX frame (which may hold zero bytes). SiRF and
+// an unknown receiver get the $PSRF104 sentences above.
+std::string ComposeRestart(ReceiverFamily family, RestartKind kind);

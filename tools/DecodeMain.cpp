@@ -51,20 +51,36 @@ int RunLive(const std::string& device, int baud, int seconds, const std::string&
     // A busy device read through gpsd instead: say so, the record is the same either way.
     if (port.IsNetworkSource() && !platform::LooksLikeUrl(device))
         std::fprintf(stderr, "skywatch-decode: %s\n", port.SourceDescription().c_str());
-    char line[kSentenceBufferSize];
-    if (send == "cold")
-        port.Send(ComposeColdStart(line));
-    else if (send == "warm")
-        port.Send(ComposeWarmStart(line));
-    else if (send == "hot")
-        port.Send(ComposeHotStart(line));
-    if (!port.LastSendFailure().empty())
-        std::fprintf(stderr, "skywatch-decode: %s\n", port.LastSendFailure().c_str());
+    if (!send.empty()) {
+        // The restart goes out in the receiver's own language once it has named itself; a
+        // receiver that says nothing about itself gets the SiRF form.
+        const auto idBy = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+        while (port.Family() == ReceiverFamily::Unknown && std::chrono::steady_clock::now() < idBy)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        const RestartKind kind = send == "cold"   ? RestartKind::Cold
+                                 : send == "warm" ? RestartKind::Warm
+                                                  : RestartKind::Hot;
+        const std::string command = ComposeRestart(port.Family(), kind);
+        port.Send(command.data(), command.size());
+        port.Stopwatch().Start(kind, CFixStopwatch::Clock::now());
+        std::fprintf(stderr, "skywatch-decode: sent %s, receiver %s\n", RestartName(kind),
+                     FamilyName(port.Family()));
+        if (!port.LastSendFailure().empty())
+            std::fprintf(stderr, "skywatch-decode: %s\n", port.LastSendFailure().c_str());
+    }
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     GpsFix fix{};
     std::uint32_t decoded = 0;
+    bool bTimed = send.empty();
     while (std::chrono::steady_clock::now() < end) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        if (const auto ttff = port.Stopwatch().Result(); ttff && !bTimed) {
+            std::fprintf(stderr, "fix in %.1f s\n", *ttff);
+            bTimed = true;
+        } else if (port.Stopwatch().FixNeverLost() && !bTimed) {
+            std::fprintf(stderr, "fix never lost: the receiver ignored the restart\n");
+            bTimed = true;
+        }
         const std::uint32_t now = port.CopyCounters().Decoded();
         if (now != decoded && !lastOnly) {
             decoded = now;
@@ -73,6 +89,8 @@ int RunLive(const std::string& device, int baud, int seconds, const std::string&
             std::fflush(stdout);
         }
     }
+    if (!bTimed)
+        std::fprintf(stderr, "no fix within %d s\n", seconds);
     port.Close();
     if (lastOnly) {
         port.CopyFix(fix);
@@ -129,7 +147,9 @@ int main(int argc, char** argv)
                         "With --device, reads a live receiver for S seconds (10) at N baud"
                         " (4800);\n"
                         "the device may be gpsd://[HOST[:PORT]][/DEVICE], tcp://HOST:PORT or\n"
-                        "udp://[HOST]:PORT.\n");
+                        "udp://[HOST]:PORT.\n"
+                        "--send restarts it in its own language once it has named itself (SiRF\n"
+                        "after 3 s of silence about itself) and reports the time to the fix.\n");
             return 0;
         } else if (arg.size() > 1 && arg[0] == '-') {
             return Usage(("unknown option " + arg).c_str());

@@ -360,7 +360,7 @@ TEST_F(ResetTest, ColdStartReachesTheSimulatedReceiver) {
     CSimulator sim;
     if (CSimulator::BinaryPath().empty())
         GTEST_SKIP() << "needs the skywatch-sim simulator in the build tree";
-    ASSERT_TRUE(sim.Start({"--fast"}));
+    ASSERT_TRUE(sim.Start({"--chip", "sirf", "--fast"}));
     platform::BindPort(2, sim.SlavePath());
     PickAndReset(*m_dlg, 1, 2, 0);
     EXPECT_EQ(Text(*m_dlg, kStatus), QStringLiteral("COM2 is on"));
@@ -374,4 +374,62 @@ TEST_F(ResetTest, ColdStartReachesTheSimulatedReceiver) {
         WaitUntil([&] { return sim.Errors().find("received hot start") != std::string::npos; }, 3s))
         << sim.Errors();
     EXPECT_NE(sim.Errors().find("received warm start"), std::string::npos) << sim.Errors();
+}
+
+// The reset list speaks the language of the receiver the stream named.
+TEST_F(ResetTest, EachRestartEntrySendsTheRecognisedFamilysCommand) {
+    const struct {
+        const char *banner;
+        ReceiverFamily family;
+    } rows[] = {{"$GNTXT,01,01,02,u-blox AG - www.u-blox.com", ReceiverFamily::Ublox},
+                {"$PMTK011,MTKGPS", ReceiverFamily::Mtk},
+                {"$GPTXT,01,01,02,MA=CASIC", ReceiverFamily::Casic},
+                {"$PSTMVER,GNSSLIB_8.4.18.25_ARM", ReceiverFamily::St},
+                {"$PSRFTXT,Version:GSW3.5.0", ReceiverFamily::Sirf}};
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.banner);
+        ASSERT_TRUE(m_com4.Write(Sentence(row.banner)));
+        ASSERT_TRUE(PumpUntil([&] { return m_dlg->m_port.Family() == row.family; }, 3000));
+        for (int entry = 0; entry < 3; ++entry) {
+            PickAndReset(*m_dlg, 3, 2, entry);
+            const std::string want = ComposeRestart(row.family, static_cast<RestartKind>(entry));
+            EXPECT_EQ(m_com4.Read(want.size(), 500ms), want) << "entry " << entry;
+        }
+    }
+}
+
+// Another receiver on the same port: forgotten by the reopening, recognised from its own stream.
+TEST_F(ResetTest, ChangedReceiverIsRecognisedAnewAfterReSet) {
+    ASSERT_TRUE(m_com4.Write(Sentence("$GNTXT,01,01,02,PROTVER=18.00")));
+    ASSERT_TRUE(PumpUntil([&] { return m_dlg->m_port.Family() == ReceiverFamily::Ublox; }, 3000));
+    PickAndReset(*m_dlg, 3, 2, 3);
+    EXPECT_EQ(m_dlg->m_port.Family(), ReceiverFamily::Unknown);
+    ASSERT_TRUE(m_com4.Write(Sentence("$PMTK010,001")));
+    ASSERT_TRUE(PumpUntil([&] { return m_dlg->m_port.Family() == ReceiverFamily::Mtk; }, 3000));
+    PickAndReset(*m_dlg, 3, 2, 0);
+    EXPECT_EQ(m_com4.Read(13, 500ms), "$PMTK103*30\r\n");
+}
+
+// The caption times the restart, shows the result, and another Re-set clears it.
+TEST_F(ResetTest, CaptionTimesTheRestartToTheFix) {
+    Settle();
+    EXPECT_EQ(m_dlg->windowTitle(), QStringLiteral("Skywatch"));
+    const std::string fix = Sentence("$GPRMC,120000,A,4807.038,N,01131.000,E,0.0,0.0,230394,,");
+    // Sent before the restart took effect: no time yet.
+    ASSERT_TRUE(m_com4.Write(fix));
+    PickAndReset(*m_dlg, 3, 2, 1);
+    EXPECT_TRUE(PumpUntil(
+        [&] { return m_dlg->windowTitle() == QStringLiteral("Skywatch - warm start, 1 s"); }, 2500))
+        << m_dlg->windowTitle().toStdString();
+    ASSERT_TRUE(m_com4.Write(Sentence("$GPRMC,120001,V,,,,,,,230394,,") + fix));
+    EXPECT_TRUE(PumpUntil(
+        [&] {
+            return m_dlg->windowTitle().startsWith(
+                QStringLiteral("Skywatch - warm start: fix in "));
+        },
+        2500))
+        << m_dlg->windowTitle().toStdString();
+    PickAndReset(*m_dlg, 3, 2, 3);
+    EXPECT_TRUE(
+        PumpUntil([&] { return m_dlg->windowTitle() == QStringLiteral("Skywatch"); }, 1500));
 }

@@ -398,7 +398,7 @@ TEST_F(GpsPortSim, RecordFillsWithinThreeSeconds)
 TEST_F(GpsPortSim, ColdStartLosesTheFixAndItComesBack)
 {
     CSimulator sim;
-    ASSERT_TRUE(sim.Start({"--fast"})) << sim.Errors();
+    ASSERT_TRUE(sim.Start({"--chip", "sirf", "--fast"})) << sim.Errors();
     platform::BindPort(kPort, sim.SlavePath());
     CGpsPort port(0);
     ASSERT_TRUE(port.Open(kPort, 4800));

@@ -166,8 +166,8 @@ TEST_F(NetworkSource, OpenFailsAtOnceWithTheReasonWhenNothingAnswers) {
 
 TEST_F(NetworkSource, TcpReadsTakesCommandsAndComesBackAfterThePeerCloses) {
     const int tcp = FreePort(SOCK_STREAM);
-    ASSERT_TRUE(m_sim.Start(
-        {"--fast", "--tcp", std::to_string(tcp), "--unplug-after", "3", "--unplug-pause", "2"}));
+    ASSERT_TRUE(m_sim.Start({"--fast", "--chip", "sirf", "--tcp", std::to_string(tcp),
+                             "--unplug-after", "3", "--unplug-pause", "2"}));
     platform::BindPort(kNetPort, "tcp://localhost:" + std::to_string(tcp));
     CGpsPort port;
     ASSERT_TRUE(port.Open(kNetPort, 4800)) << port.LastOpenMessage();
@@ -247,7 +247,7 @@ TEST_F(GpsdSource, DecodeToolThroughGpsdAgreesWithTheLogReadDirectly) {
 }
 
 TEST_F(GpsdSource, RestartCommandReachesTheReceiverThroughGpsd) {
-    StartOn({"--fast"});
+    StartOn({"--fast", "--chip", "sirf"});
     const struct {
         std::string url;
         const char *kind;

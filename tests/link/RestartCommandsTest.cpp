@@ -75,3 +75,42 @@ TEST(RestartCommands, AppendChecksumNeverWritesPastTheBuffer)
 }
 
 } // namespace
+
+namespace {
+
+// Each family's restart, byte for byte, as its maker's protocol description gives it.
+TEST(RestartCommands, EachFamilyGetsItsOwnBytes)
+{
+    using F = ReceiverFamily;
+    using K = RestartKind;
+    const std::string ubxCold("\xB5\x62\x06\x04\x04\x00\xFF\xFF\x02\x00\x0E\x61", 12);
+    const std::string ubxWarm("\xB5\x62\x06\x04\x04\x00\x01\x00\x02\x00\x11\x6C", 12);
+    const std::string ubxHot("\xB5\x62\x06\x04\x04\x00\x00\x00\x02\x00\x10\x68", 12);
+    const struct {
+        F family;
+        K kind;
+        std::string bytes;
+    } rows[] = {
+        {F::Unknown, K::Cold, "$PSRF104,0,0,0,96000,237759,922,12,4*2E\r\n"},
+        {F::Unknown, K::Warm, "$PSRF104,0,0,0,96000,237759,922,12,2*28\r\n"},
+        {F::Sirf, K::Hot, "$PSRF104,0,0,0,96000,237759,922,12,1*2B\r\n"},
+        {F::Ublox, K::Cold, ubxCold},
+        {F::Ublox, K::Warm, ubxWarm},
+        {F::Ublox, K::Hot, ubxHot},
+        {F::Mtk, K::Cold, "$PMTK103*30\r\n"},
+        {F::Mtk, K::Warm, "$PMTK102*31\r\n"},
+        {F::Mtk, K::Hot, "$PMTK101*32\r\n"},
+        {F::Casic, K::Cold, "$PCAS10,2*1E\r\n"},
+        {F::Casic, K::Warm, "$PCAS10,1*1D\r\n"},
+        {F::Casic, K::Hot, "$PCAS10,0*1C\r\n"},
+        {F::St, K::Cold, "$PSTMCOLD*1E\r\n"},
+        {F::St, K::Warm, "$PSTMWARM*13\r\n"},
+        {F::St, K::Hot, "$PSTMHOT*49\r\n"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(FamilyName(row.family)) + ", " + RestartName(row.kind));
+        EXPECT_EQ(ComposeRestart(row.family, row.kind), row.bytes);
+    }
+}
+
+} // namespace

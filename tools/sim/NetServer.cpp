@@ -12,7 +12,6 @@
 namespace {
 
 // A client that is this far behind is dropped, as ser2net drops one that stops reading.
-constexpr std::size_t kMaxCommandLine = 200;
 
 // The first address host:port resolves to, with a socket of type made for it.
 int SocketFor(const std::string &host, int port, int type, sockaddr_storage &addr, socklen_t &len,
@@ -152,7 +151,7 @@ void CNetServer::Service(const CommandHandler &handler) {
             const int fd = ::accept4(m_listen, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
             if (fd < 0)
                 break;
-            m_clients.push_back(Client{fd, {}});
+            m_clients.push_back(Client{fd});
         }
     }
     for (Client &c : m_clients) {
@@ -166,17 +165,7 @@ void CNetServer::Service(const CommandHandler &handler) {
             }
             if (n < 0)
                 break;
-            for (ssize_t i = 0; i < n; ++i) {
-                if (buf[i] == '\r' || buf[i] == '\n') {
-                    if (!c.line.empty())
-                        handler(c.line);
-                    c.line.clear();
-                } else if (buf[i] == '$') {
-                    c.line = buf[i];
-                } else if (c.line.size() < kMaxCommandLine) {
-                    c.line += buf[i];
-                }
-            }
+            handler(buf, static_cast<std::size_t>(n));
         }
     }
     std::erase_if(m_clients, [](const Client &c) { return c.fd < 0; });

@@ -8,7 +8,7 @@
 // may send commands) and phone apps (UDP: one datagram per sentence to a fixed address) do.
 class CNetServer {
 public:
-    using CommandHandler = std::function<void(const std::string &)>;
+    using CommandHandler = std::function<void(const char *data, std::size_t n)>;
 
     CNetServer() = default;
     ~CNetServer();
@@ -21,7 +21,7 @@ public:
     bool SendUdpTo(const std::string &hostPort, std::string &error);
     // Hands n bytes of the stream to every client.
     void Send(const char *data, std::size_t n);
-    // Accepts new clients and passes the lines they wrote to handler; never blocks.
+    // Accepts new clients and passes what they wrote to handler; never blocks.
     void Service(const CommandHandler &handler);
     // Drops the listener, every client and the UDP socket (the receiver unplugged).
     void Close();
@@ -33,7 +33,6 @@ public:
 private:
     struct Client {
         int fd = -1;
-        std::string line;
     };
     std::string m_tcpSpec;
     std::string m_udpSpec;

@@ -3,6 +3,7 @@
 #include "NetServer.h"
 #include "NmeaLine.h"
 #include "PtyLink.h"
+#include "SimChip.h"
 #include "SimOptions.h"
 #include "SimReplay.h"
 #include "SimSky.h"
@@ -27,30 +28,11 @@ volatile std::sig_atomic_t g_stop = 0;
 
 void OnSignal(int) { g_stop = 1; }
 
-// The reset configuration is the last field before the checksum: 4 cold, 2 warm, 1 hot.
-void HandleCommand(const std::string& line, CSimSky& sky)
-{
-    if (line.rfind("$PSRF104,", 0) != 0)
-        return;
-    if (!NmeaChecksumOk(line)) {
-        std::fprintf(stderr, "ignored (bad checksum): %s\n", line.c_str());
-        return;
-    }
-    const std::size_t star = line.rfind('*');
-    const std::size_t comma = line.rfind(',', star);
-    const int cfg = std::atoi(line.substr(comma + 1, star - comma - 1).c_str());
-    const char* kind = cfg == 4 ? "cold start" : cfg == 2 ? "warm start" : cfg == 1 ? "hot start"
-                                                                                    : nullptr;
-    if (kind == nullptr || !sky.Restart(cfg, CSimSky::Clock::now())) {
-        std::fprintf(stderr, "ignored (unknown reset configuration): %s\n", line.c_str());
-        return;
-    }
-    std::fprintf(stderr, "received %s: %s\n", kind, line.c_str());
-}
-
-// Collects what a reader writes and hands every complete line on; a runaway line is dropped.
+// Hands what a reader writes to the chip, which obeys its own family's restart commands.
 class CCommandReader {
 public:
+    explicit CCommandReader(CSimChip& chip) : m_chip(chip) {}
+
     void Read(int fd, CSimSky& sky)
     {
         char buf[256];
@@ -58,25 +40,18 @@ public:
             const ssize_t n = ::read(fd, buf, sizeof buf);
             if (n <= 0)
                 return;
-            for (ssize_t i = 0; i < n; ++i) {
-                const char c = buf[i];
-                if (c == '\r' || c == '\n') {
-                    if (!m_line.empty())
-                        HandleCommand(m_line, sky);
-                    m_line.clear();
-                } else if (c == '$') {
-                    // A receiver starts over at every "$": a probe without a line end before a
-                    // command (gpsd sends binary ones) does not cost the command.
-                    m_line = c;
-                } else if (m_line.size() < 200) {
-                    m_line += c;
-                }
-            }
+            Feed(buf, static_cast<std::size_t>(n), sky);
         }
     }
 
+    void Feed(const char* data, std::size_t n, CSimSky& sky)
+    {
+        for (int cfg : m_chip.Feed(data, n))
+            sky.Restart(cfg, CSimSky::Clock::now());
+    }
+
 private:
-    std::string m_line;
+    CSimChip& m_chip;
 };
 
 CNetServer g_net;
@@ -85,7 +60,7 @@ CNetServer g_net;
 bool WaitUntil(Steady::time_point until, CPtyLink& pty, CCommandReader& reader, CSimSky& sky)
 {
     for (;;) {
-        g_net.Service([&sky](const std::string& line) { HandleCommand(line, sky); });
+        g_net.Service([&](const char* data, std::size_t n) { reader.Feed(data, n, sky); });
         if (g_stop)
             return false;
         const auto now = Steady::now();
@@ -164,7 +139,8 @@ int main(int argc, char** argv)
         return 1;
 
     CSimSky sky(opt.bFast);
-    CCommandReader reader;
+    CSimChip chip(opt.chip);
+    CCommandReader reader(chip);
     bool bWarned = false;
     // Chunks of about 20 ms of line time keep the pace smooth without a write per character.
     const auto chunk = std::max<std::size_t>(1, static_cast<std::size_t>(charsPerSecond / 50.0));
@@ -175,8 +151,10 @@ int main(int argc, char** argv)
     auto cycleStart = Steady::now();
 
     while (!g_stop) {
-        const std::string epoch =
+        std::string epoch =
             opt.strReplay.empty() ? sky.Epoch(CSimSky::Clock::now(), cycleSeconds) : replay.Next();
+        if (opt.strReplay.empty())
+            chip.NoteCycle(sky.Acquiring());
         if (epoch.size() > cycleBytes && !bWarned) {
             std::fprintf(stderr,
                          "skywatch-sim: a cycle of %zu characters does not fit %d baud at %d Hz "
@@ -184,6 +162,8 @@ int main(int argc, char** argv)
                          epoch.size(), opt.nBaud, opt.nRate, cycleBytes);
             bWarned = true;
         }
+        if (opt.strReplay.empty())
+            epoch.insert(0, chip.NextCycle());
         const auto sendStart = Steady::now();
         for (std::size_t off = 0; off < epoch.size() && !g_stop; off += chunk) {
             const std::size_t n = std::min(chunk, epoch.size() - off);

@@ -47,6 +47,8 @@ const char* SimOptions::Usage()
            "  --udp HOST:PORT     also send the stream as datagrams to HOST:PORT, a line each\n"
            "  --unplug-after S    close the device after S seconds, come back after the pause\n"
            "  --unplug-pause S    seconds without a device after an unplug (default 2)\n"
+           "  --chip FAMILY       the receiver's maker: sirf, ublox, mtk, casic or st (default\n"
+           "                      ublox); its banner, and the only restart commands it obeys\n"
            "  -h, --help          print this help and exit\n";
 }
 
@@ -60,6 +62,12 @@ bool SimOptions::Parse(int argc, char** argv, std::string& error)
             bHelp = true;
         } else if (arg == "--fast") {
             bFast = true;
+        } else if (arg == "--chip") {
+            if (!bHasValue || !CSimChip::Parse(argv[i + 1], chip)) {
+                error = "--chip wants sirf, ublox, mtk, casic or st";
+                return false;
+            }
+            ++i;
         } else if (arg == "--baud" || arg == "--rate" || arg == "--link" || arg == "--replay" ||
                    arg == "--tcp" || arg == "--udp" || arg == "--unplug-after" ||
                    arg == "--unplug-pause") {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "SimChip.h"
+
 #include <string>
 
 // The command line of skywatch-sim. Parse returns false with a one-line message on bad input.
@@ -14,6 +16,7 @@ struct SimOptions {
     std::string strUdp; // HOST:PORT to send the stream to, "" for none
     double dUnplugAfter = -1.0; // seconds; negative: never
     double dUnplugPause = 2.0;
+    SimFamily chip = SimFamily::Ublox; // the commonest receivers today
 
     bool Parse(int argc, char** argv, std::string& error);
     static const char* Usage();

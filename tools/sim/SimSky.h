@@ -16,6 +16,8 @@ public:
 
     // nResetCfg: 4 cold, 2 warm, 1 hot. Returns false for a configuration it does not know.
     bool Restart(int nResetCfg, Clock::time_point now);
+    // Still without its fix after a restart.
+    bool Acquiring() const { return m_dAcquireSeconds > 0.0; }
 
     static constexpr int kSatellites = 11;
 
