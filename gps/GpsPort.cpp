@@ -22,6 +22,12 @@ void CGpsPort::CopyFix(GpsFix& dest) const
     std::memcpy(&dest, &m_fix, sizeof m_fix);
 }
 
+LinkState CGpsPort::CopyLinkState() const
+{
+    std::lock_guard lock(m_linkLock);
+    return m_link;
+}
+
 void CGpsPort::ClearFix()
 {
     std::lock_guard lock(m_fixLock);
@@ -45,7 +51,17 @@ bool CGpsPort::Open(int nPort, int nBaud)
     m_stop.Lower();
     if (!m_serial.Open(m_openDevice, nBaud)) {
         m_nOpenError = m_serial.LastError();
+        std::lock_guard lock(m_linkLock);
+        m_link.nLastError = m_nOpenError;
+        m_link.device = m_openDevice;
         return false;
+    }
+    {
+        std::lock_guard lock(m_linkLock);
+        m_link = LinkState{};
+        m_link.bOpen = true;
+        m_link.lastData = std::chrono::steady_clock::now();
+        m_link.device = m_serial.DevicePath();
     }
     // Taken before the reader starts: from then on the reader may replace the descriptor.
     const int hPort = m_serial.Handle();
@@ -75,6 +91,11 @@ void CGpsPort::Close()
     }
     m_serial.Close();
     ResetScanner();
+    {
+        std::lock_guard lock(m_linkLock);
+        m_link.bOpen = false;
+        m_link.bReconnecting = false;
+    }
     m_hPort = -1;
     m_hThread = -1;
     m_nPort = -1;
@@ -99,7 +120,13 @@ void CGpsPort::ReaderThread()
             return;
         if (r.count > 0) {
             block[r.count] = '\0';
+            const std::uint32_t decoded = CopyCounters().Decoded();
             ParseBuffer(block, static_cast<int>(r.count));
+            if (CopyCounters().Decoded() != decoded) {
+                std::lock_guard lock(m_linkLock);
+                m_link.lastData = std::chrono::steady_clock::now();
+                m_link.bData = true;
+            }
             if (nEvents >= 31) {
                 platform::NoteUserActivity();
                 nEvents = 0;
@@ -108,9 +135,21 @@ void CGpsPort::ReaderThread()
             }
         }
         if (r.gone) {
+            {
+                std::lock_guard lock(m_linkLock);
+                m_link.bReconnecting = true;
+                m_link.nLastError = r.error != 0 ? r.error : EIO;
+            }
             if (!Reconnect())
                 return;
+            std::lock_guard lock(m_linkLock);
+            m_link.bReconnecting = false;
+            m_link.device = m_serial.DevicePath();
         } else if (r.error != 0) {
+            {
+                std::lock_guard lock(m_linkLock);
+                m_link.nLastError = r.error;
+            }
             // Let a failing device cost one try per read time-out, not a busy loop.
             if (m_stop.WaitUntil(started + std::chrono::milliseconds(kReadTimeoutMs)))
                 return;
@@ -128,5 +167,7 @@ bool CGpsPort::Reconnect()
             return false;
         if (m_serial.Reopen())
             return true;
+        std::lock_guard lock(m_linkLock);
+        m_link.nLastError = m_serial.ReopenError();
     }
 }

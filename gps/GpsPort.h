@@ -1,6 +1,7 @@
 #pragma once
 
 #include "GpsFix.h"
+#include "LinkState.h"
 #include "ScanCounters.h"
 #include "SerialPort.h"
 #include "WakeEvent.h"
@@ -38,6 +39,7 @@ public:
     void CopyFix(GpsFix& dest) const;
     void ClearFix();
     ScanCounters CopyCounters() const;
+    LinkState CopyLinkState() const;
 
     // Feeds one block of received bytes to the scanner. A sentence cut by the end of the block is
     // kept and completed by the next block.
@@ -99,4 +101,6 @@ private:
     int m_nReaders = 0;
     int m_nOpenError = 0;
     std::string m_openDevice;
+    mutable std::mutex m_linkLock;
+    LinkState m_link;
 };
