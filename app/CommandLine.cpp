@@ -1,6 +1,7 @@
 #include "CommandLine.h"
 
 #include "PortTable.h"
+#include "SerialLine.h"
 #include "StatusDlg.h"
 
 #include <QComboBox>
@@ -23,7 +24,10 @@ QString HelpText() {
         "Shows the position, time and satellites of a GPS receiver on a serial line.\n\n"
         "The port list names COM1 to COM4. COMn is /dev/ttyS(n-1) unless --com binds it;\n"
         "COM4, the port every start opens, is DEVICE, else the first receiver found in\n"
-        "/dev/serial/by-id, /dev/ttyUSB*, /dev/ttyACM*, else /dev/ttyS3.\n\n"
+        "/dev/serial/by-id, /dev/ttyUSB*, /dev/ttyACM*; devices that name themselves\n"
+        "as something else (an Arduino, a printer, a modem) are never opened. With no\n"
+        "receiver found, nothing is opened until you pick a port and press Re-set.\n"
+        "SKYWATCH_DEV_ROOT and SKYWATCH_SYS_ROOT point the search at other folders.\n\n"
         "Options:\n"
         "  --com N=PATH        bind list entry COMN (1 to 4) to PATH\n"
         "  --demo              show a simulated receiver on a pseudo-terminal bound to COM4\n"
@@ -71,6 +75,46 @@ QStringList SortedEntries(const QString &dir, const QStringList &patterns) {
     for (const QString &n : names)
         paths << dir + QLatin1Char('/') + n;
     return paths;
+}
+
+// Who a device says it is, from its by-id name or its USB vendor:product. Small on purpose:
+// a device in neither list is still a plausible receiver, only not a preferred one.
+struct KnownDevice {
+    const char *match; // lower-case piece of the by-id name, or "vvvv:" / "vvvv:pppp"
+    const char *what;
+};
+
+constexpr KnownDevice kReceivers[] = {
+    {"1546:", "u-blox"},                // u-blox AG, every product
+    {"067b:2303", "Prolific GPS puck"}, // PL2303 inside most BU-353 style pucks
+    {"0e8d:3329", "MediaTek GPS"},      // MT3329 receivers
+    {"u-blox", "u-blox"},
+    {"ublox", "u-blox"},
+    {"gnss", "GNSS receiver"},
+    {"gps", "GPS receiver"},
+    {"sirf", "SiRF"},
+    {"globalsat", "GlobalSat"},
+    {"navilock", "Navilock"},
+    {"quectel_l", "Quectel GNSS"}, // L-series modules
+};
+
+constexpr KnownDevice kOthers[] = {
+    {"2341:", "Arduino"},        {"2a03:", "Arduino"},       {"2c99:", "Prusa printer"},
+    {"1d50:614e", "3D printer"}, {"12d1:", "Huawei modem"},  {"1199:", "Sierra modem"},
+    {"arduino", "Arduino"},      {"prusa", "Prusa printer"}, {"marlin", "3D printer"},
+    {"klipper", "3D printer"},   {"smoothie", "3D printer"}, {"duet", "3D printer"},
+    {"printer", "printer"},      {"modem", "modem"},
+};
+
+template <std::size_t N>
+const char *Match(const KnownDevice (&table)[N], const QString &name, const QString &usbId) {
+    for (const KnownDevice &d : table) {
+        const QString m = QString::fromLatin1(d.match);
+        const bool byId = m.size() >= 5 && m[4] == QLatin1Char(':');
+        if (byId ? !usbId.isEmpty() && usbId.startsWith(m) : name.contains(m))
+            return d.what;
+    }
+    return nullptr;
 }
 
 } // namespace
@@ -160,27 +204,54 @@ CommandLine ParseCommandLine(const QStringList &arguments) {
     return c;
 }
 
-QString DiscoverReceiver(const QString &devRoot) {
-    const QStringList byId = SortedEntries(devRoot + QStringLiteral("/serial/by-id"), {});
-    if (!byId.isEmpty())
-        return byId.first();
-    for (const char *pattern : {"ttyUSB*", "ttyACM*"}) {
-        const QStringList found = SortedEntries(devRoot, {QString::fromLatin1(pattern)});
-        if (!found.isEmpty())
-            return found.first();
+Discovery DiscoverReceivers(const QString &devRoot, const QString &sysRoot) {
+    QStringList candidates = SortedEntries(devRoot + QStringLiteral("/serial/by-id"), {});
+    for (const char *pattern : {"ttyUSB*", "ttyACM*"})
+        candidates << SortedEntries(devRoot, {QString::fromLatin1(pattern)});
+    Discovery found;
+    QStringList plausible; // neither a known receiver nor anything else
+    QStringList seen; // the devices behind the names, so a by-id link and its device count once
+    for (const QString &path : candidates) {
+        const QString device = QFileInfo(path).canonicalFilePath();
+        if (!device.isEmpty() && seen.contains(device))
+            continue;
+        seen << device;
+        const platform::LineIdentity line =
+            platform::IdentifyLine(QFile::encodeName(path).toStdString(), sysRoot.toStdString());
+        const QString usbId = QString::fromStdString(platform::UsbId(line, sysRoot.toStdString()));
+        const QString name = QFileInfo(path).fileName().toLower();
+        if (const char *other = Match(kOthers, name, usbId)) {
+            found.passedBy << QStringLiteral("%1 (%2)").arg(path, QString::fromLatin1(other));
+            continue;
+        }
+        if (Match(kReceivers, name, usbId))
+            found.others << path;
+        else
+            plausible << path;
     }
-    return {};
+    found.others << plausible;
+    if (!found.others.isEmpty())
+        found.chosen = found.others.takeFirst();
+    return found;
 }
 
-void BindPorts(const CommandLine &commandLine, const QString &devRoot) {
+QString DiscoverReceiver(const QString &devRoot) {
+    return DiscoverReceivers(devRoot).chosen;
+}
+
+Discovery BindPorts(const CommandLine &commandLine, const QString &devRoot,
+                    const QString &sysRoot) {
     platform::UnbindAllPorts();
-    const QString com4 =
-        commandLine.device.isEmpty() ? DiscoverReceiver(devRoot) : commandLine.device;
+    Discovery found;
+    if (commandLine.device.isEmpty())
+        found = DiscoverReceivers(devRoot, sysRoot);
+    const QString com4 = commandLine.device.isEmpty() ? found.chosen : commandLine.device;
     if (!com4.isEmpty())
         platform::BindPort(kDevicePort, com4.toStdString());
     // --com comes last, so it may rebind COM4 as well.
     for (const auto &[n, path] : commandLine.bindings)
         platform::BindPort(n, path.toStdString());
+    return found;
 }
 
 QString DisplayProblem() {

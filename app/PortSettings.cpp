@@ -1,6 +1,7 @@
 #include "StatusDlg.h"
 
 #include "BaudRates.h"
+#include "LiveCaption.h"
 #include "OpenFailure.h"
 #include "RestartCommands.h"
 
@@ -31,6 +32,10 @@ QString OpenFailureDetail(int nErrno, const QString &devicePath) {
         text += QStringLiteral(" Another program holds the port, such as gpsd or ModemManager; "
                                "stop it or pick another port.");
         break;
+    case ENOTTY:
+        return QStringLiteral("%1 is not a serial port. Pick the receiver's device; a USB "
+                              "receiver is listed in /dev/serial/by-id.")
+            .arg(devicePath);
     case ENOENT:
     case ENODEV:
     case ENXIO:
@@ -55,9 +60,13 @@ void CStatusDlg::OnResetButton() {
             m_nPortIndex = 1;
             m_nBaudIndex = 2;
             m_strStatus = QStringLiteral("COM is off");
+            m_strOpenFailure.clear();
         } else if (m_port.Open(m_nPortIndex + 1, BaudRateForIndex(m_nBaudIndex))) {
             m_strStatus = QString::asprintf("COM%d is on", m_nPortIndex + 1);
+            m_strOpenFailure.clear();
         } else {
+            m_strOpenFailure = ShortOpenFailure(m_port.LastOpenError(),
+                                                QString::fromStdString(m_port.LastOpenDevice()));
             QMessageBox box(QMessageBox::Critical, QStringLiteral("CPS Setting"),
                             QStringLiteral("Can't start COM Port !\n Please Re-set !!"),
                             QMessageBox::Ok, this);
@@ -89,6 +98,7 @@ void CStatusDlg::OnResetButton() {
     m_rewriteAll = true;
     update();
     DoDataExchange(false);
+    UpdateLiveStatus();
 }
 
 void CStatusDlg::SendColdStart() {

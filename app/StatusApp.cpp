@@ -8,6 +8,8 @@
 
 int CStatusApp::Run(const AppOptions& options) {
     CStatusDlg dlg;
+    dlg.m_strOpenFailure = options.noReceiver;
+    dlg.m_otherReceivers = options.otherReceivers;
     dlg.OnInitDialog();
 
     int exitCode = 0;

@@ -3,6 +3,7 @@
 #include "BaudRates.h"
 #include "Canvas.h"
 #include "DialogBuilder.h"
+#include "LiveCaption.h"
 #include "OpeningZoom.h"
 #include "SkyView.h"
 #include "StatusDlgTemplate.h"
@@ -81,7 +82,8 @@ bool CStatusDlg::OnInitDialog() {
 
     std::memset(&m_curFix, 0, sizeof m_curFix);
     ApplyViewMode();
-    m_port.Open(4, 4800);
+    if (m_strOpenFailure.isEmpty())
+        m_port.Open(4, 4800);
 
     m_globeBitmap = QImage(QString::fromUtf8(res::kGlobePath)).convertToFormat(QImage::Format_RGB32);
 
@@ -92,6 +94,9 @@ bool CStatusDlg::OnInitDialog() {
         m_nBaudIndex = 2;
         m_nResetIndex = 3;
         m_strStatus = QStringLiteral("COM is off");
+        if (m_strOpenFailure.isEmpty())
+            m_strOpenFailure = ShortOpenFailure(m_port.LastOpenError(),
+                                                QString::fromStdString(m_port.LastOpenDevice()));
     } else {
         m_nPortIndex = m_port.m_nPort - 1;
         m_nBaudIndex = BaudIndexForRate(m_port.m_nBaud);
@@ -99,6 +104,7 @@ bool CStatusDlg::OnInitDialog() {
         m_strStatus = QString::asprintf("COM%d is on", m_nPortIndex + 1);
     }
     DoDataExchange(false);
+    UpdateLiveStatus();
 
     if (QWidget* first = GetDlgItem(1033))
         first->setFocus(Qt::OtherFocusReason);
@@ -129,6 +135,7 @@ void CStatusDlg::OnTimer(int nIdEvent) {
     if (nIdEvent != kRefreshTimer)
         return;
     m_port.CopyFix(m_curFix);
+    UpdateLiveStatus();
     // Without erase: the paint copies the canvas over the globe and the strip.
     update();
 }

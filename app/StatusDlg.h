@@ -8,6 +8,7 @@
 #include <QDialog>
 #include <QImage>
 #include <QString>
+#include <QStringList>
 
 class CCanvas;
 class QCloseEvent;
@@ -46,6 +47,9 @@ public:
     void SendHotStart();
     // Timer 1: take the snapshot and repaint without erasing; any other identifier does nothing.
     void OnTimer(int nIdEvent);
+    // The caption says whether what the window shows is live; the port status's tooltip tells
+    // the device, the counts and the last error.
+    void UpdateLiveStatus();
 
     // State the display, the layouts and the reset command share.
     int m_redrawAll = 1;
@@ -60,6 +64,11 @@ public:
     GpsFix m_prevFix{};
     CGpsPort m_port;
     QImage m_globeBitmap; // picture 130
+    // Why no receiver is open, for the caption. Set before OnInitDialog, the start-up opens
+    // nothing (discovery found no receiver).
+    QString m_strOpenFailure;
+    // Further receivers discovery found but did not open, and devices it passed over.
+    QStringList m_otherReceivers;
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -1,0 +1,53 @@
+#include "StatusDlg.h"
+
+#include "LiveCaption.h"
+
+#include <QLabel>
+#include <chrono>
+#include <cstring>
+
+namespace {
+
+constexpr int kPortStatus = 1000;
+
+} // namespace
+
+void CStatusDlg::UpdateLiveStatus() {
+    const LinkState link = m_port.CopyLinkState();
+    LiveState state;
+    if (link.bReconnecting) {
+        state.port = LiveState::Port::Reconnecting;
+    } else if (link.bOpen) {
+        state.port = LiveState::Port::Open;
+        state.nSilentSeconds =
+            static_cast<int>(std::chrono::duration_cast<std::chrono::seconds>(
+                                 std::chrono::steady_clock::now() - link.lastData)
+                                 .count());
+    } else if (!m_strOpenFailure.isEmpty()) {
+        state.port = LiveState::Port::NoReceiver;
+        state.failure = m_strOpenFailure;
+    }
+    const QString caption = LiveCaption(state);
+    if (windowTitle() != caption)
+        setWindowTitle(caption);
+
+    QStringList tip;
+    if (link.bOpen)
+        tip << QString::fromStdString(link.device);
+    else if (!m_strOpenFailure.isEmpty())
+        tip << QStringLiteral("Not open: ") + m_strOpenFailure;
+    const ScanCounters counters = m_port.CopyCounters();
+    tip << QStringLiteral("%1 sentences decoded, %2 dropped")
+               .arg(counters.Decoded())
+               .arg(counters.Dropped());
+    if (link.nLastError != 0)
+        tip << QStringLiteral("Last error: %1")
+                   .arg(QString::fromLocal8Bit(std::strerror(link.nLastError)));
+    if (!m_otherReceivers.isEmpty())
+        tip << QStringLiteral("Not opened:") << m_otherReceivers;
+    if (QWidget *status = GetDlgItem(kPortStatus)) {
+        const QString text = tip.join(QLatin1Char('\n'));
+        if (status->toolTip() != text)
+            status->setToolTip(text);
+    }
+}
