@@ -10,7 +10,6 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <algorithm>
-#include <sys/stat.h>
 #include <utility>
 
 namespace {
@@ -48,15 +47,12 @@ CommandLine Fail(const QString &message) {
     return c;
 }
 
-// A path that exists but is neither a character device nor a link to one.
-bool ExistsButNotCharDevice(const QString &path) {
-    struct stat st {};
-    const QByteArray p = QFile::encodeName(path);
-    if (::lstat(p.constData(), &st) != 0)
-        return false; // not there yet: the window opens with the port off
-    if (::stat(p.constData(), &st) != 0)
-        return false; // a dangling link: same as not there
-    return !S_ISCHR(st.st_mode);
+// A path that exists but is no serial line: a file, a folder, or a device of another kind, some
+// of which act on open. Not there yet is fine: the window opens with the port off.
+bool ExistsButNotSerial(const QString &path) {
+    const platform::LineIdentity line =
+        platform::IdentifyLine(QFile::encodeName(path).toStdString());
+    return line.kind == platform::LineKind::NotSerial;
 }
 
 QStringList SortedEntries(const QString &dir, const QStringList &patterns) {
@@ -152,8 +148,8 @@ CommandLine ParseCommandLine(const QStringList &arguments) {
         c.device = positional.first();
         if (c.device.isEmpty())
             return Fail(QStringLiteral("DEVICE is empty"));
-        if (ExistsButNotCharDevice(c.device))
-            return Fail(QStringLiteral("%1 is not a serial device").arg(c.device));
+        if (ExistsButNotSerial(c.device))
+            return Fail(QStringLiteral("%1 is not a serial port").arg(c.device));
     }
 
     for (const QString &value : parser.values(com)) {
@@ -164,8 +160,8 @@ CommandLine ParseCommandLine(const QStringList &arguments) {
         if (!ok || n < 1 || n > 4 || path.isEmpty())
             return Fail(
                 QStringLiteral("--com wants N=PATH with N from 1 to 4, got \"%1\"").arg(value));
-        if (ExistsButNotCharDevice(path))
-            return Fail(QStringLiteral("%1 is not a serial device").arg(path));
+        if (ExistsButNotSerial(path))
+            return Fail(QStringLiteral("%1 is not a serial port").arg(path));
         c.bindings.emplace_back(n, path);
     }
 

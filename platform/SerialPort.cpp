@@ -68,6 +68,7 @@ bool CSerialPort::Open(const std::string& path, int nBaud)
     m_fd = OpenDevice(m_line, m_nError);
     if (m_fd < 0)
         return false;
+    m_usbId = UsbId(m_line);
     Discard();
     return true;
 }
@@ -268,8 +269,10 @@ bool CSerialPort::Reopen()
     const bool samePty =
         line.kind == LineKind::Pty && m_line.kind == LineKind::Pty &&
         std::find(m_gonePtys.begin(), m_gonePtys.end(), line.path) == m_gonePtys.end();
+    // Behind a USB line the vendor and product must match too: another board on the same
+    // bridge chip would get the same driver.
     const bool sameLine = line.kind == LineKind::Serial && m_line.kind == LineKind::Serial &&
-                          line.driver == m_line.driver;
+                          line.driver == m_line.driver && UsbId(line) == m_usbId;
     if (!samePty && !sameLine) {
         // Another kind of device, or the pseudo-terminal that went away: not our receiver.
         m_nReopenError = line.kind == LineKind::Missing     ? line.error
@@ -289,6 +292,7 @@ bool CSerialPort::Reopen()
             CloseReleased(m_fd);
         m_fd = fd;
         m_line = line;
+        m_usbId = UsbId(line);
         m_nReopenError = 0;
     }
     Discard();

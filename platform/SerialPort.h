@@ -58,7 +58,8 @@ public:
     void Release();
     // Opens the released device again with the settings of the last Open, if its name still
     // leads to the same receiver: a pseudo-terminal other than one that went away (its number
-    // may now be somebody's terminal), or a serial line with the same driver. The name is
+    // may now be somebody's terminal), or a serial line with the same driver (and USB vendor and
+    // product). The name is
     // resolved again on every call. False otherwise, with the reason in ReopenError().
     bool Reopen();
     int ReopenError() const { return m_nReopenError; }
@@ -76,6 +77,7 @@ private:
     int m_nReopenError = 0;
     // What m_path led to at the last open, and every pseudo-terminal that hung up under it.
     LineIdentity m_line;
+    std::string m_usbId;
     std::vector<std::string> m_gonePtys;
     // The line settings of the open device; kept out of the header for termios.h's macros.
     std::unique_ptr<termios> m_settings;

@@ -81,15 +81,16 @@ TEST(CommandLineRefusal, BadInputEndsWithOneLineAndExitTwo) {
         {{QStringLiteral("--bogus")}, "bogus"},
         {{QStringLiteral("--replay"), dir.filePath(QStringLiteral("missing.nmea"))},
          "missing.nmea"},
-        {{plain}, "not a serial device"},
-        {{link}, "not a serial device"},
-        {{dir.path()}, "not a serial device"},
+        {{plain}, "not a serial port"},
+        {{link}, "not a serial port"},
+        {{dir.path()}, "not a serial port"},
         {{QStringLiteral("--com"), QStringLiteral("5=/dev/null")}, "--com"},
         {{QStringLiteral("--com"), QStringLiteral("2")}, "--com"},
-        {{QStringLiteral("--com"), QStringLiteral("2=") + plain}, "not a serial device"},
+        {{QStringLiteral("--com"), QStringLiteral("2=") + plain}, "not a serial port"},
         {{QStringLiteral("--scale"), QStringLiteral("big")}, "--scale"},
         {{QStringLiteral("--after"), QStringLiteral("-1")}, "--after"},
         {{QStringLiteral("/dev/null"), QStringLiteral("/dev/zero")}, "DEVICE"},
+        {{QStringLiteral("/dev/null")}, "/dev/null is not a serial port"},
     };
     for (const auto &row : rows) {
         const ProgramRun r = RunProgram(row.args, kOffscreen);

@@ -136,6 +136,9 @@ TEST(OpenFailureTest, NamesTheDeviceTheReasonAndWhatToDo) {
         EXPECT_TRUE(text.contains(QString::fromLatin1(row.hint))) << text.toStdString();
     }
     EXPECT_EQ(OpenFailureDetail(0, QStringLiteral("/dev/x")), QStringLiteral("/dev/x"));
+    // Refused before it was opened.
+    EXPECT_TRUE(OpenFailureDetail(ENOTTY, QStringLiteral("/dev/watchdog"))
+                    .startsWith(QStringLiteral("/dev/watchdog is not a serial port.")));
 }
 
 TEST_F(ResetTest, UnchangedPortWithColdStartKeepsTheReaderAndSendsTheLine) {

@@ -325,7 +325,9 @@ TEST_F(GpsPortLink, NoSerialLineIsRefusedBeforeOpen)
 {
     const CNotSerial files;
     for (const std::string& path :
-         {std::string("/dev/null"), std::string("/dev/zero"), files.Fifo(), files.File()}) {
+         // /dev/tty is of the tty class but a terminal, not a line to a receiver.
+         {std::string("/dev/null"), std::string("/dev/zero"), std::string("/dev/tty"),
+          files.Fifo(), files.File()}) {
         SCOPED_TRACE(path);
         platform::BindPort(5, path);
         const COpenWatch watch(path);
