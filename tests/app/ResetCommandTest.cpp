@@ -466,7 +466,10 @@ TEST_F(AppTest, NothingFoundOpensNothing) {
     platform::BindPort(4, "/dev/null");
     CStatusDlg dlg;
     dlg.m_strOpenFailure = QStringLiteral("none found");
+    dlg.m_otherReceivers = {QStringLiteral("/dev/ttyACM0 (Arduino)")};
     ASSERT_TRUE(dlg.OnInitDialog());
+    EXPECT_TRUE(
+        dlg.GetDlgItem(kStatus)->toolTip().contains(QStringLiteral("/dev/ttyACM0 (Arduino)")));
     EXPECT_EQ(dlg.m_port.m_hPort, -1);
     EXPECT_EQ(dlg.m_port.LastOpenDevice(), "") << "no open was tried";
     EXPECT_EQ(dlg.windowTitle(), QStringLiteral("Skywatch - no receiver: none found"));
