@@ -1,6 +1,7 @@
 #include "CommandLine.h"
 
 #include "PortTable.h"
+#include "SerialLine.h"
 #include "SourceUrl.h"
 #include "StatusDlg.h"
 
@@ -10,7 +11,6 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <algorithm>
-#include <sys/stat.h>
 #include <utility>
 
 namespace {
@@ -26,7 +26,10 @@ QString HelpText() {
         "network.\n\n"
         "The port list names COM1 to COM4. COMn is /dev/ttyS(n-1) unless --com binds it;\n"
         "COM4, the port every start opens, is DEVICE, else the first receiver found in\n"
-        "/dev/serial/by-id, /dev/ttyUSB*, /dev/ttyACM*, else /dev/ttyS3.\n\n"
+        "/dev/serial/by-id, /dev/ttyUSB*, /dev/ttyACM*; devices that name themselves\n"
+        "as something else (an Arduino, a printer, a modem) are never opened. With no\n"
+        "receiver found, nothing is opened until you pick a port and press Re-set.\n"
+        "SKYWATCH_DEV_ROOT and SKYWATCH_SYS_ROOT point the search at other folders.\n\n"
         "DEVICE and PATH may also name a receiver on the network:\n"
         "  gpsd://[HOST[:PORT]][/DEVICE]  through gpsd (default localhost:2947, every device)\n"
         "  tcp://HOST:PORT                raw NMEA over TCP (ser2net, phone apps)\n"
@@ -66,15 +69,12 @@ QString SourceProblem(const QString &text) {
     return {};
 }
 
-// A path that exists but is neither a character device nor a link to one.
-bool ExistsButNotCharDevice(const QString &path) {
-    struct stat st {};
-    const QByteArray p = QFile::encodeName(path);
-    if (::lstat(p.constData(), &st) != 0)
-        return false; // not there yet: the window opens with the port off
-    if (::stat(p.constData(), &st) != 0)
-        return false; // a dangling link: same as not there
-    return !S_ISCHR(st.st_mode);
+// A path that exists but is no serial line: a file, a folder, or a device of another kind, some
+// of which act on open. Not there yet is fine: the window opens with the port off.
+bool ExistsButNotSerial(const QString &path) {
+    const platform::LineIdentity line =
+        platform::IdentifyLine(QFile::encodeName(path).toStdString());
+    return line.kind == platform::LineKind::NotSerial;
 }
 
 QStringList SortedEntries(const QString &dir, const QStringList &patterns) {
@@ -93,6 +93,46 @@ QStringList SortedEntries(const QString &dir, const QStringList &patterns) {
     for (const QString &n : names)
         paths << dir + QLatin1Char('/') + n;
     return paths;
+}
+
+// Who a device says it is, from its by-id name or its USB vendor:product. Small on purpose:
+// a device in neither list is still a plausible receiver, only not a preferred one.
+struct KnownDevice {
+    const char *match; // lower-case piece of the by-id name, or "vvvv:" / "vvvv:pppp"
+    const char *what;
+};
+
+constexpr KnownDevice kReceivers[] = {
+    {"1546:", "u-blox"},                // u-blox AG, every product
+    {"067b:2303", "Prolific GPS puck"}, // PL2303 inside most BU-353 style pucks
+    {"0e8d:3329", "MediaTek GPS"},      // MT3329 receivers
+    {"u-blox", "u-blox"},
+    {"ublox", "u-blox"},
+    {"gnss", "GNSS receiver"},
+    {"gps", "GPS receiver"},
+    {"sirf", "SiRF"},
+    {"globalsat", "GlobalSat"},
+    {"navilock", "Navilock"},
+    {"quectel_l", "Quectel GNSS"}, // L-series modules
+};
+
+constexpr KnownDevice kOthers[] = {
+    {"2341:", "Arduino"},        {"2a03:", "Arduino"},       {"2c99:", "Prusa printer"},
+    {"1d50:614e", "3D printer"}, {"12d1:", "Huawei modem"},  {"1199:", "Sierra modem"},
+    {"arduino", "Arduino"},      {"prusa", "Prusa printer"}, {"marlin", "3D printer"},
+    {"klipper", "3D printer"},   {"smoothie", "3D printer"}, {"duet", "3D printer"},
+    {"printer", "printer"},      {"modem", "modem"},
+};
+
+template <std::size_t N>
+const char *Match(const KnownDevice (&table)[N], const QString &name, const QString &usbId) {
+    for (const KnownDevice &d : table) {
+        const QString m = QString::fromLatin1(d.match);
+        const bool byId = m.size() >= 5 && m[4] == QLatin1Char(':');
+        if (byId ? !usbId.isEmpty() && usbId.startsWith(m) : name.contains(m))
+            return d.what;
+    }
+    return nullptr;
 }
 
 } // namespace
@@ -133,8 +173,8 @@ CommandLine ParseCommandLine(const QStringList &arguments) {
             return Fail(QStringLiteral("DEVICE is empty"));
         if (const QString problem = SourceProblem(c.device); !problem.isEmpty())
             return Fail(problem);
-        if (ExistsButNotCharDevice(c.device))
-            return Fail(QStringLiteral("%1 is not a serial device").arg(c.device));
+        if (ExistsButNotSerial(c.device))
+            return Fail(QStringLiteral("%1 is not a serial port").arg(c.device));
     }
 
     for (const QString &value : parser.values(com)) {
@@ -147,8 +187,8 @@ CommandLine ParseCommandLine(const QStringList &arguments) {
                 QStringLiteral("--com wants N=PATH with N from 1 to 4, got \"%1\"").arg(value));
         if (const QString problem = SourceProblem(path); !problem.isEmpty())
             return Fail(problem);
-        if (ExistsButNotCharDevice(path))
-            return Fail(QStringLiteral("%1 is not a serial device").arg(path));
+        if (ExistsButNotSerial(path))
+            return Fail(QStringLiteral("%1 is not a serial port").arg(path));
         c.bindings.emplace_back(n, path);
     }
 
@@ -197,27 +237,54 @@ CommandLine ParseCommandLine(const QStringList &arguments) {
     return c;
 }
 
-QString DiscoverReceiver(const QString &devRoot) {
-    const QStringList byId = SortedEntries(devRoot + QStringLiteral("/serial/by-id"), {});
-    if (!byId.isEmpty())
-        return byId.first();
-    for (const char *pattern : {"ttyUSB*", "ttyACM*"}) {
-        const QStringList found = SortedEntries(devRoot, {QString::fromLatin1(pattern)});
-        if (!found.isEmpty())
-            return found.first();
+Discovery DiscoverReceivers(const QString &devRoot, const QString &sysRoot) {
+    QStringList candidates = SortedEntries(devRoot + QStringLiteral("/serial/by-id"), {});
+    for (const char *pattern : {"ttyUSB*", "ttyACM*"})
+        candidates << SortedEntries(devRoot, {QString::fromLatin1(pattern)});
+    Discovery found;
+    QStringList plausible; // neither a known receiver nor anything else
+    QStringList seen; // the devices behind the names, so a by-id link and its device count once
+    for (const QString &path : candidates) {
+        const QString device = QFileInfo(path).canonicalFilePath();
+        if (!device.isEmpty() && seen.contains(device))
+            continue;
+        seen << device;
+        const platform::LineIdentity line =
+            platform::IdentifyLine(QFile::encodeName(path).toStdString(), sysRoot.toStdString());
+        const QString usbId = QString::fromStdString(platform::UsbId(line, sysRoot.toStdString()));
+        const QString name = QFileInfo(path).fileName().toLower();
+        if (const char *other = Match(kOthers, name, usbId)) {
+            found.passedBy << QStringLiteral("%1 (%2)").arg(path, QString::fromLatin1(other));
+            continue;
+        }
+        if (Match(kReceivers, name, usbId))
+            found.others << path;
+        else
+            plausible << path;
     }
-    return {};
+    found.others << plausible;
+    if (!found.others.isEmpty())
+        found.chosen = found.others.takeFirst();
+    return found;
 }
 
-void BindPorts(const CommandLine &commandLine, const QString &devRoot) {
+QString DiscoverReceiver(const QString &devRoot) {
+    return DiscoverReceivers(devRoot).chosen;
+}
+
+Discovery BindPorts(const CommandLine &commandLine, const QString &devRoot,
+                    const QString &sysRoot) {
     platform::UnbindAllPorts();
-    const QString com4 =
-        commandLine.device.isEmpty() ? DiscoverReceiver(devRoot) : commandLine.device;
+    Discovery found;
+    if (commandLine.device.isEmpty())
+        found = DiscoverReceivers(devRoot, sysRoot);
+    const QString com4 = commandLine.device.isEmpty() ? found.chosen : commandLine.device;
     if (!com4.isEmpty())
         platform::BindPort(kDevicePort, com4.toStdString());
     // --com comes last, so it may rebind COM4 as well.
     for (const auto &[n, path] : commandLine.bindings)
         platform::BindPort(n, path.toStdString());
+    return found;
 }
 
 QString DisplayProblem() {
@@ -229,31 +296,6 @@ QString DisplayProblem() {
         return {};
     return QStringLiteral("skywatch: no display; to run without one, use "
                           "QT_QPA_PLATFORM=offscreen skywatch --screenshot FILE");
-}
-
-void SetPortToolTips(QWidget &dialog) {
-    auto *dlg = qobject_cast<CStatusDlg *>(&dialog);
-    auto *list = dlg ? qobject_cast<QComboBox *>(dlg->GetDlgItem(kPortList)) : nullptr;
-    if (!list)
-        return;
-    bool anyNetwork = false;
-    for (int i = 0; i < list->count() && i < 4; ++i) {
-        const std::string device = platform::PortDevice(i + 1);
-        // The open port says what it really is: a network source, or a device read through gpsd.
-        std::string tip = dlg->m_port.m_nPort == i + 1 ? dlg->m_port.SourceDescription() : device;
-        if (tip.empty())
-            tip = device;
-        if (platform::LooksLikeUrl(device) && tip == device)
-            tip += "; a network source, on which the baud list has no effect";
-        anyNetwork = anyNetwork || platform::LooksLikeUrl(device) ||
-                     (dlg->m_port.m_nPort == i + 1 && dlg->m_port.IsNetworkSource());
-        list->setItemData(i, QString::fromStdString(tip), Qt::ToolTipRole);
-    }
-    if (QWidget *baud = dlg->GetDlgItem(kBaudList))
-        baud->setToolTip(anyNetwork ? QStringLiteral("The rate of a serial device; it has no "
-                                                     "effect on a network source (gpsd://, "
-                                                     "tcp://, udp://)")
-                                    : QString());
 }
 
 QString FindSimulator(const QString &programDir) {

@@ -25,18 +25,29 @@ struct CommandLine {
 // Parses arguments (the program name first) without a Q(Core)Application.
 CommandLine ParseCommandLine(const QStringList &arguments);
 
-// The first receiver-like device under devRoot: the entries of serial/by-id (sorted), then
-// ttyUSB*, then ttyACM* (in number order). Empty when there is none.
+// What discovery found under a device folder.
+struct Discovery {
+    QString chosen;       // the receiver COM4 opens; empty: none, and nothing is opened
+    QStringList others;   // further plausible receivers, not opened
+    QStringList passedBy; // "PATH (what it is)": devices that identify as something else
+};
+
+// Receivers under devRoot: the entries of serial/by-id (sorted), then ttyUSB*, then ttyACM* (in
+// number order), those that identify as GNSS receivers first (by name or USB vendor:product,
+// read under sysRoot). Opening a line raises DTR, which resets boards such as an Arduino or a
+// printer's controller, so devices that identify as something else are never chosen.
+Discovery DiscoverReceivers(const QString &devRoot = QStringLiteral("/dev"),
+                            const QString &sysRoot = QStringLiteral("/sys"));
+// The chosen one of DiscoverReceivers, or empty.
 QString DiscoverReceiver(const QString &devRoot = QStringLiteral("/dev"));
 
-// Binds COM4 to the command line's DEVICE (or the discovered one) and the --com entries.
-void BindPorts(const CommandLine &commandLine, const QString &devRoot = QStringLiteral("/dev"));
+// Binds COM4 to the command line's DEVICE (or the discovered one) and the --com entries. Returns
+// what discovery found (nothing is discovered when DEVICE is given).
+Discovery BindPorts(const CommandLine &commandLine, const QString &devRoot = QStringLiteral("/dev"),
+                    const QString &sysRoot = QStringLiteral("/sys"));
 
 // Why the window cannot open on this session, or empty: no display and no offscreen request.
 QString DisplayProblem();
-
-// The port list (control 1011) of the dialog shows each entry's device path as its tooltip.
-void SetPortToolTips(QWidget &dialog);
 
 // Where the simulated receiver is: beside the program, in ../tools, or on PATH. Empty if none.
 QString FindSimulator(const QString &programDir);

@@ -2,6 +2,7 @@
 
 #include "BaudRates.h"
 #include "CommandLine.h"
+#include "LiveCaption.h"
 #include "OpenFailure.h"
 #include "RestartCommands.h"
 #include "StatusDlgTemplate.h"
@@ -43,6 +44,10 @@ QString OpenFailureDetail(int nErrno, const QString &devicePath, const QString &
         text += QStringLiteral(" Another program holds the port, such as ModemManager or a "
                                "terminal program; stop it or pick another port.");
         break;
+    case ENOTTY:
+        return QStringLiteral("%1 is not a serial port. Pick the receiver's device; a USB "
+                              "receiver is listed in /dev/serial/by-id.")
+            .arg(devicePath);
     case ENOENT:
     case ENODEV:
     case ENXIO:
@@ -68,9 +73,13 @@ void CStatusDlg::OnResetButton() {
             m_nPortIndex = 1;
             m_nBaudIndex = 2;
             m_strStatus = QStringLiteral("COM is off");
+            m_strOpenFailure.clear();
         } else if (m_port.Open(m_nPortIndex + 1, BaudRateForIndex(m_nBaudIndex))) {
             m_strStatus = QString::asprintf("COM%d is on", m_nPortIndex + 1);
+            m_strOpenFailure.clear();
         } else {
+            m_strOpenFailure = ShortOpenFailure(m_port.LastOpenError(),
+                                                QString::fromStdString(m_port.LastOpenDevice()));
             QMessageBox box(QMessageBox::Critical, QStringLiteral("CPS Setting"),
                             QStringLiteral("Can't start COM Port !\n Please Re-set !!"),
                             QMessageBox::Ok, this);
@@ -98,12 +107,7 @@ void CStatusDlg::OnResetButton() {
     // A command that could not go out says so in the caption rather than vanishing.
     const bool bSent = m_nResetIndex >= 0 && m_nResetIndex < kResetDefault;
     const std::string sendFailure = bSent ? m_port.LastSendFailure() : std::string();
-    setWindowTitle(sendFailure.empty()
-                       ? QString::fromUtf8(res::kStatusDlgTemplate.caption)
-                       : QStringLiteral("%1 - %2").arg(
-                             QString::fromUtf8(res::kStatusDlgTemplate.caption),
-                             QString::fromStdString(sendFailure)));
-    SetPortToolTips(*this);
+    m_strSendFailure = QString::fromStdString(sendFailure);
 
     std::memset(&m_curFix, 0, sizeof m_curFix);
     std::memset(&m_prevFix, 0, sizeof m_prevFix);
@@ -113,6 +117,7 @@ void CStatusDlg::OnResetButton() {
     update();
     DoDataExchange(false);
     UpdateToolTips();
+    UpdateLiveStatus();
 }
 
 void CStatusDlg::SendColdStart() {

@@ -10,6 +10,8 @@ int CStatusApp::Run(const AppOptions& options) {
     CStatusDlg dlg;
     dlg.m_startScale = options.scale;
     dlg.m_timeRule = options.time;
+    dlg.m_strOpenFailure = options.noReceiver;
+    dlg.m_otherReceivers = options.otherReceivers;
     dlg.OnInitDialog();
 
     int exitCode = 0;

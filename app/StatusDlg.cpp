@@ -3,6 +3,7 @@
 #include "BaudRates.h"
 #include "Canvas.h"
 #include "DialogBuilder.h"
+#include "LiveCaption.h"
 #include "OpeningZoom.h"
 #include "SkyView.h"
 #include "StatusDlgTemplate.h"
@@ -98,7 +99,8 @@ bool CStatusDlg::OnInitDialog() {
 
     std::memset(&m_curFix, 0, sizeof m_curFix);
     ApplyViewMode();
-    m_port.Open(4, 4800);
+    if (m_strOpenFailure.isEmpty())
+        m_port.Open(4, 4800);
 
     m_globeBitmap = QImage(QString::fromUtf8(res::kGlobePath)).convertToFormat(QImage::Format_RGB32);
 
@@ -109,6 +111,9 @@ bool CStatusDlg::OnInitDialog() {
         m_nBaudIndex = 2;
         m_nResetIndex = 3;
         m_strStatus = QStringLiteral("COM is off");
+        if (m_strOpenFailure.isEmpty())
+            m_strOpenFailure = ShortOpenFailure(m_port.LastOpenError(),
+                                                QString::fromStdString(m_port.LastOpenDevice()));
     } else {
         m_nPortIndex = m_port.m_nPort - 1;
         m_nBaudIndex = BaudIndexForRate(m_port.m_nBaud);
@@ -117,6 +122,7 @@ bool CStatusDlg::OnInitDialog() {
     }
     DoDataExchange(false);
     SetToolTips();
+    UpdateLiveStatus();
 
     if (QWidget* first = GetDlgItem(1033))
         first->setFocus(Qt::OtherFocusReason);
@@ -147,10 +153,7 @@ void CStatusDlg::OnTimer(int nIdEvent) {
     if (nIdEvent != kRefreshTimer)
         return;
     m_port.CopyFix(m_curFix);
-    const std::string ttff = m_port.Stopwatch().Text(CFixStopwatch::Clock::now());
-    const QString caption = QString::fromUtf8(res::kStatusDlgTemplate.caption);
-    setWindowTitle(ttff.empty() ? caption
-                                : caption + QStringLiteral(" - ") + QString::fromStdString(ttff));
+    UpdateLiveStatus();
     // Without erase: the paint copies the canvas over the globe and the strip.
     update();
 }

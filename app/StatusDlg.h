@@ -2,14 +2,15 @@
 
 #include "GpsFix.h"
 #include "GpsPort.h"
-#include "TimeRule.h"
 #include "RestartKind.h"
+#include "TimeRule.h"
 #include "ViewMode.h"
 
 #include <QBasicTimer>
 #include <QDialog>
 #include <QImage>
 #include <QString>
+#include <QStringList>
 
 class CCanvas;
 class QCloseEvent;
@@ -23,7 +24,7 @@ class CStatusDlg : public QDialog {
     Q_OBJECT
 
 public:
-    explicit CStatusDlg(QWidget* parent = nullptr);
+    explicit CStatusDlg(QWidget *parent = nullptr);
     ~CStatusDlg() override;
 
     // Builds the controls from template 102 and runs the start-up; called once before show().
@@ -31,7 +32,7 @@ public:
 
     // The dialog's control with this identifier (every identifier of template 102 exists once
     // OnInitDialog has built them; nullptr before).
-    QWidget* GetDlgItem(int id) const;
+    QWidget *GetDlgItem(int id) const;
 
     // The window's end: timer 1 is killed first; the port stays open until the object goes.
     void done(int result) override;
@@ -49,6 +50,11 @@ public:
     void SendHotStart();
     // Timer 1: take the snapshot and repaint without erasing; any other identifier does nothing.
     void OnTimer(int nIdEvent);
+    // Tooltips that follow the lists, the layout and the open port.
+    void UpdateToolTips();
+    // The caption says whether what the window shows is live; the port status's tooltip tells
+    // the device, the counts and the last error.
+    void UpdateLiveStatus();
 
     // State the display, the layouts and the reset command share.
     int m_redrawAll = 1;
@@ -67,33 +73,41 @@ public:
     GpsFix m_prevFix{};
     CGpsPort m_port;
     QImage m_globeBitmap; // picture 130
+    // Why no receiver is open, for the caption. Set before OnInitDialog, the start-up opens
+    // nothing (discovery found no receiver).
+    QString m_strOpenFailure;
+    // Further receivers discovery found but did not open, and devices it passed over.
+    QStringList m_otherReceivers;
+    // Why the last Re-set's restart command did not reach the receiver, for the caption.
+    QString m_strSendFailure;
 
     // Window pixels per pixel of the 240 x 268 layout, and where that layout's corner lies.
     qreal Zoom() const { return m_zoom; }
     QPoint LayoutOrigin() const { return m_origin; }
 
 protected:
-    void paintEvent(QPaintEvent* event) override;
+    void paintEvent(QPaintEvent *event) override;
     // The whole layout scales with the window, keeping its proportions.
-    void resizeEvent(QResizeEvent* event) override;
-    void timerEvent(QTimerEvent* event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void timerEvent(QTimerEvent *event) override;
     // The title bar's close button is the window's OK: the controls go to the members first.
-    void closeEvent(QCloseEvent* event) override;
+    void closeEvent(QCloseEvent *event) override;
 
 private:
     // Sends the restart in the recognised receiver's language and starts timing it.
     void SendRestart(RestartKind kind);
     void OnPaint();
-    void UpdateTextFields(CCanvas& canvas);
-    void DrawSkyView(CCanvas& canvas);
+    void UpdateTextFields(CCanvas &canvas);
+    void DrawSkyView(CCanvas &canvas);
     void Relayout();
     // The globe picture at the canvas's device scale, scaled smoothly once per scale.
-    const QImage& GlobeAt(qreal scale);
+    const QImage &GlobeAt(qreal scale);
     // Writes the texts of the layout about to be shown, so it never shows stale ones.
     void WriteLayoutTexts();
     void SetToolTips();
-    void UpdateToolTips();
-    QRect ToWindow(const QRect& units) const;
+    // The port list names each entry's device, the open one as what it really is (gpsd, network).
+    void UpdatePortToolTips();
+    QRect ToWindow(const QRect &units) const;
 
     int m_nTimerId = 0;
     // The opening zoom plays as frames on the screen before the paint that m_redrawAll asks for:
@@ -107,5 +121,5 @@ private:
     // Seconds west of UTC of the record's local standard time (the decoder's bias).
     int m_nBiasSeconds = 0;
     struct Controls;
-    Controls* m_controls = nullptr;
+    Controls *m_controls = nullptr;
 };

@@ -2,6 +2,7 @@
 
 #include "BaudRates.h"
 #include "PortTable.h"
+#include "SourceUrl.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -14,7 +15,7 @@ constexpr int kPortClose = 4;
 
 struct Tip {
     int id;
-    const char* text;
+    const char *text;
 };
 
 // The value controls and their labels say what they show; the lists, buttons and the time field
@@ -55,13 +56,13 @@ constexpr std::array<Tip, 27> kTips{{
 }};
 
 // Labels without an identifier share the tooltip of the control beside them.
-constexpr std::array<std::pair<const char*, int>, 5> kLabelFor{{{"COM Port :", 1011},
-                                                                {"Baud Rate :", 1013},
-                                                                {"GPS Reset:", 1016},
-                                                                {"Date:", 1001},
-                                                                {"Time:", 1002}}};
+constexpr std::array<std::pair<const char *, int>, 5> kLabelFor{{{"COM Port :", 1011},
+                                                                 {"Baud Rate :", 1013},
+                                                                 {"GPS Reset:", 1016},
+                                                                 {"Date:", 1001},
+                                                                 {"Time:", 1002}}};
 
-const char* RestartText(int index) {
+const char *RestartText(int index) {
     switch (index) {
     case 0:
         return "send a cold start (the receiver forgets its position, time and satellite data)";
@@ -77,27 +78,27 @@ const char* RestartText(int index) {
 } // namespace
 
 void CStatusDlg::SetToolTips() {
-    for (const Tip& t : kTips)
-        if (QWidget* w = GetDlgItem(t.id))
+    for (const Tip &t : kTips)
+        if (QWidget *w = GetDlgItem(t.id))
             w->setToolTip(QString::fromUtf8(t.text));
-    for (auto* combo : {GetDlgItem(1011), GetDlgItem(1013), GetDlgItem(1016)})
-        if (auto* list = qobject_cast<QComboBox*>(combo))
+    for (auto *combo : {GetDlgItem(1011), GetDlgItem(1013), GetDlgItem(1016)})
+        if (auto *list = qobject_cast<QComboBox *>(combo))
             connect(list, &QComboBox::currentIndexChanged, this, &CStatusDlg::UpdateToolTips,
                     Qt::UniqueConnection);
     UpdateToolTips();
 }
 
 void CStatusDlg::UpdateToolTips() {
-    if (QWidget* toggle = GetDlgItem(1033))
+    if (QWidget *toggle = GetDlgItem(1033))
         toggle->setToolTip(m_viewMode == kViewFull
                                ? QStringLiteral("Show the compact layout: position, PDOP and a "
                                                 "signal bar per satellite")
                                : QStringLiteral("Show the full layout: every field"));
 
     // What Re-set would do with the lists as they stand, by the rules of OnResetButton.
-    auto* port = qobject_cast<QComboBox*>(GetDlgItem(1011));
-    auto* baud = qobject_cast<QComboBox*>(GetDlgItem(1013));
-    auto* reset = qobject_cast<QComboBox*>(GetDlgItem(1016));
+    auto *port = qobject_cast<QComboBox *>(GetDlgItem(1011));
+    auto *baud = qobject_cast<QComboBox *>(GetDlgItem(1013));
+    auto *reset = qobject_cast<QComboBox *>(GetDlgItem(1016));
     if (port && baud && reset) {
         const int nPort = port->currentIndex() + 1;
         const int nBaud = BaudRateForIndex(baud->currentIndex());
@@ -111,27 +112,55 @@ void CStatusDlg::UpdateToolTips() {
                          .arg(nPort)
                          .arg(QString::fromStdString(platform::PortDevice(nPort)))
                          .arg(nBaud);
-        if (const char* restart = RestartText(reset->currentIndex()))
+        if (const char *restart = RestartText(reset->currentIndex()))
             steps << QString::fromUtf8(restart);
         steps << QStringLiteral("clear the shown values");
         QString text = steps.join(QStringLiteral(", then "));
         text[0] = text[0].toUpper();
-        if (QWidget* button = GetDlgItem(1014))
+        if (QWidget *button = GetDlgItem(1014))
             button->setToolTip(text);
     }
 
+    UpdatePortToolTips();
+
     const QString time = display::TimeRuleText(m_timeRule, m_nBiasSeconds);
     for (int id : {1001, 1002})
-        if (QWidget* w = GetDlgItem(id))
+        if (QWidget *w = GetDlgItem(id))
             w->setToolTip(time);
 
     if (!m_controls)
         return;
-    for (QWidget* w : findChildren<QLabel*>(Qt::FindDirectChildrenOnly)) {
-        const QString text = static_cast<QLabel*>(w)->text();
-        for (const auto& [label, id] : kLabelFor)
+    for (QWidget *w : findChildren<QLabel *>(Qt::FindDirectChildrenOnly)) {
+        const QString text = static_cast<QLabel *>(w)->text();
+        for (const auto &[label, id] : kLabelFor)
             if (text == QString::fromUtf8(label))
-                if (QWidget* target = GetDlgItem(id))
+                if (QWidget *target = GetDlgItem(id))
                     w->setToolTip(target->toolTip());
+    }
+}
+
+void CStatusDlg::UpdatePortToolTips() {
+    auto *list = qobject_cast<QComboBox *>(GetDlgItem(1011));
+    if (!list)
+        return;
+    bool anyNetwork = false;
+    for (int i = 0; i < list->count() && i < 4; ++i) {
+        const std::string device = platform::PortDevice(i + 1);
+        // The open port says what it really is: a network source, or a device read through gpsd.
+        std::string tip = m_port.m_nPort == i + 1 ? m_port.SourceDescription() : device;
+        if (tip.empty())
+            tip = device;
+        if (platform::LooksLikeUrl(device) && tip == device)
+            tip += "; a network source, on which the baud list has no effect";
+        anyNetwork = anyNetwork || platform::LooksLikeUrl(device) ||
+                     (m_port.m_nPort == i + 1 && m_port.IsNetworkSource());
+        list->setItemData(i, QString::fromStdString(tip), Qt::ToolTipRole);
+    }
+    if (QWidget *baud = GetDlgItem(1013)) {
+        QString text = QString::fromUtf8(kTips[1].text);
+        if (anyNetwork)
+            text +=
+                QStringLiteral(" It has no effect on a network source (gpsd://, tcp://, udp://).");
+        baud->setToolTip(text);
     }
 }

@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QTimer>
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <sys/prctl.h>
@@ -75,13 +76,16 @@ int main(int argc, char **argv) {
         QObject::connect(&sim, &QProcess::readyReadStandardOutput, &sim,
                          [&sim] { sim.readAllStandardOutput(); });
     }
-    BindPorts(commandLine);
+    // Tests point discovery at folders of their own.
+    const QString devRoot = qEnvironmentVariable("SKYWATCH_DEV_ROOT", QStringLiteral("/dev"));
+    const QString sysRoot = qEnvironmentVariable("SKYWATCH_SYS_ROOT", QStringLiteral("/sys"));
+    const Discovery found = BindPorts(commandLine, devRoot, sysRoot);
+    const bool bComFourBound = std::any_of(commandLine.bindings.begin(), commandLine.bindings.end(),
+                                           [](const auto &binding) { return binding.first == 4; });
+    if (commandLine.device.isEmpty() && !bComFourBound && found.chosen.isEmpty())
+        commandLine.options.noReceiver = QStringLiteral("none found");
+    commandLine.options.otherReceivers = found.others + found.passedBy;
 
-    QTimer::singleShot(0, &app, [] {
-        for (QWidget *w : QApplication::topLevelWidgets())
-            if (qobject_cast<CStatusDlg *>(w))
-                SetPortToolTips(*w);
-    });
     const int exitCode = CStatusApp().Run(commandLine.options);
 
     // The window has closed its port; now the simulator may go.

@@ -22,6 +22,12 @@ void CGpsPort::CopyFix(GpsFix& dest) const
     std::memcpy(&dest, &m_fix, sizeof m_fix);
 }
 
+LinkState CGpsPort::CopyLinkState() const
+{
+    std::lock_guard lock(m_linkLock);
+    return m_link;
+}
+
 void CGpsPort::ClearFix()
 {
     std::lock_guard lock(m_fixLock);
@@ -48,7 +54,17 @@ bool CGpsPort::Open(int nPort, int nBaud)
     m_source = platform::OpenByteSource(m_openDevice, nBaud, m_openFailure);
     if (!m_source) {
         m_nOpenError = m_openFailure.error;
+        std::lock_guard lock(m_linkLock);
+        m_link.nLastError = m_nOpenError;
+        m_link.device = m_openDevice;
         return false;
+    }
+    {
+        std::lock_guard lock(m_linkLock);
+        m_link = LinkState{};
+        m_link.bOpen = true;
+        m_link.lastData = std::chrono::steady_clock::now();
+        m_link.device = m_source->Description();
     }
     // Taken before the reader starts: from then on the reader may replace the descriptor.
     const int hPort = m_source->Handle();
@@ -79,6 +95,11 @@ void CGpsPort::Close()
     m_source.reset();
     ResetScanner();
     m_ttff.Cancel();
+    {
+        std::lock_guard lock(m_linkLock);
+        m_link.bOpen = false;
+        m_link.bReconnecting = false;
+    }
     m_hPort = -1;
     m_hThread = -1;
     m_nPort = -1;
@@ -92,7 +113,9 @@ void CGpsPort::Send(const char* text)
 
 std::string CGpsPort::SourceDescription() const
 {
-    return m_source ? m_source->Description() : std::string();
+    // The reader updates it on a reconnect: read the copy it keeps under the lock.
+    std::lock_guard lock(m_linkLock);
+    return m_source ? m_link.device : std::string();
 }
 
 void CGpsPort::Send(const char* data, std::size_t n)
@@ -115,7 +138,13 @@ void CGpsPort::ReaderThread()
         if (r.count > 0) {
             block[r.count] = '\0';
             m_family.OnBlock(block, r.count);
+            const std::uint32_t decoded = CopyCounters().Decoded();
             ParseBuffer(block, static_cast<int>(r.count));
+            if (CopyCounters().Decoded() != decoded) {
+                std::lock_guard lock(m_linkLock);
+                m_link.lastData = std::chrono::steady_clock::now();
+                m_link.bData = true;
+            }
             if (nEvents >= 31) {
                 platform::NoteUserActivity();
                 nEvents = 0;
@@ -124,9 +153,21 @@ void CGpsPort::ReaderThread()
             }
         }
         if (r.gone) {
+            {
+                std::lock_guard lock(m_linkLock);
+                m_link.bReconnecting = true;
+                m_link.nLastError = r.error != 0 ? r.error : EIO;
+            }
             if (!Reconnect())
                 return;
+            std::lock_guard lock(m_linkLock);
+            m_link.bReconnecting = false;
+            m_link.device = m_source->Description();
         } else if (r.error != 0) {
+            {
+                std::lock_guard lock(m_linkLock);
+                m_link.nLastError = r.error;
+            }
             // Let a failing device cost one try per read time-out, not a busy loop.
             if (m_stop.WaitUntil(started + std::chrono::milliseconds(kReadTimeoutMs)))
                 return;
@@ -146,5 +187,7 @@ bool CGpsPort::Reconnect()
             return false;
         if (m_source->Reopen())
             return true;
+        std::lock_guard lock(m_linkLock);
+        m_link.nLastError = m_source->LastError();
     }
 }

@@ -4,6 +4,7 @@
 #include "FixStopwatch.h"
 #include "GpsFix.h"
 #include "ReceiverFamily.h"
+#include "LinkState.h"
 #include "ScanCounters.h"
 #include "WakeEvent.h"
 
@@ -57,6 +58,7 @@ public:
     void CopyFix(GpsFix& dest) const;
     void ClearFix();
     ScanCounters CopyCounters() const;
+    LinkState CopyLinkState() const;
 
     // Feeds one block of received bytes to the scanner. A sentence cut by the end of the block is
     // kept and completed by the next block.
@@ -122,4 +124,6 @@ private:
     std::string m_openDevice;
     platform::SourceOpenError m_openFailure;
     std::string m_sendFailure;
+    mutable std::mutex m_linkLock;
+    LinkState m_link;
 };

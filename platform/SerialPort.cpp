@@ -2,11 +2,14 @@
 
 #include "WakeEvent.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -30,6 +33,14 @@ constexpr cc_t kMaxWakeAt = 255;
 
 bool IsGoneError(int error) { return error == EIO || error == ENXIO || error == ENODEV; }
 
+// A pseudo-terminal or USB device keeps exclusive mode after the last close, and everyone but
+// root is then refused it, this program included.
+void CloseReleased(int fd)
+{
+    ::ioctl(fd, TIOCNXCL);
+    ::close(fd);
+}
+
 } // namespace
 
 CSerialPort::CSerialPort() : m_settings(std::make_unique<termios>()) {}
@@ -49,9 +60,15 @@ bool CSerialPort::Open(const std::string& path, int nBaud)
     Close();
     m_path = path;
     m_nBaud = nBaud;
-    m_fd = OpenDevice(m_nError);
+    m_line = IdentifyLine(path);
+    if (m_line.kind != LineKind::Pty && m_line.kind != LineKind::Serial) {
+        m_nError = m_line.error;
+        return false;
+    }
+    m_fd = OpenDevice(m_line, m_nError);
     if (m_fd < 0)
         return false;
+    m_usbId = UsbId(m_line);
     Discard();
     return true;
 }
@@ -61,9 +78,11 @@ void CSerialPort::Close()
     Release();
     m_path.clear();
     m_nBaud = 0;
+    m_line = {};
+    m_gonePtys.clear();
 }
 
-int CSerialPort::OpenDevice(int& error)
+int CSerialPort::OpenDevice(const LineIdentity& line, int& error)
 {
     const BaudRate* rate = nullptr;
     for (const BaudRate& r : kRates)
@@ -75,28 +94,43 @@ int CSerialPort::OpenDevice(int& error)
     }
     // Non-blocking, so that neither a modem line nor a busy driver can hold up the open, and
     // so that a read takes what has arrived; poll() does the waiting.
-    const int fd = ::open(m_path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    const int fd = ::open(line.path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         error = errno;
         return -1;
     }
+    // The name may have been moved to another device since it was looked at.
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode) || ::major(st.st_rdev) != line.major ||
+        ::minor(st.st_rdev) != line.minor) {
+        error = ENOTTY;
+        ::close(fd);
+        return -1;
+    }
     termios tio{};
-    if (::ioctl(fd, TIOCEXCL) != 0 || ::tcgetattr(fd, &tio) != 0) {
+    if (::ioctl(fd, TIOCEXCL) != 0) {
         error = errno;
         ::close(fd);
+        return -1;
+    }
+    if (::tcgetattr(fd, &tio) != 0) {
+        error = errno;
+        CloseReleased(fd);
         return -1;
     }
     ::cfmakeraw(&tio);
     tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
     tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS);
-    // CLOCAL: a receiver drives no carrier-detect line.
+    // CLOCAL: a receiver drives no carrier-detect line. No HUPCL: dropping DTR at close resets
+    // some boards.
+    tio.c_cflag &= ~static_cast<tcflag_t>(HUPCL);
     tio.c_cflag |= CS8 | CREAD | CLOCAL;
     tio.c_cc[VMIN] = kMaxWakeAt;
     tio.c_cc[VTIME] = 0;
     if (::cfsetispeed(&tio, rate->speed) != 0 || ::cfsetospeed(&tio, rate->speed) != 0 ||
         ::tcsetattr(fd, TCSANOW, &tio) != 0) {
         error = errno;
-        ::close(fd);
+        CloseReleased(fd);
         return -1;
     }
     *m_settings = tio;
@@ -219,8 +253,11 @@ void CSerialPort::Discard()
 void CSerialPort::Release()
 {
     std::lock_guard lock(m_writeLock);
-    if (m_fd >= 0)
-        ::close(m_fd);
+    if (m_fd >= 0) {
+        CloseReleased(m_fd);
+        if (m_line.kind == LineKind::Pty)
+            m_gonePtys.push_back(m_line.path);
+    }
     m_fd = -1;
 }
 
@@ -228,15 +265,35 @@ bool CSerialPort::Reopen()
 {
     if (m_path.empty())
         return false;
-    int error = 0;
-    const int fd = OpenDevice(error);
-    if (fd < 0)
+    const LineIdentity line = IdentifyLine(m_path);
+    const bool samePty =
+        line.kind == LineKind::Pty && m_line.kind == LineKind::Pty &&
+        std::find(m_gonePtys.begin(), m_gonePtys.end(), line.path) == m_gonePtys.end();
+    // Behind a USB line the vendor and product must match too: another board on the same
+    // bridge chip would get the same driver.
+    const bool sameLine = line.kind == LineKind::Serial && m_line.kind == LineKind::Serial &&
+                          line.driver == m_line.driver && UsbId(line) == m_usbId;
+    if (!samePty && !sameLine) {
+        // Another kind of device, or the pseudo-terminal that went away: not our receiver.
+        m_nReopenError = line.kind == LineKind::Missing     ? line.error
+                         : line.kind == LineKind::NotSerial ? ENOTTY
+                                                            : ENODEV;
         return false;
+    }
+    int error = 0;
+    const int fd = OpenDevice(line, error);
+    if (fd < 0) {
+        m_nReopenError = error;
+        return false;
+    }
     {
         std::lock_guard lock(m_writeLock);
         if (m_fd >= 0)
-            ::close(m_fd);
+            CloseReleased(m_fd);
         m_fd = fd;
+        m_line = line;
+        m_usbId = UsbId(line);
+        m_nReopenError = 0;
     }
     Discard();
     return true;

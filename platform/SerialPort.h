@@ -1,9 +1,12 @@
 #pragma once
 
+#include "SerialLine.h"
+
 #include <cstddef>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 struct termios;
 
@@ -19,7 +22,8 @@ struct SerialRead {
     bool gone = false;  // the device hung up or vanished (unplugged): reopen it to go on
 };
 
-// A serial device in raw mode, 8 data bits, no parity, one stop bit, opened exclusively.
+// A serial device in raw mode, 8 data bits, no parity, one stop bit, opened exclusively and
+// released from exclusive mode before every close. Only serial lines and pseudo-terminals open.
 // Open, Close and Discard run on the owner's thread while no Read is running; Read, Release and
 // Reopen on the one reading thread; Write on any thread, also while a Read waits.
 class CSerialPort {
@@ -33,7 +37,8 @@ public:
     static bool IsSupportedBaud(int nBaud);
 
     // Closes what is open, then opens path at nBaud. False when the device cannot be used;
-    // LastError() then holds the reason (errno; EINVAL for a rate the line cannot take).
+    // LastError() then holds the reason (errno; EINVAL for a rate the line cannot take, ENOTTY,
+    // before any open, for a path that is no serial line).
     bool Open(const std::string& path, int nBaud);
     void Close();
     // The reason the last Open failed, 0 after one that worked.
@@ -51,17 +56,29 @@ public:
 
     // Lets go of a device that went away, so that it can come back under the same name.
     void Release();
-    // Opens the released device again with the settings of the last Open.
+    // Opens the released device again with the settings of the last Open, if its name still
+    // leads to the same receiver: a pseudo-terminal other than one that went away (its number
+    // may now be somebody's terminal), or a serial line with the same driver (and USB vendor and
+    // product). The name is
+    // resolved again on every call. False otherwise, with the reason in ReopenError().
     bool Reopen();
+    int ReopenError() const { return m_nReopenError; }
+    // The device the last Open or Reopen reached, links resolved; on the thread that called it.
+    const std::string& DevicePath() const { return m_line.path; }
 
 private:
-    // The configured descriptor, or -1 with the reason in error.
-    int OpenDevice(int& error);
+    // The configured descriptor of line, or -1 with the reason in error.
+    int OpenDevice(const LineIdentity& line, int& error);
     void SetWakeThreshold(std::size_t nBytes);
 
     std::string m_path;
     int m_nBaud = 0;
     int m_nError = 0;
+    int m_nReopenError = 0;
+    // What m_path led to at the last open, and every pseudo-terminal that hung up under it.
+    LineIdentity m_line;
+    std::string m_usbId;
+    std::vector<std::string> m_gonePtys;
     // The line settings of the open device; kept out of the header for termios.h's macros.
     std::unique_ptr<termios> m_settings;
     unsigned char m_wakeAt = 1;

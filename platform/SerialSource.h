@@ -18,9 +18,14 @@ public:
     bool Write(const char *data, std::size_t size, int timeoutMs, std::string &failure) override;
     void Release() override { m_port.Release(); }
     bool Reopen() override { return m_port.Reopen(); }
-    int LastError() const override { return m_port.LastError(); }
+    int LastError() const override {
+        return m_port.ReopenError() != 0 ? m_port.ReopenError() : m_port.LastError();
+    }
     int Handle() const override { return m_port.Handle(); }
-    std::string Description() const override { return m_path; }
+    // The device the name leads to now (links resolved), once opened.
+    std::string Description() const override {
+        return m_port.DevicePath().empty() ? m_path : m_port.DevicePath();
+    }
     bool CanSendCommands(std::string &) const override { return true; }
     bool IsNetwork() const override { return false; }
 

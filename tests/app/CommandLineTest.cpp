@@ -81,12 +81,12 @@ TEST(CommandLineRefusal, BadInputEndsWithOneLineAndExitTwo) {
         {{QStringLiteral("--bogus")}, "bogus"},
         {{QStringLiteral("--replay"), dir.filePath(QStringLiteral("missing.nmea"))},
          "missing.nmea"},
-        {{plain}, "not a serial device"},
-        {{link}, "not a serial device"},
-        {{dir.path()}, "not a serial device"},
+        {{plain}, "not a serial port"},
+        {{link}, "not a serial port"},
+        {{dir.path()}, "not a serial port"},
         {{QStringLiteral("--com"), QStringLiteral("5=/dev/null")}, "--com"},
         {{QStringLiteral("--com"), QStringLiteral("2")}, "--com"},
-        {{QStringLiteral("--com"), QStringLiteral("2=") + plain}, "not a serial device"},
+        {{QStringLiteral("--com"), QStringLiteral("2=") + plain}, "not a serial port"},
         {{QStringLiteral("--scale"), QStringLiteral("big")}, "--scale"},
         {{QStringLiteral("--time"), QStringLiteral("summer")}, "--time"},
         {{QStringLiteral("--after"), QStringLiteral("-1")}, "--after"},
@@ -97,6 +97,7 @@ TEST(CommandLineRefusal, BadInputEndsWithOneLineAndExitTwo) {
         {{QStringLiteral("serial://ttyUSB0")}, "unknown scheme"},
         {{QStringLiteral("tcp://no-such-host.invalid:5000")}, "not found"},
         {{QStringLiteral("--com"), QStringLiteral("2=gpsd://localhost:99999")}, "out of range"},
+        {{QStringLiteral("/dev/null")}, "/dev/null is not a serial port"},
     };
     for (const auto &row : rows) {
         const ProgramRun r = RunProgram(row.args, kOffscreen);
@@ -239,6 +240,63 @@ TEST_F(CommandLineTest, DiscoveryPrefersByIdThenUsbThenAcm) {
     EXPECT_EQ(platform::PortDevice(4), "/dev/gps0") << "DEVICE wins over discovery";
 }
 
+// Opening a line resets an Arduino or a printer board: those are passed over, by their by-id
+// name or by the USB vendor of the device behind them (a fake sysfs here).
+TEST_F(CommandLineTest, DiscoveryPrefersReceiversAndPassesOverOtherBoards) {
+    QTemporaryDir dev, sys;
+    ASSERT_TRUE(dev.isValid() && sys.isValid());
+    const QString byId = dev.path() + QStringLiteral("/serial/by-id/");
+    ASSERT_TRUE(QDir().mkpath(byId));
+    const QString arduino = byId + QStringLiteral("usb-Arduino__www.arduino.cc__0043_7583-if00");
+    const QString ftdi = byId + QStringLiteral("usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
+    const QString ublox =
+        byId + QStringLiteral("usb-u-blox_AG_-_www.u-blox.com_u-blox_7_-_GPS_GNSS_Receiver-if00");
+    for (const char *name : {"ttyACM0", "ttyACM1", "ttyUSB3"})
+        ASSERT_TRUE(Touch(dev.path() + QLatin1Char('/') + QString::fromLatin1(name)));
+    ASSERT_TRUE(QFile::link(QStringLiteral("../../ttyACM0"), arduino));
+    ASSERT_TRUE(QFile::link(QStringLiteral("../../ttyUSB3"), ftdi));
+    ASSERT_TRUE(QFile::link(QStringLiteral("../../ttyACM1"), ublox));
+    // Two USB lines known only by their vendor: /dev/null (1:3) and /dev/zero (1:5) stand in.
+    const struct {
+        const char *node, *device, *vendor;
+    } usb[] = {{"ttyUSB0", "1:3", "2341"}, {"ttyUSB1", "1:5", "1546"}};
+    for (const auto &u : usb) {
+        const QString node = QString::fromLatin1(u.node);
+        const QString entry = sys.path() + QStringLiteral("/dev/char/") + QLatin1String(u.device);
+        const QString usbDevice = sys.path() + QStringLiteral("/devices/") + node;
+        ASSERT_TRUE(QDir().mkpath(entry) && QDir().mkpath(usbDevice + QStringLiteral("/if0")));
+        ASSERT_TRUE(QFile::link(sys.path() + QStringLiteral("/class/tty"),
+                                entry + QStringLiteral("/subsystem")));
+        ASSERT_TRUE(
+            QFile::link(usbDevice + QStringLiteral("/if0"), entry + QStringLiteral("/device")));
+        for (const auto &[file, text] :
+             {std::pair{"/idVendor", u.vendor}, {"/idProduct", "0001"}}) {
+            QFile f(usbDevice + QLatin1String(file));
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+            f.write(text);
+        }
+        const QString devNode = QString::fromLatin1(u.device) == QStringLiteral("1:3")
+                                    ? QStringLiteral("/dev/null")
+                                    : QStringLiteral("/dev/zero");
+        ASSERT_TRUE(QFile::link(devNode, dev.path() + QLatin1Char('/') + node));
+    }
+
+    Discovery found = DiscoverReceivers(dev.path(), sys.path());
+    EXPECT_EQ(found.chosen, ublox);
+    EXPECT_EQ(found.others, (QStringList{dev.path() + QStringLiteral("/ttyUSB1"), ftdi}));
+    EXPECT_EQ(found.passedBy, (QStringList{arduino + QStringLiteral(" (Arduino)"),
+                                           dev.path() + QStringLiteral("/ttyUSB0 (Arduino)")}));
+
+    // Only the Arduinos left: nothing is chosen.
+    for (const QString &gone :
+         {ublox, ftdi, dev.path() + QStringLiteral("/ttyUSB1"),
+          dev.path() + QStringLiteral("/ttyUSB3"), dev.path() + QStringLiteral("/ttyACM1")})
+        ASSERT_TRUE(QFile::remove(gone));
+    found = DiscoverReceivers(dev.path(), sys.path());
+    EXPECT_EQ(found.chosen, QString());
+    EXPECT_EQ(found.passedBy.size(), 2);
+}
+
 TEST_F(CommandLineTest, PortListShowsEachDeviceAsTooltip) {
     CPtyPair pty;
     ASSERT_TRUE(pty.Valid());
@@ -249,7 +307,7 @@ TEST_F(CommandLineTest, PortListShowsEachDeviceAsTooltip) {
               emptyDev.path());
     CStatusDlg dlg;
     ASSERT_TRUE(dlg.OnInitDialog());
-    SetPortToolTips(dlg);
+    dlg.UpdateToolTips();
     auto *list = qobject_cast<QComboBox *>(dlg.GetDlgItem(1011));
     ASSERT_NE(list, nullptr);
     EXPECT_EQ(list->currentText(), QStringLiteral("COM4")) << "DEVICE is opened as COM4";

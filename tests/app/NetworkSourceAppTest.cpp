@@ -80,7 +80,7 @@ TEST_F(NetworkWindowTest, WindowThroughGpsdShowsWhatTheLogSays) {
     EXPECT_TRUE(found);
     EXPECT_EQ(dlg.m_curFix.bValid, 1);
 
-    SetPortToolTips(dlg);
+    dlg.UpdateToolTips();
     auto *list = qobject_cast<QComboBox *>(dlg.GetDlgItem(kPortList));
     EXPECT_TRUE(list->itemData(3, Qt::ToolTipRole).toString().contains(QStringLiteral("gpsd")));
     EXPECT_TRUE(dlg.GetDlgItem(kBaudList)->toolTip().contains(QStringLiteral("no effect")));
@@ -124,5 +124,5 @@ TEST_F(NetworkWindowTest, CommandThatCannotGoSaysSoInTheCaption) {
         << dlg.windowTitle().toStdString();
     // Closing sends nothing, so nothing failed.
     PickAndReset(dlg, 4, 3);
-    EXPECT_EQ(dlg.windowTitle(), QStringLiteral("Skywatch"));
+    EXPECT_EQ(dlg.windowTitle(), QStringLiteral("Skywatch - port closed"));
 }

@@ -1,6 +1,7 @@
 #include "AppTestSupport.h"
 #include "BaudRates.h"
 #include "LinkTestSupport.h"
+#include "LiveCaption.h"
 #include "OpenFailure.h"
 #include "PortTable.h"
 #include "RestartCommands.h"
@@ -138,9 +139,12 @@ TEST(OpenFailureTest, NamesTheDeviceTheReasonAndWhatToDo) {
     // gpsd is named only when it really holds the device.
     const QString busy = OpenFailureDetail(EBUSY, QStringLiteral("/dev/ttyUSB0"));
     EXPECT_FALSE(busy.contains(QStringLiteral("gpsd"))) << busy.toStdString();
-    const QString held = OpenFailureDetail(EBUSY, QStringLiteral("/dev/ttyUSB0"),
-                                           QStringLiteral("refused"), true);
+    const QString held =
+        OpenFailureDetail(EBUSY, QStringLiteral("/dev/ttyUSB0"), QStringLiteral("refused"), true);
     EXPECT_TRUE(held.contains(QStringLiteral("gpsd holds it"))) << held.toStdString();
+    // Refused before it was opened.
+    EXPECT_TRUE(OpenFailureDetail(ENOTTY, QStringLiteral("/dev/watchdog"))
+                    .startsWith(QStringLiteral("/dev/watchdog is not a serial port.")));
 }
 
 TEST_F(ResetTest, UnchangedPortWithColdStartKeepsTheReaderAndSendsTheLine) {
@@ -256,6 +260,8 @@ TEST_F(ResetTest, FailedOpenShowsOneBoxPerPressAndKeepsTheChoice) {
         EXPECT_EQ(Text(*m_dlg, kBaudList), QStringLiteral("9600"));
         EXPECT_EQ(m_dlg->m_port.m_nPort, -1);
         EXPECT_TRUE(AllZero(m_dlg->m_curFix));
+        EXPECT_EQ(m_dlg->windowTitle(),
+                  QStringLiteral("Skywatch - no receiver: %1 not found").arg(kMissingDevice));
     }
     for (const Seen &s : seen) {
         EXPECT_EQ(s.text, QStringLiteral("Can't start COM Port !\n Please Re-set !!"));
@@ -432,4 +438,105 @@ TEST_F(ResetTest, CaptionTimesTheRestartToTheFix) {
     PickAndReset(*m_dlg, 3, 2, 3);
     EXPECT_TRUE(
         PumpUntil([&] { return m_dlg->windowTitle() == QStringLiteral("Skywatch"); }, 1500));
+}
+
+TEST(LiveCaptionTest, OneShortStateAfterTheName) {
+    using Port = LiveState::Port;
+    const struct {
+        LiveState state;
+        QString more;
+        QString caption;
+    } rows[] = {
+        {{Port::Open, 0, {}}, {}, QStringLiteral("Skywatch")},
+        {{Port::Open, 2, {}}, {}, QStringLiteral("Skywatch")},
+        {{Port::Open, 3, {}}, {}, QStringLiteral("Skywatch - no data for 3 s")},
+        {{Port::Open, 12, {}}, {}, QStringLiteral("Skywatch - no data for 12 s")},
+        {{Port::Reconnecting, 40, {}},
+         {},
+         QStringLiteral("Skywatch - receiver unplugged, waiting")},
+        {{Port::NoReceiver, 0, QStringLiteral("/dev/ttyS3 not found")},
+         {},
+         QStringLiteral("Skywatch - no receiver: /dev/ttyS3 not found")},
+        {{Port::Closed, 0, {}}, {}, QStringLiteral("Skywatch - port closed")},
+        {{Port::Open, 0, {}},
+         QStringLiteral("cold start, 12 s"),
+         QStringLiteral("Skywatch - cold start, 12 s")},
+        {{Port::Open, 5, {}},
+         QStringLiteral("cold start, 12 s"),
+         QStringLiteral("Skywatch - no data for 5 s; cold start, 12 s")},
+    };
+    for (const auto &row : rows)
+        EXPECT_EQ(LiveCaption(row.state, row.more), row.caption);
+    EXPECT_EQ(ShortOpenFailure(ENOENT, QStringLiteral("/dev/ttyS3")),
+              QStringLiteral("/dev/ttyS3 not found"));
+    EXPECT_EQ(ShortOpenFailure(ENOTTY, QStringLiteral("/dev/watchdog")),
+              QStringLiteral("/dev/watchdog is not a serial port"));
+}
+
+// The caption follows the receiver each tick: live, silent, unplugged, closed by the user.
+TEST_F(ResetTest, CaptionSaysWhetherWhatItShowsIsLive) {
+    const auto caption = [&] { return m_dlg->windowTitle(); };
+    EXPECT_EQ(caption(), QStringLiteral("Skywatch"));
+    ASSERT_TRUE(m_com4.Write(FixBurst()));
+    ASSERT_TRUE(PumpUntil([&] { return m_dlg->m_port.CopyCounters().Decoded() > 0; }, 2000));
+    const auto last = std::chrono::steady_clock::now();
+    ASSERT_TRUE(PumpUntil([&] { return caption() != QStringLiteral("Skywatch"); }, 6000));
+    const double delay =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - last).count();
+    EXPECT_EQ(caption(), QStringLiteral("Skywatch - no data for 3 s"));
+    EXPECT_GE(delay, 3.0);
+    EXPECT_LT(delay, 4.5) << "one tick after the third silent second";
+    std::printf("caption changed %.2f s after the last sentence\n", delay);
+    const QString tip = m_dlg->GetDlgItem(kStatus)->toolTip();
+    EXPECT_TRUE(tip.contains(QString::fromStdString(m_com4.SlavePath()))) << tip.toStdString();
+    EXPECT_TRUE(tip.contains(QStringLiteral("4 sentences decoded, 0 dropped")))
+        << tip.toStdString();
+    EXPECT_EQ(Text(*m_dlg, kStatus), QStringLiteral("COM4 is on"));
+
+    ASSERT_TRUE(m_com4.Write(FixBurst()));
+    EXPECT_TRUE(PumpUntil([&] { return caption() == QStringLiteral("Skywatch"); }, 2500));
+    m_com4.CloseMaster();
+    EXPECT_TRUE(PumpUntil(
+        [&] { return caption() == QStringLiteral("Skywatch - receiver unplugged, waiting"); },
+        2500));
+    EXPECT_EQ(Text(*m_dlg, kStatus), QStringLiteral("COM4 is on"));
+    EXPECT_TRUE(m_dlg->GetDlgItem(kStatus)->toolTip().contains(QStringLiteral("Last error: ")));
+
+    PickAndReset(*m_dlg, 4, 2, 3);
+    EXPECT_EQ(caption(), QStringLiteral("Skywatch - port closed"));
+}
+
+// The simulated receiver pulled out and put back under its link.
+TEST_F(ResetTest, CaptionFollowsAnUnplugAndTheReturn) {
+    if (CSimulator::BinaryPath().empty())
+        GTEST_SKIP() << "needs the skywatch-sim simulator in the build tree";
+    CDeviceLink device;
+    CSimulator sim;
+    ASSERT_TRUE(sim.Start({"--link", device.Path(), "--unplug-after", "2", "--unplug-pause", "2"}));
+    platform::BindPort(2, device.Path());
+    PickAndReset(*m_dlg, 1, 2, 3);
+    ASSERT_EQ(Text(*m_dlg, kStatus), QStringLiteral("COM2 is on"));
+    const auto caption = [&] { return m_dlg->windowTitle(); };
+    EXPECT_TRUE(PumpUntil(
+        [&] { return caption() == QStringLiteral("Skywatch - receiver unplugged, waiting"); },
+        6000));
+    EXPECT_TRUE(PumpUntil([&] { return caption() == QStringLiteral("Skywatch"); }, 8000))
+        << caption().toStdString() << "\n"
+        << sim.Errors();
+}
+
+// Discovery found nothing to open: the window opens nothing and says so.
+TEST_F(AppTest, NothingFoundOpensNothing) {
+    platform::BindPort(4, "/dev/null");
+    CStatusDlg dlg;
+    dlg.m_strOpenFailure = QStringLiteral("none found");
+    dlg.m_otherReceivers = {QStringLiteral("/dev/ttyACM0 (Arduino)")};
+    ASSERT_TRUE(dlg.OnInitDialog());
+    EXPECT_TRUE(
+        dlg.GetDlgItem(kStatus)->toolTip().contains(QStringLiteral("/dev/ttyACM0 (Arduino)")));
+    EXPECT_EQ(dlg.m_port.m_hPort, -1);
+    EXPECT_EQ(dlg.m_port.LastOpenDevice(), "") << "no open was tried";
+    EXPECT_EQ(dlg.windowTitle(), QStringLiteral("Skywatch - no receiver: none found"));
+    EXPECT_EQ(Text(dlg, kStatus), QStringLiteral("COM is off"));
+    platform::UnbindAllPorts();
 }

@@ -12,7 +12,9 @@
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <mutex>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <thread>
@@ -58,6 +60,51 @@ GpsFix Copy(const CGpsPort& port)
 }
 
 bool SameFix(const GpsFix& a, const GpsFix& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+// Tells whether anyone opened a path since it was made, by the kernel's open events.
+class COpenWatch {
+public:
+    explicit COpenWatch(const std::string& path) : m_fd(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC))
+    {
+        if (m_fd >= 0)
+            ::inotify_add_watch(m_fd, path.c_str(), IN_OPEN);
+    }
+    ~COpenWatch() { ::close(m_fd); }
+    bool Opened() const
+    {
+        alignas(inotify_event) char buf[4096];
+        return ::read(m_fd, buf, sizeof buf) > 0;
+    }
+
+private:
+    int m_fd;
+};
+
+// A folder of files that are no serial line.
+class CNotSerial {
+public:
+    CNotSerial()
+    {
+        char dir[] = "/tmp/skywatch-notserial-XXXXXX";
+        if (::mkdtemp(dir) == nullptr)
+            return;
+        m_dir = dir;
+        ::mkfifo(Fifo().c_str(), 0600);
+        ::close(::open(File().c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600));
+    }
+    ~CNotSerial()
+    {
+        ::unlink(Fifo().c_str());
+        ::unlink(File().c_str());
+        ::rmdir(m_dir.c_str());
+    }
+    std::string Fifo() const { return m_dir + "/fifo"; }
+    std::string File() const { return m_dir + "/log.nmea"; }
+    const std::string& Dir() const { return m_dir; }
+
+private:
+    std::string m_dir;
+};
 
 // Keeps writing cycles with a new second each time, as a receiver does, until destroyed.
 class CTalker {
@@ -146,6 +193,19 @@ TEST_F(GpsPortLink, OpenSetsRawEightNoneOneAndHoldsTheDeviceExclusively)
     EXPECT_EQ(tio.c_lflag & (ICANON | ECHO | ISIG), 0u);
     EXPECT_EQ(tio.c_iflag & (IXON | IXOFF | ICRNL | ISTRIP), 0u);
     EXPECT_EQ(tio.c_oflag & OPOST, 0u);
+}
+
+// A user without root is refused a device left in exclusive mode; the port must release it.
+TEST_F(GpsPortLink, ReopensTheSamePseudoTerminalFiveTimes)
+{
+    CGpsPort port(0);
+    for (int i = 0; i < 5; ++i) {
+        SCOPED_TRACE(i);
+        ASSERT_TRUE(port.Open(kPort, 4800)) << std::strerror(port.LastOpenError());
+        ASSERT_TRUE(m_pty.Write(Cycle(i + 1)));
+        ASSERT_TRUE(WaitUntil([&] { return Copy(port).bSecond == i + 1; }, 3s));
+        port.Close();
+    }
 }
 
 TEST_F(GpsPortLink, ColdStartReachesTheReceiverByteForByte)
@@ -260,6 +320,29 @@ TEST_F(GpsPortLink, FailedOpenLeavesThePortClosedWithTheReason)
     }
 }
 
+// Some devices act on open (a watchdog arms), so anything but a serial line is refused unopened.
+TEST_F(GpsPortLink, NoSerialLineIsRefusedBeforeOpen)
+{
+    const CNotSerial files;
+    for (const std::string& path :
+         // /dev/tty is of the tty class but a terminal, not a line to a receiver.
+         {std::string("/dev/null"), std::string("/dev/zero"), std::string("/dev/tty"),
+          files.Fifo(), files.File()}) {
+        SCOPED_TRACE(path);
+        platform::BindPort(5, path);
+        const COpenWatch watch(path);
+        CGpsPort port(0);
+        EXPECT_FALSE(port.Open(5, 4800));
+        EXPECT_EQ(port.LastOpenError(), ENOTTY) << std::strerror(port.LastOpenError());
+        // Other programs open /dev/null and /dev/zero all the time; the test's own files tell.
+        EXPECT_FALSE(path.rfind(files.Dir(), 0) == 0 && watch.Opened());
+    }
+    platform::BindPort(5, files.Dir());
+    CGpsPort port(0);
+    EXPECT_FALSE(port.Open(5, 4800));
+    EXPECT_EQ(port.LastOpenError(), ENOTTY);
+}
+
 TEST_F(GpsPortLink, SendAndCloseOnAClosedPortDoNothing)
 {
     CGpsPort port(0);
@@ -323,6 +406,9 @@ TEST_F(GpsPortLink, UnpluggedDeviceCostsNoCpuAndIsPickedUpAgain)
     ASSERT_TRUE(m_pty.Write(Cycle(3, 1000)));
     ASSERT_TRUE(WaitUntil([&] { return Copy(port).lLatitude == Latitude(1000); }, 3s));
 
+    // Taken before the first one goes, so it cannot get the number that went away.
+    CPtyPair again;
+    ASSERT_TRUE(again.Valid());
     m_pty.CloseMaster();
     std::this_thread::sleep_for(200ms);
     const double cpu0 = ProcessCpuSeconds();
@@ -337,8 +423,6 @@ TEST_F(GpsPortLink, UnpluggedDeviceCostsNoCpuAndIsPickedUpAgain)
     EXPECT_NE(port.m_hThread, -1);
 
     // The receiver comes back under the same name.
-    CPtyPair again;
-    ASSERT_TRUE(again.Valid());
     ASSERT_TRUE(device.PointTo(again.SlavePath()));
     {
         CTalker talker(again, 200ms, 2000);
@@ -348,6 +432,38 @@ TEST_F(GpsPortLink, UnpluggedDeviceCostsNoCpuAndIsPickedUpAgain)
     const auto start = std::chrono::steady_clock::now();
     port.Close();
     EXPECT_LT(std::chrono::steady_clock::now() - start, 50ms);
+}
+
+// The name comes back leading elsewhere: no serial line is opened, a new pseudo-terminal is.
+TEST_F(GpsPortLink, ALinkIsReopenedOnlyWhenItLeadsToAPseudoTerminalAgain)
+{
+    CDeviceLink device;
+    ASSERT_TRUE(device.PointTo(m_pty.SlavePath()));
+    platform::BindPort(kPort, device.Path());
+    CGpsPort port(0);
+    ASSERT_TRUE(port.Open(kPort, 4800));
+    CPtyPair again; // taken now, so it cannot get the number that goes away
+    ASSERT_TRUE(again.Valid());
+    m_pty.CloseMaster();
+    ASSERT_TRUE(WaitUntil([&] { return port.CopyLinkState().bReconnecting; }, 2s));
+
+    const CNotSerial files;
+    for (const std::string& path : {files.Fifo(), files.File(), std::string("/dev/null")}) {
+        SCOPED_TRACE(path);
+        const COpenWatch watch(path);
+        ASSERT_TRUE(device.PointTo(path));
+        // Two tries of the reconnecting reader.
+        std::this_thread::sleep_for(2200ms);
+        EXPECT_FALSE(path.rfind(files.Dir(), 0) == 0 && watch.Opened());
+        const LinkState link = port.CopyLinkState();
+        EXPECT_TRUE(link.bReconnecting);
+        EXPECT_EQ(link.nLastError, ENOTTY) << std::strerror(link.nLastError);
+    }
+    ASSERT_TRUE(device.PointTo(again.SlavePath()));
+    CTalker talker(again, 200ms, 2000);
+    EXPECT_TRUE(WaitUntil([&] { return Copy(port).lLatitude == Latitude(2000); }, 8s));
+    EXPECT_FALSE(port.CopyLinkState().bReconnecting);
+    EXPECT_EQ(port.CopyLinkState().device, again.SlavePath());
 }
 
 TEST_F(GpsPortLink, CloseWhileWaitingForAnUnpluggedDevice)
@@ -440,6 +556,48 @@ TEST_F(GpsPortSim, UnpluggedReceiverIsPickedUpAgain)
     }
     EXPECT_NE(port.m_hThread, -1);
     EXPECT_TRUE(WaitUntil([&] { return HasFix(Copy(port)); }, 6s)) << sim.Errors();
+}
+
+// After the simulator is killed its pseudo-terminal number goes to the next program that asks,
+// often a terminal window: the reader must leave that one alone, named directly or by a link.
+TEST_F(GpsPortSim, ADeadSimulatorsNumberIsNotTakenOver)
+{
+    for (const bool bByLink : {false, true}) {
+        SCOPED_TRACE(bByLink ? "by a link" : "by its path");
+        CDeviceLink device;
+        CSimulator sim;
+        ASSERT_TRUE(sim.Start({"--fast"})) << sim.Errors();
+        ASSERT_TRUE(device.PointTo(sim.SlavePath()));
+        platform::BindPort(kPort, bByLink ? device.Path() : sim.SlavePath());
+        CGpsPort port(0);
+        ASSERT_TRUE(port.Open(kPort, 4800));
+        ASSERT_TRUE(WaitUntil([&] { return port.CopyCounters().Decoded() > 0; }, 6s));
+        const std::string path = sim.SlavePath();
+        sim.Stop();
+        ASSERT_TRUE(WaitUntil([&] { return port.CopyLinkState().bReconnecting; }, 3s));
+
+        // Another program's pseudo-terminal under the same number.
+        std::vector<std::unique_ptr<CPtyPair>> ptys;
+        while (ptys.size() < 32 && (ptys.empty() || ptys.back()->SlavePath() != path))
+            ptys.push_back(std::make_unique<CPtyPair>());
+        ASSERT_EQ(ptys.back()->SlavePath(), path) << "the number was not handed out again";
+        CPtyPair& other = *ptys.back();
+        const int slave = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        ASSERT_GE(slave, 0) << std::strerror(errno);
+        termios before{};
+        ASSERT_EQ(::tcgetattr(slave, &before), 0);
+        ASSERT_TRUE(other.Write("ls -l\n"));
+        std::this_thread::sleep_for(2500ms);
+
+        termios after{};
+        ASSERT_EQ(::tcgetattr(slave, &after), 0);
+        EXPECT_EQ(std::memcmp(&before, &after, sizeof before), 0) << "its settings changed";
+        char typed[16] = {};
+        EXPECT_EQ(::read(slave, typed, sizeof typed), 6) << "what was typed went elsewhere";
+        EXPECT_STREQ(typed, "ls -l\n");
+        ::close(slave);
+        EXPECT_TRUE(port.CopyLinkState().bReconnecting);
+    }
 }
 
 } // namespace

@@ -93,4 +93,55 @@ TEST(CloseLatency, UnderFiftyMilliseconds)
     EXPECT_LT(ms.back(), 50.0);
 }
 
+// What Re-set with unchanged settings costs: Open closes the port and opens it again. Run as a
+// normal user this also proves the device is not left in exclusive mode.
+TEST(ReopenLatency, UnderFiftyMilliseconds)
+{
+    CPtyPair pty;
+    ASSERT_TRUE(pty.Valid());
+    platform::BindPort(kPort, pty.SlavePath());
+    CGpsPort port(0);
+    ASSERT_TRUE(port.Open(kPort, 4800));
+    std::vector<double> ms;
+    for (int i = 0; i < 20; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        ASSERT_TRUE(port.Open(kPort, 4800)) << "round " << i;
+        ms.push_back(
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                .count());
+    }
+    port.Close();
+    platform::UnbindAllPorts();
+    std::sort(ms.begin(), ms.end());
+    std::printf("reopen latency over %zu reopens: median %.3f ms, max %.3f ms\n", ms.size(),
+                ms[ms.size() / 2], ms.back());
+    EXPECT_LT(ms.back(), 50.0);
+}
+
+// The reader waiting for a receiver that went away: one look at the name a second.
+TEST(UnpluggedWait, UnderOnePercentOfACore)
+{
+    CDeviceLink device;
+    CPtyPair pty;
+    ASSERT_TRUE(pty.Valid() && device.PointTo(pty.SlavePath()));
+    platform::BindPort(kPort, device.Path());
+    CGpsPort port(0);
+    ASSERT_TRUE(port.Open(kPort, 4800));
+    pty.CloseMaster();
+    ASSERT_TRUE(WaitUntil([&] { return port.CopyLinkState().bReconnecting; }, 2s));
+    const double cpu0 = ProcessCpuSeconds();
+    const auto wall0 = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(5s);
+    const double cpu = ProcessCpuSeconds() - cpu0;
+    const double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
+    EXPECT_TRUE(port.CopyLinkState().bReconnecting);
+    port.Close();
+    platform::UnbindAllPorts();
+    const double percent = 100.0 * cpu / wall;
+    std::printf("CPU waiting for an unplugged receiver: %.4f%% of a core (%.2f ms in %.1f s)\n",
+                percent, cpu * 1000, wall);
+    EXPECT_LT(percent, 1.0);
+}
+
 } // namespace

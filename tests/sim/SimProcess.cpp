@@ -4,6 +4,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -22,7 +23,7 @@ void Drain(int fd, std::string& text)
 
 std::string CSimProcess::Binary() { return SKYWATCH_BINARY_DIR "/tools/skywatch-sim"; }
 
-CSimProcess::CSimProcess(const std::vector<std::string>& args)
+CSimProcess::CSimProcess(const std::vector<std::string>& args, std::size_t nMemoryLimit)
 {
     int out[2], err[2];
     if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0)
@@ -31,6 +32,10 @@ CSimProcess::CSimProcess(const std::vector<std::string>& args)
     if (m_pid == 0) {
         ::dup2(out[1], 1);
         ::dup2(err[1], 2);
+        if (nMemoryLimit != 0) {
+            const rlimit limit{nMemoryLimit, nMemoryLimit};
+            ::setrlimit(RLIMIT_AS, &limit);
+        }
         std::vector<char*> argv;
         std::string bin = Binary();
         argv.push_back(bin.data());

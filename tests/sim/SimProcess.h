@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -9,7 +10,8 @@ class CSimProcess {
 public:
     static std::string Binary();
 
-    explicit CSimProcess(const std::vector<std::string>& args);
+    // nMemoryLimit, when not 0, bounds the simulator's address space in bytes.
+    explicit CSimProcess(const std::vector<std::string>& args, std::size_t nMemoryLimit = 0);
     ~CSimProcess();
     CSimProcess(const CSimProcess&) = delete;
     CSimProcess& operator=(const CSimProcess&) = delete;

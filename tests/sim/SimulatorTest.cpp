@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <poll.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -297,6 +298,38 @@ TEST(Simulator, ReplayLoopsAFile)
     EXPECT_EQ(text.find('#'), std::string::npos);
     EXPECT_EQ(text.find("\n\n"), std::string::npos);
     std::filesystem::remove(file);
+}
+
+// The log is streamed: an endless source neither exhausts memory nor holds up the start.
+TEST(Simulator, ReplayStreamsTheLog)
+{
+    REQUIRE_SIM();
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    const std::size_t limit = 0; // the sanitizers reserve terabytes of address space up front
+#else
+    const std::size_t limit = std::size_t{256} << 20;
+#endif
+    CSimProcess zeros({"--replay", "/dev/zero"}, limit);
+    EXPECT_EQ(zeros.Wait(5000), 2);
+    EXPECT_EQ(zeros.Stderr(), "skywatch-sim: /dev/zero holds no NMEA lines in its first 1 MiB\n");
+
+    // A pipe that never ends: the first lines go out while the writer still holds it open.
+    const std::string fifo = TempPath("replay.fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const int writer = ::open(fifo.c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(writer, 0);
+    std::string lines;
+    for (int i = 0; i < 4; ++i)
+        lines += "$GPRMC,120000.000,A,4807.0380,N,01131.0000,E,0.0,0.0,010120,,,A*6D\r\n";
+    ASSERT_EQ(::write(writer, lines.data(), lines.size()), static_cast<ssize_t>(lines.size()));
+    CSimProcess sim({"--replay", fifo, "--rate", "5", "--baud", "9600"}, limit);
+    Reader reader(sim.NextPath(2000));
+    ASSERT_TRUE(reader.IsOpen()) << sim.Stderr();
+    std::string text;
+    ASSERT_TRUE(reader.ReadFor(1000, text));
+    EXPECT_GE(Decode(text).counters.nRmc, 2u) << text;
+    ::close(writer);
+    std::filesystem::remove(fifo);
 }
 
 TEST(Simulator, BadOptionsExitTwoWithOneLine)

@@ -68,7 +68,9 @@ TEST_F(DialogTest, TemplateBecomesTheControlsBesideTheGlobe) {
     platform::BindPort(4, kMissingDevice);
     CStatusDlg dlg;
     ASSERT_TRUE(dlg.OnInitDialog());
-    EXPECT_EQ(dlg.windowTitle(), QStringLiteral("Skywatch"));
+    // The template's caption, with why nothing is live.
+    EXPECT_EQ(dlg.windowTitle(),
+              QStringLiteral("Skywatch - no receiver: %1 not found").arg(kMissingDevice));
     EXPECT_EQ(dlg.size(), QSize(240, 268));
     EXPECT_FALSE(dlg.windowIcon().isNull());
     EXPECT_TRUE(dlg.windowIcon().availableSizes().contains(QSize(32, 32)));

@@ -6,47 +6,80 @@
 #include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
+#include <utility>
 
-CPtyLink::~CPtyLink() { Close(); }
-
-bool CPtyLink::Open(std::string& error)
+CPtyLink::~CPtyLink()
 {
     Close();
-    m_master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (m_master < 0 || ::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0) {
+    ClosePair(m_next);
+}
+
+bool CPtyLink::OpenPair(Pair& pair, std::string& error)
+{
+    pair.master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (pair.master < 0 || ::grantpt(pair.master) != 0 || ::unlockpt(pair.master) != 0) {
         error = std::string("cannot open a pseudo-terminal: ") + std::strerror(errno);
-        Close();
+        ClosePair(pair);
         return false;
     }
     char name[128];
-    if (::ptsname_r(m_master, name, sizeof name) != 0) {
+    if (::ptsname_r(pair.master, name, sizeof name) != 0) {
         error = std::string("cannot name the pseudo-terminal: ") + std::strerror(errno);
-        Close();
+        ClosePair(pair);
         return false;
     }
-    m_slavePath = name;
-    m_slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    pair.slavePath = name;
+    pair.slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
     termios tio{};
-    if (m_slave < 0 || ::tcgetattr(m_slave, &tio) != 0) {
-        error = "cannot open " + m_slavePath + ": " + std::strerror(errno);
-        Close();
+    if (pair.slave < 0 || ::tcgetattr(pair.slave, &tio) != 0) {
+        error = "cannot open " + pair.slavePath + ": " + std::strerror(errno);
+        ClosePair(pair);
         return false;
     }
     // Raw, so that commands written by a reader are not echoed back into the stream.
     ::cfmakeraw(&tio);
-    ::tcsetattr(m_slave, TCSANOW, &tio);
+    ::tcsetattr(pair.slave, TCSANOW, &tio);
     // Non-blocking: with nobody reading, bytes that do not fit are dropped as on a real line.
-    ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
+    ::fcntl(pair.master, F_SETFL, ::fcntl(pair.master, F_GETFL) | O_NONBLOCK);
+    return true;
+}
+
+void CPtyLink::ClosePair(Pair& pair)
+{
+    if (pair.slave >= 0)
+        ::close(pair.slave);
+    if (pair.master >= 0)
+        ::close(pair.master);
+    pair.slave = pair.master = -1;
+}
+
+bool CPtyLink::Open(std::string& error)
+{
+    Close();
+    Pair pair;
+    if (m_next.master >= 0)
+        std::swap(pair, m_next);
+    else if (!OpenPair(pair, error))
+        return false;
+    m_master = pair.master;
+    m_slave = pair.slave;
+    m_slavePath = pair.slavePath;
     return true;
 }
 
 void CPtyLink::Close()
 {
-    if (m_slave >= 0)
-        ::close(m_slave);
-    if (m_master >= 0)
-        ::close(m_master);
+    Pair pair{m_master, m_slave, m_slavePath};
+    ClosePair(pair);
     m_slave = m_master = -1;
+}
+
+bool CPtyLink::Unplug(std::string& error)
+{
+    ClosePair(m_next);
+    const bool ok = OpenPair(m_next, error);
+    Close();
+    return ok;
 }
 
 bool CPtyLink::PointLink(const std::string& link, std::string& error) const

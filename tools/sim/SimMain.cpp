@@ -186,7 +186,10 @@ int main(int argc, char** argv)
             // that sees the hang-up finds no stale link.
             if (!opt.strLink.empty())
                 ::unlink(opt.strLink.c_str());
-            pty.Close();
+            if (!pty.Unplug(error)) {
+                std::fprintf(stderr, "skywatch-sim: %s\n", error.c_str());
+                break;
+            }
             g_net.Close();
             std::fprintf(stderr, "skywatch-sim: unplugged\n");
             const auto back = Steady::now() + std::chrono::duration_cast<Steady::duration>(

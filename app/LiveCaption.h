@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QString>
+
+// What the caption says about the receiver, sampled once a tick.
+struct LiveState {
+    enum class Port {
+        Closed,       // closed by the user
+        Open,         // open; nSilentSeconds tells whether data flows
+        Reconnecting, // the receiver went away; waiting for it to come back
+        NoReceiver,   // nothing opened: failure says why
+    };
+    Port port = Port::Closed;
+    int nSilentSeconds = 0; // whole seconds since the last decoded sentence, or since the open
+    QString failure;        // "/dev/ttyS3 not found"
+    bool bNetwork = false;  // the source is on the network: it goes away rather than unplugs
+};
+
+// Seconds of silence after which the window stops calling what it shows live.
+constexpr int kSilentAfterSeconds = 3;
+
+// "Skywatch" while data flows, else "Skywatch - " and one short state. A further state of
+// another part (such as the time to the first fix) goes after the live one.
+QString LiveCaption(const LiveState &state, const QString &more = {});
+
+// The short form of an open failure for the caption: "/dev/ttyS3 not found".
+QString ShortOpenFailure(int nErrno, const QString &device);

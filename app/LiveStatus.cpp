@@ -1,0 +1,61 @@
+#include "StatusDlg.h"
+
+#include "LiveCaption.h"
+
+#include <QLabel>
+#include <chrono>
+#include <cstring>
+
+namespace {
+
+constexpr int kPortStatus = 1000;
+
+} // namespace
+
+void CStatusDlg::UpdateLiveStatus() {
+    const LinkState link = m_port.CopyLinkState();
+    LiveState state;
+    if (link.bReconnecting) {
+        state.port = LiveState::Port::Reconnecting;
+    } else if (link.bOpen) {
+        state.port = LiveState::Port::Open;
+        state.nSilentSeconds =
+            static_cast<int>(std::chrono::duration_cast<std::chrono::seconds>(
+                                 std::chrono::steady_clock::now() - link.lastData)
+                                 .count());
+    } else if (!m_strOpenFailure.isEmpty()) {
+        state.port = LiveState::Port::NoReceiver;
+        state.failure = m_strOpenFailure;
+    }
+    state.bNetwork = m_port.IsNetworkSource();
+    // The time to the first fix and a command that could not go follow the live state.
+    QStringList more;
+    if (const std::string ttff = m_port.Stopwatch().Text(CFixStopwatch::Clock::now());
+        !ttff.empty())
+        more << QString::fromStdString(ttff);
+    if (!m_strSendFailure.isEmpty())
+        more << m_strSendFailure;
+    const QString caption = LiveCaption(state, more.join(QStringLiteral("; ")));
+    if (windowTitle() != caption)
+        setWindowTitle(caption);
+
+    QStringList tip;
+    if (link.bOpen)
+        tip << QString::fromStdString(link.device);
+    else if (!m_strOpenFailure.isEmpty())
+        tip << QStringLiteral("Not open: ") + m_strOpenFailure;
+    const ScanCounters counters = m_port.CopyCounters();
+    tip << QStringLiteral("%1 sentences decoded, %2 dropped")
+               .arg(counters.Decoded())
+               .arg(counters.Dropped());
+    if (link.nLastError != 0)
+        tip << QStringLiteral("Last error: %1")
+                   .arg(QString::fromLocal8Bit(std::strerror(link.nLastError)));
+    if (!m_otherReceivers.isEmpty())
+        tip << QStringLiteral("Not opened:") << m_otherReceivers;
+    if (QWidget *status = GetDlgItem(kPortStatus)) {
+        const QString text = tip.join(QLatin1Char('\n'));
+        if (status->toolTip() != text)
+            status->setToolTip(text);
+    }
+}
