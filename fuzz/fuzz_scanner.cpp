@@ -2,7 +2,7 @@
 // every block the record must hold its invariants; at the end it must equal the record from
 // feeding the same bytes in one block, so a sentence cut by a block edge changes nothing.
 #include "GpsFix.h"
-#include "GpsPort.h"
+#include "NmeaDecoder.h"
 #include "ScanCounters.h"
 
 #include <cstddef>
@@ -71,7 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
 
-    CGpsPort blocks(0);
+    CNmeaDecoder blocks(0);
     GpsFix fix;
     std::size_t pos = 0;
     for (std::size_t i = 0; pos < length; ++i) {
@@ -83,7 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         CheckInvariants(fix);
     }
 
-    CGpsPort whole(0);
+    CNmeaDecoder whole(0);
     whole.ParseBuffer(text, static_cast<int>(length));
     GpsFix wholeFix;
     whole.CopyFix(wholeFix);

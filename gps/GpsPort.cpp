@@ -12,26 +12,14 @@
 
 CGpsPort::CGpsPort() : CGpsPort(platform::StandardBiasSeconds()) {}
 
-CGpsPort::CGpsPort(int nBiasSeconds) : m_nBiasSeconds(nBiasSeconds) {}
+CGpsPort::CGpsPort(int nBiasSeconds) : m_decoder(nBiasSeconds) {}
 
-CGpsPort::~CGpsPort() { Close(); }
-
-void CGpsPort::CopyFix(GpsFix& dest) const
-{
-    std::lock_guard lock(m_fixLock);
-    std::memcpy(&dest, &m_fix, sizeof m_fix);
-}
-
-void CGpsPort::ClearFix()
-{
-    std::lock_guard lock(m_fixLock);
-    std::memset(&m_fix, 0, sizeof m_fix);
-}
-
-bool CGpsPort::Open(int nPort, int nBaud)
-{
+CGpsPort::~CGpsPort() {
     Close();
-    ResetScanner();
+}
+
+bool CGpsPort::Open(int nPort, int nBaud) {
+    Close();
     m_openDevice = platform::PortDevice(nPort);
     if (m_openDevice.empty()) {
         m_openDevice = "COM" + std::to_string(nPort) + ":";
@@ -51,7 +39,7 @@ bool CGpsPort::Open(int nPort, int nBaud)
     const int hPort = m_serial.Handle();
     try {
         m_reader = std::thread(&CGpsPort::ReaderThread, this);
-    } catch (const std::system_error& e) {
+    } catch (const std::system_error &e) {
         m_nOpenError = e.code().value();
         m_serial.Close();
         return false;
@@ -65,8 +53,7 @@ bool CGpsPort::Open(int nPort, int nBaud)
     return true;
 }
 
-void CGpsPort::Close()
-{
+void CGpsPort::Close() {
     if (!m_reader.joinable() && m_hPort == -1 && m_hThread == -1)
         return;
     if (m_reader.joinable()) {
@@ -74,24 +61,23 @@ void CGpsPort::Close()
         m_reader.join();
     }
     m_serial.Close();
-    ResetScanner();
     m_hPort = -1;
     m_hThread = -1;
     m_nPort = -1;
     m_nBaud = -1;
 }
 
-void CGpsPort::Send(const char* text)
-{
+void CGpsPort::Send(const char *text) {
     if (m_hPort == -1 || text == nullptr)
         return;
     m_serial.Write(text, std::strlen(text), kWriteTimeoutMs);
 }
 
-void CGpsPort::ReaderThread()
-{
+void CGpsPort::ReaderThread() {
     char block[kReadSize + 1];
     int nEvents = 0;
+    // A sentence cut by the last Close must not join this port's first bytes.
+    m_decoder.ResetScanner();
     for (;;) {
         const auto started = std::chrono::steady_clock::now();
         const platform::SerialRead r = m_serial.Read(block, kReadSize, kReadTimeoutMs, m_stop);
@@ -99,7 +85,7 @@ void CGpsPort::ReaderThread()
             return;
         if (r.count > 0) {
             block[r.count] = '\0';
-            ParseBuffer(block, static_cast<int>(r.count));
+            m_decoder.ParseBuffer(block, static_cast<int>(r.count));
             if (nEvents >= 31) {
                 platform::NoteUserActivity();
                 nEvents = 0;
@@ -118,11 +104,10 @@ void CGpsPort::ReaderThread()
     }
 }
 
-bool CGpsPort::Reconnect()
-{
+bool CGpsPort::Reconnect() {
     // Closing lets the system give a replugged receiver its old name again.
     m_serial.Release();
-    ResetScanner();
+    m_decoder.ResetScanner();
     for (;;) {
         if (m_stop.WaitFor(std::chrono::milliseconds(kReopenIntervalMs)))
             return false;

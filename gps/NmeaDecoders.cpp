@@ -1,5 +1,5 @@
-#include "GpsPort.h"
 #include "NmeaConvert.h"
+#include "NmeaDecoder.h"
 #include "UtcShift.h"
 
 #include <cstring>
@@ -13,14 +13,14 @@ namespace {
 
 constexpr double kOneSixtieth = 1.0 / 60.0;
 constexpr double kOneMillion = 1000000.0;
-constexpr double kKnotsFactor = 1.852 * 100.0; // 185.20000000000002, as the receiver tools compute it
+constexpr double kKnotsFactor =
+    1.852 * 100.0; // 185.20000000000002, as the receiver tools compute it
 constexpr double kDopFactor = 10.0;
 constexpr int kCentury = 2000;
-constexpr std::size_t kField = CGpsPort::kFieldSize;
+constexpr std::size_t kField = CNmeaDecoder::kFieldSize;
 
 // Fields start after "$", the talker, the type and the comma.
-const char* FirstField(const char* sentence)
-{
+const char *FirstField(const char *sentence) {
     // Only the first seven bytes matter; measuring the whole sentence cost a tenth of the scan.
     for (int i = 0; i < 7; ++i) {
         if (sentence[i] == '\0')
@@ -29,52 +29,55 @@ const char* FirstField(const char* sentence)
     return sentence + 7;
 }
 
-int PieceInt(const char* field, int from, int len)
-{
+int PieceInt(const char *field, int from, int len) {
     char piece[4];
     Piece(field, from, len, piece);
     return AtoI(piece);
 }
 
 // ddmm.mmmm (or dddmm.mmmm) to millionths of a degree, in the order the receiver tools use.
-std::int32_t Coordinate(const char* field, int degreeDigits)
-{
+std::int32_t Coordinate(const char *field, int degreeDigits) {
     const int degrees = PieceInt(field, 0, degreeDigits);
-    const char* minutes = std::strlen(field) > static_cast<std::size_t>(degreeDigits)
-                              ? field + degreeDigits
-                              : "";
+    const char *minutes =
+        std::strlen(field) > static_cast<std::size_t>(degreeDigits) ? field + degreeDigits : "";
     const double value =
         (static_cast<double>(degrees) + AtoF(minutes) * kOneSixtieth) * kOneMillion;
     return static_cast<std::int32_t>(Trunc(value));
 }
 
-std::int16_t Tenths(const char* field) { return static_cast<std::int16_t>(Trunc(AtoF(field) * kDopFactor)); }
+std::int16_t Tenths(const char *field) {
+    return static_cast<std::int16_t>(Trunc(AtoF(field) * kDopFactor));
+}
 
 } // namespace
 
 // $GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47
-void CGpsPort::ParseGGA(const char* sentence)
-{
+void CNmeaDecoder::ParseGGA(const char *sentence) {
     char field[kField];
-    const char* p = FirstField(sentence);
-    for (int i = 1; i <= 6; ++i)
+    const char *p = FirstField(sentence);
+    for (int i = 1; i <= 5; ++i)
         p = NextField(p, field);
+    p = NextField(p, field);
+    const bool fixed = AtoI(field) > 0;
     p = NextField(p, field);
     const auto satsUsed = static_cast<std::int8_t>(AtoI(field));
     p = NextField(p, field); // HDOP comes from GSA
     NextField(p, field);
     const auto altitude = static_cast<std::uint16_t>(AtoI(field));
 
-    std::lock_guard lock(m_fixLock);
-    m_fix.cSatsUsed = satsUsed;
-    m_fix.wAltitude = altitude;
+    {
+        std::lock_guard lock(m_fixLock);
+        m_fix.cSatsUsed = satsUsed;
+        m_fix.wAltitude = altitude;
+    }
+    if (fixed)
+        NoteValidFix();
 }
 
 // $GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*6A
-void CGpsPort::ParseRMC(const char* sentence)
-{
+void CNmeaDecoder::ParseRMC(const char *sentence) {
     char field[kField];
-    const char* p = FirstField(sentence);
+    const char *p = FirstField(sentence);
 
     p = NextField(p, field);
     UtcDateTime t{};
@@ -109,7 +112,7 @@ void CGpsPort::ParseRMC(const char* sentence)
 
     const UtcDateTime local = ShiftToLocal(t, m_nBiasSeconds);
 
-    std::lock_guard lock(m_fixLock);
+    std::unique_lock lock(m_fixLock);
     m_fix.bValid = valid;
     m_fix.lLatitude = latitude;
     m_fix.lLongitude = longitude;
@@ -121,18 +124,20 @@ void CGpsPort::ParseRMC(const char* sentence)
     m_fix.bHour = local.hour;
     m_fix.bMinute = local.minute;
     m_fix.bSecond = local.second;
+    lock.unlock();
+    if (valid != 0)
+        NoteValidFix();
 }
 
 // $GPGSA,A,3,04,05,,09,12,,,24,,,,,2.5,1.3,2.1*39
-void CGpsPort::ParseGSA(const char* sentence)
-{
+void CNmeaDecoder::ParseGSA(const char *sentence) {
     char field[kField];
-    const char* p = FirstField(sentence);
+    const char *p = FirstField(sentence);
     p = NextField(p, field); // selection mode
     p = NextField(p, field);
     const auto fixMode = static_cast<std::int8_t>(AtoI(field));
     std::int8_t used[12];
-    for (auto& prn : used) {
+    for (auto &prn : used) {
         p = NextField(p, field);
         const int value = AtoI(field);
         prn = static_cast<std::int8_t>(value >= 1 && value <= 32 ? value : 0);
@@ -144,19 +149,22 @@ void CGpsPort::ParseGSA(const char* sentence)
     NextField(p, field);
     const std::int16_t vdop = Tenths(field);
 
-    std::lock_guard lock(m_fixLock);
-    m_fix.cFixMode = fixMode;
-    std::memcpy(m_fix.cUsedPrn, used, sizeof used);
-    m_fix.nPdop = pdop;
-    m_fix.nHdop = hdop;
-    m_fix.nVdop = vdop;
+    {
+        std::lock_guard lock(m_fixLock);
+        m_fix.cFixMode = fixMode;
+        std::memcpy(m_fix.cUsedPrn, used, sizeof used);
+        m_fix.nPdop = pdop;
+        m_fix.nHdop = hdop;
+        m_fix.nVdop = vdop;
+    }
+    if (fixMode == 2 || fixMode == 3)
+        NoteValidFix();
 }
 
 // $GPGSV,2,1,08,01,40,083,46,02,17,308,41,12,07,344,39,14,22,228,45*75
-void CGpsPort::ParseGSV(const char* sentence)
-{
+void CNmeaDecoder::ParseGSV(const char *sentence) {
     char field[kField];
-    const char* p = FirstField(sentence);
+    const char *p = FirstField(sentence);
     p = NextField(p, field); // number of messages
     p = NextField(p, field);
     const int message = AtoI(field);
@@ -182,7 +190,7 @@ void CGpsPort::ParseGSV(const char* sentence)
         return;
     std::lock_guard lock(m_fixLock);
     for (int i = 0; i < count; ++i) {
-        SatInfo& slot = m_fix.sat[4 * (message - 1) + i];
+        SatInfo &slot = m_fix.sat[4 * (message - 1) + i];
         slot.bPrn = sats[i].bPrn;
         slot.bElevation = sats[i].bElevation;
         slot.bSnr = sats[i].bSnr;

@@ -1,11 +1,11 @@
-#include "GpsPort.h"
+#include "NmeaDecoder.h"
 
+#include <chrono>
 #include <cstring>
 
 namespace {
 
-int HexValue(char c)
-{
+int HexValue(char c) {
     if (c >= '0' && c <= '9')
         return c - '0';
     if (c >= 'A' && c <= 'F')
@@ -15,21 +15,38 @@ int HexValue(char c)
     return -1;
 }
 
-bool IsType(const char* s, const char* type)
-{
+bool IsType(const char *s, const char *type) {
     return s[3] == type[0] && s[4] == type[1] && s[5] == type[2];
 }
 
 } // namespace
 
-void CGpsPort::Bump(std::atomic<std::uint32_t>& counter)
-{
+CNmeaDecoder::CNmeaDecoder(int nBiasSeconds) : m_nBiasSeconds(nBiasSeconds) {}
+
+void CNmeaDecoder::CopyFix(GpsFix &dest) const {
+    std::lock_guard lock(m_fixLock);
+    std::memcpy(&dest, &m_fix, sizeof m_fix);
+}
+
+void CNmeaDecoder::ClearFix() {
+    std::lock_guard lock(m_fixLock);
+    std::memset(&m_fix, 0, sizeof m_fix);
+}
+
+void CNmeaDecoder::Bump(std::atomic<std::uint32_t> &counter) {
     // Only the reader thread writes the counters, so a plain load and store is enough.
     counter.store(counter.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
 }
 
-ScanCounters CGpsPort::CopyCounters() const
-{
+void CNmeaDecoder::NoteValidFix() {
+    const auto now = std::chrono::steady_clock::now().time_since_epoch();
+    m_lastValidFixNs.store(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count(),
+                           std::memory_order_relaxed);
+    if (m_hooks.onValidFix)
+        m_hooks.onValidFix();
+}
+
+ScanCounters CNmeaDecoder::CopyCounters() const {
     ScanCounters c;
     c.nGga = m_counters.nGga.load(std::memory_order_relaxed);
     c.nGsa = m_counters.nGsa.load(std::memory_order_relaxed);
@@ -42,8 +59,7 @@ ScanCounters CGpsPort::CopyCounters() const
     return c;
 }
 
-void CGpsPort::ResetScanner()
-{
+void CNmeaDecoder::ResetScanner() {
     m_nTail = 0;
     m_bInSentence = false;
     m_bTooLong = false;
@@ -51,16 +67,17 @@ void CGpsPort::ResetScanner()
 
 // A sentence runs from "$" to its first line feed. A "$" before that line feed starts a new
 // sentence and drops the cut one. A sentence may span blocks: its head waits in m_tail.
-void CGpsPort::ParseBuffer(const char* block, int n)
-{
+void CNmeaDecoder::ParseBuffer(const char *block, int n) {
     if (block == nullptr || n <= 0)
         return;
-    const char* p = block;
-    const char* const end = block + n;
+    if (m_hooks.onBlock)
+        m_hooks.onBlock(block, static_cast<std::size_t>(n));
+    const char *p = block;
+    const char *const end = block + n;
     while (p < end) {
-        const char* start = nullptr; // the "$" when the sentence begins in this block
+        const char *start = nullptr; // the "$" when the sentence begins in this block
         if (!m_bInSentence) {
-            p = static_cast<const char*>(std::memchr(p, '$', static_cast<std::size_t>(end - p)));
+            p = static_cast<const char *>(std::memchr(p, '$', static_cast<std::size_t>(end - p)));
             if (p == nullptr)
                 return;
             start = p++;
@@ -69,13 +86,13 @@ void CGpsPort::ParseBuffer(const char* block, int n)
             m_nTail = 0;
         }
         const auto rest = static_cast<std::size_t>(end - p);
-        const char* lf = static_cast<const char*>(std::memchr(p, '\n', rest));
-        const char* stop = lf != nullptr ? lf : end;
-        const char* dollar =
-            static_cast<const char*>(std::memchr(p, '$', static_cast<std::size_t>(stop - p)));
+        const char *lf = static_cast<const char *>(std::memchr(p, '\n', rest));
+        const char *stop = lf != nullptr ? lf : end;
+        const char *dollar =
+            static_cast<const char *>(std::memchr(p, '$', static_cast<std::size_t>(stop - p)));
         if (dollar != nullptr) {
             // Judge the dropped bytes by their length, not by where the block edges fell.
-            const char* cutHead = start != nullptr ? start : p;
+            const char *cutHead = start != nullptr ? start : p;
             const bool tooLong =
                 m_bTooLong || m_nTail + static_cast<std::size_t>(dollar - cutHead) > kMaxSentence;
             Bump(tooLong ? m_counters.nTooLong : m_counters.nCut);
@@ -83,7 +100,7 @@ void CGpsPort::ParseBuffer(const char* block, int n)
             p = dollar;
             continue;
         }
-        const char* head = start != nullptr ? start : p;
+        const char *head = start != nullptr ? start : p;
         const auto piece = static_cast<std::size_t>((lf != nullptr ? lf + 1 : end) - head);
         if (!m_bTooLong && m_nTail + piece > kMaxSentence)
             m_bTooLong = true;
@@ -109,8 +126,7 @@ void CGpsPort::ParseBuffer(const char* block, int n)
 }
 
 // s holds one whole sentence, "$" through line feed, len bytes.
-void CGpsPort::HandleSentence(const char* s, std::size_t len)
-{
+void CNmeaDecoder::HandleSentence(const char *s, std::size_t len) {
     // The sentence must end in "*hh\r\n" or, in logs saved with Unix line ends, "*hh\n".
     const std::size_t tailLen = (len >= 2 && s[len - 2] == '\r') ? 5 : 4;
     if (len < tailLen + 1 || s[len - tailLen] != '*') {
@@ -139,24 +155,26 @@ void CGpsPort::HandleSentence(const char* s, std::size_t len)
         Bump(m_counters.nBadChecksum);
         return;
     }
+    if (m_hooks.onSentence)
+        m_hooks.onSentence(s, len);
     if (star < 6) {
         Bump(m_counters.nUnknown);
         return;
     }
 
-    void (CGpsPort::*decode)(const char*) = nullptr;
-    std::atomic<std::uint32_t>* counter = nullptr;
+    void (CNmeaDecoder::*decode)(const char *) = nullptr;
+    std::atomic<std::uint32_t> *counter = nullptr;
     if (IsType(s, "GGA")) {
-        decode = &CGpsPort::ParseGGA;
+        decode = &CNmeaDecoder::ParseGGA;
         counter = &m_counters.nGga;
     } else if (IsType(s, "GSA")) {
-        decode = &CGpsPort::ParseGSA;
+        decode = &CNmeaDecoder::ParseGSA;
         counter = &m_counters.nGsa;
     } else if (IsType(s, "GSV")) {
-        decode = &CGpsPort::ParseGSV;
+        decode = &CNmeaDecoder::ParseGSV;
         counter = &m_counters.nGsv;
     } else if (IsType(s, "RMC")) {
-        decode = &CGpsPort::ParseRMC;
+        decode = &CNmeaDecoder::ParseRMC;
         counter = &m_counters.nRmc;
     } else {
         Bump(m_counters.nUnknown);
@@ -169,8 +187,7 @@ void CGpsPort::HandleSentence(const char* s, std::size_t len)
     Bump(*counter);
 }
 
-const char* CGpsPort::NextField(const char* pos, char* field)
-{
+const char *CNmeaDecoder::NextField(const char *pos, char *field) {
     field[0] = '\0';
     if (pos == nullptr || *pos == '\0')
         return nullptr;

@@ -3,6 +3,7 @@
 #include "GpsPort.h"
 #include "PortTable.h"
 #include "RestartCommands.h"
+#include "TimeZone.h"
 
 #include <cerrno>
 #include <charconv>
@@ -15,8 +16,7 @@
 
 namespace {
 
-int Usage(const char* message)
-{
+int Usage(const char *message) {
     std::fprintf(stderr, "skywatch-decode: %s\n", message);
     std::fprintf(stderr, "usage: skywatch-decode [--block-size N] [--last] [--stats] [FILE|-]\n"
                          "       skywatch-decode --device PATH [--baud N] [--seconds S]"
@@ -24,24 +24,22 @@ int Usage(const char* message)
     return 2;
 }
 
-bool ParseInt(const char* text, int& value)
-{
-    const char* end = text + std::strlen(text);
+bool ParseInt(const char *text, int &value) {
+    const char *end = text + std::strlen(text);
     const auto result = std::from_chars(text, end, value);
     return result.ec == std::errc{} && result.ptr == end;
 }
 
 // Reads a live device through the port the window uses and prints the record whenever a
 // sentence was decoded since the last look.
-int RunLive(const std::string& device, int baud, int seconds, const std::string& send,
-            bool lastOnly, bool stats)
-{
+int RunLive(const std::string &device, int baud, int seconds, const std::string &send,
+            bool lastOnly, bool stats) {
     constexpr int kLivePort = 1;
     platform::BindPort(kLivePort, device);
     CGpsPort port;
     if (!port.Open(kLivePort, baud)) {
-        std::fprintf(stderr, "skywatch-decode: cannot open %s: %s\n",
-                     port.LastOpenDevice().c_str(), std::strerror(port.LastOpenError()));
+        std::fprintf(stderr, "skywatch-decode: cannot open %s: %s\n", port.LastOpenDevice().c_str(),
+                     std::strerror(port.LastOpenError()));
         return 2;
     }
     char line[kSentenceBufferSize];
@@ -76,12 +74,11 @@ int RunLive(const std::string& device, int baud, int seconds, const std::string&
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char **argv) {
     int blockSize = 1024;
     bool lastOnly = false;
     bool stats = false;
-    const char* path = nullptr;
+    const char *path = nullptr;
     std::string device;
     std::string send;
     int baud = 4800;
@@ -113,11 +110,12 @@ int main(int argc, char** argv)
         } else if (arg == "--stats") {
             stats = true;
         } else if (arg == "--help" || arg == "-h") {
-            std::printf("usage: skywatch-decode [--block-size N] [--last] [--stats] [FILE|-]\n"
-                        "       skywatch-decode --device PATH [--baud N] [--seconds S]"
-                        " [--send cold|warm|hot] [--last] [--stats]\n"
-                        "Decodes NMEA 0183 (GGA, GSA, GSV, RMC) and prints the fix record as JSON.\n"
-                        "With --device, reads a live receiver for S seconds (10) at N baud (4800).\n");
+            std::printf(
+                "usage: skywatch-decode [--block-size N] [--last] [--stats] [FILE|-]\n"
+                "       skywatch-decode --device PATH [--baud N] [--seconds S]"
+                " [--send cold|warm|hot] [--last] [--stats]\n"
+                "Decodes NMEA 0183 (GGA, GSA, GSV, RMC) and prints the fix record as JSON.\n"
+                "With --device, reads a live receiver for S seconds (10) at N baud (4800).\n");
             return 0;
         } else if (arg.size() > 1 && arg[0] == '-') {
             return Usage(("unknown option " + arg).c_str());
@@ -134,7 +132,7 @@ int main(int argc, char** argv)
         return RunLive(device, baud, seconds, send, lastOnly, stats);
     }
 
-    FILE* in = stdin;
+    FILE *in = stdin;
     if (path != nullptr && std::strcmp(path, "-") != 0) {
         in = std::fopen(path, "rb");
         if (in == nullptr) {
@@ -144,7 +142,7 @@ int main(int argc, char** argv)
         }
     }
 
-    CGpsPort port;
+    CNmeaDecoder port(platform::StandardBiasSeconds());
     std::vector<char> block(static_cast<std::size_t>(blockSize) + 1);
     GpsFix fix{};
     std::uint32_t decoded = 0;
@@ -158,11 +156,12 @@ int main(int argc, char** argv)
             continue;
         }
         // Feed the block a line at a time so that a record is printed after every sentence.
-        const char* p = block.data();
-        const char* end = p + n;
+        const char *p = block.data();
+        const char *end = p + n;
         while (p < end) {
-            const char* lf = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
-            const char* stop = lf != nullptr ? lf + 1 : end;
+            const char *lf =
+                static_cast<const char *>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+            const char *stop = lf != nullptr ? lf + 1 : end;
             port.ParseBuffer(p, static_cast<int>(stop - p));
             p = stop;
             const std::uint32_t now = port.CopyCounters().Decoded();
@@ -177,8 +176,8 @@ int main(int argc, char** argv)
     if (in != stdin)
         std::fclose(in);
     if (readError) {
-        std::fprintf(stderr, "skywatch-decode: cannot read %s: %s\n", path ? path : "standard input",
-                     std::strerror(errno));
+        std::fprintf(stderr, "skywatch-decode: cannot read %s: %s\n",
+                     path ? path : "standard input", std::strerror(errno));
         return 2;
     }
     if (lastOnly) {

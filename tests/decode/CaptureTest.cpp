@@ -55,7 +55,7 @@ bool LoadCapture(const std::string &name, std::string &bytes) {
 }
 
 GpsFix DecodeInBlocks(const std::string &bytes, std::size_t blockSize, bool checkEachBlock) {
-    CGpsPort port(0);
+    CNmeaDecoder port(0);
     GpsFix fix{};
     for (std::size_t at = 0; at < bytes.size(); at += blockSize) {
         const std::size_t n = std::min(blockSize, bytes.size() - at);
@@ -92,7 +92,7 @@ TEST_P(EveryCapture, DecodesSomethingAndCountsEveryDrop) {
     SKIP_WITHOUT_CAPTURES();
     std::string bytes;
     ASSERT_TRUE(LoadCapture(GetParam(), bytes));
-    CGpsPort port(0);
+    CNmeaDecoder port(0);
     decodetest::Feed(port, bytes);
     const ScanCounters c = port.CopyCounters();
     EXPECT_GT(c.Decoded(), 0u);
@@ -179,7 +179,7 @@ TEST_P(GpsOnlyCapture, AgreesWithTheOtherDecodersReports) {
         lines.push_back(chk.substr(at, lf - at + 1));
         at = lf + 1;
     }
-    CGpsPort port(0);
+    CNmeaDecoder port(0);
     int compared = 0;
     std::string type;
     std::string sentence;

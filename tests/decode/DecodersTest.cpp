@@ -54,7 +54,7 @@ TEST(FixRecordLayout, DecodedFieldsSitAtTheirByteOffsets) {
 }
 
 TEST(FixRecordLayout, FreshPortHoldsZeroRecord) {
-    CGpsPort port(0);
+    CNmeaDecoder port(0);
     GpsFix fix;
     std::memset(&fix, 0xAB, sizeof fix);
     port.CopyFix(fix);
@@ -147,7 +147,7 @@ class GsaDecode : public ::testing::TestWithParam<GsaCase> {};
 
 TEST_P(GsaDecode, StoresModePrnsAndDops) {
     const GsaCase &c = GetParam();
-    CGpsPort port(0);
+    CNmeaDecoder port(0);
     // Every GSA rewrites all twelve channels, whatever an earlier one left.
     decodetest::Feed(port, Sentence("GPGSA,A,3,01,02,03,04,05,06,07,08,09,10,11,12,9.9,9.9,9.9"));
     decodetest::Feed(port, Sentence(c.body));
@@ -174,7 +174,7 @@ INSTANTIATE_TEST_SUITE_P(
         GsaCase{"GNGSA,M,1,,,,,,,,,,,,,,,", 1, {}, 0, 0, 0}));
 
 TEST(GsvDecode, MessageThreeOfTenFillsSlotsEightAndNineOnly) {
-    CGpsPort port(0);
+    CNmeaDecoder port(0);
     decodetest::Feed(port,
                      Sentence("GPGSV,3,3,12,21,01,001,11,22,02,002,12,23,03,003,13,24,04,004,14"));
     decodetest::Feed(port, Sentence("GPGSV,3,3,10,31,45,270,40,32,05,359,"));
@@ -217,7 +217,7 @@ TEST(GsvDecode, MessagesOutsideOneToThreeAndZeroInViewWriteNothing) {
                              "GPGSV,4,,16,01,10,100,30,02,10,100,30,03,10,100,30,04,10,100,30",
                              "GPGSV,4,-1,16,01,10,100,30", "GPGSV,1,1,00,01,10,100,30,02,10,100,30",
                              "GPGSV,1,1,,01,10,100,30"}) {
-        CGpsPort port(0);
+        CNmeaDecoder port(0);
         decodetest::Feed(port, Sentence(body));
         GpsFix fix;
         port.CopyFix(fix);
@@ -260,39 +260,39 @@ TEST(NextField, WalksFieldsThenChecksumThenEmpties) {
     const std::vector<FieldStep> steps = {{"12", false},     {"", false}, {"A", false},
                                           {"4F\r\n", false}, {"", true},  {"", true}};
     const char *pos = text;
-    char field[CGpsPort::kFieldSize];
+    char field[CNmeaDecoder::kFieldSize];
     for (std::size_t i = 0; i < steps.size(); ++i) {
-        pos = CGpsPort::NextField(pos, field);
+        pos = CNmeaDecoder::NextField(pos, field);
         EXPECT_EQ(std::string(field), steps[i].field) << "call " << i;
         EXPECT_EQ(pos == nullptr, steps[i].end) << "call " << i;
     }
 }
 
 TEST(NextField, EdgeCases) {
-    char field[CGpsPort::kFieldSize];
+    char field[CNmeaDecoder::kFieldSize];
     std::memset(field, 'x', sizeof field);
     const char empty[] = "";
-    EXPECT_EQ(CGpsPort::NextField(empty, field), nullptr);
+    EXPECT_EQ(CNmeaDecoder::NextField(empty, field), nullptr);
     EXPECT_EQ(field[0], '\0');
 
     const char star[] = "*AB";
-    EXPECT_EQ(CGpsPort::NextField(star, field), star + 1);
+    EXPECT_EQ(CNmeaDecoder::NextField(star, field), star + 1);
     EXPECT_EQ(field[0], '\0');
 
     const char last[] = "abc";
-    EXPECT_EQ(CGpsPort::NextField(last, field), last + 3); // on the zero, so the next call ends
+    EXPECT_EQ(CNmeaDecoder::NextField(last, field), last + 3); // on the zero, so the next call ends
     EXPECT_STREQ(field, "abc");
 
     // A field of 30 characters is cut to 19, and the next field is still found.
     const char longField[] = "123456789012345678901234567890,7";
-    char guarded[CGpsPort::kFieldSize + 4];
+    char guarded[CNmeaDecoder::kFieldSize + 4];
     std::memset(guarded, 'G', sizeof guarded);
-    const char *next = CGpsPort::NextField(longField, guarded);
+    const char *next = CNmeaDecoder::NextField(longField, guarded);
     EXPECT_STREQ(guarded, "1234567890123456789");
-    for (std::size_t i = CGpsPort::kFieldSize; i < sizeof guarded; ++i)
+    for (std::size_t i = CNmeaDecoder::kFieldSize; i < sizeof guarded; ++i)
         EXPECT_EQ(guarded[i], 'G') << "byte " << i << " written beyond the field";
     ASSERT_NE(next, nullptr);
-    CGpsPort::NextField(next, field);
+    CNmeaDecoder::NextField(next, field);
     EXPECT_STREQ(field, "7");
 }
 

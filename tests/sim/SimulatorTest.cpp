@@ -4,7 +4,7 @@
 #include "SimProcess.h"
 
 #include "GpsFix.h"
-#include "GpsPort.h"
+#include "NmeaDecoder.h"
 #include "ScanCounters.h"
 
 #include <gtest/gtest.h>
@@ -83,7 +83,7 @@ struct Decoded {
 
 Decoded Decode(const std::string& text)
 {
-    CGpsPort port(0);
+    CNmeaDecoder port(0);
     port.ParseBuffer(text.data(), static_cast<int>(text.size()));
     Decoded d;
     port.CopyFix(d.fix);

@@ -1,0 +1,82 @@
+#pragma once
+
+#include "GpsFix.h"
+#include "ScanCounters.h"
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+
+// What other parts may watch in the stream. All of them run on the thread that feeds the decoder,
+// so they must be set before that thread starts and must be quick.
+struct NmeaHooks {
+    // Every block as it arrives, before it is scanned (binary frames included).
+    std::function<void(const char *block, std::size_t n)> onBlock;
+    // Every complete sentence whose checksum is good, "$" through line end, whatever its type
+    // (proprietary and unknown ones included). Called before the sentence is decoded.
+    std::function<void(const char *sentence, std::size_t len)> onSentence;
+    // A sentence reported a valid fix: RMC status A, GGA quality above 0 or GSA mode 2 or 3.
+    std::function<void()> onValidFix;
+};
+
+// The NMEA scanner and the decoders of GGA, RMC, GSA and GSV, with the live fix record they fill.
+// One thread feeds it; any thread may copy the record and the counters.
+class CNmeaDecoder {
+public:
+    // nBiasSeconds: seconds west of UTC, subtracted from the RMC time to give local standard time.
+    explicit CNmeaDecoder(int nBiasSeconds);
+    CNmeaDecoder(const CNmeaDecoder &) = delete;
+    CNmeaDecoder &operator=(const CNmeaDecoder &) = delete;
+
+    // Feeds one block of received bytes to the scanner. A sentence cut by the end of the block is
+    // kept and completed by the next block.
+    void ParseBuffer(const char *block, int n);
+    // Forgets a sentence carried over from an earlier block. Feeding thread only.
+    void ResetScanner();
+    // Set before the feeding thread starts.
+    void SetHooks(NmeaHooks hooks) { m_hooks = std::move(hooks); }
+
+    void CopyFix(GpsFix &dest) const;
+    void ClearFix();
+    ScanCounters CopyCounters() const;
+    // Steady-clock nanoseconds of the last sentence that reported a valid fix, 0 before any.
+    std::int64_t LastValidFixNs() const { return m_lastValidFixNs.load(std::memory_order_relaxed); }
+
+    static constexpr std::size_t kFieldSize = 20;
+    // Writes the next field at pos into field (at most 19 characters, zero-terminated) and returns
+    // the position of the field after it, or nullptr at the end of the sentence.
+    static const char *NextField(const char *pos, char *field);
+
+private:
+    static constexpr std::size_t kMaxSentence = 511;
+
+    void HandleSentence(const char *s, std::size_t len);
+    void ParseGGA(const char *sentence);
+    void ParseRMC(const char *sentence);
+    void ParseGSA(const char *sentence);
+    void ParseGSV(const char *sentence);
+    void NoteValidFix();
+    static void Bump(std::atomic<std::uint32_t> &counter);
+
+    GpsFix m_fix{};
+    const int m_nBiasSeconds;
+    // Held while a decoder stores one sentence's fields and while the record is copied or
+    // cleared, so a copy never shows half a sentence.
+    mutable std::mutex m_fixLock;
+
+    // The unfinished sentence carried from one block to the next (feeding thread only).
+    char m_tail[kMaxSentence + 1]{};
+    std::size_t m_nTail = 0;
+    bool m_bInSentence = false;
+    bool m_bTooLong = false;
+
+    struct Counters {
+        std::atomic<std::uint32_t> nGga{0}, nGsa{0}, nGsv{0}, nRmc{0};
+        std::atomic<std::uint32_t> nBadChecksum{0}, nCut{0}, nTooLong{0}, nUnknown{0};
+    } m_counters;
+
+    NmeaHooks m_hooks;
+    std::atomic<std::int64_t> m_lastValidFixNs{0};
+};
