@@ -41,22 +41,41 @@ public:
     void CopyFix(GpsFix &dest) const;
     void ClearFix();
     ScanCounters CopyCounters() const;
-    // Steady-clock nanoseconds of the last sentence that reported a valid fix, 0 before any.
-    std::int64_t LastValidFixNs() const { return m_lastValidFixNs.load(std::memory_order_relaxed); }
+    // Sentences that reported a valid fix so far; a change tells another thread a fix arrived.
+    std::uint32_t ValidFixes() const { return m_validFixes.load(std::memory_order_relaxed); }
+
+    // One field where it lies in the sentence, at most kFieldSize - 1 characters.
+    struct Field {
+        const char *p = "";
+        std::size_t n = 0;
+        char First() const { return n != 0 ? p[0] : '\0'; }
+    };
+    // The fields of one sentence; field 1 is the first after the address, and a field the
+    // sentence does not have reads as empty.
+    struct Fields {
+        static constexpr std::size_t kMax = 48;
+        Field at[kMax + 1];
+        std::size_t count = 0;
+        Field operator[](std::size_t i) const { return i <= count && i <= kMax ? at[i] : Field{}; }
+    };
 
     static constexpr std::size_t kFieldSize = 20;
-    // Writes the next field at pos into field (at most 19 characters, zero-terminated) and returns
-    // the position of the field after it, or nullptr at the end of the sentence.
+    // Reads the next field at pos and returns the position of the field after it, or nullptr at
+    // the end of the sentence. The checksum after "*" is never a field.
+    static const char *NextField(const char *pos, Field &field);
+    // The same, copied zero-terminated into field (kFieldSize bytes).
     static const char *NextField(const char *pos, char *field);
+    // Splits the sentence, whose "*" is at position star, into its fields.
+    static void SplitFields(const char *sentence, std::size_t star, Fields &fields);
 
 private:
     static constexpr std::size_t kMaxSentence = 511;
 
     void HandleSentence(const char *s, std::size_t len);
-    void ParseGGA(const char *sentence);
-    void ParseRMC(const char *sentence);
-    void ParseGSA(const char *sentence);
-    void ParseGSV(const char *sentence);
+    void ParseGGA(const char *sentence, std::size_t star);
+    void ParseRMC(const char *sentence, std::size_t star);
+    void ParseGSA(const char *sentence, std::size_t star);
+    void ParseGSV(const char *sentence, std::size_t star);
     void NoteValidFix();
     static void Bump(std::atomic<std::uint32_t> &counter);
 
@@ -75,8 +94,9 @@ private:
     struct Counters {
         std::atomic<std::uint32_t> nGga{0}, nGsa{0}, nGsv{0}, nRmc{0};
         std::atomic<std::uint32_t> nBadChecksum{0}, nCut{0}, nTooLong{0}, nUnknown{0};
+        std::atomic<std::uint32_t> nBadByte{0};
     } m_counters;
 
     NmeaHooks m_hooks;
-    std::atomic<std::int64_t> m_lastValidFixNs{0};
+    std::atomic<std::uint32_t> m_validFixes{0};
 };

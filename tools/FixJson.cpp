@@ -4,8 +4,7 @@
 
 namespace {
 
-void Add(std::string& out, const char* name, long value, bool comma = true)
-{
+void Add(std::string &out, const char *name, long value, bool comma = true) {
     char buf[64];
     std::snprintf(buf, sizeof buf, "\"%s\":%ld%s", name, value, comma ? "," : "");
     out += buf;
@@ -13,8 +12,7 @@ void Add(std::string& out, const char* name, long value, bool comma = true)
 
 } // namespace
 
-std::string FixToJson(const GpsFix& fix)
-{
+std::string FixToJson(const GpsFix &fix) {
     std::string out = "{";
     Add(out, "bValid", fix.bValid);
     Add(out, "bDay", fix.bDay);
@@ -39,7 +37,7 @@ std::string FixToJson(const GpsFix& fix)
     Add(out, "nVdop", fix.nVdop);
     out += "\"sat\":[";
     for (int i = 0; i < 12; ++i) {
-        const SatInfo& s = fix.sat[i];
+        const SatInfo &s = fix.sat[i];
         out += "{";
         Add(out, "bPrn", s.bPrn);
         Add(out, "bElevation", s.bElevation);
@@ -51,8 +49,7 @@ std::string FixToJson(const GpsFix& fix)
     return out;
 }
 
-std::string CountersToJson(const ScanCounters& c)
-{
+std::string CountersToJson(const ScanCounters &c) {
     std::string out = "{";
     Add(out, "GGA", c.nGga);
     Add(out, "GSA", c.nGsa);
@@ -61,6 +58,7 @@ std::string CountersToJson(const ScanCounters& c)
     Add(out, "badChecksum", c.nBadChecksum);
     Add(out, "cut", c.nCut);
     Add(out, "tooLong", c.nTooLong);
-    Add(out, "unknownType", c.nUnknown, false);
+    Add(out, "unknownType", c.nUnknown);
+    Add(out, "badByte", c.nBadByte, false);
     return out + "}";
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -255,10 +256,10 @@ struct FieldStep {
     bool end;
 };
 
-TEST(NextField, WalksFieldsThenChecksumThenEmpties) {
+TEST(NextField, WalksFieldsThenStopsAtTheChecksum) {
     const char text[] = "12,,A*4F\r\n";
-    const std::vector<FieldStep> steps = {{"12", false},     {"", false}, {"A", false},
-                                          {"4F\r\n", false}, {"", true},  {"", true}};
+    const std::vector<FieldStep> steps = {
+        {"12", false}, {"", false}, {"A", false}, {"", true}, {"", true}};
     const char *pos = text;
     char field[CNmeaDecoder::kFieldSize];
     for (std::size_t i = 0; i < steps.size(); ++i) {
@@ -276,7 +277,7 @@ TEST(NextField, EdgeCases) {
     EXPECT_EQ(field[0], '\0');
 
     const char star[] = "*AB";
-    EXPECT_EQ(CNmeaDecoder::NextField(star, field), star + 1);
+    EXPECT_EQ(CNmeaDecoder::NextField(star, field), nullptr);
     EXPECT_EQ(field[0], '\0');
 
     const char last[] = "abc";
@@ -303,5 +304,92 @@ TEST(FieldBounds, OverlongFieldIsCutTo19Characters) {
     EXPECT_EQ(fix.wAltitude, 123);
     EXPECT_EQ(fix.cSatsUsed, 8);
 }
+
+} // namespace
+
+namespace {
+
+// Faults that once reached the record, each with the sentence that showed it.
+struct MendedCase {
+    const char *name;
+    std::string stream;
+    std::function<void(const GpsFix &, const ScanCounters &)> check;
+};
+
+const std::string kGoodRmc =
+    Sentence("GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W");
+
+std::string WithByte(std::string body, std::size_t at, char byte) {
+    body[at] = byte;
+    return Sentence(body);
+}
+
+class MendedFaults : public ::testing::TestWithParam<MendedCase> {};
+
+TEST_P(MendedFaults, Hold) {
+    CNmeaDecoder decoder(0);
+    decodetest::Feed(decoder, GetParam().stream);
+    GpsFix fix;
+    decoder.CopyFix(fix);
+    GetParam().check(fix, decoder.CopyCounters());
+}
+
+const MendedCase kMended[] = {
+    {"ChecksumIsNoUsedPrn", "$GPGSA,A,1,,,,*32\r\n",
+     [](const GpsFix &f, const ScanCounters &c) {
+         EXPECT_EQ(c.nGsa, 1u);
+         for (std::int8_t prn : f.cUsedPrn)
+             EXPECT_EQ(prn, 0);
+     }},
+    {"ChecksumIsNoSatellite", "$GPGSV,1,1,02,05,40,083,46*43\r\n",
+     [](const GpsFix &f, const ScanCounters &c) {
+         EXPECT_EQ(c.nGsv, 1u);
+         EXPECT_EQ(f.sat[0].bPrn, 5);
+         EXPECT_EQ(f.sat[1].bPrn, 0) << "phantom satellite from the checksum";
+     }},
+    {"NulDropsTheSentence",
+     kGoodRmc +
+         WithByte("GPRMC,123520,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W", 30, '\0'),
+     [](const GpsFix &f, const ScanCounters &c) {
+         EXPECT_EQ(c.nRmc, 1u);
+         EXPECT_EQ(c.nBadByte, 1u);
+         EXPECT_EQ(f.lLongitude, 11516666);
+         EXPECT_EQ(f.nYear, 2094);
+         EXPECT_EQ(f.bSecond, 19);
+     }},
+    {"ControlAndHighBytesDropTheSentence",
+     WithByte("GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,", 40, '\x7F') +
+         WithByte("GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,", 9, '\xB0') +
+         WithByte("GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,", 50, '\t'),
+     [](const GpsFix &f, const ScanCounters &c) {
+         EXPECT_EQ(c.nBadByte, 3u);
+         EXPECT_EQ(c.nGga, 0u);
+         EXPECT_EQ(f.wAltitude, 0);
+     }},
+    {"ProprietaryAndOddAddressesAreNotOurs",
+     Sentence("PGRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W") +
+         Sentence("GPRMCX,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W") +
+         Sentence("GpRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W") +
+         Sentence("PXGSV,1,1,01,07,40,283,46"),
+     [](const GpsFix &f, const ScanCounters &c) {
+         EXPECT_EQ(c.Decoded(), 0u);
+         EXPECT_EQ(c.nUnknown, 4u);
+         EXPECT_EQ(f.bValid, 0);
+         EXPECT_EQ(f.sat[0].bPrn, 0);
+     }},
+    {"InvalidTimeKeepsTheDate",
+     Sentence("GPRMC,999999,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W"),
+     [](const GpsFix &f, const ScanCounters &) {
+         EXPECT_EQ(f.bDay, 23);
+         EXPECT_EQ(f.bMonth, 3);
+         EXPECT_EQ(f.nYear, 2094);
+         EXPECT_EQ(f.bHour, 99);
+         EXPECT_EQ(f.bMinute, 99);
+         EXPECT_EQ(f.bSecond, 99);
+     }},
+};
+
+INSTANTIATE_TEST_SUITE_P(Decoders, MendedFaults, ::testing::ValuesIn(kMended),
+                         [](const auto &row) { return std::string(row.param.name); });
 
 } // namespace
