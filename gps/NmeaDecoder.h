@@ -2,6 +2,7 @@
 
 #include "GpsFix.h"
 #include "ScanCounters.h"
+#include "SkyTable.h"
 
 #include <atomic>
 #include <cstddef>
@@ -39,7 +40,12 @@ public:
     void SetHooks(NmeaHooks hooks) { m_hooks = std::move(hooks); }
 
     void CopyFix(GpsFix &dest) const;
+    // Clears the record and the satellite table.
     void ClearFix();
+    // The satellite table as of now (systems not heard for five seconds left out).
+    void CopySky(SkyView &dest) const { m_sky.Copy(dest, m_clock()); }
+    // Milliseconds of a steady clock; tests set their own before feeding.
+    void SetClock(std::int64_t (*clock)()) { m_clock = clock; }
     ScanCounters CopyCounters() const;
     // Sentences that reported a valid fix so far; a change tells another thread a fix arrived.
     std::uint32_t ValidFixes() const { return m_validFixes.load(std::memory_order_relaxed); }
@@ -77,6 +83,7 @@ private:
     void ParseGSA(const char *sentence, std::size_t star);
     void ParseGSV(const char *sentence, std::size_t star);
     void NoteValidFix();
+    void FeedSky(const char *sentence, const Fields &f, const int *value);
     static void Bump(std::atomic<std::uint32_t> &counter);
 
     GpsFix m_fix{};
@@ -98,5 +105,10 @@ private:
     } m_counters;
 
     NmeaHooks m_hooks;
+    CSkyTable m_sky;
+    std::int64_t (*m_clock)() = SteadyMs;
+    // The clock read once per block: the table's times need no finer grain.
+    std::int64_t m_nowMs = 0;
+    static std::int64_t SteadyMs();
     std::atomic<std::uint32_t> m_validFixes{0};
 };

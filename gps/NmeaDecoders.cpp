@@ -2,6 +2,8 @@
 #include "NmeaDecoder.h"
 #include "UtcShift.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstring>
 
 using nmea::AtoF;
@@ -40,6 +42,32 @@ std::int32_t Coordinate(Field f, std::size_t degreeDigits) {
     const double value =
         (static_cast<double>(degrees) + Real(minutes) * kOneSixtieth) * kOneMillion;
     return static_cast<std::int32_t>(Trunc(value));
+}
+
+// What the talker says about the system (GN and unknown talkers: nothing, -1).
+int TalkerHint(const char *sentence) {
+    const char a = sentence[1], b = sentence[2];
+    if (a == 'G' && b == 'P')
+        return static_cast<int>(Gnss::GPS);
+    if (a == 'G' && b == 'L')
+        return static_cast<int>(Gnss::GLONASS);
+    if (a == 'G' && b == 'A')
+        return static_cast<int>(Gnss::Galileo);
+    if ((a == 'G' && b == 'B') || (a == 'B' && b == 'D'))
+        return static_cast<int>(Gnss::BeiDou);
+    if ((a == 'G' && b == 'Q') || (a == 'Q' && b == 'Z'))
+        return static_cast<int>(Gnss::QZSS);
+    if (a == 'G' && b == 'I')
+        return static_cast<int>(Gnss::NavIC);
+    return -1;
+}
+
+// The NMEA 4.10 system id of GSA: 1 GPS, 2 GLONASS, 3 Galileo, 4 BeiDou, 5 QZSS, 6 NavIC.
+int SystemIdHint(Field f) {
+    static const Gnss kIds[] = {Gnss::GPS,    Gnss::GLONASS, Gnss::Galileo,
+                                Gnss::BeiDou, Gnss::QZSS,    Gnss::NavIC};
+    const int id = f.n == 1 ? f.p[0] - '0' : 0;
+    return id >= 1 && id <= 6 ? static_cast<int>(kIds[id - 1]) : -1;
 }
 
 std::int16_t Tenths(Field f) {
@@ -127,6 +155,23 @@ void CNmeaDecoder::ParseGSA(const char *sentence, std::size_t star) {
     const std::int16_t hdop = Tenths(f[16]);
     const std::int16_t vdop = Tenths(f[17]);
 
+    // The table reads the DOPs from the end, after a system id if there is one, so any number
+    // of satellite fields is read right.
+    const std::size_t count = f.count;
+    // A system id is one hex digit; a DOP always has its point.
+    const bool hasSystemId =
+        count >= 6 && f[count].n == 1 && std::isxdigit(static_cast<unsigned char>(f[count].p[0]));
+    const std::size_t dops = hasSystemId ? count - 3 : count - 2;
+    if (count >= 5 && dops >= 3) {
+        int prns[Fields::kMax];
+        std::size_t n = 0;
+        for (std::size_t i = 3; i < dops; ++i)
+            prns[n++] = Int(f[i]);
+        const int hint = hasSystemId ? SystemIdHint(f[count]) : -1;
+        m_sky.OnGsa(hint >= 0 ? hint : TalkerHint(sentence), prns, n, Tenths(f[dops]),
+                    Tenths(f[dops + 1]), Tenths(f[dops + 2]), m_nowMs);
+    }
+
     {
         std::lock_guard lock(m_fixLock);
         m_fix.cFixMode = fixMode;
@@ -146,6 +191,12 @@ void CNmeaDecoder::ParseGSV(const char *sentence, std::size_t star) {
     // Field 1, the number of messages, is passed over.
     const int message = Int(f[2]);
     const int inView = Int(f[3]);
+    // Each satellite field converted once, for the record and for the table.
+    int value[Fields::kMax + 1];
+    const std::size_t last = f.count > 19 ? std::min(f.count, Fields::kMax) : 19;
+    for (std::size_t i = 4; i <= last; ++i)
+        value[i] = Int(f[i]);
+    FeedSky(sentence, f, value);
     // The record has twelve slots, three messages' worth; later messages have nowhere to go.
     if (message < 1 || message > 3)
         return;
@@ -154,10 +205,10 @@ void CNmeaDecoder::ParseGSV(const char *sentence, std::size_t star) {
     int count = 0;
     for (int i = 0; i < 4 && 4 * (message - 1) + i < inView; ++i, ++count) {
         const std::size_t at = 4 + 4 * static_cast<std::size_t>(i);
-        sats[i].bPrn = static_cast<std::uint8_t>(Int(f[at]));
-        sats[i].bElevation = static_cast<std::uint8_t>(Int(f[at + 1]));
-        sats[i].nAzimuth = static_cast<std::int16_t>(Int(f[at + 2]));
-        sats[i].bSnr = static_cast<std::uint8_t>(Int(f[at + 3]));
+        sats[i].bPrn = static_cast<std::uint8_t>(value[at]);
+        sats[i].bElevation = static_cast<std::uint8_t>(value[at + 1]);
+        sats[i].nAzimuth = static_cast<std::int16_t>(value[at + 2]);
+        sats[i].bSnr = static_cast<std::uint8_t>(value[at + 3]);
     }
     if (count == 0)
         return;
@@ -169,4 +220,21 @@ void CNmeaDecoder::ParseGSV(const char *sentence, std::size_t star) {
         slot.bSnr = sats[i].bSnr;
         slot.nAzimuth = sats[i].nAzimuth;
     }
+}
+
+// The table takes every satellite of the message, with the NMEA 4.11 signal id when it is there.
+void CNmeaDecoder::FeedSky(const char *sentence, const Fields &f, const int *value) {
+    const std::size_t after = f.count > 3 ? f.count - 3 : 0;
+    const bool hasSignal = after % 4 == 1;
+    const int signal = hasSignal ? AtoI(f[f.count].p, f[f.count].n) : -1;
+    CSkyTable::GsvSat sats[Fields::kMax / 4];
+    std::size_t n = 0;
+    for (std::size_t at = 4; at + 3 <= std::min(f.count, Fields::kMax) && n < Fields::kMax / 4;
+         at += 4) {
+        if (f[at].n == 0)
+            continue;
+        const bool hasPosition = f[at + 1].n != 0 && f[at + 2].n != 0;
+        sats[n++] = {value[at], value[at + 1], value[at + 2], value[at + 3], hasPosition};
+    }
+    m_sky.OnGsv(TalkerHint(sentence), signal, Int(f[1]), Int(f[2]), sats, n, m_nowMs);
 }

@@ -1,6 +1,7 @@
 #include "NmeaDecoder.h"
 
 #include <bit>
+#include <chrono>
 #include <cstring>
 
 namespace {
@@ -51,8 +52,16 @@ void CNmeaDecoder::CopyFix(GpsFix &dest) const {
 }
 
 void CNmeaDecoder::ClearFix() {
-    std::lock_guard lock(m_fixLock);
-    std::memset(&m_fix, 0, sizeof m_fix);
+    {
+        std::lock_guard lock(m_fixLock);
+        std::memset(&m_fix, 0, sizeof m_fix);
+    }
+    m_sky.Clear();
+}
+
+std::int64_t CNmeaDecoder::SteadyMs() {
+    const auto now = std::chrono::steady_clock::now().time_since_epoch();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(now).count();
 }
 
 void CNmeaDecoder::Bump(std::atomic<std::uint32_t> &counter) {
@@ -92,6 +101,7 @@ void CNmeaDecoder::ResetScanner() {
 void CNmeaDecoder::ParseBuffer(const char *block, int n) {
     if (block == nullptr || n <= 0)
         return;
+    m_nowMs = m_clock();
     if (m_hooks.onBlock)
         m_hooks.onBlock(block, static_cast<std::size_t>(n));
     const char *p = block;
