@@ -39,6 +39,7 @@ public:
     void CopyFix(GpsFix &dest) const { m_decoder.CopyFix(dest); }
     void ClearFix() { m_decoder.ClearFix(); }
     ScanCounters CopyCounters() const { return m_decoder.CopyCounters(); }
+    void CopySky(SkyView &dest) const { m_decoder.CopySky(dest); }
     // The reader's decoder: set its hooks before Open; copy from it at any time.
     CNmeaDecoder &Decoder() { return m_decoder; }
     const CNmeaDecoder &Decoder() const { return m_decoder; }
