@@ -35,11 +35,11 @@ constexpr int kRefreshMs = 1000;
 } // namespace
 
 struct CStatusDlg::Controls {
-    std::vector<QWidget *> all; // template order
-    QHash<int, QWidget *> byId;
+    std::vector<QWidget*> all; // template order
+    QHash<int, QWidget*> byId;
 };
 
-CStatusDlg::CStatusDlg(QWidget *parent) : QDialog(parent) {
+CStatusDlg::CStatusDlg(QWidget* parent) : QDialog(parent) {
     setWindowIcon([] {
         QIcon icon;
         icon.addFile(QString::fromUtf8(res::kIcon32Path), QSize(32, 32));
@@ -49,11 +49,9 @@ CStatusDlg::CStatusDlg(QWidget *parent) : QDialog(parent) {
 }
 
 // m_port's destructor closes the connection and stops the reader after the window has gone.
-CStatusDlg::~CStatusDlg() {
-    delete m_controls;
-}
+CStatusDlg::~CStatusDlg() { delete m_controls; }
 
-QWidget *CStatusDlg::GetDlgItem(int id) const {
+QWidget* CStatusDlg::GetDlgItem(int id) const {
     return m_controls ? m_controls->byId.value(id, nullptr) : nullptr;
 }
 
@@ -65,19 +63,19 @@ bool CStatusDlg::OnInitDialog() {
     m_controls = new Controls;
     CDialogBuilder builder(res::kStatusDlgTemplate, kClientWidth, kClientHeight);
     m_controls->all = builder.Build(*this);
-    for (QWidget *w : m_controls->all) {
+    for (QWidget* w : m_controls->all) {
         const int id = CDialogBuilder::ItemId(w);
         if (id != dlg::kNoId)
             m_controls->byId.insert(id, w);
     }
-    connect(static_cast<QAbstractButton *>(GetDlgItem(1014)), &QAbstractButton::clicked, this,
+    connect(static_cast<QAbstractButton*>(GetDlgItem(1014)), &QAbstractButton::clicked, this,
             &CStatusDlg::OnResetButton);
-    connect(static_cast<QAbstractButton *>(GetDlgItem(1033)), &QAbstractButton::clicked, this,
+    connect(static_cast<QAbstractButton*>(GetDlgItem(1033)), &QAbstractButton::clicked, this,
             &CStatusDlg::OnToggleView);
     DoDataExchange(false);
 
     // The icon is set in the constructor; centre over the screen's work area.
-    if (QScreen *s = screen()) {
+    if (QScreen* s = screen()) {
         QRect frame = frameGeometry();
         frame.moveCenter(s->availableGeometry().center());
         move(frame.topLeft());
@@ -87,8 +85,7 @@ bool CStatusDlg::OnInitDialog() {
     ApplyViewMode();
     m_port.Open(4, 4800);
 
-    m_globeBitmap =
-        QImage(QString::fromUtf8(res::kGlobePath)).convertToFormat(QImage::Format_RGB32);
+    m_globeBitmap = QImage(QString::fromUtf8(res::kGlobePath)).convertToFormat(QImage::Format_RGB32);
 
     m_nTimerId = startTimer(kRefreshMs);
 
@@ -105,16 +102,16 @@ bool CStatusDlg::OnInitDialog() {
     }
     DoDataExchange(false);
 
-    if (QWidget *first = GetDlgItem(1033))
+    if (QWidget* first = GetDlgItem(1033))
         first->setFocus(Qt::OtherFocusReason);
     return true;
 }
 
 void CStatusDlg::DoDataExchange(bool saveAndValidate) {
-    auto *port = static_cast<QComboBox *>(GetDlgItem(1011));
-    auto *baud = static_cast<QComboBox *>(GetDlgItem(1013));
-    auto *reset = static_cast<QComboBox *>(GetDlgItem(1016));
-    auto *status = static_cast<QLabel *>(GetDlgItem(1000));
+    auto* port = static_cast<QComboBox*>(GetDlgItem(1011));
+    auto* baud = static_cast<QComboBox*>(GetDlgItem(1013));
+    auto* reset = static_cast<QComboBox*>(GetDlgItem(1016));
+    auto* status = static_cast<QLabel*>(GetDlgItem(1000));
     if (!port || !baud || !reset || !status)
         return;
     if (saveAndValidate) {
@@ -139,7 +136,7 @@ void CStatusDlg::OnTimer(int nIdEvent) {
     update();
 }
 
-void CStatusDlg::timerEvent(QTimerEvent *event) {
+void CStatusDlg::timerEvent(QTimerEvent* event) {
     if (event->timerId() == m_zoomTimer.timerId()) {
         if (++m_nZoomStep >= display::kZoomSteps) {
             m_zoomTimer.stop();
@@ -147,7 +144,7 @@ void CStatusDlg::timerEvent(QTimerEvent *event) {
             m_bZoomPlayed = true;
             update();
         } else {
-            const QImage &g = m_globeBitmap;
+            const QImage& g = m_globeBitmap;
             update(0, 0, g.width(), g.height());
         }
         return;
@@ -157,9 +154,9 @@ void CStatusDlg::timerEvent(QTimerEvent *event) {
     QDialog::timerEvent(event);
 }
 
-bool CStatusDlg::event(QEvent *event) {
+bool CStatusDlg::event(QEvent* event) {
     if (event->type() == QEvent::ToolTip) {
-        auto *help = static_cast<QHelpEvent *>(event);
+        auto* help = static_cast<QHelpEvent*>(event);
         if (QRect(0, 0, m_globeBitmap.width(), m_globeBitmap.height()).contains(help->pos())) {
             QToolTip::showText(help->globalPos(), display::SkyToolTip(m_curSky), this);
             return true;
@@ -168,7 +165,7 @@ bool CStatusDlg::event(QEvent *event) {
     return QDialog::event(event);
 }
 
-void CStatusDlg::closeEvent(QCloseEvent *event) {
+void CStatusDlg::closeEvent(QCloseEvent* event) {
     if (isVisible()) {
         DoDataExchange(true);
         accept();
@@ -185,9 +182,7 @@ void CStatusDlg::done(int result) {
     QDialog::done(result);
 }
 
-void CStatusDlg::paintEvent(QPaintEvent *) {
-    OnPaint();
-}
+void CStatusDlg::paintEvent(QPaintEvent*) { OnPaint(); }
 
 void CStatusDlg::OnPaint() {
     const int gw = m_globeBitmap.width();
@@ -221,18 +216,19 @@ void CStatusDlg::OnPaint() {
     m_bZoomPlayed = false;
 }
 
-void CStatusDlg::UpdateTextFields(CCanvas &canvas) {
+void CStatusDlg::UpdateTextFields(CCanvas& canvas) {
     DrawSkyView(canvas);
-    for (const display::TextField &f : display::ChangedTextFields(
-             m_curFix, m_prevFix, m_viewMode, m_redrawAll != 0 || m_rewriteAll)) {
-        if (auto *label = qobject_cast<QLabel *>(GetDlgItem(f.id)))
+    for (const display::TextField& f :
+         display::ChangedTextFields(m_curFix, m_prevFix, m_viewMode,
+                                    m_redrawAll != 0 || m_rewriteAll)) {
+        if (auto* label = qobject_cast<QLabel*>(GetDlgItem(f.id)))
             label->setText(f.text);
     }
     m_rewriteAll = false;
     std::memcpy(&m_prevFix, &m_curFix, sizeof m_prevFix);
 }
 
-void CStatusDlg::DrawSkyView(CCanvas &canvas) {
+void CStatusDlg::DrawSkyView(CCanvas& canvas) {
     display::DrawSkyView(canvas, m_curSky, m_viewMode, m_globeBitmap.width(),
                          m_globeBitmap.height());
 }

@@ -21,7 +21,7 @@ class CStatusDlg : public QDialog {
     Q_OBJECT
 
 public:
-    explicit CStatusDlg(QWidget *parent = nullptr);
+    explicit CStatusDlg(QWidget* parent = nullptr);
     ~CStatusDlg() override;
 
     // Builds the controls from template 102 and runs the start-up; called once before show().
@@ -29,7 +29,7 @@ public:
 
     // The dialog's control with this identifier (every identifier of template 102 exists once
     // OnInitDialog has built them; nullptr before).
-    QWidget *GetDlgItem(int id) const;
+    QWidget* GetDlgItem(int id) const;
 
     // The window's end: timer 1 is killed first; the port stays open until the object goes.
     void done(int result) override;
@@ -65,17 +65,17 @@ public:
     QImage m_globeBitmap; // picture 130
 
 protected:
-    void paintEvent(QPaintEvent *event) override;
-    void timerEvent(QTimerEvent *event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void timerEvent(QTimerEvent* event) override;
     // The sky view's tooltip: the legend and the satellites per system.
-    bool event(QEvent *event) override;
+    bool event(QEvent* event) override;
     // The title bar's close button is the window's OK: the controls go to the members first.
-    void closeEvent(QCloseEvent *event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void OnPaint();
-    void UpdateTextFields(CCanvas &canvas);
-    void DrawSkyView(CCanvas &canvas);
+    void UpdateTextFields(CCanvas& canvas);
+    void DrawSkyView(CCanvas& canvas);
 
     int m_nTimerId = 0;
     // The opening zoom plays as frames on the screen before the paint that m_redrawAll asks for:
@@ -84,5 +84,5 @@ private:
     int m_nZoomStep = -1;
     bool m_bZoomPlayed = false;
     struct Controls;
-    Controls *m_controls = nullptr;
+    Controls* m_controls = nullptr;
 };

@@ -6,7 +6,7 @@
 #include <QRect>
 #include <QString>
 
-CCanvas::CCanvas(QPaintDevice *device) : m_painter(device) {
+CCanvas::CCanvas(QPaintDevice* device) : m_painter(device) {
     m_painter.setRenderHint(QPainter::Antialiasing, false);
     m_painter.setRenderHint(QPainter::TextAntialiasing, false);
     m_painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
@@ -25,12 +25,12 @@ QFont CCanvas::DefaultFont() {
     return font;
 }
 
-void CCanvas::FillRect(int l, int t, int r, int b, const QColor &colour) {
+void CCanvas::FillRect(int l, int t, int r, int b, const QColor& colour) {
     if (r > l && b > t)
         m_painter.fillRect(QRect(l, t, r - l, b - t), colour);
 }
 
-void CCanvas::BitBlt(int x, int y, int w, int h, const QImage &src, int sx, int sy) {
+void CCanvas::BitBlt(int x, int y, int w, int h, const QImage& src, int sx, int sy) {
     if (w <= 0 || h <= 0 || src.isNull())
         return;
     m_painter.setCompositionMode(QPainter::CompositionMode_Source);
@@ -38,7 +38,7 @@ void CCanvas::BitBlt(int x, int y, int w, int h, const QImage &src, int sx, int 
     m_painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
 }
 
-void CCanvas::StretchBlt(int x, int y, int w, int h, const QImage &src, int sx, int sy, int sw,
+void CCanvas::StretchBlt(int x, int y, int w, int h, const QImage& src, int sx, int sy, int sw,
                          int sh) {
     if (w <= 0 || h <= 0 || sw <= 0 || sh <= 0 || src.isNull())
         return;
@@ -47,7 +47,7 @@ void CCanvas::StretchBlt(int x, int y, int w, int h, const QImage &src, int sx, 
     m_painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
 }
 
-QColor CCanvas::SelectBrush(const QColor &colour) {
+QColor CCanvas::SelectBrush(const QColor& colour) {
     QColor old = m_brush;
     m_brush = colour;
     return old;
@@ -72,7 +72,7 @@ void CCanvas::Ellipse(int l, int t, int r, int b) {
     m_painter.setBrush(Qt::NoBrush);
 }
 
-void CCanvas::Polygon(const QPoint *points, int n) {
+void CCanvas::Polygon(const QPoint* points, int n) {
     if (points == nullptr || n < 3)
         return;
     m_painter.setPen(QPen(Qt::black, 1));
@@ -81,7 +81,7 @@ void CCanvas::Polygon(const QPoint *points, int n) {
     m_painter.setBrush(Qt::NoBrush);
 }
 
-void CCanvas::TextOut(int x, int y, const QString &text) {
+void CCanvas::TextOut(int x, int y, const QString& text) {
     m_painter.setPen(m_text);
     m_painter.drawText(QPoint(x, y + m_nAscent), text);
 }

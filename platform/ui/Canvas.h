@@ -16,27 +16,27 @@ class QString;
 class CCanvas {
 public:
     // Paints on an image (the off-screen canvas) or on a widget inside its paint event.
-    explicit CCanvas(QPaintDevice *device);
-    CCanvas(const CCanvas &) = delete;
-    CCanvas &operator=(const CCanvas &) = delete;
+    explicit CCanvas(QPaintDevice* device);
+    CCanvas(const CCanvas&) = delete;
+    CCanvas& operator=(const CCanvas&) = delete;
 
     // The font of every text, on the canvas and in the dialog's controls.
     static QFont DefaultFont();
 
-    void FillRect(int l, int t, int r, int b, const QColor &colour);
-    void BitBlt(int x, int y, int w, int h, const QImage &src, int sx, int sy);
+    void FillRect(int l, int t, int r, int b, const QColor& colour);
+    void BitBlt(int x, int y, int w, int h, const QImage& src, int sx, int sy);
     // Scales the source rectangle into the target rectangle (nearest pixel); nothing when either
     // is empty.
-    void StretchBlt(int x, int y, int w, int h, const QImage &src, int sx, int sy, int sw, int sh);
+    void StretchBlt(int x, int y, int w, int h, const QImage& src, int sx, int sy, int sw, int sh);
 
     // Selects the fill of Rectangle and Ellipse; returns the one it replaces (white at first).
-    QColor SelectBrush(const QColor &colour);
-    void SetTextColor(const QColor &colour) { m_text = colour; }
+    QColor SelectBrush(const QColor& colour);
+    void SetTextColor(const QColor& colour) { m_text = colour; }
     void Rectangle(int l, int t, int r, int b);
     void Ellipse(int l, int t, int r, int b);
     // A filled polygon with the one-pixel black outline, corners in drawing order.
-    void Polygon(const QPoint *points, int n);
-    void TextOut(int x, int y, const QString &text);
+    void Polygon(const QPoint* points, int n);
+    void TextOut(int x, int y, const QString& text);
 
 private:
     QPainter m_painter;

@@ -1,8 +1,8 @@
-#include "StatusDlg.h"
 #include "DialogBuilder.h"
 #include "PortTable.h"
 #include "QtTestApp.h"
 #include "SkyView.h"
+#include "StatusDlg.h"
 #include "StatusDlgTemplate.h"
 #include "UiTestSupport.h"
 
@@ -24,25 +24,25 @@
 
 namespace {
 
-constexpr const char *kMissingDevice = "/nonexistent/skywatch-no-such-tty";
+constexpr const char* kMissingDevice = "/nonexistent/skywatch-no-such-tty";
 const QRect kGlobeSquare(0, 0, 155, 155);
 
 // Counts the paints the dialog receives.
 class CPaintCounter : public QObject {
 public:
     int n = 0;
-    bool eventFilter(QObject *, QEvent *e) override {
+    bool eventFilter(QObject*, QEvent* e) override {
         n += e->type() == QEvent::Paint ? 1 : 0;
         return false;
     }
 };
 
-bool AllZero(const GpsFix &f) {
+bool AllZero(const GpsFix& f) {
     static const GpsFix zero{};
     return std::memcmp(&f, &zero, sizeof f) == 0;
 }
 
-int CountColour(const QImage &img, const QRect &area, const QColor &c) {
+int CountColour(const QImage& img, const QRect& area, const QColor& c) {
     int n = 0;
     for (int y = area.top(); y <= area.bottom(); ++y)
         for (int x = area.left(); x <= area.right(); ++x)
@@ -51,8 +51,8 @@ int CountColour(const QImage &img, const QRect &area, const QColor &c) {
 }
 
 bool HasMessageBox() {
-    for (QWidget *w : QApplication::topLevelWidgets())
-        if (qobject_cast<QMessageBox *>(w) && w->isVisible())
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (qobject_cast<QMessageBox*>(w) && w->isVisible())
             return true;
     return false;
 }
@@ -74,10 +74,10 @@ TEST_F(DialogTest, TemplateBecomesTheControlsBesideTheGlobe) {
     EXPECT_TRUE(dlg.windowIcon().availableSizes().contains(QSize(32, 32)));
     EXPECT_TRUE(dlg.windowIcon().availableSizes().contains(QSize(16, 16)));
 
-    const auto children = dlg.findChildren<QWidget *>(Qt::FindDirectChildrenOnly);
+    const auto children = dlg.findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
     int nControls = 0;
-    for (QWidget *w : children) {
-        if (CDialogBuilder::ItemId(w) == dlg::kNoId && !qobject_cast<QLabel *>(w))
+    for (QWidget* w : children) {
+        if (CDialogBuilder::ItemId(w) == dlg::kNoId && !qobject_cast<QLabel*>(w))
             continue;
         ++nControls;
         EXPECT_FALSE(w->geometry().intersects(kGlobeSquare)) << w->objectName().toStdString();
@@ -85,21 +85,21 @@ TEST_F(DialogTest, TemplateBecomesTheControlsBesideTheGlobe) {
     }
     EXPECT_EQ(nControls, 37);
 
-    for (const dlg::Item &item : res::kStatusDlgItems) {
+    for (const dlg::Item& item : res::kStatusDlgItems) {
         if (item.id == dlg::kNoId)
             continue;
-        QWidget *w = dlg.GetDlgItem(item.id);
+        QWidget* w = dlg.GetDlgItem(item.id);
         ASSERT_NE(w, nullptr) << item.id;
         switch (item.kind) {
         case dlg::Kind::Static:
-            EXPECT_NE(qobject_cast<QLabel *>(w), nullptr) << item.id;
+            EXPECT_NE(qobject_cast<QLabel*>(w), nullptr) << item.id;
             break;
         case dlg::Kind::Button:
-            ASSERT_NE(qobject_cast<QPushButton *>(w), nullptr) << item.id;
+            ASSERT_NE(qobject_cast<QPushButton*>(w), nullptr) << item.id;
             EXPECT_EQ(ShownText(dlg, item.id), QString::fromUtf8(item.text));
             break;
         case dlg::Kind::ComboBox:
-            EXPECT_NE(qobject_cast<QComboBox *>(w), nullptr) << item.id;
+            EXPECT_NE(qobject_cast<QComboBox*>(w), nullptr) << item.id;
             break;
         }
     }
@@ -108,8 +108,8 @@ TEST_F(DialogTest, TemplateBecomesTheControlsBesideTheGlobe) {
     EXPECT_EQ(ShownText(dlg, 1024), QStringLiteral("Direction :"));
     EXPECT_EQ(ShownText(dlg, 1003), QString::fromUtf8("000°00'00.00\" E"));
 
-    for (const dlg::List &list : res::kStatusDlgLists) {
-        auto *combo = qobject_cast<QComboBox *>(dlg.GetDlgItem(list.id));
+    for (const dlg::List& list : res::kStatusDlgLists) {
+        auto* combo = qobject_cast<QComboBox*>(dlg.GetDlgItem(list.id));
         ASSERT_NE(combo, nullptr);
         ASSERT_EQ(combo->count(), static_cast<int>(list.entries.size()));
         for (int i = 0; i < combo->count(); ++i)
@@ -183,12 +183,7 @@ TEST_F(DialogTest, TimerOtherThanOneDoesNothing) {
                         "$GPGGA,081837,3751.65,S,14507.36,E,1,05,1.5,280.2,M,-34.0,M,,,*75\r\n";
     ASSERT_EQ(write(fds[0], nmea, sizeof nmea - 1), static_cast<ssize_t>(sizeof nmea - 1));
     GpsFix live{};
-    ASSERT_TRUE(WaitFor(
-        [&] {
-            dlg.m_port.CopyFix(live);
-            return live.lLatitude != 0;
-        },
-        3000));
+    ASSERT_TRUE(WaitFor([&] { dlg.m_port.CopyFix(live); return live.lLatitude != 0; }, 3000));
     std::memset(&dlg.m_curFix, 0, sizeof(GpsFix));
     dlg.OnTimer(2);
     EXPECT_TRUE(AllZero(dlg.m_curFix));
@@ -220,12 +215,7 @@ TEST_F(DialogTest, ShutdownKillsTheTimerAndTheDialogObjectClosesThePort) {
                         "$GPGGA,081837,3751.65,S,14507.36,E,1,05,1.5,280.2,M,-34.0,M,,,*75\r\n";
     ASSERT_EQ(write(fds[0], nmea, sizeof nmea - 1), static_cast<ssize_t>(sizeof nmea - 1));
     GpsFix live{};
-    EXPECT_TRUE(WaitFor(
-        [&] {
-            dlg->m_port.CopyFix(live);
-            return live.lLatitude != 0;
-        },
-        3000));
+    EXPECT_TRUE(WaitFor([&] { dlg->m_port.CopyFix(live); return live.lLatitude != 0; }, 3000));
     WaitFor([] { return false; }, 1300);
     EXPECT_TRUE(AllZero(dlg->m_curFix));
     EXPECT_NE(dlg->m_port.m_hPort, -1);
@@ -297,7 +287,7 @@ TEST_F(DialogTest, TickPaintsWithoutZoomAndLayoutSwitchPlaysIt) {
 
     // ">": the zoom plays again as its own frames, then every compact field is written.
     paints.n = 0;
-    static_cast<QPushButton *>(dlg.GetDlgItem(1033))->click();
+    static_cast<QPushButton*>(dlg.GetDlgItem(1033))->click();
     EXPECT_EQ(dlg.m_viewMode, kViewCompact);
     ASSERT_TRUE(WaitFor([&] { return dlg.m_redrawAll == 0; }, 3000));
     EXPECT_GE(paints.n, 22);
