@@ -51,6 +51,7 @@ int RunLive(const std::string &device, int baud, int seconds, const std::string 
         port.Send(ComposeHotStart(line));
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     GpsFix fix{};
+    SkyView sky;
     std::uint32_t decoded = 0;
     while (std::chrono::steady_clock::now() < end) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -58,14 +59,16 @@ int RunLive(const std::string &device, int baud, int seconds, const std::string 
         if (now != decoded && !lastOnly) {
             decoded = now;
             port.CopyFix(fix);
-            std::printf("%s\n", FixToJson(fix).c_str());
+            port.CopySky(sky);
+            std::printf("%s\n", FixToJson(fix, sky).c_str());
             std::fflush(stdout);
         }
     }
     port.Close();
     if (lastOnly) {
         port.CopyFix(fix);
-        std::printf("%s\n", FixToJson(fix).c_str());
+        port.CopySky(sky);
+        std::printf("%s\n", FixToJson(fix, sky).c_str());
     }
     if (stats)
         std::fprintf(stderr, "%s\n", CountersToJson(port.CopyCounters()).c_str());
@@ -145,6 +148,7 @@ int main(int argc, char **argv) {
     CNmeaDecoder port(platform::StandardBiasSeconds());
     std::vector<char> block(static_cast<std::size_t>(blockSize) + 1);
     GpsFix fix{};
+    SkyView sky;
     std::uint32_t decoded = 0;
     for (;;) {
         const std::size_t n = std::fread(block.data(), 1, static_cast<std::size_t>(blockSize), in);
@@ -168,7 +172,8 @@ int main(int argc, char **argv) {
             if (now != decoded) {
                 decoded = now;
                 port.CopyFix(fix);
-                std::printf("%s\n", FixToJson(fix).c_str());
+                port.CopySky(sky);
+                std::printf("%s\n", FixToJson(fix, sky).c_str());
             }
         }
     }
@@ -182,7 +187,8 @@ int main(int argc, char **argv) {
     }
     if (lastOnly) {
         port.CopyFix(fix);
-        std::printf("%s\n", FixToJson(fix).c_str());
+        port.CopySky(sky);
+        std::printf("%s\n", FixToJson(fix, sky).c_str());
     }
     if (stats)
         std::fprintf(stderr, "%s\n", CountersToJson(port.CopyCounters()).c_str());

@@ -49,6 +49,40 @@ std::string FixToJson(const GpsFix &fix) {
     return out;
 }
 
+std::string FixToJson(const GpsFix &fix, const SkyView &sky) {
+    std::string out = FixToJson(fix);
+    out.pop_back();
+    out += ",\"sky\":[";
+    for (std::size_t i = 0; i < sky.count; ++i) {
+        const SkySat &s = sky.sats[i];
+        out += "{\"gnss\":\"" + std::string(GnssName(s.gnss)) + "\",";
+        Add(out, "sv", s.sv);
+        if (s.hasPosition) {
+            Add(out, "el", s.el);
+            Add(out, "az", s.az);
+        }
+        Add(out, "snr", s.snr);
+        out += std::string("\"used\":") + (s.used ? "true" : "false");
+        out += i + 1 < sky.count ? "}," : "}";
+    }
+    out += "],";
+    Add(out, "inView", static_cast<long>(sky.count));
+    Add(out, "used", static_cast<long>(sky.used));
+    out += "\"systems\":{";
+    bool first = true;
+    for (std::size_t g = 0; g < kGnssCount; ++g) {
+        if (sky.inView[g] == 0)
+            continue;
+        out += std::string(first ? "" : ",") + "\"" + GnssName(static_cast<Gnss>(g)) + "\":{";
+        Add(out, "inView", static_cast<long>(sky.inView[g]));
+        Add(out, "used", static_cast<long>(sky.usedBy[g]), false);
+        out += "}";
+        first = false;
+    }
+    out += "}}";
+    return out;
+}
+
 std::string CountersToJson(const ScanCounters &c) {
     std::string out = "{";
     Add(out, "GGA", c.nGga);
