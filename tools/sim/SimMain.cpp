@@ -140,7 +140,7 @@ int main(int argc, char** argv)
     if (!OpenAndAnnounce(pty, opt))
         return 1;
 
-    CSimSky sky(opt.bFast);
+    CSimSky sky(opt.bFast, !opt.bGpsOnly);
     CCommandReader reader;
     bool bWarned = false;
     // Chunks of about 20 ms of line time keep the pace smooth without a write per character.

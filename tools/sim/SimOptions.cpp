@@ -36,7 +36,10 @@ const char* SimOptions::Usage()
     return "Usage: skywatch-sim [options]\n"
            "A simulated NMEA receiver on a pseudo-terminal; prints the device path on stdout.\n\n"
            "  --baud N            character pace: 1200, 2400, 4800, 9600, 19200, 38400, 57600\n"
-           "                      or 115200 (default 4800, about N/10 characters a second)\n"
+           "                      or 115200 (default 9600, 4800 with --gnss gps; about N/10\n"
+           "                      characters a second)\n"
+           "  --gnss all|gps      all: a modern receiver (GN fix, GSA per system, GPS, GLONASS,\n"
+           "                      Galileo and BeiDou in view; the default); gps: GPS only\n"
            "  --rate HZ           cycles a second, 1 to 10 (default 1)\n"
            "  --link PATH         also make PATH a symbolic link to the device\n"
            "  --fast              restarts reacquire ten times faster (cold 3.5 s, warm 3 s)\n"
@@ -57,6 +60,13 @@ bool SimOptions::Parse(int argc, char** argv, std::string& error)
             bHelp = true;
         } else if (arg == "--fast") {
             bFast = true;
+        } else if (arg == "--gnss") {
+            const std::string v = bHasValue ? value() : "";
+            if (v != "gps" && v != "all") {
+                error = "--gnss wants all or gps, got \"" + v + "\"";
+                return false;
+            }
+            bGpsOnly = v == "gps";
         } else if (arg == "--baud" || arg == "--rate" || arg == "--link" || arg == "--replay" ||
                    arg == "--unplug-after" || arg == "--unplug-pause") {
             if (!bHasValue) {
@@ -99,5 +109,7 @@ bool SimOptions::Parse(int argc, char** argv, std::string& error)
             return false;
         }
     }
+    if (nBaud == 0)
+        nBaud = bGpsOnly ? 4800 : 9600;
     return true;
 }

@@ -4,7 +4,8 @@
 
 // The command line of skywatch-sim. Parse returns false with a one-line message on bad input.
 struct SimOptions {
-    int nBaud = 4800;
+    int nBaud = 0;         // 0 until Parse: 9600 for the modern sky, 4800 with --gnss gps
+    bool bGpsOnly = false; // --gnss gps: the old SiRF-style GPS-only talk
     int nRate = 1;
     bool bFast = false;
     bool bHelp = false;
