@@ -85,11 +85,12 @@ int LabelLeft(int x, int sv) {
 
 } // namespace
 
-void DrawSkyView(CCanvas &canvas, const SkyView &sky, ViewMode mode, int gw, int gh) {
+int DrawSkyView(CCanvas &canvas, const SkyView &sky, ViewMode mode, int gw, int gh) {
     const QColor kept = canvas.SelectBrush(Qt::black);
     canvas.SetTextColor(Qt::white);
     const bool compact = mode == kViewCompact;
     const std::size_t count = std::min(sky.count, SkyView::kMax);
+    int marks = 0;
 
     for (std::size_t i = 0; i < count; ++i) {
         const SkySat &s = sky.sats[i];
@@ -99,6 +100,7 @@ void DrawSkyView(CCanvas &canvas, const SkyView &sky, ViewMode mode, int gw, int
         canvas.SelectBrush(Colour(s));
         DrawMark(canvas, s.gnss, p.x(), p.y());
         canvas.TextOut(LabelLeft(p.x(), s.sv), p.y() - 8, QString::number(s.sv));
+        ++marks;
     }
 
     if (compact) {
@@ -126,6 +128,7 @@ void DrawSkyView(CCanvas &canvas, const SkyView &sky, ViewMode mode, int gw, int
         }
     }
     canvas.SelectBrush(kept);
+    return marks;
 }
 
 QString SkyToolTip(const SkyView &sky) {

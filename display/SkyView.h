@@ -22,8 +22,9 @@ QPoint SkyPosition(int elevation, int azimuth, int gw, int gh);
 
 // Every satellite of sky with a position as a labelled mark whose shape tells its system (green
 // used, blue tracked, red without signal) and, in the compact layout, the twelve strongest
-// signals as bar columns along the bottom, ordered by system and number.
-void DrawSkyView(CCanvas &canvas, const SkyView &sky, ViewMode mode, int gw, int gh);
+// signals as bar columns along the bottom, ordered by system and number. Returns the number of
+// marks drawn.
+int DrawSkyView(CCanvas &canvas, const SkyView &sky, ViewMode mode, int gw, int gh);
 
 // The legend of colours and shapes and the counts per system, for the sky view's tooltip.
 QString SkyToolTip(const SkyView &sky);
