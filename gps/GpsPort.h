@@ -12,6 +12,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 
 // The one connection to the receiver: the serial port and its reader thread, which feeds the
 // decoder that fills the live fix record.
@@ -40,8 +41,9 @@ public:
     void ClearFix() { m_decoder.ClearFix(); }
     ScanCounters CopyCounters() const { return m_decoder.CopyCounters(); }
     void CopySky(SkyView &dest) const { m_decoder.CopySky(dest); }
-    // The reader's decoder: set its hooks before Open; copy from it at any time.
-    CNmeaDecoder &Decoder() { return m_decoder; }
+    // Hooks on the reader's decoder (see NmeaHooks); set before Open, they run on the reader.
+    void SetDecoderHooks(NmeaHooks hooks) { m_decoder.SetHooks(std::move(hooks)); }
+    // The reader's decoder, to read from (counters, valid fixes) on any thread.
     const CNmeaDecoder &Decoder() const { return m_decoder; }
 
     // Read by the dialog; -1 while closed. m_hPort is the descriptor Open got (the reader may

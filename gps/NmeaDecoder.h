@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <utility>
 
 // What other parts may watch in the stream. All of them run on the thread that feeds the decoder,
 // so they must be set before that thread starts and must be quick.
