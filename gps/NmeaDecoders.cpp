@@ -146,30 +146,35 @@ void CNmeaDecoder::ParseGSA(const char *sentence, std::size_t star) {
     SplitFields(sentence, star, f);
     // Field 1, the selection mode, is passed over.
     const auto fixMode = static_cast<std::int8_t>(Int(f[2]));
-    std::int8_t used[12];
-    for (std::size_t j = 0; j < 12; ++j) {
-        const int value = Int(f[3 + j]);
-        used[j] = static_cast<std::int8_t>(value >= 1 && value <= 32 ? value : 0);
-    }
-    const std::int16_t pdop = Tenths(f[15]);
-    const std::int16_t hdop = Tenths(f[16]);
-    const std::int16_t vdop = Tenths(f[17]);
-
     // The table reads the DOPs from the end, after a system id if there is one, so any number
-    // of satellite fields is read right.
+    // of satellite fields is read right; the record keeps its fixed fields 3-17.
     const std::size_t count = f.count;
     // A system id is one hex digit; a DOP always has its point.
     const bool hasSystemId =
         count >= 6 && f[count].n == 1 && std::isxdigit(static_cast<unsigned char>(f[count].p[0]));
     const std::size_t dops = hasSystemId ? count - 3 : count - 2;
-    if (count >= 5 && dops >= 3) {
-        int prns[Fields::kMax];
-        std::size_t n = 0;
-        for (std::size_t i = 3; i < dops; ++i)
-            prns[n++] = Int(f[i]);
+    const bool forSky = count >= 5 && dops >= 3;
+
+    // Each satellite field converted once, for the record and for the table.
+    int value[Fields::kMax + 1];
+    const std::size_t last = forSky && dops > 15 ? std::min(dops - 1, Fields::kMax) : 14;
+    for (std::size_t i = 3; i <= last; ++i)
+        value[i] = Int(f[i]);
+    std::int8_t used[12];
+    for (std::size_t j = 0; j < 12; ++j) {
+        const int prn = value[3 + j];
+        used[j] = static_cast<std::int8_t>(prn >= 1 && prn <= 32 ? prn : 0);
+    }
+    const std::int16_t pdop = Tenths(f[15]);
+    const std::int16_t hdop = Tenths(f[16]);
+    const std::int16_t vdop = Tenths(f[17]);
+
+    if (forSky) {
+        const bool same = dops == 15;
         const int hint = hasSystemId ? SystemIdHint(f[count]) : -1;
-        m_sky.OnGsa(hint >= 0 ? hint : TalkerHint(sentence), prns, n, Tenths(f[dops]),
-                    Tenths(f[dops + 1]), Tenths(f[dops + 2]), m_nowMs);
+        m_sky.OnGsa(hint >= 0 ? hint : TalkerHint(sentence), value + 3,
+                    std::min(dops, Fields::kMax + 1) - 3, same ? pdop : Tenths(f[dops]),
+                    same ? hdop : Tenths(f[dops + 1]), same ? vdop : Tenths(f[dops + 2]), m_nowMs);
     }
 
     {

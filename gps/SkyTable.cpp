@@ -116,18 +116,10 @@ void CSkyTable::OnGsv(int hint, int signal, int total, int message, const GsvSat
     // A lost or repeated message spoils the cycle: wait for the next message 1.
     if (c->next != message || c->total != total || total < 1)
         return void(c->next = 0);
-    for (std::size_t i = 0; i < n && c->pending.count < kMaxList; ++i) {
-        SatNumber id;
-        if (!MapSatellite(hint, sats[i].prn, id))
-            continue;
-        SkySat &s = c->pending.sats[c->pending.count++];
-        s.gnss = id.gnss;
-        s.sv = id.sv;
-        s.el = static_cast<std::int16_t>(sats[i].el);
-        s.az = static_cast<std::int16_t>(sats[i].az);
-        s.snr = static_cast<std::uint8_t>(std::clamp(sats[i].snr, 0, 99));
-        s.hasPosition = sats[i].hasPosition;
-    }
+    const std::size_t room = kMaxList - c->pending.count;
+    const std::size_t take = n < room ? n : room;
+    std::copy_n(sats, take, c->pending.sats + c->pending.count);
+    c->pending.count += take;
     if (message < total) {
         ++c->next;
         return;
@@ -143,15 +135,12 @@ void CSkyTable::OnGsv(int hint, int signal, int total, int message, const GsvSat
 
 void CSkyTable::OnGsa(int hint, const int *prns, std::size_t n, std::int16_t pdop,
                       std::int16_t hdop, std::int16_t vdop, std::int64_t nowMs) {
-    SatNumber ids[kMaxList];
-    std::size_t count = 0;
     int group = hint;
-    for (std::size_t i = 0; i < n && count < kMaxList; ++i) {
-        if (!MapSatellite(hint, prns[i], ids[count]))
-            continue;
-        if (group < 0)
-            group = static_cast<int>(ids[count].gnss);
-        ++count;
+    // Without a hint (GN), the first satellite tells the system the set belongs to.
+    for (std::size_t i = 0; i < n && group < 0; ++i) {
+        SatNumber id;
+        if (MapSatellite(hint, prns[i], id))
+            group = static_cast<int>(id.gnss);
     }
     std::lock_guard lock(m_lock);
     m_pdop = pdop;
@@ -161,8 +150,9 @@ void CSkyTable::OnGsa(int hint, const int *prns, std::size_t n, std::int16_t pdo
     if (group < 0)
         return;
     UsedSet &set = m_used[static_cast<std::size_t>(group)];
-    std::copy_n(ids, count, set.sats);
-    set.count = count;
+    set.count = n < kMaxList ? n : kMaxList;
+    std::copy_n(prns, set.count, set.prns);
+    set.hint = hint;
     set.when = nowMs;
     set.valid = true;
 }
@@ -173,12 +163,23 @@ void CSkyTable::Copy(SkyView &out, std::int64_t nowMs) const {
     out.pdop = m_pdop;
     out.hdop = m_hdop;
     out.vdop = m_vdop;
-    for (const auto &row : m_cycles) {
-        for (const Cycle &c : row) {
+    for (std::size_t key = 0; key < kKeys; ++key) {
+        const int hint = key < kGnssCount ? static_cast<int>(key) : -1;
+        for (const Cycle &c : m_cycles[key]) {
             if (!c.done.valid || !Fresh(c.done.when, nowMs))
                 continue;
             for (std::size_t i = 0; i < c.done.count; ++i) {
-                const SkySat &s = c.done.sats[i];
+                const GsvSat &raw = c.done.sats[i];
+                SatNumber id;
+                if (!MapSatellite(hint, raw.prn, id))
+                    continue;
+                SkySat s;
+                s.gnss = id.gnss;
+                s.sv = id.sv;
+                s.el = static_cast<std::int16_t>(raw.el);
+                s.az = static_cast<std::int16_t>(raw.az);
+                s.snr = static_cast<std::uint8_t>(std::clamp(raw.snr, 0, 99));
+                s.hasPosition = raw.hasPosition;
                 SkySat *same = std::find_if(out.sats, out.sats + out.count, [&](const SkySat &o) {
                     return o.gnss == s.gnss && o.sv == s.sv;
                 });
@@ -196,8 +197,11 @@ void CSkyTable::Copy(SkyView &out, std::int64_t nowMs) const {
         if (!set.valid || !Fresh(set.when, nowMs))
             continue;
         for (std::size_t i = 0; i < set.count; ++i) {
+            SatNumber id;
+            if (!MapSatellite(set.hint, set.prns[i], id))
+                continue;
             for (std::size_t k = 0; k < out.count; ++k) {
-                if (out.sats[k].gnss == set.sats[i].gnss && out.sats[k].sv == set.sats[i].sv)
+                if (out.sats[k].gnss == id.gnss && out.sats[k].sv == id.sv)
                     out.sats[k].used = true;
             }
         }

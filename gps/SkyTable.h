@@ -71,8 +71,9 @@ private:
     static constexpr std::size_t kSignals = 4;
     static constexpr std::size_t kMaxList = SkyView::kMax;
 
+    // Satellites as the sentences gave them; numbers are mapped only when the window copies.
     struct List {
-        SkySat sats[kMaxList];
+        GsvSat sats[kMaxList];
         std::size_t count = 0;
         std::int64_t when = 0;
         int signal = -1;
@@ -85,7 +86,8 @@ private:
         int next = 0; // the message number expected next, 0 when no cycle is open
     };
     struct UsedSet {
-        SatNumber sats[kMaxList]{};
+        int prns[kMaxList]{};
+        int hint = -1;
         std::size_t count = 0;
         std::int64_t when = 0;
         bool valid = false;
