@@ -86,7 +86,7 @@ bool Fresh(std::int64_t when, std::int64_t nowMs) {
 } // namespace
 
 CSkyTable::Cycle *CSkyTable::CycleFor(std::size_t key, int signal, std::int64_t nowMs) {
-    Cycle *row = m_cycles[key];
+    Cycle *row = &m_cycles[key * kSignals];
     for (std::size_t i = 0; i < kSignals; ++i) {
         if (row[i].done.signal == signal || row[i].pending.signal == signal)
             return &row[i];
@@ -165,7 +165,8 @@ void CSkyTable::Copy(SkyView &out, std::int64_t nowMs) const {
     out.vdop = m_vdop;
     for (std::size_t key = 0; key < kKeys; ++key) {
         const int hint = key < kGnssCount ? static_cast<int>(key) : -1;
-        for (const Cycle &c : m_cycles[key]) {
+        for (std::size_t slot = 0; slot < kSignals; ++slot) {
+            const Cycle &c = m_cycles[key * kSignals + slot];
             if (!c.done.valid || !Fresh(c.done.when, nowMs))
                 continue;
             for (std::size_t i = 0; i < c.done.count; ++i) {
@@ -221,9 +222,8 @@ void CSkyTable::Copy(SkyView &out, std::int64_t nowMs) const {
 
 void CSkyTable::Clear() {
     std::lock_guard lock(m_lock);
-    for (auto &row : m_cycles)
-        for (Cycle &c : row)
-            c = Cycle{};
+    for (std::size_t i = 0; i < kKeys * kSignals; ++i)
+        m_cycles[i] = Cycle{};
     for (UsedSet &set : m_used)
         set = UsedSet{};
     m_pdop = m_hdop = m_vdop = 0;

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 
 // The satellite systems, in the order the window lists them.
@@ -96,7 +97,8 @@ private:
     Cycle *CycleFor(std::size_t key, int signal, std::int64_t nowMs);
 
     mutable std::mutex m_lock;
-    Cycle m_cycles[kKeys][kSignals];
+    // kSignals cycles per key, on the heap: the decoder lives on callers' stacks.
+    std::unique_ptr<Cycle[]> m_cycles = std::make_unique<Cycle[]>(kKeys * kSignals);
     UsedSet m_used[kGnssCount];
     std::int16_t m_pdop = 0, m_hdop = 0, m_vdop = 0;
 };
