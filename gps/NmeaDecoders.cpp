@@ -174,7 +174,8 @@ void CNmeaDecoder::ParseGSA(const char *sentence, std::size_t star) {
         const int hint = hasSystemId ? SystemIdHint(f[count]) : -1;
         m_sky.OnGsa(hint >= 0 ? hint : TalkerHint(sentence), value + 3,
                     std::min(dops, Fields::kMax + 1) - 3, same ? pdop : Tenths(f[dops]),
-                    same ? hdop : Tenths(f[dops + 1]), same ? vdop : Tenths(f[dops + 2]), m_nowMs);
+                    same ? hdop : Tenths(f[dops + 1]), same ? vdop : Tenths(f[dops + 2]), fixMode,
+                    m_nowMs);
     }
 
     {

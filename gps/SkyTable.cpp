@@ -134,7 +134,7 @@ void CSkyTable::OnGsv(int hint, int signal, int total, int message, const GsvSat
 }
 
 void CSkyTable::OnGsa(int hint, const int *prns, std::size_t n, std::int16_t pdop,
-                      std::int16_t hdop, std::int16_t vdop, std::int64_t nowMs) {
+                      std::int16_t hdop, std::int16_t vdop, int fixMode, std::int64_t nowMs) {
     int group = hint;
     // Without a hint (GN), the first satellite tells the system the set belongs to.
     for (std::size_t i = 0; i < n && group < 0; ++i) {
@@ -146,6 +146,10 @@ void CSkyTable::OnGsa(int hint, const int *prns, std::size_t n, std::int16_t pdo
     m_pdop = pdop;
     m_hdop = hdop;
     m_vdop = vdop;
+    if (fixMode < 2) {
+        for (UsedSet &set : m_used)
+            set.count = 0;
+    }
     // A GN GSA without system id and without satellites says nothing about any one system.
     if (group < 0)
         return;

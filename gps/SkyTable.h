@@ -61,8 +61,9 @@ public:
                std::int64_t nowMs);
     // One GSA: the used set of group (the system id or talker hint, or for GN the system of its
     // first satellite) and the DOPs in tenths.
+    // Without a fix (mode below 2) nothing is used, in any system.
     void OnGsa(int hint, const int *prns, std::size_t n, std::int16_t pdop, std::int16_t hdop,
-               std::int16_t vdop, std::int64_t nowMs);
+               std::int16_t vdop, int fixMode, std::int64_t nowMs);
     // The view as of nowMs: cycles and used sets older than kDropMs are left out.
     void Copy(SkyView &out, std::int64_t nowMs) const;
     void Clear();
