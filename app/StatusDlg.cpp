@@ -14,6 +14,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QHash>
+#include <QHelpEvent>
 #include <QIcon>
 #include <QLabel>
 #include <QPaintEvent>
@@ -22,6 +23,7 @@
 #include <QResizeEvent>
 #include <QScreen>
 #include <QTimerEvent>
+#include <QToolTip>
 #include <QtMath>
 #include <algorithm>
 #include <cmath>
@@ -44,11 +46,11 @@ constexpr qreal kGlobeRadius = 73.6;
 } // namespace
 
 struct CStatusDlg::Controls {
-    std::vector<QWidget*> all; // template order
-    QHash<int, QWidget*> byId;
+    std::vector<QWidget *> all; // template order
+    QHash<int, QWidget *> byId;
 };
 
-CStatusDlg::CStatusDlg(QWidget* parent) : QDialog(parent) {
+CStatusDlg::CStatusDlg(QWidget *parent) : QDialog(parent) {
     setWindowIcon([] {
         QIcon icon;
         icon.addFile(QString::fromUtf8(res::kIcon32Path), QSize(32, 32));
@@ -58,9 +60,11 @@ CStatusDlg::CStatusDlg(QWidget* parent) : QDialog(parent) {
 }
 
 // m_port's destructor closes the connection and stops the reader after the window has gone.
-CStatusDlg::~CStatusDlg() { delete m_controls; }
+CStatusDlg::~CStatusDlg() {
+    delete m_controls;
+}
 
-QWidget* CStatusDlg::GetDlgItem(int id) const {
+QWidget *CStatusDlg::GetDlgItem(int id) const {
     return m_controls ? m_controls->byId.value(id, nullptr) : nullptr;
 }
 
@@ -78,20 +82,20 @@ bool CStatusDlg::OnInitDialog() {
     setMinimumSize(qCeil(kClientWidth * minimum), qCeil(kClientHeight * minimum));
     resize(qRound(kClientWidth * m_startScale), qRound(kClientHeight * m_startScale));
     m_nBiasSeconds = platform::StandardBiasSeconds();
-    for (QWidget* w : m_controls->all) {
+    for (QWidget *w : m_controls->all) {
         const int id = CDialogBuilder::ItemId(w);
         if (id != dlg::kNoId)
             m_controls->byId.insert(id, w);
     }
-    connect(static_cast<QAbstractButton*>(GetDlgItem(1014)), &QAbstractButton::clicked, this,
+    connect(static_cast<QAbstractButton *>(GetDlgItem(1014)), &QAbstractButton::clicked, this,
             &CStatusDlg::OnResetButton);
-    connect(static_cast<QAbstractButton*>(GetDlgItem(1033)), &QAbstractButton::clicked, this,
+    connect(static_cast<QAbstractButton *>(GetDlgItem(1033)), &QAbstractButton::clicked, this,
             &CStatusDlg::OnToggleView);
     DoDataExchange(false);
     Relayout();
 
     // The icon is set in the constructor; centre over the screen's work area.
-    if (QScreen* s = screen()) {
+    if (QScreen *s = screen()) {
         QRect frame = frameGeometry();
         frame.moveCenter(s->availableGeometry().center());
         move(frame.topLeft());
@@ -102,7 +106,8 @@ bool CStatusDlg::OnInitDialog() {
     if (m_strOpenFailure.isEmpty())
         m_port.Open(4, 4800);
 
-    m_globeBitmap = QImage(QString::fromUtf8(res::kGlobePath)).convertToFormat(QImage::Format_RGB32);
+    m_globeBitmap =
+        QImage(QString::fromUtf8(res::kGlobePath)).convertToFormat(QImage::Format_RGB32);
 
     m_nTimerId = startTimer(kRefreshMs);
 
@@ -124,16 +129,16 @@ bool CStatusDlg::OnInitDialog() {
     SetToolTips();
     UpdateLiveStatus();
 
-    if (QWidget* first = GetDlgItem(1033))
+    if (QWidget *first = GetDlgItem(1033))
         first->setFocus(Qt::OtherFocusReason);
     return true;
 }
 
 void CStatusDlg::DoDataExchange(bool saveAndValidate) {
-    auto* port = static_cast<QComboBox*>(GetDlgItem(1011));
-    auto* baud = static_cast<QComboBox*>(GetDlgItem(1013));
-    auto* reset = static_cast<QComboBox*>(GetDlgItem(1016));
-    auto* status = static_cast<QLabel*>(GetDlgItem(1000));
+    auto *port = static_cast<QComboBox *>(GetDlgItem(1011));
+    auto *baud = static_cast<QComboBox *>(GetDlgItem(1013));
+    auto *reset = static_cast<QComboBox *>(GetDlgItem(1016));
+    auto *status = static_cast<QLabel *>(GetDlgItem(1000));
     if (!port || !baud || !reset || !status)
         return;
     if (saveAndValidate) {
@@ -153,12 +158,13 @@ void CStatusDlg::OnTimer(int nIdEvent) {
     if (nIdEvent != kRefreshTimer)
         return;
     m_port.CopyFix(m_curFix);
+    m_port.CopySky(m_curSky);
     UpdateLiveStatus();
     // Without erase: the paint copies the canvas over the globe and the strip.
     update();
 }
 
-void CStatusDlg::timerEvent(QTimerEvent* event) {
+void CStatusDlg::timerEvent(QTimerEvent *event) {
     if (event->timerId() == m_zoomTimer.timerId()) {
         if (++m_nZoomStep >= display::kZoomSteps) {
             m_zoomTimer.stop();
@@ -175,7 +181,20 @@ void CStatusDlg::timerEvent(QTimerEvent* event) {
     QDialog::timerEvent(event);
 }
 
-void CStatusDlg::closeEvent(QCloseEvent* event) {
+bool CStatusDlg::event(QEvent *event) {
+    if (event->type() == QEvent::ToolTip) {
+        auto *help = static_cast<QHelpEvent *>(event);
+        // The sky view lies in layout units, which the window may have scaled.
+        const QPointF at = QPointF(help->pos() - LayoutOrigin()) / Zoom();
+        if (QRectF(0, 0, m_globeBitmap.width(), m_globeBitmap.height()).contains(at)) {
+            QToolTip::showText(help->globalPos(), display::SkyToolTip(m_curSky), this);
+            return true;
+        }
+    }
+    return QDialog::event(event);
+}
+
+void CStatusDlg::closeEvent(QCloseEvent *event) {
     if (isVisible()) {
         DoDataExchange(true);
         accept();
@@ -192,9 +211,11 @@ void CStatusDlg::done(int result) {
     QDialog::done(result);
 }
 
-void CStatusDlg::paintEvent(QPaintEvent*) { OnPaint(); }
+void CStatusDlg::paintEvent(QPaintEvent *) {
+    OnPaint();
+}
 
-void CStatusDlg::resizeEvent(QResizeEvent* event) {
+void CStatusDlg::resizeEvent(QResizeEvent *event) {
     QDialog::resizeEvent(event);
     Relayout();
 }
@@ -214,13 +235,13 @@ void CStatusDlg::Relayout() {
     update();
 }
 
-QRect CStatusDlg::ToWindow(const QRect& units) const {
+QRect CStatusDlg::ToWindow(const QRect &units) const {
     return QRectF(m_origin.x() + units.x() * m_zoom, m_origin.y() + units.y() * m_zoom,
                   units.width() * m_zoom, units.height() * m_zoom)
         .toAlignedRect();
 }
 
-const QImage& CStatusDlg::GlobeAt(qreal scale) {
+const QImage &CStatusDlg::GlobeAt(qreal scale) {
     if (scale == 1.0)
         return m_globeBitmap;
     if (m_globeScaled.isNull() || m_globeScaled.devicePixelRatio() != scale) {
@@ -249,7 +270,7 @@ void CStatusDlg::OnPaint() {
     const int gw = m_globeBitmap.width();
     const int gh = m_globeBitmap.height();
     CCanvas screen(this, m_origin, m_zoom);
-    const QImage& globe = GlobeAt(screen.Scale());
+    const QImage &globe = GlobeAt(screen.Scale());
 
     // The opening zoom: Qt composes each paint off screen, so its steps are frames of their
     // own, about 12 ms apart, before the paint that writes the texts and the satellites.
@@ -282,14 +303,14 @@ void CStatusDlg::OnPaint() {
     m_bZoomPlayed = false;
 }
 
-void CStatusDlg::UpdateTextFields(CCanvas& canvas) {
+void CStatusDlg::UpdateTextFields(CCanvas &canvas) {
     DrawSkyView(canvas);
     GpsFix cur = m_curFix, prev = m_prevFix;
     display::ApplyTimeRule(cur, m_timeRule, m_nBiasSeconds);
     display::ApplyTimeRule(prev, m_timeRule, m_nBiasSeconds);
-    for (const display::TextField& f :
+    for (const display::TextField &f :
          display::ChangedTextFields(cur, prev, m_viewMode, m_redrawAll != 0 || m_rewriteAll)) {
-        if (auto* label = qobject_cast<QLabel*>(GetDlgItem(f.id)))
+        if (auto *label = qobject_cast<QLabel *>(GetDlgItem(f.id)))
             label->setText(f.text);
         // Civil time names its offset now, which a switch to or from summer time changes.
         if (f.id == 1002 && m_timeRule == display::TimeRule::Local && f.text.endsWith("00:00"))
@@ -299,15 +320,15 @@ void CStatusDlg::UpdateTextFields(CCanvas& canvas) {
     std::memcpy(&m_prevFix, &m_curFix, sizeof m_prevFix);
 }
 
-void CStatusDlg::DrawSkyView(CCanvas& canvas) {
-    display::DrawSkyView(canvas, m_curFix, m_viewMode, m_globeBitmap.width(),
+void CStatusDlg::DrawSkyView(CCanvas &canvas) {
+    display::DrawSkyView(canvas, m_curSky, m_viewMode, m_globeBitmap.width(),
                          m_globeBitmap.height());
 }
 
 void CStatusDlg::WriteLayoutTexts() {
     GpsFix cur = m_curFix;
     display::ApplyTimeRule(cur, m_timeRule, m_nBiasSeconds);
-    for (const display::TextField& f : display::ChangedTextFields(cur, cur, m_viewMode, true))
-        if (auto* label = qobject_cast<QLabel*>(GetDlgItem(f.id)))
+    for (const display::TextField &f : display::ChangedTextFields(cur, cur, m_viewMode, true))
+        if (auto *label = qobject_cast<QLabel *>(GetDlgItem(f.id)))
             label->setText(f.text);
 }

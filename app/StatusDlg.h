@@ -14,6 +14,7 @@
 
 class CCanvas;
 class QCloseEvent;
+class QEvent;
 class QPaintEvent;
 class QResizeEvent;
 class QTimerEvent;
@@ -71,6 +72,8 @@ public:
     display::TimeRule m_timeRule = display::TimeRule::Standard;
     GpsFix m_curFix{};
     GpsFix m_prevFix{};
+    // The satellite table as of the last tick; the sky view and the bars draw from it.
+    SkyView m_curSky{};
     CGpsPort m_port;
     QImage m_globeBitmap; // picture 130
     // Why no receiver is open, for the caption. Set before OnInitDialog, the start-up opens
@@ -90,6 +93,8 @@ protected:
     // The whole layout scales with the window, keeping its proportions.
     void resizeEvent(QResizeEvent *event) override;
     void timerEvent(QTimerEvent *event) override;
+    // The sky view's tooltip: the legend and the satellites per system.
+    bool event(QEvent *event) override;
     // The title bar's close button is the window's OK: the controls go to the members first.
     void closeEvent(QCloseEvent *event) override;
 

@@ -1,6 +1,6 @@
 // Scanner throughput over real receiver traffic, fed in the 1024-byte blocks the reader uses.
 #include "GpsFix.h"
-#include "GpsPort.h"
+#include "NmeaDecoder.h"
 
 #include <benchmark/benchmark.h>
 
@@ -65,7 +65,7 @@ void BM_ParseBuffer(benchmark::State& state)
         state.SkipWithError("no NMEA traffic to scan: neither the captures nor res/sample.nmea");
         return;
     }
-    CGpsPort port(0);
+    CNmeaDecoder port(0);
     for (auto _ : state) {
         for (std::size_t pos = 0; pos < traffic.size(); pos += kBlock) {
             const std::size_t n = std::min(kBlock, traffic.size() - pos);

@@ -5,6 +5,7 @@
 #include <QString>
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 namespace display {
 
@@ -19,48 +20,131 @@ QPoint SkyPosition(int elevation, int azimuth, int gw, int gh) {
     return {x, y};
 }
 
-void DrawSkyView(CCanvas& canvas, const GpsFix& fix, ViewMode mode, int gw, int gh) {
+namespace {
+
+const char *ShapeName(Gnss gnss) {
+    switch (gnss) {
+    case Gnss::GPS:
+        return "circle";
+    case Gnss::GLONASS:
+        return "square";
+    case Gnss::Galileo:
+        return "diamond";
+    case Gnss::BeiDou:
+        return "triangle";
+    case Gnss::QZSS:
+        return "inverted triangle";
+    default:
+        return "hexagon";
+    }
+}
+
+// The mark of one satellite, in the 18-pixel box around (x, y) that the GPS circle fills.
+void DrawMark(CCanvas &canvas, Gnss gnss, int x, int y) {
+    switch (gnss) {
+    case Gnss::GPS:
+        canvas.Ellipse(x - 9, y - 9, x + 9, y + 9);
+        return;
+    case Gnss::GLONASS:
+        canvas.Rectangle(x - 8, y - 8, x + 8, y + 8);
+        return;
+    case Gnss::Galileo: {
+        const QPoint p[] = {{x, y - 9}, {x + 9, y}, {x, y + 9}, {x - 9, y}};
+        canvas.Polygon(p, 4);
+        return;
+    }
+    case Gnss::BeiDou: {
+        const QPoint p[] = {{x, y - 10}, {x + 10, y + 8}, {x - 10, y + 8}};
+        canvas.Polygon(p, 3);
+        return;
+    }
+    case Gnss::QZSS: {
+        const QPoint p[] = {{x - 10, y - 8}, {x + 10, y - 8}, {x, y + 10}};
+        canvas.Polygon(p, 3);
+        return;
+    }
+    default: {
+        const QPoint p[] = {{x - 5, y - 9}, {x + 5, y - 9}, {x + 9, y},
+                            {x + 5, y + 9}, {x - 5, y + 9}, {x - 9, y}};
+        canvas.Polygon(p, 6);
+        return;
+    }
+    }
+}
+
+const QColor &Colour(const SkySat &s) {
+    if (s.snr == 0)
+        return kNoSignalColour;
+    return s.used ? kUsedColour : kTrackedColour;
+}
+
+// Labels centred on the mark as the one- and two-digit PRNs always were.
+int LabelLeft(int x, int sv) {
+    return sv < 10 ? x - 3 : (sv < 100 ? x - 7 : x - 10);
+}
+
+} // namespace
+
+int DrawSkyView(CCanvas &canvas, const SkyView &sky, ViewMode mode, int gw, int gh) {
     const QColor kept = canvas.SelectBrush(Qt::black);
     canvas.SetTextColor(Qt::white);
     const bool compact = mode == kViewCompact;
-    // The count comes from GGA and the list from GSA; nothing ties the two together.
-    const int nUsed = std::clamp(static_cast<int>(fix.cSatsUsed), 0, 12);
+    const std::size_t count = std::min(sky.count, SkyView::kMax);
+    int marks = 0;
 
-    for (int i = 0; i < 12; ++i) {
-        const int col = 20 * i;
-        if (compact) {
+    for (std::size_t i = 0; i < count; ++i) {
+        const SkySat &s = sky.sats[i];
+        if (!s.hasPosition)
+            continue;
+        const QPoint p = SkyPosition(s.el, s.az, gw, gh);
+        canvas.SelectBrush(Colour(s));
+        DrawMark(canvas, s.gnss, p.x(), p.y());
+        canvas.TextOut(LabelLeft(p.x(), s.sv), p.y() - 8, QString::number(s.sv));
+        ++marks;
+    }
+
+    if (compact) {
+        // The twelve strongest, shown in the table's order so columns keep their places.
+        std::vector<std::size_t> order(count);
+        for (std::size_t i = 0; i < count; ++i)
+            order[i] = i;
+        const std::size_t shown = std::min<std::size_t>(12, count);
+        std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+            return sky.sats[a].snr > sky.sats[b].snr;
+        });
+        std::sort(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(shown));
+        for (int i = 0; i < 12; ++i) {
+            const int col = 20 * i;
             canvas.SelectBrush(kBoxColour);
             canvas.Rectangle(col + 2, 254, col + 18, 268);
-        }
-        const SatInfo& s = fix.sat[i];
-        if (s.bPrn == 0 || s.bPrn > 32)
-            continue;
-
-        const QPoint p = SkyPosition(s.bElevation, s.nAzimuth, gw, gh);
-        const QString prn = QString::asprintf("%d", s.bPrn);
-        const QString snr = QString::asprintf("%d", s.bSnr);
-
-        if (s.bSnr != 0) {
-            canvas.SelectBrush(kTrackedColour);
-            for (int j = 0; j < nUsed; ++j) {
-                if (fix.cUsedPrn[j] == s.bPrn) {
-                    canvas.SelectBrush(kUsedColour);
-                    break;
-                }
-            }
-        } else {
-            canvas.SelectBrush(kNoSignalColour);
-        }
-        canvas.Ellipse(p.x() - 9, p.y() - 9, p.x() + 9, p.y() + 9);
-        canvas.TextOut(s.bPrn < 10 ? p.x() - 3 : p.x() - 7, p.y() - 8, prn);
-
-        if (compact) {
-            canvas.Rectangle(col + 2, 253 - s.bSnr, col + 18, 253);
-            canvas.TextOut(col + 4, 254, prn);
-            canvas.TextOut(col + 4, 239, snr);
+            if (static_cast<std::size_t>(i) >= shown)
+                continue;
+            const SkySat &s = sky.sats[order[static_cast<std::size_t>(i)]];
+            const QString label = QString::number(s.sv);
+            canvas.SelectBrush(Colour(s));
+            canvas.Rectangle(col + 2, 253 - s.snr, col + 18, 253);
+            canvas.TextOut(s.sv < 100 ? col + 4 : col + 1, 254, label);
+            canvas.TextOut(col + 4, 239, QString::number(s.snr));
         }
     }
     canvas.SelectBrush(kept);
+    return marks;
+}
+
+QString SkyToolTip(const SkyView &sky) {
+    QString text = QStringLiteral("Green: used, blue: tracked, red: no signal");
+    for (std::size_t g = 0; g < kGnssCount; ++g) {
+        if (sky.inView[g] == 0)
+            continue;
+        const auto gnss = static_cast<Gnss>(g);
+        text += QStringLiteral("\n%1 (%2): %3 in view, %4 used")
+                    .arg(QString::fromLatin1(GnssName(gnss)), QString::fromLatin1(ShapeName(gnss)))
+                    .arg(sky.inView[g])
+                    .arg(sky.usedBy[g]);
+    }
+    if (sky.count == 0)
+        text += QStringLiteral("\nNo satellites in view");
+    return text;
 }
 
 } // namespace display

@@ -1,10 +1,11 @@
 #pragma once
 
-#include "GpsFix.h"
+#include "SkyTable.h"
 #include "ViewMode.h"
 
 #include <QColor>
 #include <QPoint>
+#include <QString>
 
 class CCanvas;
 
@@ -19,8 +20,13 @@ inline const QColor kBoxColour{0, 0, 0};
 // on the circle of radius gw / 2, north up and east to the right.
 QPoint SkyPosition(int elevation, int azimuth, int gw, int gh);
 
-// The satellites of fix with PRN 1 to 32 as labelled circles (green used, blue tracked, red
-// without signal) and, in the compact layout, the twelve signal-bar columns along the bottom.
-void DrawSkyView(CCanvas& canvas, const GpsFix& fix, ViewMode mode, int gw, int gh);
+// Every satellite of sky with a position as a labelled mark whose shape tells its system (green
+// used, blue tracked, red without signal) and, in the compact layout, the twelve strongest
+// signals as bar columns along the bottom, ordered by system and number. Returns the number of
+// marks drawn.
+int DrawSkyView(CCanvas &canvas, const SkyView &sky, ViewMode mode, int gw, int gh);
+
+// The legend of colours and shapes and the counts per system, for the sky view's tooltip.
+QString SkyToolTip(const SkyView &sky);
 
 } // namespace display

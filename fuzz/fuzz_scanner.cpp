@@ -2,26 +2,24 @@
 // every block the record must hold its invariants; at the end it must equal the record from
 // feeding the same bytes in one block, so a sentence cut by a block edge changes nothing.
 #include "GpsFix.h"
-#include "GpsPort.h"
+#include "NmeaDecoder.h"
 #include "ScanCounters.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <algorithm>
 
 namespace {
 
-void Fail(const char* what)
-{
+void Fail(const char *what) {
     std::fprintf(stderr, "fuzz_scanner: %s\n", what);
     std::abort();
 }
 
-void CheckInvariants(const GpsFix& fix)
-{
+void CheckInvariants(const GpsFix &fix) {
     if (fix.bReserved1 != 0 || fix.bReserved3 != 0 || fix.bReserved4 != 0) {
         Fail("reserved byte written");
     }
@@ -30,7 +28,7 @@ void CheckInvariants(const GpsFix& fix)
             Fail("reserved byte written");
         }
     }
-    for (const SatInfo& sat : fix.sat) {
+    for (const SatInfo &sat : fix.sat) {
         if (sat.bReserved != 0) {
             Fail("satellite reserved byte written");
         }
@@ -42,18 +40,17 @@ void CheckInvariants(const GpsFix& fix)
     }
 }
 
-bool SameCounters(const ScanCounters& a, const ScanCounters& b)
-{
+bool SameCounters(const ScanCounters &a, const ScanCounters &b) {
     return a.nGga == b.nGga && a.nGsa == b.nGsa && a.nGsv == b.nGsv && a.nRmc == b.nRmc &&
            a.nBadChecksum == b.nBadChecksum && a.nCut == b.nCut && a.nTooLong == b.nTooLong &&
-           a.nUnknown == b.nUnknown;
+           a.nUnknown == b.nUnknown && a.nBadByte == b.nBadByte;
 }
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
-{
-    // Byte 0 says how many size bytes follow (1..4); each gives a block size of 1..256, used in turn.
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
+    // Byte 0 says how many size bytes follow (1..4); each gives a block size of 1..256, used in
+    // turn.
     if (size < 2) {
         return 0;
     }
@@ -65,13 +62,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t i = 0; i < nSizes; ++i) {
         sizes[i] = data[1 + i] + 1;
     }
-    const char* text = reinterpret_cast<const char*>(data + 1 + nSizes);
+    const char *text = reinterpret_cast<const char *>(data + 1 + nSizes);
     const std::size_t length = size - 1 - nSizes;
     if (length > 1u << 20) {
         return 0;
     }
 
-    CGpsPort blocks(0);
+    CNmeaDecoder blocks(0);
     GpsFix fix;
     std::size_t pos = 0;
     for (std::size_t i = 0; pos < length; ++i) {
@@ -83,7 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         CheckInvariants(fix);
     }
 
-    CGpsPort whole(0);
+    CNmeaDecoder whole(0);
     whole.ParseBuffer(text, static_cast<int>(length));
     GpsFix wholeFix;
     whole.CopyFix(wholeFix);

@@ -12,32 +12,24 @@
 
 CGpsPort::CGpsPort() : CGpsPort(platform::StandardBiasSeconds()) {}
 
-CGpsPort::CGpsPort(int nBiasSeconds) : m_nBiasSeconds(nBiasSeconds) {}
-
-CGpsPort::~CGpsPort() { Close(); }
-
-void CGpsPort::CopyFix(GpsFix& dest) const
-{
-    std::lock_guard lock(m_fixLock);
-    std::memcpy(&dest, &m_fix, sizeof m_fix);
+CGpsPort::CGpsPort(int nBiasSeconds) : m_decoder(nBiasSeconds) {
+    // The receiver names its family in its own stream, and its fix reports time a restart.
+    m_decoder.SetHooks({[this](const char *block, std::size_t n) { m_family.OnBlock(block, n); },
+                        [this](const char *s, std::size_t len) { m_family.OnSentence(s, len); },
+                        [this](bool valid) { m_ttff.OnFixReport(valid); }});
 }
 
-LinkState CGpsPort::CopyLinkState() const
-{
+CGpsPort::~CGpsPort() {
+    Close();
+}
+
+LinkState CGpsPort::CopyLinkState() const {
     std::lock_guard lock(m_linkLock);
     return m_link;
 }
 
-void CGpsPort::ClearFix()
-{
-    std::lock_guard lock(m_fixLock);
-    std::memset(&m_fix, 0, sizeof m_fix);
-}
-
-bool CGpsPort::Open(int nPort, int nBaud)
-{
+bool CGpsPort::Open(int nPort, int nBaud) {
     Close();
-    ResetScanner();
     m_openFailure = {};
     m_family.Reset();
     m_openDevice = platform::PortDevice(nPort);
@@ -70,7 +62,7 @@ bool CGpsPort::Open(int nPort, int nBaud)
     const int hPort = m_source->Handle();
     try {
         m_reader = std::thread(&CGpsPort::ReaderThread, this);
-    } catch (const std::system_error& e) {
+    } catch (const std::system_error &e) {
         m_nOpenError = e.code().value();
         m_source.reset();
         return false;
@@ -84,8 +76,7 @@ bool CGpsPort::Open(int nPort, int nBaud)
     return true;
 }
 
-void CGpsPort::Close()
-{
+void CGpsPort::Close() {
     if (!m_reader.joinable() && m_hPort == -1 && m_hThread == -1)
         return;
     if (m_reader.joinable()) {
@@ -93,7 +84,6 @@ void CGpsPort::Close()
         m_reader.join();
     }
     m_source.reset();
-    ResetScanner();
     m_ttff.Cancel();
     {
         std::lock_guard lock(m_linkLock);
@@ -106,30 +96,28 @@ void CGpsPort::Close()
     m_nBaud = -1;
 }
 
-void CGpsPort::Send(const char* text)
-{
+void CGpsPort::Send(const char *text) {
     Send(text, text == nullptr ? 0 : std::strlen(text));
 }
 
-std::string CGpsPort::SourceDescription() const
-{
+std::string CGpsPort::SourceDescription() const {
     // The reader updates it on a reconnect: read the copy it keeps under the lock.
     std::lock_guard lock(m_linkLock);
     return m_source ? m_link.device : std::string();
 }
 
-void CGpsPort::Send(const char* data, std::size_t n)
-{
+void CGpsPort::Send(const char *data, std::size_t n) {
     m_sendFailure.clear();
     if (m_hPort == -1 || data == nullptr || n == 0 || !m_source)
         return;
     m_source->Write(data, n, kWriteTimeoutMs, m_sendFailure);
 }
 
-void CGpsPort::ReaderThread()
-{
+void CGpsPort::ReaderThread() {
     char block[kReadSize + 1];
     int nEvents = 0;
+    // A sentence cut by the last Close must not join this port's first bytes.
+    m_decoder.ResetScanner();
     for (;;) {
         const auto started = std::chrono::steady_clock::now();
         const platform::SerialRead r = m_source->Read(block, kReadSize, kReadTimeoutMs, m_stop);
@@ -137,9 +125,8 @@ void CGpsPort::ReaderThread()
             return;
         if (r.count > 0) {
             block[r.count] = '\0';
-            m_family.OnBlock(block, r.count);
             const std::uint32_t decoded = CopyCounters().Decoded();
-            ParseBuffer(block, static_cast<int>(r.count));
+            m_decoder.ParseBuffer(block, static_cast<int>(r.count));
             if (CopyCounters().Decoded() != decoded) {
                 std::lock_guard lock(m_linkLock);
                 m_link.lastData = std::chrono::steady_clock::now();
@@ -175,11 +162,10 @@ void CGpsPort::ReaderThread()
     }
 }
 
-bool CGpsPort::Reconnect()
-{
+bool CGpsPort::Reconnect() {
     // Closing lets the system give a replugged receiver its old name again.
     m_source->Release();
-    ResetScanner();
+    m_decoder.ResetScanner();
     // Another receiver may come back under the name.
     m_family.Reset();
     for (;;) {

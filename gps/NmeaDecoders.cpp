@@ -1,117 +1,128 @@
-#include "GpsPort.h"
 #include "NmeaConvert.h"
+#include "NmeaDecoder.h"
 #include "UtcShift.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstring>
 
 using nmea::AtoF;
 using nmea::AtoI;
-using nmea::Piece;
 using nmea::Trunc;
 
 namespace {
 
 constexpr double kOneSixtieth = 1.0 / 60.0;
 constexpr double kOneMillion = 1000000.0;
-constexpr double kKnotsFactor = 1.852 * 100.0; // 185.20000000000002, as the receiver tools compute it
+constexpr double kKnotsFactor =
+    1.852 * 100.0; // 185.20000000000002, as the receiver tools compute it
 constexpr double kDopFactor = 10.0;
 constexpr int kCentury = 2000;
-constexpr std::size_t kField = CGpsPort::kFieldSize;
 
-// Fields start after "$", the talker, the type and the comma.
-const char* FirstField(const char* sentence)
-{
-    // Only the first seven bytes matter; measuring the whole sentence cost a tenth of the scan.
-    for (int i = 0; i < 7; ++i) {
-        if (sentence[i] == '\0')
-            return nullptr;
-    }
-    return sentence + 7;
+using Field = CNmeaDecoder::Field;
+
+int Int(Field f) {
+    return AtoI(f.p, f.n);
+}
+double Real(Field f) {
+    return AtoF(f.p, f.n);
 }
 
-int PieceInt(const char* field, int from, int len)
-{
-    char piece[4];
-    Piece(field, from, len, piece);
-    return AtoI(piece);
+// Characters from..from+len-1 of the field, shorter where the field ends.
+Field Piece(Field f, std::size_t from, std::size_t len) {
+    if (from >= f.n)
+        return {};
+    return {f.p + from, f.n - from < len ? f.n - from : len};
 }
 
 // ddmm.mmmm (or dddmm.mmmm) to millionths of a degree, in the order the receiver tools use.
-std::int32_t Coordinate(const char* field, int degreeDigits)
-{
-    const int degrees = PieceInt(field, 0, degreeDigits);
-    const char* minutes = std::strlen(field) > static_cast<std::size_t>(degreeDigits)
-                              ? field + degreeDigits
-                              : "";
+std::int32_t Coordinate(Field f, std::size_t degreeDigits) {
+    const int degrees = Int(Piece(f, 0, degreeDigits));
+    const Field minutes = Piece(f, degreeDigits, f.n);
     const double value =
-        (static_cast<double>(degrees) + AtoF(minutes) * kOneSixtieth) * kOneMillion;
+        (static_cast<double>(degrees) + Real(minutes) * kOneSixtieth) * kOneMillion;
     return static_cast<std::int32_t>(Trunc(value));
 }
 
-std::int16_t Tenths(const char* field) { return static_cast<std::int16_t>(Trunc(AtoF(field) * kDopFactor)); }
+// What the talker says about the system (GN and unknown talkers: nothing, -1).
+int TalkerHint(const char *sentence) {
+    const char a = sentence[1], b = sentence[2];
+    if (a == 'G' && b == 'P')
+        return static_cast<int>(Gnss::GPS);
+    if (a == 'G' && b == 'L')
+        return static_cast<int>(Gnss::GLONASS);
+    if (a == 'G' && b == 'A')
+        return static_cast<int>(Gnss::Galileo);
+    if ((a == 'G' && b == 'B') || (a == 'B' && b == 'D'))
+        return static_cast<int>(Gnss::BeiDou);
+    if ((a == 'G' && b == 'Q') || (a == 'Q' && b == 'Z'))
+        return static_cast<int>(Gnss::QZSS);
+    if (a == 'G' && b == 'I')
+        return static_cast<int>(Gnss::NavIC);
+    return -1;
+}
+
+// The NMEA 4.10 system id of GSA: 1 GPS, 2 GLONASS, 3 Galileo, 4 BeiDou, 5 QZSS, 6 NavIC.
+int SystemIdHint(Field f) {
+    static const Gnss kIds[] = {Gnss::GPS,    Gnss::GLONASS, Gnss::Galileo,
+                                Gnss::BeiDou, Gnss::QZSS,    Gnss::NavIC};
+    const int id = f.n == 1 ? f.p[0] - '0' : 0;
+    return id >= 1 && id <= 6 ? static_cast<int>(kIds[id - 1]) : -1;
+}
+
+std::int16_t Tenths(Field f) {
+    return static_cast<std::int16_t>(Trunc(Real(f) * kDopFactor));
+}
 
 } // namespace
 
 // $GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47
-void CGpsPort::ParseGGA(const char* sentence)
-{
-    char field[kField];
-    const char* p = FirstField(sentence);
-    for (int i = 1; i <= 6; ++i)
-        p = NextField(p, field);
-    m_ttff.OnFixReport(AtoI(field) > 0); // fix quality
-    p = NextField(p, field);
-    const auto satsUsed = static_cast<std::int8_t>(AtoI(field));
-    p = NextField(p, field); // HDOP comes from GSA
-    NextField(p, field);
-    const auto altitude = static_cast<std::uint16_t>(AtoI(field));
+void CNmeaDecoder::ParseGGA(const char *sentence, std::size_t star) {
+    Fields f;
+    SplitFields(sentence, star, f);
+    const bool fixed = Int(f[6]) > 0; // fix quality
+    const auto satsUsed = static_cast<std::int8_t>(Int(f[7]));
+    // Field 8, HDOP, is taken from GSA.
+    const auto altitude = static_cast<std::uint16_t>(Int(f[9]));
 
-    std::lock_guard lock(m_fixLock);
-    m_fix.cSatsUsed = satsUsed;
-    m_fix.wAltitude = altitude;
+    {
+        std::lock_guard lock(m_fixLock);
+        m_fix.cSatsUsed = satsUsed;
+        m_fix.wAltitude = altitude;
+    }
+    NoteFixReport(fixed);
 }
 
 // $GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*6A
-void CGpsPort::ParseRMC(const char* sentence)
-{
-    char field[kField];
-    const char* p = FirstField(sentence);
-
-    p = NextField(p, field);
+void CNmeaDecoder::ParseRMC(const char *sentence, std::size_t star) {
+    Fields f;
+    SplitFields(sentence, star, f);
+    const Field time = f[1];
     UtcDateTime t{};
-    t.hour = static_cast<std::uint8_t>(PieceInt(field, 0, 2));
-    t.minute = static_cast<std::uint8_t>(PieceInt(field, 2, 2));
-    t.second = static_cast<std::uint8_t>(PieceInt(field, 4, 2));
+    t.hour = static_cast<std::uint8_t>(Int(Piece(time, 0, 2)));
+    t.minute = static_cast<std::uint8_t>(Int(Piece(time, 2, 2)));
+    t.second = static_cast<std::uint8_t>(Int(Piece(time, 4, 2)));
 
-    p = NextField(p, field);
-    const std::uint8_t valid = field[0] == 'A' ? 1 : 0;
-    m_ttff.OnFixReport(valid != 0);
+    const std::uint8_t valid = f[2].First() == 'A' ? 1 : 0;
 
-    p = NextField(p, field);
-    std::int32_t latitude = Coordinate(field, 2);
-    p = NextField(p, field);
-    if (field[0] == 'S')
+    std::int32_t latitude = Coordinate(f[3], 2);
+    if (f[4].First() == 'S')
         latitude = static_cast<std::int32_t>(0u - static_cast<std::uint32_t>(latitude));
-
-    p = NextField(p, field);
-    std::int32_t longitude = Coordinate(field, 3);
-    p = NextField(p, field);
-    if (field[0] == 'W')
+    std::int32_t longitude = Coordinate(f[5], 3);
+    if (f[6].First() == 'W')
         longitude = static_cast<std::int32_t>(0u - static_cast<std::uint32_t>(longitude));
 
-    p = NextField(p, field);
-    const auto speed = static_cast<std::uint16_t>(Trunc(AtoF(field) * kKnotsFactor));
-    p = NextField(p, field);
-    const auto course = static_cast<std::int16_t>(AtoI(field));
+    const auto speed = static_cast<std::uint16_t>(Trunc(Real(f[7]) * kKnotsFactor));
+    const auto course = static_cast<std::int16_t>(Int(f[8]));
 
-    NextField(p, field);
-    t.day = static_cast<std::uint8_t>(PieceInt(field, 0, 2));
-    t.month = static_cast<std::uint8_t>(PieceInt(field, 2, 2));
-    t.year = static_cast<std::int16_t>(kCentury + PieceInt(field, 4, 2));
+    const Field date = f[9];
+    t.day = static_cast<std::uint8_t>(Int(Piece(date, 0, 2)));
+    t.month = static_cast<std::uint8_t>(Int(Piece(date, 2, 2)));
+    t.year = static_cast<std::int16_t>(kCentury + Int(Piece(date, 4, 2)));
 
     const UtcDateTime local = ShiftToLocal(t, m_nBiasSeconds);
 
-    std::lock_guard lock(m_fixLock);
+    std::unique_lock lock(m_fixLock);
     m_fix.bValid = valid;
     m_fix.lLatitude = latitude;
     m_fix.lLongitude = longitude;
@@ -123,48 +134,72 @@ void CGpsPort::ParseRMC(const char* sentence)
     m_fix.bHour = local.hour;
     m_fix.bMinute = local.minute;
     m_fix.bSecond = local.second;
+    lock.unlock();
+    NoteFixReport(valid != 0);
 }
 
 // $GPGSA,A,3,04,05,,09,12,,,24,,,,,2.5,1.3,2.1*39
-void CGpsPort::ParseGSA(const char* sentence)
-{
-    char field[kField];
-    const char* p = FirstField(sentence);
-    p = NextField(p, field); // selection mode
-    p = NextField(p, field);
-    const auto fixMode = static_cast<std::int8_t>(AtoI(field));
-    m_ttff.OnFixReport(fixMode == 2 || fixMode == 3);
-    std::int8_t used[12];
-    for (auto& prn : used) {
-        p = NextField(p, field);
-        const int value = AtoI(field);
-        prn = static_cast<std::int8_t>(value >= 1 && value <= 32 ? value : 0);
-    }
-    p = NextField(p, field);
-    const std::int16_t pdop = Tenths(field);
-    p = NextField(p, field);
-    const std::int16_t hdop = Tenths(field);
-    NextField(p, field);
-    const std::int16_t vdop = Tenths(field);
+void CNmeaDecoder::ParseGSA(const char *sentence, std::size_t star) {
+    Fields f;
+    SplitFields(sentence, star, f);
+    // Field 1, the selection mode, is passed over.
+    const auto fixMode = static_cast<std::int8_t>(Int(f[2]));
+    // The table reads the DOPs from the end, after a system id if there is one, so any number
+    // of satellite fields is read right; the record keeps its fixed fields 3-17.
+    const std::size_t count = f.count;
+    // A system id is one hex digit; a DOP always has its point.
+    const bool hasSystemId =
+        count >= 6 && f[count].n == 1 && std::isxdigit(static_cast<unsigned char>(f[count].p[0]));
+    const std::size_t dops = hasSystemId ? count - 3 : count - 2;
+    const bool forSky = count >= 5 && dops >= 3;
 
-    std::lock_guard lock(m_fixLock);
-    m_fix.cFixMode = fixMode;
-    std::memcpy(m_fix.cUsedPrn, used, sizeof used);
-    m_fix.nPdop = pdop;
-    m_fix.nHdop = hdop;
-    m_fix.nVdop = vdop;
+    // Each satellite field converted once, for the record and for the table.
+    int value[Fields::kMax + 1];
+    const std::size_t last = forSky && dops > 15 ? std::min(dops - 1, Fields::kMax) : 14;
+    for (std::size_t i = 3; i <= last; ++i)
+        value[i] = Int(f[i]);
+    std::int8_t used[12];
+    for (std::size_t j = 0; j < 12; ++j) {
+        const int prn = value[3 + j];
+        used[j] = static_cast<std::int8_t>(prn >= 1 && prn <= 32 ? prn : 0);
+    }
+    const std::int16_t pdop = Tenths(f[15]);
+    const std::int16_t hdop = Tenths(f[16]);
+    const std::int16_t vdop = Tenths(f[17]);
+
+    if (forSky) {
+        const bool same = dops == 15;
+        const int hint = hasSystemId ? SystemIdHint(f[count]) : -1;
+        m_sky.OnGsa(hint >= 0 ? hint : TalkerHint(sentence), value + 3,
+                    std::min(dops, Fields::kMax + 1) - 3, same ? pdop : Tenths(f[dops]),
+                    same ? hdop : Tenths(f[dops + 1]), same ? vdop : Tenths(f[dops + 2]), fixMode,
+                    m_nowMs);
+    }
+
+    {
+        std::lock_guard lock(m_fixLock);
+        m_fix.cFixMode = fixMode;
+        std::memcpy(m_fix.cUsedPrn, used, sizeof used);
+        m_fix.nPdop = pdop;
+        m_fix.nHdop = hdop;
+        m_fix.nVdop = vdop;
+    }
+    NoteFixReport(fixMode == 2 || fixMode == 3);
 }
 
 // $GPGSV,2,1,08,01,40,083,46,02,17,308,41,12,07,344,39,14,22,228,45*75
-void CGpsPort::ParseGSV(const char* sentence)
-{
-    char field[kField];
-    const char* p = FirstField(sentence);
-    p = NextField(p, field); // number of messages
-    p = NextField(p, field);
-    const int message = AtoI(field);
-    p = NextField(p, field);
-    const int inView = AtoI(field);
+void CNmeaDecoder::ParseGSV(const char *sentence, std::size_t star) {
+    Fields f;
+    SplitFields(sentence, star, f);
+    // Field 1, the number of messages, is passed over.
+    const int message = Int(f[2]);
+    const int inView = Int(f[3]);
+    // Each satellite field converted once, for the record and for the table.
+    int value[Fields::kMax + 1];
+    const std::size_t last = f.count > 19 ? std::min(f.count, Fields::kMax) : 19;
+    for (std::size_t i = 4; i <= last; ++i)
+        value[i] = Int(f[i]);
+    FeedSky(sentence, f, value);
     // The record has twelve slots, three messages' worth; later messages have nowhere to go.
     if (message < 1 || message > 3)
         return;
@@ -172,23 +207,37 @@ void CGpsPort::ParseGSV(const char* sentence)
     SatInfo sats[4]{};
     int count = 0;
     for (int i = 0; i < 4 && 4 * (message - 1) + i < inView; ++i, ++count) {
-        p = NextField(p, field);
-        sats[i].bPrn = static_cast<std::uint8_t>(AtoI(field));
-        p = NextField(p, field);
-        sats[i].bElevation = static_cast<std::uint8_t>(AtoI(field));
-        p = NextField(p, field);
-        sats[i].nAzimuth = static_cast<std::int16_t>(AtoI(field));
-        p = NextField(p, field);
-        sats[i].bSnr = static_cast<std::uint8_t>(AtoI(field));
+        const std::size_t at = 4 + 4 * static_cast<std::size_t>(i);
+        sats[i].bPrn = static_cast<std::uint8_t>(value[at]);
+        sats[i].bElevation = static_cast<std::uint8_t>(value[at + 1]);
+        sats[i].nAzimuth = static_cast<std::int16_t>(value[at + 2]);
+        sats[i].bSnr = static_cast<std::uint8_t>(value[at + 3]);
     }
     if (count == 0)
         return;
     std::lock_guard lock(m_fixLock);
     for (int i = 0; i < count; ++i) {
-        SatInfo& slot = m_fix.sat[4 * (message - 1) + i];
+        SatInfo &slot = m_fix.sat[4 * (message - 1) + i];
         slot.bPrn = sats[i].bPrn;
         slot.bElevation = sats[i].bElevation;
         slot.bSnr = sats[i].bSnr;
         slot.nAzimuth = sats[i].nAzimuth;
     }
+}
+
+// The table takes every satellite of the message, with the NMEA 4.11 signal id when it is there.
+void CNmeaDecoder::FeedSky(const char *sentence, const Fields &f, const int *value) {
+    const std::size_t after = f.count > 3 ? f.count - 3 : 0;
+    const bool hasSignal = after % 4 == 1;
+    const int signal = hasSignal ? AtoI(f[f.count].p, f[f.count].n) : -1;
+    CSkyTable::GsvSat sats[Fields::kMax / 4];
+    std::size_t n = 0;
+    for (std::size_t at = 4; at + 3 <= std::min(f.count, Fields::kMax) && n < Fields::kMax / 4;
+         at += 4) {
+        if (f[at].n == 0)
+            continue;
+        const bool hasPosition = f[at + 1].n != 0 && f[at + 2].n != 0;
+        sats[n++] = {value[at], value[at + 1], value[at + 2], value[at + 3], hasPosition};
+    }
+    m_sky.OnGsv(TalkerHint(sentence), signal, Int(f[1]), Int(f[2]), sats, n, m_nowMs);
 }

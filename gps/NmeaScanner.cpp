@@ -1,11 +1,12 @@
-#include "GpsPort.h"
+#include "NmeaDecoder.h"
 
+#include <bit>
+#include <chrono>
 #include <cstring>
 
 namespace {
 
-int HexValue(char c)
-{
+int HexValue(char c) {
     if (c >= '0' && c <= '9')
         return c - '0';
     if (c >= 'A' && c <= 'F')
@@ -15,21 +16,68 @@ int HexValue(char c)
     return -1;
 }
 
-bool IsType(const char* s, const char* type)
-{
+bool IsUpper(char c) {
+    return c >= 'A' && c <= 'Z';
+}
+
+// Two talker letters and three type letters, then the fields or the "*".
+bool IsStandardAddress(const char *s, std::size_t star) {
+    if (star < 6 || s[1] == 'P' || (star > 6 && s[6] != ','))
+        return false;
+    for (int i = 1; i <= 5; ++i) {
+        if (!IsUpper(s[i]))
+            return false;
+    }
+    return true;
+}
+
+bool IsType(const char *s, const char *type) {
     return s[3] == type[0] && s[4] == type[1] && s[5] == type[2];
+}
+
+// One bit (the high bit of its byte) for every "," in the eight bytes of word.
+std::uint64_t CommaBits(std::uint64_t word) {
+    constexpr std::uint64_t kLows = 0x7F7F7F7F7F7F7F7Full;
+    const std::uint64_t x = word ^ 0x2C2C2C2C2C2C2C2Cull;
+    return ~(((x & kLows) + kLows) | x | kLows);
 }
 
 } // namespace
 
-void CGpsPort::Bump(std::atomic<std::uint32_t>& counter)
-{
+CNmeaDecoder::CNmeaDecoder(int nBiasSeconds) : m_nBiasSeconds(nBiasSeconds) {}
+
+void CNmeaDecoder::CopyFix(GpsFix &dest) const {
+    std::lock_guard lock(m_fixLock);
+    std::memcpy(&dest, &m_fix, sizeof m_fix);
+}
+
+void CNmeaDecoder::ClearFix() {
+    {
+        std::lock_guard lock(m_fixLock);
+        std::memset(&m_fix, 0, sizeof m_fix);
+    }
+    m_sky.Clear();
+}
+
+std::int64_t CNmeaDecoder::SteadyMs() {
+    const auto now = std::chrono::steady_clock::now().time_since_epoch();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(now).count();
+}
+
+void CNmeaDecoder::Bump(std::atomic<std::uint32_t> &counter) {
     // Only the reader thread writes the counters, so a plain load and store is enough.
     counter.store(counter.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
 }
 
-ScanCounters CGpsPort::CopyCounters() const
-{
+void CNmeaDecoder::NoteFixReport(bool valid) {
+    // A count, not a clock reading: reading the clock per sentence cost a tenth of the scan.
+    if (valid)
+        Bump(m_validFixes);
+    if (m_hooks.onFixReport)
+        m_hooks.onFixReport(valid);
+}
+
+ScanCounters CNmeaDecoder::CopyCounters() const {
     ScanCounters c;
     c.nGga = m_counters.nGga.load(std::memory_order_relaxed);
     c.nGsa = m_counters.nGsa.load(std::memory_order_relaxed);
@@ -39,11 +87,11 @@ ScanCounters CGpsPort::CopyCounters() const
     c.nCut = m_counters.nCut.load(std::memory_order_relaxed);
     c.nTooLong = m_counters.nTooLong.load(std::memory_order_relaxed);
     c.nUnknown = m_counters.nUnknown.load(std::memory_order_relaxed);
+    c.nBadByte = m_counters.nBadByte.load(std::memory_order_relaxed);
     return c;
 }
 
-void CGpsPort::ResetScanner()
-{
+void CNmeaDecoder::ResetScanner() {
     m_nTail = 0;
     m_bInSentence = false;
     m_bTooLong = false;
@@ -51,16 +99,18 @@ void CGpsPort::ResetScanner()
 
 // A sentence runs from "$" to its first line feed. A "$" before that line feed starts a new
 // sentence and drops the cut one. A sentence may span blocks: its head waits in m_tail.
-void CGpsPort::ParseBuffer(const char* block, int n)
-{
+void CNmeaDecoder::ParseBuffer(const char *block, int n) {
     if (block == nullptr || n <= 0)
         return;
-    const char* p = block;
-    const char* const end = block + n;
+    m_nowMs = m_clock();
+    if (m_hooks.onBlock)
+        m_hooks.onBlock(block, static_cast<std::size_t>(n));
+    const char *p = block;
+    const char *const end = block + n;
     while (p < end) {
-        const char* start = nullptr; // the "$" when the sentence begins in this block
+        const char *start = nullptr; // the "$" when the sentence begins in this block
         if (!m_bInSentence) {
-            p = static_cast<const char*>(std::memchr(p, '$', static_cast<std::size_t>(end - p)));
+            p = static_cast<const char *>(std::memchr(p, '$', static_cast<std::size_t>(end - p)));
             if (p == nullptr)
                 return;
             start = p++;
@@ -69,13 +119,13 @@ void CGpsPort::ParseBuffer(const char* block, int n)
             m_nTail = 0;
         }
         const auto rest = static_cast<std::size_t>(end - p);
-        const char* lf = static_cast<const char*>(std::memchr(p, '\n', rest));
-        const char* stop = lf != nullptr ? lf : end;
-        const char* dollar =
-            static_cast<const char*>(std::memchr(p, '$', static_cast<std::size_t>(stop - p)));
+        const char *lf = static_cast<const char *>(std::memchr(p, '\n', rest));
+        const char *stop = lf != nullptr ? lf : end;
+        const char *dollar =
+            static_cast<const char *>(std::memchr(p, '$', static_cast<std::size_t>(stop - p)));
         if (dollar != nullptr) {
             // Judge the dropped bytes by their length, not by where the block edges fell.
-            const char* cutHead = start != nullptr ? start : p;
+            const char *cutHead = start != nullptr ? start : p;
             const bool tooLong =
                 m_bTooLong || m_nTail + static_cast<std::size_t>(dollar - cutHead) > kMaxSentence;
             Bump(tooLong ? m_counters.nTooLong : m_counters.nCut);
@@ -83,7 +133,7 @@ void CGpsPort::ParseBuffer(const char* block, int n)
             p = dollar;
             continue;
         }
-        const char* head = start != nullptr ? start : p;
+        const char *head = start != nullptr ? start : p;
         const auto piece = static_cast<std::size_t>((lf != nullptr ? lf + 1 : end) - head);
         if (!m_bTooLong && m_nTail + piece > kMaxSentence)
             m_bTooLong = true;
@@ -109,8 +159,7 @@ void CGpsPort::ParseBuffer(const char* block, int n)
 }
 
 // s holds one whole sentence, "$" through line feed, len bytes.
-void CGpsPort::HandleSentence(const char* s, std::size_t len)
-{
+void CNmeaDecoder::HandleSentence(const char *s, std::size_t len) {
     // The sentence must end in "*hh\r\n" or, in logs saved with Unix line ends, "*hh\n".
     const std::size_t tailLen = (len >= 2 && s[len - 2] == '\r') ? 5 : 4;
     if (len < tailLen + 1 || s[len - tailLen] != '*') {
@@ -121,74 +170,114 @@ void CGpsPort::HandleSentence(const char* s, std::size_t len)
     const int hi = HexValue(s[star + 1]);
     const int lo = HexValue(s[star + 2]);
     // The checksum is the exclusive or of all bytes between "$" and "*".
-    // Eight bytes at a time, folded at the end: this loop is most of the scanner's work.
+    // Eight bytes at a time, folded at the end: this loop is most of the scanner's work. The same
+    // pass looks for bytes outside printable ASCII: a NUL passes the checksum and cuts a field.
+    constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+    constexpr std::uint64_t kHighs = 0x8080808080808080ull;
     std::uint64_t wide = 0;
+    std::uint64_t odd = 0;
     std::size_t i = 1;
     for (; i + 8 <= star; i += 8) {
         std::uint64_t word;
         std::memcpy(&word, s + i, sizeof word);
         wide ^= word;
+        odd |= ((word - kOnes * 0x20) & ~word) | ((word + kOnes) | word);
     }
     wide ^= wide >> 32;
     wide ^= wide >> 16;
     wide ^= wide >> 8;
     unsigned sum = static_cast<unsigned>(wide & 0xFFu);
-    for (; i < star; ++i)
-        sum ^= static_cast<unsigned char>(s[i]);
+    bool printable = (odd & kHighs) == 0;
+    for (; i < star; ++i) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        sum ^= c;
+        printable &= static_cast<unsigned>(c - 0x20u) <= 0x5Eu;
+    }
+    if (!printable) {
+        Bump(m_counters.nBadByte);
+        return;
+    }
     if (hi < 0 || lo < 0 || sum != static_cast<unsigned>(hi * 16 + lo)) {
         Bump(m_counters.nBadChecksum);
         return;
     }
-    if (star < 6) {
-        Bump(m_counters.nUnknown);
-        return;
-    }
-    m_family.OnSentence(s, len);
-    // "P" is no talker but a maker's own sentence ($PGRMC is not an RMC): it only names the maker.
-    if (s[1] == 'P') {
+    if (m_hooks.onSentence)
+        m_hooks.onSentence(s, len);
+    // Proprietary sentences ("$P...") and odd addresses ("$GPRMCX") are never taken for ours.
+    if (!IsStandardAddress(s, star)) {
         Bump(m_counters.nUnknown);
         return;
     }
 
-    void (CGpsPort::*decode)(const char*) = nullptr;
-    std::atomic<std::uint32_t>* counter = nullptr;
+    void (CNmeaDecoder::*decode)(const char *, std::size_t) = nullptr;
+    std::atomic<std::uint32_t> *counter = nullptr;
     if (IsType(s, "GGA")) {
-        decode = &CGpsPort::ParseGGA;
+        decode = &CNmeaDecoder::ParseGGA;
         counter = &m_counters.nGga;
     } else if (IsType(s, "GSA")) {
-        decode = &CGpsPort::ParseGSA;
+        decode = &CNmeaDecoder::ParseGSA;
         counter = &m_counters.nGsa;
     } else if (IsType(s, "GSV")) {
-        decode = &CGpsPort::ParseGSV;
+        decode = &CNmeaDecoder::ParseGSV;
         counter = &m_counters.nGsv;
     } else if (IsType(s, "RMC")) {
-        decode = &CGpsPort::ParseRMC;
+        decode = &CNmeaDecoder::ParseRMC;
         counter = &m_counters.nRmc;
     } else {
         Bump(m_counters.nUnknown);
         return;
     }
-    char scratch[kMaxSentence + 1];
-    std::memcpy(scratch, s, len);
-    scratch[len] = '\0';
-    (this->*decode)(scratch);
+    // The sentence is read where it lies: no field is read past its "*".
+    (this->*decode)(s, star);
     Bump(*counter);
 }
 
-const char* CGpsPort::NextField(const char* pos, char* field)
-{
-    field[0] = '\0';
-    if (pos == nullptr || *pos == '\0')
+const char *CNmeaDecoder::NextField(const char *pos, Field &field) {
+    field = Field{};
+    if (pos == nullptr || *pos == '\0' || *pos == '*')
         return nullptr;
-    if (*pos == ',')
-        return pos + 1;
-    std::size_t n = 0;
-    while (*pos != ',' && *pos != '*' && *pos != '\0') {
-        // A field longer than the buffer is cut; the rest of it is passed over.
-        if (n < kFieldSize - 1)
-            field[n++] = *pos;
-        ++pos;
+    const char *end = pos;
+    while (*end != ',' && *end != '*' && *end != '\0')
+        ++end;
+    // A field longer than the buffer the decoders once copied into is cut there.
+    const auto n = static_cast<std::size_t>(end - pos);
+    field = Field{pos, n < kFieldSize - 1 ? n : kFieldSize - 1};
+    return *end == ',' ? end + 1 : end;
+}
+
+const char *CNmeaDecoder::NextField(const char *pos, char *field) {
+    Field f;
+    const char *next = NextField(pos, f);
+    std::memcpy(field, f.p, f.n);
+    field[f.n] = '\0';
+    return next;
+}
+
+void CNmeaDecoder::SplitFields(const char *sentence, std::size_t star, Fields &fields) {
+    fields.count = 0;
+    // Fields start after "$", the talker, the type and the comma.
+    if (star < 7)
+        return;
+    const char *const body = sentence + 7;
+    const std::size_t len = star - 7;
+    std::size_t from = 0;
+    const auto add = [&](std::size_t to) {
+        const std::size_t n = to - from;
+        if (++fields.count <= Fields::kMax)
+            fields.at[fields.count] = Field{body + from, n < kFieldSize - 1 ? n : kFieldSize - 1};
+        from = to + 1;
+    };
+    // Eight bytes at a time, one step per comma: splitting is most of the decoders' work.
+    std::size_t i = 0;
+    for (; i + 8 <= len; i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, body + i, sizeof word);
+        for (std::uint64_t hits = CommaBits(word); hits != 0; hits &= hits - 1)
+            add(i + static_cast<std::size_t>(std::countr_zero(hits)) / 8);
     }
-    field[n] = '\0';
-    return *pos == '\0' ? pos : pos + 1;
+    for (; i < len; ++i) {
+        if (body[i] == ',')
+            add(i);
+    }
+    add(len);
 }

@@ -2,14 +2,15 @@
 
 #include <chrono>
 
-UtcDateTime ShiftToLocal(const UtcDateTime& utc, int nBiasSeconds)
-{
+UtcDateTime ShiftToLocal(const UtcDateTime &utc, int nBiasSeconds) {
     using namespace std::chrono;
+    // A time that is not a time of day cannot be shifted: keep what was received.
+    if (utc.hour > 23 || utc.minute > 59 || utc.second > 60)
+        return utc;
     // A leap second (second 60) must not roll the minute, the hour or the date over: shift
     // 23:59:59 and put the extra second back afterwards.
     const int leap = utc.second > 59 ? utc.second - 59 : 0;
-    const seconds timeOfDay =
-        hours{utc.hour} + minutes{utc.minute} + seconds{utc.second - leap};
+    const seconds timeOfDay = hours{utc.hour} + minutes{utc.minute} + seconds{utc.second - leap};
     const seconds shifted = timeOfDay - seconds{nBiasSeconds};
 
     UtcDateTime local = utc;

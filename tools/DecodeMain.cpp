@@ -4,6 +4,7 @@
 #include "PortTable.h"
 #include "RestartCommands.h"
 #include "SourceUrl.h"
+#include "TimeZone.h"
 
 #include <cerrno>
 #include <charconv>
@@ -16,8 +17,7 @@
 
 namespace {
 
-int Usage(const char* message)
-{
+int Usage(const char *message) {
     std::fprintf(stderr, "skywatch-decode: %s\n", message);
     std::fprintf(stderr, "usage: skywatch-decode [--block-size N] [--last] [--stats] [FILE|-]\n"
                          "       skywatch-decode --device PATH|URL [--baud N] [--seconds S]"
@@ -25,18 +25,16 @@ int Usage(const char* message)
     return 2;
 }
 
-bool ParseInt(const char* text, int& value)
-{
-    const char* end = text + std::strlen(text);
+bool ParseInt(const char *text, int &value) {
+    const char *end = text + std::strlen(text);
     const auto result = std::from_chars(text, end, value);
     return result.ec == std::errc{} && result.ptr == end;
 }
 
 // Reads a live device through the port the window uses and prints the record whenever a
 // sentence was decoded since the last look.
-int RunLive(const std::string& device, int baud, int seconds, const std::string& send,
-            bool lastOnly, bool stats)
-{
+int RunLive(const std::string &device, int baud, int seconds, const std::string &send,
+            bool lastOnly, bool stats) {
     constexpr int kLivePort = 1;
     platform::BindPort(kLivePort, device);
     CGpsPort port;
@@ -70,6 +68,7 @@ int RunLive(const std::string& device, int baud, int seconds, const std::string&
     }
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     GpsFix fix{};
+    SkyView sky;
     std::uint32_t decoded = 0;
     bool bTimed = send.empty();
     while (std::chrono::steady_clock::now() < end) {
@@ -85,7 +84,8 @@ int RunLive(const std::string& device, int baud, int seconds, const std::string&
         if (now != decoded && !lastOnly) {
             decoded = now;
             port.CopyFix(fix);
-            std::printf("%s\n", FixToJson(fix).c_str());
+            port.CopySky(sky);
+            std::printf("%s\n", FixToJson(fix, sky).c_str());
             std::fflush(stdout);
         }
     }
@@ -94,7 +94,8 @@ int RunLive(const std::string& device, int baud, int seconds, const std::string&
     port.Close();
     if (lastOnly) {
         port.CopyFix(fix);
-        std::printf("%s\n", FixToJson(fix).c_str());
+        port.CopySky(sky);
+        std::printf("%s\n", FixToJson(fix, sky).c_str());
     }
     if (stats)
         std::fprintf(stderr, "%s\n", CountersToJson(port.CopyCounters()).c_str());
@@ -103,12 +104,11 @@ int RunLive(const std::string& device, int baud, int seconds, const std::string&
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char **argv) {
     int blockSize = 1024;
     bool lastOnly = false;
     bool stats = false;
-    const char* path = nullptr;
+    const char *path = nullptr;
     std::string device;
     std::string send;
     int baud = 4800;
@@ -140,16 +140,17 @@ int main(int argc, char** argv)
         } else if (arg == "--stats") {
             stats = true;
         } else if (arg == "--help" || arg == "-h") {
-            std::printf("usage: skywatch-decode [--block-size N] [--last] [--stats] [FILE|-]\n"
-                        "       skywatch-decode --device PATH [--baud N] [--seconds S]"
-                        " [--send cold|warm|hot] [--last] [--stats]\n"
-                        "Decodes NMEA 0183 (GGA, GSA, GSV, RMC) and prints the fix record as JSON.\n"
-                        "With --device, reads a live receiver for S seconds (10) at N baud"
-                        " (4800);\n"
-                        "the device may be gpsd://[HOST[:PORT]][/DEVICE], tcp://HOST:PORT or\n"
-                        "udp://[HOST]:PORT.\n"
-                        "--send restarts it in its own language once it has named itself (SiRF\n"
-                        "after 3 s of silence about itself) and reports the time to the fix.\n");
+            std::printf(
+                "usage: skywatch-decode [--block-size N] [--last] [--stats] [FILE|-]\n"
+                "       skywatch-decode --device PATH [--baud N] [--seconds S]"
+                " [--send cold|warm|hot] [--last] [--stats]\n"
+                "Decodes NMEA 0183 (GGA, GSA, GSV, RMC) and prints the fix record as JSON.\n"
+                "With --device, reads a live receiver for S seconds (10) at N baud"
+                " (4800);\n"
+                "the device may be gpsd://[HOST[:PORT]][/DEVICE], tcp://HOST:PORT or\n"
+                "udp://[HOST]:PORT.\n"
+                "--send restarts it in its own language once it has named itself (SiRF\n"
+                "after 3 s of silence about itself) and reports the time to the fix.\n");
             return 0;
         } else if (arg.size() > 1 && arg[0] == '-') {
             return Usage(("unknown option " + arg).c_str());
@@ -166,7 +167,7 @@ int main(int argc, char** argv)
         return RunLive(device, baud, seconds, send, lastOnly, stats);
     }
 
-    FILE* in = stdin;
+    FILE *in = stdin;
     if (path != nullptr && std::strcmp(path, "-") != 0) {
         in = std::fopen(path, "rb");
         if (in == nullptr) {
@@ -176,9 +177,10 @@ int main(int argc, char** argv)
         }
     }
 
-    CGpsPort port;
+    CNmeaDecoder port(platform::StandardBiasSeconds());
     std::vector<char> block(static_cast<std::size_t>(blockSize) + 1);
     GpsFix fix{};
+    SkyView sky;
     std::uint32_t decoded = 0;
     for (;;) {
         const std::size_t n = std::fread(block.data(), 1, static_cast<std::size_t>(blockSize), in);
@@ -190,18 +192,20 @@ int main(int argc, char** argv)
             continue;
         }
         // Feed the block a line at a time so that a record is printed after every sentence.
-        const char* p = block.data();
-        const char* end = p + n;
+        const char *p = block.data();
+        const char *end = p + n;
         while (p < end) {
-            const char* lf = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
-            const char* stop = lf != nullptr ? lf + 1 : end;
+            const char *lf =
+                static_cast<const char *>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+            const char *stop = lf != nullptr ? lf + 1 : end;
             port.ParseBuffer(p, static_cast<int>(stop - p));
             p = stop;
             const std::uint32_t now = port.CopyCounters().Decoded();
             if (now != decoded) {
                 decoded = now;
                 port.CopyFix(fix);
-                std::printf("%s\n", FixToJson(fix).c_str());
+                port.CopySky(sky);
+                std::printf("%s\n", FixToJson(fix, sky).c_str());
             }
         }
     }
@@ -209,13 +213,14 @@ int main(int argc, char** argv)
     if (in != stdin)
         std::fclose(in);
     if (readError) {
-        std::fprintf(stderr, "skywatch-decode: cannot read %s: %s\n", path ? path : "standard input",
-                     std::strerror(errno));
+        std::fprintf(stderr, "skywatch-decode: cannot read %s: %s\n",
+                     path ? path : "standard input", std::strerror(errno));
         return 2;
     }
     if (lastOnly) {
         port.CopyFix(fix);
-        std::printf("%s\n", FixToJson(fix).c_str());
+        port.CopySky(sky);
+        std::printf("%s\n", FixToJson(fix, sky).c_str());
     }
     if (stats)
         std::fprintf(stderr, "%s\n", CountersToJson(port.CopyCounters()).c_str());

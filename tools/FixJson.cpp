@@ -4,8 +4,7 @@
 
 namespace {
 
-void Add(std::string& out, const char* name, long value, bool comma = true)
-{
+void Add(std::string &out, const char *name, long value, bool comma = true) {
     char buf[64];
     std::snprintf(buf, sizeof buf, "\"%s\":%ld%s", name, value, comma ? "," : "");
     out += buf;
@@ -13,8 +12,7 @@ void Add(std::string& out, const char* name, long value, bool comma = true)
 
 } // namespace
 
-std::string FixToJson(const GpsFix& fix)
-{
+std::string FixToJson(const GpsFix &fix) {
     std::string out = "{";
     Add(out, "bValid", fix.bValid);
     Add(out, "bDay", fix.bDay);
@@ -39,7 +37,7 @@ std::string FixToJson(const GpsFix& fix)
     Add(out, "nVdop", fix.nVdop);
     out += "\"sat\":[";
     for (int i = 0; i < 12; ++i) {
-        const SatInfo& s = fix.sat[i];
+        const SatInfo &s = fix.sat[i];
         out += "{";
         Add(out, "bPrn", s.bPrn);
         Add(out, "bElevation", s.bElevation);
@@ -51,8 +49,41 @@ std::string FixToJson(const GpsFix& fix)
     return out;
 }
 
-std::string CountersToJson(const ScanCounters& c)
-{
+std::string FixToJson(const GpsFix &fix, const SkyView &sky) {
+    std::string out = FixToJson(fix);
+    out.pop_back();
+    out += ",\"sky\":[";
+    for (std::size_t i = 0; i < sky.count; ++i) {
+        const SkySat &s = sky.sats[i];
+        out += "{\"gnss\":\"" + std::string(GnssName(s.gnss)) + "\",";
+        Add(out, "sv", s.sv);
+        if (s.hasPosition) {
+            Add(out, "el", s.el);
+            Add(out, "az", s.az);
+        }
+        Add(out, "snr", s.snr);
+        out += std::string("\"used\":") + (s.used ? "true" : "false");
+        out += i + 1 < sky.count ? "}," : "}";
+    }
+    out += "],";
+    Add(out, "inView", static_cast<long>(sky.count));
+    Add(out, "used", static_cast<long>(sky.used));
+    out += "\"systems\":{";
+    bool first = true;
+    for (std::size_t g = 0; g < kGnssCount; ++g) {
+        if (sky.inView[g] == 0)
+            continue;
+        out += std::string(first ? "" : ",") + "\"" + GnssName(static_cast<Gnss>(g)) + "\":{";
+        Add(out, "inView", static_cast<long>(sky.inView[g]));
+        Add(out, "used", static_cast<long>(sky.usedBy[g]), false);
+        out += "}";
+        first = false;
+    }
+    out += "}}";
+    return out;
+}
+
+std::string CountersToJson(const ScanCounters &c) {
     std::string out = "{";
     Add(out, "GGA", c.nGga);
     Add(out, "GSA", c.nGsa);
@@ -61,6 +92,7 @@ std::string CountersToJson(const ScanCounters& c)
     Add(out, "badChecksum", c.nBadChecksum);
     Add(out, "cut", c.nCut);
     Add(out, "tooLong", c.nTooLong);
-    Add(out, "unknownType", c.nUnknown, false);
+    Add(out, "unknownType", c.nUnknown);
+    Add(out, "badByte", c.nBadByte, false);
     return out + "}";
 }

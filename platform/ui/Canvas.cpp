@@ -131,6 +131,15 @@ void CCanvas::Ellipse(int l, int t, int r, int b) {
     m_painter.setBrush(Qt::NoBrush);
 }
 
+void CCanvas::Polygon(const QPoint* points, int n) {
+    if (points == nullptr || n < 3)
+        return;
+    m_painter.setPen(QPen(Qt::black, 1));
+    m_painter.setBrush(m_brush);
+    m_painter.drawPolygon(points, n);
+    m_painter.setBrush(Qt::NoBrush);
+}
+
 void CCanvas::TextOut(int x, int y, const QString& text) {
     m_painter.setPen(m_text);
     m_painter.drawText(QPoint(x, y + m_nAscent), text);

@@ -4,6 +4,7 @@
 #include <QFont>
 #include <QPainter>
 #include <QPointF>
+#include <QPoint>
 
 class QImage;
 class QPaintDevice;
@@ -50,6 +51,8 @@ public:
     void SetTextColor(const QColor& colour) { m_text = colour; }
     void Rectangle(int l, int t, int r, int b);
     void Ellipse(int l, int t, int r, int b);
+    // A filled polygon with the one-pixel black outline, corners in drawing order.
+    void Polygon(const QPoint* points, int n);
     void TextOut(int x, int y, const QString& text);
 
 private:

@@ -1,8 +1,10 @@
 #include "AppTestSupport.h"
 #include "CommandLine.h"
 #include "LinkTestSupport.h"
+#include "NmeaDecoder.h"
 #include "PortTable.h"
 #include "StatusDlg.h"
+#include "TimeZone.h"
 
 #include <QAbstractButton>
 #include <QComboBox>
@@ -29,7 +31,7 @@ std::vector<GpsFix> SteadyRecords() {
     std::vector<std::string> lines;
     for (std::string line; std::getline(text, line);)
         lines.push_back(line + "\n");
-    CGpsPort port;
+    CNmeaDecoder port(platform::StandardBiasSeconds());
     std::vector<GpsFix> records;
     for (int pass = 0; pass < 3; ++pass) {
         for (const std::string &line : lines) {

@@ -37,7 +37,7 @@ TEST(CopyConsistency, CopiesNeverMixTwoSentences) {
                 2,
                 2};
     const std::string ab = a.sentence + b.sentence;
-    CGpsPort port(0);
+    CNmeaDecoder port(0);
     std::atomic<bool> stop{false};
     std::thread reader([&] {
         while (!stop.load(std::memory_order_relaxed))

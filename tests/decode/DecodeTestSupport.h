@@ -1,7 +1,7 @@
 #pragma once
 
 #include "GpsFix.h"
-#include "GpsPort.h"
+#include "NmeaDecoder.h"
 
 #include <cstdio>
 #include <cstring>
@@ -21,12 +21,12 @@ inline std::string Sentence(const std::string &body, const char *eol = "\r\n") {
     return "$" + body + "*" + hex + eol;
 }
 
-inline void Feed(CGpsPort &port, const std::string &bytes) {
+inline void Feed(CNmeaDecoder &port, const std::string &bytes) {
     port.ParseBuffer(bytes.data(), static_cast<int>(bytes.size()));
 }
 
 inline GpsFix Decode(const std::string &bytes, int nBiasSeconds = 0) {
-    CGpsPort port(nBiasSeconds);
+    CNmeaDecoder port(nBiasSeconds);
     Feed(port, bytes);
     GpsFix fix{};
     port.CopyFix(fix);

@@ -140,3 +140,29 @@ TEST_F(DecodeTool, BadOptionsExitTwo) {
 }
 
 } // namespace
+
+namespace {
+
+// The table reaches the JSON: every satellite with its system, and the counts per system.
+TEST_F(DecodeTool, PrintsTheSatelliteTableAndItsCounts) {
+    const std::string path =
+        WriteTemp("sky.nmea", Sentence("GPGSV,1,1,02,05,40,083,46,44,10,100,") +
+                                  Sentence("GLGSV,1,1,01,66,37,078,27") +
+                                  Sentence("GNGSA,A,3,05,,,,,,,,,,,,2.0,1.0,1.7,1") +
+                                  Sentence("GNGSA,A,3,66,,,,,,,,,,,,2.0,1.0,1.7,2"));
+    const ToolRun r = RunTool("--last '" + path + "'");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("\"sky\":[{\"gnss\":\"GPS\",\"sv\":5,\"el\":40,\"az\":83,\"snr\":46,"
+                         "\"used\":true},{\"gnss\":\"SBAS\",\"sv\":131,\"el\":10,\"az\":100,"
+                         "\"snr\":0,\"used\":false},{\"gnss\":\"GLONASS\",\"sv\":2,\"el\":37,"
+                         "\"az\":78,\"snr\":27,\"used\":true}]"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(
+        r.out.find("\"inView\":3,\"used\":2,\"systems\":{\"GPS\":{\"inView\":1,\"used\":1},"
+                   "\"SBAS\":{\"inView\":1,\"used\":0},\"GLONASS\":{\"inView\":1,\"used\":1}}"),
+        std::string::npos)
+        << r.out;
+}
+
+} // namespace

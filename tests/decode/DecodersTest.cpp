@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -54,7 +55,7 @@ TEST(FixRecordLayout, DecodedFieldsSitAtTheirByteOffsets) {
 }
 
 TEST(FixRecordLayout, FreshPortHoldsZeroRecord) {
-    CGpsPort port(0);
+    CNmeaDecoder port(0);
     GpsFix fix;
     std::memset(&fix, 0xAB, sizeof fix);
     port.CopyFix(fix);
@@ -147,7 +148,7 @@ class GsaDecode : public ::testing::TestWithParam<GsaCase> {};
 
 TEST_P(GsaDecode, StoresModePrnsAndDops) {
     const GsaCase &c = GetParam();
-    CGpsPort port(0);
+    CNmeaDecoder port(0);
     // Every GSA rewrites all twelve channels, whatever an earlier one left.
     decodetest::Feed(port, Sentence("GPGSA,A,3,01,02,03,04,05,06,07,08,09,10,11,12,9.9,9.9,9.9"));
     decodetest::Feed(port, Sentence(c.body));
@@ -174,7 +175,7 @@ INSTANTIATE_TEST_SUITE_P(
         GsaCase{"GNGSA,M,1,,,,,,,,,,,,,,,", 1, {}, 0, 0, 0}));
 
 TEST(GsvDecode, MessageThreeOfTenFillsSlotsEightAndNineOnly) {
-    CGpsPort port(0);
+    CNmeaDecoder port(0);
     decodetest::Feed(port,
                      Sentence("GPGSV,3,3,12,21,01,001,11,22,02,002,12,23,03,003,13,24,04,004,14"));
     decodetest::Feed(port, Sentence("GPGSV,3,3,10,31,45,270,40,32,05,359,"));
@@ -217,7 +218,7 @@ TEST(GsvDecode, MessagesOutsideOneToThreeAndZeroInViewWriteNothing) {
                              "GPGSV,4,,16,01,10,100,30,02,10,100,30,03,10,100,30,04,10,100,30",
                              "GPGSV,4,-1,16,01,10,100,30", "GPGSV,1,1,00,01,10,100,30,02,10,100,30",
                              "GPGSV,1,1,,01,10,100,30"}) {
-        CGpsPort port(0);
+        CNmeaDecoder port(0);
         decodetest::Feed(port, Sentence(body));
         GpsFix fix;
         port.CopyFix(fix);
@@ -255,44 +256,44 @@ struct FieldStep {
     bool end;
 };
 
-TEST(NextField, WalksFieldsThenChecksumThenEmpties) {
+TEST(NextField, WalksFieldsThenStopsAtTheChecksum) {
     const char text[] = "12,,A*4F\r\n";
-    const std::vector<FieldStep> steps = {{"12", false},     {"", false}, {"A", false},
-                                          {"4F\r\n", false}, {"", true},  {"", true}};
+    const std::vector<FieldStep> steps = {
+        {"12", false}, {"", false}, {"A", false}, {"", true}, {"", true}};
     const char *pos = text;
-    char field[CGpsPort::kFieldSize];
+    char field[CNmeaDecoder::kFieldSize];
     for (std::size_t i = 0; i < steps.size(); ++i) {
-        pos = CGpsPort::NextField(pos, field);
+        pos = CNmeaDecoder::NextField(pos, field);
         EXPECT_EQ(std::string(field), steps[i].field) << "call " << i;
         EXPECT_EQ(pos == nullptr, steps[i].end) << "call " << i;
     }
 }
 
 TEST(NextField, EdgeCases) {
-    char field[CGpsPort::kFieldSize];
+    char field[CNmeaDecoder::kFieldSize];
     std::memset(field, 'x', sizeof field);
     const char empty[] = "";
-    EXPECT_EQ(CGpsPort::NextField(empty, field), nullptr);
+    EXPECT_EQ(CNmeaDecoder::NextField(empty, field), nullptr);
     EXPECT_EQ(field[0], '\0');
 
     const char star[] = "*AB";
-    EXPECT_EQ(CGpsPort::NextField(star, field), star + 1);
+    EXPECT_EQ(CNmeaDecoder::NextField(star, field), nullptr);
     EXPECT_EQ(field[0], '\0');
 
     const char last[] = "abc";
-    EXPECT_EQ(CGpsPort::NextField(last, field), last + 3); // on the zero, so the next call ends
+    EXPECT_EQ(CNmeaDecoder::NextField(last, field), last + 3); // on the zero, so the next call ends
     EXPECT_STREQ(field, "abc");
 
     // A field of 30 characters is cut to 19, and the next field is still found.
     const char longField[] = "123456789012345678901234567890,7";
-    char guarded[CGpsPort::kFieldSize + 4];
+    char guarded[CNmeaDecoder::kFieldSize + 4];
     std::memset(guarded, 'G', sizeof guarded);
-    const char *next = CGpsPort::NextField(longField, guarded);
+    const char *next = CNmeaDecoder::NextField(longField, guarded);
     EXPECT_STREQ(guarded, "1234567890123456789");
-    for (std::size_t i = CGpsPort::kFieldSize; i < sizeof guarded; ++i)
+    for (std::size_t i = CNmeaDecoder::kFieldSize; i < sizeof guarded; ++i)
         EXPECT_EQ(guarded[i], 'G') << "byte " << i << " written beyond the field";
     ASSERT_NE(next, nullptr);
-    CGpsPort::NextField(next, field);
+    CNmeaDecoder::NextField(next, field);
     EXPECT_STREQ(field, "7");
 }
 
@@ -303,5 +304,92 @@ TEST(FieldBounds, OverlongFieldIsCutTo19Characters) {
     EXPECT_EQ(fix.wAltitude, 123);
     EXPECT_EQ(fix.cSatsUsed, 8);
 }
+
+} // namespace
+
+namespace {
+
+// Faults that once reached the record, each with the sentence that showed it.
+struct MendedCase {
+    const char *name;
+    std::string stream;
+    std::function<void(const GpsFix &, const ScanCounters &)> check;
+};
+
+const std::string kGoodRmc =
+    Sentence("GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W");
+
+std::string WithByte(std::string body, std::size_t at, char byte) {
+    body[at] = byte;
+    return Sentence(body);
+}
+
+class MendedFaults : public ::testing::TestWithParam<MendedCase> {};
+
+TEST_P(MendedFaults, Hold) {
+    CNmeaDecoder decoder(0);
+    decodetest::Feed(decoder, GetParam().stream);
+    GpsFix fix;
+    decoder.CopyFix(fix);
+    GetParam().check(fix, decoder.CopyCounters());
+}
+
+const MendedCase kMended[] = {
+    {"ChecksumIsNoUsedPrn", "$GPGSA,A,1,,,,*32\r\n",
+     [](const GpsFix &f, const ScanCounters &c) {
+         EXPECT_EQ(c.nGsa, 1u);
+         for (std::int8_t prn : f.cUsedPrn)
+             EXPECT_EQ(prn, 0);
+     }},
+    {"ChecksumIsNoSatellite", "$GPGSV,1,1,02,05,40,083,46*43\r\n",
+     [](const GpsFix &f, const ScanCounters &c) {
+         EXPECT_EQ(c.nGsv, 1u);
+         EXPECT_EQ(f.sat[0].bPrn, 5);
+         EXPECT_EQ(f.sat[1].bPrn, 0) << "phantom satellite from the checksum";
+     }},
+    {"NulDropsTheSentence",
+     kGoodRmc +
+         WithByte("GPRMC,123520,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W", 30, '\0'),
+     [](const GpsFix &f, const ScanCounters &c) {
+         EXPECT_EQ(c.nRmc, 1u);
+         EXPECT_EQ(c.nBadByte, 1u);
+         EXPECT_EQ(f.lLongitude, 11516666);
+         EXPECT_EQ(f.nYear, 2094);
+         EXPECT_EQ(f.bSecond, 19);
+     }},
+    {"ControlAndHighBytesDropTheSentence",
+     WithByte("GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,", 40, '\x7F') +
+         WithByte("GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,", 9, '\xB0') +
+         WithByte("GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,", 50, '\t'),
+     [](const GpsFix &f, const ScanCounters &c) {
+         EXPECT_EQ(c.nBadByte, 3u);
+         EXPECT_EQ(c.nGga, 0u);
+         EXPECT_EQ(f.wAltitude, 0);
+     }},
+    {"ProprietaryAndOddAddressesAreNotOurs",
+     Sentence("PGRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W") +
+         Sentence("GPRMCX,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W") +
+         Sentence("GpRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W") +
+         Sentence("PXGSV,1,1,01,07,40,283,46"),
+     [](const GpsFix &f, const ScanCounters &c) {
+         EXPECT_EQ(c.Decoded(), 0u);
+         EXPECT_EQ(c.nUnknown, 4u);
+         EXPECT_EQ(f.bValid, 0);
+         EXPECT_EQ(f.sat[0].bPrn, 0);
+     }},
+    {"InvalidTimeKeepsTheDate",
+     Sentence("GPRMC,999999,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W"),
+     [](const GpsFix &f, const ScanCounters &) {
+         EXPECT_EQ(f.bDay, 23);
+         EXPECT_EQ(f.bMonth, 3);
+         EXPECT_EQ(f.nYear, 2094);
+         EXPECT_EQ(f.bHour, 99);
+         EXPECT_EQ(f.bMinute, 99);
+         EXPECT_EQ(f.bSecond, 99);
+     }},
+};
+
+INSTANTIATE_TEST_SUITE_P(Decoders, MendedFaults, ::testing::ValuesIn(kMended),
+                         [](const auto &row) { return std::string(row.param.name); });
 
 } // namespace

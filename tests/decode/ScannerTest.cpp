@@ -22,7 +22,7 @@ struct Outcome {
 };
 
 Outcome Scan(const std::vector<std::string> &blocks) {
-    CGpsPort port(0);
+    CNmeaDecoder port(0);
     for (const std::string &b : blocks)
         Feed(port, b);
     Outcome o{port.CopyCounters(), {}};
@@ -172,7 +172,7 @@ TEST(Scanner, LongestSentenceThatFitsIsDecoded) {
 }
 
 TEST(Scanner, BadChecksumLeavesTheRecordUntouched) {
-    CGpsPort port(0);
+    CNmeaDecoder port(0);
     Feed(port, kRmc + kGga + kGsa + kGsv);
     GpsFix before;
     port.CopyFix(before);
@@ -199,7 +199,7 @@ TEST(Scanner, GnAndGlTalkersDecodeLikeGp) {
 }
 
 TEST(Scanner, ResetScannerForgetsTheCarriedHead) {
-    CGpsPort port(0);
+    CNmeaDecoder port(0);
     Feed(port, kGga.substr(0, 20));
     port.ResetScanner();
     Feed(port, kGga.substr(20)); // the rest alone is not a sentence
@@ -209,21 +209,39 @@ TEST(Scanner, ResetScannerForgetsTheCarriedHead) {
 }
 
 TEST(Scanner, EmptyAndNullBlocksAreHarmless) {
-    CGpsPort port(0);
+    CNmeaDecoder port(0);
     port.ParseBuffer(nullptr, 10);
     port.ParseBuffer(kGga.data(), 0);
     port.ParseBuffer(kGga.data(), -5);
     EXPECT_EQ(port.CopyCounters().Decoded() + port.CopyCounters().Dropped(), 0u);
 }
 
-TEST(Scanner, ZeroBytesInsideASentenceDoNotReachBeyondIt) {
-    std::string body = "GPGGA,1,2,N,3,E,1,08,0.9,5";
-    body += '\0';
-    body += "45.4,M,,M,,";
-    const std::string s = Sentence(body);
-    const GpsFix fix = decodetest::Decode(s);
-    EXPECT_EQ(fix.cSatsUsed, 8);
-    EXPECT_EQ(fix.wAltitude, 5);
+} // namespace
+
+namespace {
+
+// The hooks other parts rely on: every block, every good sentence of any type, every fix report.
+TEST(Scanner, HooksSeeBlocksGoodSentencesAndValidFixes) {
+    CNmeaDecoder decoder(0);
+    std::vector<std::string> sentences;
+    std::size_t blockBytes = 0;
+    std::string reports;
+    decoder.SetHooks({[&](const char *, std::size_t n) { blockBytes += n; },
+                      [&](const char *s, std::size_t len) { sentences.emplace_back(s, len); },
+                      [&](bool valid) { reports += valid ? 'A' : 'V'; }});
+    const std::string pubx = Sentence("PUBX,00,081350.00,4717.113210,N");
+    const std::string noFix = Sentence("GPRMC,123519,V,,,,,,,230394,,");
+    const std::string stream = pubx + Replace(kGga, "*", "0*") + noFix + kGsa + kRmc +
+                               Sentence("GPGGA,123519,,,,,0,00,,,M,,M,,") + "\xB5\x62\x01\x07";
+    Feed(decoder, stream.substr(0, 100));
+    EXPECT_EQ(decoder.ValidFixes(), 0u);
+    Feed(decoder, stream.substr(100));
+    EXPECT_EQ(blockBytes, stream.size());
+    ASSERT_EQ(sentences.size(), 5u); // the GGA with a bad checksum is not shown
+    EXPECT_EQ(sentences[0], pubx);
+    EXPECT_EQ(sentences[1], noFix);
+    EXPECT_EQ(reports, "VAAV"); // RMC V, GSA mode 3, RMC A, GGA quality 0
+    EXPECT_EQ(decoder.ValidFixes(), 2u);
 }
 
 } // namespace

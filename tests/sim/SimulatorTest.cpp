@@ -4,7 +4,7 @@
 #include "SimProcess.h"
 
 #include "GpsFix.h"
-#include "GpsPort.h"
+#include "NmeaDecoder.h"
 #include "ScanCounters.h"
 
 #include <gtest/gtest.h>
@@ -80,15 +80,17 @@ private:
 struct Decoded {
     GpsFix fix{};
     ScanCounters counters;
+    SkyView sky;
 };
 
 Decoded Decode(const std::string& text)
 {
-    CGpsPort port(0);
+    CNmeaDecoder port(0);
     port.ParseBuffer(text.data(), static_cast<int>(text.size()));
     Decoded d;
     port.CopyFix(d.fix);
     d.counters = port.CopyCounters();
+    port.CopySky(d.sky);
     return d;
 }
 
@@ -126,7 +128,7 @@ bool HaveBinary()
 TEST(Simulator, ReaderDecodesAFixWithinTwoSecondsWithoutBadChecksums)
 {
     REQUIRE_SIM();
-    CSimProcess sim({"--chip", "sirf"});
+    CSimProcess sim({"--chip", "sirf", "--gnss", "gps"});
     const std::string path = sim.NextPath(2000);
     ASSERT_EQ(path.rfind("/dev/", 0), 0u) << path;
     Reader reader(path);
@@ -164,6 +166,39 @@ TEST(Simulator, ReaderDecodesAFixWithinTwoSecondsWithoutBadChecksums)
         EXPECT_EQ(text[at - 1], '\r');
 }
 
+// By default it talks like a modern receiver: a GN fix, one GSA per system with its id, and
+// GPS, GLONASS, Galileo and BeiDou satellites in view, all of them in the table.
+TEST(Simulator, ModernReceiverByDefault)
+{
+    REQUIRE_SIM();
+    CSimProcess sim({});
+    Reader reader(sim.NextPath(2000));
+    ASSERT_TRUE(reader.IsOpen());
+    std::string text;
+    ASSERT_TRUE(reader.ReadFor(3000, text));
+    // The last whole cycle: from the last but one RMC to the last.
+    const std::size_t last = text.rfind("$GNRMC");
+    ASSERT_NE(last, std::string::npos) << text;
+    const std::size_t first = text.rfind("$GNRMC", last - 1);
+    ASSERT_NE(first, std::string::npos) << text;
+    const std::string cycle = text.substr(first, last - first);
+    const Decoded d = Decode(cycle);
+    EXPECT_EQ(d.counters.nBadChecksum, 0u) << cycle;
+    EXPECT_EQ(d.counters.nGsa, 4u) << cycle;
+    EXPECT_EQ(d.fix.bValid, 1) << cycle;
+    for (const char* s : {"$GNRMC,", "$GNGGA,", "$GPGSV,", "$GLGSV,", "$GAGSV,", "$GBGSV,"})
+        EXPECT_NE(cycle.find(s), std::string::npos) << s;
+    for (const char* id : {",1*", ",2*", ",3*", ",4*"})
+        EXPECT_NE(cycle.find(id), std::string::npos) << "GSA with system id" << id;
+    EXPECT_GE(d.sky.count, 20u);
+    EXPECT_LE(d.sky.count, 30u);
+    for (Gnss g : {Gnss::GPS, Gnss::GLONASS, Gnss::Galileo, Gnss::BeiDou}) {
+        EXPECT_GT(d.sky.inView[static_cast<int>(g)], 0u) << GnssName(g);
+        EXPECT_GT(d.sky.usedBy[static_cast<int>(g)], 0u) << GnssName(g);
+    }
+    EXPECT_EQ(d.sky.used, static_cast<std::size_t>(d.fix.cSatsUsed));
+}
+
 // At two cycles a second the sentences outgrow 4800 baud, so the line runs at its full pace.
 TEST(Simulator, PacesAtTheBaudRate)
 {
@@ -186,7 +221,7 @@ TEST(Simulator, PacesAtTheBaudRate)
 TEST(Simulator, ColdStartLosesTheFixAndFastReacquires)
 {
     REQUIRE_SIM();
-    CSimProcess sim({"--chip", "sirf", "--fast", "--baud", "9600"});
+    CSimProcess sim({"--chip", "sirf", "--fast", "--baud", "9600", "--gnss", "gps"});
     Reader reader(sim.NextPath(2000));
     ASSERT_TRUE(reader.IsOpen());
     std::string text;
@@ -225,7 +260,7 @@ TEST(Simulator, ColdStartLosesTheFixAndFastReacquires)
 TEST(Simulator, RestartWithABadChecksumIsIgnored)
 {
     REQUIRE_SIM();
-    CSimProcess sim({"--chip", "sirf", "--baud", "9600"});
+    CSimProcess sim({"--chip", "sirf", "--baud", "9600", "--gnss", "gps"});
     Reader reader(sim.NextPath(2000));
     ASSERT_TRUE(reader.IsOpen());
     reader.Write("$PSRF104,0,0,0,96000,237759,922,12,4*2F\r\n");
@@ -340,6 +375,7 @@ TEST(Simulator, BadOptionsExitTwoWithOneLine)
         {"--rate", "0"},    {"--rate", "11"},    {"--rate", "x"},      {"--bogus"},
         {"--replay", "/nonexistent/log.nmea"},   {"--unplug-after", "-1"},
         {"--chip", "garmin"},                    {"--chip"},
+        {"--gnss", "glonass"},                   {"--gnss"},
     };
     for (const auto& args : cases) {
         CSimProcess sim(args);

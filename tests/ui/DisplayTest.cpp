@@ -8,19 +8,31 @@
 #include <ostream>
 
 // Colours in failure messages as r,g,b.
-inline void PrintTo(const QColor& c, std::ostream* os) {
+inline void PrintTo(const QColor &c, std::ostream *os) {
     *os << "rgb(" << c.red() << "," << c.green() << "," << c.blue() << ")";
 }
-inline void PrintTo(const QPoint& p, std::ostream* os) { *os << "(" << p.x() << "," << p.y() << ")"; }
+inline void PrintTo(const QPoint &p, std::ostream *os) {
+    *os << "(" << p.x() << "," << p.y() << ")";
+}
 
 namespace {
 
 constexpr int kGlobe = 155;
 
-GpsFix EmptyFix() {
-    GpsFix f;
-    std::memset(&f, 0, sizeof f);
-    return f;
+SkyView EmptySky() {
+    return SkyView{};
+}
+
+// Adds one satellite; the table's copy is sorted by system and number, so callers add in order.
+void Add(SkyView &v, Gnss g, int sv, int el, int snr, int az, bool used) {
+    SkySat &s = v.sats[v.count++];
+    s.gnss = g;
+    s.sv = static_cast<std::uint16_t>(sv);
+    s.el = static_cast<std::int16_t>(el);
+    s.az = static_cast<std::int16_t>(az);
+    s.snr = static_cast<std::uint8_t>(snr);
+    s.used = used;
+    s.hasPosition = true;
 }
 
 QImage WhiteCanvas() {
@@ -29,16 +41,18 @@ QImage WhiteCanvas() {
     return img;
 }
 
-QImage Draw(const GpsFix& fix, ViewMode mode) {
+QImage Draw(const SkyView &fix, ViewMode mode) {
     QImage img = WhiteCanvas();
     CCanvas canvas(&img);
     display::DrawSkyView(canvas, fix, mode, kGlobe, kGlobe);
     return img;
 }
 
-QColor At(const QImage& img, int x, int y) { return QColor(img.pixel(x, y)); }
+QColor At(const QImage &img, int x, int y) {
+    return QColor(img.pixel(x, y));
+}
 
-int CountColour(const QImage& img, const QRect& area, const QColor& c) {
+int CountColour(const QImage &img, const QRect &area, const QColor &c) {
     int n = 0;
     for (int y = area.top(); y <= area.bottom(); ++y)
         for (int x = area.left(); x <= area.right(); ++x)
@@ -54,12 +68,18 @@ struct PlaceRow {
 
 TEST(SkyPosition, WorkedPoints) {
     const PlaceRow rows[] = {
-        {90, 0, 77, 77},   {90, 123, 77, 77}, {0, 0, 77, 0},     {0, 90, 154, 77},
-        {0, 180, 77, 154}, {0, 270, 0, 77},   {45, 180, 77, 115}, {45, 45, 103, 51},
+        {90, 0, 77, 77},
+        {90, 123, 77, 77},
+        {0, 0, 77, 0},
+        {0, 90, 154, 77},
+        {0, 180, 77, 154},
+        {0, 270, 0, 77},
+        {45, 180, 77, 115},
+        {45, 45, 103, 51},
         // An elevation above 90 lands opposite its bearing.
         {100, 0, 77, 85},
     };
-    for (const PlaceRow& r : rows) {
+    for (const PlaceRow &r : rows) {
         const QPoint p = display::SkyPosition(r.elevation, r.azimuth, kGlobe, kGlobe);
         EXPECT_EQ(p, QPoint(r.x, r.y)) << "elevation " << r.elevation << " azimuth " << r.azimuth;
     }
@@ -134,7 +154,7 @@ TEST_F(CanvasTest, BlockCopiesAreExactAndStretchScales) {
 using SkyViewTest = QtTest;
 
 TEST_F(SkyViewTest, EmptySnapshotDrawsNoCircleButTheCompactBoxes) {
-    const GpsFix fix = EmptyFix();
+    const SkyView fix = EmptySky();
     const QImage full = Draw(fix, kViewFull);
     EXPECT_EQ(CountColour(full, full.rect(), Qt::white), full.width() * full.height());
     const QImage compact = Draw(fix, kViewCompact);
@@ -156,31 +176,21 @@ struct SatRow {
 };
 
 TEST_F(SkyViewTest, PlacementAndColoursAtTheWorkedPoints) {
-    GpsFix fix = EmptyFix();
-    // Three used by the count; PRN 9 is in the list but beyond it, PRN 12 in it without signal.
-    fix.cSatsUsed = 3;
-    const std::int8_t used[12] = {5, 12, 17, 9, 0, 0, 0, 0, 0, 0, 0, 0};
-    std::memcpy(fix.cUsedPrn, used, sizeof used);
+    SkyView sky = EmptySky();
+    // A used satellite without signal is drawn red.
     const SatRow rows[] = {
         {5, 90, 40, 0, {77, 77}, display::kUsedColour},
-        {17, 45, 35, 180, {77, 115}, display::kUsedColour},
         {9, 45, 30, 45, {103, 51}, display::kTrackedColour},
         {12, 20, 0, 270, {18, 77}, display::kNoSignalColour},
+        {17, 45, 35, 180, {77, 115}, display::kUsedColour},
         {25, 30, 20, 90, {128, 77}, display::kTrackedColour},
     };
-    int slot = 0;
-    for (const SatRow& r : rows) {
-        fix.sat[slot].bPrn = static_cast<std::uint8_t>(r.prn);
-        fix.sat[slot].bElevation = static_cast<std::uint8_t>(r.elevation);
-        fix.sat[slot].bSnr = static_cast<std::uint8_t>(r.snr);
-        fix.sat[slot].nAzimuth = static_cast<std::int16_t>(r.azimuth);
-        ++slot;
-    }
-    // Above 32: not drawn, wherever it would sit.
-    fix.sat[slot] = SatInfo{33, 0, 45, 0, 0};
+    for (const SatRow &r : rows)
+        Add(sky, Gnss::GPS, r.prn, r.elevation, r.snr, r.azimuth,
+            r.colour == display::kUsedColour || r.prn == 12);
 
-    const QImage img = Draw(fix, kViewFull);
-    for (const SatRow& r : rows) {
+    const QImage img = Draw(sky, kViewFull);
+    for (const SatRow &r : rows) {
         const QPoint c = r.centre;
         EXPECT_EQ(display::SkyPosition(r.elevation, r.azimuth, kGlobe, kGlobe), c);
         // Below the label, inside the circle.
@@ -194,62 +204,68 @@ TEST_F(SkyViewTest, PlacementAndColoursAtTheWorkedPoints) {
         const QRect inner(c.x() - 7, c.y() - 7, 15, 15);
         EXPECT_GT(CountColour(img, inner, Qt::white), 3) << "label of PRN " << r.prn;
     }
-    // PRN 33 would have sat at (77, 0): nothing there but white.
-    EXPECT_EQ(CountColour(img, QRect(60, 0, 35, 5), Qt::white), 35 * 5);
     // Only the expected colours and no strip below the globe in the full layout.
     EXPECT_EQ(CountColour(img, QRect(0, 170, 240, 98), Qt::white), 240 * 98);
 }
 
-TEST_F(SkyViewTest, UsedCountAboveTwelveOrNegativeIsBounded) {
-    GpsFix fix = EmptyFix();
-    fix.sat[0] = SatInfo{7, 90, 30, 0, 0};
-    fix.cUsedPrn[11] = 7;
-    fix.cSatsUsed = 40;
-    EXPECT_EQ(At(Draw(fix, kViewFull), 77, 84), display::kUsedColour);
-    fix.cSatsUsed = -3;
-    EXPECT_EQ(At(Draw(fix, kViewFull), 77, 84), display::kTrackedColour);
-    fix.cSatsUsed = 11;
-    EXPECT_EQ(At(Draw(fix, kViewFull), 77, 84), display::kTrackedColour);
+// Each system has its own shape: the corners of its 18-pixel box tell them apart.
+TEST_F(SkyViewTest, ShapePerSystem) {
+    struct ShapeRow {
+        Gnss gnss;
+        bool cornerFilled; // (x - 8, y - 8): on the square and on the inverted triangle
+    };
+    const ShapeRow rows[] = {{Gnss::GPS, false},     {Gnss::SBAS, false},   {Gnss::GLONASS, true},
+                             {Gnss::Galileo, false}, {Gnss::BeiDou, false}, {Gnss::QZSS, true}};
+    std::vector<QImage> shapes;
+    for (const ShapeRow &r : rows) {
+        SkyView sky = EmptySky();
+        Add(sky, r.gnss, 1, 90, 40, 0, false);
+        const QImage img = Draw(sky, kViewFull);
+        EXPECT_EQ(At(img, 77 - 8, 77 - 8) != QColor(Qt::white), r.cornerFilled) << GnssName(r.gnss);
+        EXPECT_GT(CountColour(img, QRect(68, 68, 19, 19), display::kTrackedColour), 60)
+            << GnssName(r.gnss);
+        shapes.push_back(img);
+    }
+    for (std::size_t a = 0; a < shapes.size(); ++a)
+        for (std::size_t b = a + 1; b < shapes.size(); ++b)
+            EXPECT_NE(shapes[a], shapes[b])
+                << GnssName(rows[a].gnss) << " vs " << GnssName(rows[b].gnss);
 }
 
-TEST_F(SkyViewTest, CompactBarsStandOnTheBoxes) {
-    GpsFix fix = EmptyFix();
-    fix.cSatsUsed = 1;
-    fix.cUsedPrn[0] = 3;
-    fix.sat[0] = SatInfo{3, 60, 40, 0, 0};   // used, bar 40 high
-    fix.sat[2] = SatInfo{14, 30, 25, 0, 120}; // tracked
-    fix.sat[5] = SatInfo{21, 10, 0, 0, 200};  // no signal: no bar
-    fix.sat[7] = SatInfo{40, 10, 30, 0, 200}; // above 32: box only
-    const QImage img = Draw(fix, kViewCompact);
+// Twelve columns for the twelve strongest, in the table's order (system, then number).
+TEST_F(SkyViewTest, CompactBarsShowTheTwelveStrongestInTableOrder) {
+    SkyView sky = EmptySky();
+    for (int sv = 1; sv <= 10; ++sv)
+        Add(sky, Gnss::GPS, sv, 30, 20 + sv, 0, sv == 3);
+    for (int sv = 1; sv <= 6; ++sv)
+        Add(sky, Gnss::GLONASS, sv, 30, sv == 2 ? 0 : 40 + sv, 90, false);
+    const QImage img = Draw(sky, kViewCompact);
+    // Strongest twelve: GLONASS 1, 3-6 (41, 43-46) and GPS 4-10 (24-30); GLONASS 2 has no signal.
+    const int snrs[12] = {24, 25, 26, 27, 28, 29, 30, 41, 43, 44, 45, 46};
+    for (int i = 0; i < 12; ++i) {
+        const int col = 20 * i;
+        const int top = 253 - snrs[i];
+        EXPECT_EQ(At(img, col + 10, top), QColor(Qt::black)) << "column " << i;
+        EXPECT_EQ(At(img, col + 10, top - 1), QColor(Qt::white)) << "column " << i;
+        EXPECT_EQ(At(img, col + 10, top + 5), display::kTrackedColour) << "column " << i;
+        EXPECT_EQ(CountColour(img, QRect(col + 3, 160, 1, 93), display::kTrackedColour),
+                  snrs[i] - 2)
+            << "column " << i;
+    }
+}
 
-    struct BarRow {
-        int slot, snr;
-        QColor colour;
-    };
-    for (const BarRow& b : {BarRow{0, 40, display::kUsedColour},
-                            BarRow{2, 25, display::kTrackedColour}}) {
-        const int col = 20 * b.slot;
-        const int top = 253 - b.snr;
-        EXPECT_EQ(At(img, col + 10, top + 5), b.colour) << "slot " << b.slot;
-        EXPECT_EQ(At(img, col + 3, top + 5), b.colour) << "slot " << b.slot;
-        EXPECT_EQ(At(img, col + 10, top), QColor(Qt::black)) << "slot " << b.slot;
-        EXPECT_EQ(At(img, col + 10, top - 1), QColor(Qt::white)) << "slot " << b.slot;
-        EXPECT_EQ(At(img, col + 2, 250), QColor(Qt::black)) << "slot " << b.slot;
-        EXPECT_EQ(At(img, col + 17, 250), QColor(Qt::black)) << "slot " << b.slot;
-        EXPECT_EQ(At(img, col + 18, 250), QColor(Qt::white)) << "slot " << b.slot;
-        EXPECT_EQ(At(img, col + 10, 252), QColor(Qt::black)) << "slot " << b.slot;
-        EXPECT_EQ(At(img, col + 10, 253), QColor(Qt::white)) << "slot " << b.slot;
-        // The bar is exactly snr pixels high: outline rows top and 252, fill between.
-        EXPECT_EQ(CountColour(img, QRect(col + 3, 0, 1, 253), b.colour), b.snr - 2);
-        // The PRN label is white inside the black box.
-        EXPECT_GT(CountColour(img, QRect(col + 3, 255, 14, 12), Qt::white), 3);
-    }
-    for (int slot : {5, 7}) {
-        const int col = 20 * slot;
-        EXPECT_EQ(CountColour(img, QRect(col, 160, 20, 94), Qt::white), 20 * 94) << slot;
-        EXPECT_EQ(At(img, col + 2, 254), QColor(Qt::black)) << slot;
-    }
-    // The no-signal satellite is still drawn red on the globe; PRN 40 is not drawn at all.
-    const QPoint red = display::SkyPosition(10, 200, kGlobe, kGlobe);
-    EXPECT_EQ(At(img, red.x(), red.y() + 7), display::kNoSignalColour);
+TEST_F(SkyViewTest, ToolTipGivesLegendAndCountsPerSystem) {
+    SkyView sky = EmptySky();
+    Add(sky, Gnss::GPS, 5, 30, 40, 0, true);
+    Add(sky, Gnss::GPS, 7, 30, 40, 0, false);
+    Add(sky, Gnss::Galileo, 3, 30, 40, 0, true);
+    sky.inView[static_cast<int>(Gnss::GPS)] = 2;
+    sky.usedBy[static_cast<int>(Gnss::GPS)] = 1;
+    sky.inView[static_cast<int>(Gnss::Galileo)] = 1;
+    sky.usedBy[static_cast<int>(Gnss::Galileo)] = 1;
+    const QString tip = display::SkyToolTip(sky);
+    EXPECT_TRUE(tip.contains("Green: used, blue: tracked, red: no signal")) << tip.toStdString();
+    EXPECT_TRUE(tip.contains("GPS (circle): 2 in view, 1 used")) << tip.toStdString();
+    EXPECT_TRUE(tip.contains("Galileo (diamond): 1 in view, 1 used")) << tip.toStdString();
+    EXPECT_FALSE(tip.contains("GLONASS")) << tip.toStdString();
 }

@@ -1,3 +1,4 @@
+#include "Canvas.h"
 #include "DialogBuilder.h"
 #include "PortTable.h"
 #include "QtTestApp.h"
@@ -154,9 +155,8 @@ TEST_F(DialogTest, PaintCopiesTheGlobeAndTheLowerStrip) {
     dlg.show();
     ASSERT_TRUE(WaitFor([&] { return dlg.m_redrawAll == 0; }, 3000));
 
-    dlg.m_curFix.cSatsUsed = 1;
-    dlg.m_curFix.cUsedPrn[0] = 5;
-    dlg.m_curFix.sat[0] = SatInfo{5, 45, 60, 0, 45};
+    dlg.m_curSky.count = 1;
+    dlg.m_curSky.sats[0] = SkySat{Gnss::GPS, 5, 45, 45, 60, true, true};
     dlg.m_curFix.nHdop = 12;
     dlg.m_viewMode = kViewCompact;
     dlg.repaint();
@@ -301,3 +301,69 @@ TEST_F(DialogTest, TickPaintsWithoutZoomAndLayoutSwitchPlaysIt) {
     EXPECT_EQ(QColor(shot.pixel(2, 254)), QColor(Qt::black)); // the first bar box
     dlg.done(QDialog::Rejected);
 }
+
+namespace {
+
+using SkyWindowTest = QtTest;
+
+// A multi-system receiver replayed through the simulator: every satellite in view with a position
+// is one mark, and a used one with signal is green where no later mark covers it.
+TEST_F(SkyWindowTest, ReplayedMultiSystemReceiverDrawsEveryMark) {
+    CSimulator sim({QStringLiteral("--replay"),
+                    QStringLiteral(SKYWATCH_NMEA_DIR "/ublox-neo-m9n-nmea.log"),
+                    QStringLiteral("--baud"), QStringLiteral("115200")});
+    if (sim.Path().isEmpty())
+        GTEST_SKIP() << "needs the simulated receiver " << CSimulator::Binary().toStdString();
+    platform::BindPort(4, sim.Path().toStdString());
+    CStatusDlg dlg;
+    dlg.OnInitDialog();
+    dlg.show();
+    ASSERT_TRUE(WaitFor([&] { return dlg.m_curSky.count >= 20 && dlg.m_curSky.used > 0; }, 6000))
+        << dlg.m_curSky.count;
+    const SkyView sky = dlg.m_curSky;
+    EXPECT_GE(sky.inView[static_cast<int>(Gnss::GLONASS)] + sky.inView[static_cast<int>(Gnss::Galileo)], 1u);
+
+    QImage canvas(240, 268, QImage::Format_RGB32);
+    canvas.fill(Qt::white);
+    int marks = 0;
+    {
+        CCanvas c(&canvas);
+        marks = display::DrawSkyView(c, sky, kViewFull, 155, 155);
+    }
+    std::size_t withPosition = 0;
+    for (std::size_t i = 0; i < sky.count; ++i)
+        withPosition += sky.sats[i].hasPosition ? 1 : 0;
+    EXPECT_EQ(marks, static_cast<int>(withPosition));
+    EXPECT_EQ(withPosition, sky.count);
+
+    int checked = 0;
+    for (std::size_t i = 0; i < sky.count; ++i) {
+        const SkySat& s = sky.sats[i];
+        const QPoint p = display::SkyPosition(s.el, s.az, 155, 155);
+        bool covered = false;
+        for (std::size_t j = i + 1; j < sky.count; ++j) {
+            const QPoint q = display::SkyPosition(sky.sats[j].el, sky.sats[j].az, 155, 155);
+            covered = covered || (std::abs(q.x() - p.x()) < 21 && std::abs(q.y() - p.y()) < 21);
+        }
+        if (covered)
+            continue;
+        const QColor want = s.snr == 0 ? display::kNoSignalColour
+                                       : (s.used ? display::kUsedColour : display::kTrackedColour);
+        EXPECT_EQ(QColor(canvas.pixel(p.x(), p.y() + 6)), want)
+            << GnssName(s.gnss) << " " << s.sv;
+        ++checked;
+    }
+    EXPECT_GT(checked, 5);
+    // The window itself shows green marks on the globe.
+    dlg.repaint();
+    const QImage shot = dlg.grab().toImage();
+    int green = 0;
+    for (int y = 0; y < 155; ++y)
+        for (int x = 0; x < 155; ++x)
+            green += QColor(shot.pixel(x, y)) == display::kUsedColour ? 1 : 0;
+    EXPECT_GT(green, 100 * static_cast<int>(sky.used) / 2);
+    dlg.done(QDialog::Rejected);
+    platform::UnbindAllPorts();
+}
+
+} // namespace

@@ -38,11 +38,12 @@ struct CSimulator::Process {
 
 QString CSimulator::Binary() { return QStringLiteral(SKYWATCH_BINARY_DIR "/tools/skywatch-sim"); }
 
-CSimulator::CSimulator() {
+CSimulator::CSimulator(const QStringList& args) {
     if (!QFileInfo(Binary()).isExecutable())
         return;
     m_proc = new Process;
     m_proc->proc.setProgram(Binary());
+    m_proc->proc.setArguments(args);
     m_proc->proc.setProcessChannelMode(QProcess::SeparateChannels);
     m_proc->proc.start();
     if (!m_proc->proc.waitForStarted(3000))

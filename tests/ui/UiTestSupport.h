@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <functional>
 
 class CStatusDlg;
@@ -16,7 +17,8 @@ QString ShownText(const CStatusDlg& dlg, int id);
 // simulator is not built or does not start.
 class CSimulator {
 public:
-    CSimulator();
+    // args: the simulator's options, e.g. --replay FILE.
+    explicit CSimulator(const QStringList& args = {});
     ~CSimulator();
     CSimulator(const CSimulator&) = delete;
     CSimulator& operator=(const CSimulator&) = delete;

@@ -138,7 +138,7 @@ int main(int argc, char** argv)
     if (!OpenAndAnnounce(pty, opt))
         return 1;
 
-    CSimSky sky(opt.bFast);
+    CSimSky sky(opt.bFast, !opt.bGpsOnly);
     CSimChip chip(opt.chip);
     CCommandReader reader(chip);
     bool bWarned = false;

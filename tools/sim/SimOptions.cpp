@@ -7,22 +7,19 @@
 
 namespace {
 
-bool ToInt(const char* text, int& value)
-{
-    const char* end = text + std::strlen(text);
+bool ToInt(const char *text, int &value) {
+    const char *end = text + std::strlen(text);
     const auto [ptr, ec] = std::from_chars(text, end, value);
     return ec == std::errc() && ptr == end && ptr != text;
 }
 
-bool ToSeconds(const char* text, double& value)
-{
-    char* end = nullptr;
+bool ToSeconds(const char *text, double &value) {
+    char *end = nullptr;
     value = std::strtod(text, &end);
     return end != text && *end == '\0' && std::isfinite(value) && value >= 0.0 && value <= 86400.0;
 }
 
-bool IsStandardBaud(int baud)
-{
+bool IsStandardBaud(int baud) {
     for (int b : {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200})
         if (b == baud)
             return true;
@@ -31,12 +28,14 @@ bool IsStandardBaud(int baud)
 
 } // namespace
 
-const char* SimOptions::Usage()
-{
+const char *SimOptions::Usage() {
     return "Usage: skywatch-sim [options]\n"
            "A simulated NMEA receiver on a pseudo-terminal; prints the device path on stdout.\n\n"
            "  --baud N            character pace: 1200, 2400, 4800, 9600, 19200, 38400, 57600\n"
-           "                      or 115200 (default 4800, about N/10 characters a second)\n"
+           "                      or 115200 (default 9600, 4800 with --gnss gps; about N/10\n"
+           "                      characters a second)\n"
+           "  --gnss all|gps      all: a modern receiver (GN fix, GSA per system, GPS, GLONASS,\n"
+           "                      Galileo and BeiDou in view; the default); gps: GPS only\n"
            "  --rate HZ           cycles a second, 1 to 10 (default 1)\n"
            "  --link PATH         also make PATH a symbolic link to the device\n"
            "  --fast              restarts reacquire ten times faster (cold 3.5 s, warm 3 s)\n"
@@ -48,16 +47,16 @@ const char* SimOptions::Usage()
            "  --unplug-after S    close the device after S seconds, come back after the pause\n"
            "  --unplug-pause S    seconds without a device after an unplug (default 2)\n"
            "  --chip FAMILY       the receiver's maker: sirf, ublox, mtk, casic or st (default\n"
-           "                      ublox); its banner, and the only restart commands it obeys\n"
+           "                      ublox, sirf with --gnss gps); its banner, and the only restart "
+           "commands it obeys\n"
            "  -h, --help          print this help and exit\n";
 }
 
-bool SimOptions::Parse(int argc, char** argv, std::string& error)
-{
+bool SimOptions::Parse(int argc, char **argv, std::string &error) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool bHasValue = i + 1 < argc;
-        auto value = [&]() -> const char* { return argv[++i]; };
+        auto value = [&]() -> const char * { return argv[++i]; };
         if (arg == "-h" || arg == "--help") {
             bHelp = true;
         } else if (arg == "--fast") {
@@ -67,7 +66,15 @@ bool SimOptions::Parse(int argc, char** argv, std::string& error)
                 error = "--chip wants sirf, ublox, mtk, casic or st";
                 return false;
             }
+            bChipSet = true;
             ++i;
+        } else if (arg == "--gnss") {
+            const std::string v = bHasValue ? value() : "";
+            if (v != "gps" && v != "all") {
+                error = "--gnss wants all or gps, got \"" + v + "\"";
+                return false;
+            }
+            bGpsOnly = v == "gps";
         } else if (arg == "--baud" || arg == "--rate" || arg == "--link" || arg == "--replay" ||
                    arg == "--tcp" || arg == "--udp" || arg == "--unplug-after" ||
                    arg == "--unplug-pause") {
@@ -75,7 +82,7 @@ bool SimOptions::Parse(int argc, char** argv, std::string& error)
                 error = arg + " wants a value (see skywatch-sim --help)";
                 return false;
             }
-            const char* v = value();
+            const char *v = value();
             if (arg == "--baud") {
                 if (!ToInt(v, nBaud) || !IsStandardBaud(nBaud)) {
                     error = "--baud wants a standard rate from 1200 to 115200, got \"" +
@@ -102,7 +109,7 @@ bool SimOptions::Parse(int argc, char** argv, std::string& error)
             } else if (arg == "--tcp" || arg == "--udp") {
                 (arg == "--tcp" ? strTcp : strUdp) = v;
             } else {
-                double& target = arg == "--unplug-after" ? dUnplugAfter : dUnplugPause;
+                double &target = arg == "--unplug-after" ? dUnplugAfter : dUnplugPause;
                 if (!ToSeconds(v, target)) {
                     error = arg + " wants seconds from 0 to 86400, got \"" + std::string(v) + "\"";
                     return false;
@@ -113,5 +120,10 @@ bool SimOptions::Parse(int argc, char** argv, std::string& error)
             return false;
         }
     }
+    if (nBaud == 0)
+        nBaud = bGpsOnly ? 4800 : 9600;
+    // The GPS-only talk is the old SiRF receivers' own.
+    if (!bChipSet && bGpsOnly)
+        chip = SimFamily::Sirf;
     return true;
 }

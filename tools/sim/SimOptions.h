@@ -6,18 +6,20 @@
 
 // The command line of skywatch-sim. Parse returns false with a one-line message on bad input.
 struct SimOptions {
-    int nBaud = 4800;
+    int nBaud = 0;         // 0 until Parse: 9600 for the modern sky, 4800 with --gnss gps
+    bool bGpsOnly = false; // --gnss gps: the old SiRF-style GPS-only talk
     int nRate = 1;
     bool bFast = false;
     bool bHelp = false;
     std::string strLink;
     std::string strReplay;
-    std::string strTcp; // [HOST:]PORT to serve the stream on, "" for none
-    std::string strUdp; // HOST:PORT to send the stream to, "" for none
+    std::string strTcp;         // [HOST:]PORT to serve the stream on, "" for none
+    std::string strUdp;         // HOST:PORT to send the stream to, "" for none
     double dUnplugAfter = -1.0; // seconds; negative: never
     double dUnplugPause = 2.0;
     SimFamily chip = SimFamily::Ublox; // the commonest receivers today
+    bool bChipSet = false;
 
-    bool Parse(int argc, char** argv, std::string& error);
-    static const char* Usage();
+    bool Parse(int argc, char **argv, std::string &error);
+    static const char *Usage();
 };

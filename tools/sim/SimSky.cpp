@@ -5,22 +5,21 @@
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <vector>
 
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 constexpr int kPrns[CSimSky::kSatellites] = {2, 5, 7, 9, 13, 15, 18, 21, 24, 26, 30};
 
-std::string Format(const char* fmt, auto... args)
-{
+std::string Format(const char *fmt, auto... args) {
     char buf[160];
     std::snprintf(buf, sizeof buf, fmt, args...);
     return buf;
 }
 
 // ddmm.mmmm or dddmm.mmmm with its hemisphere letter.
-std::string Angle(double deg, int degDigits, char pos, char neg)
-{
+std::string Angle(double deg, int degDigits, char pos, char neg) {
     const char hemi = deg < 0 ? neg : pos;
     deg = std::fabs(deg);
     int whole = static_cast<int>(deg);
@@ -34,8 +33,7 @@ std::string Angle(double deg, int degDigits, char pos, char neg)
 
 } // namespace
 
-void CSimSky::Sky(double t, Sat (&sats)[kSatellites]) const
-{
+void CSimSky::Sky(double t, Sat (&sats)[kSatellites]) const {
     for (int i = 0; i < kSatellites; ++i) {
         // Slow passes: each satellite swings between 5 and 85 degrees over a few hours.
         const double phase = i * 0.9;
@@ -47,30 +45,124 @@ void CSimSky::Sky(double t, Sat (&sats)[kSatellites]) const
     }
 }
 
-bool CSimSky::Restart(int nResetCfg, Clock::time_point now)
-{
+bool CSimSky::Restart(int nResetCfg, Clock::time_point now) {
     double seconds = 0.0;
     switch (nResetCfg) {
-    case 4: seconds = 35.0; break;
-    case 2: seconds = 30.0; break;
-    case 1: m_restartAt = now; m_dAcquireSeconds = 2.0; return true;
-    default: return false;
+    case 4:
+        seconds = 35.0;
+        break;
+    case 2:
+        seconds = 30.0;
+        break;
+    case 1:
+        m_restartAt = now;
+        m_dAcquireSeconds = 2.0;
+        return true;
+    default:
+        return false;
     }
     m_restartAt = now;
     m_dAcquireSeconds = m_bFast ? seconds / 10.0 : seconds;
     return true;
 }
 
-std::string CSimSky::Epoch(Clock::time_point now, double dtSeconds)
-{
+bool CSimSky::Acquire(Clock::time_point now, int n, int &nInView) {
+    // After a restart: nothing, then satellites coming back one by one, then the fix.
+    nInView = n;
+    if (m_dAcquireSeconds <= 0.0)
+        return true;
+    const double since = std::chrono::duration<double>(now - m_restartAt).count();
+    const double part = since / m_dAcquireSeconds;
+    if (part >= 1.0) {
+        m_dAcquireSeconds = 0.0;
+        return true;
+    }
+    // The first 30% without anything, then the satellites return before the fix.
+    nInView = part < 0.3 ? 0 : static_cast<int>(n * (part - 0.3) / 0.7 + 1.0);
+    if (nInView > n)
+        nInView = n;
+    return false;
+}
+
+std::string CSimSky::ModernEpoch(const std::string &hms, const std::string &date, double knots,
+                                 double course, double alt, double t, bool bFix,
+                                 int nInView) const {
+    struct System {
+        const char *talker; // of its GSV
+        int id;             // NMEA 4.10 system id of its GSA
+        int count;
+        int firstPrn; // numbers as a u-blox receiver sends them
+        int prnStep;
+    };
+    static const System kSystems[] = {
+        {"GP", 1, 9, 2, 3}, {"GL", 2, 6, 66, 3}, {"GA", 3, 5, 3, 7}, {"GB", 4, 4, 6, 8}};
+    std::string gsa[4], gsv;
+    int nUsed = 0, index = 0;
+    for (int k = 0; k < 4; ++k) {
+        const System &sys = kSystems[k];
+        std::string prns, body;
+        int nUsedHere = 0;
+        std::vector<std::string> sats;
+        for (int i = 0; i < sys.count; ++i, ++index) {
+            if (index >= nInView)
+                break;
+            const double el = 45.0 + 40.0 * std::sin(t / 2400.0 + index * 0.7);
+            const int az =
+                static_cast<int>(std::lround(std::fmod(index * 47.0 + t / 60.0, 360.0))) % 360;
+            // Every fifth satellite without signal, the low ones tracked but not used.
+            const int snr = index % 5 == 4 ? 0 : static_cast<int>(std::lround(18.0 + el * 0.3));
+            const int prn = sys.firstPrn + i * sys.prnStep;
+            std::string sat =
+                Format(",%02d,%02d,%03d,", prn, static_cast<int>(std::lround(el)), az);
+            if (snr > 0)
+                sat += Format("%02d", snr);
+            sats.push_back(sat);
+            if (bFix && snr >= 25 && nUsedHere < 12) {
+                prns += Format("%02d,", prn);
+                ++nUsedHere;
+            }
+        }
+        nUsed += nUsedHere;
+        for (int i = nUsedHere; i < 12; ++i)
+            prns += ",";
+        gsa[k] = prns;
+        const int n = static_cast<int>(sats.size());
+        const int nMessages = n == 0 ? 1 : (n + 3) / 4;
+        for (int m = 0; m < nMessages; ++m) {
+            std::string line = Format("%sGSV,%d,%d,%02d", sys.talker, nMessages, m + 1, n);
+            for (int i = m * 4; i < n && i < m * 4 + 4; ++i)
+                line += sats[static_cast<std::size_t>(i)];
+            gsv += NmeaLine(line);
+        }
+    }
+    const double hdop = bFix ? 0.5 + 6.0 / (nUsed + 1) : 0.0;
+    const double pdop = hdop * 1.6;
+    const double vdop = hdop * 1.3;
+    std::string out;
+    if (bFix) {
+        const std::string lat = Angle(m_dLat, 2, 'N', 'S'), lon = Angle(m_dLon, 3, 'E', 'W');
+        out += NmeaLine(Format("GNRMC,%s,A,%s,%s,%.1f,%.1f,%s,,,A,V", hms.c_str(), lat.c_str(),
+                               lon.c_str(), knots, course, date.c_str()));
+        out += NmeaLine(Format("GNGGA,%s,%s,%s,1,%02d,%.1f,%.1f,M,47.6,M,,", hms.c_str(),
+                               lat.c_str(), lon.c_str(), nUsed, hdop, alt));
+    } else {
+        out += NmeaLine(Format("GNRMC,%s,V,,,,,,,%s,,,N,V", hms.c_str(), date.c_str()));
+        out += NmeaLine(Format("GNGGA,%s,,,,,0,00,,,M,,M,,", hms.c_str()));
+    }
+    for (int k = 0; k < 4; ++k)
+        out += NmeaLine(Format("GNGSA,A,%d,%s%.1f,%.1f,%.1f,%d", bFix ? 3 : 1, gsa[k].c_str(), pdop,
+                               hdop, vdop, kSystems[k].id));
+    return out + gsv;
+}
+
+std::string CSimSky::Epoch(Clock::time_point now, double dtSeconds) {
     // The track: about 3 knots, course wandering slowly around north-east.
     m_dTrackTime += dtSeconds;
     const double course = std::fmod(45.0 + 30.0 * std::sin(m_dTrackTime / 300.0) + 360.0, 360.0);
     const double knots = 3.0 + 0.5 * std::sin(m_dTrackTime / 47.0);
     const double metres = knots * 1852.0 / 3600.0 * dtSeconds;
     m_dLat += metres * std::cos(course * kPi / 180.0) / 111320.0;
-    m_dLon += metres * std::sin(course * kPi / 180.0) /
-              (111320.0 * std::cos(m_dLat * kPi / 180.0));
+    m_dLon += metres * std::sin(course * kPi / 180.0) / (111320.0 * std::cos(m_dLat * kPi / 180.0));
 
     const auto sinceEpoch = now.time_since_epoch();
     const std::time_t secs = std::chrono::duration_cast<std::chrono::seconds>(sinceEpoch).count();
@@ -80,29 +172,16 @@ std::string CSimSky::Epoch(Clock::time_point now, double dtSeconds)
     gmtime_r(&secs, &utc);
     const std::string hms =
         Format("%02d%02d%02d.%03d", utc.tm_hour, utc.tm_min, utc.tm_sec, millis);
-    const std::string date =
-        Format("%02d%02d%02d", utc.tm_mday, utc.tm_mon + 1, utc.tm_year % 100);
+    const std::string date = Format("%02d%02d%02d", utc.tm_mday, utc.tm_mon + 1, utc.tm_year % 100);
 
     Sat sats[kSatellites];
     Sky(static_cast<double>(secs), sats);
 
-    // After a restart: nothing, then satellites coming back one by one, then the fix.
-    int nInView = kSatellites;
-    bool bFix = true;
-    if (m_dAcquireSeconds > 0.0) {
-        const double since = std::chrono::duration<double>(now - m_restartAt).count();
-        const double part = since / m_dAcquireSeconds;
-        if (part >= 1.0) {
-            m_dAcquireSeconds = 0.0;
-        } else {
-            bFix = false;
-            // The first 30% without anything, then the satellites return before the fix.
-            nInView = part < 0.3 ? 0
-                                 : static_cast<int>(kSatellites * (part - 0.3) / 0.7 + 1.0);
-            if (nInView > kSatellites)
-                nInView = kSatellites;
-        }
-    }
+    int nInView = 0;
+    const bool bFix = Acquire(now, m_bModern ? kModernSatellites : kSatellites, nInView);
+    if (m_bModern)
+        return ModernEpoch(hms, date, knots, course, 520.0 + 3.0 * std::sin(m_dTrackTime / 90.0),
+                           static_cast<double>(secs), bFix, nInView);
 
     int nUsed = 0;
     std::string prns;

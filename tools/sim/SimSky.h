@@ -4,12 +4,14 @@
 #include <string>
 
 // A small simulated sky and a receiver moving slowly along a track. Epoch() gives one cycle of
-// RMC, GGA, GSA and GSV sentences; Restart() makes it lose the fix and reacquire it.
+// RMC, GGA, GSA and GSV sentences; Restart() makes it lose the fix and reacquire it. The modern
+// receiver talks as GN with one GSA per system (NMEA 4.10 system id) and GP, GL, GA and GB GSV;
+// the other one as a GPS-only SiRF receiver.
 class CSimSky {
 public:
     using Clock = std::chrono::system_clock;
 
-    explicit CSimSky(bool bFast) : m_bFast(bFast) {}
+    explicit CSimSky(bool bFast, bool bModern = true) : m_bFast(bFast), m_bModern(bModern) {}
 
     // Advances the receiver by dtSeconds along its track and returns the sentences for 'now'.
     std::string Epoch(Clock::time_point now, double dtSeconds);
@@ -20,6 +22,8 @@ public:
     bool Acquiring() const { return m_dAcquireSeconds > 0.0; }
 
     static constexpr int kSatellites = 11;
+    // The modern sky: GPS, GLONASS, Galileo and BeiDou.
+    static constexpr int kModernSatellites = 24;
 
 private:
     struct Sat {
@@ -30,10 +34,15 @@ private:
         bool bUsed;
     };
     void Sky(double t, Sat (&sats)[kSatellites]) const;
+    // Satellites in view after a restart (all of n once the fix is back); false while no fix.
+    bool Acquire(Clock::time_point now, int n, int &nInView);
+    std::string ModernEpoch(const std::string &hms, const std::string &date, double knots,
+                            double course, double alt, double t, bool bFix, int nInView) const;
 
     bool m_bFast;
-    double m_dLat = 48.1173;  // degrees north
-    double m_dLon = 11.5167;  // degrees east
+    bool m_bModern;
+    double m_dLat = 48.1173; // degrees north
+    double m_dLon = 11.5167; // degrees east
     double m_dTrackTime = 0.0;
     Clock::time_point m_restartAt{};
     double m_dAcquireSeconds = 0.0; // 0: has its fix

@@ -1,0 +1,240 @@
+#include "SkyTable.h"
+#include "DecodeTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <tuple>
+#include <vector>
+
+using decodetest::Sentence;
+
+namespace {
+
+std::int64_t g_nowMs = 0;
+std::int64_t TestClock() {
+    return g_nowMs;
+}
+
+SkyView Sky(CNmeaDecoder &decoder) {
+    SkyView v;
+    decoder.CopySky(v);
+    return v;
+}
+
+struct Seen {
+    int el, az, ss;
+    bool used, hasPosition;
+};
+// The table as gnssid/svid -> values, in the other decoder's numbering.
+std::map<std::pair<int, int>, Seen> ByGnssId(const SkyView &v) {
+    static const int kGnssId[kGnssCount] = {0, 1, 6, 2, 3, 5, 7};
+    std::map<std::pair<int, int>, Seen> out;
+    for (std::size_t i = 0; i < v.count; ++i) {
+        const SkySat &s = v.sats[i];
+        out[{kGnssId[static_cast<int>(s.gnss)], s.sv}] = {s.el, s.az, s.snr, s.used, s.hasPosition};
+    }
+    return out;
+}
+
+double Number(const std::string &obj, const std::string &key, double otherwise) {
+    const std::size_t at = obj.find("\"" + key + "\":");
+    return at == std::string::npos ? otherwise : std::stod(obj.substr(at + key.size() + 3));
+}
+
+// The satellites of one SKY report, keyed like ByGnssId.
+std::map<std::pair<int, int>, Seen> ReportedSky(const std::string &line) {
+    std::map<std::pair<int, int>, Seen> out;
+    std::size_t at = line.find("\"satellites\":[");
+    while ((at = line.find('{', at + 1)) != std::string::npos) {
+        const std::string obj = line.substr(at, line.find('}', at) - at);
+        const bool hasPosition = obj.find("\"az\"") != std::string::npos;
+        out[{static_cast<int>(Number(obj, "gnssid", -1)),
+             static_cast<int>(Number(obj, "svid", -1))}] = {
+            static_cast<int>(Number(obj, "el", 0)), static_cast<int>(Number(obj, "az", 0)),
+            static_cast<int>(Number(obj, "ss", 0)), obj.find("\"used\":true") != std::string::npos,
+            hasPosition};
+    }
+    return out;
+}
+
+struct SkyCapture {
+    const char *name;
+    // Satellites the other decoder gets wrong, each with the reason: gnssid, svid.
+    std::vector<std::pair<int, int>> exceptions;
+};
+
+class SkyAgreement : public ::testing::TestWithParam<SkyCapture> {};
+
+// Per epoch (the last SKY report before the first sentence that is not a GSV), the table holds
+// the same satellites with the same elevation, azimuth, signal and used flag.
+TEST_P(SkyAgreement, TableAgreesWithTheOtherDecodersSkyReports) {
+    std::string chk;
+    ASSERT_TRUE(
+        decodetest::ReadFile(std::string(SKYWATCH_NMEA_DIR) + "/" + GetParam().name + ".chk", chk));
+    CNmeaDecoder decoder(0);
+    decoder.SetClock(TestClock);
+    g_nowMs = 0;
+    std::istringstream in(chk);
+    std::string line, pendingSky;
+    int epochs = 0;
+    bool started = false; // a capture that starts inside a GSV cycle: it has no whole cycle yet
+    const auto compare = [&] {
+        const std::string report = std::move(pendingSky);
+        pendingSky.clear();
+        if (report.empty() || !started)
+            return;
+        auto want = ReportedSky(report);
+        auto have = ByGnssId(Sky(decoder));
+        for (const auto &id : GetParam().exceptions) {
+            want.erase(id);
+            have.erase(id);
+        }
+        ++epochs;
+        EXPECT_EQ(have.size(), want.size()) << "epoch " << epochs << ": " << report;
+        for (const auto &[id, w] : want) {
+            const auto h = have.find(id);
+            ASSERT_NE(h, have.end())
+                << "epoch " << epochs << " lacks " << id.first << "/" << id.second;
+            EXPECT_EQ(h->second.ss, w.ss)
+                << "epoch " << epochs << " sat " << id.first << "/" << id.second;
+            EXPECT_EQ(h->second.used, w.used)
+                << "epoch " << epochs << " sat " << id.first << "/" << id.second;
+            if (w.hasPosition) {
+                EXPECT_EQ(h->second.el, w.el) << "epoch " << epochs << " sat " << id.second;
+                EXPECT_EQ(h->second.az, w.az) << "epoch " << epochs << " sat " << id.second;
+            }
+        }
+    };
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.rfind("$", 0) == 0) {
+            if (line.size() > 6 && line.compare(3, 3, "GSV") != 0) {
+                compare();
+                started = true;
+            }
+            decodetest::Feed(decoder, line + "\r\n");
+            g_nowMs += 10;
+        } else if (line.find("\"class\":\"SKY\"") != std::string::npos &&
+                   line.find("\"satellites\"") != std::string::npos) {
+            pendingSky = line;
+        }
+    }
+    compare();
+    EXPECT_GE(epochs, 3);
+}
+
+const SkyCapture kSkyCaptures[] = {
+    {"neo-m8n.log", {}},        {"ublox-neo-m9n-nmea.log", {}}, {"quectel-l76k-nmea.log", {}},
+    {"st-teseo-liv3f.log", {}}, {"beidou-gb.log", {}},          {"furuno_gl_ga.log", {}},
+    {"bu353-glonass.log", {}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Captures, SkyAgreement, ::testing::ValuesIn(kSkyCaptures),
+                         [](const auto &row) {
+                             std::string n = row.param.name;
+                             for (char &ch : n)
+                                 if (!std::isalnum(static_cast<unsigned char>(ch)))
+                                     ch = '_';
+                             return n;
+                         });
+
+} // namespace
+
+namespace {
+
+// Rules of the table, each fed through the decoder with the sentences that show it.
+struct TableCase {
+    const char *name;
+    std::vector<std::string> sentences; // fed one per 1 s tick
+    std::int64_t lookAfterMs;           // the copy is taken this long after the last one
+    std::string want;                   // "GPS5u GLONASS3 ..." (u = used), sorted; then DOPs
+};
+
+std::string Describe(const SkyView &v) {
+    std::string out;
+    for (std::size_t i = 0; i < v.count; ++i)
+        out += std::string(GnssName(v.sats[i].gnss)) + std::to_string(v.sats[i].sv) +
+               (v.sats[i].used ? "u" : "") + "/" + std::to_string(v.sats[i].snr) + " ";
+    return out + "used " + std::to_string(v.used) + " dop " + std::to_string(v.pdop) + "," +
+           std::to_string(v.hdop) + "," + std::to_string(v.vdop);
+}
+
+class TableRules : public ::testing::TestWithParam<TableCase> {};
+
+TEST_P(TableRules, Hold) {
+    CNmeaDecoder decoder(0);
+    decoder.SetClock(TestClock);
+    g_nowMs = 100000;
+    for (const std::string &s : GetParam().sentences) {
+        decodetest::Feed(decoder, Sentence(s));
+        g_nowMs += 1000;
+    }
+    g_nowMs += GetParam().lookAfterMs - 1000;
+    EXPECT_EQ(Describe(Sky(decoder)), GetParam().want);
+}
+
+const TableCase kTableCases[] = {
+    {"GlonassDoesNotReplaceGps",
+     {"GPGSV,1,1,02,05,40,083,46,12,10,100,30", "GLGSV,1,1,01,66,37,078,27",
+      "GNGSA,A,3,05,12,,,,,,,,,,,2.0,1.0,1.7", "GNGSA,A,3,66,,,,,,,,,,,,2.0,1.0,1.7"},
+     0,
+     "GPS5u/46 GPS12u/30 GLONASS2u/27 used 3 dop 20,10,17"},
+    {"CycleReplacedOnlyWhenComplete",
+     {"GPGSV,2,1,05,01,40,083,46,02,10,100,30,03,10,100,30,04,10,100,30",
+      "GPGSV,2,2,05,05,40,083,46", "GPGSV,1,1,02,07,40,083,41,08,10,100,30",
+      "GPGSV,2,1,05,01,40,083,46,02,10,100,30,03,10,100,30,04,10,100,30"},
+     0,
+     "GPS7/41 GPS8/30 used 0 dop 0,0,0"},
+    {"SilentSystemDroppedAfterFiveSeconds",
+     {"GLGSV,1,1,01,66,37,078,27", "GPGSV,1,1,01,05,40,083,46", "GPGSV,1,1,01,05,40,083,46",
+      "GPGSV,1,1,01,05,40,083,46", "GPGSV,1,1,01,05,40,083,46", "GPGSV,1,1,01,05,40,083,46"},
+     0,
+     "GPS5/46 used 0 dop 0,0,0"},
+    {"SystemIdAndDopsFromTheEnd",
+     {"GPGSV,1,1,02,05,40,083,46,70,10,100,30", "GAGSV,1,1,01,03,40,083,46,7",
+      "GNGSA,A,3,05,70,,,,,,,,,,,,,,3.1,2.2,1.9,1", "GNGSA,A,3,03,1.5,0.9,1.2,3"},
+     0,
+     "GPS5u/46 GLONASS6u/30 Galileo3u/46 used 3 dop 15,9,12"},
+    {"GsaWithoutFixLeavesNothingUsed",
+     {"GPGSV,1,1,01,05,40,083,46", "GNGSA,A,3,05,,,,,,,,,,,,2.0,1.0,1.7",
+      "GNGSA,A,1,,,,,,,,,,,,,,,"},
+     0,
+     "GPS5/46 used 0 dop 0,0,0"},
+    {"StrongestSignalOfASatellite",
+     {"GPGSV,1,1,01,05,40,083,30,1", "GPGSV,1,1,01,05,40,083,44,8", "GPGSV,1,1,01,05,40,083,,6"},
+     0,
+     "GPS5/44 used 0 dop 0,0,0"},
+    {"NumberingOfOtherMakers",
+     {"GBGSV,1,1,02,201,14,089,35,04,10,100,30", "GAGSV,1,1,01,115,37,078,27",
+      "GPGSV,1,1,02,44,37,078,27,193,10,10,20", "GNGSA,A,3,401,315,,,,,,,,,,,2.0,1.0,1.7"},
+     0,
+     "SBAS131/27 Galileo15u/27 BeiDou1u/35 BeiDou4/30 QZSS1/20 used 2 dop 20,10,17"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Sky, TableRules, ::testing::ValuesIn(kTableCases),
+                         [](const auto &row) { return std::string(row.param.name); });
+
+// Room for 64 satellites: sixteen messages of four.
+TEST(SkyTable, HoldsSixtyFourSatellites) {
+    CNmeaDecoder decoder(0);
+    std::string stream;
+    for (int m = 1; m <= 16; ++m) {
+        std::string body = "GNGSV,16," + std::to_string(m) + ",64";
+        for (int i = 0; i < 4; ++i) {
+            const int prn = (m - 1) * 4 + i;
+            // GPS 1-32, GLONASS 65-96: 64 distinct satellites.
+            body += "," + std::to_string(prn < 32 ? prn + 1 : prn + 33) + ",10,100,20";
+        }
+        stream += Sentence(body);
+    }
+    decodetest::Feed(decoder, stream);
+    const SkyView v = Sky(decoder);
+    EXPECT_EQ(v.count, 64u);
+    EXPECT_EQ(v.inView[static_cast<int>(Gnss::GPS)], 32u);
+    EXPECT_EQ(v.inView[static_cast<int>(Gnss::GLONASS)], 32u);
+}
+
+} // namespace
