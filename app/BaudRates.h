@@ -25,3 +25,7 @@ inline constexpr int BaudIndexForRate(int nRate) {
             nIndex = i;
     return nIndex;
 }
+
+// The entry the dialog falls back to while the port is closed: the NMEA rate.
+inline constexpr int kNmeaBaudIndex = BaudIndexForRate(platform::kNmeaBaud);
+static_assert(BaudRateForIndex(kNmeaBaudIndex) == platform::kNmeaBaud);

@@ -105,7 +105,7 @@ bool CStatusDlg::OnInitDialog() {
     std::memset(&m_curFix, 0, sizeof m_curFix);
     ApplyViewMode();
     if (m_strOpenFailure.isEmpty())
-        m_port.Open(4, 4800);
+        m_port.Open(4, platform::kNmeaBaud);
 
     m_globeBitmap =
         QImage(QString::fromUtf8(res::kGlobePath)).convertToFormat(QImage::Format_RGB32);
@@ -114,7 +114,7 @@ bool CStatusDlg::OnInitDialog() {
 
     if (m_port.m_hPort == -1 || m_port.m_hThread == -1) {
         m_nPortIndex = 1;
-        m_nBaudIndex = 2;
+        m_nBaudIndex = kNmeaBaudIndex;
         m_nResetIndex = 3;
         m_strStatus = QStringLiteral("COM is off");
         if (m_strOpenFailure.isEmpty())
