@@ -62,6 +62,17 @@ inline constexpr std::array<dlg::Item, 37> kStatusDlgItems{{
     {ctl::kCompactFixMode, Kind::Static, "No Fix", 109, 109, 26, 10, kStatic, Layout::Compact},
 }};
 
+// A named control that two items shared would be found as only one of them.
+constexpr bool IdsAreUnique() {
+    for (std::size_t i = 0; i < kStatusDlgItems.size(); ++i)
+        for (std::size_t j = i + 1; j < kStatusDlgItems.size(); ++j)
+            if (kStatusDlgItems[i].id != dlg::kNoId &&
+                kStatusDlgItems[i].id == kStatusDlgItems[j].id)
+                return false;
+    return true;
+}
+static_assert(IdsAreUnique());
+
 inline constexpr std::array<const char *, 5> kPortList{"COM1", "COM2", "COM3", "COM4", "Close"};
 inline constexpr std::array<const char*, 4> kResetList{"Cold Start", "Warm Start", "Hot Start",
                                                        "Default"};
