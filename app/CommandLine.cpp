@@ -15,8 +15,6 @@
 
 namespace {
 
-constexpr int kPortList = 1011;
-constexpr int kBaudList = 1013;
 constexpr int kDevicePort = 4;
 
 QString HelpText() {

@@ -1,16 +1,11 @@
 #include "StatusDlg.h"
 
+#include "ControlIds.h"
 #include "LiveCaption.h"
 
 #include <QLabel>
 #include <chrono>
 #include <cstring>
-
-namespace {
-
-constexpr int kPortStatus = 1000;
-
-} // namespace
 
 void CStatusDlg::UpdateLiveStatus() {
     const LinkState link = m_port.CopyLinkState();
@@ -53,7 +48,7 @@ void CStatusDlg::UpdateLiveStatus() {
                    .arg(QString::fromLocal8Bit(std::strerror(link.nLastError)));
     if (!m_otherReceivers.isEmpty())
         tip << QStringLiteral("Not opened:") << m_otherReceivers;
-    if (QWidget *status = GetDlgItem(kPortStatus)) {
+    if (QWidget *status = GetDlgItem(ctl::kPortStatus)) {
         const QString text = tip.join(QLatin1Char('\n'));
         if (status->toolTip() != text)
             status->setToolTip(text);

@@ -71,7 +71,7 @@ void CStatusDlg::OnResetButton() {
         if (m_nPortIndex == kPortClose) {
             m_port.Close();
             m_nPortIndex = 1;
-            m_nBaudIndex = 2;
+            m_nBaudIndex = kNmeaBaudIndex;
             m_strStatus = QStringLiteral("COM is off");
             m_strOpenFailure.clear();
         } else if (m_port.Open(m_nPortIndex + 1, BaudRateForIndex(m_nBaudIndex))) {

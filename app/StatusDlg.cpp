@@ -2,6 +2,7 @@
 
 #include "BaudRates.h"
 #include "Canvas.h"
+#include "ControlIds.h"
 #include "DialogBuilder.h"
 #include "LiveCaption.h"
 #include "OpeningZoom.h"
@@ -87,10 +88,10 @@ bool CStatusDlg::OnInitDialog() {
         if (id != dlg::kNoId)
             m_controls->byId.insert(id, w);
     }
-    connect(static_cast<QAbstractButton *>(GetDlgItem(1014)), &QAbstractButton::clicked, this,
-            &CStatusDlg::OnResetButton);
-    connect(static_cast<QAbstractButton *>(GetDlgItem(1033)), &QAbstractButton::clicked, this,
-            &CStatusDlg::OnToggleView);
+    connect(static_cast<QAbstractButton *>(GetDlgItem(ctl::kResetButton)),
+            &QAbstractButton::clicked, this, &CStatusDlg::OnResetButton);
+    connect(static_cast<QAbstractButton *>(GetDlgItem(ctl::kToggleView)), &QAbstractButton::clicked,
+            this, &CStatusDlg::OnToggleView);
     DoDataExchange(false);
     Relayout();
 
@@ -104,7 +105,7 @@ bool CStatusDlg::OnInitDialog() {
     std::memset(&m_curFix, 0, sizeof m_curFix);
     ApplyViewMode();
     if (m_strOpenFailure.isEmpty())
-        m_port.Open(4, 4800);
+        m_port.Open(4, platform::kNmeaBaud);
 
     m_globeBitmap =
         QImage(QString::fromUtf8(res::kGlobePath)).convertToFormat(QImage::Format_RGB32);
@@ -113,7 +114,7 @@ bool CStatusDlg::OnInitDialog() {
 
     if (m_port.m_hPort == -1 || m_port.m_hThread == -1) {
         m_nPortIndex = 1;
-        m_nBaudIndex = 2;
+        m_nBaudIndex = kNmeaBaudIndex;
         m_nResetIndex = 3;
         m_strStatus = QStringLiteral("COM is off");
         if (m_strOpenFailure.isEmpty())
@@ -129,16 +130,16 @@ bool CStatusDlg::OnInitDialog() {
     SetToolTips();
     UpdateLiveStatus();
 
-    if (QWidget *first = GetDlgItem(1033))
+    if (QWidget *first = GetDlgItem(ctl::kToggleView))
         first->setFocus(Qt::OtherFocusReason);
     return true;
 }
 
 void CStatusDlg::DoDataExchange(bool saveAndValidate) {
-    auto *port = static_cast<QComboBox *>(GetDlgItem(1011));
-    auto *baud = static_cast<QComboBox *>(GetDlgItem(1013));
-    auto *reset = static_cast<QComboBox *>(GetDlgItem(1016));
-    auto *status = static_cast<QLabel *>(GetDlgItem(1000));
+    auto *port = static_cast<QComboBox *>(GetDlgItem(ctl::kPortList));
+    auto *baud = static_cast<QComboBox *>(GetDlgItem(ctl::kBaudList));
+    auto *reset = static_cast<QComboBox *>(GetDlgItem(ctl::kResetList));
+    auto *status = static_cast<QLabel *>(GetDlgItem(ctl::kPortStatus));
     if (!port || !baud || !reset || !status)
         return;
     if (saveAndValidate) {
@@ -229,7 +230,7 @@ void CStatusDlg::Relayout() {
     m_origin = QPoint(qFloor((width() - kClientWidth * m_zoom) / 2),
                       qFloor((height() - kClientHeight * m_zoom) / 2));
     QHash<int, QStringList> widest = display::WidestTexts();
-    widest[1000] << QStringLiteral("COM4 is on") << QStringLiteral("COM is off");
+    widest[ctl::kPortStatus] << QStringLiteral("COM4 is on") << QStringLiteral("COM is off");
     CDialogBuilder(res::kStatusDlgTemplate, kClientWidth, kClientHeight)
         .Place(*this, m_controls->all, m_zoom, m_origin, widest);
     update();
@@ -313,7 +314,8 @@ void CStatusDlg::UpdateTextFields(CCanvas &canvas) {
         if (auto *label = qobject_cast<QLabel *>(GetDlgItem(f.id)))
             label->setText(f.text);
         // Civil time names its offset now, which a switch to or from summer time changes.
-        if (f.id == 1002 && m_timeRule == display::TimeRule::Local && f.text.endsWith("00:00"))
+        if (f.id == ctl::kTime && m_timeRule == display::TimeRule::Local &&
+            f.text.endsWith("00:00"))
             UpdateToolTips();
     }
     m_rewriteAll = false;

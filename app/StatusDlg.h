@@ -1,5 +1,6 @@
 #pragma once
 
+#include "BaudRates.h"
 #include "GpsFix.h"
 #include "GpsPort.h"
 #include "RestartKind.h"
@@ -63,7 +64,7 @@ public:
     bool m_rewriteAll = false;
     ViewMode m_viewMode = kViewFull;
     int m_nPortIndex = 1;
-    int m_nBaudIndex = 2;
+    int m_nBaudIndex = kNmeaBaudIndex;
     int m_nResetIndex = 3;
     QString m_strStatus;
     // Set before OnInitDialog: the first size in multiples of 240 x 268, and how the date and

@@ -1,6 +1,7 @@
 #include "StatusDlg.h"
 
 #include "BaudRates.h"
+#include "ControlIds.h"
 #include "PortTable.h"
 #include "SourceUrl.h"
 
@@ -21,46 +22,59 @@ struct Tip {
 // The value controls and their labels say what they show; the lists, buttons and the time field
 // get texts that follow the settings.
 constexpr std::array<Tip, 27> kTips{{
-    {1011, "The serial port of the receiver; \"Close\" closes it. Re-set applies the choice."},
-    {1013, "The speed of the serial line; NMEA receivers usually talk at 4800 baud. Re-set "
-           "applies the choice."},
-    {1016, "The restart command Re-set sends: Cold Start forgets the position, time and "
-           "satellite data; Warm Start keeps the time and position; Hot Start keeps everything; "
-           "Default sends none and reopens the port."},
-    {1003, "Longitude in degrees, minutes and seconds, E east or W west of Greenwich"},
-    {1022, "Longitude in degrees, minutes and seconds, E east or W west of Greenwich"},
-    {1018, "Longitude in degrees, minutes and seconds, E east or W west of Greenwich"},
-    {1029, "Longitude in degrees, minutes and seconds, E east or W west of Greenwich"},
-    {1004, "Latitude in degrees, minutes and seconds, N north or S south of the equator"},
-    {1023, "Latitude in degrees, minutes and seconds, N north or S south of the equator"},
-    {1019, "Latitude in degrees, minutes and seconds, N north or S south of the equator"},
-    {1030, "Latitude in degrees, minutes and seconds, N north or S south of the equator"},
-    {1005, "Course over the ground in degrees clockwise from true north"},
-    {1024, "Course over the ground in degrees clockwise from true north"},
-    {1008, "Speed over the ground in kilometres per hour"},
-    {1027, "Speed over the ground in kilometres per hour"},
-    {1006, "Horizontal dilution of precision: how the satellites' geometry spreads the position "
-           "error; below 2 is good, above 5 poor"},
-    {1025, "Horizontal dilution of precision: how the satellites' geometry spreads the position "
-           "error; below 2 is good, above 5 poor"},
-    {1009, "Position dilution of precision (horizontal and vertical): below 3 is good"},
-    {1026, "Position dilution of precision (horizontal and vertical): below 3 is good"},
-    {1020, "Position dilution of precision (horizontal and vertical): below 3 is good"},
-    {1031, "Position dilution of precision (horizontal and vertical): below 3 is good"},
-    {1007, "Altitude above mean sea level in metres"},
-    {1028, "Altitude above mean sea level in metres"},
-    {1017, "Valid while the receiver reports a usable fix, InValid otherwise"},
-    {1032, "Valid while the receiver reports a usable fix, InValid otherwise"},
-    {1010, "The kind of fix: No Fix, 2D (no altitude) or 3D"},
-    {1021, "The kind of fix: No Fix, 2D (no altitude) or 3D"},
+    {ctl::kPortList,
+     "The serial port of the receiver; \"Close\" closes it. Re-set applies the choice."},
+    {ctl::kBaudList,
+     "The speed of the serial line; NMEA receivers usually talk at 4800 baud. Re-set "
+     "applies the choice."},
+    {ctl::kResetList,
+     "The restart command Re-set sends: Cold Start forgets the position, time and "
+     "satellite data; Warm Start keeps the time and position; Hot Start keeps everything; "
+     "Default sends none and reopens the port."},
+    {ctl::kLongitude, "Longitude in degrees, minutes and seconds, E east or W west of Greenwich"},
+    {ctl::kLongitudeLabel,
+     "Longitude in degrees, minutes and seconds, E east or W west of Greenwich"},
+    {ctl::kCompactLongitude,
+     "Longitude in degrees, minutes and seconds, E east or W west of Greenwich"},
+    {ctl::kCompactLongitudeLabel,
+     "Longitude in degrees, minutes and seconds, E east or W west of Greenwich"},
+    {ctl::kLatitude, "Latitude in degrees, minutes and seconds, N north or S south of the equator"},
+    {ctl::kLatitudeLabel,
+     "Latitude in degrees, minutes and seconds, N north or S south of the equator"},
+    {ctl::kCompactLatitude,
+     "Latitude in degrees, minutes and seconds, N north or S south of the equator"},
+    {ctl::kCompactLatitudeLabel,
+     "Latitude in degrees, minutes and seconds, N north or S south of the equator"},
+    {ctl::kCourse, "Course over the ground in degrees clockwise from true north"},
+    {ctl::kDirectionLabel, "Course over the ground in degrees clockwise from true north"},
+    {ctl::kSpeed, "Speed over the ground in kilometres per hour"},
+    {ctl::kSpeedLabel, "Speed over the ground in kilometres per hour"},
+    {ctl::kHdop,
+     "Horizontal dilution of precision: how the satellites' geometry spreads the position "
+     "error; below 2 is good, above 5 poor"},
+    {ctl::kHdopLabel,
+     "Horizontal dilution of precision: how the satellites' geometry spreads the position "
+     "error; below 2 is good, above 5 poor"},
+    {ctl::kPdop, "Position dilution of precision (horizontal and vertical): below 3 is good"},
+    {ctl::kPdopLabel, "Position dilution of precision (horizontal and vertical): below 3 is good"},
+    {ctl::kCompactPdop,
+     "Position dilution of precision (horizontal and vertical): below 3 is good"},
+    {ctl::kCompactPdopLabel,
+     "Position dilution of precision (horizontal and vertical): below 3 is good"},
+    {ctl::kAltitude, "Altitude above mean sea level in metres"},
+    {ctl::kAltitudeLabel, "Altitude above mean sea level in metres"},
+    {ctl::kValidity, "Valid while the receiver reports a usable fix, InValid otherwise"},
+    {ctl::kCompactValidity, "Valid while the receiver reports a usable fix, InValid otherwise"},
+    {ctl::kFixMode, "The kind of fix: No Fix, 2D (no altitude) or 3D"},
+    {ctl::kCompactFixMode, "The kind of fix: No Fix, 2D (no altitude) or 3D"},
 }};
 
 // Labels without an identifier share the tooltip of the control beside them.
-constexpr std::array<std::pair<const char *, int>, 5> kLabelFor{{{"COM Port :", 1011},
-                                                                 {"Baud Rate :", 1013},
-                                                                 {"GPS Reset:", 1016},
-                                                                 {"Date:", 1001},
-                                                                 {"Time:", 1002}}};
+constexpr std::array<std::pair<const char *, int>, 5> kLabelFor{{{"COM Port :", ctl::kPortList},
+                                                                 {"Baud Rate :", ctl::kBaudList},
+                                                                 {"GPS Reset:", ctl::kResetList},
+                                                                 {"Date:", ctl::kDate},
+                                                                 {"Time:", ctl::kTime}}};
 
 const char *RestartText(int index) {
     switch (index) {
@@ -81,7 +95,8 @@ void CStatusDlg::SetToolTips() {
     for (const Tip &t : kTips)
         if (QWidget *w = GetDlgItem(t.id))
             w->setToolTip(QString::fromUtf8(t.text));
-    for (auto *combo : {GetDlgItem(1011), GetDlgItem(1013), GetDlgItem(1016)})
+    for (auto *combo :
+         {GetDlgItem(ctl::kPortList), GetDlgItem(ctl::kBaudList), GetDlgItem(ctl::kResetList)})
         if (auto *list = qobject_cast<QComboBox *>(combo))
             connect(list, &QComboBox::currentIndexChanged, this, &CStatusDlg::UpdateToolTips,
                     Qt::UniqueConnection);
@@ -89,16 +104,16 @@ void CStatusDlg::SetToolTips() {
 }
 
 void CStatusDlg::UpdateToolTips() {
-    if (QWidget *toggle = GetDlgItem(1033))
+    if (QWidget *toggle = GetDlgItem(ctl::kToggleView))
         toggle->setToolTip(m_viewMode == kViewFull
                                ? QStringLiteral("Show the compact layout: position, PDOP and a "
                                                 "signal bar per satellite")
                                : QStringLiteral("Show the full layout: every field"));
 
     // What Re-set would do with the lists as they stand, by the rules of OnResetButton.
-    auto *port = qobject_cast<QComboBox *>(GetDlgItem(1011));
-    auto *baud = qobject_cast<QComboBox *>(GetDlgItem(1013));
-    auto *reset = qobject_cast<QComboBox *>(GetDlgItem(1016));
+    auto *port = qobject_cast<QComboBox *>(GetDlgItem(ctl::kPortList));
+    auto *baud = qobject_cast<QComboBox *>(GetDlgItem(ctl::kBaudList));
+    auto *reset = qobject_cast<QComboBox *>(GetDlgItem(ctl::kResetList));
     if (port && baud && reset) {
         const int nPort = port->currentIndex() + 1;
         const int nBaud = BaudRateForIndex(baud->currentIndex());
@@ -117,14 +132,14 @@ void CStatusDlg::UpdateToolTips() {
         steps << QStringLiteral("clear the shown values");
         QString text = steps.join(QStringLiteral(", then "));
         text[0] = text[0].toUpper();
-        if (QWidget *button = GetDlgItem(1014))
+        if (QWidget *button = GetDlgItem(ctl::kResetButton))
             button->setToolTip(text);
     }
 
     UpdatePortToolTips();
 
     const QString time = display::TimeRuleText(m_timeRule, m_nBiasSeconds);
-    for (int id : {1001, 1002})
+    for (int id : {ctl::kDate, ctl::kTime})
         if (QWidget *w = GetDlgItem(id))
             w->setToolTip(time);
 
@@ -140,7 +155,7 @@ void CStatusDlg::UpdateToolTips() {
 }
 
 void CStatusDlg::UpdatePortToolTips() {
-    auto *list = qobject_cast<QComboBox *>(GetDlgItem(1011));
+    auto *list = qobject_cast<QComboBox *>(GetDlgItem(ctl::kPortList));
     if (!list)
         return;
     bool anyNetwork = false;
@@ -156,7 +171,7 @@ void CStatusDlg::UpdatePortToolTips() {
                      (m_port.m_nPort == i + 1 && m_port.IsNetworkSource());
         list->setItemData(i, QString::fromStdString(tip), Qt::ToolTipRole);
     }
-    if (QWidget *baud = GetDlgItem(1013)) {
+    if (QWidget *baud = GetDlgItem(ctl::kBaudList)) {
         QString text = QString::fromUtf8(kTips[1].text);
         if (anyNetwork)
             text +=

@@ -1,5 +1,7 @@
 #include "StatusDlg.h"
 
+#include "ControlIds.h"
+
 #include <QWidget>
 #include <array>
 
@@ -7,9 +9,15 @@ namespace {
 
 // Rows 1 to 16 belong to the full layout, rows 17 to 24 to the compact one, in the order the
 // controls are shown or hidden.
-constexpr std::array<int, 16> kFullIds = {1022, 1023, 1024, 1027, 1025, 1026, 1028, 1017,
-                                          1003, 1004, 1005, 1008, 1006, 1009, 1007, 1010};
-constexpr std::array<int, 8> kCompactIds = {1029, 1030, 1031, 1032, 1018, 1019, 1020, 1021};
+constexpr std::array<int, 16> kFullIds = {
+    ctl::kLongitudeLabel, ctl::kLatitudeLabel, ctl::kDirectionLabel, ctl::kSpeedLabel,
+    ctl::kHdopLabel,      ctl::kPdopLabel,     ctl::kAltitudeLabel,  ctl::kValidity,
+    ctl::kLongitude,      ctl::kLatitude,      ctl::kCourse,         ctl::kSpeed,
+    ctl::kHdop,           ctl::kPdop,          ctl::kAltitude,       ctl::kFixMode};
+constexpr std::array<int, 8> kCompactIds = {ctl::kCompactLongitudeLabel, ctl::kCompactLatitudeLabel,
+                                            ctl::kCompactPdopLabel,      ctl::kCompactValidity,
+                                            ctl::kCompactLongitude,      ctl::kCompactLatitude,
+                                            ctl::kCompactPdop,           ctl::kCompactFixMode};
 
 } // namespace
 

@@ -1,5 +1,7 @@
 #include "TextFields.h"
 
+#include "ControlIds.h"
+
 namespace display {
 
 namespace {
@@ -88,32 +90,31 @@ std::vector<TextField> ChangedTextFields(const GpsFix& cur, const GpsFix& prev, 
     const bool validChanged = cur.bValid != prev.bValid;
     const bool fixModeChanged = cur.cFixMode != prev.cFixMode;
 
-    write(cur.nYear != prev.nYear || cur.bMonth != prev.bMonth || cur.bDay != prev.bDay, 1001,
+    write(cur.nYear != prev.nYear || cur.bMonth != prev.bMonth || cur.bDay != prev.bDay, ctl::kDate,
           [&] { return QString::asprintf("%4d/%02d/%02d", cur.nYear, cur.bMonth, cur.bDay); });
     write(cur.bHour != prev.bHour || cur.bMinute != prev.bMinute || cur.bSecond != prev.bSecond,
-          1002, [&] {
-              return QString::asprintf("%02d:%02d:%02d", cur.bHour, cur.bMinute, cur.bSecond);
-          });
+          ctl::kTime,
+          [&] { return QString::asprintf("%02d:%02d:%02d", cur.bHour, cur.bMinute, cur.bSecond); });
 
     if (mode == kViewFull) {
-        write(latChanged, 1004, [&] { return LatitudeText(cur.lLatitude); });
-        write(lonChanged, 1003, [&] { return LongitudeText(cur.lLongitude); });
-        write(cur.wAltitude != prev.wAltitude, 1007,
+        write(latChanged, ctl::kLatitude, [&] { return LatitudeText(cur.lLatitude); });
+        write(lonChanged, ctl::kLongitude, [&] { return LongitudeText(cur.lLongitude); });
+        write(cur.wAltitude != prev.wAltitude, ctl::kAltitude,
               [&] { return QString::asprintf("%d M", AltitudeMetres(cur.wAltitude)); });
-        write(cur.wSpeed != prev.wSpeed, 1008,
+        write(cur.wSpeed != prev.wSpeed, ctl::kSpeed,
               [&] { return QString::asprintf("%d KM/Hr", cur.wSpeed / 100); });
-        write(cur.nHdop != prev.nHdop, 1006, [&] { return DopText(cur.nHdop); });
-        write(pdopChanged, 1009, [&] { return DopText(cur.nPdop); });
-        write(cur.nCourse != prev.nCourse, 1005,
+        write(cur.nHdop != prev.nHdop, ctl::kHdop, [&] { return DopText(cur.nHdop); });
+        write(pdopChanged, ctl::kPdop, [&] { return DopText(cur.nPdop); });
+        write(cur.nCourse != prev.nCourse, ctl::kCourse,
               [&] { return QString::asprintf("%d Degree", cur.nCourse); });
-        write(validChanged, 1017, [&] { return ValidText(cur.bValid); });
-        write(fixModeChanged, 1010, [&] { return FixModeText(cur.cFixMode); });
+        write(validChanged, ctl::kValidity, [&] { return ValidText(cur.bValid); });
+        write(fixModeChanged, ctl::kFixMode, [&] { return FixModeText(cur.cFixMode); });
     } else {
-        write(latChanged, 1019, [&] { return LatitudeText(cur.lLatitude); });
-        write(lonChanged, 1018, [&] { return LongitudeText(cur.lLongitude); });
-        write(pdopChanged, 1020, [&] { return DopText(cur.nPdop); });
-        write(validChanged, 1032, [&] { return ValidText(cur.bValid); });
-        write(fixModeChanged, 1021, [&] { return FixModeText(cur.cFixMode); });
+        write(latChanged, ctl::kCompactLatitude, [&] { return LatitudeText(cur.lLatitude); });
+        write(lonChanged, ctl::kCompactLongitude, [&] { return LongitudeText(cur.lLongitude); });
+        write(pdopChanged, ctl::kCompactPdop, [&] { return DopText(cur.nPdop); });
+        write(validChanged, ctl::kCompactValidity, [&] { return ValidText(cur.bValid); });
+        write(fixModeChanged, ctl::kCompactFixMode, [&] { return FixModeText(cur.cFixMode); });
     }
     return out;
 }
@@ -133,7 +134,7 @@ QHash<int, QStringList> WidestTexts() {
         for (ViewMode mode : {kViewFull, kViewCompact})
             for (const TextField& t : ChangedTextFields(f, f, mode, true))
                 widest[t.id] << t.text;
-    for (int id : {1010, 1021})
+    for (int id : {ctl::kFixMode, ctl::kCompactFixMode})
         widest[id] << FixModeText(2);
     return widest;
 }

@@ -1,5 +1,6 @@
 #include "SerialPort.h"
 
+#include "BaudList.h"
 #include "WakeEvent.h"
 
 #include <algorithm>
@@ -17,15 +18,38 @@ namespace platform {
 
 namespace {
 
-struct BaudRate {
-    int nBaud;
-    speed_t speed;
-};
+// The termios setting of a rate, B0 for one it has no setting for.
+constexpr speed_t SpeedFor(int nBaud) {
+    switch (nBaud) {
+    case 1200:
+        return B1200;
+    case 2400:
+        return B2400;
+    case 4800:
+        return B4800;
+    case 9600:
+        return B9600;
+    case 19200:
+        return B19200;
+    case 38400:
+        return B38400;
+    case 57600:
+        return B57600;
+    case 115200:
+        return B115200;
+    case 230400:
+        return B230400;
+    case 460800:
+        return B460800;
+    case 921600:
+        return B921600;
+    default:
+        return B0;
+    }
+}
 
-constexpr BaudRate kRates[] = {
-    {1200, B1200},   {2400, B2400},   {4800, B4800},   {9600, B9600},
-    {19200, B19200}, {38400, B38400}, {57600, B57600}, {115200, B115200},
-};
+static_assert(std::ranges::none_of(kBaudRates, [](int nBaud) { return SpeedFor(nBaud) == B0; }),
+              "every listed rate can be set");
 
 // The line discipline holds bytes back from poll() until this many have arrived (VMIN), so a
 // slow line wakes the reader a few times a read instead of once per character.
@@ -47,12 +71,8 @@ CSerialPort::CSerialPort() : m_settings(std::make_unique<termios>()) {}
 
 CSerialPort::~CSerialPort() { Close(); }
 
-bool CSerialPort::IsSupportedBaud(int nBaud)
-{
-    for (const BaudRate& rate : kRates)
-        if (rate.nBaud == nBaud)
-            return true;
-    return false;
+bool CSerialPort::IsSupportedBaud(int nBaud) {
+    return IsListedBaud(nBaud);
 }
 
 bool CSerialPort::Open(const std::string& path, int nBaud)
@@ -84,11 +104,8 @@ void CSerialPort::Close()
 
 int CSerialPort::OpenDevice(const LineIdentity& line, int& error)
 {
-    const BaudRate* rate = nullptr;
-    for (const BaudRate& r : kRates)
-        if (r.nBaud == m_nBaud)
-            rate = &r;
-    if (rate == nullptr) {
+    const speed_t speed = SpeedFor(m_nBaud);
+    if (!IsListedBaud(m_nBaud)) {
         error = EINVAL;
         return -1;
     }
@@ -127,7 +144,7 @@ int CSerialPort::OpenDevice(const LineIdentity& line, int& error)
     tio.c_cflag |= CS8 | CREAD | CLOCAL;
     tio.c_cc[VMIN] = kMaxWakeAt;
     tio.c_cc[VTIME] = 0;
-    if (::cfsetispeed(&tio, rate->speed) != 0 || ::cfsetospeed(&tio, rate->speed) != 0 ||
+    if (::cfsetispeed(&tio, speed) != 0 || ::cfsetospeed(&tio, speed) != 0 ||
         ::tcsetattr(fd, TCSANOW, &tio) != 0) {
         error = errno;
         CloseReleased(fd);

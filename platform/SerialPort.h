@@ -33,7 +33,7 @@ public:
     CSerialPort(const CSerialPort&) = delete;
     CSerialPort& operator=(const CSerialPort&) = delete;
 
-    // True for the rates the line can be set to: 1200 to 115200 in the usual steps.
+    // True for the rates the line can be set to: those of the baud list.
     static bool IsSupportedBaud(int nBaud);
 
     // Closes what is open, then opens path at nBaud. False when the device cannot be used;

@@ -1,5 +1,6 @@
 #include "CommandLine.h"
 #include "AppTestSupport.h"
+#include "ControlIds.h"
 #include "LinkTestSupport.h"
 #include "PortTable.h"
 #include "StatusDlg.h"
@@ -308,7 +309,7 @@ TEST_F(CommandLineTest, PortListShowsEachDeviceAsTooltip) {
     CStatusDlg dlg;
     ASSERT_TRUE(dlg.OnInitDialog());
     dlg.UpdateToolTips();
-    auto *list = qobject_cast<QComboBox *>(dlg.GetDlgItem(1011));
+    auto *list = qobject_cast<QComboBox *>(dlg.GetDlgItem(ctl::kPortList));
     ASSERT_NE(list, nullptr);
     EXPECT_EQ(list->currentText(), QStringLiteral("COM4")) << "DEVICE is opened as COM4";
     const QString want[] = {QStringLiteral("/dev/ttyS0"), QStringLiteral("/dev/ttyACM3"),

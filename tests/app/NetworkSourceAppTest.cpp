@@ -1,5 +1,6 @@
 #include "AppTestSupport.h"
 #include "CommandLine.h"
+#include "ControlIds.h"
 #include "LinkTestSupport.h"
 #include "NmeaDecoder.h"
 #include "PortTable.h"
@@ -19,7 +20,6 @@
 
 namespace {
 
-constexpr int kPortList = 1011, kBaudList = 1013, kResetList = 1016, kResetButton = 1014;
 const std::string kSample = SKYWATCH_SOURCE_DIR "/res/sample.nmea";
 
 // Every record a reader shows after each line of the sample log looped three times, from the
@@ -46,9 +46,9 @@ std::vector<GpsFix> SteadyRecords() {
 }
 
 void PickAndReset(CStatusDlg &dlg, int nPort, int nReset) {
-    static_cast<QComboBox *>(dlg.GetDlgItem(kPortList))->setCurrentIndex(nPort);
-    static_cast<QComboBox *>(dlg.GetDlgItem(kResetList))->setCurrentIndex(nReset);
-    static_cast<QAbstractButton *>(dlg.GetDlgItem(kResetButton))->click();
+    static_cast<QComboBox *>(dlg.GetDlgItem(ctl::kPortList))->setCurrentIndex(nPort);
+    static_cast<QComboBox *>(dlg.GetDlgItem(ctl::kResetList))->setCurrentIndex(nReset);
+    static_cast<QAbstractButton *>(dlg.GetDlgItem(ctl::kResetButton))->click();
 }
 
 class NetworkWindowTest : public AppTest {
@@ -83,9 +83,9 @@ TEST_F(NetworkWindowTest, WindowThroughGpsdShowsWhatTheLogSays) {
     EXPECT_EQ(dlg.m_curFix.bValid, 1);
 
     dlg.UpdateToolTips();
-    auto *list = qobject_cast<QComboBox *>(dlg.GetDlgItem(kPortList));
+    auto *list = qobject_cast<QComboBox *>(dlg.GetDlgItem(ctl::kPortList));
     EXPECT_TRUE(list->itemData(3, Qt::ToolTipRole).toString().contains(QStringLiteral("gpsd")));
-    EXPECT_TRUE(dlg.GetDlgItem(kBaudList)->toolTip().contains(QStringLiteral("no effect")));
+    EXPECT_TRUE(dlg.GetDlgItem(ctl::kBaudList)->toolTip().contains(QStringLiteral("no effect")));
 }
 
 TEST_F(NetworkWindowTest, UnreachableAddressesShowTheFailureBoxWithTheReason) {

@@ -1,11 +1,14 @@
 #include "AppTestSupport.h"
 #include "BaudRates.h"
+#include "ControlIds.h"
 #include "LinkTestSupport.h"
 #include "LiveCaption.h"
 #include "OpenFailure.h"
 #include "PortTable.h"
 #include "RestartCommands.h"
+#include "SerialPort.h"
 #include "StatusDlg.h"
+#include "StatusDlgTemplate.h"
 
 #include <QAbstractButton>
 #include <QComboBox>
@@ -14,8 +17,10 @@
 #include <QMap>
 #include <QMessageBox>
 #include <QTimer>
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -23,17 +28,34 @@ using namespace std::chrono_literals;
 
 namespace {
 
-constexpr int kStatus = 1000, kPortList = 1011, kBaudList = 1013, kResetList = 1016;
-constexpr int kResetButton = 1014, kToggleButton = 1033;
 constexpr const char *kMissingDevice = "/nonexistent/skywatch-no-such-tty";
-const int kFullIds[] = {1022, 1023, 1024, 1027, 1025, 1026, 1028, 1017,
-                        1003, 1004, 1005, 1008, 1006, 1009, 1007, 1010};
-const int kCompactIds[] = {1029, 1030, 1031, 1032, 1018, 1019, 1020, 1021};
+const int kFullIds[] = {
+    ctl::kLongitudeLabel, ctl::kLatitudeLabel, ctl::kDirectionLabel, ctl::kSpeedLabel,
+    ctl::kHdopLabel,      ctl::kPdopLabel,     ctl::kAltitudeLabel,  ctl::kValidity,
+    ctl::kLongitude,      ctl::kLatitude,      ctl::kCourse,         ctl::kSpeed,
+    ctl::kHdop,           ctl::kPdop,          ctl::kAltitude,       ctl::kFixMode};
+const int kCompactIds[] = {ctl::kCompactLongitudeLabel, ctl::kCompactLatitudeLabel,
+                           ctl::kCompactPdopLabel,      ctl::kCompactValidity,
+                           ctl::kCompactLongitude,      ctl::kCompactLatitude,
+                           ctl::kCompactPdop,           ctl::kCompactFixMode};
 // Value controls the text pass writes: date, time, and those of both layouts.
-const int kValueIds[] = {1001, 1002, 1003, 1004, 1005, 1006, 1007, 1008,
-                         1009, 1010, 1017, 1018, 1019, 1020, 1021};
-const int kSharedIds[] = {kToggleButton, kResetButton, kPortList, kBaudList,
-                          kResetList,    kStatus,      1001,      1002};
+const int kValueIds[] = {ctl::kDate,
+                         ctl::kTime,
+                         ctl::kLongitude,
+                         ctl::kLatitude,
+                         ctl::kCourse,
+                         ctl::kHdop,
+                         ctl::kAltitude,
+                         ctl::kSpeed,
+                         ctl::kPdop,
+                         ctl::kFixMode,
+                         ctl::kValidity,
+                         ctl::kCompactLongitude,
+                         ctl::kCompactLatitude,
+                         ctl::kCompactPdop,
+                         ctl::kCompactFixMode};
+const int kSharedIds[] = {ctl::kToggleView, ctl::kResetButton, ctl::kPortList, ctl::kBaudList,
+                          ctl::kResetList,  ctl::kPortStatus,  ctl::kDate,     ctl::kTime};
 const QColor kUsed(64, 138, 94);
 
 // A receiver with a 3D fix and four satellites in view; three are used.
@@ -67,10 +89,10 @@ QMap<int, QString> ValueTexts(const CStatusDlg &dlg) {
 
 // What the user picks in the three lists, then "Re-set".
 void PickAndReset(CStatusDlg &dlg, int nPort, int nBaud, int nReset) {
-    static_cast<QComboBox *>(dlg.GetDlgItem(kPortList))->setCurrentIndex(nPort);
-    static_cast<QComboBox *>(dlg.GetDlgItem(kBaudList))->setCurrentIndex(nBaud);
-    static_cast<QComboBox *>(dlg.GetDlgItem(kResetList))->setCurrentIndex(nReset);
-    static_cast<QAbstractButton *>(dlg.GetDlgItem(kResetButton))->click();
+    static_cast<QComboBox *>(dlg.GetDlgItem(ctl::kPortList))->setCurrentIndex(nPort);
+    static_cast<QComboBox *>(dlg.GetDlgItem(ctl::kBaudList))->setCurrentIndex(nBaud);
+    static_cast<QComboBox *>(dlg.GetDlgItem(ctl::kResetList))->setCurrentIndex(nReset);
+    static_cast<QAbstractButton *>(dlg.GetDlgItem(ctl::kResetButton))->click();
 }
 
 // The dialog's own drawing, without its child controls.
@@ -110,16 +132,22 @@ protected:
 } // namespace
 
 TEST(BaudRatesTest, EveryEntryOpensAtItsOwnRateAndMapsBack) {
-    const int texts[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
+    const auto list = std::ranges::find(res::kStatusDlgLists, ctl::kBaudList, &dlg::List::id);
+    ASSERT_NE(list, res::kStatusDlgLists.end());
+    ASSERT_EQ(static_cast<int>(list->entries.size()), kBaudEntries);
     for (int i = 0; i < kBaudEntries; ++i) {
-        EXPECT_EQ(BaudRateForIndex(i), texts[i]) << "entry " << i;
-        EXPECT_EQ(BaudIndexForRate(texts[i]), i) << "rate " << texts[i];
+        // The rate the entry's text names, as the user reads it.
+        const int rate = std::atoi(list->entries[static_cast<std::size_t>(i)]);
+        EXPECT_EQ(BaudRateForIndex(i), rate) << "entry " << i;
+        EXPECT_EQ(BaudIndexForRate(rate), i) << "rate " << rate;
+        EXPECT_TRUE(platform::CSerialPort::IsSupportedBaud(rate)) << rate;
     }
     EXPECT_EQ(BaudIndexForRate(300), 0);
     EXPECT_EQ(BaudIndexForRate(76800), 6);
     EXPECT_EQ(BaudIndexForRate(230400), 7);
     EXPECT_EQ(BaudRateForIndex(-1), 4800);
-    EXPECT_EQ(BaudRateForIndex(8), 4800);
+    EXPECT_EQ(BaudRateForIndex(kBaudEntries), 4800);
+    EXPECT_FALSE(platform::CSerialPort::IsSupportedBaud(230400));
 }
 
 TEST(OpenFailureTest, NamesTheDeviceTheReasonAndWhatToDo) {
@@ -155,7 +183,7 @@ TEST_F(ResetTest, UnchangedPortWithColdStartKeepsTheReaderAndSendsTheLine) {
 
     EXPECT_EQ(m_dlg->m_port.m_hPort, hPort);
     EXPECT_EQ(m_dlg->m_port.m_hThread, hThread);
-    EXPECT_EQ(Text(*m_dlg, kStatus), QStringLiteral("COM4 is on"));
+    EXPECT_EQ(Text(*m_dlg, ctl::kPortStatus), QStringLiteral("COM4 is on"));
     char line[kSentenceBufferSize];
     const std::string want = ComposeColdStart(line);
     ASSERT_EQ(want.size(), 41u);
@@ -184,7 +212,7 @@ TEST_F(ResetTest, DefaultReopensAndSendsNothing) {
     EXPECT_EQ(m_dlg->m_port.m_nPort, 4);
     EXPECT_NE(m_dlg->m_port.m_hThread, hThread);
     EXPECT_NE(m_dlg->m_port.m_hThread, -1);
-    EXPECT_EQ(Text(*m_dlg, kStatus), QStringLiteral("COM4 is on"));
+    EXPECT_EQ(Text(*m_dlg, ctl::kPortStatus), QStringLiteral("COM4 is on"));
     EXPECT_EQ(m_com4.Read(1, 300ms), "");
 }
 
@@ -192,9 +220,9 @@ TEST_F(ResetTest, AnotherPortAndRateMovesTheConnection) {
     PickAndReset(*m_dlg, 2, 3, 0);
     EXPECT_EQ(m_dlg->m_port.m_nPort, 3);
     EXPECT_EQ(m_dlg->m_port.m_nBaud, 9600);
-    EXPECT_EQ(Text(*m_dlg, kStatus), QStringLiteral("COM3 is on"));
-    EXPECT_EQ(Text(*m_dlg, kPortList), QStringLiteral("COM3"));
-    EXPECT_EQ(Text(*m_dlg, kBaudList), QStringLiteral("9600"));
+    EXPECT_EQ(Text(*m_dlg, ctl::kPortStatus), QStringLiteral("COM3 is on"));
+    EXPECT_EQ(Text(*m_dlg, ctl::kPortList), QStringLiteral("COM3"));
+    EXPECT_EQ(Text(*m_dlg, ctl::kBaudList), QStringLiteral("9600"));
     char line[kSentenceBufferSize];
     const std::string cold = ComposeColdStart(line);
     EXPECT_EQ(m_com3.Read(cold.size(), 500ms), cold);
@@ -202,12 +230,12 @@ TEST_F(ResetTest, AnotherPortAndRateMovesTheConnection) {
 }
 
 TEST_F(ResetTest, EveryBaudEntryOpensAtTheRateItNames) {
-    auto *list = static_cast<QComboBox *>(m_dlg->GetDlgItem(kBaudList));
+    auto *list = static_cast<QComboBox *>(m_dlg->GetDlgItem(ctl::kBaudList));
     ASSERT_EQ(list->count(), kBaudEntries);
     for (int i = 0; i < kBaudEntries; ++i) {
         PickAndReset(*m_dlg, 2, i, 3);
         EXPECT_EQ(m_dlg->m_port.m_nBaud, list->itemText(i).toInt()) << "entry " << i;
-        EXPECT_EQ(Text(*m_dlg, kBaudList), list->itemText(i));
+        EXPECT_EQ(Text(*m_dlg, ctl::kBaudList), list->itemText(i));
     }
     // The same entry once more is no change: the port stays as it is.
     const int hThread = m_dlg->m_port.m_hThread;
@@ -220,10 +248,10 @@ TEST_F(ResetTest, CloseClosesAndWritesNothingTwice) {
         PickAndReset(*m_dlg, 4, 5, 0);
         EXPECT_EQ(m_dlg->m_port.m_nPort, -1) << "press " << press;
         EXPECT_EQ(m_dlg->m_port.m_hThread, -1);
-        EXPECT_EQ(Text(*m_dlg, kStatus), QStringLiteral("COM is off"));
-        EXPECT_EQ(Text(*m_dlg, kPortList), QStringLiteral("COM2"));
-        EXPECT_EQ(Text(*m_dlg, kBaudList), QStringLiteral("4800"));
-        EXPECT_EQ(Text(*m_dlg, kResetList), QStringLiteral("Cold Start"));
+        EXPECT_EQ(Text(*m_dlg, ctl::kPortStatus), QStringLiteral("COM is off"));
+        EXPECT_EQ(Text(*m_dlg, ctl::kPortList), QStringLiteral("COM2"));
+        EXPECT_EQ(Text(*m_dlg, ctl::kBaudList), QStringLiteral("4800"));
+        EXPECT_EQ(Text(*m_dlg, ctl::kResetList), QStringLiteral("Cold Start"));
         EXPECT_TRUE(AllZero(m_dlg->m_curFix));
     }
     EXPECT_EQ(m_com4.Read(1, 300ms), "");
@@ -255,9 +283,9 @@ TEST_F(ResetTest, FailedOpenShowsOneBoxPerPressAndKeepsTheChoice) {
         PickAndReset(*m_dlg, 0, 3, 0);
         ASSERT_EQ(seen.size(), static_cast<std::size_t>(press));
         current = nullptr;
-        EXPECT_EQ(Text(*m_dlg, kStatus), QStringLiteral("COM is off"));
-        EXPECT_EQ(Text(*m_dlg, kPortList), QStringLiteral("COM1"));
-        EXPECT_EQ(Text(*m_dlg, kBaudList), QStringLiteral("9600"));
+        EXPECT_EQ(Text(*m_dlg, ctl::kPortStatus), QStringLiteral("COM is off"));
+        EXPECT_EQ(Text(*m_dlg, ctl::kPortList), QStringLiteral("COM1"));
+        EXPECT_EQ(Text(*m_dlg, ctl::kBaudList), QStringLiteral("9600"));
         EXPECT_EQ(m_dlg->m_port.m_nPort, -1);
         EXPECT_TRUE(AllZero(m_dlg->m_curFix));
         EXPECT_EQ(m_dlg->windowTitle(),
@@ -280,9 +308,10 @@ TEST_F(ResetTest, AfterReSetEveryTextShowsTheEmptyRecord) {
     Settle();
     const QMap<int, QString> empty = ValueTexts(*m_dlg);
     const std::string burst = FixBurst();
-    ASSERT_TRUE(PumpUntil([&] { return Text(*m_dlg, 1004) != empty[1004]; }, 4000,
-                          [&] { m_com4.Write(burst); }));
-    ASSERT_TRUE(PumpUntil([&] { return Text(*m_dlg, 1010) != empty[1010]; }, 3000));
+    ASSERT_TRUE(PumpUntil([&] { return Text(*m_dlg, ctl::kLatitude) != empty[ctl::kLatitude]; },
+                          4000, [&] { m_com4.Write(burst); }));
+    ASSERT_TRUE(
+        PumpUntil([&] { return Text(*m_dlg, ctl::kFixMode) != empty[ctl::kFixMode]; }, 3000));
     // Let what was sent be read before the press.
     Settle(300);
 
@@ -297,21 +326,23 @@ TEST_F(ResetTest, AfterReSetEveryTextShowsTheEmptyRecord) {
 TEST_F(ResetTest, ToggleTwiceReturnsAndWritesEachLayout) {
     Settle();
     const std::string burst = FixBurst();
-    const QString templateLon = Text(*m_dlg, 1018);
+    const QString templateLon = Text(*m_dlg, ctl::kCompactLongitude);
     ASSERT_TRUE(PumpUntil(
         [&] {
-            return Text(*m_dlg, 1010).contains(QStringLiteral("3D")) ||
-                   Text(*m_dlg, 1004).contains(QStringLiteral("48"));
+            return Text(*m_dlg, ctl::kFixMode).contains(QStringLiteral("3D")) ||
+                   Text(*m_dlg, ctl::kLatitude).contains(QStringLiteral("48"));
         },
         4000, [&] { m_com4.Write(burst); }));
     Settle(1200);
     const QMap<int, QString> full = ValueTexts(*m_dlg);
-    EXPECT_EQ(Text(*m_dlg, 1018), templateLon) << "compact controls are not written while hidden";
+    EXPECT_EQ(Text(*m_dlg, ctl::kCompactLongitude), templateLon)
+        << "compact controls are not written while hidden";
 
     // Marks in the controls of the layout about to be shown: the switch must overwrite them.
-    for (int id : {1018, 1019, 1020, 1021})
+    for (int id :
+         {ctl::kCompactLongitude, ctl::kCompactLatitude, ctl::kCompactPdop, ctl::kCompactFixMode})
         static_cast<QLabel *>(m_dlg->GetDlgItem(id))->setText(QStringLiteral("stale"));
-    static_cast<QAbstractButton *>(m_dlg->GetDlgItem(kToggleButton))->click();
+    static_cast<QAbstractButton *>(m_dlg->GetDlgItem(ctl::kToggleView))->click();
     EXPECT_EQ(m_dlg->m_viewMode, kViewCompact);
     for (int id : kFullIds)
         EXPECT_FALSE(m_dlg->GetDlgItem(id)->isVisible()) << id;
@@ -321,14 +352,15 @@ TEST_F(ResetTest, ToggleTwiceReturnsAndWritesEachLayout) {
         EXPECT_TRUE(m_dlg->GetDlgItem(id)->isVisible()) << id;
     EXPECT_TRUE(PumpUntil(
         [&] {
-            return Text(*m_dlg, 1021) != QStringLiteral("stale") &&
-                   Text(*m_dlg, 1018) != QStringLiteral("stale");
+            return Text(*m_dlg, ctl::kCompactFixMode) != QStringLiteral("stale") &&
+                   Text(*m_dlg, ctl::kCompactLongitude) != QStringLiteral("stale");
         },
         1500));
-    for (int id : {1018, 1019, 1020, 1021})
+    for (int id :
+         {ctl::kCompactLongitude, ctl::kCompactLatitude, ctl::kCompactPdop, ctl::kCompactFixMode})
         EXPECT_NE(Text(*m_dlg, id), QStringLiteral("stale")) << id;
-    EXPECT_EQ(Text(*m_dlg, 1018), full[1003]);
-    EXPECT_EQ(Text(*m_dlg, 1019), full[1004]);
+    EXPECT_EQ(Text(*m_dlg, ctl::kCompactLongitude), full[ctl::kLongitude]);
+    EXPECT_EQ(Text(*m_dlg, ctl::kCompactLatitude), full[ctl::kLatitude]);
 
     // The strip from y = 203: twelve black boxes, and a used satellite's bar above its box.
     Settle(300);
@@ -341,16 +373,19 @@ TEST_F(ResetTest, ToggleTwiceReturnsAndWritesEachLayout) {
     EXPECT_EQ(QColor(compact.pixel(70, 245)), kUsed) << "PRN 12, SNR 25";
     EXPECT_EQ(QColor(compact.pixel(70, 220)), QColor(Qt::white)) << "above the SNR 25 bar";
 
-    for (int id : {1003, 1004, 1005, 1006, 1007, 1008, 1009, 1010, 1017})
+    for (int id : {ctl::kLongitude, ctl::kLatitude, ctl::kCourse, ctl::kHdop, ctl::kAltitude,
+                   ctl::kSpeed, ctl::kPdop, ctl::kFixMode, ctl::kValidity})
         static_cast<QLabel *>(m_dlg->GetDlgItem(id))->setText(QStringLiteral("stale"));
-    static_cast<QAbstractButton *>(m_dlg->GetDlgItem(kToggleButton))->click();
+    static_cast<QAbstractButton *>(m_dlg->GetDlgItem(ctl::kToggleView))->click();
     EXPECT_EQ(m_dlg->m_viewMode, kViewFull);
     for (int id : kFullIds)
         EXPECT_TRUE(m_dlg->GetDlgItem(id)->isVisible()) << id;
     for (int id : kCompactIds)
         EXPECT_FALSE(m_dlg->GetDlgItem(id)->isVisible()) << id;
-    EXPECT_TRUE(PumpUntil([&] { return Text(*m_dlg, 1003) != QStringLiteral("stale"); }, 1500));
-    for (int id : {1003, 1004, 1005, 1006, 1007, 1008, 1009, 1010, 1017})
+    EXPECT_TRUE(
+        PumpUntil([&] { return Text(*m_dlg, ctl::kLongitude) != QStringLiteral("stale"); }, 1500));
+    for (int id : {ctl::kLongitude, ctl::kLatitude, ctl::kCourse, ctl::kHdop, ctl::kAltitude,
+                   ctl::kSpeed, ctl::kPdop, ctl::kFixMode, ctl::kValidity})
         EXPECT_EQ(Text(*m_dlg, id), full[id]) << id;
 
     Settle(300);
@@ -369,7 +404,7 @@ TEST_F(ResetTest, ColdStartReachesTheSimulatedReceiver) {
     ASSERT_TRUE(sim.Start({"--chip", "sirf", "--fast"}));
     platform::BindPort(2, sim.SlavePath());
     PickAndReset(*m_dlg, 1, 2, 0);
-    EXPECT_EQ(Text(*m_dlg, kStatus), QStringLiteral("COM2 is on"));
+    EXPECT_EQ(Text(*m_dlg, ctl::kPortStatus), QStringLiteral("COM2 is on"));
     EXPECT_TRUE(WaitUntil(
         [&] { return sim.Errors().find("received cold start") != std::string::npos; }, 3s))
         << sim.Errors();
@@ -487,11 +522,11 @@ TEST_F(ResetTest, CaptionSaysWhetherWhatItShowsIsLive) {
     EXPECT_GE(delay, 3.0);
     EXPECT_LT(delay, 4.5) << "one tick after the third silent second";
     std::printf("caption changed %.2f s after the last sentence\n", delay);
-    const QString tip = m_dlg->GetDlgItem(kStatus)->toolTip();
+    const QString tip = m_dlg->GetDlgItem(ctl::kPortStatus)->toolTip();
     EXPECT_TRUE(tip.contains(QString::fromStdString(m_com4.SlavePath()))) << tip.toStdString();
     EXPECT_TRUE(tip.contains(QStringLiteral("4 sentences decoded, 0 dropped")))
         << tip.toStdString();
-    EXPECT_EQ(Text(*m_dlg, kStatus), QStringLiteral("COM4 is on"));
+    EXPECT_EQ(Text(*m_dlg, ctl::kPortStatus), QStringLiteral("COM4 is on"));
 
     ASSERT_TRUE(m_com4.Write(FixBurst()));
     EXPECT_TRUE(PumpUntil([&] { return caption() == QStringLiteral("Skywatch"); }, 2500));
@@ -499,8 +534,9 @@ TEST_F(ResetTest, CaptionSaysWhetherWhatItShowsIsLive) {
     EXPECT_TRUE(PumpUntil(
         [&] { return caption() == QStringLiteral("Skywatch - receiver unplugged, waiting"); },
         2500));
-    EXPECT_EQ(Text(*m_dlg, kStatus), QStringLiteral("COM4 is on"));
-    EXPECT_TRUE(m_dlg->GetDlgItem(kStatus)->toolTip().contains(QStringLiteral("Last error: ")));
+    EXPECT_EQ(Text(*m_dlg, ctl::kPortStatus), QStringLiteral("COM4 is on"));
+    EXPECT_TRUE(
+        m_dlg->GetDlgItem(ctl::kPortStatus)->toolTip().contains(QStringLiteral("Last error: ")));
 
     PickAndReset(*m_dlg, 4, 2, 3);
     EXPECT_EQ(caption(), QStringLiteral("Skywatch - port closed"));
@@ -515,7 +551,7 @@ TEST_F(ResetTest, CaptionFollowsAnUnplugAndTheReturn) {
     ASSERT_TRUE(sim.Start({"--link", device.Path(), "--unplug-after", "2", "--unplug-pause", "2"}));
     platform::BindPort(2, device.Path());
     PickAndReset(*m_dlg, 1, 2, 3);
-    ASSERT_EQ(Text(*m_dlg, kStatus), QStringLiteral("COM2 is on"));
+    ASSERT_EQ(Text(*m_dlg, ctl::kPortStatus), QStringLiteral("COM2 is on"));
     const auto caption = [&] { return m_dlg->windowTitle(); };
     EXPECT_TRUE(PumpUntil(
         [&] { return caption() == QStringLiteral("Skywatch - receiver unplugged, waiting"); },
@@ -532,11 +568,12 @@ TEST_F(AppTest, NothingFoundOpensNothing) {
     dlg.m_strOpenFailure = QStringLiteral("none found");
     dlg.m_otherReceivers = {QStringLiteral("/dev/ttyACM0 (Arduino)")};
     ASSERT_TRUE(dlg.OnInitDialog());
-    EXPECT_TRUE(
-        dlg.GetDlgItem(kStatus)->toolTip().contains(QStringLiteral("/dev/ttyACM0 (Arduino)")));
+    EXPECT_TRUE(dlg.GetDlgItem(ctl::kPortStatus)
+                    ->toolTip()
+                    .contains(QStringLiteral("/dev/ttyACM0 (Arduino)")));
     EXPECT_EQ(dlg.m_port.m_hPort, -1);
     EXPECT_EQ(dlg.m_port.LastOpenDevice(), "") << "no open was tried";
     EXPECT_EQ(dlg.windowTitle(), QStringLiteral("Skywatch - no receiver: none found"));
-    EXPECT_EQ(Text(dlg, kStatus), QStringLiteral("COM is off"));
+    EXPECT_EQ(Text(dlg, ctl::kPortStatus), QStringLiteral("COM is off"));
     platform::UnbindAllPorts();
 }

@@ -1,4 +1,5 @@
 #include "Canvas.h"
+#include "ControlIds.h"
 #include "DialogBuilder.h"
 #include "PortTable.h"
 #include "QtTestApp.h"
@@ -47,10 +48,16 @@ GpsFix WidestFix() {
 
 // Every visible control whose text is wider than its room, with the texts it must also hold.
 std::vector<std::string> Overflows(const CStatusDlg& dlg) {
-    const std::vector<std::pair<int, const char*>> widest = {
-        {1005, "359 Degree"}, {1008, "999 KM/Hr"},         {1007, "-9999 M"},
-        {1001, "2026/12/31"}, {1003, "179°59' 59.99\" W"}, {1018, "179°59' 59.99\" W"},
-        {1016, "Warm Start"}, {1016, "Cold Start"},        {1000, "COM is off"}};
+    const std::vector<std::pair<int, const char *>> widest = {
+        {ctl::kCourse, "359 Degree"},
+        {ctl::kSpeed, "999 KM/Hr"},
+        {ctl::kAltitude, "-9999 M"},
+        {ctl::kDate, "2026/12/31"},
+        {ctl::kLongitude, "179°59' 59.99\" W"},
+        {ctl::kCompactLongitude, "179°59' 59.99\" W"},
+        {ctl::kResetList, "Warm Start"},
+        {ctl::kResetList, "Cold Start"},
+        {ctl::kPortStatus, "COM is off"}};
     std::vector<std::string> out;
     auto check = [&](const QWidget* w, const QString& text) {
         const int need = QFontMetrics(w->font()).horizontalAdvance(text);
@@ -87,7 +94,7 @@ TEST_F(ScaleTest, EveryTextFitsAtEveryScaleAndAfterAResize) {
         EXPECT_EQ(dlg->size(), QSize(qRound(240 * s), qRound(268 * s))) << s;
         EXPECT_DOUBLE_EQ(dlg->Zoom(), s);
         // The controls keep the template's proportions: Re-set is 45 of the 139 units wide.
-        EXPECT_NEAR(dlg->GetDlgItem(1014)->width(), 45 * 240 * s / 139, 1.0) << s;
+        EXPECT_NEAR(dlg->GetDlgItem(ctl::kResetButton)->width(), 45 * 240 * s / 139, 1.0) << s;
         const int px = dlg->font().pixelSize();
         EXPECT_GT(px, previousPx) << s;
         previousPx = px;
@@ -98,7 +105,7 @@ TEST_F(ScaleTest, EveryTextFitsAtEveryScaleAndAfterAResize) {
             else
                 dlg->repaint();
             WaitFor([&] { return dlg->m_redrawAll == 0; }, 3000);
-            EXPECT_EQ(ShownText(*dlg, 1005), QStringLiteral("359 Degree"));
+            EXPECT_EQ(ShownText(*dlg, ctl::kCourse), QStringLiteral("359 Degree"));
             EXPECT_EQ(Overflows(*dlg), std::vector<std::string>{})
                 << "scale " << s << " layout " << mode;
         }
@@ -189,9 +196,9 @@ TEST_F(ScaleTest, SecondsCarryAndAltitudeRangeInTheWindow) {
         dlg->m_curFix.lLatitude = r.lat, dlg->m_curFix.lLongitude = r.lon;
         dlg->m_curFix.wAltitude = r.altitude;
         dlg->repaint();
-        EXPECT_EQ(ShownText(*dlg, 1004), QString::fromUtf8(r.latText));
-        EXPECT_EQ(ShownText(*dlg, 1003), QString::fromUtf8(r.lonText));
-        EXPECT_EQ(ShownText(*dlg, 1007), QString::fromUtf8(r.altitudeText));
+        EXPECT_EQ(ShownText(*dlg, ctl::kLatitude), QString::fromUtf8(r.latText));
+        EXPECT_EQ(ShownText(*dlg, ctl::kLongitude), QString::fromUtf8(r.lonText));
+        EXPECT_EQ(ShownText(*dlg, ctl::kAltitude), QString::fromUtf8(r.altitudeText));
     }
     dlg->done(QDialog::Rejected);
 }
@@ -213,17 +220,17 @@ TEST_F(ScaleTest, LayoutSwitchNeverShowsPlaceholdersOrOldValues) {
     dlg->m_curFix.nPdop = 23, dlg->m_curFix.bValid = 1, dlg->m_curFix.cFixMode = 3;
     dlg->repaint();
     const std::vector<std::pair<int, QString>> compact = {
-        {1019, QString::fromUtf8("25°01' 58.80\" N")},
-        {1018, QString::fromUtf8("121°33' 54.00\" E")},
-        {1020, QStringLiteral("2.3")},
-        {1032, QStringLiteral("Valid")},
-        {1021, QStringLiteral("3D")}};
+        {ctl::kCompactLatitude, QString::fromUtf8("25°01' 58.80\" N")},
+        {ctl::kCompactLongitude, QString::fromUtf8("121°33' 54.00\" E")},
+        {ctl::kCompactPdop, QStringLiteral("2.3")},
+        {ctl::kCompactValidity, QStringLiteral("Valid")},
+        {ctl::kCompactFixMode, QStringLiteral("3D")}};
     std::vector<std::unique_ptr<CTextAtPaint>> filters;
     for (const auto& [id, text] : compact) {
         filters.push_back(std::make_unique<CTextAtPaint>());
         dlg->GetDlgItem(id)->installEventFilter(filters.back().get());
     }
-    static_cast<QPushButton*>(dlg->GetDlgItem(1033))->click();
+    static_cast<QPushButton *>(dlg->GetDlgItem(ctl::kToggleView))->click();
     ASSERT_TRUE(WaitFor([&] { return dlg->m_redrawAll == 0; }, 3000));
     for (size_t i = 0; i < compact.size(); ++i) {
         EXPECT_FALSE(filters[i]->seen.empty()) << compact[i].first;
@@ -238,24 +245,27 @@ TEST_F(ScaleTest, EveryControlExplainsItself) {
     for (QWidget* w : dlg->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
         const int id = CDialogBuilder::ItemId(w);
         // The port status explains the connection; that text belongs to the port's own code.
-        if (id == 1000 || (id == dlg::kNoId && !qobject_cast<QLabel*>(w)))
+        if (id == ctl::kPortStatus || (id == dlg::kNoId && !qobject_cast<QLabel *>(w)))
             continue;
         EXPECT_FALSE(w->toolTip().isEmpty()) << id << " " << ShownText(*dlg, id).toStdString();
     }
-    EXPECT_TRUE(dlg->GetDlgItem(1033)->toolTip().contains(QStringLiteral("compact")));
-    auto* reset = static_cast<QComboBox*>(dlg->GetDlgItem(1016));
-    auto* port = static_cast<QComboBox*>(dlg->GetDlgItem(1011));
+    EXPECT_TRUE(dlg->GetDlgItem(ctl::kToggleView)->toolTip().contains(QStringLiteral("compact")));
+    auto *reset = static_cast<QComboBox *>(dlg->GetDlgItem(ctl::kResetList));
+    auto *port = static_cast<QComboBox *>(dlg->GetDlgItem(ctl::kPortList));
     reset->setCurrentIndex(1);
-    EXPECT_TRUE(dlg->GetDlgItem(1014)->toolTip().contains(QStringLiteral("warm start")))
-        << dlg->GetDlgItem(1014)->toolTip().toStdString();
+    EXPECT_TRUE(
+        dlg->GetDlgItem(ctl::kResetButton)->toolTip().contains(QStringLiteral("warm start")))
+        << dlg->GetDlgItem(ctl::kResetButton)->toolTip().toStdString();
     port->setCurrentIndex(4);
-    EXPECT_TRUE(dlg->GetDlgItem(1014)->toolTip().startsWith(QStringLiteral("Close the port")))
-        << dlg->GetDlgItem(1014)->toolTip().toStdString();
+    EXPECT_TRUE(
+        dlg->GetDlgItem(ctl::kResetButton)->toolTip().startsWith(QStringLiteral("Close the port")))
+        << dlg->GetDlgItem(ctl::kResetButton)->toolTip().toStdString();
     port->setCurrentIndex(2);
-    EXPECT_TRUE(dlg->GetDlgItem(1014)->toolTip().contains(QStringLiteral("COM3 (/dev/ttyS2)")))
-        << dlg->GetDlgItem(1014)->toolTip().toStdString();
+    EXPECT_TRUE(
+        dlg->GetDlgItem(ctl::kResetButton)->toolTip().contains(QStringLiteral("COM3 (/dev/ttyS2)")))
+        << dlg->GetDlgItem(ctl::kResetButton)->toolTip().toStdString();
     dlg->OnToggleView();
-    EXPECT_TRUE(dlg->GetDlgItem(1033)->toolTip().contains(QStringLiteral("full")));
+    EXPECT_TRUE(dlg->GetDlgItem(ctl::kToggleView)->toolTip().contains(QStringLiteral("full")));
     dlg->done(QDialog::Rejected);
 }
 
@@ -280,10 +290,10 @@ TEST_F(ScaleTest, TimeOptionShiftsTheDateAndTimeAndNamesItself) {
         dlg.m_curFix.bHour = 23, dlg.m_curFix.bMinute = 30;
         dlg.show();
         WaitFor([&] { return dlg.m_redrawAll == 0; }, 3000);
-        EXPECT_EQ(ShownText(dlg, 1001), QString::fromUtf8(r.date));
-        EXPECT_EQ(ShownText(dlg, 1002), QString::fromUtf8(r.time));
-        EXPECT_TRUE(dlg.GetDlgItem(1002)->toolTip().startsWith(QString::fromUtf8(r.tip)))
-            << dlg.GetDlgItem(1002)->toolTip().toStdString();
+        EXPECT_EQ(ShownText(dlg, ctl::kDate), QString::fromUtf8(r.date));
+        EXPECT_EQ(ShownText(dlg, ctl::kTime), QString::fromUtf8(r.time));
+        EXPECT_TRUE(dlg.GetDlgItem(ctl::kTime)->toolTip().startsWith(QString::fromUtf8(r.tip)))
+            << dlg.GetDlgItem(ctl::kTime)->toolTip().toStdString();
         dlg.done(QDialog::Rejected);
     }
     if (hadTz)

@@ -1,9 +1,10 @@
+#include "StatusDlg.h"
 #include "Canvas.h"
+#include "ControlIds.h"
 #include "DialogBuilder.h"
 #include "PortTable.h"
 #include "QtTestApp.h"
 #include "SkyView.h"
-#include "StatusDlg.h"
 #include "StatusDlgTemplate.h"
 #include "UiTestSupport.h"
 
@@ -107,9 +108,9 @@ TEST_F(DialogTest, TemplateBecomesTheControlsBesideTheGlobe) {
         }
     }
     // Labels keep the template's texts; value controls the display rewrites later.
-    EXPECT_EQ(ShownText(dlg, 1022), QStringLiteral("Longitude:"));
-    EXPECT_EQ(ShownText(dlg, 1024), QStringLiteral("Direction :"));
-    EXPECT_EQ(ShownText(dlg, 1003), QString::fromUtf8("000°00'00.00\" E"));
+    EXPECT_EQ(ShownText(dlg, ctl::kLongitudeLabel), QStringLiteral("Longitude:"));
+    EXPECT_EQ(ShownText(dlg, ctl::kDirectionLabel), QStringLiteral("Direction :"));
+    EXPECT_EQ(ShownText(dlg, ctl::kLongitude), QString::fromUtf8("000°00'00.00\" E"));
 
     for (const dlg::List& list : res::kStatusDlgLists) {
         auto* combo = qobject_cast<QComboBox*>(dlg.GetDlgItem(list.id));
@@ -125,10 +126,10 @@ TEST_F(DialogTest, StartWithComFourMissing) {
     platform::BindPort(4, kMissingDevice);
     CStatusDlg dlg;
     ASSERT_TRUE(dlg.OnInitDialog());
-    EXPECT_EQ(ShownText(dlg, 1000), QStringLiteral("COM is off"));
-    EXPECT_EQ(ShownText(dlg, 1011), QStringLiteral("COM2"));
-    EXPECT_EQ(ShownText(dlg, 1013), QStringLiteral("4800"));
-    EXPECT_EQ(ShownText(dlg, 1016), QStringLiteral("Default"));
+    EXPECT_EQ(ShownText(dlg, ctl::kPortStatus), QStringLiteral("COM is off"));
+    EXPECT_EQ(ShownText(dlg, ctl::kPortList), QStringLiteral("COM2"));
+    EXPECT_EQ(ShownText(dlg, ctl::kBaudList), QStringLiteral("4800"));
+    EXPECT_EQ(ShownText(dlg, ctl::kResetList), QStringLiteral("Default"));
     EXPECT_EQ(dlg.m_port.m_hPort, -1);
     EXPECT_TRUE(AllZero(dlg.m_curFix));
 
@@ -139,11 +140,11 @@ TEST_F(DialogTest, StartWithComFourMissing) {
     EXPECT_FALSE(HasMessageBox());
     EXPECT_TRUE(WaitFor([&] { return dlg.m_redrawAll == 0; }, 3000));
     EXPECT_GE(paints.n, 22);
-    EXPECT_EQ(ShownText(dlg, 1001), QStringLiteral("   0/00/00"));
-    EXPECT_EQ(ShownText(dlg, 1004), QString::fromUtf8("00°00' 0.00\" N"));
-    EXPECT_EQ(ShownText(dlg, 1007), QStringLiteral("0 M"));
-    EXPECT_EQ(ShownText(dlg, 1010), QStringLiteral("No Fix"));
-    EXPECT_EQ(ShownText(dlg, 1017), QStringLiteral("InValid"));
+    EXPECT_EQ(ShownText(dlg, ctl::kDate), QStringLiteral("   0/00/00"));
+    EXPECT_EQ(ShownText(dlg, ctl::kLatitude), QString::fromUtf8("00°00' 0.00\" N"));
+    EXPECT_EQ(ShownText(dlg, ctl::kAltitude), QStringLiteral("0 M"));
+    EXPECT_EQ(ShownText(dlg, ctl::kFixMode), QStringLiteral("No Fix"));
+    EXPECT_EQ(ShownText(dlg, ctl::kValidity), QStringLiteral("InValid"));
     EXPECT_FALSE(HasMessageBox());
     dlg.done(QDialog::Rejected);
 }
@@ -207,7 +208,7 @@ TEST_F(DialogTest, ShutdownKillsTheTimerAndTheDialogObjectClosesThePort) {
     auto dlg = std::make_unique<CStatusDlg>();
     dlg->OnInitDialog();
     ASSERT_NE(dlg->m_port.m_hPort, -1);
-    EXPECT_EQ(ShownText(*dlg, 1000), QStringLiteral("COM4 is on"));
+    EXPECT_EQ(ShownText(*dlg, ctl::kPortStatus), QStringLiteral("COM4 is on"));
     dlg->show();
     dlg->close(); // the title bar's button
     EXPECT_FALSE(dlg->isVisible());
@@ -242,10 +243,10 @@ TEST_F(DialogTest, StartOnTheSimulator) {
     platform::BindPort(4, sim.Path().toStdString());
     CStatusDlg dlg;
     dlg.OnInitDialog();
-    EXPECT_EQ(ShownText(dlg, 1000), QStringLiteral("COM4 is on"));
-    EXPECT_EQ(ShownText(dlg, 1011), QStringLiteral("COM4"));
-    EXPECT_EQ(ShownText(dlg, 1013), QStringLiteral("4800"));
-    EXPECT_EQ(ShownText(dlg, 1016), QStringLiteral("Default"));
+    EXPECT_EQ(ShownText(dlg, ctl::kPortStatus), QStringLiteral("COM4 is on"));
+    EXPECT_EQ(ShownText(dlg, ctl::kPortList), QStringLiteral("COM4"));
+    EXPECT_EQ(ShownText(dlg, ctl::kBaudList), QStringLiteral("4800"));
+    EXPECT_EQ(ShownText(dlg, ctl::kResetList), QStringLiteral("Default"));
     EXPECT_EQ(dlg.m_nBaudIndex, 2);
     dlg.show();
 
@@ -259,15 +260,17 @@ TEST_F(DialogTest, StartOnTheSimulator) {
     const bool shown = WaitFor(
         [&] {
             return dlg.m_curFix.lLatitude != 0 &&
-                   ShownText(dlg, 1004) != QString::fromUtf8("00°00' 0.00\" N") &&
+                   ShownText(dlg, ctl::kLatitude) != QString::fromUtf8("00°00' 0.00\" N") &&
                    satellitePixels() > 8 * 100;
         },
         3000);
-    EXPECT_TRUE(shown) << "latitude shown: " << ShownText(dlg, 1004).toStdString()
+    EXPECT_TRUE(shown) << "latitude shown: " << ShownText(dlg, ctl::kLatitude).toStdString()
                        << ", satellite pixels: " << satellitePixels();
-    EXPECT_TRUE(lat.match(ShownText(dlg, 1004)).hasMatch()) << ShownText(dlg, 1004).toStdString();
-    EXPECT_TRUE(lon.match(ShownText(dlg, 1003)).hasMatch()) << ShownText(dlg, 1003).toStdString();
-    EXPECT_NE(ShownText(dlg, 1010), QStringLiteral("No Fix"));
+    EXPECT_TRUE(lat.match(ShownText(dlg, ctl::kLatitude)).hasMatch())
+        << ShownText(dlg, ctl::kLatitude).toStdString();
+    EXPECT_TRUE(lon.match(ShownText(dlg, ctl::kLongitude)).hasMatch())
+        << ShownText(dlg, ctl::kLongitude).toStdString();
+    EXPECT_NE(ShownText(dlg, ctl::kFixMode), QStringLiteral("No Fix"));
     dlg.done(QDialog::Rejected);
 }
 
@@ -290,13 +293,13 @@ TEST_F(DialogTest, TickPaintsWithoutZoomAndLayoutSwitchPlaysIt) {
 
     // ">": the zoom plays again as its own frames, then every compact field is written.
     paints.n = 0;
-    static_cast<QPushButton*>(dlg.GetDlgItem(1033))->click();
+    static_cast<QPushButton *>(dlg.GetDlgItem(ctl::kToggleView))->click();
     EXPECT_EQ(dlg.m_viewMode, kViewCompact);
     ASSERT_TRUE(WaitFor([&] { return dlg.m_redrawAll == 0; }, 3000));
     EXPECT_GE(paints.n, 22);
-    EXPECT_EQ(ShownText(dlg, 1019), QString::fromUtf8("00°00' 0.00\" N"));
-    EXPECT_EQ(ShownText(dlg, 1021), QStringLiteral("No Fix"));
-    EXPECT_EQ(ShownText(dlg, 1032), QStringLiteral("InValid"));
+    EXPECT_EQ(ShownText(dlg, ctl::kCompactLatitude), QString::fromUtf8("00°00' 0.00\" N"));
+    EXPECT_EQ(ShownText(dlg, ctl::kCompactFixMode), QStringLiteral("No Fix"));
+    EXPECT_EQ(ShownText(dlg, ctl::kCompactValidity), QStringLiteral("InValid"));
     const QImage shot = dlg.grab().toImage();
     EXPECT_EQ(QColor(shot.pixel(2, 254)), QColor(Qt::black)); // the first bar box
     dlg.done(QDialog::Rejected);

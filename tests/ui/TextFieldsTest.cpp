@@ -1,4 +1,5 @@
 #include "TextFields.h"
+#include "ControlIds.h"
 
 #include <climits>
 #include <cstring>
@@ -36,28 +37,28 @@ TEST(TextFields, FirstPassOfTheZeroSnapshotWritesEveryFieldOfTheLayout) {
     GpsFix garbage;
     std::memset(&garbage, 0x5a, sizeof garbage); // m_prevFix has no content before the first pass
     const Fields full{
-        {1001, QString::fromUtf8("   0/00/00")},
-        {1002, QString::fromUtf8("00:00:00")},
-        {1004, QString::fromUtf8("00°00' 0.00\" N")},
-        {1003, QString::fromUtf8("000°00' 0.00\" E")},
-        {1007, QString::fromUtf8("0 M")},
-        {1008, QString::fromUtf8("0 KM/Hr")},
-        {1006, QString::fromUtf8("0.0")},
-        {1009, QString::fromUtf8("0.0")},
-        {1005, QString::fromUtf8("0 Degree")},
-        {1017, QString::fromUtf8("InValid")},
-        {1010, QString::fromUtf8("No Fix")},
+        {ctl::kDate, QString::fromUtf8("   0/00/00")},
+        {ctl::kTime, QString::fromUtf8("00:00:00")},
+        {ctl::kLatitude, QString::fromUtf8("00°00' 0.00\" N")},
+        {ctl::kLongitude, QString::fromUtf8("000°00' 0.00\" E")},
+        {ctl::kAltitude, QString::fromUtf8("0 M")},
+        {ctl::kSpeed, QString::fromUtf8("0 KM/Hr")},
+        {ctl::kHdop, QString::fromUtf8("0.0")},
+        {ctl::kPdop, QString::fromUtf8("0.0")},
+        {ctl::kCourse, QString::fromUtf8("0 Degree")},
+        {ctl::kValidity, QString::fromUtf8("InValid")},
+        {ctl::kFixMode, QString::fromUtf8("No Fix")},
     };
     EXPECT_EQ(Pass(zero, garbage, kViewFull, true), full);
     EXPECT_EQ(Pass(zero, zero, kViewFull, true), full);
     const Fields compact{
-        {1001, QString::fromUtf8("   0/00/00")},
-        {1002, QString::fromUtf8("00:00:00")},
-        {1019, QString::fromUtf8("00°00' 0.00\" N")},
-        {1018, QString::fromUtf8("000°00' 0.00\" E")},
-        {1020, QString::fromUtf8("0.0")},
-        {1032, QString::fromUtf8("InValid")},
-        {1021, QString::fromUtf8("No Fix")},
+        {ctl::kDate, QString::fromUtf8("   0/00/00")},
+        {ctl::kTime, QString::fromUtf8("00:00:00")},
+        {ctl::kCompactLatitude, QString::fromUtf8("00°00' 0.00\" N")},
+        {ctl::kCompactLongitude, QString::fromUtf8("000°00' 0.00\" E")},
+        {ctl::kCompactPdop, QString::fromUtf8("0.0")},
+        {ctl::kCompactValidity, QString::fromUtf8("InValid")},
+        {ctl::kCompactFixMode, QString::fromUtf8("No Fix")},
     };
     EXPECT_EQ(Pass(zero, zero, kViewCompact, true), compact);
 }
@@ -70,47 +71,56 @@ TEST(TextFields, RealValues) {
         const char* text;
     };
     const Row rows[] = {
-        {"date", [](GpsFix& f) { f.nYear = 2026, f.bMonth = 12, f.bDay = 8; }, 1001, "2026/12/08"},
-        {"time", [](GpsFix& f) { f.bHour = 7, f.bMinute = 5, f.bSecond = 9; }, 1002, "07:05:09"},
-        {"north", [](GpsFix& f) { f.lLatitude = 25033000; }, 1004, "25°01' 58.80\" N"},
-        {"east", [](GpsFix& f) { f.lLongitude = 121565000; }, 1003, "121°33' 54.00\" E"},
-        {"south", [](GpsFix& f) { f.lLatitude = -33500000; }, 1004, "33°30' 0.00\" S"},
-        {"west", [](GpsFix& f) { f.lLongitude = -151210000; }, 1003, "151°12' 36.00\" W"},
-        {"north, seconds below 10", [](GpsFix& f) { f.lLatitude = 1001500; }, 1004,
+        {"date", [](GpsFix &f) { f.nYear = 2026, f.bMonth = 12, f.bDay = 8; }, ctl::kDate,
+         "2026/12/08"},
+        {"time", [](GpsFix &f) { f.bHour = 7, f.bMinute = 5, f.bSecond = 9; }, ctl::kTime,
+         "07:05:09"},
+        {"north", [](GpsFix &f) { f.lLatitude = 25033000; }, ctl::kLatitude, "25°01' 58.80\" N"},
+        {"east", [](GpsFix &f) { f.lLongitude = 121565000; }, ctl::kLongitude, "121°33' 54.00\" E"},
+        {"south", [](GpsFix &f) { f.lLatitude = -33500000; }, ctl::kLatitude, "33°30' 0.00\" S"},
+        {"west", [](GpsFix &f) { f.lLongitude = -151210000; }, ctl::kLongitude,
+         "151°12' 36.00\" W"},
+        {"north, seconds below 10", [](GpsFix &f) { f.lLatitude = 1001500; }, ctl::kLatitude,
          "01°00' 5.40\" N"},
-        {"fraction cut", [](GpsFix& f) { f.lLatitude = 49274166; }, 1004, "49°16' 27.00\" N"},
+        {"fraction cut", [](GpsFix &f) { f.lLatitude = 49274166; }, ctl::kLatitude,
+         "49°16' 27.00\" N"},
         // r x 3600 passes the 32-bit range; seconds that print as 60.00 carry.
-        {"wide product", [](GpsFix& f) { f.lLongitude = 8999999; }, 1003, "009°00' 0.00\" E"},
-        {"carry into the minute", [](GpsFix& f) { f.lLatitude = 48016666; }, 1004,
+        {"wide product", [](GpsFix &f) { f.lLongitude = 8999999; }, ctl::kLongitude,
+         "009°00' 0.00\" E"},
+        {"carry into the minute", [](GpsFix &f) { f.lLatitude = 48016666; }, ctl::kLatitude,
          "48°01' 0.00\" N"},
-        {"just below the carry", [](GpsFix& f) { f.lLatitude = 48016664; }, 1004,
+        {"just below the carry", [](GpsFix &f) { f.lLatitude = 48016664; }, ctl::kLatitude,
          "48°00' 59.99\" N"},
-        {"carry into the degree", [](GpsFix& f) { f.lLatitude = 89999999; }, 1004,
+        {"carry into the degree", [](GpsFix &f) { f.lLatitude = 89999999; }, ctl::kLatitude,
          "90°00' 0.00\" N"},
-        {"carry west", [](GpsFix& f) { f.lLongitude = -179999999; }, -1018, "180°00' 0.00\" W"},
-        {"most negative", [](GpsFix& f) { f.lLatitude = INT32_MIN; }, 1004, "99°29' 1.13\" S"},
-        {"compact latitude", [](GpsFix& f) { f.lLatitude = -33500000; }, -1019, "33°30' 0.00\" S"},
-        {"compact longitude", [](GpsFix& f) { f.lLongitude = -1; }, -1018, "000°00' 0.00\" W"},
-        {"altitude", [](GpsFix& f) { f.wAltitude = 8848; }, 1007, "8848 M"},
-        {"negative altitude", [](GpsFix& f) { f.wAltitude = 65524; }, 1007, "-12 M"},
-        {"balloon", [](GpsFix& f) { f.wAltitude = 40000; }, 1007, "40000 M"},
-        {"highest", [](GpsFix& f) { f.wAltitude = 64535; }, 1007, "64535 M"},
-        {"lowest", [](GpsFix& f) { f.wAltitude = 64536; }, 1007, "-1000 M"},
-        {"speed cut", [](GpsFix& f) { f.wSpeed = 199; }, 1008, "1 KM/Hr"},
-        {"top speed", [](GpsFix& f) { f.wSpeed = 65535; }, 1008, "655 KM/Hr"},
-        {"HDOP", [](GpsFix& f) { f.nHdop = 12; }, 1006, "1.2"},
-        {"HDOP 10", [](GpsFix& f) { f.nHdop = 100; }, 1006, "10.0"},
-        {"PDOP 100", [](GpsFix& f) { f.nPdop = 1000; }, 1009, "100.0"},
-        {"compact PDOP", [](GpsFix& f) { f.nPdop = 23; }, -1020, "2.3"},
-        {"course", [](GpsFix& f) { f.nCourse = 359; }, 1005, "359 Degree"},
-        {"valid", [](GpsFix& f) { f.bValid = 1; }, 1017, "Valid"},
-        {"valid any nonzero", [](GpsFix& f) { f.bValid = 2; }, -1032, "Valid"},
-        {"fix 1", [](GpsFix& f) { f.cFixMode = 1; }, 1010, "No Fix"},
-        {"fix 2", [](GpsFix& f) { f.cFixMode = 2; }, 1010, "2D"},
-        {"fix 3", [](GpsFix& f) { f.cFixMode = 3; }, 1010, "3D"},
-        {"fix 4", [](GpsFix& f) { f.cFixMode = 4; }, 1010, "No Fix"},
-        {"fix -1", [](GpsFix& f) { f.cFixMode = -1; }, -1021, "No Fix"},
-        {"compact fix 3", [](GpsFix& f) { f.cFixMode = 3; }, -1021, "3D"},
+        {"carry west", [](GpsFix &f) { f.lLongitude = -179999999; }, -ctl::kCompactLongitude,
+         "180°00' 0.00\" W"},
+        {"most negative", [](GpsFix &f) { f.lLatitude = INT32_MIN; }, ctl::kLatitude,
+         "99°29' 1.13\" S"},
+        {"compact latitude", [](GpsFix &f) { f.lLatitude = -33500000; }, -ctl::kCompactLatitude,
+         "33°30' 0.00\" S"},
+        {"compact longitude", [](GpsFix &f) { f.lLongitude = -1; }, -ctl::kCompactLongitude,
+         "000°00' 0.00\" W"},
+        {"altitude", [](GpsFix &f) { f.wAltitude = 8848; }, ctl::kAltitude, "8848 M"},
+        {"negative altitude", [](GpsFix &f) { f.wAltitude = 65524; }, ctl::kAltitude, "-12 M"},
+        {"balloon", [](GpsFix &f) { f.wAltitude = 40000; }, ctl::kAltitude, "40000 M"},
+        {"highest", [](GpsFix &f) { f.wAltitude = 64535; }, ctl::kAltitude, "64535 M"},
+        {"lowest", [](GpsFix &f) { f.wAltitude = 64536; }, ctl::kAltitude, "-1000 M"},
+        {"speed cut", [](GpsFix &f) { f.wSpeed = 199; }, ctl::kSpeed, "1 KM/Hr"},
+        {"top speed", [](GpsFix &f) { f.wSpeed = 65535; }, ctl::kSpeed, "655 KM/Hr"},
+        {"HDOP", [](GpsFix &f) { f.nHdop = 12; }, ctl::kHdop, "1.2"},
+        {"HDOP 10", [](GpsFix &f) { f.nHdop = 100; }, ctl::kHdop, "10.0"},
+        {"PDOP 100", [](GpsFix &f) { f.nPdop = 1000; }, ctl::kPdop, "100.0"},
+        {"compact PDOP", [](GpsFix &f) { f.nPdop = 23; }, -ctl::kCompactPdop, "2.3"},
+        {"course", [](GpsFix &f) { f.nCourse = 359; }, ctl::kCourse, "359 Degree"},
+        {"valid", [](GpsFix &f) { f.bValid = 1; }, ctl::kValidity, "Valid"},
+        {"valid any nonzero", [](GpsFix &f) { f.bValid = 2; }, -ctl::kCompactValidity, "Valid"},
+        {"fix 1", [](GpsFix &f) { f.cFixMode = 1; }, ctl::kFixMode, "No Fix"},
+        {"fix 2", [](GpsFix &f) { f.cFixMode = 2; }, ctl::kFixMode, "2D"},
+        {"fix 3", [](GpsFix &f) { f.cFixMode = 3; }, ctl::kFixMode, "3D"},
+        {"fix 4", [](GpsFix &f) { f.cFixMode = 4; }, ctl::kFixMode, "No Fix"},
+        {"fix -1", [](GpsFix &f) { f.cFixMode = -1; }, -ctl::kCompactFixMode, "No Fix"},
+        {"compact fix 3", [](GpsFix &f) { f.cFixMode = 3; }, -ctl::kCompactFixMode, "3D"},
     };
     for (const Row& r : rows) {
         GpsFix f = EmptyFix();
@@ -131,8 +141,8 @@ TEST(TextFields, OnlyChangedFieldsAreWritten) {
     EXPECT_TRUE(Pass(cur, prev, kViewCompact, false).empty());
 
     cur.bSecond = 0; // only the time
-    EXPECT_EQ(Pass(cur, prev, kViewFull, false), (Fields{{1002, "07:59:00"}}));
-    EXPECT_EQ(Pass(cur, prev, kViewCompact, false), (Fields{{1002, "07:59:00"}}));
+    EXPECT_EQ(Pass(cur, prev, kViewFull, false), (Fields{{ctl::kTime, "07:59:00"}}));
+    EXPECT_EQ(Pass(cur, prev, kViewCompact, false), (Fields{{ctl::kTime, "07:59:00"}}));
 
     // Satellites, the used list and VDOP are behind no control.
     cur = prev;
@@ -152,7 +162,8 @@ TEST(TextFields, OnlyChangedFieldsAreWritten) {
     cur.lLatitude = -1;
     cur.nPdop = 16;
     EXPECT_EQ(Pass(cur, prev, kViewCompact, false),
-              (Fields{{1019, QString::fromUtf8("00°00' 0.00\" S")}, {1020, "1.6"}}));
+              (Fields{{ctl::kCompactLatitude, QString::fromUtf8("00°00' 0.00\" S")},
+                      {ctl::kCompactPdop, "1.6"}}));
 }
 
 TEST(TextFields, SplitDegreesWorkedValues) {

@@ -1,9 +1,12 @@
 #include "SimOptions.h"
 
+#include "BaudList.h"
+
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 namespace {
 
@@ -19,37 +22,38 @@ bool ToSeconds(const char *text, double &value) {
     return end != text && *end == '\0' && std::isfinite(value) && value >= 0.0 && value <= 86400.0;
 }
 
-bool IsStandardBaud(int baud) {
-    for (int b : {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200})
-        if (b == baud)
-            return true;
-    return false;
-}
+constexpr std::string_view kUsage =
+    "Usage: skywatch-sim [options]\n"
+    "A simulated NMEA receiver on a pseudo-terminal; prints the device path on stdout.\n\n"
+    "  --baud N            character pace: 1200, 2400, 4800, 9600, 19200, 38400, 57600\n"
+    "                      or 115200 (default 9600, 4800 with --gnss gps; about N/10\n"
+    "                      characters a second)\n"
+    "  --gnss all|gps      all: a modern receiver (GN fix, GSA per system, GPS, GLONASS,\n"
+    "                      Galileo and BeiDou in view; the default); gps: GPS only\n"
+    "  --rate HZ           cycles a second, 1 to 10 (default 1)\n"
+    "  --link PATH         also make PATH a symbolic link to the device\n"
+    "  --fast              restarts reacquire ten times faster (cold 3.5 s, warm 3 s)\n"
+    "  --replay FILE       send a recorded NMEA log instead, one epoch (RMC to RMC) per\n"
+    "                      cycle, looping; lines starting with # are skipped\n"
+    "  --tcp [HOST:]PORT   also serve the stream on TCP (HOST 127.0.0.1 unless given;\n"
+    "                      PORT 0 picks one), taking commands from clients, as ser2net\n"
+    "  --udp HOST:PORT     also send the stream as datagrams to HOST:PORT, a line each\n"
+    "  --unplug-after S    close the device after S seconds, come back after the pause\n"
+    "  --unplug-pause S    seconds without a device after an unplug (default 2)\n"
+    "  --chip FAMILY       the receiver's maker: sirf, ublox, mtk, casic or st (default\n"
+    "                      ublox, sirf with --gnss gps); its banner, and the only restart "
+    "commands it obeys\n"
+    "  -h, --help          print this help and exit\n";
+
+// The help names the rates of the baud list, between "pace: " and " (default".
+constexpr std::string_view kBaudHelp =
+    kUsage.substr(kUsage.find("pace: ") + 6, kUsage.find(" (default") - kUsage.find("pace: ") - 6);
+static_assert(platform::NamesBaudRates(kBaudHelp), "--help lists the rates --baud takes");
 
 } // namespace
 
 const char *SimOptions::Usage() {
-    return "Usage: skywatch-sim [options]\n"
-           "A simulated NMEA receiver on a pseudo-terminal; prints the device path on stdout.\n\n"
-           "  --baud N            character pace: 1200, 2400, 4800, 9600, 19200, 38400, 57600\n"
-           "                      or 115200 (default 9600, 4800 with --gnss gps; about N/10\n"
-           "                      characters a second)\n"
-           "  --gnss all|gps      all: a modern receiver (GN fix, GSA per system, GPS, GLONASS,\n"
-           "                      Galileo and BeiDou in view; the default); gps: GPS only\n"
-           "  --rate HZ           cycles a second, 1 to 10 (default 1)\n"
-           "  --link PATH         also make PATH a symbolic link to the device\n"
-           "  --fast              restarts reacquire ten times faster (cold 3.5 s, warm 3 s)\n"
-           "  --replay FILE       send a recorded NMEA log instead, one epoch (RMC to RMC) per\n"
-           "                      cycle, looping; lines starting with # are skipped\n"
-           "  --tcp [HOST:]PORT   also serve the stream on TCP (HOST 127.0.0.1 unless given;\n"
-           "                      PORT 0 picks one), taking commands from clients, as ser2net\n"
-           "  --udp HOST:PORT     also send the stream as datagrams to HOST:PORT, a line each\n"
-           "  --unplug-after S    close the device after S seconds, come back after the pause\n"
-           "  --unplug-pause S    seconds without a device after an unplug (default 2)\n"
-           "  --chip FAMILY       the receiver's maker: sirf, ublox, mtk, casic or st (default\n"
-           "                      ublox, sirf with --gnss gps); its banner, and the only restart "
-           "commands it obeys\n"
-           "  -h, --help          print this help and exit\n";
+    return kUsage.data();
 }
 
 bool SimOptions::Parse(int argc, char **argv, std::string &error) {
@@ -84,8 +88,10 @@ bool SimOptions::Parse(int argc, char **argv, std::string &error) {
             }
             const char *v = value();
             if (arg == "--baud") {
-                if (!ToInt(v, nBaud) || !IsStandardBaud(nBaud)) {
-                    error = "--baud wants a standard rate from 1200 to 115200, got \"" +
+                if (!ToInt(v, nBaud) || !platform::IsListedBaud(nBaud)) {
+                    error = "--baud wants a standard rate from " +
+                            std::to_string(platform::kBaudRates.front()) + " to " +
+                            std::to_string(platform::kBaudRates.back()) + ", got \"" +
                             std::string(v) + "\"";
                     return false;
                 }
