@@ -151,7 +151,7 @@ TEST(CommandLineRun, ADeviceNotThereYetOpensTheWindowWithThePortOff) {
 TEST(CommandLineRun, DemoShowsTheSimulatedReceiver) {
     if (!QFile::exists(kProgram))
         GTEST_SKIP() << "needs the built skywatch program at " << kProgram.toStdString();
-    if (CSimulator::BinaryPath().empty())
+    if (!CSimProcess::Built())
         GTEST_SKIP() << "needs the skywatch-sim simulator in the build tree";
     QTemporaryDir dir;
     const QString demoPng = dir.filePath(QStringLiteral("demo.png"));
