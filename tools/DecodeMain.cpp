@@ -17,12 +17,24 @@
 
 namespace {
 
+constexpr const char *kUsage =
+    "usage: skywatch-decode [--block-size N] [--last] [--stats] [FILE|-]\n"
+    "       skywatch-decode --device PATH|URL [--baud N] [--seconds S]"
+    " [--send cold|warm|hot] [--last] [--stats]\n";
+
 int Usage(const char *message) {
-    std::fprintf(stderr, "skywatch-decode: %s\n", message);
-    std::fprintf(stderr, "usage: skywatch-decode [--block-size N] [--last] [--stats] [FILE|-]\n"
-                         "       skywatch-decode --device PATH|URL [--baud N] [--seconds S]"
-                         " [--send cold|warm|hot] [--last] [--stats]\n");
+    std::fprintf(stderr, "skywatch-decode: %s\n%s", message, kUsage);
     return 2;
+}
+
+// The record the decoder holds now, as one JSON line; the port and the bare decoder alike.
+template <typename Decoder>
+void PrintRecord(const Decoder &decoder) {
+    GpsFix fix{};
+    SkyView sky;
+    decoder.CopyFix(fix);
+    decoder.CopySky(sky);
+    std::printf("%s\n", FixToJson(fix, sky).c_str());
 }
 
 bool ParseInt(const char *text, int &value) {
@@ -67,8 +79,6 @@ int RunLive(const std::string &device, int baud, int seconds, const std::string 
             std::fprintf(stderr, "skywatch-decode: %s\n", port.LastSendFailure().c_str());
     }
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    GpsFix fix{};
-    SkyView sky;
     std::uint32_t decoded = 0;
     bool bTimed = send.empty();
     while (std::chrono::steady_clock::now() < end) {
@@ -83,20 +93,15 @@ int RunLive(const std::string &device, int baud, int seconds, const std::string 
         const std::uint32_t now = port.CopyCounters().Decoded();
         if (now != decoded && !lastOnly) {
             decoded = now;
-            port.CopyFix(fix);
-            port.CopySky(sky);
-            std::printf("%s\n", FixToJson(fix, sky).c_str());
+            PrintRecord(port);
             std::fflush(stdout);
         }
     }
     if (!bTimed)
         std::fprintf(stderr, "no fix within %d s\n", seconds);
     port.Close();
-    if (lastOnly) {
-        port.CopyFix(fix);
-        port.CopySky(sky);
-        std::printf("%s\n", FixToJson(fix, sky).c_str());
-    }
+    if (lastOnly)
+        PrintRecord(port);
     if (stats)
         std::fprintf(stderr, "%s\n", CountersToJson(port.CopyCounters()).c_str());
     return 0;
@@ -141,16 +146,14 @@ int main(int argc, char **argv) {
             stats = true;
         } else if (arg == "--help" || arg == "-h") {
             std::printf(
-                "usage: skywatch-decode [--block-size N] [--last] [--stats] [FILE|-]\n"
-                "       skywatch-decode --device PATH [--baud N] [--seconds S]"
-                " [--send cold|warm|hot] [--last] [--stats]\n"
-                "Decodes NMEA 0183 (GGA, GSA, GSV, RMC) and prints the fix record as JSON.\n"
+                "%sDecodes NMEA 0183 (GGA, GSA, GSV, RMC) and prints the fix record as JSON.\n"
                 "With --device, reads a live receiver for S seconds (10) at N baud"
                 " (4800);\n"
                 "the device may be gpsd://[HOST[:PORT]][/DEVICE], tcp://HOST:PORT or\n"
                 "udp://[HOST]:PORT.\n"
                 "--send restarts it in its own language once it has named itself (SiRF\n"
-                "after 3 s of silence about itself) and reports the time to the fix.\n");
+                "after 3 s of silence about itself) and reports the time to the fix.\n",
+                kUsage);
             return 0;
         } else if (arg.size() > 1 && arg[0] == '-') {
             return Usage(("unknown option " + arg).c_str());
@@ -179,8 +182,6 @@ int main(int argc, char **argv) {
 
     CNmeaDecoder port(platform::StandardBiasSeconds());
     std::vector<char> block(static_cast<std::size_t>(blockSize) + 1);
-    GpsFix fix{};
-    SkyView sky;
     std::uint32_t decoded = 0;
     for (;;) {
         const std::size_t n = std::fread(block.data(), 1, static_cast<std::size_t>(blockSize), in);
@@ -203,25 +204,22 @@ int main(int argc, char **argv) {
             const std::uint32_t now = port.CopyCounters().Decoded();
             if (now != decoded) {
                 decoded = now;
-                port.CopyFix(fix);
-                port.CopySky(sky);
-                std::printf("%s\n", FixToJson(fix, sky).c_str());
+                PrintRecord(port);
             }
         }
     }
+    // fclose may set errno itself, so the read's own error is kept first.
     const bool readError = std::ferror(in) != 0;
+    const int readErrno = errno;
     if (in != stdin)
         std::fclose(in);
     if (readError) {
         std::fprintf(stderr, "skywatch-decode: cannot read %s: %s\n",
-                     path ? path : "standard input", std::strerror(errno));
+                     path ? path : "standard input", std::strerror(readErrno));
         return 2;
     }
-    if (lastOnly) {
-        port.CopyFix(fix);
-        port.CopySky(sky);
-        std::printf("%s\n", FixToJson(fix, sky).c_str());
-    }
+    if (lastOnly)
+        PrintRecord(port);
     if (stats)
         std::fprintf(stderr, "%s\n", CountersToJson(port.CopyCounters()).c_str());
     return 0;

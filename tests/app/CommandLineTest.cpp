@@ -32,9 +32,11 @@ ProgramRun RunProgram(const QStringList &args, const QMap<QString, QString> &ext
         env.remove(QString::fromLatin1(name));
     for (auto it = extra.begin(); it != extra.end(); ++it)
         env.insert(it.key(), it.value());
-    // A ThreadSanitizer build of the program needs the same Qt suppressions as the tests.
+    // A ThreadSanitizer build of the program needs the same Qt suppressions as the tests, and
+    // lets the program's QProcess start the simulator, which TSan would stop at the fork.
     QString tsan = env.value(QStringLiteral("TSAN_OPTIONS"));
-    tsan += QStringLiteral(":suppressions=" SKYWATCH_SOURCE_DIR "/tests/app/tsan.supp");
+    tsan += QStringLiteral(":die_after_fork=0:suppressions=" SKYWATCH_SOURCE_DIR
+                           "/tests/tsan.supp");
     env.insert(QStringLiteral("TSAN_OPTIONS"), tsan);
     p.setProcessEnvironment(env);
     p.start(kProgram, args);
@@ -152,7 +154,7 @@ TEST(CommandLineRun, ADeviceNotThereYetOpensTheWindowWithThePortOff) {
 TEST(CommandLineRun, DemoShowsTheSimulatedReceiver) {
     if (!QFile::exists(kProgram))
         GTEST_SKIP() << "needs the built skywatch program at " << kProgram.toStdString();
-    if (CSimulator::BinaryPath().empty())
+    if (!CSimProcess::Built())
         GTEST_SKIP() << "needs the skywatch-sim simulator in the build tree";
     QTemporaryDir dir;
     const QString demoPng = dir.filePath(QStringLiteral("demo.png"));

@@ -62,9 +62,9 @@ protected:
 } // namespace
 
 TEST_F(NetworkWindowTest, WindowThroughGpsdShowsWhatTheLogSays) {
-    if (CSimulator::BinaryPath().empty() || CGpsd::BinaryPath().empty())
+    if (!CSimProcess::Built() || CGpsd::BinaryPath().empty())
         GTEST_SKIP() << "needs skywatch-sim in the build tree and Debian's gpsd";
-    CSimulator sim;
+    CSimProcess sim;
     ASSERT_TRUE(sim.Start({"--replay", kSample, "--baud", "9600", "--rate", "2"}));
     CGpsd gpsd;
     ASSERT_TRUE(gpsd.Start(sim.SlavePath()));

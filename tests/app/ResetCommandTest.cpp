@@ -397,26 +397,6 @@ TEST_F(ResetTest, ToggleTwiceReturnsAndWritesEachLayout) {
     EXPECT_EQ(nonWhite, 0) << "the full layout draws no bars";
 }
 
-TEST_F(ResetTest, ColdStartReachesTheSimulatedReceiver) {
-    CSimulator sim;
-    if (CSimulator::BinaryPath().empty())
-        GTEST_SKIP() << "needs the skywatch-sim simulator in the build tree";
-    ASSERT_TRUE(sim.Start({"--chip", "sirf", "--fast"}));
-    platform::BindPort(2, sim.SlavePath());
-    PickAndReset(*m_dlg, 1, 2, 0);
-    EXPECT_EQ(Text(*m_dlg, ctl::kPortStatus), QStringLiteral("COM2 is on"));
-    EXPECT_TRUE(WaitUntil(
-        [&] { return sim.Errors().find("received cold start") != std::string::npos; }, 3s))
-        << sim.Errors();
-    // Warm and hot starts on the unchanged port reach it as well.
-    PickAndReset(*m_dlg, 1, 2, 1);
-    PickAndReset(*m_dlg, 1, 2, 2);
-    EXPECT_TRUE(
-        WaitUntil([&] { return sim.Errors().find("received hot start") != std::string::npos; }, 3s))
-        << sim.Errors();
-    EXPECT_NE(sim.Errors().find("received warm start"), std::string::npos) << sim.Errors();
-}
-
 // The reset list speaks the language of the receiver the stream named.
 TEST_F(ResetTest, EachRestartEntrySendsTheRecognisedFamilysCommand) {
     const struct {
@@ -544,10 +524,10 @@ TEST_F(ResetTest, CaptionSaysWhetherWhatItShowsIsLive) {
 
 // The simulated receiver pulled out and put back under its link.
 TEST_F(ResetTest, CaptionFollowsAnUnplugAndTheReturn) {
-    if (CSimulator::BinaryPath().empty())
+    if (!CSimProcess::Built())
         GTEST_SKIP() << "needs the skywatch-sim simulator in the build tree";
     CDeviceLink device;
-    CSimulator sim;
+    CSimProcess sim;
     ASSERT_TRUE(sim.Start({"--link", device.Path(), "--unplug-after", "2", "--unplug-pause", "2"}));
     platform::BindPort(2, device.Path());
     PickAndReset(*m_dlg, 1, 2, 3);

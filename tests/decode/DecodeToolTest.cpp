@@ -136,7 +136,14 @@ TEST_F(DecodeTool, UnreadableFileGivesOneLineAndExitTwo) {
 TEST_F(DecodeTool, BadOptionsExitTwo) {
     EXPECT_EQ(RunTool("--block-size 0 -").exitCode, 2);
     EXPECT_EQ(RunTool("--block-size x -").exitCode, 2);
-    EXPECT_EQ(RunTool("--frobnicate -").exitCode, 2);
+    const ToolRun bad = RunTool("--frobnicate -");
+    EXPECT_EQ(bad.exitCode, 2);
+    // The usage a mistake prints is the one the help opens with.
+    const ToolRun help = RunTool("--help");
+    EXPECT_EQ(help.exitCode, 0);
+    const std::size_t at = bad.err.find("usage:");
+    ASSERT_NE(at, std::string::npos) << bad.err;
+    EXPECT_EQ(help.out.rfind(bad.err.substr(at), 0), 0u) << help.out;
 }
 
 } // namespace

@@ -57,7 +57,7 @@ class ChipRestart : public ::testing::TestWithParam<Chip> {
 protected:
     void SetUp() override
     {
-        if (CSimulator::BinaryPath().empty())
+        if (!CSimProcess::Built())
             GTEST_SKIP() << "skywatch-sim is not built in " << SKYWATCH_BINARY_DIR << "/tools";
     }
     void TearDown() override { platform::UnbindAllPorts(); }
@@ -66,7 +66,7 @@ protected:
 TEST_P(ChipRestart, RecognisedRestartedInItsLanguageAndTimed)
 {
     const Chip& chip = GetParam();
-    CSimulator sim;
+    CSimProcess sim;
     std::vector<std::string> args = {"--chip", chip.name};
     args.insert(args.end(), kFastSim.begin(), kFastSim.end());
     ASSERT_TRUE(sim.Start(args)) << sim.Errors();
@@ -102,9 +102,9 @@ INSTANTIATE_TEST_SUITE_P(Families, ChipRestart, ::testing::ValuesIn(kChips),
 // The decode tool waits for the receiver to name itself, restarts it and reports the time.
 TEST(ChipRestartTool, SendWaitsForTheReceiverAndPrintsTheTime)
 {
-    if (CSimulator::BinaryPath().empty())
+    if (!CSimProcess::Built())
         GTEST_SKIP() << "skywatch-sim is not built in " << SKYWATCH_BINARY_DIR << "/tools";
-    CSimulator sim;
+    CSimProcess sim;
     std::vector<std::string> args = {"--chip", "mtk"};
     args.insert(args.end(), kFastSim.begin(), kFastSim.end());
     ASSERT_TRUE(sim.Start(args)) << sim.Errors();

@@ -484,79 +484,11 @@ class GpsPortSim : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (CSimulator::BinaryPath().empty())
+        if (!CSimProcess::Built())
             GTEST_SKIP() << "skywatch-sim is not built in " << SKYWATCH_BINARY_DIR << "/tools";
     }
     void TearDown() override { platform::UnbindAllPorts(); }
 };
-
-bool HasFix(const GpsFix& fix) { return fix.bValid == 1 && fix.cFixMode == 3; }
-
-TEST_F(GpsPortSim, RecordFillsWithinThreeSeconds)
-{
-    CSimulator sim;
-    ASSERT_TRUE(sim.Start({})) << sim.Errors();
-    platform::BindPort(kPort, sim.SlavePath());
-    CGpsPort port(0);
-    ASSERT_TRUE(port.Open(kPort, 4800)) << std::strerror(port.LastOpenError());
-    GpsFix fix{};
-    ASSERT_TRUE(WaitUntil(
-        [&] {
-            fix = Copy(port);
-            return HasFix(fix) && fix.sat[7].bPrn != 0;
-        },
-        3s));
-    EXPECT_NE(fix.lLatitude, 0);
-    EXPECT_GE(fix.cSatsUsed, 3);
-    EXPECT_NE(fix.nYear, 0);
-}
-
-TEST_F(GpsPortSim, ColdStartLosesTheFixAndItComesBack)
-{
-    CSimulator sim;
-    ASSERT_TRUE(sim.Start({"--chip", "sirf", "--fast"})) << sim.Errors();
-    platform::BindPort(kPort, sim.SlavePath());
-    CGpsPort port(0);
-    ASSERT_TRUE(port.Open(kPort, 4800));
-    // The discard at open may cost the first cycle; sanitizer builds are slower still.
-    ASSERT_TRUE(WaitUntil([&] { return HasFix(Copy(port)); }, 6s));
-
-    char line[kSentenceBufferSize];
-    port.Send(ComposeColdStart(line));
-    EXPECT_TRUE(WaitUntil([&] { return sim.Errors().find("PSRF104") != std::string::npos; }, 2s))
-        << sim.Errors();
-    EXPECT_TRUE(WaitUntil([&] { return !HasFix(Copy(port)); }, 3s));
-    // A cold start takes about 35 s, a tenth of that with --fast.
-    EXPECT_TRUE(WaitUntil([&] { return HasFix(Copy(port)); }, 8s));
-}
-
-TEST_F(GpsPortSim, UnpluggedReceiverIsPickedUpAgain)
-{
-    CDeviceLink device; // a free name in a private folder; the simulator makes the link
-    CSimulator sim;
-    ASSERT_TRUE(sim.Start({"--link", device.Path(), "--unplug-after", "2"})) << sim.Errors();
-    platform::BindPort(kPort, device.Path());
-    CGpsPort port(0);
-    ASSERT_TRUE(port.Open(kPort, 4800));
-    ASSERT_TRUE(WaitUntil([&] { return HasFix(Copy(port)); }, 6s));
-
-    struct stat st{};
-    ASSERT_TRUE(WaitUntil([&] { return ::stat(device.Path().c_str(), &st) != 0; }, 4s))
-        << "the simulator did not unplug";
-    port.ClearFix();
-    const double cpu0 = ProcessCpuSeconds();
-    const auto wall0 = std::chrono::steady_clock::now();
-    WaitUntil([&] { return ::stat(device.Path().c_str(), &st) == 0; }, 1500ms);
-    const double cpu = ProcessCpuSeconds() - cpu0;
-    const double wall =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
-    if (wall >= 0.3) {
-        EXPECT_LT(cpu / wall, 0.05) << "CPU while the device is gone: " << 100 * cpu / wall
-                                    << "% over " << wall << " s";
-    }
-    EXPECT_NE(port.m_hThread, -1);
-    EXPECT_TRUE(WaitUntil([&] { return HasFix(Copy(port)); }, 6s)) << sim.Errors();
-}
 
 // After the simulator is killed its pseudo-terminal number goes to the next program that asks,
 // often a terminal window: the reader must leave that one alone, named directly or by a link.
@@ -565,7 +497,7 @@ TEST_F(GpsPortSim, ADeadSimulatorsNumberIsNotTakenOver)
     for (const bool bByLink : {false, true}) {
         SCOPED_TRACE(bByLink ? "by a link" : "by its path");
         CDeviceLink device;
-        CSimulator sim;
+        CSimProcess sim;
         ASSERT_TRUE(sim.Start({"--fast"})) << sim.Errors();
         ASSERT_TRUE(device.PointTo(sim.SlavePath()));
         platform::BindPort(kPort, bByLink ? device.Path() : sim.SlavePath());

@@ -27,10 +27,10 @@ class ReaderCpu : public ::testing::TestWithParam<Stream> {};
 
 TEST_P(ReaderCpu, UnderOnePercentOfACore)
 {
-    if (CSimulator::BinaryPath().empty())
+    if (!CSimProcess::Built())
         GTEST_SKIP() << "skywatch-sim is not built in " << SKYWATCH_BINARY_DIR << "/tools";
     const Stream stream = GetParam();
-    CSimulator sim;
+    CSimProcess sim;
     ASSERT_TRUE(sim.Start({"--baud", std::to_string(stream.nBaud), "--rate",
                            std::to_string(stream.nRate)}))
         << sim.Errors();

@@ -57,11 +57,11 @@ std::set<std::string> SteadyRecords() {
 class NetworkSource : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (CSimulator::BinaryPath().empty())
+        if (!CSimProcess::Built())
             GTEST_SKIP() << "needs the skywatch-sim simulator in the build tree";
     }
     void TearDown() override { platform::UnbindAllPorts(); }
-    CSimulator m_sim;
+    CSimProcess m_sim;
 };
 
 class GpsdSource : public NetworkSource {

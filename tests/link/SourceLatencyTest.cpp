@@ -121,10 +121,10 @@ void Report(const char *source, std::vector<double> ms) {
 } // namespace
 
 TEST(SourceLatency, SerialGpsdAndTcp) {
-    if (CSimulator::BinaryPath().empty())
+    if (!CSimProcess::Built())
         GTEST_SKIP() << "skywatch-sim is not built in " << SKYWATCH_BINARY_DIR << "/tools";
     const int tcp = FreePort(SOCK_STREAM);
-    CSimulator sim;
+    CSimProcess sim;
     ASSERT_TRUE(sim.Start({"--tcp", std::to_string(tcp)}));
     CDepartures departures(tcp);
     {

@@ -116,20 +116,15 @@ std::string TempPath(const char* name)
         .string();
 }
 
-bool HaveBinary()
-{
-    return ::access(CSimProcess::Binary().c_str(), X_OK) == 0;
-}
-
 #define REQUIRE_SIM()                                                                      \
-    if (!HaveBinary())                                                                     \
+    if (!CSimProcess::Built())                                                             \
     GTEST_SKIP() << CSimProcess::Binary() << " missing (build the target skywatch-sim)"
 
 TEST(Simulator, ReaderDecodesAFixWithinTwoSecondsWithoutBadChecksums)
 {
     REQUIRE_SIM();
     CSimProcess sim({"--chip", "sirf", "--gnss", "gps"});
-    const std::string path = sim.NextPath(2000);
+    const std::string path = sim.SlavePath();
     ASSERT_EQ(path.rfind("/dev/", 0), 0u) << path;
     Reader reader(path);
     ASSERT_TRUE(reader.IsOpen());
@@ -171,8 +166,9 @@ TEST(Simulator, ReaderDecodesAFixWithinTwoSecondsWithoutBadChecksums)
 TEST(Simulator, ModernReceiverByDefault)
 {
     REQUIRE_SIM();
-    CSimProcess sim({});
-    Reader reader(sim.NextPath(2000));
+    CSimProcess sim;
+    sim.Start({});
+    Reader reader(sim.SlavePath());
     ASSERT_TRUE(reader.IsOpen());
     std::string text;
     ASSERT_TRUE(reader.ReadFor(3000, text));
@@ -204,7 +200,7 @@ TEST(Simulator, PacesAtTheBaudRate)
 {
     REQUIRE_SIM();
     CSimProcess sim({"--baud", "4800", "--rate", "2"});
-    Reader reader(sim.NextPath(2000));
+    Reader reader(sim.SlavePath());
     ASSERT_TRUE(reader.IsOpen());
     std::string text;
     ASSERT_TRUE(reader.ReadFor(300, text)); // whatever was buffered before we opened
@@ -215,14 +211,14 @@ TEST(Simulator, PacesAtTheBaudRate)
     const double rate = static_cast<double>(text.size()) / seconds;
     EXPECT_GT(rate, 480.0 * 0.7);
     EXPECT_LT(rate, 480.0 * 1.3);
-    EXPECT_NE(sim.Stderr().find("does not fit"), std::string::npos) << sim.Stderr();
+    EXPECT_NE(sim.Errors().find("does not fit"), std::string::npos) << sim.Errors();
 }
 
 TEST(Simulator, ColdStartLosesTheFixAndFastReacquires)
 {
     REQUIRE_SIM();
     CSimProcess sim({"--chip", "sirf", "--fast", "--baud", "9600", "--gnss", "gps"});
-    Reader reader(sim.NextPath(2000));
+    Reader reader(sim.SlavePath());
     ASSERT_TRUE(reader.IsOpen());
     std::string text;
     ASSERT_TRUE(reader.ReadFor(1200, text));
@@ -232,9 +228,9 @@ TEST(Simulator, ColdStartLosesTheFixAndFastReacquires)
     reader.Write(cold);
     text.clear();
     ASSERT_TRUE(reader.ReadFor(1500, text));
-    EXPECT_NE(sim.Stderr().find("received cold start: $PSRF104,0,0,0,96000,237759,922,12,4*2E"),
+    EXPECT_NE(sim.Errors().find("received cold start: $PSRF104,0,0,0,96000,237759,922,12,4*2E"),
               std::string::npos)
-        << sim.Stderr();
+        << sim.Errors();
     const std::string lost = LastCycle(text);
     EXPECT_NE(lost.find(",V,,,,,"), std::string::npos) << lost;
     EXPECT_NE(lost.find(",0,00,"), std::string::npos) << lost;
@@ -261,14 +257,14 @@ TEST(Simulator, RestartWithABadChecksumIsIgnored)
 {
     REQUIRE_SIM();
     CSimProcess sim({"--chip", "sirf", "--baud", "9600", "--gnss", "gps"});
-    Reader reader(sim.NextPath(2000));
+    Reader reader(sim.SlavePath());
     ASSERT_TRUE(reader.IsOpen());
     reader.Write("$PSRF104,0,0,0,96000,237759,922,12,4*2F\r\n");
     std::string text;
     ASSERT_TRUE(reader.ReadFor(1500, text));
     EXPECT_EQ(Decode(LastCycle(text)).fix.bValid, 1);
-    EXPECT_NE(sim.Stderr().find("ignored"), std::string::npos) << sim.Stderr();
-    EXPECT_EQ(sim.Stderr().find("received"), std::string::npos) << sim.Stderr();
+    EXPECT_NE(sim.Errors().find("ignored"), std::string::npos) << sim.Errors();
+    EXPECT_EQ(sim.Errors().find("received"), std::string::npos) << sim.Errors();
 }
 
 TEST(Simulator, LinkIsCreatedReplacedAndRemoved)
@@ -279,12 +275,12 @@ TEST(Simulator, LinkIsCreatedReplacedAndRemoved)
     ASSERT_EQ(::symlink("/nonexistent", link.c_str()), 0);
     {
         CSimProcess sim({"--link", link});
-        const std::string path = sim.NextPath(2000);
+        const std::string path = sim.SlavePath();
         ASSERT_FALSE(path.empty());
         EXPECT_EQ(std::filesystem::read_symlink(link).string(), path);
         Reader reader(link);
         EXPECT_TRUE(reader.IsOpen());
-        sim.Terminate();
+        sim.Stop();
     }
     EXPECT_FALSE(std::filesystem::is_symlink(link));
     std::filesystem::remove(link);
@@ -295,7 +291,7 @@ TEST(Simulator, UnplugHangsUpTheReaderAndTheLinkComesBack)
     REQUIRE_SIM();
     const std::string link = TempPath("unplug");
     CSimProcess sim({"--link", link, "--unplug-after", "1", "--unplug-pause", "0.5"});
-    const std::string first = sim.NextPath(2000);
+    const std::string first = sim.SlavePath();
     Reader reader(link);
     ASSERT_TRUE(reader.IsOpen());
     std::string text;
@@ -323,7 +319,7 @@ TEST(Simulator, ReplayLoopsAFile)
                "$GPGGA,120000.000,4807.0380,N,01131.0000,E,1,04,1.0,500.0,M,47.6,M,,0000*58\r\n";
     }
     CSimProcess sim({"--replay", file, "--rate", "5", "--baud", "9600"});
-    Reader reader(sim.NextPath(2000));
+    Reader reader(sim.SlavePath());
     ASSERT_TRUE(reader.IsOpen());
     std::string text;
     ASSERT_TRUE(reader.ReadFor(1500, text));
@@ -346,7 +342,7 @@ TEST(Simulator, ReplayStreamsTheLog)
 #endif
     CSimProcess zeros({"--replay", "/dev/zero"}, limit);
     EXPECT_EQ(zeros.Wait(5000), 2);
-    EXPECT_EQ(zeros.Stderr(), "skywatch-sim: /dev/zero holds no NMEA lines in its first 1 MiB\n");
+    EXPECT_EQ(zeros.Errors(), "skywatch-sim: /dev/zero holds no NMEA lines in its first 1 MiB\n");
 
     // A pipe that never ends: the first lines go out while the writer still holds it open.
     const std::string fifo = TempPath("replay.fifo");
@@ -358,8 +354,8 @@ TEST(Simulator, ReplayStreamsTheLog)
         lines += "$GPRMC,120000.000,A,4807.0380,N,01131.0000,E,0.0,0.0,010120,,,A*6D\r\n";
     ASSERT_EQ(::write(writer, lines.data(), lines.size()), static_cast<ssize_t>(lines.size()));
     CSimProcess sim({"--replay", fifo, "--rate", "5", "--baud", "9600"}, limit);
-    Reader reader(sim.NextPath(2000));
-    ASSERT_TRUE(reader.IsOpen()) << sim.Stderr();
+    Reader reader(sim.SlavePath());
+    ASSERT_TRUE(reader.IsOpen()) << sim.Errors();
     std::string text;
     ASSERT_TRUE(reader.ReadFor(1000, text));
     EXPECT_GE(Decode(text).counters.nRmc, 2u) << text;
@@ -380,10 +376,10 @@ TEST(Simulator, BadOptionsExitTwoWithOneLine)
     for (const auto& args : cases) {
         CSimProcess sim(args);
         EXPECT_EQ(sim.Wait(3000), 2) << args[0];
-        const std::string err = sim.Stderr();
+        const std::string err = sim.Errors();
         EXPECT_FALSE(err.empty()) << args[0];
         EXPECT_EQ(err.find('\n'), err.size() - 1) << err;
-        EXPECT_TRUE(sim.NextPath(0).empty());
+        EXPECT_TRUE(sim.SlavePath().empty());
     }
 }
 

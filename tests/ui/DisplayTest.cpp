@@ -1,6 +1,6 @@
 #include "Canvas.h"
 #include "OpeningZoom.h"
-#include "QtTestApp.h"
+#include "QtTestSupport.h"
 #include "SkyView.h"
 
 #include <QImage>
@@ -50,14 +50,6 @@ QImage Draw(const SkyView &fix, ViewMode mode) {
 
 QColor At(const QImage &img, int x, int y) {
     return QColor(img.pixel(x, y));
-}
-
-int CountColour(const QImage &img, const QRect &area, const QColor &c) {
-    int n = 0;
-    for (int y = area.top(); y <= area.bottom(); ++y)
-        for (int x = area.left(); x <= area.right(); ++x)
-            n += QColor(img.pixel(x, y)) == c ? 1 : 0;
-    return n;
 }
 
 struct PlaceRow {

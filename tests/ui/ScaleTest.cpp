@@ -2,10 +2,10 @@
 #include "ControlIds.h"
 #include "DialogBuilder.h"
 #include "PortTable.h"
-#include "QtTestApp.h"
+#include "QtTestSupport.h"
 #include "SkyView.h"
 #include "StatusDlg.h"
-#include "UiTestSupport.h"
+#include "AppTestSupport.h"
 
 #include <QComboBox>
 #include <QFontMetrics>
@@ -33,7 +33,7 @@ std::unique_ptr<CStatusDlg> OpenAt(double s) {
     dlg->m_startScale = s;
     dlg->OnInitDialog();
     dlg->show();
-    WaitFor([&] { return dlg->m_redrawAll == 0; }, 3000);
+    PumpUntil([&] { return dlg->m_redrawAll == 0; }, 3000);
     return dlg;
 }
 
@@ -104,7 +104,7 @@ TEST_F(ScaleTest, EveryTextFitsAtEveryScaleAndAfterAResize) {
                 dlg->OnToggleView();
             else
                 dlg->repaint();
-            WaitFor([&] { return dlg->m_redrawAll == 0; }, 3000);
+            PumpUntil([&] { return dlg->m_redrawAll == 0; }, 3000);
             EXPECT_EQ(ShownText(*dlg, ctl::kCourse), QStringLiteral("359 Degree"));
             EXPECT_EQ(Overflows(*dlg), std::vector<std::string>{})
                 << "scale " << s << " layout " << mode;
@@ -112,7 +112,7 @@ TEST_F(ScaleTest, EveryTextFitsAtEveryScaleAndAfterAResize) {
         if (s == 2.0) {
             // A window of another shape: the layout scales by the smaller side, centred.
             dlg->resize(900, 400);
-            WaitFor([] { return false; }, 50);
+            PumpUntil([] { return false; }, 50);
             EXPECT_NEAR(dlg->Zoom(), 400 / 268.0, 1e-9);
             EXPECT_EQ(dlg->LayoutOrigin().x(), qFloor((900 - 240 * dlg->Zoom()) / 2));
             EXPECT_EQ(Overflows(*dlg), std::vector<std::string>{}) << "after a resize";
@@ -231,7 +231,7 @@ TEST_F(ScaleTest, LayoutSwitchNeverShowsPlaceholdersOrOldValues) {
         dlg->GetDlgItem(id)->installEventFilter(filters.back().get());
     }
     static_cast<QPushButton *>(dlg->GetDlgItem(ctl::kToggleView))->click();
-    ASSERT_TRUE(WaitFor([&] { return dlg->m_redrawAll == 0; }, 3000));
+    ASSERT_TRUE(PumpUntil([&] { return dlg->m_redrawAll == 0; }, 3000));
     for (size_t i = 0; i < compact.size(); ++i) {
         EXPECT_FALSE(filters[i]->seen.empty()) << compact[i].first;
         for (const QString& t : filters[i]->seen)
@@ -289,7 +289,7 @@ TEST_F(ScaleTest, TimeOptionShiftsTheDateAndTimeAndNamesItself) {
         dlg.m_curFix.nYear = 2026, dlg.m_curFix.bMonth = 6, dlg.m_curFix.bDay = 30;
         dlg.m_curFix.bHour = 23, dlg.m_curFix.bMinute = 30;
         dlg.show();
-        WaitFor([&] { return dlg.m_redrawAll == 0; }, 3000);
+        PumpUntil([&] { return dlg.m_redrawAll == 0; }, 3000);
         EXPECT_EQ(ShownText(dlg, ctl::kDate), QString::fromUtf8(r.date));
         EXPECT_EQ(ShownText(dlg, ctl::kTime), QString::fromUtf8(r.time));
         EXPECT_TRUE(dlg.GetDlgItem(ctl::kTime)->toolTip().startsWith(QString::fromUtf8(r.tip)))

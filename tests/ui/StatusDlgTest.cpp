@@ -3,10 +3,11 @@
 #include "ControlIds.h"
 #include "DialogBuilder.h"
 #include "PortTable.h"
-#include "QtTestApp.h"
+#include "QtTestSupport.h"
 #include "SkyView.h"
 #include "StatusDlgTemplate.h"
-#include "UiTestSupport.h"
+#include "AppTestSupport.h"
+#include "SimProcess.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -42,14 +43,6 @@ public:
 bool AllZero(const GpsFix& f) {
     static const GpsFix zero{};
     return std::memcmp(&f, &zero, sizeof f) == 0;
-}
-
-int CountColour(const QImage& img, const QRect& area, const QColor& c) {
-    int n = 0;
-    for (int y = area.top(); y <= area.bottom(); ++y)
-        for (int x = area.left(); x <= area.right(); ++x)
-            n += QColor(img.pixel(x, y)) == c ? 1 : 0;
-    return n;
 }
 
 bool HasMessageBox() {
@@ -138,7 +131,7 @@ TEST_F(DialogTest, StartWithComFourMissing) {
     dlg.installEventFilter(&paints);
     dlg.show();
     EXPECT_FALSE(HasMessageBox());
-    EXPECT_TRUE(WaitFor([&] { return dlg.m_redrawAll == 0; }, 3000));
+    EXPECT_TRUE(PumpUntil([&] { return dlg.m_redrawAll == 0; }, 3000));
     EXPECT_GE(paints.n, 22);
     EXPECT_EQ(ShownText(dlg, ctl::kDate), QStringLiteral("   0/00/00"));
     EXPECT_EQ(ShownText(dlg, ctl::kLatitude), QString::fromUtf8("00°00' 0.00\" N"));
@@ -154,7 +147,7 @@ TEST_F(DialogTest, PaintCopiesTheGlobeAndTheLowerStrip) {
     CStatusDlg dlg;
     dlg.OnInitDialog();
     dlg.show();
-    ASSERT_TRUE(WaitFor([&] { return dlg.m_redrawAll == 0; }, 3000));
+    ASSERT_TRUE(PumpUntil([&] { return dlg.m_redrawAll == 0; }, 3000));
 
     dlg.m_curSky.count = 1;
     dlg.m_curSky.sats[0] = SkySat{Gnss::GPS, 5, 45, 45, 60, true, true};
@@ -187,7 +180,7 @@ TEST_F(DialogTest, TimerOtherThanOneDoesNothing) {
                         "$GPGGA,081837,3751.65,S,14507.36,E,1,05,1.5,280.2,M,-34.0,M,,,*75\r\n";
     ASSERT_EQ(write(fds[0], nmea, sizeof nmea - 1), static_cast<ssize_t>(sizeof nmea - 1));
     GpsFix live{};
-    ASSERT_TRUE(WaitFor([&] { dlg.m_port.CopyFix(live); return live.lLatitude != 0; }, 3000));
+    ASSERT_TRUE(PumpUntil([&] { dlg.m_port.CopyFix(live); return live.lLatitude != 0; }, 3000));
     std::memset(&dlg.m_curFix, 0, sizeof(GpsFix));
     dlg.OnTimer(2);
     EXPECT_TRUE(AllZero(dlg.m_curFix));
@@ -219,8 +212,8 @@ TEST_F(DialogTest, ShutdownKillsTheTimerAndTheDialogObjectClosesThePort) {
                         "$GPGGA,081837,3751.65,S,14507.36,E,1,05,1.5,280.2,M,-34.0,M,,,*75\r\n";
     ASSERT_EQ(write(fds[0], nmea, sizeof nmea - 1), static_cast<ssize_t>(sizeof nmea - 1));
     GpsFix live{};
-    EXPECT_TRUE(WaitFor([&] { dlg->m_port.CopyFix(live); return live.lLatitude != 0; }, 3000));
-    WaitFor([] { return false; }, 1300);
+    EXPECT_TRUE(PumpUntil([&] { dlg->m_port.CopyFix(live); return live.lLatitude != 0; }, 3000));
+    PumpUntil([] { return false; }, 1300);
     EXPECT_TRUE(AllZero(dlg->m_curFix));
     EXPECT_NE(dlg->m_port.m_hPort, -1);
     char c;
@@ -236,11 +229,12 @@ TEST_F(DialogTest, ShutdownKillsTheTimerAndTheDialogObjectClosesThePort) {
 }
 
 TEST_F(DialogTest, StartOnTheSimulator) {
-    CSimulator sim;
-    if (sim.Path().isEmpty())
-        GTEST_SKIP() << "needs the simulated receiver " << CSimulator::Binary().toStdString()
+    if (!CSimProcess::Built())
+        GTEST_SKIP() << "needs the simulated receiver " << CSimProcess::Binary()
                      << " (build the target skywatch-sim)";
-    platform::BindPort(4, sim.Path().toStdString());
+    CSimProcess sim;
+    ASSERT_TRUE(sim.Start({})) << sim.Errors();
+    platform::BindPort(4, sim.SlavePath());
     CStatusDlg dlg;
     dlg.OnInitDialog();
     EXPECT_EQ(ShownText(dlg, ctl::kPortStatus), QStringLiteral("COM4 is on"));
@@ -257,7 +251,7 @@ TEST_F(DialogTest, StartOnTheSimulator) {
         return CountColour(shot, kGlobeSquare, display::kUsedColour) +
                CountColour(shot, kGlobeSquare, display::kTrackedColour);
     };
-    const bool shown = WaitFor(
+    const bool shown = PumpUntil(
         [&] {
             return dlg.m_curFix.lLatitude != 0 &&
                    ShownText(dlg, ctl::kLatitude) != QString::fromUtf8("00°00' 0.00\" N") &&
@@ -281,12 +275,12 @@ TEST_F(DialogTest, TickPaintsWithoutZoomAndLayoutSwitchPlaysIt) {
     CPaintCounter paints;
     dlg.installEventFilter(&paints);
     dlg.show();
-    ASSERT_TRUE(WaitFor([&] { return dlg.m_redrawAll == 0; }, 3000));
+    ASSERT_TRUE(PumpUntil([&] { return dlg.m_redrawAll == 0; }, 3000));
 
     // A tick: one paint, no zoom, the whole sky view redrawn from the snapshot.
     paints.n = 0;
     dlg.OnTimer(1);
-    WaitFor([] { return false; }, 100);
+    PumpUntil([] { return false; }, 100);
     EXPECT_GE(paints.n, 1);
     EXPECT_LE(paints.n, 2);
     EXPECT_EQ(dlg.m_redrawAll, 0);
@@ -295,7 +289,7 @@ TEST_F(DialogTest, TickPaintsWithoutZoomAndLayoutSwitchPlaysIt) {
     paints.n = 0;
     static_cast<QPushButton *>(dlg.GetDlgItem(ctl::kToggleView))->click();
     EXPECT_EQ(dlg.m_viewMode, kViewCompact);
-    ASSERT_TRUE(WaitFor([&] { return dlg.m_redrawAll == 0; }, 3000));
+    ASSERT_TRUE(PumpUntil([&] { return dlg.m_redrawAll == 0; }, 3000));
     EXPECT_GE(paints.n, 22);
     EXPECT_EQ(ShownText(dlg, ctl::kCompactLatitude), QString::fromUtf8("00°00' 0.00\" N"));
     EXPECT_EQ(ShownText(dlg, ctl::kCompactFixMode), QStringLiteral("No Fix"));
@@ -312,16 +306,17 @@ using SkyWindowTest = QtTest;
 // A multi-system receiver replayed through the simulator: every satellite in view with a position
 // is one mark, and a used one with signal is green where no later mark covers it.
 TEST_F(SkyWindowTest, ReplayedMultiSystemReceiverDrawsEveryMark) {
-    CSimulator sim({QStringLiteral("--replay"),
-                    QStringLiteral(SKYWATCH_NMEA_DIR "/ublox-neo-m9n-nmea.log"),
-                    QStringLiteral("--baud"), QStringLiteral("115200")});
-    if (sim.Path().isEmpty())
-        GTEST_SKIP() << "needs the simulated receiver " << CSimulator::Binary().toStdString();
-    platform::BindPort(4, sim.Path().toStdString());
+    if (!CSimProcess::Built())
+        GTEST_SKIP() << "needs the simulated receiver " << CSimProcess::Binary();
+    CSimProcess sim;
+    ASSERT_TRUE(sim.Start(
+        {"--replay", SKYWATCH_NMEA_DIR "/ublox-neo-m9n-nmea.log", "--baud", "115200"}))
+        << sim.Errors();
+    platform::BindPort(4, sim.SlavePath());
     CStatusDlg dlg;
     dlg.OnInitDialog();
     dlg.show();
-    ASSERT_TRUE(WaitFor([&] { return dlg.m_curSky.count >= 20 && dlg.m_curSky.used > 0; }, 6000))
+    ASSERT_TRUE(PumpUntil([&] { return dlg.m_curSky.count >= 20 && dlg.m_curSky.used > 0; }, 6000))
         << dlg.m_curSky.count;
     const SkyView sky = dlg.m_curSky;
     EXPECT_GE(sky.inView[static_cast<int>(Gnss::GLONASS)] + sky.inView[static_cast<int>(Gnss::Galileo)], 1u);

@@ -1,7 +1,8 @@
 #include "PortTable.h"
-#include "QtTestApp.h"
+#include "QtTestSupport.h"
 #include "StatusDlg.h"
-#include "UiTestSupport.h"
+#include "AppTestSupport.h"
+#include "SimProcess.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -88,12 +89,12 @@ TEST_F(UiPerf, StartToFirstFrameAndPaintCycle) {
         dlg.installEventFilter(&first);
         dlg.OnInitDialog();
         dlg.show();
-        ASSERT_TRUE(WaitFor([&] { return first.ms >= 0; }, 2000));
+        ASSERT_TRUE(PumpUntil([&] { return first.ms >= 0; }, 2000));
         std::printf("scale %.0f: first painted frame %lld ms after the dialog's construction\n",
                     scale, static_cast<long long>(first.ms));
         EXPECT_LT(first.ms, 1000);
 
-        ASSERT_TRUE(WaitFor([&] { return dlg.m_redrawAll == 0; }, 3000));
+        ASSERT_TRUE(PumpUntil([&] { return dlg.m_redrawAll == 0; }, 3000));
         dlg.m_curFix = TwelveSatellites();
         dlg.m_curSky = ModernSky();
         constexpr int kPaints = 200;
@@ -121,15 +122,16 @@ TEST_F(UiPerf, StartToFirstFrameAndPaintCycle) {
 }
 
 TEST_F(UiPerf, CpuWhileShowingTheSimulator) {
-    CSimulator sim;
-    if (sim.Path().isEmpty())
-        GTEST_SKIP() << "needs the simulated receiver " << CSimulator::Binary().toStdString();
-    platform::BindPort(4, sim.Path().toStdString());
+    if (!CSimProcess::Built())
+        GTEST_SKIP() << "needs the simulated receiver " << CSimProcess::Binary();
+    CSimProcess sim;
+    ASSERT_TRUE(sim.Start({})) << sim.Errors();
+    platform::BindPort(4, sim.SlavePath());
     {
         CStatusDlg dlg;
         dlg.OnInitDialog();
         dlg.show();
-        ASSERT_TRUE(WaitFor([&] { return dlg.m_redrawAll == 0 && dlg.m_curFix.lLatitude != 0; },
+        ASSERT_TRUE(PumpUntil([&] { return dlg.m_redrawAll == 0 && dlg.m_curFix.lLatitude != 0; },
                             3000));
         constexpr double kSeconds = 6.0;
         const double cpu0 = CpuSeconds();

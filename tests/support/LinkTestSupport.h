@@ -1,10 +1,12 @@
 #pragma once
 
+#include "SimProcess.h"
+#include "Wait.h"
+
 #include <chrono>
 #include <cstddef>
 #include <string>
 #include <sys/types.h>
-#include <time.h>
 #include <vector>
 
 // The sentence body (from "$" on) with its checksum, CR and LF.
@@ -47,49 +49,8 @@ private:
     std::string m_path;
 };
 
-// The simulated receiver, run as its own process.
-class CSimulator {
-public:
-    // The built simulator, or an empty string when it is not there.
-    static std::string BinaryPath();
-
-    CSimulator() = default;
-    ~CSimulator();
-    CSimulator(const CSimulator&) = delete;
-    CSimulator& operator=(const CSimulator&) = delete;
-
-    // Starts it with args and waits for the slave path it prints.
-    bool Start(const std::vector<std::string>& args);
-    const std::string& SlavePath() const { return m_slavePath; }
-    // Everything it wrote to standard output and standard error so far.
-    std::string Output() const;
-    std::string Errors() const;
-    void Stop();
-
-private:
-    pid_t m_pid = -1;
-    std::string m_slavePath;
-    std::string m_outputFile;
-    std::string m_errorFile;
-};
-
 // Seconds of CPU this process used.
 double ProcessCpuSeconds();
-
-// Waits until done() or the timeout; returns done()'s last value.
-template <typename F>
-bool WaitUntil(F done, std::chrono::milliseconds timeout)
-{
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-        if (done())
-            return true;
-        if (std::chrono::steady_clock::now() >= deadline)
-            return false;
-        struct timespec ts{0, 2'000'000};
-        nanosleep(&ts, nullptr);
-    }
-}
 
 // A loopback port nothing listens on right now, for type SOCK_STREAM or SOCK_DGRAM; 0 if none.
 int FreePort(int type);

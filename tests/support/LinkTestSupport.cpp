@@ -9,12 +9,10 @@
 #include <cstdlib>
 #include <ctime>
 #include <fcntl.h>
-#include <fstream>
 #include <netinet/in.h>
 #include <poll.h>
 #include <pty.h>
 #include <spawn.h>
-#include <sstream>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -119,99 +117,6 @@ bool CDeviceLink::PointTo(const std::string& target)
     ::unlink(fresh.c_str());
     return !m_dir.empty() && ::symlink(target.c_str(), fresh.c_str()) == 0 &&
            ::rename(fresh.c_str(), m_path.c_str()) == 0;
-}
-
-std::string CSimulator::BinaryPath()
-{
-    const std::string path = std::string(SKYWATCH_BINARY_DIR) + "/tools/skywatch-sim";
-    return ::access(path.c_str(), X_OK) == 0 ? path : std::string();
-}
-
-CSimulator::~CSimulator() { Stop(); }
-
-namespace {
-
-std::string TempFile(const char* what)
-{
-    std::string name = std::string("/tmp/skywatch-sim-") + what + "-XXXXXX";
-    const int fd = ::mkstemp(name.data());
-    if (fd < 0)
-        return {};
-    ::close(fd);
-    return name;
-}
-
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-} // namespace
-
-bool CSimulator::Start(const std::vector<std::string>& args)
-{
-    const std::string binary = BinaryPath();
-    if (binary.empty())
-        return false;
-    // Files rather than pipes, so that the simulator never blocks on a full pipe nor dies of
-    // SIGPIPE when it writes after the test has read what it wanted.
-    m_outputFile = TempFile("out");
-    m_errorFile = TempFile("err");
-    if (m_outputFile.empty() || m_errorFile.empty())
-        return false;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, m_outputFile.c_str(), O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, m_errorFile.c_str(), O_WRONLY, 0);
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(binary.c_str()));
-    for (const std::string& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    const int rc = ::posix_spawn(&m_pid, binary.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) {
-        m_pid = -1;
-        return false;
-    }
-    // The first line on standard output is the slave path.
-    std::string text;
-    WaitUntil(
-        [&] {
-            text = ReadFile(m_outputFile);
-            return text.find('\n') != std::string::npos;
-        },
-        std::chrono::seconds(5));
-    const std::size_t eol = text.find('\n');
-    if (eol == std::string::npos)
-        return false;
-    m_slavePath = text.substr(0, eol);
-    return true;
-}
-
-std::string CSimulator::Output() const { return ReadFile(m_outputFile); }
-
-std::string CSimulator::Errors() const { return ReadFile(m_errorFile); }
-void CSimulator::Stop()
-{
-    if (m_pid > 0) {
-        ::kill(m_pid, SIGTERM);
-        int status = 0;
-        if (!WaitUntil([&] { return ::waitpid(m_pid, &status, WNOHANG) == m_pid; },
-                       std::chrono::seconds(3))) {
-            ::kill(m_pid, SIGKILL);
-            ::waitpid(m_pid, &status, 0);
-        }
-        m_pid = -1;
-    }
-    for (std::string* file : {&m_outputFile, &m_errorFile}) {
-        if (!file->empty())
-            ::unlink(file->c_str());
-        file->clear();
-    }
 }
 
 double ProcessCpuSeconds()
