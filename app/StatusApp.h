@@ -9,5 +9,5 @@ public:
 
     // Needs a QApplication. With options.screenshotPath set, writes the window to that PNG file
     // after options.screenshotAfter seconds and ends the dialog. Returns the process exit code.
-    int Run(const AppOptions& options);
+    int Run(const AppOptions &options);
 };

@@ -18,30 +18,29 @@ namespace {
 constexpr std::size_t kMinBytes = 1u << 20;
 constexpr std::size_t kBlock = 1024;
 
-std::string ReadAll(const std::filesystem::path& path)
-{
+std::string ReadAll(const std::filesystem::path &path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 // Every capture once, in name order, then repeated until there is at least a megabyte.
-std::string LoadTraffic()
-{
+std::string LoadTraffic() {
     std::string once;
     const std::filesystem::path dir(SKYWATCH_NMEA_DIR);
     if (std::filesystem::is_directory(dir)) {
         std::vector<std::filesystem::path> files;
-        for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        for (const auto &entry : std::filesystem::directory_iterator(dir)) {
             const auto ext = entry.path().extension();
             if (entry.is_regular_file() && (ext == ".log" || ext == ".nmea"))
                 files.push_back(entry.path());
         }
         std::sort(files.begin(), files.end());
-        for (const auto& f : files)
+        for (const auto &f : files)
             once += ReadAll(f);
     }
     if (once.empty()) {
-        std::fprintf(stderr, "captures not found in %s; using res/sample.nmea\n", SKYWATCH_NMEA_DIR);
+        std::fprintf(stderr, "captures not found in %s; using res/sample.nmea\n",
+                     SKYWATCH_NMEA_DIR);
         once = ReadAll(std::filesystem::path(SKYWATCH_SOURCE_DIR) / "res" / "sample.nmea");
     }
     if (once.empty())
@@ -52,15 +51,13 @@ std::string LoadTraffic()
     return traffic;
 }
 
-const std::string& Traffic()
-{
+const std::string &Traffic() {
     static const std::string traffic = LoadTraffic();
     return traffic;
 }
 
-void BM_ParseBuffer(benchmark::State& state)
-{
-    const std::string& traffic = Traffic();
+void BM_ParseBuffer(benchmark::State &state) {
+    const std::string &traffic = Traffic();
     if (traffic.empty()) {
         state.SkipWithError("no NMEA traffic to scan: neither the captures nor res/sample.nmea");
         return;

@@ -8,7 +8,7 @@ namespace {
 
 // The seconds as "%2.2f" prints them; a value that rounds to 60.00 carries into the minute, and
 // the minute into the degree.
-QString DegreesText(std::int32_t value, const char* degreeFormat, char positiveLetter,
+QString DegreesText(std::int32_t value, const char *degreeFormat, char positiveLetter,
                     char negativeLetter) {
     std::uint8_t deg = 0, min = 0, positive = 0;
     float sec = 0;
@@ -62,8 +62,8 @@ QString FixModeText(std::int8_t mode) {
 
 } // namespace
 
-void SplitDegrees(std::int32_t value, std::uint8_t& degrees, std::uint8_t& minutes,
-                  float& seconds, std::uint8_t& positive) {
+void SplitDegrees(std::int32_t value, std::uint8_t &degrees, std::uint8_t &minutes, float &seconds,
+                  std::uint8_t &positive) {
     positive = value >= 0 ? 1 : 0;
     // Unsigned, so the magnitude of the most negative value does not overflow.
     const std::uint32_t a =
@@ -77,10 +77,10 @@ void SplitDegrees(std::int32_t value, std::uint8_t& degrees, std::uint8_t& minut
     seconds = static_cast<float>(r * 3600u - min * 60000000u) * 0.000001f;
 }
 
-std::vector<TextField> ChangedTextFields(const GpsFix& cur, const GpsFix& prev, ViewMode mode,
+std::vector<TextField> ChangedTextFields(const GpsFix &cur, const GpsFix &prev, ViewMode mode,
                                          bool redrawAll) {
     std::vector<TextField> out;
-    auto write = [&](bool changed, int id, auto&& text) {
+    auto write = [&](bool changed, int id, auto &&text) {
         if (changed || redrawAll)
             out.push_back({id, text()});
     };
@@ -130,9 +130,9 @@ QHash<int, QStringList> WidestTexts() {
     b.wAltitude = 64536, b.bValid = 1, b.cFixMode = 3;
     b.lLatitude = 89999997, b.lLongitude = 179999997;
     QHash<int, QStringList> widest;
-    for (const GpsFix& f : {a, b})
+    for (const GpsFix &f : {a, b})
         for (ViewMode mode : {kViewFull, kViewCompact})
-            for (const TextField& t : ChangedTextFields(f, f, mode, true))
+            for (const TextField &t : ChangedTextFields(f, f, mode, true))
                 widest[t.id] << t.text;
     for (int id : {ctl::kFixMode, ctl::kCompactFixMode})
         widest[id] << FixModeText(2);

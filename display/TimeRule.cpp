@@ -18,14 +18,14 @@ QString OffsetText(int seconds) {
 
 } // namespace
 
-void ApplyTimeRule(GpsFix& fix, TimeRule rule, int nBiasSeconds) {
+void ApplyTimeRule(GpsFix &fix, TimeRule rule, int nBiasSeconds) {
     if (rule == TimeRule::Standard)
         return;
     using namespace std::chrono;
     const UtcDateTime t{fix.nYear, fix.bMonth, fix.bDay, fix.bHour, fix.bMinute, fix.bSecond};
     // An empty record has no time to shift: it keeps showing zeros, not the zone's offset.
-    if (fix.nYear == 0 && fix.bMonth == 0 && fix.bDay == 0 && fix.bHour == 0 &&
-        fix.bMinute == 0 && fix.bSecond == 0)
+    if (fix.nYear == 0 && fix.bMonth == 0 && fix.bDay == 0 && fix.bHour == 0 && fix.bMinute == 0 &&
+        fix.bSecond == 0)
         return;
     // Seconds to add to standard time: UTC is standard time plus the bias.
     int delta = nBiasSeconds;

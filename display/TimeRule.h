@@ -13,7 +13,7 @@ enum class TimeRule { Standard, Local, Utc };
 // Turns the record's date and time, local standard time nBiasSeconds west of UTC, into the rule's:
 // shifted by the rule's offset at that instant minus the standard offset, across days, months
 // and years. A date off the calendar shifts the time of day alone; an empty record stays empty.
-void ApplyTimeRule(GpsFix& fix, TimeRule rule, int nBiasSeconds);
+void ApplyTimeRule(GpsFix &fix, TimeRule rule, int nBiasSeconds);
 
 // Names the rule and the zone's offset, e.g. "Local standard time, UTC+01:00 (summer time not
 // applied)".

@@ -3,8 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
-void CFixStopwatch::Start(RestartKind kind, Clock::time_point now)
-{
+void CFixStopwatch::Start(RestartKind kind, Clock::time_point now) {
     std::lock_guard lock(m_lock);
     m_state = State::Running;
     m_bRunning.store(true, std::memory_order_relaxed);
@@ -13,15 +12,13 @@ void CFixStopwatch::Start(RestartKind kind, Clock::time_point now)
     m_start = now;
 }
 
-void CFixStopwatch::Cancel()
-{
+void CFixStopwatch::Cancel() {
     std::lock_guard lock(m_lock);
     m_state = State::Idle;
     m_bRunning.store(false, std::memory_order_relaxed);
 }
 
-void CFixStopwatch::OnFixReport(bool bFix, Clock::time_point now)
-{
+void CFixStopwatch::OnFixReport(bool bFix, Clock::time_point now) {
     std::lock_guard lock(m_lock);
     if (m_state != State::Running)
         return;
@@ -36,28 +33,24 @@ void CFixStopwatch::OnFixReport(bool bFix, Clock::time_point now)
     m_stop = now;
 }
 
-bool CFixStopwatch::Running() const
-{
+bool CFixStopwatch::Running() const {
     std::lock_guard lock(m_lock);
     return m_state == State::Running;
 }
 
-std::optional<double> CFixStopwatch::Result() const
-{
+std::optional<double> CFixStopwatch::Result() const {
     std::lock_guard lock(m_lock);
     if (m_state != State::Stopped || !m_bLost)
         return std::nullopt;
     return std::chrono::duration<double>(m_stop - m_start).count();
 }
 
-bool CFixStopwatch::FixNeverLost() const
-{
+bool CFixStopwatch::FixNeverLost() const {
     std::lock_guard lock(m_lock);
     return m_state == State::Stopped && !m_bLost;
 }
 
-std::string CFixStopwatch::Text(Clock::time_point now) const
-{
+std::string CFixStopwatch::Text(Clock::time_point now) const {
     std::lock_guard lock(m_lock);
     char text[64];
     if (m_state == State::Running) {

@@ -30,8 +30,7 @@ public:
     // A sentence that says whether the receiver has a fix.
     void OnFixReport(bool bFix, Clock::time_point now);
     // The same at the present time; costs one atomic load while nothing is timed.
-    void OnFixReport(bool bFix)
-    {
+    void OnFixReport(bool bFix) {
         if (m_bRunning.load(std::memory_order_relaxed))
             OnFixReport(bFix, Clock::now());
     }

@@ -32,8 +32,7 @@ constexpr Mark kBanners[] = {
 
 } // namespace
 
-const char* FamilyName(ReceiverFamily family)
-{
+const char *FamilyName(ReceiverFamily family) {
     switch (family) {
     case ReceiverFamily::Sirf:
         return "SiRF";
@@ -51,21 +50,19 @@ const char* FamilyName(ReceiverFamily family)
     return "unknown";
 }
 
-void CReceiverFamily::Reset()
-{
+void CReceiverFamily::Reset() {
     Set(ReceiverFamily::Unknown);
     m_nUbx = 0;
 }
 
 // $GNTXT,01,01,02,u-blox AG - www.u-blox.com*4E
 // $PMTK011,MTKGPS*08
-void CReceiverFamily::OnSentence(const char* s, std::size_t len)
-{
+void CReceiverFamily::OnSentence(const char *s, std::size_t len) {
     if (s == nullptr || len < 6)
         return;
     const std::string_view line(s, len);
     if (s[1] == 'P') {
-        for (const Mark& head : kHeads) {
+        for (const Mark &head : kHeads) {
             if (line.starts_with(head.text)) {
                 Set(head.family);
                 return;
@@ -75,7 +72,7 @@ void CReceiverFamily::OnSentence(const char* s, std::size_t len)
     }
     if (s[3] != 'T' || s[4] != 'X' || s[5] != 'T')
         return;
-    for (const Mark& banner : kBanners) {
+    for (const Mark &banner : kBanners) {
         if (line.find(banner.text) != std::string_view::npos) {
             Set(banner.family);
             return;
@@ -83,26 +80,24 @@ void CReceiverFamily::OnSentence(const char* s, std::size_t len)
     }
 }
 
-void CReceiverFamily::OnBlock(const char* block, std::size_t n)
-{
+void CReceiverFamily::OnBlock(const char *block, std::size_t n) {
     if (block == nullptr)
         return;
-    const auto* p = reinterpret_cast<const std::uint8_t*>(block);
-    const auto* const end = p + n;
+    const auto *p = reinterpret_cast<const std::uint8_t *>(block);
+    const auto *const end = p + n;
     while (p < end) {
         if (m_nUbx == 0) {
             // Most of the stream is NMEA text: skip to the next possible frame start.
-            const void* sync = std::memchr(p, kUbxSync1, static_cast<std::size_t>(end - p));
+            const void *sync = std::memchr(p, kUbxSync1, static_cast<std::size_t>(end - p));
             if (sync == nullptr)
                 return;
-            p = static_cast<const std::uint8_t*>(sync);
+            p = static_cast<const std::uint8_t *>(sync);
         }
         UbxByte(*p++);
     }
 }
 
-void CReceiverFamily::UbxByte(std::uint8_t b)
-{
+void CReceiverFamily::UbxByte(std::uint8_t b) {
     const std::size_t at = m_nUbx++;
     if (at == 0) {
         m_nUbx = b == kUbxSync1 ? 1 : 0;

@@ -8,7 +8,7 @@
 enum class ReceiverFamily : std::uint8_t { Unknown, Sirf, Ublox, Mtk, Casic, St };
 
 // "SiRF", "u-blox", "MediaTek", "CASIC", "ST Teseo"; "unknown" for Unknown.
-const char* FamilyName(ReceiverFamily family);
+const char *FamilyName(ReceiverFamily family);
 
 // Recognises the receiver from what it sends anyway: banners ($GxTXT), proprietary sentences
 // and UBX binary frames. Keeps the last family recognised; Unknown until something identifies it.
@@ -18,9 +18,9 @@ public:
     // Forgets the family and any half-seen frame, for a new connection.
     void Reset();
     // s holds one whole checksum-good sentence, "$" through its line end, len bytes.
-    void OnSentence(const char* s, std::size_t len);
+    void OnSentence(const char *s, std::size_t len);
     // Every block of raw bytes as read, for the UBX frames between the sentences.
-    void OnBlock(const char* block, std::size_t n);
+    void OnBlock(const char *block, std::size_t n);
     ReceiverFamily Current() const { return m_family.load(std::memory_order_relaxed); }
 
 private:

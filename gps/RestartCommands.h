@@ -18,18 +18,16 @@ inline constexpr std::size_t kSentenceBufferSize = 256;
 // "*", the two upper-case hex digits of the NMEA checksum, CR and LF. The checksum is the
 // exclusive or of every byte after the "$". Leaves buf as it is when it does not begin with "$",
 // is not terminated within size, or lacks room for the six more bytes.
-void AppendChecksum(char* buf, std::size_t size);
+void AppendChecksum(char *buf, std::size_t size);
 
-template <std::size_t N>
-void AppendChecksum(char (&buf)[N])
-{
+template <std::size_t N> void AppendChecksum(char (&buf)[N]) {
     AppendChecksum(buf, N);
 }
 
 // Each writes its finished line, terminated by a zero that is not sent, into buf and returns buf.
-const char* ComposeColdStart(char (&buf)[kSentenceBufferSize]);
-const char* ComposeWarmStart(char (&buf)[kSentenceBufferSize]);
-const char* ComposeHotStart(char (&buf)[kSentenceBufferSize]);
+const char *ComposeColdStart(char (&buf)[kSentenceBufferSize]);
+const char *ComposeWarmStart(char (&buf)[kSentenceBufferSize]);
+const char *ComposeHotStart(char (&buf)[kSentenceBufferSize]);
 
 // The restart in the receiver family's own language, as the bytes to send: an NMEA sentence with
 // its checksum and CR LF, or for u-blox a binary UBX frame (which may hold zero bytes). SiRF and

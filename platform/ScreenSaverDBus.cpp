@@ -15,8 +15,7 @@ namespace {
 const QString kService = QStringLiteral("org.freedesktop.ScreenSaver");
 const QString kPath = QStringLiteral("/org/freedesktop/ScreenSaver");
 
-void SimulateUserActivity()
-{
+void SimulateUserActivity() {
     QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kService,
                                                        QStringLiteral("SimulateUserActivity"));
     // Never start a screen saver just to poke it.
@@ -27,9 +26,8 @@ void SimulateUserActivity()
 
 } // namespace
 
-bool InstallScreenSaverActivityHook()
-{
-    QCoreApplication* app = QCoreApplication::instance();
+bool InstallScreenSaverActivityHook() {
+    QCoreApplication *app = QCoreApplication::instance();
     if (app == nullptr)
         return false;
     QDBusConnection bus = QDBusConnection::sessionBus();

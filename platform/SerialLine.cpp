@@ -24,15 +24,13 @@ constexpr unsigned kConsoleMajor = 4;
 constexpr unsigned kFirstUartMinor = 64;
 constexpr unsigned kTtyAuxMajor = 5;
 
-std::string LinkName(const fs::path& link)
-{
+std::string LinkName(const fs::path &link) {
     std::error_code ec;
     const fs::path target = fs::read_symlink(link, ec);
     return ec ? std::string() : target.filename().string();
 }
 
-std::string ReadLine(const fs::path& file)
-{
+std::string ReadLine(const fs::path &file) {
     std::ifstream in(file);
     std::string line;
     std::getline(in, line);
@@ -41,8 +39,7 @@ std::string ReadLine(const fs::path& file)
 
 } // namespace
 
-LineIdentity IdentifyLine(const std::string& name, const std::string& sysRoot)
-{
+LineIdentity IdentifyLine(const std::string &name, const std::string &sysRoot) {
     LineIdentity id;
     char resolved[PATH_MAX];
     struct stat st {};
@@ -74,8 +71,7 @@ LineIdentity IdentifyLine(const std::string& name, const std::string& sysRoot)
     return id;
 }
 
-std::string UsbId(const LineIdentity& line, const std::string& sysRoot)
-{
+std::string UsbId(const LineIdentity &line, const std::string &sysRoot) {
     if (line.kind != LineKind::Serial)
         return {};
     std::error_code ec;

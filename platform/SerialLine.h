@@ -23,9 +23,9 @@ struct LineIdentity {
 };
 
 // Resolves name and tells what it is from stat and /sys/dev/char (under sysRoot).
-LineIdentity IdentifyLine(const std::string& name, const std::string& sysRoot = "/sys");
+LineIdentity IdentifyLine(const std::string &name, const std::string &sysRoot = "/sys");
 
 // "vvvv:pppp", the USB vendor and product of the device behind a serial line, or "".
-std::string UsbId(const LineIdentity& line, const std::string& sysRoot = "/sys");
+std::string UsbId(const LineIdentity &line, const std::string &sysRoot = "/sys");
 
 } // namespace platform

@@ -55,12 +55,13 @@ static_assert(std::ranges::none_of(kBaudRates, [](int nBaud) { return SpeedFor(n
 // slow line wakes the reader a few times a read instead of once per character.
 constexpr cc_t kMaxWakeAt = 255;
 
-bool IsGoneError(int error) { return error == EIO || error == ENXIO || error == ENODEV; }
+bool IsGoneError(int error) {
+    return error == EIO || error == ENXIO || error == ENODEV;
+}
 
 // A pseudo-terminal or USB device keeps exclusive mode after the last close, and everyone but
 // root is then refused it, this program included.
-void CloseReleased(int fd)
-{
+void CloseReleased(int fd) {
     ::ioctl(fd, TIOCNXCL);
     ::close(fd);
 }
@@ -69,14 +70,15 @@ void CloseReleased(int fd)
 
 CSerialPort::CSerialPort() : m_settings(std::make_unique<termios>()) {}
 
-CSerialPort::~CSerialPort() { Close(); }
+CSerialPort::~CSerialPort() {
+    Close();
+}
 
 bool CSerialPort::IsSupportedBaud(int nBaud) {
     return IsListedBaud(nBaud);
 }
 
-bool CSerialPort::Open(const std::string& path, int nBaud)
-{
+bool CSerialPort::Open(const std::string &path, int nBaud) {
     Close();
     m_path = path;
     m_nBaud = nBaud;
@@ -93,8 +95,7 @@ bool CSerialPort::Open(const std::string& path, int nBaud)
     return true;
 }
 
-void CSerialPort::Close()
-{
+void CSerialPort::Close() {
     Release();
     m_path.clear();
     m_nBaud = 0;
@@ -102,8 +103,7 @@ void CSerialPort::Close()
     m_gonePtys.clear();
 }
 
-int CSerialPort::OpenDevice(const LineIdentity& line, int& error)
-{
+int CSerialPort::OpenDevice(const LineIdentity &line, int &error) {
     const speed_t speed = SpeedFor(m_nBaud);
     if (!IsListedBaud(m_nBaud)) {
         error = EINVAL;
@@ -156,8 +156,7 @@ int CSerialPort::OpenDevice(const LineIdentity& line, int& error)
     return fd;
 }
 
-void CSerialPort::SetWakeThreshold(std::size_t nBytes)
-{
+void CSerialPort::SetWakeThreshold(std::size_t nBytes) {
     const cc_t wakeAt = nBytes < kMaxWakeAt ? static_cast<cc_t>(nBytes) : kMaxWakeAt;
     if (wakeAt == m_wakeAt || wakeAt == 0)
         return;
@@ -166,8 +165,7 @@ void CSerialPort::SetWakeThreshold(std::size_t nBytes)
         m_wakeAt = wakeAt;
 }
 
-SerialRead CSerialPort::Read(char* buf, std::size_t size, int timeoutMs, const CWakeEvent& wake)
-{
+SerialRead CSerialPort::Read(char *buf, std::size_t size, int timeoutMs, const CWakeEvent &wake) {
     SerialRead r;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     if (m_fd < 0) {
@@ -233,8 +231,7 @@ SerialRead CSerialPort::Read(char* buf, std::size_t size, int timeoutMs, const C
     }
 }
 
-std::size_t CSerialPort::Write(const char* data, std::size_t size, int timeoutMs)
-{
+std::size_t CSerialPort::Write(const char *data, std::size_t size, int timeoutMs) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     std::lock_guard lock(m_writeLock);
     std::size_t done = 0;
@@ -261,14 +258,12 @@ std::size_t CSerialPort::Write(const char* data, std::size_t size, int timeoutMs
     return done;
 }
 
-void CSerialPort::Discard()
-{
+void CSerialPort::Discard() {
     if (m_fd >= 0)
         ::tcflush(m_fd, TCIOFLUSH);
 }
 
-void CSerialPort::Release()
-{
+void CSerialPort::Release() {
     std::lock_guard lock(m_writeLock);
     if (m_fd >= 0) {
         CloseReleased(m_fd);
@@ -278,8 +273,7 @@ void CSerialPort::Release()
     m_fd = -1;
 }
 
-bool CSerialPort::Reopen()
-{
+bool CSerialPort::Reopen() {
     if (m_path.empty())
         return false;
     const LineIdentity line = IdentifyLine(m_path);

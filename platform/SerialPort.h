@@ -30,8 +30,8 @@ class CSerialPort {
 public:
     CSerialPort();
     ~CSerialPort();
-    CSerialPort(const CSerialPort&) = delete;
-    CSerialPort& operator=(const CSerialPort&) = delete;
+    CSerialPort(const CSerialPort &) = delete;
+    CSerialPort &operator=(const CSerialPort &) = delete;
 
     // True for the rates the line can be set to: those of the baud list.
     static bool IsSupportedBaud(int nBaud);
@@ -39,7 +39,7 @@ public:
     // Closes what is open, then opens path at nBaud. False when the device cannot be used;
     // LastError() then holds the reason (errno; EINVAL for a rate the line cannot take, ENOTTY,
     // before any open, for a path that is no serial line).
-    bool Open(const std::string& path, int nBaud);
+    bool Open(const std::string &path, int nBaud);
     void Close();
     // The reason the last Open failed, 0 after one that worked.
     int LastError() const { return m_nError; }
@@ -48,9 +48,9 @@ public:
 
     // Waits for data until size bytes have arrived or timeoutMs have passed since the call,
     // whichever comes first, or until wake is raised; never blocks past the time-out.
-    SerialRead Read(char* buf, std::size_t size, int timeoutMs, const CWakeEvent& wake);
+    SerialRead Read(char *buf, std::size_t size, int timeoutMs, const CWakeEvent &wake);
     // Writes data, giving up timeoutMs after the call; returns the number of bytes written.
-    std::size_t Write(const char* data, std::size_t size, int timeoutMs);
+    std::size_t Write(const char *data, std::size_t size, int timeoutMs);
     // Drops whatever is pending in both directions.
     void Discard();
 
@@ -64,11 +64,11 @@ public:
     bool Reopen();
     int ReopenError() const { return m_nReopenError; }
     // The device the last Open or Reopen reached, links resolved; on the thread that called it.
-    const std::string& DevicePath() const { return m_line.path; }
+    const std::string &DevicePath() const { return m_line.path; }
 
 private:
     // The configured descriptor of line, or -1 with the reason in error.
-    int OpenDevice(const LineIdentity& line, int& error);
+    int OpenDevice(const LineIdentity &line, int &error);
     void SetWakeThreshold(std::size_t nBytes);
 
     std::string m_path;

@@ -4,14 +4,12 @@
 
 namespace platform {
 
-int StandardBiasSeconds()
-{
+int StandardBiasSeconds() {
     tzset();
     return static_cast<int>(timezone);
 }
 
-int UtcOffsetSecondsAt(long long utcSeconds)
-{
+int UtcOffsetSecondsAt(long long utcSeconds) {
     tzset();
     const std::time_t t = static_cast<std::time_t>(utcSeconds);
     std::tm local{};

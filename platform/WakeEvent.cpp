@@ -8,21 +8,18 @@
 
 namespace platform {
 
-CWakeEvent::CWakeEvent()
-{
+CWakeEvent::CWakeEvent() {
     m_fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (m_fd < 0)
         m_nError = errno;
 }
 
-CWakeEvent::~CWakeEvent()
-{
+CWakeEvent::~CWakeEvent() {
     if (m_fd >= 0)
         ::close(m_fd);
 }
 
-void CWakeEvent::Raise()
-{
+void CWakeEvent::Raise() {
     if (m_fd < 0)
         return;
     const std::uint64_t one = 1;
@@ -30,21 +27,18 @@ void CWakeEvent::Raise()
     [[maybe_unused]] const ssize_t n = ::write(m_fd, &one, sizeof one);
 }
 
-void CWakeEvent::Lower()
-{
+void CWakeEvent::Lower() {
     if (m_fd < 0)
         return;
     std::uint64_t count = 0;
     [[maybe_unused]] const ssize_t n = ::read(m_fd, &count, sizeof count);
 }
 
-bool CWakeEvent::IsRaised() const
-{
+bool CWakeEvent::IsRaised() const {
     return WaitUntil(std::chrono::steady_clock::time_point{});
 }
 
-bool CWakeEvent::WaitUntil(std::chrono::steady_clock::time_point deadline) const
-{
+bool CWakeEvent::WaitUntil(std::chrono::steady_clock::time_point deadline) const {
     if (m_fd < 0)
         return false;
     for (;;) {
@@ -58,13 +52,11 @@ bool CWakeEvent::WaitUntil(std::chrono::steady_clock::time_point deadline) const
     }
 }
 
-bool CWakeEvent::WaitFor(std::chrono::milliseconds timeout) const
-{
+bool CWakeEvent::WaitFor(std::chrono::milliseconds timeout) const {
     return WaitUntil(std::chrono::steady_clock::now() + timeout);
 }
 
-int MillisecondsUntil(std::chrono::steady_clock::time_point deadline)
-{
+int MillisecondsUntil(std::chrono::steady_clock::time_point deadline) {
     using namespace std::chrono;
     const auto left = deadline - steady_clock::now();
     if (left <= steady_clock::duration::zero())

@@ -10,8 +10,8 @@ class CWakeEvent {
 public:
     CWakeEvent();
     ~CWakeEvent();
-    CWakeEvent(const CWakeEvent&) = delete;
-    CWakeEvent& operator=(const CWakeEvent&) = delete;
+    CWakeEvent(const CWakeEvent &) = delete;
+    CWakeEvent &operator=(const CWakeEvent &) = delete;
 
     // False when the eventfd could not be made; Error() then holds errno.
     bool Valid() const { return m_fd >= 0; }

@@ -9,7 +9,8 @@
 // Dialog template 102: the main window's controls in tab order.
 namespace res {
 
-inline constexpr std::uint32_t kStatic = dlg::kWsChild | dlg::kWsVisible | dlg::kWsGroup | dlg::kSsLeft;
+inline constexpr std::uint32_t kStatic =
+    dlg::kWsChild | dlg::kWsVisible | dlg::kWsGroup | dlg::kSsLeft;
 inline constexpr std::uint32_t kButton =
     dlg::kWsChild | dlg::kWsVisible | dlg::kWsTabStop | dlg::kBsPushButton;
 inline constexpr std::uint32_t kCombo = dlg::kWsChild | dlg::kWsVisible | dlg::kWsVScroll |
@@ -74,8 +75,8 @@ constexpr bool IdsAreUnique() {
 static_assert(IdsAreUnique());
 
 inline constexpr std::array<const char *, 5> kPortList{"COM1", "COM2", "COM3", "COM4", "Close"};
-inline constexpr std::array<const char*, 4> kResetList{"Cold Start", "Warm Start", "Hot Start",
-                                                       "Default"};
+inline constexpr std::array<const char *, 4> kResetList{"Cold Start", "Warm Start", "Hot Start",
+                                                        "Default"};
 
 inline constexpr std::array<dlg::List, 3> kStatusDlgLists{{
     {ctl::kPortList, kPortList},
@@ -83,12 +84,12 @@ inline constexpr std::array<dlg::List, 3> kStatusDlgLists{{
     {ctl::kResetList, kResetList},
 }};
 
-inline constexpr dlg::Template kStatusDlgTemplate{102, "Skywatch", 139, 150, kStatusDlgItems,
-                                                  kStatusDlgLists};
+inline constexpr dlg::Template kStatusDlgTemplate{102, "Skywatch",      139,
+                                                  150, kStatusDlgItems, kStatusDlgLists};
 
 // Picture 130 and icon 128, compiled in with Qt's resource system.
-inline constexpr const char* kGlobePath = ":/res/globe130.png";
-inline constexpr const char* kIcon32Path = ":/res/icon128-32.png";
-inline constexpr const char* kIcon16Path = ":/res/icon128-16.png";
+inline constexpr const char *kGlobePath = ":/res/globe130.png";
+inline constexpr const char *kIcon32Path = ":/res/icon128-32.png";
+inline constexpr const char *kIcon16Path = ":/res/icon128-16.png";
 
 } // namespace res

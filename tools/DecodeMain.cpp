@@ -28,8 +28,7 @@ int Usage(const char *message) {
 }
 
 // The record the decoder holds now, as one JSON line; the port and the bare decoder alike.
-template <typename Decoder>
-void PrintRecord(const Decoder &decoder) {
+template <typename Decoder> void PrintRecord(const Decoder &decoder) {
     GpsFix fix{};
     SkyView sky;
     decoder.CopyFix(fix);

@@ -15,18 +15,18 @@ bool IsWhole(qreal v) {
     return std::abs(v - std::round(v)) < 1e-9;
 }
 
-QRect DevicePixels(const QRectF& r) {
+QRect DevicePixels(const QRectF &r) {
     const int l = qRound(r.left()), t = qRound(r.top());
     return {l, t, qRound(r.right()) - l, qRound(r.bottom()) - t};
 }
 
 } // namespace
 
-CCanvas::CCanvas(QPaintDevice* device) : m_painter(device) {
+CCanvas::CCanvas(QPaintDevice *device) : m_painter(device) {
     Begin();
 }
 
-CCanvas::CCanvas(QPaintDevice* device, QPointF origin, qreal zoom) : m_painter(device) {
+CCanvas::CCanvas(QPaintDevice *device, QPointF origin, qreal zoom) : m_painter(device) {
     m_painter.translate(origin);
     m_painter.scale(zoom, zoom);
     Begin();
@@ -58,12 +58,12 @@ QFont CCanvas::DefaultFont() {
     return font;
 }
 
-void CCanvas::FillRect(int l, int t, int r, int b, const QColor& colour) {
+void CCanvas::FillRect(int l, int t, int r, int b, const QColor &colour) {
     if (r > l && b > t)
         m_painter.fillRect(QRect(l, t, r - l, b - t), colour);
 }
 
-void CCanvas::Copy(const QRectF& target, const QImage& src, const QRectF& srcPx, bool bScale) {
+void CCanvas::Copy(const QRectF &target, const QImage &src, const QRectF &srcPx, bool bScale) {
     const QTransform d = m_painter.deviceTransform();
     QRect dst = DevicePixels(d.mapRect(target));
     QRect from = DevicePixels(srcPx);
@@ -84,7 +84,7 @@ void CCanvas::Copy(const QRectF& target, const QImage& src, const QRectF& srcPx,
     m_painter.restore();
 }
 
-void CCanvas::BitBlt(int x, int y, int w, int h, const QImage& src, int sx, int sy) {
+void CCanvas::BitBlt(int x, int y, int w, int h, const QImage &src, int sx, int sy) {
     if (w <= 0 || h <= 0 || src.isNull())
         return;
     const qreal r = src.devicePixelRatio();
@@ -93,7 +93,7 @@ void CCanvas::BitBlt(int x, int y, int w, int h, const QImage& src, int sx, int 
     Copy(QRectF(x, y, w, h), src, QRectF(sx * r, sy * r, w * r, h * r), bScale);
 }
 
-void CCanvas::StretchBlt(int x, int y, int w, int h, const QImage& src, int sx, int sy, int sw,
+void CCanvas::StretchBlt(int x, int y, int w, int h, const QImage &src, int sx, int sy, int sw,
                          int sh) {
     if (w <= 0 || h <= 0 || sw <= 0 || sh <= 0 || src.isNull())
         return;
@@ -101,7 +101,7 @@ void CCanvas::StretchBlt(int x, int y, int w, int h, const QImage& src, int sx, 
     Copy(QRectF(x, y, w, h), src, QRectF(sx * r, sy * r, sw * r, sh * r), true);
 }
 
-QColor CCanvas::SelectBrush(const QColor& colour) {
+QColor CCanvas::SelectBrush(const QColor &colour) {
     QColor old = m_brush;
     m_brush = colour;
     return old;
@@ -131,7 +131,7 @@ void CCanvas::Ellipse(int l, int t, int r, int b) {
     m_painter.setBrush(Qt::NoBrush);
 }
 
-void CCanvas::Polygon(const QPoint* points, int n) {
+void CCanvas::Polygon(const QPoint *points, int n) {
     if (points == nullptr || n < 3)
         return;
     m_painter.setPen(QPen(Qt::black, 1));
@@ -140,7 +140,7 @@ void CCanvas::Polygon(const QPoint* points, int n) {
     m_painter.setBrush(Qt::NoBrush);
 }
 
-void CCanvas::TextOut(int x, int y, const QString& text) {
+void CCanvas::TextOut(int x, int y, const QString &text) {
     m_painter.setPen(m_text);
     m_painter.drawText(QPoint(x, y + m_nAscent), text);
 }

@@ -19,20 +19,20 @@ namespace {
 
 // A closed drop-down list is one text line high; the template gives the dropped-down height.
 constexpr int kComboClosedHeightDu = 12;
-constexpr const char* kIdProperty = "dlgItemId";
+constexpr const char *kIdProperty = "dlgItemId";
 
 } // namespace
 
-CDialogBuilder::CDialogBuilder(const dlg::Template& tmpl, int clientWidth, int clientHeight)
+CDialogBuilder::CDialogBuilder(const dlg::Template &tmpl, int clientWidth, int clientHeight)
     : m_tmpl(tmpl), m_nClientW(clientWidth), m_nClientH(clientHeight) {}
 
-QRect CDialogBuilder::ItemRect(const dlg::Item& item) const {
+QRect CDialogBuilder::ItemRect(const dlg::Item &item) const {
     const int h = item.kind == dlg::Kind::ComboBox ? kComboClosedHeightDu : item.h;
     const int l = MapX(item.x), t = MapY(item.y);
     return {l, t, MapX(item.x + item.w) - l, MapY(item.y + h) - t};
 }
 
-QRect CDialogBuilder::ItemRect(const dlg::Item& item, qreal zoom) const {
+QRect CDialogBuilder::ItemRect(const dlg::Item &item, qreal zoom) const {
     if (zoom == 1.0)
         return ItemRect(item);
     // Each edge rounded down, as at zoom 1; the small epsilon keeps exact products exact.
@@ -45,16 +45,16 @@ QRect CDialogBuilder::ItemRect(const dlg::Item& item, qreal zoom) const {
             map(item.y + h, m_nClientH, m_tmpl.h) - t};
 }
 
-int CDialogBuilder::TextRoom(const QWidget* control) {
-    if (auto* label = qobject_cast<const QLabel*>(control))
+int CDialogBuilder::TextRoom(const QWidget *control) {
+    if (auto *label = qobject_cast<const QLabel *>(control))
         return label->contentsRect().width() - 2 * label->margin();
-    if (auto* button = qobject_cast<const QPushButton*>(control)) {
+    if (auto *button = qobject_cast<const QPushButton *>(control)) {
         QStyleOptionButton opt;
         opt.initFrom(button);
         opt.text = button->text();
         return button->style()->subElementRect(QStyle::SE_PushButtonContents, &opt, button).width();
     }
-    if (auto* combo = qobject_cast<const QComboBox*>(control)) {
+    if (auto *combo = qobject_cast<const QComboBox *>(control)) {
         QStyleOptionComboBox opt;
         opt.initFrom(combo);
         opt.editable = false;
@@ -69,13 +69,13 @@ int CDialogBuilder::TextRoom(const QWidget* control) {
     return control ? control->width() : 0;
 }
 
-QFont CDialogBuilder::Place(QWidget& dialog, const std::vector<QWidget*>& controls, qreal zoom,
-                            QPoint origin, const QHash<int, QStringList>& widest) const {
+QFont CDialogBuilder::Place(QWidget &dialog, const std::vector<QWidget *> &controls, qreal zoom,
+                            QPoint origin, const QHash<int, QStringList> &widest) const {
     std::vector<QStringList> texts(controls.size());
     for (size_t i = 0; i < controls.size() && i < m_tmpl.items.size(); ++i) {
-        const dlg::Item& item = m_tmpl.items[i];
+        const dlg::Item &item = m_tmpl.items[i];
         controls[i]->setGeometry(ItemRect(item, zoom).translated(origin));
-        if (auto* combo = qobject_cast<QComboBox*>(controls[i]))
+        if (auto *combo = qobject_cast<QComboBox *>(controls[i]))
             for (int k = 0; k < combo->count(); ++k)
                 texts[i] << combo->itemText(k);
         else if (item.text[0] != '\0')
@@ -94,7 +94,7 @@ QFont CDialogBuilder::Place(QWidget& dialog, const std::vector<QWidget*>& contro
         bool fits = true;
         for (size_t i = 0; i < controls.size() && fits; ++i) {
             const int room = TextRoom(controls[i]);
-            for (const QString& t : texts[i])
+            for (const QString &t : texts[i])
                 fits = fits && fm.horizontalAdvance(t) <= room;
         }
         if (fits)
@@ -104,7 +104,7 @@ QFont CDialogBuilder::Place(QWidget& dialog, const std::vector<QWidget*>& contro
     return font;
 }
 
-std::vector<QWidget*> CDialogBuilder::Build(QWidget& dialog) const {
+std::vector<QWidget *> CDialogBuilder::Build(QWidget &dialog) const {
     dialog.setWindowTitle(QString::fromUtf8(m_tmpl.caption));
     dialog.setFont(CCanvas::DefaultFont());
     QPalette pal = dialog.palette();
@@ -113,14 +113,14 @@ std::vector<QWidget*> CDialogBuilder::Build(QWidget& dialog) const {
     dialog.setAutoFillBackground(true);
     dialog.resize(m_nClientW, m_nClientH);
 
-    std::vector<QWidget*> controls;
+    std::vector<QWidget *> controls;
     controls.reserve(m_tmpl.items.size());
-    for (const dlg::Item& item : m_tmpl.items) {
+    for (const dlg::Item &item : m_tmpl.items) {
         const QString text = QString::fromUtf8(item.text);
-        QWidget* w = nullptr;
+        QWidget *w = nullptr;
         switch (item.kind) {
         case dlg::Kind::Static: {
-            auto* label = new QLabel(text, &dialog);
+            auto *label = new QLabel(text, &dialog);
             label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
             label->setTextFormat(Qt::PlainText);
             // Opaque like the small device's static controls, which cover what the dialog
@@ -130,18 +130,18 @@ std::vector<QWidget*> CDialogBuilder::Build(QWidget& dialog) const {
             break;
         }
         case dlg::Kind::Button: {
-            auto* button = new QPushButton(text, &dialog);
+            auto *button = new QPushButton(text, &dialog);
             button->setAutoDefault(false);
             w = button;
             break;
         }
         case dlg::Kind::ComboBox: {
-            auto* combo = new QComboBox(&dialog);
+            auto *combo = new QComboBox(&dialog);
             combo->setEditable(false);
-            for (const dlg::List& list : m_tmpl.lists) {
+            for (const dlg::List &list : m_tmpl.lists) {
                 if (list.id != item.id)
                     continue;
-                for (const char* entry : list.entries)
+                for (const char *entry : list.entries)
                     combo->addItem(QString::fromUtf8(entry));
             }
             combo->setMaxVisibleItems(item.h / kComboClosedHeightDu + 1);
@@ -160,7 +160,7 @@ std::vector<QWidget*> CDialogBuilder::Build(QWidget& dialog) const {
     return controls;
 }
 
-int CDialogBuilder::ItemId(const QWidget* control) {
+int CDialogBuilder::ItemId(const QWidget *control) {
     const QVariant v = control ? control->property(kIdProperty) : QVariant();
     return v.isValid() ? v.toInt() : dlg::kNoId;
 }

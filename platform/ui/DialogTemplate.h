@@ -29,7 +29,7 @@ inline constexpr int kNoId = 65535;
 struct Item {
     int id;
     Kind kind;
-    const char* text; // UTF-8
+    const char *text; // UTF-8
     int x, y, w, h;   // dialog units; a combo box's h is that of its dropped-down list
     std::uint32_t style;
     Layout layout;
@@ -37,12 +37,12 @@ struct Item {
 
 struct List {
     int id; // the combo box the entries go to, in this order
-    std::span<const char* const> entries;
+    std::span<const char *const> entries;
 };
 
 struct Template {
     int id;
-    const char* caption;
+    const char *caption;
     int w, h; // dialog units
     std::span<const Item> items;
     std::span<const List> lists;

@@ -35,8 +35,8 @@ ProgramRun RunProgram(const QStringList &args, const QMap<QString, QString> &ext
     // A ThreadSanitizer build of the program needs the same Qt suppressions as the tests, and
     // lets the program's QProcess start the simulator, which TSan would stop at the fork.
     QString tsan = env.value(QStringLiteral("TSAN_OPTIONS"));
-    tsan += QStringLiteral(":die_after_fork=0:suppressions=" SKYWATCH_SOURCE_DIR
-                           "/tests/tsan.supp");
+    tsan +=
+        QStringLiteral(":die_after_fork=0:suppressions=" SKYWATCH_SOURCE_DIR "/tests/tsan.supp");
     env.insert(QStringLiteral("TSAN_OPTIONS"), tsan);
     p.setProcessEnvironment(env);
     p.start(kProgram, args);

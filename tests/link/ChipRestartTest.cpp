@@ -23,9 +23,9 @@ constexpr int kPort = 8;
 const std::vector<std::string> kFastSim = {"--fast", "--baud", "115200", "--rate", "10"};
 
 struct Chip {
-    const char* name;
+    const char *name;
     ReceiverFamily family;
-    const char* received; // what the simulator says it got for a cold start
+    const char *received; // what the simulator says it got for a cold start
 };
 
 const Chip kChips[] = {
@@ -37,17 +37,17 @@ const Chip kChips[] = {
     {"st", ReceiverFamily::St, "received cold start: $PSTMCOLD*1E"},
 };
 
-void PrintTo(const Chip& chip, std::ostream* os) { *os << chip.name; }
+void PrintTo(const Chip &chip, std::ostream *os) {
+    *os << chip.name;
+}
 
 // The simulator's own time to fix, from "fix after 3.6 s (cold start)"; negative until said.
-double SimSeconds(const std::string& errors)
-{
+double SimSeconds(const std::string &errors) {
     const std::size_t at = errors.find("fix after ");
     return at == std::string::npos ? -1.0 : std::atof(errors.c_str() + at + 10);
 }
 
-bool HasFix(const CGpsPort& port)
-{
+bool HasFix(const CGpsPort &port) {
     GpsFix fix{};
     port.CopyFix(fix);
     return fix.bValid == 1;
@@ -55,17 +55,15 @@ bool HasFix(const CGpsPort& port)
 
 class ChipRestart : public ::testing::TestWithParam<Chip> {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         if (!CSimProcess::Built())
             GTEST_SKIP() << "skywatch-sim is not built in " << SKYWATCH_BINARY_DIR << "/tools";
     }
     void TearDown() override { platform::UnbindAllPorts(); }
 };
 
-TEST_P(ChipRestart, RecognisedRestartedInItsLanguageAndTimed)
-{
-    const Chip& chip = GetParam();
+TEST_P(ChipRestart, RecognisedRestartedInItsLanguageAndTimed) {
+    const Chip &chip = GetParam();
     CSimProcess sim;
     std::vector<std::string> args = {"--chip", chip.name};
     args.insert(args.end(), kFastSim.begin(), kFastSim.end());
@@ -80,8 +78,8 @@ TEST_P(ChipRestart, RecognisedRestartedInItsLanguageAndTimed)
     const std::string command = ComposeRestart(port.Family(), RestartKind::Cold);
     port.Send(command.data(), command.size());
     port.Stopwatch().Start(RestartKind::Cold, CFixStopwatch::Clock::now());
-    EXPECT_TRUE(WaitUntil([&] { return sim.Errors().find(chip.received) != std::string::npos; },
-                          2s))
+    EXPECT_TRUE(
+        WaitUntil([&] { return sim.Errors().find(chip.received) != std::string::npos; }, 2s))
         << sim.Errors();
     EXPECT_TRUE(WaitUntil([&] { return !HasFix(port); }, 2s));
     // A cold start takes 3.5 s with --fast.
@@ -97,11 +95,10 @@ TEST_P(ChipRestart, RecognisedRestartedInItsLanguageAndTimed)
 }
 
 INSTANTIATE_TEST_SUITE_P(Families, ChipRestart, ::testing::ValuesIn(kChips),
-                         [](const auto& row) { return std::string(row.param.name); });
+                         [](const auto &row) { return std::string(row.param.name); });
 
 // The decode tool waits for the receiver to name itself, restarts it and reports the time.
-TEST(ChipRestartTool, SendWaitsForTheReceiverAndPrintsTheTime)
-{
+TEST(ChipRestartTool, SendWaitsForTheReceiverAndPrintsTheTime) {
     if (!CSimProcess::Built())
         GTEST_SKIP() << "skywatch-sim is not built in " << SKYWATCH_BINARY_DIR << "/tools";
     CSimProcess sim;
@@ -111,7 +108,7 @@ TEST(ChipRestartTool, SendWaitsForTheReceiverAndPrintsTheTime)
     const std::string cmd = std::string(SKYWATCH_BINARY_DIR) + "/tools/skywatch-decode --device " +
                             sim.SlavePath() +
                             " --baud 115200 --send warm --seconds 7 --last 2>&1 >/dev/null";
-    FILE* pipe = ::popen(cmd.c_str(), "r");
+    FILE *pipe = ::popen(cmd.c_str(), "r");
     ASSERT_NE(pipe, nullptr);
     std::string err;
     char buf[256];

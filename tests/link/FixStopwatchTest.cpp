@@ -9,8 +9,7 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = CFixStopwatch::Clock;
 
-TEST(FixStopwatch, FixesInFlightDoNotStopItButALossThenAFixDoes)
-{
+TEST(FixStopwatch, FixesInFlightDoNotStopItButALossThenAFixDoes) {
     const Clock::time_point t0{};
     CFixStopwatch w;
     EXPECT_EQ(w.Text(t0), "");
@@ -30,16 +29,15 @@ TEST(FixStopwatch, FixesInFlightDoNotStopItButALossThenAFixDoes)
     EXPECT_EQ(w.Text(t0 + 31400ms + 60s), "");
 }
 
-TEST(FixStopwatch, EachKindCancelAndAnIgnoredRestart)
-{
+TEST(FixStopwatch, EachKindCancelAndAnIgnoredRestart) {
     const Clock::time_point t0{};
     const struct {
         RestartKind kind;
-        const char* running;
+        const char *running;
     } rows[] = {{RestartKind::Cold, "cold start, 0 s"},
                 {RestartKind::Warm, "warm start, 0 s"},
                 {RestartKind::Hot, "hot start, 0 s"}};
-    for (const auto& row : rows) {
+    for (const auto &row : rows) {
         CFixStopwatch w;
         w.Start(row.kind, t0);
         EXPECT_EQ(w.Text(t0 + 999ms), row.running);

@@ -28,50 +28,46 @@ namespace {
 constexpr int kPort = 4;
 
 // One second of a receiver with a 3D fix; latitude in thousandths of a minute north of 48 deg.
-std::string Cycle(int second, int latMilliMinutes = 7038)
-{
+std::string Cycle(int second, int latMilliMinutes = 7038) {
     char rmc[128];
     std::snprintf(rmc, sizeof rmc,
                   "$GPRMC,1235%02d,A,48%02d.%03d,N,01131.000,E,022.4,084.4,230394,003.1,W",
                   second % 60, latMilliMinutes / 1000, latMilliMinutes % 1000);
-    return Sentence(rmc) + Sentence("$GPGGA,1235,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,") +
+    return Sentence(rmc) +
+           Sentence("$GPGGA,1235,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,") +
            Sentence("$GPGSA,A,3,04,05,,09,12,,,24,,,,,2.5,1.3,2.1") +
            Sentence("$GPGSV,1,1,02,04,45,120,40,05,30,200,35");
 }
 
 // Latitude the decoder makes of 48 deg and latMilliMinutes/1000 minutes.
-std::int32_t Latitude(int latMilliMinutes)
-{
-    return static_cast<std::int32_t>(
-        (48.0 + (latMilliMinutes / 1000.0) * 0.016666666666666666) * 1000000.0);
+std::int32_t Latitude(int latMilliMinutes) {
+    return static_cast<std::int32_t>((48.0 + (latMilliMinutes / 1000.0) * 0.016666666666666666) *
+                                     1000000.0);
 }
 
-bool IsClosed(const CGpsPort& port)
-{
-    return port.m_nPort == -1 && port.m_nBaud == -1 && port.m_hPort == -1 &&
-           port.m_hThread == -1;
+bool IsClosed(const CGpsPort &port) {
+    return port.m_nPort == -1 && port.m_nBaud == -1 && port.m_hPort == -1 && port.m_hThread == -1;
 }
 
-GpsFix Copy(const CGpsPort& port)
-{
+GpsFix Copy(const CGpsPort &port) {
     GpsFix fix{};
     port.CopyFix(fix);
     return fix;
 }
 
-bool SameFix(const GpsFix& a, const GpsFix& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+bool SameFix(const GpsFix &a, const GpsFix &b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
 
 // Tells whether anyone opened a path since it was made, by the kernel's open events.
 class COpenWatch {
 public:
-    explicit COpenWatch(const std::string& path) : m_fd(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC))
-    {
+    explicit COpenWatch(const std::string &path) : m_fd(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
         if (m_fd >= 0)
             ::inotify_add_watch(m_fd, path.c_str(), IN_OPEN);
     }
     ~COpenWatch() { ::close(m_fd); }
-    bool Opened() const
-    {
+    bool Opened() const {
         alignas(inotify_event) char buf[4096];
         return ::read(m_fd, buf, sizeof buf) > 0;
     }
@@ -83,8 +79,7 @@ private:
 // A folder of files that are no serial line.
 class CNotSerial {
 public:
-    CNotSerial()
-    {
+    CNotSerial() {
         char dir[] = "/tmp/skywatch-notserial-XXXXXX";
         if (::mkdtemp(dir) == nullptr)
             return;
@@ -92,15 +87,14 @@ public:
         ::mkfifo(Fifo().c_str(), 0600);
         ::close(::open(File().c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600));
     }
-    ~CNotSerial()
-    {
+    ~CNotSerial() {
         ::unlink(Fifo().c_str());
         ::unlink(File().c_str());
         ::rmdir(m_dir.c_str());
     }
     std::string Fifo() const { return m_dir + "/fifo"; }
     std::string File() const { return m_dir + "/log.nmea"; }
-    const std::string& Dir() const { return m_dir; }
+    const std::string &Dir() const { return m_dir; }
 
 private:
     std::string m_dir;
@@ -109,17 +103,14 @@ private:
 // Keeps writing cycles with a new second each time, as a receiver does, until destroyed.
 class CTalker {
 public:
-    CTalker(CPtyPair& pty, std::chrono::milliseconds period, int latMilliMinutes = 7038)
+    CTalker(CPtyPair &pty, std::chrono::milliseconds period, int latMilliMinutes = 7038)
         : m_thread([this, &pty, period, latMilliMinutes] {
               for (int s = 0; !m_stop; ++s) {
                   pty.Write(Cycle(s, latMilliMinutes));
                   std::this_thread::sleep_for(period);
               }
-          })
-    {
-    }
-    ~CTalker()
-    {
+          }) {}
+    ~CTalker() {
         m_stop = true;
         m_thread.join();
     }
@@ -131,8 +122,7 @@ private:
 
 class GpsPortLink : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         ASSERT_TRUE(m_pty.Valid()) << "no pseudo-terminal: " << std::strerror(errno);
         platform::BindPort(kPort, m_pty.SlavePath());
     }
@@ -141,8 +131,7 @@ protected:
     CPtyPair m_pty;
 };
 
-TEST_F(GpsPortLink, RecordFillsWithinThreeSeconds)
-{
+TEST_F(GpsPortLink, RecordFillsWithinThreeSeconds) {
     CGpsPort port(0);
     ASSERT_TRUE(port.Open(kPort, 4800)) << std::strerror(port.LastOpenError());
     EXPECT_EQ(port.m_nPort, kPort);
@@ -172,8 +161,7 @@ TEST_F(GpsPortLink, RecordFillsWithinThreeSeconds)
     EXPECT_EQ(fix.sat[0].nAzimuth, 120);
 }
 
-TEST_F(GpsPortLink, OpenSetsRawEightNoneOneAndHoldsTheDeviceExclusively)
-{
+TEST_F(GpsPortLink, OpenSetsRawEightNoneOneAndHoldsTheDeviceExclusively) {
     CGpsPort port(0);
     ASSERT_TRUE(port.Open(kPort, 9600));
     const int other = ::open(m_pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
@@ -196,8 +184,7 @@ TEST_F(GpsPortLink, OpenSetsRawEightNoneOneAndHoldsTheDeviceExclusively)
 }
 
 // A user without root is refused a device left in exclusive mode; the port must release it.
-TEST_F(GpsPortLink, ReopensTheSamePseudoTerminalFiveTimes)
-{
+TEST_F(GpsPortLink, ReopensTheSamePseudoTerminalFiveTimes) {
     CGpsPort port(0);
     for (int i = 0; i < 5; ++i) {
         SCOPED_TRACE(i);
@@ -208,8 +195,7 @@ TEST_F(GpsPortLink, ReopensTheSamePseudoTerminalFiveTimes)
     }
 }
 
-TEST_F(GpsPortLink, ColdStartReachesTheReceiverByteForByte)
-{
+TEST_F(GpsPortLink, ColdStartReachesTheReceiverByteForByte) {
     CGpsPort port(0);
     ASSERT_TRUE(port.Open(kPort, 4800));
     char line[kSentenceBufferSize];
@@ -218,8 +204,7 @@ TEST_F(GpsPortLink, ColdStartReachesTheReceiverByteForByte)
     EXPECT_EQ(m_pty.Read(1, 100ms), "");
 }
 
-TEST_F(GpsPortLink, SendGivesUpWhenTheReceiverTakesNothing)
-{
+TEST_F(GpsPortLink, SendGivesUpWhenTheReceiverTakesNothing) {
     CGpsPort port(0);
     ASSERT_TRUE(port.Open(kPort, 4800));
     // Far more than the pseudo-terminal buffers while nobody reads the other end.
@@ -231,8 +216,7 @@ TEST_F(GpsPortLink, SendGivesUpWhenTheReceiverTakesNothing)
     EXPECT_LT(took, 400ms);
 }
 
-TEST_F(GpsPortLink, CloseIsQuickAndTheRecordStopsChanging)
-{
+TEST_F(GpsPortLink, CloseIsQuickAndTheRecordStopsChanging) {
     CGpsPort port(0);
     ASSERT_TRUE(port.Open(kPort, 4800));
     CTalker talker(m_pty, 40ms);
@@ -252,8 +236,7 @@ TEST_F(GpsPortLink, CloseIsQuickAndTheRecordStopsChanging)
     EXPECT_TRUE(SameFix(Copy(port), atClose));
 }
 
-TEST_F(GpsPortLink, CloseWakesAnIdleReaderAtOnce)
-{
+TEST_F(GpsPortLink, CloseWakesAnIdleReaderAtOnce) {
     CGpsPort port(0);
     ASSERT_TRUE(port.Open(kPort, 4800));
     // The reader is well inside its one-second wait for data that never comes.
@@ -264,8 +247,7 @@ TEST_F(GpsPortLink, CloseWakesAnIdleReaderAtOnce)
     EXPECT_TRUE(IsClosed(port));
 }
 
-TEST_F(GpsPortLink, OpenOnAnOpenPortReplacesTheReader)
-{
+TEST_F(GpsPortLink, OpenOnAnOpenPortReplacesTheReader) {
     CGpsPort port(0);
     ASSERT_TRUE(port.Open(kPort, 4800));
     ASSERT_TRUE(m_pty.Write(Cycle(1)));
@@ -284,10 +266,9 @@ TEST_F(GpsPortLink, OpenOnAnOpenPortReplacesTheReader)
     EXPECT_TRUE(WaitUntil([&] { return Copy(port).bSecond == 2; }, 3s));
 }
 
-TEST_F(GpsPortLink, FailedOpenLeavesThePortClosedWithTheReason)
-{
+TEST_F(GpsPortLink, FailedOpenLeavesThePortClosedWithTheReason) {
     struct Row {
-        const char* what;
+        const char *what;
         std::string device; // bound to the port number; empty: the pseudo-terminal
         int nPort;
         int nBaud;
@@ -304,7 +285,7 @@ TEST_F(GpsPortLink, FailedOpenLeavesThePortClosedWithTheReason)
         {"port zero", "", 0, 4800, ENODEV, "COM0:"},
         {"port ten", "", 10, 4800, ENODEV, "COM10:"},
     };
-    for (const Row& row : rows) {
+    for (const Row &row : rows) {
         SCOPED_TRACE(row.what);
         if (!row.device.empty())
             platform::BindPort(row.nPort, row.device);
@@ -321,13 +302,12 @@ TEST_F(GpsPortLink, FailedOpenLeavesThePortClosedWithTheReason)
 }
 
 // Some devices act on open (a watchdog arms), so anything but a serial line is refused unopened.
-TEST_F(GpsPortLink, NoSerialLineIsRefusedBeforeOpen)
-{
+TEST_F(GpsPortLink, NoSerialLineIsRefusedBeforeOpen) {
     const CNotSerial files;
-    for (const std::string& path :
+    for (const std::string &path :
          // /dev/tty is of the tty class but a terminal, not a line to a receiver.
-         {std::string("/dev/null"), std::string("/dev/zero"), std::string("/dev/tty"),
-          files.Fifo(), files.File()}) {
+         {std::string("/dev/null"), std::string("/dev/zero"), std::string("/dev/tty"), files.Fifo(),
+          files.File()}) {
         SCOPED_TRACE(path);
         platform::BindPort(5, path);
         const COpenWatch watch(path);
@@ -343,8 +323,7 @@ TEST_F(GpsPortLink, NoSerialLineIsRefusedBeforeOpen)
     EXPECT_EQ(port.LastOpenError(), ENOTTY);
 }
 
-TEST_F(GpsPortLink, SendAndCloseOnAClosedPortDoNothing)
-{
+TEST_F(GpsPortLink, SendAndCloseOnAClosedPortDoNothing) {
     CGpsPort port(0);
     port.Send("$PSRF104,0,0,0,96000,237759,922,12,4*2E\r\n");
     port.Send(nullptr);
@@ -364,8 +343,7 @@ TEST_F(GpsPortLink, SendAndCloseOnAClosedPortDoNothing)
     EXPECT_EQ(m_pty.Read(1, 200ms), "");
 }
 
-TEST_F(GpsPortLink, UserActivityNoticeOnThe32ndAnd64thNonEmptyRead)
-{
+TEST_F(GpsPortLink, UserActivityNoticeOnThe32ndAnd64thNonEmptyRead) {
     // 64 bytes a sentence, 16 to a read of 1024 bytes.
     std::string gga = "$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545,M,,,";
     gga.append(59 - gga.size(), '0');
@@ -396,8 +374,7 @@ TEST_F(GpsPortLink, UserActivityNoticeOnThe32ndAnd64thNonEmptyRead)
     EXPECT_EQ(notices, (std::vector<std::uint32_t>{16 * 32, 16 * 64}));
 }
 
-TEST_F(GpsPortLink, UnpluggedDeviceCostsNoCpuAndIsPickedUpAgain)
-{
+TEST_F(GpsPortLink, UnpluggedDeviceCostsNoCpuAndIsPickedUpAgain) {
     CDeviceLink device;
     ASSERT_TRUE(device.PointTo(m_pty.SlavePath()));
     platform::BindPort(kPort, device.Path());
@@ -435,8 +412,7 @@ TEST_F(GpsPortLink, UnpluggedDeviceCostsNoCpuAndIsPickedUpAgain)
 }
 
 // The name comes back leading elsewhere: no serial line is opened, a new pseudo-terminal is.
-TEST_F(GpsPortLink, ALinkIsReopenedOnlyWhenItLeadsToAPseudoTerminalAgain)
-{
+TEST_F(GpsPortLink, ALinkIsReopenedOnlyWhenItLeadsToAPseudoTerminalAgain) {
     CDeviceLink device;
     ASSERT_TRUE(device.PointTo(m_pty.SlavePath()));
     platform::BindPort(kPort, device.Path());
@@ -448,7 +424,7 @@ TEST_F(GpsPortLink, ALinkIsReopenedOnlyWhenItLeadsToAPseudoTerminalAgain)
     ASSERT_TRUE(WaitUntil([&] { return port.CopyLinkState().bReconnecting; }, 2s));
 
     const CNotSerial files;
-    for (const std::string& path : {files.Fifo(), files.File(), std::string("/dev/null")}) {
+    for (const std::string &path : {files.Fifo(), files.File(), std::string("/dev/null")}) {
         SCOPED_TRACE(path);
         const COpenWatch watch(path);
         ASSERT_TRUE(device.PointTo(path));
@@ -466,8 +442,7 @@ TEST_F(GpsPortLink, ALinkIsReopenedOnlyWhenItLeadsToAPseudoTerminalAgain)
     EXPECT_EQ(port.CopyLinkState().device, again.SlavePath());
 }
 
-TEST_F(GpsPortLink, CloseWhileWaitingForAnUnpluggedDevice)
-{
+TEST_F(GpsPortLink, CloseWhileWaitingForAnUnpluggedDevice) {
     CGpsPort port(0);
     ASSERT_TRUE(port.Open(kPort, 4800));
     m_pty.CloseMaster();
@@ -482,8 +457,7 @@ TEST_F(GpsPortLink, CloseWhileWaitingForAnUnpluggedDevice)
 
 class GpsPortSim : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         if (!CSimProcess::Built())
             GTEST_SKIP() << "skywatch-sim is not built in " << SKYWATCH_BINARY_DIR << "/tools";
     }
@@ -492,8 +466,7 @@ protected:
 
 // After the simulator is killed its pseudo-terminal number goes to the next program that asks,
 // often a terminal window: the reader must leave that one alone, named directly or by a link.
-TEST_F(GpsPortSim, ADeadSimulatorsNumberIsNotTakenOver)
-{
+TEST_F(GpsPortSim, ADeadSimulatorsNumberIsNotTakenOver) {
     for (const bool bByLink : {false, true}) {
         SCOPED_TRACE(bByLink ? "by a link" : "by its path");
         CDeviceLink device;
@@ -513,7 +486,7 @@ TEST_F(GpsPortSim, ADeadSimulatorsNumberIsNotTakenOver)
         while (ptys.size() < 32 && (ptys.empty() || ptys.back()->SlavePath() != path))
             ptys.push_back(std::make_unique<CPtyPair>());
         ASSERT_EQ(ptys.back()->SlavePath(), path) << "the number was not handed out again";
-        CPtyPair& other = *ptys.back();
+        CPtyPair &other = *ptys.back();
         const int slave = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         ASSERT_GE(slave, 0) << std::strerror(errno);
         termios before{};

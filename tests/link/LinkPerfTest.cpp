@@ -18,21 +18,20 @@ namespace {
 constexpr int kPort = 4;
 
 struct Stream {
-    const char* name;
+    const char *name;
     int nBaud;
     int nRate;
 };
 
 class ReaderCpu : public ::testing::TestWithParam<Stream> {};
 
-TEST_P(ReaderCpu, UnderOnePercentOfACore)
-{
+TEST_P(ReaderCpu, UnderOnePercentOfACore) {
     if (!CSimProcess::Built())
         GTEST_SKIP() << "skywatch-sim is not built in " << SKYWATCH_BINARY_DIR << "/tools";
     const Stream stream = GetParam();
     CSimProcess sim;
-    ASSERT_TRUE(sim.Start({"--baud", std::to_string(stream.nBaud), "--rate",
-                           std::to_string(stream.nRate)}))
+    ASSERT_TRUE(
+        sim.Start({"--baud", std::to_string(stream.nBaud), "--rate", std::to_string(stream.nRate)}))
         << sim.Errors();
     platform::BindPort(kPort, sim.SlavePath());
     CGpsPort port(0);
@@ -62,10 +61,9 @@ TEST_P(ReaderCpu, UnderOnePercentOfACore)
 
 INSTANTIATE_TEST_SUITE_P(Simulator, ReaderCpu,
                          ::testing::Values(Stream{"b4800", 4800, 1}, Stream{"b115200", 115200, 10}),
-                         [](const auto& row) { return std::string(row.param.name); });
+                         [](const auto &row) { return std::string(row.param.name); });
 
-TEST(CloseLatency, UnderFiftyMilliseconds)
-{
+TEST(CloseLatency, UnderFiftyMilliseconds) {
     CPtyPair pty;
     ASSERT_TRUE(pty.Valid());
     platform::BindPort(kPort, pty.SlavePath());
@@ -95,8 +93,7 @@ TEST(CloseLatency, UnderFiftyMilliseconds)
 
 // What Re-set with unchanged settings costs: Open closes the port and opens it again. Run as a
 // normal user this also proves the device is not left in exclusive mode.
-TEST(ReopenLatency, UnderFiftyMilliseconds)
-{
+TEST(ReopenLatency, UnderFiftyMilliseconds) {
     CPtyPair pty;
     ASSERT_TRUE(pty.Valid());
     platform::BindPort(kPort, pty.SlavePath());
@@ -119,8 +116,7 @@ TEST(ReopenLatency, UnderFiftyMilliseconds)
 }
 
 // The reader waiting for a receiver that went away: one look at the name a second.
-TEST(UnpluggedWait, UnderOnePercentOfACore)
-{
+TEST(UnpluggedWait, UnderOnePercentOfACore) {
     CDeviceLink device;
     CPtyPair pty;
     ASSERT_TRUE(pty.Valid() && device.PointTo(pty.SlavePath()));

@@ -4,16 +4,15 @@
 
 namespace {
 
-TEST(PortTable, DefaultsRebindingAndRange)
-{
+TEST(PortTable, DefaultsRebindingAndRange) {
     platform::UnbindAllPorts();
     struct Row {
         int nPort;
-        const char* device;
+        const char *device;
     };
     const Row defaults[] = {{1, "/dev/ttyS0"}, {4, "/dev/ttyS3"}, {9, "/dev/ttyS8"},
                             {0, ""},           {10, ""},          {-1, ""}};
-    for (const Row& row : defaults)
+    for (const Row &row : defaults)
         EXPECT_EQ(platform::PortDevice(row.nPort), row.device) << "COM" << row.nPort;
 
     platform::BindPort(4, "/dev/ttyUSB0");

@@ -7,32 +7,30 @@
 
 namespace {
 
-TEST(RestartCommands, SentencesGoOutWithChecksumAndLineEnd)
-{
+TEST(RestartCommands, SentencesGoOutWithChecksumAndLineEnd) {
     struct Row {
-        const char* (*compose)(char (&)[kSentenceBufferSize]);
-        const char* line;
+        const char *(*compose)(char (&)[kSentenceBufferSize]);
+        const char *line;
     };
     const Row rows[] = {
         {ComposeColdStart, "$PSRF104,0,0,0,96000,237759,922,12,4*2E\r\n"},
         {ComposeWarmStart, "$PSRF104,0,0,0,96000,237759,922,12,2*28\r\n"},
         {ComposeHotStart, "$PSRF104,0,0,0,96000,237759,922,12,1*2B\r\n"},
     };
-    for (const Row& row : rows) {
+    for (const Row &row : rows) {
         char buf[kSentenceBufferSize];
         std::memset(buf, 'Z', sizeof buf);
-        const char* line = row.compose(buf);
+        const char *line = row.compose(buf);
         EXPECT_EQ(line, buf);
         EXPECT_EQ(std::string(line), row.line);
         EXPECT_EQ(std::strlen(line), 41u);
     }
 }
 
-TEST(RestartCommands, AppendChecksum)
-{
+TEST(RestartCommands, AppendChecksum) {
     struct Row {
-        const char* sentence;
-        const char* completed;
+        const char *sentence;
+        const char *completed;
     };
     const Row rows[] = {
         // "O" is 0x4F: the low digit is a letter, and upper case.
@@ -45,7 +43,7 @@ TEST(RestartCommands, AppendChecksum)
         {"$A,B", "$A,B*2F\r\n"},
         {"$GPGGA,,", "$GPGGA,,*56\r\n"},
     };
-    for (const Row& row : rows) {
+    for (const Row &row : rows) {
         SCOPED_TRACE(row.sentence);
         char buf[32] = {};
         std::strcpy(buf, row.sentence);
@@ -54,8 +52,7 @@ TEST(RestartCommands, AppendChecksum)
     }
 }
 
-TEST(RestartCommands, AppendChecksumNeverWritesPastTheBuffer)
-{
+TEST(RestartCommands, AppendChecksumNeverWritesPastTheBuffer) {
     // Room for exactly the six bytes: completed.
     char exact[9] = "$AB";
     AppendChecksum(exact);
@@ -79,8 +76,7 @@ TEST(RestartCommands, AppendChecksumNeverWritesPastTheBuffer)
 namespace {
 
 // Each family's restart, byte for byte, as its maker's protocol description gives it.
-TEST(RestartCommands, EachFamilyGetsItsOwnBytes)
-{
+TEST(RestartCommands, EachFamilyGetsItsOwnBytes) {
     using F = ReceiverFamily;
     using K = RestartKind;
     const std::string ubxCold("\xB5\x62\x06\x04\x04\x00\xFF\xFF\x02\x00\x0E\x61", 12);
@@ -107,7 +103,7 @@ TEST(RestartCommands, EachFamilyGetsItsOwnBytes)
         {F::St, K::Warm, "$PSTMWARM*13\r\n"},
         {F::St, K::Hot, "$PSTMHOT*49\r\n"},
     };
-    for (const auto& row : rows) {
+    for (const auto &row : rows) {
         SCOPED_TRACE(std::string(FamilyName(row.family)) + ", " + RestartName(row.kind));
         EXPECT_EQ(ComposeRestart(row.family, row.kind), row.bytes);
     }

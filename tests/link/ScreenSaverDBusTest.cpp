@@ -24,9 +24,8 @@ namespace {
 // Stands in for the desktop's screen saver: counts SimulateUserActivity calls.
 class CFakeScreenSaver : public QDBusVirtualObject {
 public:
-    QString introspect(const QString&) const override { return {}; }
-    bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override
-    {
+    QString introspect(const QString &) const override { return {}; }
+    bool handleMessage(const QDBusMessage &message, const QDBusConnection &connection) override {
         if (message.interface() != QLatin1String("org.freedesktop.ScreenSaver") ||
             message.member() != QLatin1String("SimulateUserActivity"))
             return false;
@@ -40,9 +39,8 @@ public:
 // A private session bus for the test.
 class CBusDaemon {
 public:
-    CBusDaemon()
-    {
-        FILE* out = ::popen("dbus-daemon --session --fork --print-address=1 --print-pid=1 "
+    CBusDaemon() {
+        FILE *out = ::popen("dbus-daemon --session --fork --print-address=1 --print-pid=1 "
                             "2>/dev/null",
                             "r");
         if (out == nullptr)
@@ -54,17 +52,15 @@ public:
             m_pid = std::atoi(line);
         ::pclose(out);
     }
-    ~CBusDaemon()
-    {
+    ~CBusDaemon() {
         if (m_pid > 0)
             ::kill(m_pid, SIGTERM);
     }
     bool Running() const { return !m_address.empty() && m_pid > 0; }
-    const std::string& Address() const { return m_address; }
+    const std::string &Address() const { return m_address; }
 
 private:
-    static std::string Trim(std::string text)
-    {
+    static std::string Trim(std::string text) {
         while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
             text.pop_back();
         return text;
@@ -73,8 +69,7 @@ private:
     int m_pid = -1;
 };
 
-TEST(ScreenSaverDBus, NoticeAsksTheSessionScreenSaver)
-{
+TEST(ScreenSaverDBus, NoticeAsksTheSessionScreenSaver) {
     if (::system("command -v dbus-daemon >/dev/null 2>&1") != 0)
         GTEST_SKIP() << "dbus-daemon is not installed";
     CBusDaemon daemon;
@@ -82,7 +77,7 @@ TEST(ScreenSaverDBus, NoticeAsksTheSessionScreenSaver)
     ::setenv("DBUS_SESSION_BUS_ADDRESS", daemon.Address().c_str(), 1);
     int argc = 1;
     char name[] = "screensaver_tests";
-    char* argv[] = {name, nullptr};
+    char *argv[] = {name, nullptr};
     QCoreApplication app(argc, argv);
 
     QDBusConnection saverBus =
@@ -111,20 +106,18 @@ TEST(ScreenSaverDBus, NoticeAsksTheSessionScreenSaver)
 }
 
 // Runs in a child process, whose session bus address nothing has read yet.
-[[noreturn]] void InstallWithoutABus()
-{
+[[noreturn]] void InstallWithoutABus() {
     ::setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/skywatch-bus", 1);
     int argc = 1;
     char name[] = "screensaver_tests";
-    char* argv[] = {name, nullptr};
+    char *argv[] = {name, nullptr};
     QCoreApplication app(argc, argv);
     const bool installed = platform::InstallScreenSaverActivityHook();
     const bool hooked = static_cast<bool>(platform::SetUserActivityHook({}));
     std::_Exit(installed || hooked ? 1 : 0);
 }
 
-TEST(ScreenSaverDBus, NothingIsInstalledWithoutASessionBus)
-{
+TEST(ScreenSaverDBus, NothingIsInstalledWithoutASessionBus) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(InstallWithoutABus(), ::testing::ExitedWithCode(0), "");
 }

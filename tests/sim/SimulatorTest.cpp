@@ -28,8 +28,7 @@ using Steady = std::chrono::steady_clock;
 // A reader of the simulated device, raw like the program's own serial port.
 class Reader {
 public:
-    explicit Reader(const std::string& path)
-    {
+    explicit Reader(const std::string &path) {
         m_fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         termios tio{};
         if (m_fd >= 0 && ::tcgetattr(m_fd, &tio) == 0) {
@@ -37,19 +36,17 @@ public:
             ::tcsetattr(m_fd, TCSANOW, &tio);
         }
     }
-    ~Reader()
-    {
+    ~Reader() {
         if (m_fd >= 0)
             ::close(m_fd);
     }
-    Reader(const Reader&) = delete;
-    Reader& operator=(const Reader&) = delete;
+    Reader(const Reader &) = delete;
+    Reader &operator=(const Reader &) = delete;
 
     bool IsOpen() const { return m_fd >= 0; }
 
     // Reads for up to ms into text; false once the device hung up or failed.
-    bool ReadFor(int ms, std::string& text)
-    {
+    bool ReadFor(int ms, std::string &text) {
         const auto until = Steady::now() + std::chrono::milliseconds(ms);
         while (Steady::now() < until) {
             pollfd pfd{m_fd, POLLIN, 0};
@@ -67,8 +64,7 @@ public:
         return true;
     }
 
-    void Write(const std::string& text)
-    {
+    void Write(const std::string &text) {
         ASSERT_EQ(::write(m_fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
     }
 
@@ -83,8 +79,7 @@ struct Decoded {
     SkyView sky;
 };
 
-Decoded Decode(const std::string& text)
-{
+Decoded Decode(const std::string &text) {
     CNmeaDecoder port(0);
     port.ParseBuffer(text.data(), static_cast<int>(text.size()));
     Decoded d;
@@ -94,34 +89,30 @@ Decoded Decode(const std::string& text)
     return d;
 }
 
-int SatsInView(const GpsFix& fix)
-{
+int SatsInView(const GpsFix &fix) {
     int n = 0;
-    for (const SatInfo& s : fix.sat)
+    for (const SatInfo &s : fix.sat)
         n += s.bPrn != 0;
     return n;
 }
 
 // The last whole cycle (from the last RMC on) of text.
-std::string LastCycle(const std::string& text)
-{
+std::string LastCycle(const std::string &text) {
     const std::size_t at = text.rfind("$GPRMC");
     return at == std::string::npos ? std::string() : text.substr(at);
 }
 
-std::string TempPath(const char* name)
-{
+std::string TempPath(const char *name) {
     return (std::filesystem::temp_directory_path() /
             (std::string("skywatch-sim-") + std::to_string(::getpid()) + "-" + name))
         .string();
 }
 
-#define REQUIRE_SIM()                                                                      \
-    if (!CSimProcess::Built())                                                             \
+#define REQUIRE_SIM()                                                                              \
+    if (!CSimProcess::Built())                                                                     \
     GTEST_SKIP() << CSimProcess::Binary() << " missing (build the target skywatch-sim)"
 
-TEST(Simulator, ReaderDecodesAFixWithinTwoSecondsWithoutBadChecksums)
-{
+TEST(Simulator, ReaderDecodesAFixWithinTwoSecondsWithoutBadChecksums) {
     REQUIRE_SIM();
     CSimProcess sim({"--chip", "sirf", "--gnss", "gps"});
     const std::string path = sim.SlavePath();
@@ -151,7 +142,7 @@ TEST(Simulator, ReaderDecodesAFixWithinTwoSecondsWithoutBadChecksums)
     EXPECT_GT(all.fix.cSatsUsed, 3);
     EXPECT_LT(all.fix.cSatsUsed, SatsInView(all.fix)); // some tracked but not used
     int silent = 0;
-    for (const SatInfo& s : all.fix.sat)
+    for (const SatInfo &s : all.fix.sat)
         silent += s.bPrn != 0 && s.bSnr == 0;
     EXPECT_GE(silent, 1);
     EXPECT_NE(all.fix.lLatitude, 0);
@@ -163,8 +154,7 @@ TEST(Simulator, ReaderDecodesAFixWithinTwoSecondsWithoutBadChecksums)
 
 // By default it talks like a modern receiver: a GN fix, one GSA per system with its id, and
 // GPS, GLONASS, Galileo and BeiDou satellites in view, all of them in the table.
-TEST(Simulator, ModernReceiverByDefault)
-{
+TEST(Simulator, ModernReceiverByDefault) {
     REQUIRE_SIM();
     CSimProcess sim;
     sim.Start({});
@@ -182,9 +172,9 @@ TEST(Simulator, ModernReceiverByDefault)
     EXPECT_EQ(d.counters.nBadChecksum, 0u) << cycle;
     EXPECT_EQ(d.counters.nGsa, 4u) << cycle;
     EXPECT_EQ(d.fix.bValid, 1) << cycle;
-    for (const char* s : {"$GNRMC,", "$GNGGA,", "$GPGSV,", "$GLGSV,", "$GAGSV,", "$GBGSV,"})
+    for (const char *s : {"$GNRMC,", "$GNGGA,", "$GPGSV,", "$GLGSV,", "$GAGSV,", "$GBGSV,"})
         EXPECT_NE(cycle.find(s), std::string::npos) << s;
-    for (const char* id : {",1*", ",2*", ",3*", ",4*"})
+    for (const char *id : {",1*", ",2*", ",3*", ",4*"})
         EXPECT_NE(cycle.find(id), std::string::npos) << "GSA with system id" << id;
     EXPECT_GE(d.sky.count, 20u);
     EXPECT_LE(d.sky.count, 30u);
@@ -196,8 +186,7 @@ TEST(Simulator, ModernReceiverByDefault)
 }
 
 // At two cycles a second the sentences outgrow 4800 baud, so the line runs at its full pace.
-TEST(Simulator, PacesAtTheBaudRate)
-{
+TEST(Simulator, PacesAtTheBaudRate) {
     REQUIRE_SIM();
     CSimProcess sim({"--baud", "4800", "--rate", "2"});
     Reader reader(sim.SlavePath());
@@ -214,8 +203,7 @@ TEST(Simulator, PacesAtTheBaudRate)
     EXPECT_NE(sim.Errors().find("does not fit"), std::string::npos) << sim.Errors();
 }
 
-TEST(Simulator, ColdStartLosesTheFixAndFastReacquires)
-{
+TEST(Simulator, ColdStartLosesTheFixAndFastReacquires) {
     REQUIRE_SIM();
     CSimProcess sim({"--chip", "sirf", "--fast", "--baud", "9600", "--gnss", "gps"});
     Reader reader(sim.SlavePath());
@@ -245,16 +233,15 @@ TEST(Simulator, ColdStartLosesTheFixAndFastReacquires)
         ASSERT_TRUE(reader.ReadFor(1000, more));
         const std::string cycle = LastCycle(more);
         const Decoded d = Decode(cycle);
-        bSatsWithoutFix = bSatsWithoutFix || (d.fix.bValid == 0 && cycle.find("$GPGSV,1,1,00") ==
-                                                                        std::string::npos);
+        bSatsWithoutFix = bSatsWithoutFix ||
+                          (d.fix.bValid == 0 && cycle.find("$GPGSV,1,1,00") == std::string::npos);
         bFix = d.fix.bValid == 1;
     }
     EXPECT_TRUE(bSatsWithoutFix);
     EXPECT_TRUE(bFix);
 }
 
-TEST(Simulator, RestartWithABadChecksumIsIgnored)
-{
+TEST(Simulator, RestartWithABadChecksumIsIgnored) {
     REQUIRE_SIM();
     CSimProcess sim({"--chip", "sirf", "--baud", "9600", "--gnss", "gps"});
     Reader reader(sim.SlavePath());
@@ -267,8 +254,7 @@ TEST(Simulator, RestartWithABadChecksumIsIgnored)
     EXPECT_EQ(sim.Errors().find("received"), std::string::npos) << sim.Errors();
 }
 
-TEST(Simulator, LinkIsCreatedReplacedAndRemoved)
-{
+TEST(Simulator, LinkIsCreatedReplacedAndRemoved) {
     REQUIRE_SIM();
     const std::string link = TempPath("link");
     std::filesystem::remove(link);
@@ -286,8 +272,7 @@ TEST(Simulator, LinkIsCreatedReplacedAndRemoved)
     std::filesystem::remove(link);
 }
 
-TEST(Simulator, UnplugHangsUpTheReaderAndTheLinkComesBack)
-{
+TEST(Simulator, UnplugHangsUpTheReaderAndTheLinkComesBack) {
     REQUIRE_SIM();
     const std::string link = TempPath("unplug");
     CSimProcess sim({"--link", link, "--unplug-after", "1", "--unplug-pause", "0.5"});
@@ -308,8 +293,7 @@ TEST(Simulator, UnplugHangsUpTheReaderAndTheLinkComesBack)
     (void)first;
 }
 
-TEST(Simulator, ReplayLoopsAFile)
-{
+TEST(Simulator, ReplayLoopsAFile) {
     REQUIRE_SIM();
     const std::string file = TempPath("replay.nmea");
     {
@@ -332,8 +316,7 @@ TEST(Simulator, ReplayLoopsAFile)
 }
 
 // The log is streamed: an endless source neither exhausts memory nor holds up the start.
-TEST(Simulator, ReplayStreamsTheLog)
-{
+TEST(Simulator, ReplayStreamsTheLog) {
     REQUIRE_SIM();
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     const std::size_t limit = 0; // the sanitizers reserve terabytes of address space up front
@@ -363,17 +346,25 @@ TEST(Simulator, ReplayStreamsTheLog)
     std::filesystem::remove(fifo);
 }
 
-TEST(Simulator, BadOptionsExitTwoWithOneLine)
-{
+TEST(Simulator, BadOptionsExitTwoWithOneLine) {
     REQUIRE_SIM();
     const std::vector<std::vector<std::string>> cases = {
-        {"--baud", "4801"}, {"--baud", "300"},   {"--baud", "230400"}, {"--baud"},
-        {"--rate", "0"},    {"--rate", "11"},    {"--rate", "x"},      {"--bogus"},
-        {"--replay", "/nonexistent/log.nmea"},   {"--unplug-after", "-1"},
-        {"--chip", "garmin"},                    {"--chip"},
-        {"--gnss", "glonass"},                   {"--gnss"},
+        {"--baud", "4801"},
+        {"--baud", "300"},
+        {"--baud", "230400"},
+        {"--baud"},
+        {"--rate", "0"},
+        {"--rate", "11"},
+        {"--rate", "x"},
+        {"--bogus"},
+        {"--replay", "/nonexistent/log.nmea"},
+        {"--unplug-after", "-1"},
+        {"--chip", "garmin"},
+        {"--chip"},
+        {"--gnss", "glonass"},
+        {"--gnss"},
     };
-    for (const auto& args : cases) {
+    for (const auto &args : cases) {
         CSimProcess sim(args);
         EXPECT_EQ(sim.Wait(3000), 2) << args[0];
         const std::string err = sim.Errors();

@@ -18,18 +18,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-extern char** environ;
+extern char **environ;
 
-std::string Sentence(const std::string& body)
-{
+std::string Sentence(const std::string &body) {
     std::vector<char> buf(body.size() + 8, '\0');
     body.copy(buf.data(), body.size());
     AppendChecksum(buf.data(), buf.size());
     return buf.data();
 }
 
-CPtyPair::CPtyPair()
-{
+CPtyPair::CPtyPair() {
     int slave = -1;
     char name[256] = {};
     if (::openpty(&m_master, &slave, name, nullptr, nullptr) != 0) {
@@ -43,17 +41,17 @@ CPtyPair::CPtyPair()
     ::fcntl(m_master, F_SETFD, FD_CLOEXEC);
 }
 
-CPtyPair::~CPtyPair() { CloseMaster(); }
+CPtyPair::~CPtyPair() {
+    CloseMaster();
+}
 
-void CPtyPair::CloseMaster()
-{
+void CPtyPair::CloseMaster() {
     if (m_master >= 0)
         ::close(m_master);
     m_master = -1;
 }
 
-bool CPtyPair::Write(const std::string& bytes)
-{
+bool CPtyPair::Write(const std::string &bytes) {
     std::size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t n = ::write(m_master, bytes.data() + done, bytes.size() - done);
@@ -70,8 +68,7 @@ bool CPtyPair::Write(const std::string& bytes)
     return true;
 }
 
-std::string CPtyPair::Read(std::size_t want, std::chrono::milliseconds timeout)
-{
+std::string CPtyPair::Read(std::size_t want, std::chrono::milliseconds timeout) {
     std::string got;
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (got.size() < want && m_master >= 0) {
@@ -93,8 +90,7 @@ std::string CPtyPair::Read(std::size_t want, std::chrono::milliseconds timeout)
     return got;
 }
 
-CDeviceLink::CDeviceLink()
-{
+CDeviceLink::CDeviceLink() {
     char dir[] = "/tmp/skywatch-link-XXXXXX";
     if (::mkdtemp(dir) != nullptr) {
         m_dir = dir;
@@ -102,8 +98,7 @@ CDeviceLink::CDeviceLink()
     }
 }
 
-CDeviceLink::~CDeviceLink()
-{
+CDeviceLink::~CDeviceLink() {
     if (m_dir.empty())
         return;
     ::unlink(m_path.c_str());
@@ -111,49 +106,46 @@ CDeviceLink::~CDeviceLink()
     ::rmdir(m_dir.c_str());
 }
 
-bool CDeviceLink::PointTo(const std::string& target)
-{
+bool CDeviceLink::PointTo(const std::string &target) {
     const std::string fresh = m_path + ".new";
     ::unlink(fresh.c_str());
     return !m_dir.empty() && ::symlink(target.c_str(), fresh.c_str()) == 0 &&
            ::rename(fresh.c_str(), m_path.c_str()) == 0;
 }
 
-double ProcessCpuSeconds()
-{
+double ProcessCpuSeconds() {
     timespec ts{};
     ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
 }
 
-int FreePort(int type)
-{
+int FreePort(int type) {
     const int fd = ::socket(AF_INET, type | SOCK_CLOEXEC, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t len = sizeof addr;
     int port = 0;
-    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
+    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len) == 0)
         port = ntohs(addr.sin_port);
     if (fd >= 0)
         ::close(fd);
     return port;
 }
 
-std::string CGpsd::BinaryPath()
-{
-    for (const char* path : {"/usr/sbin/gpsd", "/usr/bin/gpsd", "/usr/local/sbin/gpsd"})
+std::string CGpsd::BinaryPath() {
+    for (const char *path : {"/usr/sbin/gpsd", "/usr/bin/gpsd", "/usr/local/sbin/gpsd"})
         if (::access(path, X_OK) == 0)
             return path;
     return {};
 }
 
-CGpsd::~CGpsd() { Stop(); }
+CGpsd::~CGpsd() {
+    Stop();
+}
 
-bool CGpsd::Start(const std::string& device)
-{
+bool CGpsd::Start(const std::string &device) {
     char dir[] = "/tmp/skywatch-gpsd-XXXXXX";
     if (BinaryPath().empty() || ::mkdtemp(dir) == nullptr)
         return false;
@@ -162,31 +154,33 @@ bool CGpsd::Start(const std::string& device)
     m_port = FreePort(SOCK_STREAM);
     const std::string port = std::to_string(m_port);
     const std::string binary = BinaryPath();
-    std::vector<const char*> argv = {binary.c_str(), "-N", "-n",           "-S", port.c_str(),
-                                     "-F",           m_socket.c_str(), device.c_str(), nullptr};
+    std::vector<const char *> argv = {
+        binary.c_str(),   "-N",           "-n",   "-S", port.c_str(), "-F",
+        m_socket.c_str(), device.c_str(), nullptr};
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     // Its complaints about a missing system bus are no business of the test's output.
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
     const int rc = ::posix_spawn(&m_pid, binary.c_str(), &actions, nullptr,
-                                 const_cast<char* const*>(argv.data()), environ);
+                                 const_cast<char *const *>(argv.data()), environ);
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) {
         m_pid = -1;
         return false;
     }
     return WaitUntil(
-        [&] {
-            const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-            sockaddr_in addr{};
-            addr.sin_family = AF_INET;
-            addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            addr.sin_port = htons(static_cast<std::uint16_t>(m_port));
-            const bool up = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-            ::close(fd);
-            return up;
-        },
-        std::chrono::seconds(5)) &&
+               [&] {
+                   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+                   sockaddr_in addr{};
+                   addr.sin_family = AF_INET;
+                   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+                   addr.sin_port = htons(static_cast<std::uint16_t>(m_port));
+                   const bool up =
+                       ::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0;
+                   ::close(fd);
+                   return up;
+               },
+               std::chrono::seconds(5)) &&
            // Up once it lists the device, which it does when it has recognised the stream.
            WaitUntil(
                [&] {
@@ -195,13 +189,11 @@ bool CGpsd::Start(const std::string& device)
                std::chrono::seconds(5));
 }
 
-std::string CGpsd::Url(const std::string& device) const
-{
+std::string CGpsd::Url(const std::string &device) const {
     return "gpsd://localhost:" + std::to_string(m_port) + device;
 }
 
-void CGpsd::Stop()
-{
+void CGpsd::Stop() {
     if (m_pid > 0) {
         ::kill(m_pid, SIGTERM);
         int status = 0;

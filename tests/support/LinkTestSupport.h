@@ -10,7 +10,7 @@
 #include <vector>
 
 // The sentence body (from "$" on) with its checksum, CR and LF.
-std::string Sentence(const std::string& body);
+std::string Sentence(const std::string &body);
 
 // A pseudo-terminal: the slave stands in for the receiver's serial device, the test plays the
 // receiver on the master.
@@ -18,13 +18,13 @@ class CPtyPair {
 public:
     CPtyPair();
     ~CPtyPair();
-    CPtyPair(const CPtyPair&) = delete;
-    CPtyPair& operator=(const CPtyPair&) = delete;
+    CPtyPair(const CPtyPair &) = delete;
+    CPtyPair &operator=(const CPtyPair &) = delete;
 
     bool Valid() const { return m_master >= 0; }
-    const std::string& SlavePath() const { return m_slavePath; }
+    const std::string &SlavePath() const { return m_slavePath; }
     // Writes all of bytes; false when the slave side stopped taking them for 2 s.
-    bool Write(const std::string& bytes);
+    bool Write(const std::string &bytes);
     // What the slave side wrote: returns once want bytes arrived or timeout passed.
     std::string Read(std::size_t want, std::chrono::milliseconds timeout);
     // Unplugs the device: the slave path goes away and the port reads fail.
@@ -41,8 +41,8 @@ class CDeviceLink {
 public:
     CDeviceLink();
     ~CDeviceLink();
-    const std::string& Path() const { return m_path; }
-    bool PointTo(const std::string& target);
+    const std::string &Path() const { return m_path; }
+    bool PointTo(const std::string &target);
 
 private:
     std::string m_dir;
@@ -64,15 +64,15 @@ public:
 
     CGpsd() = default;
     ~CGpsd();
-    CGpsd(const CGpsd&) = delete;
-    CGpsd& operator=(const CGpsd&) = delete;
+    CGpsd(const CGpsd &) = delete;
+    CGpsd &operator=(const CGpsd &) = delete;
 
     // Starts it on device and waits until it takes connections.
-    bool Start(const std::string& device);
+    bool Start(const std::string &device);
     int Port() const { return m_port; }
-    const std::string& ControlSocket() const { return m_socket; }
+    const std::string &ControlSocket() const { return m_socket; }
     // gpsd://localhost:PORT followed by device, when given.
-    std::string Url(const std::string& device = {}) const;
+    std::string Url(const std::string &device = {}) const;
     void Stop();
 
 private:

@@ -1,3 +1,4 @@
+#include "AppTestSupport.h"
 #include "Canvas.h"
 #include "ControlIds.h"
 #include "DialogBuilder.h"
@@ -5,7 +6,6 @@
 #include "QtTestSupport.h"
 #include "SkyView.h"
 #include "StatusDlg.h"
-#include "AppTestSupport.h"
 
 #include <QComboBox>
 #include <QFontMetrics>
@@ -19,7 +19,7 @@
 
 namespace {
 
-constexpr const char* kMissingDevice = "/nonexistent/skywatch-no-such-tty";
+constexpr const char *kMissingDevice = "/nonexistent/skywatch-no-such-tty";
 
 class ScaleTest : public QtTest {
 protected:
@@ -47,7 +47,7 @@ GpsFix WidestFix() {
 }
 
 // Every visible control whose text is wider than its room, with the texts it must also hold.
-std::vector<std::string> Overflows(const CStatusDlg& dlg) {
+std::vector<std::string> Overflows(const CStatusDlg &dlg) {
     const std::vector<std::pair<int, const char *>> widest = {
         {ctl::kCourse, "359 Degree"},
         {ctl::kSpeed, "999 KM/Hr"},
@@ -59,29 +59,29 @@ std::vector<std::string> Overflows(const CStatusDlg& dlg) {
         {ctl::kResetList, "Cold Start"},
         {ctl::kPortStatus, "COM is off"}};
     std::vector<std::string> out;
-    auto check = [&](const QWidget* w, const QString& text) {
+    auto check = [&](const QWidget *w, const QString &text) {
         const int need = QFontMetrics(w->font()).horizontalAdvance(text);
         if (need > CDialogBuilder::TextRoom(w))
             out.push_back(text.toStdString() + " needs " + std::to_string(need) + ", has " +
                           std::to_string(CDialogBuilder::TextRoom(w)));
     };
-    for (QWidget* w : dlg.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+    for (QWidget *w : dlg.findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
         if (!w->isVisible())
             continue;
-        if (auto* label = qobject_cast<QLabel*>(w))
+        if (auto *label = qobject_cast<QLabel *>(w))
             check(w, label->text());
-        else if (auto* button = qobject_cast<QPushButton*>(w))
+        else if (auto *button = qobject_cast<QPushButton *>(w))
             check(w, button->text());
-        else if (auto* combo = qobject_cast<QComboBox*>(w))
+        else if (auto *combo = qobject_cast<QComboBox *>(w))
             for (int i = 0; i < combo->count(); ++i)
                 check(w, combo->itemText(i));
     }
-    for (const auto& [id, text] : widest)
+    for (const auto &[id, text] : widest)
         check(dlg.GetDlgItem(id), QString::fromUtf8(text));
     return out;
 }
 
-QColor At(const QImage& img, int x, int y) {
+QColor At(const QImage &img, int x, int y) {
     return QColor(img.pixel(x, y));
 }
 
@@ -140,7 +140,7 @@ TEST_F(ScaleTest, MarksAndGlobeAreDrawnAtTheTargetResolution) {
     dlg->done(QDialog::Rejected);
 
     // Pixel doubling leaves every aligned 2 x 2 block one colour; a smooth picture does not.
-    auto mixedBlocks = [](const QImage& img, const QRect& area) {
+    auto mixedBlocks = [](const QImage &img, const QRect &area) {
         int n = 0;
         for (int y = area.top(); y < area.bottom(); y += 2)
             for (int x = area.left(); x < area.right(); x += 2)
@@ -163,7 +163,7 @@ TEST_F(ScaleTest, MarksAndGlobeAreDrawnAtTheTargetResolution) {
         p.setBrush(Qt::black);
         p.drawEllipse(QPointF(206, 102), 18, 18);
     }
-    auto covered = [&](const QImage& img, int x, int y) {
+    auto covered = [&](const QImage &img, int x, int y) {
         const QColor a = At(img, x, y), b = At(globe, x, y);
         return std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) +
                    std::abs(a.blue() - b.blue()) >
@@ -192,7 +192,7 @@ TEST_F(ScaleTest, SecondsCarryAndAltitudeRangeInTheWindow) {
         {-89999999, -179999999, 64536, "90°00' 0.00\" S", "180°00' 0.00\" W", "-1000 M"},
         {31500000, 35500000, 65106, "31°30' 0.00\" N", "035°30' 0.00\" E", "-430 M"},
     };
-    for (const Row& r : rows) {
+    for (const Row &r : rows) {
         dlg->m_curFix.lLatitude = r.lat, dlg->m_curFix.lLongitude = r.lon;
         dlg->m_curFix.wAltitude = r.altitude;
         dlg->repaint();
@@ -207,9 +207,9 @@ TEST_F(ScaleTest, SecondsCarryAndAltitudeRangeInTheWindow) {
 class CTextAtPaint : public QObject {
 public:
     std::vector<QString> seen;
-    bool eventFilter(QObject* o, QEvent* e) override {
+    bool eventFilter(QObject *o, QEvent *e) override {
         if (e->type() == QEvent::Paint)
-            seen.push_back(static_cast<QLabel*>(o)->text());
+            seen.push_back(static_cast<QLabel *>(o)->text());
         return false;
     }
 };
@@ -226,7 +226,7 @@ TEST_F(ScaleTest, LayoutSwitchNeverShowsPlaceholdersOrOldValues) {
         {ctl::kCompactValidity, QStringLiteral("Valid")},
         {ctl::kCompactFixMode, QStringLiteral("3D")}};
     std::vector<std::unique_ptr<CTextAtPaint>> filters;
-    for (const auto& [id, text] : compact) {
+    for (const auto &[id, text] : compact) {
         filters.push_back(std::make_unique<CTextAtPaint>());
         dlg->GetDlgItem(id)->installEventFilter(filters.back().get());
     }
@@ -234,7 +234,7 @@ TEST_F(ScaleTest, LayoutSwitchNeverShowsPlaceholdersOrOldValues) {
     ASSERT_TRUE(PumpUntil([&] { return dlg->m_redrawAll == 0; }, 3000));
     for (size_t i = 0; i < compact.size(); ++i) {
         EXPECT_FALSE(filters[i]->seen.empty()) << compact[i].first;
-        for (const QString& t : filters[i]->seen)
+        for (const QString &t : filters[i]->seen)
             EXPECT_EQ(t, compact[i].second) << compact[i].first;
     }
     dlg->done(QDialog::Rejected);
@@ -242,7 +242,7 @@ TEST_F(ScaleTest, LayoutSwitchNeverShowsPlaceholdersOrOldValues) {
 
 TEST_F(ScaleTest, EveryControlExplainsItself) {
     auto dlg = OpenAt(1.0);
-    for (QWidget* w : dlg->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+    for (QWidget *w : dlg->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
         const int id = CDialogBuilder::ItemId(w);
         // The port status explains the connection; that text belongs to the port's own code.
         if (id == ctl::kPortStatus || (id == dlg::kNoId && !qobject_cast<QLabel *>(w)))
@@ -282,7 +282,7 @@ TEST_F(ScaleTest, TimeOptionShiftsTheDateAndTimeAndNamesItself) {
         {display::TimeRule::Local, "2026/07/01", "00:30:00", "Local time, UTC+0"},
         {display::TimeRule::Utc, "2026/06/30", "22:30:00", "UTC"},
     };
-    for (const Row& r : rows) {
+    for (const Row &r : rows) {
         CStatusDlg dlg;
         dlg.m_timeRule = r.rule;
         dlg.OnInitDialog();

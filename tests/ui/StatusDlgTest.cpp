@@ -1,13 +1,13 @@
 #include "StatusDlg.h"
+#include "AppTestSupport.h"
 #include "Canvas.h"
 #include "ControlIds.h"
 #include "DialogBuilder.h"
 #include "PortTable.h"
 #include "QtTestSupport.h"
+#include "SimProcess.h"
 #include "SkyView.h"
 #include "StatusDlgTemplate.h"
-#include "AppTestSupport.h"
-#include "SimProcess.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -27,27 +27,27 @@
 
 namespace {
 
-constexpr const char* kMissingDevice = "/nonexistent/skywatch-no-such-tty";
+constexpr const char *kMissingDevice = "/nonexistent/skywatch-no-such-tty";
 const QRect kGlobeSquare(0, 0, 155, 155);
 
 // Counts the paints the dialog receives.
 class CPaintCounter : public QObject {
 public:
     int n = 0;
-    bool eventFilter(QObject*, QEvent* e) override {
+    bool eventFilter(QObject *, QEvent *e) override {
         n += e->type() == QEvent::Paint ? 1 : 0;
         return false;
     }
 };
 
-bool AllZero(const GpsFix& f) {
+bool AllZero(const GpsFix &f) {
     static const GpsFix zero{};
     return std::memcmp(&f, &zero, sizeof f) == 0;
 }
 
 bool HasMessageBox() {
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (qobject_cast<QMessageBox*>(w) && w->isVisible())
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (qobject_cast<QMessageBox *>(w) && w->isVisible())
             return true;
     return false;
 }
@@ -71,10 +71,10 @@ TEST_F(DialogTest, TemplateBecomesTheControlsBesideTheGlobe) {
     EXPECT_TRUE(dlg.windowIcon().availableSizes().contains(QSize(32, 32)));
     EXPECT_TRUE(dlg.windowIcon().availableSizes().contains(QSize(16, 16)));
 
-    const auto children = dlg.findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+    const auto children = dlg.findChildren<QWidget *>(Qt::FindDirectChildrenOnly);
     int nControls = 0;
-    for (QWidget* w : children) {
-        if (CDialogBuilder::ItemId(w) == dlg::kNoId && !qobject_cast<QLabel*>(w))
+    for (QWidget *w : children) {
+        if (CDialogBuilder::ItemId(w) == dlg::kNoId && !qobject_cast<QLabel *>(w))
             continue;
         ++nControls;
         EXPECT_FALSE(w->geometry().intersects(kGlobeSquare)) << w->objectName().toStdString();
@@ -82,21 +82,21 @@ TEST_F(DialogTest, TemplateBecomesTheControlsBesideTheGlobe) {
     }
     EXPECT_EQ(nControls, 37);
 
-    for (const dlg::Item& item : res::kStatusDlgItems) {
+    for (const dlg::Item &item : res::kStatusDlgItems) {
         if (item.id == dlg::kNoId)
             continue;
-        QWidget* w = dlg.GetDlgItem(item.id);
+        QWidget *w = dlg.GetDlgItem(item.id);
         ASSERT_NE(w, nullptr) << item.id;
         switch (item.kind) {
         case dlg::Kind::Static:
-            EXPECT_NE(qobject_cast<QLabel*>(w), nullptr) << item.id;
+            EXPECT_NE(qobject_cast<QLabel *>(w), nullptr) << item.id;
             break;
         case dlg::Kind::Button:
-            ASSERT_NE(qobject_cast<QPushButton*>(w), nullptr) << item.id;
+            ASSERT_NE(qobject_cast<QPushButton *>(w), nullptr) << item.id;
             EXPECT_EQ(ShownText(dlg, item.id), QString::fromUtf8(item.text));
             break;
         case dlg::Kind::ComboBox:
-            EXPECT_NE(qobject_cast<QComboBox*>(w), nullptr) << item.id;
+            EXPECT_NE(qobject_cast<QComboBox *>(w), nullptr) << item.id;
             break;
         }
     }
@@ -105,8 +105,8 @@ TEST_F(DialogTest, TemplateBecomesTheControlsBesideTheGlobe) {
     EXPECT_EQ(ShownText(dlg, ctl::kDirectionLabel), QStringLiteral("Direction :"));
     EXPECT_EQ(ShownText(dlg, ctl::kLongitude), QString::fromUtf8("000°00'00.00\" E"));
 
-    for (const dlg::List& list : res::kStatusDlgLists) {
-        auto* combo = qobject_cast<QComboBox*>(dlg.GetDlgItem(list.id));
+    for (const dlg::List &list : res::kStatusDlgLists) {
+        auto *combo = qobject_cast<QComboBox *>(dlg.GetDlgItem(list.id));
         ASSERT_NE(combo, nullptr);
         ASSERT_EQ(combo->count(), static_cast<int>(list.entries.size()));
         for (int i = 0; i < combo->count(); ++i)
@@ -180,7 +180,12 @@ TEST_F(DialogTest, TimerOtherThanOneDoesNothing) {
                         "$GPGGA,081837,3751.65,S,14507.36,E,1,05,1.5,280.2,M,-34.0,M,,,*75\r\n";
     ASSERT_EQ(write(fds[0], nmea, sizeof nmea - 1), static_cast<ssize_t>(sizeof nmea - 1));
     GpsFix live{};
-    ASSERT_TRUE(PumpUntil([&] { dlg.m_port.CopyFix(live); return live.lLatitude != 0; }, 3000));
+    ASSERT_TRUE(PumpUntil(
+        [&] {
+            dlg.m_port.CopyFix(live);
+            return live.lLatitude != 0;
+        },
+        3000));
     std::memset(&dlg.m_curFix, 0, sizeof(GpsFix));
     dlg.OnTimer(2);
     EXPECT_TRUE(AllZero(dlg.m_curFix));
@@ -212,7 +217,12 @@ TEST_F(DialogTest, ShutdownKillsTheTimerAndTheDialogObjectClosesThePort) {
                         "$GPGGA,081837,3751.65,S,14507.36,E,1,05,1.5,280.2,M,-34.0,M,,,*75\r\n";
     ASSERT_EQ(write(fds[0], nmea, sizeof nmea - 1), static_cast<ssize_t>(sizeof nmea - 1));
     GpsFix live{};
-    EXPECT_TRUE(PumpUntil([&] { dlg->m_port.CopyFix(live); return live.lLatitude != 0; }, 3000));
+    EXPECT_TRUE(PumpUntil(
+        [&] {
+            dlg->m_port.CopyFix(live);
+            return live.lLatitude != 0;
+        },
+        3000));
     PumpUntil([] { return false; }, 1300);
     EXPECT_TRUE(AllZero(dlg->m_curFix));
     EXPECT_NE(dlg->m_port.m_hPort, -1);
@@ -309,8 +319,8 @@ TEST_F(SkyWindowTest, ReplayedMultiSystemReceiverDrawsEveryMark) {
     if (!CSimProcess::Built())
         GTEST_SKIP() << "needs the simulated receiver " << CSimProcess::Binary();
     CSimProcess sim;
-    ASSERT_TRUE(sim.Start(
-        {"--replay", SKYWATCH_NMEA_DIR "/ublox-neo-m9n-nmea.log", "--baud", "115200"}))
+    ASSERT_TRUE(
+        sim.Start({"--replay", SKYWATCH_NMEA_DIR "/ublox-neo-m9n-nmea.log", "--baud", "115200"}))
         << sim.Errors();
     platform::BindPort(4, sim.SlavePath());
     CStatusDlg dlg;
@@ -319,7 +329,9 @@ TEST_F(SkyWindowTest, ReplayedMultiSystemReceiverDrawsEveryMark) {
     ASSERT_TRUE(PumpUntil([&] { return dlg.m_curSky.count >= 20 && dlg.m_curSky.used > 0; }, 6000))
         << dlg.m_curSky.count;
     const SkyView sky = dlg.m_curSky;
-    EXPECT_GE(sky.inView[static_cast<int>(Gnss::GLONASS)] + sky.inView[static_cast<int>(Gnss::Galileo)], 1u);
+    EXPECT_GE(sky.inView[static_cast<int>(Gnss::GLONASS)] +
+                  sky.inView[static_cast<int>(Gnss::Galileo)],
+              1u);
 
     QImage canvas(240, 268, QImage::Format_RGB32);
     canvas.fill(Qt::white);
@@ -336,7 +348,7 @@ TEST_F(SkyWindowTest, ReplayedMultiSystemReceiverDrawsEveryMark) {
 
     int checked = 0;
     for (std::size_t i = 0; i < sky.count; ++i) {
-        const SkySat& s = sky.sats[i];
+        const SkySat &s = sky.sats[i];
         const QPoint p = display::SkyPosition(s.el, s.az, 155, 155);
         bool covered = false;
         for (std::size_t j = i + 1; j < sky.count; ++j) {
@@ -347,8 +359,7 @@ TEST_F(SkyWindowTest, ReplayedMultiSystemReceiverDrawsEveryMark) {
             continue;
         const QColor want = s.snr == 0 ? display::kNoSignalColour
                                        : (s.used ? display::kUsedColour : display::kTrackedColour);
-        EXPECT_EQ(QColor(canvas.pixel(p.x(), p.y() + 6)), want)
-            << GnssName(s.gnss) << " " << s.sv;
+        EXPECT_EQ(QColor(canvas.pixel(p.x(), p.y() + 6)), want) << GnssName(s.gnss) << " " << s.sv;
         ++checked;
     }
     EXPECT_GT(checked, 5);

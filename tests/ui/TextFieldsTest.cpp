@@ -16,15 +16,15 @@ GpsFix EmptyFix() {
     return f;
 }
 
-Fields Pass(const GpsFix& cur, const GpsFix& prev, ViewMode mode, bool redrawAll) {
+Fields Pass(const GpsFix &cur, const GpsFix &prev, ViewMode mode, bool redrawAll) {
     Fields out;
-    for (const display::TextField& f : display::ChangedTextFields(cur, prev, mode, redrawAll))
+    for (const display::TextField &f : display::ChangedTextFields(cur, prev, mode, redrawAll))
         out.emplace_back(f.id, f.text);
     return out;
 }
 
-QString Text(const GpsFix& cur, int id, ViewMode mode = kViewFull) {
-    for (const auto& [fid, text] : Pass(cur, cur, mode, true))
+QString Text(const GpsFix &cur, int id, ViewMode mode = kViewFull) {
+    for (const auto &[fid, text] : Pass(cur, cur, mode, true))
         if (fid == id)
             return text;
     return QStringLiteral("<not written>");
@@ -65,10 +65,10 @@ TEST(TextFields, FirstPassOfTheZeroSnapshotWritesEveryFieldOfTheLayout) {
 
 TEST(TextFields, RealValues) {
     struct Row {
-        const char* what;
-        void (*set)(GpsFix&);
+        const char *what;
+        void (*set)(GpsFix &);
         int id;
-        const char* text;
+        const char *text;
     };
     const Row rows[] = {
         {"date", [](GpsFix &f) { f.nYear = 2026, f.bMonth = 12, f.bDay = 8; }, ctl::kDate,
@@ -122,7 +122,7 @@ TEST(TextFields, RealValues) {
         {"fix -1", [](GpsFix &f) { f.cFixMode = -1; }, -ctl::kCompactFixMode, "No Fix"},
         {"compact fix 3", [](GpsFix &f) { f.cFixMode = 3; }, -ctl::kCompactFixMode, "3D"},
     };
-    for (const Row& r : rows) {
+    for (const Row &r : rows) {
         GpsFix f = EmptyFix();
         r.set(f);
         const ViewMode mode = r.id < 0 ? kViewCompact : kViewFull;
@@ -174,10 +174,11 @@ TEST(TextFields, SplitDegreesWorkedValues) {
         int positive;
     };
     const Row rows[] = {
-        {25033000, 25, 1, 58.8f, 1},   {121565000, 121, 33, 54.0f, 1}, {-33500000, 33, 30, 0.0f, 0},
-        {0, 0, 0, 0.0f, 1},            {-1, 0, 0, 0.0036f, 0},         {179999999, 179, 59, 59.9964f, 1},
+        {25033000, 25, 1, 58.8f, 1},  {121565000, 121, 33, 54.0f, 1},
+        {-33500000, 33, 30, 0.0f, 0}, {0, 0, 0, 0.0f, 1},
+        {-1, 0, 0, 0.0036f, 0},       {179999999, 179, 59, 59.9964f, 1},
     };
-    for (const Row& r : rows) {
+    for (const Row &r : rows) {
         std::uint8_t d = 0, m = 0, p = 0;
         float s = -1;
         display::SplitDegrees(r.value, d, m, s, p);

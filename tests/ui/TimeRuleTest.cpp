@@ -32,7 +32,7 @@ private:
 };
 
 struct Row {
-    const char* what;
+    const char *what;
     display::TimeRule rule;
     int year, month, day, hour, minute, second;       // the record: local standard time
     int sYear, sMonth, sDay, sHour, sMinute, sSecond; // shown
@@ -57,7 +57,7 @@ TEST_F(TimeRuleTest, ShiftsByTheRulesOffsetAcrossDaysMonthsAndYears) {
     };
     const int bias = platform::StandardBiasSeconds();
     ASSERT_EQ(bias, -3600);
-    for (const Row& r : rows) {
+    for (const Row &r : rows) {
         GpsFix f{};
         f.nYear = static_cast<std::int16_t>(r.year), f.bMonth = static_cast<std::uint8_t>(r.month);
         f.bDay = static_cast<std::uint8_t>(r.day), f.bHour = static_cast<std::uint8_t>(r.hour);

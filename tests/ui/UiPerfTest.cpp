@@ -1,14 +1,14 @@
+#include "AppTestSupport.h"
 #include "PortTable.h"
 #include "QtTestSupport.h"
-#include "StatusDlg.h"
-#include "AppTestSupport.h"
 #include "SimProcess.h"
+#include "StatusDlg.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QTimer>
 #include <QFile>
 #include <QThread>
+#include <QTimer>
 #include <cstdio>
 #include <cstring>
 #include <sys/resource.h>
@@ -17,16 +17,16 @@ namespace {
 
 class CFirstPaint : public QObject {
 public:
-    explicit CFirstPaint(const QElapsedTimer& clock) : m_clock(clock) {}
+    explicit CFirstPaint(const QElapsedTimer &clock) : m_clock(clock) {}
     qint64 ms = -1;
-    bool eventFilter(QObject*, QEvent* e) override {
+    bool eventFilter(QObject *, QEvent *e) override {
         if (e->type() == QEvent::Paint && ms < 0)
             ms = m_clock.elapsed();
         return false;
     }
 
 private:
-    const QElapsedTimer& m_clock;
+    const QElapsedTimer &m_clock;
 };
 
 double CpuSeconds() {
@@ -40,7 +40,7 @@ long ResidentKiB() {
     QFile status(QStringLiteral("/proc/self/status"));
     if (!status.open(QIODevice::ReadOnly))
         return -1;
-    for (const QByteArray& line : status.readAll().split('\n'))
+    for (const QByteArray &line : status.readAll().split('\n'))
         if (line.startsWith("VmRSS:"))
             return line.mid(6).trimmed().split(' ').first().toLong();
     return -1;
@@ -65,10 +65,14 @@ SkyView ModernSky() {
     SkyView v;
     const Gnss systems[] = {Gnss::GPS, Gnss::GLONASS, Gnss::Galileo, Gnss::BeiDou};
     for (int i = 0; i < 24; ++i) {
-        SkySat& s = v.sats[v.count++];
-        s = SkySat{systems[i / 6], static_cast<std::uint16_t>(i % 6 + 1),
-                   static_cast<std::int16_t>(5 + 3 * i), static_cast<std::int16_t>(15 * i),
-                   static_cast<std::uint8_t>(i % 7 == 6 ? 0 : 20 + i), i % 3 != 0, true};
+        SkySat &s = v.sats[v.count++];
+        s = SkySat{systems[i / 6],
+                   static_cast<std::uint16_t>(i % 6 + 1),
+                   static_cast<std::int16_t>(5 + 3 * i),
+                   static_cast<std::int16_t>(15 * i),
+                   static_cast<std::uint8_t>(i % 7 == 6 ? 0 : 20 + i),
+                   i % 3 != 0,
+                   true};
     }
     return v;
 }
@@ -131,8 +135,8 @@ TEST_F(UiPerf, CpuWhileShowingTheSimulator) {
         CStatusDlg dlg;
         dlg.OnInitDialog();
         dlg.show();
-        ASSERT_TRUE(PumpUntil([&] { return dlg.m_redrawAll == 0 && dlg.m_curFix.lLatitude != 0; },
-                            3000));
+        ASSERT_TRUE(
+            PumpUntil([&] { return dlg.m_redrawAll == 0 && dlg.m_curFix.lLatitude != 0; }, 3000));
         constexpr double kSeconds = 6.0;
         const double cpu0 = CpuSeconds();
         QElapsedTimer t;
@@ -143,8 +147,7 @@ TEST_F(UiPerf, CpuWhileShowingTheSimulator) {
         const double share = (CpuSeconds() - cpu0) / (static_cast<double>(t.elapsed()) / 1000.0);
         std::printf("CPU while showing the simulator's multi-system sky (%zu satellites): "
                     "%.2f%% of a core over %.1f s (window and reader thread)\n",
-                    dlg.m_curSky.count,
-                    share * 100.0, static_cast<double>(t.elapsed()) / 1000.0);
+                    dlg.m_curSky.count, share * 100.0, static_cast<double>(t.elapsed()) / 1000.0);
         std::printf("resident memory: %ld KiB\n", ResidentKiB());
         EXPECT_LT(share, 0.05);
         dlg.done(QDialog::Rejected);

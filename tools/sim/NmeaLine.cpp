@@ -4,16 +4,14 @@
 
 namespace {
 
-unsigned Xor(const std::string& text, std::size_t from, std::size_t to)
-{
+unsigned Xor(const std::string &text, std::size_t from, std::size_t to) {
     unsigned sum = 0;
     for (std::size_t i = from; i < to; ++i)
         sum ^= static_cast<unsigned char>(text[i]);
     return sum;
 }
 
-int HexDigit(char c)
-{
+int HexDigit(char c) {
     if (c >= '0' && c <= '9')
         return c - '0';
     if (c >= 'A' && c <= 'F')
@@ -25,15 +23,13 @@ int HexDigit(char c)
 
 } // namespace
 
-std::string NmeaLine(const std::string& body)
-{
+std::string NmeaLine(const std::string &body) {
     char tail[8];
     std::snprintf(tail, sizeof tail, "*%02X\r\n", Xor(body, 0, body.size()));
     return "$" + body + tail;
 }
 
-bool NmeaChecksumOk(const std::string& line)
-{
+bool NmeaChecksumOk(const std::string &line) {
     std::size_t end = line.size();
     while (end > 0 && (line[end - 1] == '\r' || line[end - 1] == '\n'))
         --end;

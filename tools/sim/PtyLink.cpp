@@ -8,14 +8,12 @@
 #include <unistd.h>
 #include <utility>
 
-CPtyLink::~CPtyLink()
-{
+CPtyLink::~CPtyLink() {
     Close();
     ClosePair(m_next);
 }
 
-bool CPtyLink::OpenPair(Pair& pair, std::string& error)
-{
+bool CPtyLink::OpenPair(Pair &pair, std::string &error) {
     pair.master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (pair.master < 0 || ::grantpt(pair.master) != 0 || ::unlockpt(pair.master) != 0) {
         error = std::string("cannot open a pseudo-terminal: ") + std::strerror(errno);
@@ -44,8 +42,7 @@ bool CPtyLink::OpenPair(Pair& pair, std::string& error)
     return true;
 }
 
-void CPtyLink::ClosePair(Pair& pair)
-{
+void CPtyLink::ClosePair(Pair &pair) {
     if (pair.slave >= 0)
         ::close(pair.slave);
     if (pair.master >= 0)
@@ -53,8 +50,7 @@ void CPtyLink::ClosePair(Pair& pair)
     pair.slave = pair.master = -1;
 }
 
-bool CPtyLink::Open(std::string& error)
-{
+bool CPtyLink::Open(std::string &error) {
     Close();
     Pair pair;
     if (m_next.master >= 0)
@@ -67,23 +63,20 @@ bool CPtyLink::Open(std::string& error)
     return true;
 }
 
-void CPtyLink::Close()
-{
+void CPtyLink::Close() {
     Pair pair{m_master, m_slave, m_slavePath};
     ClosePair(pair);
     m_slave = m_master = -1;
 }
 
-bool CPtyLink::Unplug(std::string& error)
-{
+bool CPtyLink::Unplug(std::string &error) {
     ClosePair(m_next);
     const bool ok = OpenPair(m_next, error);
     Close();
     return ok;
 }
 
-bool CPtyLink::PointLink(const std::string& link, std::string& error) const
-{
+bool CPtyLink::PointLink(const std::string &link, std::string &error) const {
     const std::string fresh = link + ".sim-new";
     ::unlink(fresh.c_str());
     if (::symlink(m_slavePath.c_str(), fresh.c_str()) != 0 ||

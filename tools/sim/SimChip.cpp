@@ -14,22 +14,21 @@ constexpr std::size_t kMaxLine = 200;
 
 struct Command {
     SimFamily family;
-    const char* body; // the line up to "*", or its head when it ends in ","
+    const char *body; // the line up to "*", or its head when it ends in ","
     int nResetCfg;
 };
 
 // What each family obeys; see gps/RestartCommands.cpp for the makers' documents.
 constexpr Command kCommands[] = {
-    {SimFamily::Mtk, "$PMTK101", kHot},       {SimFamily::Mtk, "$PMTK102", kWarm},
-    {SimFamily::Mtk, "$PMTK103", kCold},      {SimFamily::Mtk, "$PMTK104", kCold},
-    {SimFamily::Casic, "$PCAS10,0", kHot},    {SimFamily::Casic, "$PCAS10,1", kWarm},
-    {SimFamily::Casic, "$PCAS10,2", kCold},   {SimFamily::Casic, "$PCAS10,3", kCold},
-    {SimFamily::St, "$PSTMHOT", kHot},        {SimFamily::St, "$PSTMWARM", kWarm},
-    {SimFamily::St, "$PSTMCOLD", kCold},      {SimFamily::St, "$PSTMCOLD,", kCold},
+    {SimFamily::Mtk, "$PMTK101", kHot},     {SimFamily::Mtk, "$PMTK102", kWarm},
+    {SimFamily::Mtk, "$PMTK103", kCold},    {SimFamily::Mtk, "$PMTK104", kCold},
+    {SimFamily::Casic, "$PCAS10,0", kHot},  {SimFamily::Casic, "$PCAS10,1", kWarm},
+    {SimFamily::Casic, "$PCAS10,2", kCold}, {SimFamily::Casic, "$PCAS10,3", kCold},
+    {SimFamily::St, "$PSTMHOT", kHot},      {SimFamily::St, "$PSTMWARM", kWarm},
+    {SimFamily::St, "$PSTMCOLD", kCold},    {SimFamily::St, "$PSTMCOLD,", kCold},
 };
 
-const char* FamilyText(SimFamily family)
-{
+const char *FamilyText(SimFamily family) {
     switch (family) {
     case SimFamily::Sirf:
         return "SiRF";
@@ -45,21 +44,22 @@ const char* FamilyText(SimFamily family)
     return "ST Teseo";
 }
 
-const char* KindText(int nResetCfg)
-{
+const char *KindText(int nResetCfg) {
     return nResetCfg == kCold ? "cold start" : nResetCfg == kWarm ? "warm start" : "hot start";
 }
 
 } // namespace
 
-bool CSimChip::Parse(const std::string& name, SimFamily& family)
-{
+bool CSimChip::Parse(const std::string &name, SimFamily &family) {
     const struct {
-        const char* name;
+        const char *name;
         SimFamily family;
-    } names[] = {{"sirf", SimFamily::Sirf},   {"ublox", SimFamily::Ublox}, {"mtk", SimFamily::Mtk},
-                 {"casic", SimFamily::Casic}, {"st", SimFamily::St}};
-    for (const auto& n : names) {
+    } names[] = {{"sirf", SimFamily::Sirf},
+                 {"ublox", SimFamily::Ublox},
+                 {"mtk", SimFamily::Mtk},
+                 {"casic", SimFamily::Casic},
+                 {"st", SimFamily::St}};
+    for (const auto &n : names) {
         if (name == n.name) {
             family = n.family;
             return true;
@@ -68,8 +68,7 @@ bool CSimChip::Parse(const std::string& name, SimFamily& family)
     return false;
 }
 
-std::vector<std::string> CSimChip::Banner() const
-{
+std::vector<std::string> CSimChip::Banner() const {
     std::vector<std::string> bodies;
     switch (m_family) {
     case SimFamily::Sirf:
@@ -77,9 +76,8 @@ std::vector<std::string> CSimChip::Banner() const
         break;
     case SimFamily::Ublox:
         bodies = {"GNTXT,01,01,02,u-blox AG - www.u-blox.com",
-                  "GNTXT,01,01,02,HW UBX-M8030 00080000",
-                  "GNTXT,01,01,02,ROM CORE 3.01 (107888)", "GNTXT,01,01,02,FWVER=SPG 3.01",
-                  "GNTXT,01,01,02,PROTVER=18.00"};
+                  "GNTXT,01,01,02,HW UBX-M8030 00080000", "GNTXT,01,01,02,ROM CORE 3.01 (107888)",
+                  "GNTXT,01,01,02,FWVER=SPG 3.01", "GNTXT,01,01,02,PROTVER=18.00"};
         break;
     case SimFamily::Mtk:
         bodies = {"PMTK011,MTKGPS", "PMTK010,001"};
@@ -93,17 +91,16 @@ std::vector<std::string> CSimChip::Banner() const
         break;
     }
     std::vector<std::string> lines;
-    for (const std::string& body : bodies)
+    for (const std::string &body : bodies)
         lines.push_back(NmeaLine(body));
     return lines;
 }
 
-std::string CSimChip::NextCycle()
-{
+std::string CSimChip::NextCycle() {
     const std::vector<std::string> lines = Banner();
     std::string out;
     if (m_nCycle++ == 0) {
-        for (const std::string& line : lines)
+        for (const std::string &line : lines)
             out += line;
     } else {
         // One line a cycle after that, so a reader that opens the device late hears it soon
@@ -113,8 +110,7 @@ std::string CSimChip::NextCycle()
     return out;
 }
 
-std::vector<int> CSimChip::Feed(const char* data, std::size_t n)
-{
+std::vector<int> CSimChip::Feed(const char *data, std::size_t n) {
     std::vector<int> restarts;
     for (std::size_t i = 0; i < n; ++i) {
         const auto b = static_cast<unsigned char>(data[i]);
@@ -152,8 +148,7 @@ std::vector<int> CSimChip::Feed(const char* data, std::size_t n)
     return restarts;
 }
 
-void CSimChip::Obey(int nResetCfg, const std::string& what, std::vector<int>& restarts)
-{
+void CSimChip::Obey(int nResetCfg, const std::string &what, std::vector<int> &restarts) {
     std::fprintf(stderr, "received %s: %s\n", KindText(nResetCfg), what.c_str());
     restarts.push_back(nResetCfg);
     // A restarted receiver prints its banner again.
@@ -163,8 +158,7 @@ void CSimChip::Obey(int nResetCfg, const std::string& what, std::vector<int>& re
     m_restartName = KindText(nResetCfg);
 }
 
-void CSimChip::OnLine(const std::string& line, std::vector<int>& restarts)
-{
+void CSimChip::OnLine(const std::string &line, std::vector<int> &restarts) {
     // Only proprietary sentences ("$P") can be commands.
     if (line.rfind("$P", 0) != 0)
         return;
@@ -183,7 +177,7 @@ void CSimChip::OnLine(const std::string& line, std::vector<int>& restarts)
         Obey(cfg, line, restarts);
         return;
     }
-    for (const Command& c : kCommands) {
+    for (const Command &c : kCommands) {
         const std::string head = c.body;
         const bool bMatch = head.back() == ',' ? body.rfind(head, 0) == 0 : body == head;
         if (c.family == m_family && bMatch) {
@@ -194,8 +188,7 @@ void CSimChip::OnLine(const std::string& line, std::vector<int>& restarts)
     std::fprintf(stderr, "ignored (not a %s restart): %s\n", FamilyText(m_family), line.c_str());
 }
 
-void CSimChip::OnFrame(std::vector<int>& restarts)
-{
+void CSimChip::OnFrame(std::vector<int> &restarts) {
     std::string hex = "UBX";
     char byte[4];
     for (unsigned char b : m_frame) {
@@ -229,8 +222,7 @@ void CSimChip::OnFrame(std::vector<int>& restarts)
     Obey(cfg, what, restarts);
 }
 
-void CSimChip::NoteCycle(bool bAcquiring)
-{
+void CSimChip::NoteCycle(bool bAcquiring) {
     if (!m_bTiming || bAcquiring)
         return;
     m_bTiming = false;

@@ -16,7 +16,7 @@ public:
     explicit CSimChip(SimFamily family) : m_family(family) {}
 
     // "sirf", "ublox", "mtk", "casic", "st".
-    static bool Parse(const std::string& name, SimFamily& family);
+    static bool Parse(const std::string &name, SimFamily &family);
 
     // What goes out ahead of this cycle's sentences: the whole banner at power-up and after a
     // restart, one of its lines in turn on every other cycle.
@@ -24,7 +24,7 @@ public:
 
     // Bytes a reader wrote. Returns the reset configuration (4 cold, 2 warm, 1 hot) of every
     // restart command obeyed, and says on stderr what was received or ignored.
-    std::vector<int> Feed(const char* data, std::size_t n);
+    std::vector<int> Feed(const char *data, std::size_t n);
 
     // Says on stderr how long the receiver took to its fix after the last restart it obeyed;
     // bAcquiring is whether this cycle is still without a fix.
@@ -32,9 +32,9 @@ public:
 
 private:
     std::vector<std::string> Banner() const;
-    void OnLine(const std::string& line, std::vector<int>& restarts);
-    void OnFrame(std::vector<int>& restarts);
-    void Obey(int nResetCfg, const std::string& what, std::vector<int>& restarts);
+    void OnLine(const std::string &line, std::vector<int> &restarts);
+    void OnFrame(std::vector<int> &restarts);
+    void Obey(int nResetCfg, const std::string &what, std::vector<int> &restarts);
 
     SimFamily m_family;
     int m_nCycle = 0;
@@ -42,5 +42,5 @@ private:
     std::string m_frame; // a UBX frame being collected
     bool m_bTiming = false;
     std::chrono::steady_clock::time_point m_restartAt{};
-    const char* m_restartName = "";
+    const char *m_restartName = "";
 };

@@ -26,15 +26,16 @@ using Steady = std::chrono::steady_clock;
 
 volatile std::sig_atomic_t g_stop = 0;
 
-void OnSignal(int) { g_stop = 1; }
+void OnSignal(int) {
+    g_stop = 1;
+}
 
 // Hands what a reader writes to the chip, which obeys its own family's restart commands.
 class CCommandReader {
 public:
-    explicit CCommandReader(CSimChip& chip) : m_chip(chip) {}
+    explicit CCommandReader(CSimChip &chip) : m_chip(chip) {}
 
-    void Read(int fd, CSimSky& sky)
-    {
+    void Read(int fd, CSimSky &sky) {
         char buf[256];
         for (;;) {
             const ssize_t n = ::read(fd, buf, sizeof buf);
@@ -44,23 +45,21 @@ public:
         }
     }
 
-    void Feed(const char* data, std::size_t n, CSimSky& sky)
-    {
+    void Feed(const char *data, std::size_t n, CSimSky &sky) {
         for (int cfg : m_chip.Feed(data, n))
             sky.Restart(cfg, CSimSky::Clock::now());
     }
 
 private:
-    CSimChip& m_chip;
+    CSimChip &m_chip;
 };
 
 CNetServer g_net;
 
 // Sleeps until 'until', reading commands meanwhile; false when asked to stop.
-bool WaitUntil(Steady::time_point until, CPtyLink& pty, CCommandReader& reader, CSimSky& sky)
-{
+bool WaitUntil(Steady::time_point until, CPtyLink &pty, CCommandReader &reader, CSimSky &sky) {
     for (;;) {
-        g_net.Service([&](const char* data, std::size_t n) { reader.Feed(data, n, sky); });
+        g_net.Service([&](const char *data, std::size_t n) { reader.Feed(data, n, sky); });
         if (g_stop)
             return false;
         const auto now = Steady::now();
@@ -76,8 +75,7 @@ bool WaitUntil(Steady::time_point until, CPtyLink& pty, CCommandReader& reader, 
     }
 }
 
-bool OpenAndAnnounce(CPtyLink& pty, const SimOptions& opt)
-{
+bool OpenAndAnnounce(CPtyLink &pty, const SimOptions &opt) {
     std::string error;
     if (!pty.Open(error) || (!opt.strLink.empty() && !pty.PointLink(opt.strLink, error))) {
         std::fprintf(stderr, "skywatch-sim: %s\n", error.c_str());
@@ -85,13 +83,12 @@ bool OpenAndAnnounce(CPtyLink& pty, const SimOptions& opt)
     }
     std::printf("%s\n", pty.SlavePath().c_str());
     std::fflush(stdout);
-    for (const std::string& address : g_net.Addresses())
+    for (const std::string &address : g_net.Addresses())
         std::fprintf(stderr, "skywatch-sim: serving %s\n", address.c_str());
     return true;
 }
 
-bool StartNetwork(const SimOptions& opt)
-{
+bool StartNetwork(const SimOptions &opt) {
     std::string error;
     if ((!opt.strTcp.empty() && !g_net.ListenTcp(opt.strTcp, error)) ||
         (!opt.strUdp.empty() && !g_net.SendUdpTo(opt.strUdp, error))) {
@@ -103,8 +100,7 @@ bool StartNetwork(const SimOptions& opt)
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char **argv) {
     SimOptions opt;
     std::string error;
     if (!opt.Parse(argc, argv, error)) {
@@ -124,7 +120,7 @@ int main(int argc, char** argv)
         return 2;
     }
 
-    struct sigaction sa{};
+    struct sigaction sa {};
     sa.sa_handler = OnSignal;
     sigemptyset(&sa.sa_mask);
     ::sigaction(SIGINT, &sa, nullptr);
@@ -145,8 +141,8 @@ int main(int argc, char** argv)
     // Chunks of about 20 ms of line time keep the pace smooth without a write per character.
     const auto chunk = std::max<std::size_t>(1, static_cast<std::size_t>(charsPerSecond / 50.0));
     const auto charTime = std::chrono::duration<double>(1.0 / charsPerSecond);
-    const auto cycle = std::chrono::duration_cast<Steady::duration>(
-        std::chrono::duration<double>(cycleSeconds));
+    const auto cycle =
+        std::chrono::duration_cast<Steady::duration>(std::chrono::duration<double>(cycleSeconds));
     auto openedAt = Steady::now();
     auto cycleStart = Steady::now();
 

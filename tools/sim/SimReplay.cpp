@@ -15,21 +15,18 @@ constexpr std::size_t kMaxScan = 1 << 20;
 constexpr std::size_t kMaxEpoch = 64 * 1024;
 
 // "$GPRMC,...": the sentence type sits after the two talker letters.
-bool IsRmc(const std::string& line)
-{
+bool IsRmc(const std::string &line) {
     return line.size() >= 6 && line.compare(3, 3, "RMC") == 0;
 }
 
 } // namespace
 
-CSimReplay::~CSimReplay()
-{
+CSimReplay::~CSimReplay() {
     if (m_fd >= 0)
         ::close(m_fd);
 }
 
-bool CSimReplay::Load(const std::string& path, std::size_t nEpochBytes, std::string& error)
-{
+bool CSimReplay::Load(const std::string &path, std::size_t nEpochBytes, std::string &error) {
     if (m_fd >= 0)
         ::close(m_fd);
     m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -54,8 +51,7 @@ bool CSimReplay::Load(const std::string& path, std::size_t nEpochBytes, std::str
     return false;
 }
 
-CSimReplay::Got CSimReplay::NextLine(std::string& line)
-{
+CSimReplay::Got CSimReplay::NextLine(std::string &line) {
     line.clear();
     bool bTooLong = false;
     bool bRewound = false;
@@ -109,8 +105,7 @@ CSimReplay::Got CSimReplay::NextLine(std::string& line)
     return Got::Line;
 }
 
-const std::string& CSimReplay::Next()
-{
+const std::string &CSimReplay::Next() {
     m_epoch.clear();
     std::string line;
     line.swap(m_pending);

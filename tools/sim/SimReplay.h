@@ -11,18 +11,18 @@ class CSimReplay {
 public:
     CSimReplay() = default;
     ~CSimReplay();
-    CSimReplay(const CSimReplay&) = delete;
-    CSimReplay& operator=(const CSimReplay&) = delete;
+    CSimReplay(const CSimReplay &) = delete;
+    CSimReplay &operator=(const CSimReplay &) = delete;
 
     // Opens the log and reads up to its first NMEA line; false with a message when there is none.
-    bool Load(const std::string& path, std::size_t nEpochBytes, std::string& error);
+    bool Load(const std::string &path, std::size_t nEpochBytes, std::string &error);
     // The next epoch, looping at the end of the log; empty when no line could be read.
-    const std::string& Next();
+    const std::string &Next();
 
 private:
     enum class Got { Line, None, Error };
     // The next NMEA line with CR LF, starting over at the end of the log.
-    Got NextLine(std::string& line);
+    Got NextLine(std::string &line);
 
     int m_fd = -1;
     std::size_t m_nEpochBytes = 1;
