@@ -61,10 +61,9 @@ std::string NmeaCommand(const char *body) {
 }
 
 // UBX-CFG-RST (class 0x06, id 0x04, 4-byte payload: navBbrMask U2, resetMode U1, reserved U1),
-// from the u-blox 8 / u-blox M8 Receiver Description including Protocol Specification
-// (UBX-13003221), "UBX Frame Structure", "UBX Checksum" and "UBX-CFG-RST". navBbrMask 0xFFFF is
-// a cold start, 0x0001 warm, 0x0000 hot; resetMode 0x02 restarts the GNSS part only, so the
-// receiver keeps its port and talks on.
+// from u-blox's M8 receiver and protocol description (UBX-13003221), "UBX Frame Structure", "UBX
+// Checksum" and "UBX-CFG-RST". navBbrMask 0xFFFF is a cold start, 0x0001 warm, 0x0000 hot;
+// resetMode 0x02 restarts the GNSS part only, so the receiver keeps its port and talks on.
 std::string UbxCfgRst(std::uint16_t navBbrMask) {
     const std::uint8_t frame[] = {
         0xB5,
@@ -114,13 +113,13 @@ std::string ComposeRestart(ReceiverFamily family, RestartKind kind) {
     }
     case ReceiverFamily::Mtk: {
         // MediaTek's PMTK command packet description (also Quectel's L76/L80 GNSS protocol
-        // specification): PMTK_CMD_HOT_START 101, PMTK_CMD_WARM_START 102,
+        // manual): PMTK_CMD_HOT_START 101, PMTK_CMD_WARM_START 102,
         // PMTK_CMD_COLD_START 103, no parameters.
         constexpr const char *kBodies[] = {"$PMTK103", "$PMTK102", "$PMTK101"};
         return NmeaCommand(kBodies[k]);
     }
     case ReceiverFamily::Casic: {
-        // CASIC Multimode Satellite Navigation Receiver Protocol Specification, NMEA chapter,
+        // CASIC's multimode satellite navigation receiver protocol, NMEA chapter,
         // "PCAS10 receiver restart": rs 0 hot, 1 warm, 2 cold (3, the factory start, also drops
         // the configuration, so it is never sent).
         constexpr const char *kBodies[] = {"$PCAS10,2", "$PCAS10,1", "$PCAS10,0"};
