@@ -198,24 +198,21 @@ SerialRead CSerialPort::Read(char *buf, std::size_t size, int timeoutMs, const C
         if (r.count == size || timedOut)
             return r;
         SetWakeThreshold(size - r.count);
-        pollfd p[2] = {{m_fd, POLLIN, 0}, {wake.Fd(), POLLIN, 0}};
-        const int n = ::poll(p, 2, MillisecondsUntil(deadline));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            r.error = errno;
+        const ReadableWait w = WaitReadable(m_fd, wake, deadline);
+        if (w.error != 0) {
+            r.error = w.error;
             return r;
         }
-        if ((p[1].revents & POLLIN) != 0) {
+        if (w.woken) {
             r.woken = true;
             return r;
         }
-        if ((p[0].revents & POLLNVAL) != 0) {
+        if ((w.revents & POLLNVAL) != 0) {
             r.error = EBADF;
             return r;
         }
-        const bool hungUp = (p[0].revents & (POLLHUP | POLLERR)) != 0;
-        if (hungUp && (p[0].revents & POLLIN) == 0) {
+        const bool hungUp = (w.revents & (POLLHUP | POLLERR)) != 0;
+        if (hungUp && (w.revents & POLLIN) == 0) {
             // Nothing left to read from a device that hung up: the read says why, or we do.
             const ssize_t got = ::read(m_fd, buf + r.count, size - r.count);
             if (got > 0) {
@@ -227,7 +224,7 @@ SerialRead CSerialPort::Read(char *buf, std::size_t size, int timeoutMs, const C
             return r;
         }
         // At the time-out, take once more what arrived below the wake threshold.
-        timedOut = n == 0;
+        timedOut = w.timedOut;
     }
 }
 

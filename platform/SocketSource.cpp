@@ -214,19 +214,16 @@ SerialRead CSocketSource::Read(char *buf, std::size_t size, int timeoutMs, const
         }
         if (r.count == size || timedOut)
             return r;
-        pollfd p[2] = {{m_fd, POLLIN, 0}, {wake.Fd(), POLLIN, 0}};
-        const int n = ::poll(p, 2, MillisecondsUntil(deadline));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            r.error = errno;
+        const ReadableWait w = WaitReadable(m_fd, wake, deadline);
+        if (w.error != 0) {
+            r.error = w.error;
             return r;
         }
-        if ((p[1].revents & POLLIN) != 0) {
+        if (w.woken) {
             r.woken = true;
             return r;
         }
-        timedOut = n == 0;
+        timedOut = w.timedOut;
     }
 }
 

@@ -56,6 +56,24 @@ bool CWakeEvent::WaitFor(std::chrono::milliseconds timeout) const {
     return WaitUntil(std::chrono::steady_clock::now() + timeout);
 }
 
+ReadableWait WaitReadable(int fd, const CWakeEvent &wake,
+                          std::chrono::steady_clock::time_point deadline) {
+    ReadableWait w;
+    for (;;) {
+        pollfd p[2] = {{fd, POLLIN, 0}, {wake.Fd(), POLLIN, 0}};
+        const int n = ::poll(p, 2, MillisecondsUntil(deadline));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            w.error = errno;
+        else if ((p[1].revents & POLLIN) != 0)
+            w.woken = true;
+        w.timedOut = n == 0;
+        w.revents = p[0].revents;
+        return w;
+    }
+}
+
 int MillisecondsUntil(std::chrono::steady_clock::time_point deadline) {
     using namespace std::chrono;
     const auto left = deadline - steady_clock::now();

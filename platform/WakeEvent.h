@@ -32,6 +32,18 @@ private:
     int m_nError = 0;
 };
 
+// How a wait for a descriptor beside a wake event ended.
+struct ReadableWait {
+    int error = 0;         // errno of a failed poll
+    bool woken = false;    // the wake event was raised
+    bool timedOut = false; // the deadline passed first
+    short revents = 0;     // what poll() said of the descriptor
+};
+// Waits until fd has something to say (data, hang-up), wake is raised or the deadline passes.
+// A signal does not end the wait.
+ReadableWait WaitReadable(int fd, const CWakeEvent &wake,
+                          std::chrono::steady_clock::time_point deadline);
+
 // Milliseconds from now to deadline for poll(), rounded up so a wait never ends early, at least 0.
 int MillisecondsUntil(std::chrono::steady_clock::time_point deadline);
 
