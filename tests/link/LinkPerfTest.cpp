@@ -17,6 +17,19 @@ namespace {
 
 constexpr int kPort = 4;
 
+double MsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+        .count();
+}
+
+// Prints the median and the longest of the samples; returns the longest.
+double Summarise(const char *what, std::vector<double> ms) {
+    std::sort(ms.begin(), ms.end());
+    std::printf("%s over %zu tries: median %.3f ms, max %.3f ms\n", what, ms.size(),
+                ms[ms.size() / 2], ms.back());
+    return ms.back();
+}
+
 struct Stream {
     const char *name;
     int nBaud;
@@ -80,15 +93,10 @@ TEST(CloseLatency, UnderFiftyMilliseconds) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10 + 13 * i));
         const auto start = std::chrono::steady_clock::now();
         port.Close();
-        ms.push_back(
-            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-                .count());
+        ms.push_back(MsSince(start));
     }
     platform::UnbindAllPorts();
-    std::sort(ms.begin(), ms.end());
-    std::printf("Close latency over %zu closes: median %.3f ms, max %.3f ms\n", ms.size(),
-                ms[ms.size() / 2], ms.back());
-    EXPECT_LT(ms.back(), 50.0);
+    EXPECT_LT(Summarise("Close latency", ms), 50.0);
 }
 
 // What Re-set with unchanged settings costs: Open closes the port and opens it again. Run as a
@@ -103,16 +111,11 @@ TEST(ReopenLatency, UnderFiftyMilliseconds) {
     for (int i = 0; i < 20; ++i) {
         const auto start = std::chrono::steady_clock::now();
         ASSERT_TRUE(port.Open(kPort, 4800)) << "round " << i;
-        ms.push_back(
-            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-                .count());
+        ms.push_back(MsSince(start));
     }
     port.Close();
     platform::UnbindAllPorts();
-    std::sort(ms.begin(), ms.end());
-    std::printf("reopen latency over %zu reopens: median %.3f ms, max %.3f ms\n", ms.size(),
-                ms[ms.size() / 2], ms.back());
-    EXPECT_LT(ms.back(), 50.0);
+    EXPECT_LT(Summarise("reopen latency", ms), 50.0);
 }
 
 // The reader waiting for a receiver that went away: one look at the name a second.
