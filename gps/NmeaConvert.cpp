@@ -10,6 +10,17 @@
 namespace nmea {
 namespace {
 
+// A field copied out with its terminating zero, for the C library's text conversions. No field
+// that converts to a number is anywhere near this long.
+struct Terminated {
+    char c[32];
+    Terminated(const char *p, std::size_t n) {
+        n = n < sizeof c ? n : sizeof c - 1;
+        std::memcpy(c, p, n);
+        c[n] = '\0';
+    }
+};
+
 bool IsSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
@@ -59,12 +70,8 @@ int AtoISlow(const char *text) {
 }
 
 int AtoISlow(const char *p, std::size_t n) {
-    char text[32];
-    if (n >= sizeof text)
-        n = sizeof text - 1;
-    std::memcpy(text, p, n);
-    text[n] = '\0';
-    return AtoISlow(text);
+    Terminated text(p, n);
+    return AtoISlow(text.c);
 }
 
 double AtoF(const char *p, std::size_t n) {
@@ -101,12 +108,8 @@ double AtoF(const char *p, std::size_t n) {
         if (result.ec == std::errc{} && !IsHexMark(p, n))
             return value;
     }
-    char text[32];
-    if (n >= sizeof text)
-        n = sizeof text - 1;
-    std::memcpy(text, p, n);
-    text[n] = '\0';
-    return AtoF(text);
+    Terminated text(p, n);
+    return AtoF(text.c);
 }
 
 double AtoF(const char *text) {
