@@ -528,14 +528,15 @@ TEST_F(ResetTest, CaptionFollowsAnUnplugAndTheReturn) {
         GTEST_SKIP() << "needs the skywatch-sim simulator in the build tree";
     CDeviceLink device;
     CSimProcess sim;
-    ASSERT_TRUE(sim.Start({"--link", device.Path(), "--unplug-after", "2", "--unplug-pause", "2"}));
+    // Four seconds up between unplugs: time for a slow build to reconnect and show live data.
+    ASSERT_TRUE(sim.Start({"--link", device.Path(), "--unplug-after", "4", "--unplug-pause", "2"}));
     platform::BindPort(2, device.Path());
     PickAndReset(*m_dlg, 1, 2, 3);
     ASSERT_EQ(Text(*m_dlg, ctl::kPortStatus), QStringLiteral("COM2 is on"));
     const auto caption = [&] { return m_dlg->windowTitle(); };
     EXPECT_TRUE(PumpUntil(
         [&] { return caption() == QStringLiteral("Skywatch - receiver unplugged, waiting"); },
-        6000));
+        8000));
     EXPECT_TRUE(PumpUntil([&] { return caption() == QStringLiteral("Skywatch"); }, 8000))
         << caption().toStdString() << "\n"
         << sim.Errors();
