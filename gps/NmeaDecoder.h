@@ -1,5 +1,6 @@
 #pragma once
 
+#include "FixExtra.h"
 #include "GpsFix.h"
 #include "ScanCounters.h"
 #include "SkyTable.h"
@@ -42,6 +43,8 @@ public:
     void SetHooks(NmeaHooks hooks) { m_hooks = std::move(hooks); }
 
     void CopyFix(GpsFix &dest) const;
+    // The record and what the decoder keeps beside it, from one moment.
+    void CopyFix(GpsFix &dest, FixExtra &extra) const;
     // Clears the record and the satellite table.
     void ClearFix();
     // The satellite table as of now (systems not heard for five seconds left out).
@@ -89,6 +92,7 @@ private:
     static void Bump(std::atomic<std::uint32_t> &counter);
 
     GpsFix m_fix{};
+    FixExtra m_extra{}; // under m_fixLock with the record
     const int m_nBiasSeconds;
     // Held while a decoder stores one sentence's fields and while the record is copied or
     // cleared, so a copy never shows half a sentence.

@@ -29,6 +29,11 @@ double Real(Field f) {
 }
 
 // Characters from..from+len-1 of the field, shorter where the field ends.
+// The sent bit of a field: set when the field has text, cleared when it came empty.
+void NoteSent(std::uint16_t &sent, FixSent bit, bool has) {
+    sent = static_cast<std::uint16_t>(has ? sent | bit : sent & ~bit);
+}
+
 Field Piece(Field f, std::size_t from, std::size_t len) {
     if (from >= f.n)
         return {};
@@ -76,11 +81,19 @@ std::int16_t Tenths(Field f) {
 
 } // namespace
 
+const char *QualityName(int quality) {
+    static const char *const kNames[] = {"no fix",    "GPS",       "DGPS",           "PPS",
+                                         "RTK fixed", "RTK float", "dead reckoning", "manual",
+                                         "simulated"};
+    return quality >= 0 && quality <= 8 ? kNames[quality] : "";
+}
+
 // $GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47
 void CNmeaDecoder::ParseGGA(const char *sentence, std::size_t star) {
     Fields f;
     SplitFields(sentence, star, f);
-    const bool fixed = Int(f[6]) > 0; // fix quality
+    const int quality = Int(f[6]);
+    const bool fixed = quality > 0;
     const auto satsUsed = static_cast<std::int8_t>(Int(f[7]));
     // Field 8, HDOP, is taken from GSA.
     const auto altitude = static_cast<std::uint16_t>(Int(f[9]));
@@ -89,6 +102,10 @@ void CNmeaDecoder::ParseGGA(const char *sentence, std::size_t star) {
         std::lock_guard lock(m_fixLock);
         m_fix.cSatsUsed = satsUsed;
         m_fix.wAltitude = altitude;
+        if (f[6].n != 0)
+            m_extra.quality = static_cast<std::int8_t>(quality >= 0 && quality <= 8 ? quality : -1);
+        NoteSent(m_extra.sent, kSentSatsUsed, f[7].n != 0);
+        NoteSent(m_extra.sent, kSentAltitude, f[9].n != 0);
     }
     NoteFixReport(fixed);
 }
@@ -134,6 +151,13 @@ void CNmeaDecoder::ParseRMC(const char *sentence, std::size_t star) {
     m_fix.bHour = local.hour;
     m_fix.bMinute = local.minute;
     m_fix.bSecond = local.second;
+    std::uint16_t &sent = m_extra.sent;
+    NoteSent(sent, kSentTime, time.n != 0);
+    NoteSent(sent, kSentDate, date.n != 0);
+    NoteSent(sent, kSentValid, f[2].n != 0);
+    NoteSent(sent, kSentPosition, f[3].n != 0 && f[5].n != 0);
+    NoteSent(sent, kSentSpeed, f[7].n != 0);
+    NoteSent(sent, kSentCourse, f[8].n != 0);
     lock.unlock();
     NoteFixReport(valid != 0);
 }
@@ -183,6 +207,10 @@ void CNmeaDecoder::ParseGSA(const char *sentence, std::size_t star) {
         m_fix.nPdop = pdop;
         m_fix.nHdop = hdop;
         m_fix.nVdop = vdop;
+        NoteSent(m_extra.sent, kSentFixMode, f[2].n != 0);
+        NoteSent(m_extra.sent, kSentPdop, f[15].n != 0);
+        NoteSent(m_extra.sent, kSentHdop, f[16].n != 0);
+        NoteSent(m_extra.sent, kSentVdop, f[17].n != 0);
     }
     NoteFixReport(fixMode == 2 || fixMode == 3);
 }

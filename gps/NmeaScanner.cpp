@@ -51,10 +51,17 @@ void CNmeaDecoder::CopyFix(GpsFix &dest) const {
     std::memcpy(&dest, &m_fix, sizeof m_fix);
 }
 
+void CNmeaDecoder::CopyFix(GpsFix &dest, FixExtra &extra) const {
+    std::lock_guard lock(m_fixLock);
+    std::memcpy(&dest, &m_fix, sizeof m_fix);
+    extra = m_extra;
+}
+
 void CNmeaDecoder::ClearFix() {
     {
         std::lock_guard lock(m_fixLock);
         std::memset(&m_fix, 0, sizeof m_fix);
+        m_extra = FixExtra{};
     }
     m_sky.Clear();
 }

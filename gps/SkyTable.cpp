@@ -8,6 +8,45 @@ const char *GnssName(Gnss gnss) {
     return kNames[static_cast<std::size_t>(gnss)];
 }
 
+const char *BandName(Gnss gnss, int signalId) {
+    // NMEA 4.11 signal ids per system, 1-15 (sent as one hex digit).
+    static const char *const kGps[] = {"L1 C/A", "L1 P(Y)", "L1 M", "L2 P(Y)",
+                                       "L2 CM",  "L2 CL",   "L5 I", "L5 Q"};
+    static const char *const kGlonass[] = {"G1 C/A", "G1 P", "G2 C/A", "G2 P"};
+    static const char *const kGalileo[] = {"E5a",   "E5b",  "E5 AltBOC", "E6 A",
+                                           "E6 BC", "E1 A", "E1"};
+    static const char *const kBeiDou[] = {"B1I",   "B1Q", "B1C", "B1A", "B2a", "B2b",
+                                          "B2a+b", "B3I", "B3Q", "B3A", "B2I", "B2Q"};
+    static const char *const kQzss[] = {"L1 C/A", "L1C D", "L1C P", "LIS", "L2 CM",
+                                        "L2 CL",  "L5 I",  "L5 Q",  "L6D", "L6E"};
+    static const char *const kNavic[] = {"L5 SPS", "S SPS", "L5 RS", "S RS", "L1 SPS"};
+    struct Table {
+        const char *const *names;
+        int count;
+    };
+    const auto table = [&]() -> Table {
+        switch (gnss) {
+        case Gnss::GPS:
+        case Gnss::SBAS:
+            return {kGps, 8};
+        case Gnss::GLONASS:
+            return {kGlonass, 4};
+        case Gnss::Galileo:
+            return {kGalileo, 7};
+        case Gnss::BeiDou:
+            return {kBeiDou, 12};
+        case Gnss::QZSS:
+            return {kQzss, 10};
+        case Gnss::NavIC:
+            return {kNavic, 5};
+        }
+        return {nullptr, 0};
+    }();
+    if (signalId == 0)
+        return "";
+    return signalId >= 1 && signalId <= table.count ? table.names[signalId - 1] : "unknown";
+}
+
 // Satellite numbers as receivers send them (checked against the captures in tests/captures):
 //
 //   numbers   system    sent by
@@ -185,15 +224,29 @@ void CSkyTable::Copy(SkyView &out, std::int64_t nowMs) const {
                 s.az = static_cast<std::int16_t>(raw.az);
                 s.snr = static_cast<std::uint8_t>(std::clamp(raw.snr, 0, 99));
                 s.hasPosition = raw.hasPosition;
+                const SkySignal signal{
+                    static_cast<std::uint8_t>(c.done.signal > 0 ? c.done.signal : 0), s.snr,
+                    c.done.when};
                 SkySat *same = std::find_if(out.sats, out.sats + out.count, [&](const SkySat &o) {
                     return o.gnss == s.gnss && o.sv == s.sv;
                 });
-                // One entry per satellite: the strongest of its signals.
+                // One entry per satellite, with the strength of its strongest signal.
                 if (same != out.sats + out.count) {
-                    if (s.snr > same->snr)
-                        *same = s;
+                    if (same->nSigs < SkySat::kMaxSignals)
+                        same->sigs[same->nSigs++] = signal;
+                    if (s.snr > same->snr) {
+                        same->snr = s.snr;
+                        same->el = s.el;
+                        same->az = s.az;
+                        same->hasPosition = s.hasPosition;
+                    }
                 } else if (out.count < SkyView::kMax) {
+                    s.sigs[0] = signal;
+                    s.nSigs = 1;
                     out.sats[out.count++] = s;
+                } else {
+                    ++out.leftOutBy[static_cast<std::size_t>(s.gnss)];
+                    ++out.leftOut;
                 }
             }
         }
@@ -217,6 +270,12 @@ void CSkyTable::Copy(SkyView &out, std::int64_t nowMs) const {
     for (std::size_t k = 0; k < out.count; ++k) {
         const auto g = static_cast<std::size_t>(out.sats[k].gnss);
         ++out.inView[g];
+        for (std::size_t i = 0; i < out.sats[k].nSigs; ++i) {
+            if (out.sats[k].sigs[i].snr > 0) {
+                ++out.tracked[g];
+                ++out.signalsTracked;
+            }
+        }
         if (out.sats[k].used) {
             ++out.usedBy[g];
             ++out.used;

@@ -11,8 +11,20 @@ constexpr std::size_t kGnssCount = 7;
 // The short name used in texts and in the decode tool's JSON ("GPS", "GLONASS", ...).
 const char *GnssName(Gnss gnss);
 
+// One signal of a satellite: receivers of NMEA 4.11 report a satellite once per signal.
+struct SkySignal {
+    std::uint8_t id = 0;      // signal id as sent, 0 when the sentence has none
+    std::uint8_t snr = 0;     // dB-Hz, 0 = not tracked
+    std::int64_t heardMs = 0; // when last heard, on the decoder's clock
+};
+
+// The band of a signal id in a system ("L1 C/A", "L5 Q", "E1", "E5a", "B1I", ...); "" for id 0
+// (the sentence named none) and "unknown" for an id outside the table.
+const char *BandName(Gnss gnss, int signalId);
+
 // One satellite in view.
 struct SkySat {
+    static constexpr std::size_t kMaxSignals = 4;
     Gnss gnss = Gnss::GPS;
     std::uint16_t sv = 0;     // number within its system (SBAS: 120-158)
     std::int16_t el = 0;      // degrees
@@ -20,16 +32,25 @@ struct SkySat {
     std::uint8_t snr = 0;     // dB-Hz of the strongest signal, 0 = none
     bool used = false;        // in a used set of the latest GSA of its system
     bool hasPosition = false; // elevation and azimuth were given
+    // Every signal it was reported on ("signals" is a Qt keyword).
+    SkySignal sigs[kMaxSignals];
+    std::uint8_t nSigs = 0;
 };
 
 // A copy of the table for the window: satellites sorted by system, then number.
 struct SkyView {
-    static constexpr std::size_t kMax = 64;
+    static constexpr std::size_t kMax = 128;
     SkySat sats[kMax];
     std::size_t count = 0;
     std::size_t inView[kGnssCount]{};
     std::size_t usedBy[kGnssCount]{};
-    std::size_t used = 0;  // satellites in view that are used, all systems
+    std::size_t used = 0; // satellites in view that are used, all systems
+    // Signals with a strength above 0, per system and in all.
+    std::size_t tracked[kGnssCount]{};
+    std::size_t signalsTracked = 0;
+    // Satellites that did not fit the view, per system and in all.
+    std::size_t leftOutBy[kGnssCount]{};
+    std::size_t leftOut = 0;
     std::int16_t pdop = 0; // tenths, from the latest GSA
     std::int16_t hdop = 0;
     std::int16_t vdop = 0;

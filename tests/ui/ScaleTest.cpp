@@ -134,7 +134,7 @@ TEST_F(ScaleTest, MarksAndGlobeAreDrawnAtTheTargetResolution) {
     auto dlg = OpenAt(2.0);
     const QImage globe = dlg->grab().toImage().convertToFormat(QImage::Format_RGB32);
     dlg->m_curSky.count = 1; // (103, 51): sea and land around it
-    dlg->m_curSky.sats[0] = SkySat{Gnss::GPS, 5, 45, 45, 40, false, true};
+    dlg->m_curSky.sats[0] = SkySat{Gnss::GPS, 5, 45, 45, 40, false, true, {}, 0};
     dlg->repaint();
     const QImage marked = dlg->grab().toImage().convertToFormat(QImage::Format_RGB32);
     dlg->done(QDialog::Rejected);

@@ -150,7 +150,7 @@ TEST_F(DialogTest, PaintCopiesTheGlobeAndTheLowerStrip) {
     ASSERT_TRUE(PumpUntil([&] { return dlg.m_redrawAll == 0; }, 3000));
 
     dlg.m_curSky.count = 1;
-    dlg.m_curSky.sats[0] = SkySat{Gnss::GPS, 5, 45, 45, 60, true, true};
+    dlg.m_curSky.sats[0] = SkySat{Gnss::GPS, 5, 45, 45, 60, true, true, {}, 0};
     dlg.m_curFix.nHdop = 12;
     dlg.m_viewMode = kViewCompact;
     dlg.repaint();

@@ -72,7 +72,9 @@ SkyView ModernSky() {
                    static_cast<std::int16_t>(15 * i),
                    static_cast<std::uint8_t>(i % 7 == 6 ? 0 : 20 + i),
                    i % 3 != 0,
-                   true};
+                   true,
+                   {},
+                   0};
     }
     return v;
 }
