@@ -17,16 +17,17 @@
 struct NmeaHooks {
     // Every block as it arrives, before it is scanned (binary frames included).
     std::function<void(const char *block, std::size_t n)> onBlock;
-    // Every complete sentence whose checksum is good, "$" through line end, whatever its type
-    // (proprietary and unknown ones included). Called before the sentence is decoded.
+    // Every complete sentence whose checksum is good, "$" through the checksum's digits, whatever
+    // its type (proprietary and unknown ones included). Called before the sentence is decoded.
     std::function<void(const char *sentence, std::size_t len)> onSentence;
     // A sentence said whether there is a fix: RMC status A, GGA quality above 0, GSA mode 2 or 3
     // give true; the same sentences without a fix give false.
     std::function<void(bool valid)> onFixReport;
 };
 
-// The NMEA scanner and the decoders of GGA, RMC, GSA and GSV, with the live fix record they fill.
-// One thread feeds it; any thread may copy the record and the counters.
+// The NMEA scanner and the decoders of GGA, RMC, GSA and GSV (and GNS's mode letters), with the
+// live fix record they fill. One thread feeds it; any thread may copy the record, the table and
+// the counters. What a block stores is shown to the copies when the block has been read.
 class CNmeaDecoder {
 public:
     // nBiasSeconds: seconds west of UTC, subtracted from the RMC time to give local standard time.
@@ -45,7 +46,8 @@ public:
     void CopyFix(GpsFix &dest) const;
     // The record and what the decoder keeps beside it, from one moment.
     void CopyFix(GpsFix &dest, FixExtra &extra) const;
-    // Clears the record and the satellite table.
+    // Clears the record and the satellite table; any thread. When the feeding thread is inside
+    // a block, what that block stored is dropped too.
     void ClearFix();
     // The satellite table as of now (systems not heard for five seconds left out).
     void CopySky(SkyView &dest) const { m_sky.Copy(dest, m_clock()); }
@@ -65,9 +67,16 @@ public:
     // sentence does not have reads as empty.
     struct Fields {
         static constexpr std::size_t kMax = 48;
-        Field at[kMax + 1];
+        struct Span {
+            const char *p;
+            std::size_t n;
+        };
         std::size_t count = 0;
-        Field operator[](std::size_t i) const { return i <= count && i <= kMax ? at[i] : Field{}; }
+        // Not cleared per sentence: only entries 1 to count are ever read.
+        Span at[kMax + 1];
+        Field operator[](std::size_t i) const {
+            return i >= 1 && i <= count && i <= kMax ? Field{at[i].p, at[i].n} : Field{};
+        }
     };
 
     static constexpr std::size_t kFieldSize = 20;
@@ -87,15 +96,23 @@ private:
     void ParseRMC(const char *sentence, std::size_t star);
     void ParseGSA(const char *sentence, std::size_t star);
     void ParseGSV(const char *sentence, std::size_t star);
+    void ParseGNS(const char *sentence, std::size_t star);
+    void BeginBlock();
+    void EndBlock();
     void NoteFixReport(bool valid);
     void FeedSky(const char *sentence, const Fields &f, const int *value);
     static void Bump(std::atomic<std::uint32_t> &counter);
 
+    // The record the decoders fill (feeding thread only) and the one the copies read, which
+    // takes the first's contents at the end of each block that changed it, so a copy never shows
+    // half a sentence and the feeding thread locks once per block.
     GpsFix m_fix{};
-    FixExtra m_extra{}; // under m_fixLock with the record
+    FixExtra m_extra{};
+    bool m_fixDirty = false;
+    GpsFix m_shownFix{};     // under m_fixLock
+    FixExtra m_shownExtra{}; // under m_fixLock
+    std::atomic<bool> m_clearAsked{false};
     const int m_nBiasSeconds;
-    // Held while a decoder stores one sentence's fields and while the record is copied or
-    // cleared, so a copy never shows half a sentence.
     mutable std::mutex m_fixLock;
 
     // The unfinished sentence carried from one block to the next (feeding thread only).
@@ -107,7 +124,7 @@ private:
     struct Counters {
         std::atomic<std::uint32_t> nGga{0}, nGsa{0}, nGsv{0}, nRmc{0};
         std::atomic<std::uint32_t> nBadChecksum{0}, nCut{0}, nTooLong{0}, nUnknown{0};
-        std::atomic<std::uint32_t> nBadByte{0};
+        std::atomic<std::uint32_t> nBadByte{0}, nGns{0};
     } m_counters;
 
     NmeaHooks m_hooks;

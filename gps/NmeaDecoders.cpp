@@ -75,6 +75,23 @@ int SystemIdHint(Field f) {
     return id >= 1 && id <= 6 ? static_cast<int>(kIds[id - 1]) : -1;
 }
 
+// The NMEA 4.11 signal id: one hex digit, 1-F. Anything else is kept as an id no table has (255),
+// so it shows as "unknown" rather than as another signal.
+int SignalId(Field f) {
+    if (f.n == 0)
+        return -1;
+    if (f.n == 1) {
+        const char c = f.p[0];
+        if (c >= '0' && c <= '9')
+            return c - '0';
+        if (c >= 'A' && c <= 'F')
+            return c - 'A' + 10;
+        if (c >= 'a' && c <= 'f')
+            return c - 'a' + 10;
+    }
+    return 255;
+}
+
 std::int16_t Tenths(Field f) {
     return static_cast<std::int16_t>(Trunc(Real(f) * kDopFactor));
 }
@@ -98,15 +115,13 @@ void CNmeaDecoder::ParseGGA(const char *sentence, std::size_t star) {
     // Field 8, HDOP, is taken from GSA.
     const auto altitude = static_cast<std::uint16_t>(Int(f[9]));
 
-    {
-        std::lock_guard lock(m_fixLock);
-        m_fix.cSatsUsed = satsUsed;
-        m_fix.wAltitude = altitude;
-        if (f[6].n != 0)
-            m_extra.quality = static_cast<std::int8_t>(quality >= 0 && quality <= 8 ? quality : -1);
-        NoteSent(m_extra.sent, kSentSatsUsed, f[7].n != 0);
-        NoteSent(m_extra.sent, kSentAltitude, f[9].n != 0);
-    }
+    m_fix.cSatsUsed = satsUsed;
+    m_fix.wAltitude = altitude;
+    if (f[6].n != 0)
+        m_extra.quality = static_cast<std::int8_t>(quality >= 0 && quality <= 8 ? quality : -1);
+    NoteSent(m_extra.sent, kSentSatsUsed, f[7].n != 0);
+    NoteSent(m_extra.sent, kSentAltitude, f[9].n != 0);
+    m_fixDirty = true;
     NoteFixReport(fixed);
 }
 
@@ -139,7 +154,6 @@ void CNmeaDecoder::ParseRMC(const char *sentence, std::size_t star) {
 
     const UtcDateTime local = ShiftToLocal(t, m_nBiasSeconds);
 
-    std::unique_lock lock(m_fixLock);
     m_fix.bValid = valid;
     m_fix.lLatitude = latitude;
     m_fix.lLongitude = longitude;
@@ -158,7 +172,7 @@ void CNmeaDecoder::ParseRMC(const char *sentence, std::size_t star) {
     NoteSent(sent, kSentPosition, f[3].n != 0 && f[5].n != 0);
     NoteSent(sent, kSentSpeed, f[7].n != 0);
     NoteSent(sent, kSentCourse, f[8].n != 0);
-    lock.unlock();
+    m_fixDirty = true;
     NoteFixReport(valid != 0);
 }
 
@@ -200,18 +214,16 @@ void CNmeaDecoder::ParseGSA(const char *sentence, std::size_t star) {
                     m_nowMs);
     }
 
-    {
-        std::lock_guard lock(m_fixLock);
-        m_fix.cFixMode = fixMode;
-        std::memcpy(m_fix.cUsedPrn, used, sizeof used);
-        m_fix.nPdop = pdop;
-        m_fix.nHdop = hdop;
-        m_fix.nVdop = vdop;
-        NoteSent(m_extra.sent, kSentFixMode, f[2].n != 0);
-        NoteSent(m_extra.sent, kSentPdop, f[15].n != 0);
-        NoteSent(m_extra.sent, kSentHdop, f[16].n != 0);
-        NoteSent(m_extra.sent, kSentVdop, f[17].n != 0);
-    }
+    m_fix.cFixMode = fixMode;
+    std::memcpy(m_fix.cUsedPrn, used, sizeof used);
+    m_fix.nPdop = pdop;
+    m_fix.nHdop = hdop;
+    m_fix.nVdop = vdop;
+    NoteSent(m_extra.sent, kSentFixMode, f[2].n != 0);
+    NoteSent(m_extra.sent, kSentPdop, f[15].n != 0);
+    NoteSent(m_extra.sent, kSentHdop, f[16].n != 0);
+    NoteSent(m_extra.sent, kSentVdop, f[17].n != 0);
+    m_fixDirty = true;
     NoteFixReport(fixMode == 2 || fixMode == 3);
 }
 
@@ -232,40 +244,46 @@ void CNmeaDecoder::ParseGSV(const char *sentence, std::size_t star) {
     if (message < 1 || message > 3)
         return;
 
-    SatInfo sats[4]{};
-    int count = 0;
-    for (int i = 0; i < 4 && 4 * (message - 1) + i < inView; ++i, ++count) {
+    for (int i = 0; i < 4 && 4 * (message - 1) + i < inView; ++i) {
         const std::size_t at = 4 + 4 * static_cast<std::size_t>(i);
-        sats[i].bPrn = static_cast<std::uint8_t>(value[at]);
-        sats[i].bElevation = static_cast<std::uint8_t>(value[at + 1]);
-        sats[i].nAzimuth = static_cast<std::int16_t>(value[at + 2]);
-        sats[i].bSnr = static_cast<std::uint8_t>(value[at + 3]);
-    }
-    if (count == 0)
-        return;
-    std::lock_guard lock(m_fixLock);
-    for (int i = 0; i < count; ++i) {
         SatInfo &slot = m_fix.sat[4 * (message - 1) + i];
-        slot.bPrn = sats[i].bPrn;
-        slot.bElevation = sats[i].bElevation;
-        slot.bSnr = sats[i].bSnr;
-        slot.nAzimuth = sats[i].nAzimuth;
+        slot.bPrn = static_cast<std::uint8_t>(value[at]);
+        slot.bElevation = static_cast<std::uint8_t>(value[at + 1]);
+        slot.nAzimuth = static_cast<std::int16_t>(value[at + 2]);
+        slot.bSnr = static_cast<std::uint8_t>(value[at + 3]);
+        m_fixDirty = true;
     }
 }
 
-// The table takes every satellite of the message, with the NMEA 4.11 signal id when it is there.
+// $GNGNS,112257.00,3844.24011,N,00908.43828,W,AN,03,10.5,,,,*57
+// Only the mode letters are kept, beside the record; the record's fields come from the others.
+void CNmeaDecoder::ParseGNS(const char *sentence, std::size_t star) {
+    Fields f;
+    SplitFields(sentence, star, f);
+    const Field mode = f[6];
+    const std::size_t n = std::min(mode.n, sizeof m_extra.gnsMode - 1);
+    std::memcpy(m_extra.gnsMode, mode.p, n);
+    std::memset(m_extra.gnsMode + n, 0, sizeof m_extra.gnsMode - n);
+    m_fixDirty = true;
+}
+
+// The table takes every satellite of the message, with the NMEA 4.11 signal id when it is there,
+// written straight into the table's own list.
 void CNmeaDecoder::FeedSky(const char *sentence, const Fields &f, const int *value) {
     const std::size_t after = f.count > 3 ? f.count - 3 : 0;
-    const bool hasSignal = after % 4 == 1;
-    const int signal = hasSignal ? AtoI(f[f.count].p, f[f.count].n) : -1;
-    CSkyTable::GsvSat sats[Fields::kMax / 4];
+    const int signal = after % 4 == 1 ? SignalId(f[f.count]) : -1;
+    std::size_t room = 0;
+    CSkyTable::GsvSat *out =
+        m_sky.OpenGsv(TalkerHint(sentence), signal, Int(f[1]), Int(f[2]), Int(f[3]), room);
+    if (out == nullptr)
+        return;
+    const auto id = static_cast<std::uint8_t>(signal > 0 ? signal : 0);
     std::size_t n = 0;
-    for (std::size_t at = 4; at + 3 <= std::min(f.count, Fields::kMax) && n < Fields::kMax / 4;
-         at += 4) {
+    for (std::size_t at = 4; at + 3 <= std::min(f.count, Fields::kMax) && n < room; at += 4) {
         if (f[at].n == 0)
             continue;
         const bool hasPosition = f[at + 1].n != 0 && f[at + 2].n != 0;
-        sats[n++] = {value[at], value[at + 1], value[at + 2], value[at + 3], hasPosition};
+        out[n++] = {value[at], value[at + 1], value[at + 2], value[at + 3], hasPosition, id};
     }
-    m_sky.OnGsv(TalkerHint(sentence), signal, Int(f[1]), Int(f[2]), sats, n, m_nowMs);
+    m_sky.CloseGsv(n, m_nowMs);
 }

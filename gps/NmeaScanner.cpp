@@ -35,11 +35,32 @@ bool IsType(const char *s, const char *type) {
     return s[3] == type[0] && s[4] == type[1] && s[5] == type[2];
 }
 
-// One bit (the high bit of its byte) for every "," in the eight bytes of word.
-std::uint64_t CommaBits(std::uint64_t word) {
+// One bit (the high bit of its byte) for every byte c in the eight bytes of word.
+std::uint64_t ByteBits(std::uint64_t word, unsigned char c) {
     constexpr std::uint64_t kLows = 0x7F7F7F7F7F7F7F7Full;
-    const std::uint64_t x = word ^ 0x2C2C2C2C2C2C2C2Cull;
+    const std::uint64_t x = word ^ (0x0101010101010101ull * c);
     return ~(((x & kLows) + kLows) | x | kLows);
+}
+
+std::uint64_t CommaBits(std::uint64_t word) {
+    return ByteBits(word, ',');
+}
+
+// The first "$", CR or LF in [p, end), or end; eight bytes at a time.
+const char *FindStop(const char *p, const char *end) {
+    for (; end - p >= 8; p += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, p, sizeof word);
+        const std::uint64_t hits =
+            ByteBits(word, '$') | ByteBits(word, '\r') | ByteBits(word, '\n');
+        if (hits != 0)
+            return p + std::countr_zero(hits) / 8;
+    }
+    for (; p < end; ++p) {
+        if (*p == '$' || *p == '\r' || *p == '\n')
+            return p;
+    }
+    return end;
 }
 
 } // namespace
@@ -48,22 +69,52 @@ CNmeaDecoder::CNmeaDecoder(int nBiasSeconds) : m_nBiasSeconds(nBiasSeconds) {}
 
 void CNmeaDecoder::CopyFix(GpsFix &dest) const {
     std::lock_guard lock(m_fixLock);
-    std::memcpy(&dest, &m_fix, sizeof m_fix);
+    std::memcpy(&dest, &m_shownFix, sizeof m_shownFix);
 }
 
 void CNmeaDecoder::CopyFix(GpsFix &dest, FixExtra &extra) const {
     std::lock_guard lock(m_fixLock);
-    std::memcpy(&dest, &m_fix, sizeof m_fix);
-    extra = m_extra;
+    std::memcpy(&dest, &m_shownFix, sizeof m_shownFix);
+    extra = m_shownExtra;
 }
 
 void CNmeaDecoder::ClearFix() {
     {
         std::lock_guard lock(m_fixLock);
-        std::memset(&m_fix, 0, sizeof m_fix);
-        m_extra = FixExtra{};
+        std::memset(&m_shownFix, 0, sizeof m_shownFix);
+        m_shownExtra = FixExtra{};
+        // The feeding thread clears its own record before it next stores or shows one.
+        m_clearAsked.store(true, std::memory_order_release);
     }
     m_sky.Clear();
+}
+
+void CNmeaDecoder::BeginBlock() {
+    if (m_clearAsked.load(std::memory_order_acquire)) {
+        std::lock_guard lock(m_fixLock);
+        std::memset(&m_fix, 0, sizeof m_fix);
+        m_extra = FixExtra{};
+        m_fixDirty = false;
+        m_clearAsked.store(false, std::memory_order_relaxed);
+    }
+    m_sky.TakeClear();
+}
+
+void CNmeaDecoder::EndBlock() {
+    if (m_fixDirty || m_clearAsked.load(std::memory_order_acquire)) {
+        std::lock_guard lock(m_fixLock);
+        if (m_clearAsked.load(std::memory_order_relaxed)) {
+            // Cleared while this block was read: its sentences belong to the cleared past.
+            std::memset(&m_fix, 0, sizeof m_fix);
+            m_extra = FixExtra{};
+            m_clearAsked.store(false, std::memory_order_relaxed);
+        } else {
+            std::memcpy(&m_shownFix, &m_fix, sizeof m_fix);
+            m_shownExtra = m_extra;
+        }
+        m_fixDirty = false;
+    }
+    m_sky.Publish();
 }
 
 std::int64_t CNmeaDecoder::SteadyMs() {
@@ -95,6 +146,7 @@ ScanCounters CNmeaDecoder::CopyCounters() const {
     c.nTooLong = m_counters.nTooLong.load(std::memory_order_relaxed);
     c.nUnknown = m_counters.nUnknown.load(std::memory_order_relaxed);
     c.nBadByte = m_counters.nBadByte.load(std::memory_order_relaxed);
+    c.nGns = m_counters.nGns.load(std::memory_order_relaxed);
     return c;
 }
 
@@ -104,14 +156,15 @@ void CNmeaDecoder::ResetScanner() {
     m_bTooLong = false;
 }
 
-// A sentence runs from "$" to its first line feed. A "$" before that line feed starts a new
-// sentence and drops the cut one. A sentence may span blocks: its head waits in m_tail.
+// A sentence runs from "$" to its first CR or LF. A "$" before that starts a new sentence and
+// drops the cut one. A sentence may span blocks: its head waits in m_tail.
 void CNmeaDecoder::ParseBuffer(const char *block, int n) {
     if (block == nullptr || n <= 0)
         return;
     m_nowMs = m_clock();
     if (m_hooks.onBlock)
         m_hooks.onBlock(block, static_cast<std::size_t>(n));
+    BeginBlock();
     const char *p = block;
     const char *const end = block + n;
     while (p < end) {
@@ -119,38 +172,35 @@ void CNmeaDecoder::ParseBuffer(const char *block, int n) {
         if (!m_bInSentence) {
             p = static_cast<const char *>(std::memchr(p, '$', static_cast<std::size_t>(end - p)));
             if (p == nullptr)
-                return;
+                break;
             start = p++;
             m_bInSentence = true;
             m_bTooLong = false;
             m_nTail = 0;
         }
-        const auto rest = static_cast<std::size_t>(end - p);
-        const char *lf = static_cast<const char *>(std::memchr(p, '\n', rest));
-        const char *stop = lf != nullptr ? lf : end;
-        const char *dollar =
-            static_cast<const char *>(std::memchr(p, '$', static_cast<std::size_t>(stop - p)));
-        if (dollar != nullptr) {
+        const char *stop = FindStop(p, end);
+        const bool lineEnd = stop != end && *stop != '$';
+        if (stop != end && *stop == '$') {
             // Judge the dropped bytes by their length, not by where the block edges fell.
             const char *cutHead = start != nullptr ? start : p;
             const bool tooLong =
-                m_bTooLong || m_nTail + static_cast<std::size_t>(dollar - cutHead) > kMaxSentence;
+                m_bTooLong || m_nTail + static_cast<std::size_t>(stop - cutHead) > kMaxSentence;
             Bump(tooLong ? m_counters.nTooLong : m_counters.nCut);
             ResetScanner();
-            p = dollar;
+            p = stop;
             continue;
         }
         const char *head = start != nullptr ? start : p;
-        const auto piece = static_cast<std::size_t>((lf != nullptr ? lf + 1 : end) - head);
+        const auto piece = static_cast<std::size_t>((lineEnd ? stop + 1 : end) - head);
         if (!m_bTooLong && m_nTail + piece > kMaxSentence)
             m_bTooLong = true;
-        if (lf == nullptr) {
+        if (!lineEnd) {
             // The sentence goes on in the next block: keep what fits.
             if (!m_bTooLong) {
                 std::memcpy(m_tail + m_nTail, head, piece);
                 m_nTail += piece;
             }
-            return;
+            break;
         }
         if (m_bTooLong) {
             Bump(m_counters.nTooLong);
@@ -161,19 +211,27 @@ void CNmeaDecoder::ParseBuffer(const char *block, int n) {
             HandleSentence(m_tail, m_nTail + piece);
         }
         ResetScanner();
-        p = lf + 1;
+        p = stop + 1;
     }
+    EndBlock();
 }
 
-// s holds one whole sentence, "$" through line feed, len bytes.
+// s holds one whole sentence, "$" through the CR or LF that ended it, len bytes.
 void CNmeaDecoder::HandleSentence(const char *s, std::size_t len) {
-    // The sentence must end in "*hh\r\n" or, in logs saved with Unix line ends, "*hh\n".
-    const std::size_t tailLen = (len >= 2 && s[len - 2] == '\r') ? 5 : 4;
-    if (len < tailLen + 1 || s[len - tailLen] != '*') {
+    // The sentence ends at its "*hh"; CRs, spaces and tabs may follow it before the line end.
+    while (len > 0 &&
+           (s[len - 1] == '\r' || s[len - 1] == '\n' || s[len - 1] == ' ' || s[len - 1] == '\t'))
+        --len;
+    if (len < 4 || s[len - 3] != '*') {
         Bump(m_counters.nBadChecksum);
         return;
     }
-    const std::size_t star = len - tailLen;
+    // The limit counts the sentence with a CR LF, however it really ended.
+    if (len + 2 > kMaxSentence) {
+        Bump(m_counters.nTooLong);
+        return;
+    }
+    const std::size_t star = len - 3;
     const int hi = HexValue(s[star + 1]);
     const int lo = HexValue(s[star + 2]);
     // The checksum is the exclusive or of all bytes between "$" and "*".
@@ -230,6 +288,9 @@ void CNmeaDecoder::HandleSentence(const char *s, std::size_t len) {
     } else if (IsType(s, "RMC")) {
         decode = &CNmeaDecoder::ParseRMC;
         counter = &m_counters.nRmc;
+    } else if (IsType(s, "GNS")) {
+        decode = &CNmeaDecoder::ParseGNS;
+        counter = &m_counters.nGns;
     } else {
         Bump(m_counters.nUnknown);
         return;
@@ -271,7 +332,7 @@ void CNmeaDecoder::SplitFields(const char *sentence, std::size_t star, Fields &f
     const auto add = [&](std::size_t to) {
         const std::size_t n = to - from;
         if (++fields.count <= Fields::kMax)
-            fields.at[fields.count] = Field{body + from, n < kFieldSize - 1 ? n : kFieldSize - 1};
+            fields.at[fields.count] = {body + from, n < kFieldSize - 1 ? n : kFieldSize - 1};
         from = to + 1;
     };
     // Eight bytes at a time, one step per comma: splitting is most of the decoders' work.

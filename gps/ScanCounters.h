@@ -13,7 +13,8 @@ struct ScanCounters {
     std::uint32_t nTooLong = 0;     // more than 511 bytes without a line feed
     std::uint32_t nUnknown = 0;     // a good sentence of a type we do not decode
     std::uint32_t nBadByte = 0;     // a byte outside printable ASCII before the "*"
+    std::uint32_t nGns = 0;         // GNS, read for its mode letters
 
-    std::uint32_t Decoded() const { return nGga + nGsa + nGsv + nRmc; }
+    std::uint32_t Decoded() const { return nGga + nGsa + nGsv + nRmc + nGns; }
     std::uint32_t Dropped() const { return nBadChecksum + nCut + nTooLong + nUnknown + nBadByte; }
 };

@@ -122,54 +122,75 @@ bool Fresh(std::int64_t when, std::int64_t nowMs) {
     return nowMs - when < CSkyTable::kDropMs;
 }
 
+// Room for every satellite number MapSatellite can give (226), before the view's limit applies.
+constexpr std::size_t kMaxDistinct = 256;
+
 } // namespace
 
-CSkyTable::Cycle *CSkyTable::CycleFor(std::size_t key, int signal, std::int64_t nowMs) {
-    Cycle *row = &m_cycles[key * kSignals];
-    for (std::size_t i = 0; i < kSignals; ++i) {
-        if (row[i].done.signal == signal || row[i].pending.signal == signal)
+CSkyTable::Slot *CSkyTable::SlotFor(std::size_t key, int signal) {
+    Slot *row = &m_slots[key * kSlots];
+    Slot *free = nullptr;
+    Slot *stalest = &row[0];
+    for (std::size_t i = 0; i < kSlots; ++i) {
+        if (row[i].key == signal)
             return &row[i];
+        if (row[i].key == -2 && free == nullptr)
+            free = &row[i];
+        if (row[i].heardMs < stalest->heardMs)
+            stalest = &row[i];
     }
-    // A new signal takes a free place, else the stalest one.
-    Cycle *best = &row[0];
-    for (std::size_t i = 0; i < kSignals; ++i) {
-        if (row[i].done.signal < 0 && row[i].pending.signal < 0)
-            return &row[i];
-        if (!Fresh(row[i].done.when, nowMs) || row[i].done.when < best->done.when)
-            best = &row[i];
-    }
-    *best = Cycle{};
-    return best;
+    // A new sequence takes a free slot, else the one heard longest ago.
+    Slot *slot = free != nullptr ? free : stalest;
+    slot->key = signal;
+    return slot;
 }
 
-void CSkyTable::OnGsv(int hint, int signal, int total, int message, const GsvSat *sats,
-                      std::size_t n, std::int64_t nowMs) {
-    std::lock_guard lock(m_lock);
-    Cycle *c = CycleFor(KeyOf(hint), signal, nowMs);
+CSkyTable::GsvSat *CSkyTable::OpenGsv(int hint, int signal, int total, int message, int inView,
+                                      std::size_t &room) {
+    Open &o = m_open[KeyOf(hint)];
+    m_current = nullptr;
     if (message == 1) {
-        c->pending.count = 0;
-        c->pending.signal = signal;
-        c->total = total;
-        c->next = 1;
+        o.slot = SlotFor(KeyOf(hint), signal);
+        // The same sequence completed twice within one block: show the first before refilling.
+        if (o.slot->ready)
+            Publish();
+        o.slot->lists[o.slot->shown ^ 1].count = 0;
+        o.total = total;
+        o.inView = inView;
+        o.next = 1;
     }
-    // A lost or repeated message spoils the cycle: wait for the next message 1.
-    if (c->next != message || c->total != total || total < 1)
-        return void(c->next = 0);
-    const std::size_t room = kMaxList - c->pending.count;
-    const std::size_t take = n < room ? n : room;
-    std::copy_n(sats, take, c->pending.sats + c->pending.count);
-    c->pending.count += take;
-    if (message < total) {
-        ++c->next;
+    // A lost or repeated message spoils the cycle: wait for the next message 1. A message of
+    // another sequence (another count) is never taken for the next of this one.
+    if (o.slot == nullptr || o.next != message || o.total != total || o.inView != inView ||
+        total < 1) {
+        o.next = 0;
+        return nullptr;
+    }
+    List &list = o.slot->lists[o.slot->shown ^ 1];
+    room = kMaxList - list.count;
+    m_current = &o;
+    return list.sats + list.count;
+}
+
+void CSkyTable::CloseGsv(std::size_t n, std::int64_t nowMs) {
+    Open *o = m_current;
+    m_current = nullptr;
+    if (o == nullptr)
+        return;
+    Slot &slot = *o->slot;
+    List &list = slot.lists[slot.shown ^ 1];
+    list.count += n;
+    if (o->next < o->total) {
+        ++o->next;
         return;
     }
-    std::copy_n(c->pending.sats, c->pending.count, c->done.sats);
-    c->done.count = c->pending.count;
-    c->done.signal = signal;
-    c->done.when = nowMs;
-    c->done.valid = true;
-    c->pending.count = 0;
-    c->next = 0;
+    o->next = 0;
+    slot.heardMs = nowMs;
+    if (!slot.ready) {
+        slot.ready = true;
+        m_ready[m_nReady++] = &slot;
+    }
+    m_dirty = true;
 }
 
 void CSkyTable::OnGsa(int hint, const int *prns, std::size_t n, std::int16_t pdop,
@@ -181,72 +202,146 @@ void CSkyTable::OnGsa(int hint, const int *prns, std::size_t n, std::int16_t pdo
         if (MapSatellite(hint, prns[i], id))
             group = static_cast<int>(id.gnss);
     }
-    std::lock_guard lock(m_lock);
-    m_pdop = pdop;
-    m_hdop = hdop;
-    m_vdop = vdop;
+    m_dirty = true;
+    m_workDops[0] = pdop;
+    m_workDops[1] = hdop;
+    m_workDops[2] = vdop;
     if (fixMode < 2) {
-        for (UsedSet &set : m_used)
-            set.count = 0;
+        for (std::size_t g = 0; g < kGnssCount; ++g) {
+            m_workUsed[g].count = 0;
+            m_usedDirty[g] = true;
+        }
     }
     // A GN GSA without system id and without satellites says nothing about any one system.
     if (group < 0)
         return;
-    UsedSet &set = m_used[static_cast<std::size_t>(group)];
+    const auto g = static_cast<std::size_t>(group);
+    UsedSet &set = m_workUsed[g];
     set.count = n < kMaxList ? n : kMaxList;
     std::copy_n(prns, set.count, set.prns);
     set.hint = hint;
     set.when = nowMs;
     set.valid = true;
+    m_usedDirty[g] = true;
+}
+
+void CSkyTable::ResetWork() {
+    for (std::size_t i = 0; i < kSlotCount; ++i) {
+        m_slots[i].key = -2;
+        m_slots[i].heardMs = 0;
+        m_slots[i].ready = false;
+    }
+    for (Open &o : m_open)
+        o = Open{};
+    m_current = nullptr;
+    m_nReady = 0;
+    for (std::size_t g = 0; g < kGnssCount; ++g) {
+        m_workUsed[g] = UsedSet{};
+        m_usedDirty[g] = false;
+    }
+    m_workDops[0] = m_workDops[1] = m_workDops[2] = 0;
+    m_dirty = false;
+}
+
+void CSkyTable::TakeClear() {
+    if (!m_clearAsked.load(std::memory_order_acquire))
+        return;
+    std::lock_guard lock(m_lock);
+    ResetWork();
+    m_clearAsked.store(false, std::memory_order_relaxed);
+}
+
+void CSkyTable::Publish() {
+    if (!m_dirty && !m_clearAsked.load(std::memory_order_acquire))
+        return;
+    std::lock_guard lock(m_lock);
+    if (m_clearAsked.load(std::memory_order_relaxed)) {
+        // Cleared while this block was stored: what it stored belongs to the cleared past.
+        ResetWork();
+        m_clearAsked.store(false, std::memory_order_relaxed);
+        return;
+    }
+    for (std::size_t i = 0; i < m_nReady; ++i) {
+        Slot &slot = *m_ready[i];
+        slot.shown ^= 1;
+        slot.valid = true;
+        slot.when = slot.heardMs;
+        slot.ready = false;
+    }
+    m_nReady = 0;
+    for (std::size_t g = 0; g < kGnssCount; ++g) {
+        if (!m_usedDirty[g])
+            continue;
+        const UsedSet &from = m_workUsed[g];
+        UsedSet &to = m_used[g];
+        std::copy_n(from.prns, from.count, to.prns);
+        to.count = from.count;
+        to.hint = from.hint;
+        to.when = from.when;
+        to.valid = from.valid;
+        m_usedDirty[g] = false;
+    }
+    m_pdop = m_workDops[0];
+    m_hdop = m_workDops[1];
+    m_vdop = m_workDops[2];
+    m_dirty = false;
 }
 
 void CSkyTable::Copy(SkyView &out, std::int64_t nowMs) const {
     out = SkyView{};
+    // Every satellite once, with all its signals; cut to the view's size at the end.
+    struct Scratch {
+        SkySat sats[kMaxDistinct];
+        std::size_t count = 0;
+    };
+    auto all = std::make_unique<Scratch>();
     std::lock_guard lock(m_lock);
     out.pdop = m_pdop;
     out.hdop = m_hdop;
     out.vdop = m_vdop;
     for (std::size_t key = 0; key < kKeys; ++key) {
         const int hint = key < kGnssCount ? static_cast<int>(key) : -1;
-        for (std::size_t slot = 0; slot < kSignals; ++slot) {
-            const Cycle &c = m_cycles[key * kSignals + slot];
-            if (!c.done.valid || !Fresh(c.done.when, nowMs))
+        for (std::size_t i = 0; i < kSlots; ++i) {
+            const Slot &slot = m_slots[key * kSlots + i];
+            if (!slot.valid || !Fresh(slot.when, nowMs))
                 continue;
-            for (std::size_t i = 0; i < c.done.count; ++i) {
-                const GsvSat &raw = c.done.sats[i];
+            const List &list = slot.lists[slot.shown];
+            for (std::size_t k = 0; k < list.count; ++k) {
+                const GsvSat &raw = list.sats[k];
                 SatNumber id;
                 if (!MapSatellite(hint, raw.prn, id))
                     continue;
-                SkySat s;
-                s.gnss = id.gnss;
-                s.sv = id.sv;
-                s.el = static_cast<std::int16_t>(raw.el);
-                s.az = static_cast<std::int16_t>(raw.az);
-                s.snr = static_cast<std::uint8_t>(std::clamp(raw.snr, 0, 99));
-                s.hasPosition = raw.hasPosition;
-                const SkySignal signal{
-                    static_cast<std::uint8_t>(c.done.signal > 0 ? c.done.signal : 0), s.snr,
-                    c.done.when};
-                SkySat *same = std::find_if(out.sats, out.sats + out.count, [&](const SkySat &o) {
-                    return o.gnss == s.gnss && o.sv == s.sv;
+                const auto snr = static_cast<std::uint8_t>(std::clamp(raw.snr, 0, 99));
+                const SkySignal signal{raw.signal, snr, slot.when};
+                SkySat *s = std::find_if(all->sats, all->sats + all->count, [&](const SkySat &o) {
+                    return o.gnss == id.gnss && o.sv == id.sv;
                 });
-                // One entry per satellite, with the strength of its strongest signal.
-                if (same != out.sats + out.count) {
-                    if (same->nSigs < SkySat::kMaxSignals)
-                        same->sigs[same->nSigs++] = signal;
-                    if (s.snr > same->snr) {
-                        same->snr = s.snr;
-                        same->el = s.el;
-                        same->az = s.az;
-                        same->hasPosition = s.hasPosition;
-                    }
-                } else if (out.count < SkyView::kMax) {
-                    s.sigs[0] = signal;
-                    s.nSigs = 1;
-                    out.sats[out.count++] = s;
-                } else {
-                    ++out.leftOutBy[static_cast<std::size_t>(s.gnss)];
-                    ++out.leftOut;
+                if (s == all->sats + all->count) {
+                    if (all->count == kMaxDistinct)
+                        continue;
+                    s = &all->sats[all->count++];
+                    *s = SkySat{};
+                    s->gnss = id.gnss;
+                    s->sv = id.sv;
+                }
+                // One signal per id: a repeat (in the cycle or from an older one) keeps the
+                // newer report, then the stronger.
+                SkySignal *same =
+                    std::find_if(s->sigs, s->sigs + s->nSigs,
+                                 [&](const SkySignal &o) { return o.id == signal.id; });
+                if (same != s->sigs + s->nSigs) {
+                    if (signal.heardMs > same->heardMs ||
+                        (signal.heardMs == same->heardMs && signal.snr > same->snr))
+                        *same = signal;
+                } else if (s->nSigs < SkySat::kMaxSignals) {
+                    s->sigs[s->nSigs++] = signal;
+                }
+                // The satellite's own strength and position are its strongest signal's.
+                if (s->nSigs == 1 || snr > s->snr) {
+                    s->snr = snr;
+                    s->el = static_cast<std::int16_t>(raw.el);
+                    s->az = static_cast<std::int16_t>(raw.az);
+                    s->hasPosition = raw.hasPosition;
                 }
             }
         }
@@ -258,12 +353,30 @@ void CSkyTable::Copy(SkyView &out, std::int64_t nowMs) const {
             SatNumber id;
             if (!MapSatellite(set.hint, set.prns[i], id))
                 continue;
-            for (std::size_t k = 0; k < out.count; ++k) {
-                if (out.sats[k].gnss == id.gnss && out.sats[k].sv == id.sv)
-                    out.sats[k].used = true;
+            for (std::size_t k = 0; k < all->count; ++k) {
+                if (all->sats[k].gnss == id.gnss && all->sats[k].sv == id.sv)
+                    all->sats[k].used = true;
             }
         }
     }
+    SkySat *const begin = all->sats;
+    SkySat *const end = all->sats + all->count;
+    if (all->count > SkyView::kMax) {
+        // Too many for the view: the used ones first, then the strongest.
+        std::sort(begin, end, [](const SkySat &a, const SkySat &b) {
+            if (a.used != b.used)
+                return a.used;
+            if (a.snr != b.snr)
+                return a.snr > b.snr;
+            return a.gnss != b.gnss ? a.gnss < b.gnss : a.sv < b.sv;
+        });
+        for (const SkySat *s = begin + SkyView::kMax; s != end; ++s) {
+            ++out.leftOutBy[static_cast<std::size_t>(s->gnss)];
+            ++out.leftOut;
+        }
+    }
+    out.count = std::min(all->count, SkyView::kMax);
+    std::copy_n(begin, out.count, out.sats);
     std::sort(out.sats, out.sats + out.count, [](const SkySat &a, const SkySat &b) {
         return a.gnss != b.gnss ? a.gnss < b.gnss : a.sv < b.sv;
     });
@@ -285,9 +398,10 @@ void CSkyTable::Copy(SkyView &out, std::int64_t nowMs) const {
 
 void CSkyTable::Clear() {
     std::lock_guard lock(m_lock);
-    for (std::size_t i = 0; i < kKeys * kSignals; ++i)
-        m_cycles[i] = Cycle{};
+    for (std::size_t i = 0; i < kSlotCount; ++i)
+        m_slots[i].valid = false;
     for (UsedSet &set : m_used)
-        set = UsedSet{};
+        set.valid = false;
     m_pdop = m_hdop = m_vdop = 0;
+    m_clearAsked.store(true, std::memory_order_release);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -67,7 +68,9 @@ struct SatNumber {
 bool MapSatellite(int hint, int prn, SatNumber &out);
 
 // The satellites in view by system, filled by GSV and GSA sentences on the reader thread and
-// copied by the window. Every call is safe from any thread.
+// copied by the window. The reader stores into its own half; Publish makes what it stored visible
+// to Copy, under one lock. OpenGsv, CloseGsv, OnGsa and Publish: the reader thread only; Copy and
+// Clear: any thread.
 class CSkyTable {
 public:
     static constexpr std::int64_t kDropMs = 5000;
@@ -75,38 +78,58 @@ public:
         int prn;
         int el, az, snr;
         bool hasPosition;
+        std::uint8_t signal; // NMEA 4.11 signal id of its message, 0 when it has none
     };
 
-    // One GSV message: cycle key (hint, signal id), message number of total, its satellites.
-    void OnGsv(int hint, int signal, int total, int message, const GsvSat *sats, std::size_t n,
-               std::int64_t nowMs);
+    // One GSV message (message of total, inView satellites in its sequence), written in place:
+    // OpenGsv returns where its satellites go, room of them, or nullptr when the message does
+    // not continue a sequence; CloseGsv then says how many were written. signal: the message's
+    // signal id, -1 when it has none. A sequence is one cycle whatever ids its messages carry.
+    GsvSat *OpenGsv(int hint, int signal, int total, int message, int inView, std::size_t &room);
+    void CloseGsv(std::size_t n, std::int64_t nowMs);
     // One GSA: the used set of group (the system id or talker hint, or for GN the system of its
     // first satellite) and the DOPs in tenths.
     // Without a fix (mode below 2) nothing is used, in any system.
     void OnGsa(int hint, const int *prns, std::size_t n, std::int16_t pdop, std::int16_t hdop,
                std::int16_t vdop, int fixMode, std::int64_t nowMs);
-    // The view as of nowMs: cycles and used sets older than kDropMs are left out.
+    // Shows Copy every cycle completed and every GSA stored since the last call.
+    void Publish();
+    // Called by the reader before it stores: drops its own half after a Clear.
+    void TakeClear();
+    // The view as of nowMs: cycles and used sets older than kDropMs are left out. When more
+    // satellites are in view than it holds, the used ones are kept first, then the strongest.
     void Copy(SkyView &out, std::int64_t nowMs) const;
     void Clear();
 
 private:
     static constexpr std::size_t kKeys = kGnssCount + 1; // the systems and "no hint" (GN)
-    static constexpr std::size_t kSignals = 4;
+    static constexpr std::size_t kSlots = 8;             // sequences per key (one per signal)
+    static constexpr std::size_t kSlotCount = kKeys * kSlots;
     static constexpr std::size_t kMaxList = SkyView::kMax;
 
     // Satellites as the sentences gave them; numbers are mapped only when the window copies.
     struct List {
         GsvSat sats[kMaxList];
         std::size_t count = 0;
-        std::int64_t when = 0;
-        int signal = -1;
-        bool valid = false;
     };
-    struct Cycle {
-        List done;
-        List pending;
+    // One sequence's two lists: Copy reads lists[shown], the reader fills the other and flips.
+    struct Slot {
+        List lists[2];
+        // Under m_lock.
+        std::uint8_t shown = 0;
+        bool valid = false;
+        std::int64_t when = 0;
+        // Reader thread only.
+        int key = -2; // signal id of the sequence's first message, -1 none, -2 free
+        std::int64_t heardMs = 0;
+        bool ready = false; // the other list is complete and waits for Publish
+    };
+    // The sequence being received under one key (reader thread only).
+    struct Open {
+        Slot *slot = nullptr;
         int total = 0;
-        int next = 0; // the message number expected next, 0 when no cycle is open
+        int next = 0; // the message number expected next, 0 when none is open
+        int inView = 0;
     };
     struct UsedSet {
         int prns[kMaxList]{};
@@ -116,11 +139,23 @@ private:
         bool valid = false;
     };
 
-    Cycle *CycleFor(std::size_t key, int signal, std::int64_t nowMs);
+    Slot *SlotFor(std::size_t key, int signal);
+    void ResetWork();
 
     mutable std::mutex m_lock;
-    // kSignals cycles per key, on the heap: the decoder lives on callers' stacks.
-    std::unique_ptr<Cycle[]> m_cycles = std::make_unique<Cycle[]>(kKeys * kSignals);
+    // Slots on the heap: the decoder lives on callers' stacks.
+    std::unique_ptr<Slot[]> m_slots = std::make_unique<Slot[]>(kSlotCount);
+    // Published under m_lock.
     UsedSet m_used[kGnssCount];
     std::int16_t m_pdop = 0, m_hdop = 0, m_vdop = 0;
+    // The reader's half.
+    Open m_open[kKeys];
+    Open *m_current = nullptr; // the sequence of the message between OpenGsv and CloseGsv
+    Slot *m_ready[kSlotCount]{};
+    std::size_t m_nReady = 0;
+    UsedSet m_workUsed[kGnssCount];
+    bool m_usedDirty[kGnssCount]{};
+    std::int16_t m_workDops[3]{};
+    bool m_dirty = false;
+    std::atomic<bool> m_clearAsked{false};
 };

@@ -238,8 +238,9 @@ TEST(Scanner, HooksSeeBlocksGoodSentencesAndValidFixes) {
     Feed(decoder, stream.substr(100));
     EXPECT_EQ(blockBytes, stream.size());
     ASSERT_EQ(sentences.size(), 5u); // the GGA with a bad checksum is not shown
-    EXPECT_EQ(sentences[0], pubx);
-    EXPECT_EQ(sentences[1], noFix);
+    // Each as far as its checksum: the line end is not part of it.
+    EXPECT_EQ(sentences[0], pubx.substr(0, pubx.size() - 2));
+    EXPECT_EQ(sentences[1], noFix.substr(0, noFix.size() - 2));
     EXPECT_EQ(reports, "VAAV"); // RMC V, GSA mode 3, RMC A, GGA quality 0
     EXPECT_EQ(decoder.ValidFixes(), 2u);
 }
