@@ -6,11 +6,13 @@
 #include "SourceUrl.h"
 #include "TimeZone.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -27,13 +29,21 @@ int Usage(const char *message) {
     return 2;
 }
 
+const CNmeaDecoder &DecoderOf(const CNmeaDecoder &decoder) {
+    return decoder;
+}
+const CNmeaDecoder &DecoderOf(const CGpsPort &port) {
+    return port.Decoder();
+}
+
 // The record the decoder holds now, as one JSON line; the port and the bare decoder alike.
 template <typename Decoder> void PrintRecord(const Decoder &decoder) {
     GpsFix fix{};
-    SkyView sky;
-    decoder.CopyFix(fix);
-    decoder.CopySky(sky);
-    std::printf("%s\n", FixToJson(fix, sky).c_str());
+    FixExtra extra;
+    auto sky = std::make_unique<SkyView>();
+    DecoderOf(decoder).CopyFix(fix, extra);
+    decoder.CopySky(*sky);
+    std::printf("%s\n", FixToJson(fix, *sky, extra).c_str());
 }
 
 bool ParseInt(const char *text, int &value) {
@@ -191,13 +201,13 @@ int main(int argc, char **argv) {
             port.ParseBuffer(block.data(), static_cast<int>(n));
             continue;
         }
-        // Feed the block a line at a time so that a record is printed after every sentence.
+        // Feed the block a line at a time (a line ends at LF or CR) so that a record is printed
+        // after every sentence.
         const char *p = block.data();
         const char *end = p + n;
         while (p < end) {
-            const char *lf =
-                static_cast<const char *>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
-            const char *stop = lf != nullptr ? lf + 1 : end;
+            const char *eol = std::find_if(p, end, [](char c) { return c == '\n' || c == '\r'; });
+            const char *stop = eol != end ? eol + 1 : end;
             port.ParseBuffer(p, static_cast<int>(stop - p));
             p = stop;
             const std::uint32_t now = port.CopyCounters().Decoded();

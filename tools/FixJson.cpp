@@ -62,25 +62,56 @@ std::string FixToJson(const GpsFix &fix, const SkyView &sky) {
             Add(out, "az", s.az);
         }
         Add(out, "snr", s.snr);
-        out += std::string("\"used\":") + (s.used ? "true" : "false");
-        out += i + 1 < sky.count ? "}," : "}";
+        out += std::string("\"used\":") + (s.used ? "true" : "false") + ",\"signals\":[";
+        for (std::size_t k = 0; k < s.nSigs; ++k) {
+            out += "{";
+            Add(out, "id", s.sigs[k].id);
+            out += "\"band\":\"" + std::string(BandName(s.gnss, s.sigs[k].id)) + "\",";
+            Add(out, "snr", s.sigs[k].snr, false);
+            out += k + 1 < s.nSigs ? "}," : "}";
+        }
+        out += i + 1 < sky.count ? "]}," : "]}";
     }
     out += "],";
     Add(out, "inView", static_cast<long>(sky.count));
     Add(out, "used", static_cast<long>(sky.used));
+    Add(out, "signalsTracked", static_cast<long>(sky.signalsTracked));
+    Add(out, "leftOut", static_cast<long>(sky.leftOut));
     out += "\"systems\":{";
     bool first = true;
     for (std::size_t g = 0; g < kGnssCount; ++g) {
-        if (sky.inView[g] == 0)
+        if (sky.inView[g] == 0 && sky.leftOutBy[g] == 0)
             continue;
         out += std::string(first ? "" : ",") + "\"" + GnssName(static_cast<Gnss>(g)) + "\":{";
         Add(out, "inView", static_cast<long>(sky.inView[g]));
-        Add(out, "used", static_cast<long>(sky.usedBy[g]), false);
+        Add(out, "used", static_cast<long>(sky.usedBy[g]));
+        Add(out, "signalsTracked", static_cast<long>(sky.tracked[g]));
+        Add(out, "leftOut", static_cast<long>(sky.leftOutBy[g]), false);
         out += "}";
         first = false;
     }
     out += "}}";
     return out;
+}
+
+std::string FixToJson(const GpsFix &fix, const SkyView &sky, const FixExtra &extra) {
+    std::string out = FixToJson(fix, sky);
+    out.pop_back();
+    out += ",\"quality\":";
+    if (extra.quality >= 0)
+        out += "{\"value\":" + std::to_string(extra.quality) + ",\"name\":\"" +
+               QualityName(extra.quality) + "\"}";
+    else
+        out += "null";
+    // The mode letters are printable ASCII as the scanner let them through; quotes and
+    // backslashes cannot be letters of a mode, so they are left out rather than escaped.
+    out += ",\"gnsMode\":\"";
+    for (const char *c = extra.gnsMode; *c != '\0' && c < extra.gnsMode + sizeof extra.gnsMode;
+         ++c) {
+        if (*c != '"' && *c != '\\')
+            out += *c;
+    }
+    return out + "\"}";
 }
 
 std::string CountersToJson(const ScanCounters &c) {
@@ -93,6 +124,7 @@ std::string CountersToJson(const ScanCounters &c) {
     Add(out, "cut", c.nCut);
     Add(out, "tooLong", c.nTooLong);
     Add(out, "unknownType", c.nUnknown);
-    Add(out, "badByte", c.nBadByte, false);
+    Add(out, "badByte", c.nBadByte);
+    Add(out, "GNS", c.nGns, false);
     return out + "}";
 }

@@ -150,26 +150,57 @@ TEST_F(DecodeTool, BadOptionsExitTwo) {
 
 namespace {
 
-// The table reaches the JSON: every satellite with its system, and the counts per system.
-TEST_F(DecodeTool, PrintsTheSatelliteTableAndItsCounts) {
-    const std::string path =
-        WriteTemp("sky.nmea", Sentence("GPGSV,1,1,02,05,40,083,46,44,10,100,") +
-                                  Sentence("GLGSV,1,1,01,66,37,078,27") +
-                                  Sentence("GNGSA,A,3,05,,,,,,,,,,,,2.0,1.0,1.7,1") +
-                                  Sentence("GNGSA,A,3,66,,,,,,,,,,,,2.0,1.0,1.7,2"));
+// The table and GGA's quality reach the JSON: every satellite with its system and signals, the
+// counts per system, the quality as a word and a number.
+struct JsonCase {
+    const char *name;
+    std::string stream;
+    std::vector<std::string> want; // pieces of the last record, each found as it is
+};
+
+const JsonCase kJsonCases[] = {
+    {"SatellitesAndCountsPerSystem",
+     Sentence("GPGSV,1,1,02,05,40,083,46,44,10,100,") + Sentence("GLGSV,1,1,01,66,37,078,27") +
+         Sentence("GNGSA,A,3,05,,,,,,,,,,,,2.0,1.0,1.7,1") +
+         Sentence("GNGSA,A,3,66,,,,,,,,,,,,2.0,1.0,1.7,2"),
+     {"\"sky\":[{\"gnss\":\"GPS\",\"sv\":5,\"el\":40,\"az\":83,\"snr\":46,\"used\":true,"
+      "\"signals\":[{\"id\":0,\"band\":\"\",\"snr\":46}]},{\"gnss\":\"SBAS\",\"sv\":131,"
+      "\"el\":10,\"az\":100,\"snr\":0,\"used\":false,\"signals\":[{\"id\":0,\"band\":\"\","
+      "\"snr\":0}]},{\"gnss\":\"GLONASS\",\"sv\":2,\"el\":37,\"az\":78,\"snr\":27,\"used\":true,",
+      "\"inView\":3,\"used\":2,\"signalsTracked\":2,\"leftOut\":0,\"systems\":{\"GPS\":{"
+      "\"inView\":1,\"used\":1,\"signalsTracked\":1,\"leftOut\":0},\"SBAS\":{\"inView\":1,"
+      "\"used\":0,\"signalsTracked\":0,\"leftOut\":0},\"GLONASS\":{",
+      "\"quality\":null"}},
+    {"TwoBandsOfOneSatellite",
+     Sentence("GPGSV,1,1,01,05,40,083,30,1") + Sentence("GPGSV,1,1,01,05,40,083,41,8") +
+         Sentence("GAGSV,1,1,01,11,20,200,,7") + Sentence("GBGSV,1,1,01,09,22,048,26,B"),
+     {"\"sv\":5,\"el\":40,\"az\":83,\"snr\":41,\"used\":false,\"signals\":[{\"id\":1,\"band\":"
+      "\"L1 C/A\",\"snr\":30},{\"id\":8,\"band\":\"L5 Q\",\"snr\":41}]}",
+      "\"signals\":[{\"id\":7,\"band\":\"E1\",\"snr\":0}]",
+      "\"signals\":[{\"id\":11,\"band\":\"B2I\",\"snr\":26}]", "\"signalsTracked\":3,"}},
+    {"QualityDgps",
+     Sentence("GPGGA,123519,4807.038,N,01131.000,E,2,08,0.9,545.4,M,46.9,M,,"),
+     {"\"quality\":{\"value\":2,\"name\":\"DGPS\"}"}},
+    {"QualityRtkFixed",
+     Sentence("GNGGA,123519,4807.038,N,01131.000,E,4,12,0.9,545.4,M,46.9,M,1.0,0041"),
+     {"\"quality\":{\"value\":4,\"name\":\"RTK fixed\"}"}},
+    {"QualityRtkFloatAndGnsMode",
+     Sentence("GNGGA,123519,4807.038,N,01131.000,E,5,12,0.9,545.4,M,46.9,M,1.0,0041") +
+         Sentence("GNGNS,123519,4807.038,N,01131.000,E,FFRN,12,0.9,545.4,46.9,1.0,0041,V"),
+     {"\"quality\":{\"value\":5,\"name\":\"RTK float\"},\"gnsMode\":\"FFRN\"}"}},
+};
+
+class DecodeToolJson : public DecodeTool, public ::testing::WithParamInterface<JsonCase> {};
+
+TEST_P(DecodeToolJson, LastRecordHolds) {
+    const std::string path = WriteTemp("json.nmea", GetParam().stream);
     const ToolRun r = RunTool("--last '" + path + "'");
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_NE(r.out.find("\"sky\":[{\"gnss\":\"GPS\",\"sv\":5,\"el\":40,\"az\":83,\"snr\":46,"
-                         "\"used\":true},{\"gnss\":\"SBAS\",\"sv\":131,\"el\":10,\"az\":100,"
-                         "\"snr\":0,\"used\":false},{\"gnss\":\"GLONASS\",\"sv\":2,\"el\":37,"
-                         "\"az\":78,\"snr\":27,\"used\":true}]"),
-              std::string::npos)
-        << r.out;
-    EXPECT_NE(
-        r.out.find("\"inView\":3,\"used\":2,\"systems\":{\"GPS\":{\"inView\":1,\"used\":1},"
-                   "\"SBAS\":{\"inView\":1,\"used\":0},\"GLONASS\":{\"inView\":1,\"used\":1}}"),
-        std::string::npos)
-        << r.out;
+    for (const std::string &piece : GetParam().want)
+        EXPECT_NE(r.out.find(piece), std::string::npos) << piece << "\n" << r.out;
 }
+
+INSTANTIATE_TEST_SUITE_P(Json, DecodeToolJson, ::testing::ValuesIn(kJsonCases),
+                         [](const auto &row) { return std::string(row.param.name); });
 
 } // namespace
