@@ -185,10 +185,26 @@ void CSkyTable::CloseGsv(std::size_t n, std::int64_t nowMs) {
         return;
     }
     o->next = 0;
+    const std::int64_t previous = slot.heardMs;
     slot.heardMs = nowMs;
-    if (!slot.ready) {
+    if (!slot.ready && !slot.hide) {
         slot.ready = true;
         m_ready[m_nReady++] = &slot;
+    }
+    // A sequence of the same talker not heard since this one's previous round has stopped
+    // (its signal is no longer tracked): its satellites go now, not after five seconds.
+    Slot *row = &m_slots[static_cast<std::size_t>(&slot - m_slots.get()) / kSlots * kSlots];
+    for (std::size_t i = 0; i < kSlots; ++i) {
+        Slot &other = row[i];
+        if (&other == &slot || other.key == -2 || other.ready || other.heardMs >= previous ||
+            previous == 0)
+            continue;
+        other.key = -2;
+        other.heardMs = 0;
+        if (!other.hide) {
+            other.hide = true;
+            m_ready[m_nReady++] = &other;
+        }
     }
     m_dirty = true;
 }
@@ -230,6 +246,7 @@ void CSkyTable::ResetWork() {
         m_slots[i].key = -2;
         m_slots[i].heardMs = 0;
         m_slots[i].ready = false;
+        m_slots[i].hide = false;
     }
     for (Open &o : m_open)
         o = Open{};
@@ -263,10 +280,16 @@ void CSkyTable::Publish() {
     }
     for (std::size_t i = 0; i < m_nReady; ++i) {
         Slot &slot = *m_ready[i];
-        slot.shown ^= 1;
-        slot.valid = true;
-        slot.when = slot.heardMs;
-        slot.ready = false;
+        if (slot.hide) {
+            slot.valid = false;
+            slot.hide = false;
+        }
+        if (slot.ready) {
+            slot.shown ^= 1;
+            slot.valid = true;
+            slot.when = slot.heardMs;
+            slot.ready = false;
+        }
     }
     m_nReady = 0;
     for (std::size_t g = 0; g < kGnssCount; ++g) {

@@ -123,6 +123,7 @@ private:
         int key = -2; // signal id of the sequence's first message, -1 none, -2 free
         std::int64_t heardMs = 0;
         bool ready = false; // the other list is complete and waits for Publish
+        bool hide = false;  // the sequence stopped: Publish hides it
     };
     // The sequence being received under one key (reader thread only).
     struct Open {

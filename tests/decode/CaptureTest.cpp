@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -31,7 +32,11 @@ const char *const kAllCaptures[] = {"bu353s4.log",
                                     "quectel-l76k-nmea.log",
                                     "st-teseo-liv3f.log",
                                     "beidou-gb.log",
-                                    "furuno_gl_ga.log"};
+                                    "furuno_gl_ga.log",
+                                    "ublox-zed-f9r.log",
+                                    "ublox-zed-f9t-ubx_nmea_l5.log",
+                                    "ublox-f9p-hpnmea.log",
+                                    "quectel-eg25-g.log"};
 
 // Captures with GPS talkers only and another decoder's output beside them.
 const char *const kGpsOnlyWithChk[] = {
@@ -107,6 +112,66 @@ TEST_P(EveryCapture, DecodesSomethingAndCountsEveryDrop) {
     std::size_t dollars = static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '$'));
     EXPECT_LE(c.Decoded() + c.Dropped(), dollars);
     EXPECT_GE(c.Decoded() + c.Dropped() + 1, dollars);
+}
+
+// The stream with each line end (CR LF or LF) replaced by eol, cut after each line end.
+std::vector<std::string> WithLineEnds(const std::string &bytes, const std::string &eol) {
+    std::vector<std::string> lines(1);
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const bool crlf = bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n';
+        if (crlf || bytes[i] == '\n') {
+            i += crlf ? 1 : 0;
+            lines.back() += eol;
+            lines.emplace_back();
+        } else {
+            lines.back() += bytes[i];
+        }
+    }
+    return lines;
+}
+
+// Every line end receivers, loggers and bridges use gives the same records after every line
+// (record and what is kept beside it) and the same counters.
+TEST_P(EveryCapture, EveryLineEndGivesTheSameRecordsAndCounters) {
+    SKIP_WITHOUT_CAPTURES();
+    std::string bytes;
+    ASSERT_TRUE(LoadCapture(GetParam(), bytes));
+    struct Trail {
+        std::uint64_t fnv = 0xcbf29ce484222325ull;
+        ScanCounters counters;
+    };
+    const auto trailOf = [](const std::vector<std::string> &lines) {
+        Trail t;
+        CNmeaDecoder decoder(0);
+        for (const std::string &line : lines) {
+            decodetest::Feed(decoder, line);
+            GpsFix fix;
+            FixExtra extra;
+            decoder.CopyFix(fix, extra);
+            unsigned char raw[sizeof fix + sizeof extra];
+            std::memcpy(raw, &fix, sizeof fix);
+            std::memcpy(raw + sizeof fix, &extra, sizeof extra);
+            for (unsigned char b : raw) {
+                t.fnv ^= b;
+                t.fnv *= 0x100000001b3ull;
+            }
+        }
+        t.counters = decoder.CopyCounters();
+        return t;
+    };
+    const Trail want = trailOf(WithLineEnds(bytes, "\r\n"));
+    EXPECT_GT(want.counters.Decoded(), 0u);
+    for (const char *eol : {"\r\r\n", "\n", "\r", "  \r\n"}) {
+        const Trail t = trailOf(WithLineEnds(bytes, eol));
+        const ScanCounters &a = t.counters, &b = want.counters;
+        EXPECT_EQ(t.fnv, want.fnv) << decodetest::Escaped(eol);
+        EXPECT_TRUE(a.nGga == b.nGga && a.nGsa == b.nGsa && a.nGsv == b.nGsv && a.nRmc == b.nRmc &&
+                    a.nGns == b.nGns && a.nBadChecksum == b.nBadChecksum && a.nCut == b.nCut &&
+                    a.nTooLong == b.nTooLong && a.nUnknown == b.nUnknown &&
+                    a.nBadByte == b.nBadByte)
+            << decodetest::Escaped(eol) << ": " << a.Decoded() << " decoded, " << a.Dropped()
+            << " dropped; with CR LF " << b.Decoded() << ", " << b.Dropped();
+    }
 }
 
 // The records after every line of the GPS-only captures, as the decoder gave them before it read

@@ -33,6 +33,14 @@ inline GpsFix Decode(const std::string &bytes, int nBiasSeconds = 0) {
     return fix;
 }
 
+// Control characters as C escapes, for messages.
+inline std::string Escaped(const std::string &s) {
+    std::string out;
+    for (char c : s)
+        out += c == '\r' ? "\\r" : c == '\n' ? "\\n" : std::string(1, c);
+    return out;
+}
+
 inline bool SameRecord(const GpsFix &a, const GpsFix &b) {
     return std::memcmp(&a, &b, sizeof a) == 0;
 }
