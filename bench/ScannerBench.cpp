@@ -23,8 +23,24 @@ std::string ReadAll(const std::filesystem::path &path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-// Every capture once, in name order, then repeated until there is at least a megabyte.
-std::string LoadTraffic() {
+// Which captures a pass reads.
+enum class Corpus { All, MultiConstellation, GpsOnly };
+
+// A capture is GPS-only when every standard sentence in it has the GP talker.
+bool IsGpsOnly(const std::string &bytes) {
+    for (std::size_t at = bytes.find('$'); at != std::string::npos; at = bytes.find('$', at + 1)) {
+        if (at + 3 > bytes.size())
+            break;
+        const char a = bytes[at + 1], b = bytes[at + 2];
+        if (a != 'P' && a >= 'A' && a <= 'Z' && !(a == 'G' && b == 'P'))
+            return false;
+    }
+    return true;
+}
+
+// Every capture of the corpus once, in name order, then repeated until there is at least a
+// megabyte.
+std::string LoadTraffic(Corpus corpus) {
     std::string once;
     const std::filesystem::path dir(SKYWATCH_NMEA_DIR);
     if (std::filesystem::is_directory(dir)) {
@@ -35,10 +51,13 @@ std::string LoadTraffic() {
                 files.push_back(entry.path());
         }
         std::sort(files.begin(), files.end());
-        for (const auto &f : files)
-            once += ReadAll(f);
+        for (const auto &f : files) {
+            const std::string bytes = ReadAll(f);
+            if (corpus == Corpus::All || (corpus == Corpus::GpsOnly) == IsGpsOnly(bytes))
+                once += bytes;
+        }
     }
-    if (once.empty()) {
+    if (once.empty() && corpus == Corpus::All) {
         std::fprintf(stderr, "captures not found in %s; using res/sample.nmea\n",
                      SKYWATCH_NMEA_DIR);
         once = ReadAll(std::filesystem::path(SKYWATCH_SOURCE_DIR) / "res" / "sample.nmea");
@@ -51,13 +70,15 @@ std::string LoadTraffic() {
     return traffic;
 }
 
-const std::string &Traffic() {
-    static const std::string traffic = LoadTraffic();
-    return traffic;
+const std::string &Traffic(Corpus corpus) {
+    static const std::string traffic[] = {LoadTraffic(Corpus::All),
+                                          LoadTraffic(Corpus::MultiConstellation),
+                                          LoadTraffic(Corpus::GpsOnly)};
+    return traffic[static_cast<int>(corpus)];
 }
 
-void BM_ParseBuffer(benchmark::State &state) {
-    const std::string &traffic = Traffic();
+void Parse(benchmark::State &state, Corpus corpus) {
+    const std::string &traffic = Traffic(corpus);
     if (traffic.empty()) {
         state.SkipWithError("no NMEA traffic to scan: neither the captures nor res/sample.nmea");
         return;
@@ -78,7 +99,22 @@ void BM_ParseBuffer(benchmark::State &state) {
     state.counters["decoded"] = static_cast<double>(port.CopyCounters().Decoded()) /
                                 static_cast<double>(state.iterations());
 }
+
+void BM_ParseBuffer(benchmark::State &state) {
+    Parse(state, Corpus::All);
+}
 BENCHMARK(BM_ParseBuffer)->Unit(benchmark::kMillisecond);
+
+// The captures with more than GPS, and those with GPS talkers only.
+void BM_ParseMulti(benchmark::State &state) {
+    Parse(state, Corpus::MultiConstellation);
+}
+BENCHMARK(BM_ParseMulti)->Unit(benchmark::kMillisecond);
+
+void BM_ParseGpsOnly(benchmark::State &state) {
+    Parse(state, Corpus::GpsOnly);
+}
+BENCHMARK(BM_ParseGpsOnly)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

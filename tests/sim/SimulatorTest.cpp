@@ -154,10 +154,15 @@ TEST(Simulator, ReaderDecodesAFixWithinTwoSecondsWithoutBadChecksums) {
 
 // By default it talks like a modern receiver: a GN fix, one GSA per system with its id, and
 // GPS, GLONASS, Galileo and BeiDou satellites in view, all of them in the table.
-TEST(Simulator, ModernReceiverByDefault) {
+// The default sends one signal per satellite; --bands 2 two, each with its signal id.
+class ModernReceiver : public ::testing::TestWithParam<int> {};
+
+TEST_P(ModernReceiver, SendsEverySystemOnItsBands) {
     REQUIRE_SIM();
+    const int bands = GetParam();
     CSimProcess sim;
-    sim.Start({});
+    sim.Start(bands == 1 ? std::vector<std::string>{}
+                         : std::vector<std::string>{"--bands", std::to_string(bands)});
     Reader reader(sim.SlavePath());
     ASSERT_TRUE(reader.IsOpen());
     std::string text;
@@ -183,7 +188,15 @@ TEST(Simulator, ModernReceiverByDefault) {
         EXPECT_GT(d.sky.usedBy[static_cast<int>(g)], 0u) << GnssName(g);
     }
     EXPECT_EQ(d.sky.used, static_cast<std::size_t>(d.fix.cSatsUsed));
+    for (std::size_t i = 0; i < d.sky.count; ++i) {
+        const SkySat &sat = d.sky.sats[i];
+        ASSERT_EQ(sat.nSigs, bands) << GnssName(sat.gnss) << sat.sv;
+        for (std::size_t k = 0; k < sat.nSigs && bands > 1; ++k)
+            EXPECT_STRNE(BandName(sat.gnss, sat.sigs[k].id), "unknown") << sat.sv;
+    }
 }
+
+INSTANTIATE_TEST_SUITE_P(Bands, ModernReceiver, ::testing::Values(1, 2));
 
 // At two cycles a second the sentences outgrow 4800 baud, so the line runs at its full pace.
 TEST(Simulator, PacesAtTheBaudRate) {
@@ -363,6 +376,7 @@ TEST(Simulator, BadOptionsExitTwoWithOneLine) {
         {"--chip"},
         {"--gnss", "glonass"},
         {"--gnss"},
+        {"--bands", "3"},
     };
     for (const auto &args : cases) {
         CSimProcess sim(args);

@@ -135,6 +135,7 @@ int main(int argc, char **argv) {
         return 1;
 
     CSimSky sky(opt.bFast, !opt.bGpsOnly);
+    sky.SetBands(opt.nBands);
     CSimChip chip(opt.chip);
     CCommandReader reader(chip);
     bool bWarned = false;

@@ -43,6 +43,8 @@ constexpr std::string_view kUsage =
     "  --chip FAMILY       the receiver's maker: sirf, ublox, mtk, casic or st (default\n"
     "                      ublox, sirf with --gnss gps); its banner, and the only restart "
     "commands it obeys\n"
+    "  --bands 1|2         2: each satellite on two signals with their NMEA 4.11 ids\n"
+    "                      (L1+L5, G1+G2, E1+E5a, B1I+B2a), default 38400 baud (default 1)\n"
     "  -h, --help          print this help and exit\n";
 
 // The help names the rates of the baud list, between "pace: " and " (default".
@@ -72,6 +74,13 @@ bool SimOptions::Parse(int argc, char **argv, std::string &error) {
             }
             bChipSet = true;
             ++i;
+        } else if (arg == "--bands") {
+            if (!bHasValue ||
+                (std::string(argv[i + 1]) != "1" && std::string(argv[i + 1]) != "2")) {
+                error = "--bands wants 1 or 2";
+                return false;
+            }
+            nBands = argv[++i][0] - '0';
         } else if (arg == "--gnss") {
             const std::string v = bHasValue ? value() : "";
             if (v != "gps" && v != "all") {
@@ -126,8 +135,9 @@ bool SimOptions::Parse(int argc, char **argv, std::string &error) {
             return false;
         }
     }
+    // Two bands double the GSV traffic: more than 9600 baud carries in a second.
     if (nBaud == 0)
-        nBaud = bGpsOnly ? 4800 : 9600;
+        nBaud = bGpsOnly ? 4800 : nBands > 1 ? 38400 : 9600;
     // The GPS-only talk is the old SiRF receivers' own.
     if (!bChipSet && bGpsOnly)
         chip = SimFamily::Sirf;

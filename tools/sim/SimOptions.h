@@ -19,6 +19,7 @@ struct SimOptions {
     double dUnplugPause = 2.0;
     SimFamily chip = SimFamily::Ublox; // the commonest receivers today
     bool bChipSet = false;
+    int nBands = 1; // --bands 2: each satellite on two signals, as dual-band modules send
 
     bool Parse(int argc, char **argv, std::string &error);
     static const char *Usage();

@@ -96,13 +96,16 @@ std::string CSimSky::ModernEpoch(const std::string &hms, const std::string &date
     };
     static const System kSystems[] = {
         {"GP", 1, 9, 2, 3}, {"GL", 2, 6, 66, 3}, {"GA", 3, 5, 3, 7}, {"GB", 4, 4, 6, 8}};
+    // NMEA 4.11 signal ids of the two bands a dual-band module tracks, per system: GPS L1 C/A and
+    // L5 Q, GLONASS G1 and G2 C/A, Galileo E1 and E5a, BeiDou B1I and B2a.
+    static const int kBandIds[4][2] = {{1, 8}, {1, 3}, {7, 1}, {1, 5}};
     std::string gsa[4], gsv;
     int nUsed = 0, index = 0;
     for (int k = 0; k < 4; ++k) {
         const System &sys = kSystems[k];
         std::string prns, body;
         int nUsedHere = 0;
-        std::vector<std::string> sats;
+        std::vector<std::string> sats, second;
         for (int i = 0; i < sys.count; ++i, ++index) {
             if (index >= nInView)
                 break;
@@ -117,6 +120,13 @@ std::string CSimSky::ModernEpoch(const std::string &hms, const std::string &date
             if (snr > 0)
                 sat += Format("%02d", snr);
             sats.push_back(sat);
+            // The second band is a little weaker, and lost on the weakest satellites.
+            const int snr2 = snr > 24 ? snr - 4 : 0;
+            std::string sat2 =
+                Format(",%02d,%02d,%03d,", prn, static_cast<int>(std::lround(el)), az);
+            if (snr2 > 0)
+                sat2 += Format("%02d", snr2);
+            second.push_back(sat2);
             if (bFix && snr >= 25 && nUsedHere < 12) {
                 prns += Format("%02d,", prn);
                 ++nUsedHere;
@@ -128,11 +138,17 @@ std::string CSimSky::ModernEpoch(const std::string &hms, const std::string &date
         gsa[k] = prns;
         const int n = static_cast<int>(sats.size());
         const int nMessages = n == 0 ? 1 : (n + 3) / 4;
-        for (int m = 0; m < nMessages; ++m) {
-            std::string line = Format("%sGSV,%d,%d,%02d", sys.talker, nMessages, m + 1, n);
-            for (int i = m * 4; i < n && i < m * 4 + 4; ++i)
-                line += sats[static_cast<std::size_t>(i)];
-            gsv += NmeaLine(line);
+        // One sequence per band; with two bands each message ends in its signal id.
+        for (int band = 0; band < m_nBands; ++band) {
+            const std::vector<std::string> &list = band == 0 ? sats : second;
+            for (int m = 0; m < nMessages; ++m) {
+                std::string line = Format("%sGSV,%d,%d,%02d", sys.talker, nMessages, m + 1, n);
+                for (int i = m * 4; i < n && i < m * 4 + 4; ++i)
+                    line += list[static_cast<std::size_t>(i)];
+                if (m_nBands > 1)
+                    line += Format(",%X", kBandIds[k][band]);
+                gsv += NmeaLine(line);
+            }
         }
     }
     const double hdop = bFix ? 0.5 + 6.0 / (nUsed + 1) : 0.0;

@@ -18,6 +18,8 @@ public:
 
     // nResetCfg: 4 cold, 2 warm, 1 hot. Returns false for a configuration it does not know.
     bool Restart(int nResetCfg, Clock::time_point now);
+    // 2: the modern receiver reports each satellite on two signals (NMEA 4.11 signal ids).
+    void SetBands(int nBands) { m_nBands = nBands; }
     // Still without its fix after a restart.
     bool Acquiring() const { return m_dAcquireSeconds > 0.0; }
 
@@ -41,6 +43,7 @@ private:
 
     bool m_bFast;
     bool m_bModern;
+    int m_nBands = 1;
     double m_dLat = 48.1173; // degrees north
     double m_dLon = 11.5167; // degrees east
     double m_dTrackTime = 0.0;
