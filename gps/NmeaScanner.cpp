@@ -46,21 +46,14 @@ std::uint64_t CommaBits(std::uint64_t word) {
     return ByteBits(word, ',');
 }
 
-// The first "$", CR or LF in [p, end), or end; eight bytes at a time.
-const char *FindStop(const char *p, const char *end) {
-    for (; end - p >= 8; p += 8) {
-        std::uint64_t word;
-        std::memcpy(&word, p, sizeof word);
-        const std::uint64_t hits =
-            ByteBits(word, '$') | ByteBits(word, '\r') | ByteBits(word, '\n');
-        if (hits != 0)
-            return p + std::countr_zero(hits) / 8;
-    }
-    for (; p < end; ++p) {
-        if (*p == '$' || *p == '\r' || *p == '\n')
-            return p;
-    }
-    return end;
+// The first "$" or CR before lf, else lf (the first LF from p, or end).
+const char *FindStop(const char *p, const char *lf) {
+    const char *cr =
+        static_cast<const char *>(std::memchr(p, '\r', static_cast<std::size_t>(lf - p)));
+    const char *eol = cr != nullptr ? cr : lf;
+    const char *dollar =
+        static_cast<const char *>(std::memchr(p, '$', static_cast<std::size_t>(eol - p)));
+    return dollar != nullptr ? dollar : eol;
 }
 
 } // namespace
@@ -167,6 +160,9 @@ void CNmeaDecoder::ParseBuffer(const char *block, int n) {
     BeginBlock();
     const char *p = block;
     const char *const end = block + n;
+    // The first LF at or after p (end when none), found once for all the lines before it, so a
+    // stream without LFs is not searched to the block's end for every line.
+    const char *nextLf = block;
     while (p < end) {
         const char *start = nullptr; // the "$" when the sentence begins in this block
         if (!m_bInSentence) {
@@ -178,7 +174,13 @@ void CNmeaDecoder::ParseBuffer(const char *block, int n) {
             m_bTooLong = false;
             m_nTail = 0;
         }
-        const char *stop = FindStop(p, end);
+        if (nextLf < p || (nextLf == p && *p != '\n')) {
+            nextLf =
+                static_cast<const char *>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+            if (nextLf == nullptr)
+                nextLf = end;
+        }
+        const char *stop = FindStop(p, nextLf);
         const bool lineEnd = stop != end && *stop != '$';
         if (stop != end && *stop == '$') {
             // Judge the dropped bytes by their length, not by where the block edges fell.
