@@ -8,8 +8,21 @@ const char *GnssName(Gnss gnss) {
     return kNames[static_cast<std::size_t>(gnss)];
 }
 
+// NMEA 4.11 signal ids per system, 1-15, sent as one hex digit after the last satellite of a GSV.
+// The names follow the standard's tables; the makers' manuals use the same numbers and differ in
+// the names only (u-blox writes "L2 CL" and "E1 C", Quectel "L1" and "L5"). Sent by the captures
+// in tests/captures:
+//
+//   receiver                  GP      GL       GA        GB/BD
+//   u-blox NEO-M9N            1       1        7         1
+//   u-blox ZED-F9P            1, 6    1, 3     -         -
+//   u-blox ZED-F9R            0, 1    0, 1, 3  0, 2, 7   0, 1, B   (0: satellites not tracked)
+//   u-blox ZED-F9T (L1/L5)    1, 8    -        0, 1, 7   0, 1, 3
+//   Quectel EG25-G            1       1        7         -         (BeiDou only in $PQGSV)
+//   Quectel L76K (CASIC)      0       0        -         0
+//   Furuno GT-88              1       1        7         -
+// Id 0 names no signal ("" here); an id outside the table is "unknown".
 const char *BandName(Gnss gnss, int signalId) {
-    // NMEA 4.11 signal ids per system, 1-15 (sent as one hex digit).
     static const char *const kGps[] = {"L1 C/A", "L1 P(Y)", "L1 M", "L2 P(Y)",
                                        "L2 CM",  "L2 CL",   "L5 I", "L5 Q"};
     static const char *const kGlonass[] = {"G1 C/A", "G1 P", "G2 C/A", "G2 P"};
