@@ -105,7 +105,8 @@ private:
     static constexpr std::size_t kKeys = kGnssCount + 1; // the systems and "no hint" (GN)
     static constexpr std::size_t kSlots = 8;             // sequences per key (one per signal)
     static constexpr std::size_t kSlotCount = kKeys * kSlots;
-    static constexpr std::size_t kMaxList = SkyView::kMax;
+    // A sequence may list more satellites than the view holds: Copy picks the ones to keep.
+    static constexpr std::size_t kMaxList = 2 * SkyView::kMax;
 
     // Satellites as the sentences gave them; numbers are mapped only when the window copies.
     struct List {
@@ -144,8 +145,9 @@ private:
     void ResetWork();
 
     mutable std::mutex m_lock;
-    // Slots on the heap: the decoder lives on callers' stacks.
-    std::unique_ptr<Slot[]> m_slots = std::make_unique<Slot[]>(kSlotCount);
+    // Slots on the heap: the decoder lives on callers' stacks. Their lists are not cleared: only
+    // the first count entries are read.
+    std::unique_ptr<Slot[]> m_slots{new Slot[kSlotCount]};
     // Published under m_lock.
     UsedSet m_used[kGnssCount];
     std::int16_t m_pdop = 0, m_hdop = 0, m_vdop = 0;

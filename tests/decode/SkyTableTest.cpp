@@ -272,24 +272,65 @@ const TableCase kTableCases[] = {
 INSTANTIATE_TEST_SUITE_P(Sky, TableRules, ::testing::ValuesIn(kTableCases),
                          [](const auto &row) { return std::string(row.param.name); });
 
-// Room for 64 satellites: sixteen messages of four.
-TEST(SkyTable, HoldsSixtyFourSatellites) {
-    CNmeaDecoder decoder(0);
+// A full view keeps the used satellites first, then the strongest, and counts the rest per system.
+struct FullCase {
+    const char *name;
+    int satellites; // distinct numbers fed in one GN sequence: GPS, SBAS, GLONASS, BeiDou
+    std::size_t count, leftOut, leftOutBeiDou;
+    int weakestKept; // the lowest strength among the kept satellites that are not used
+};
+
+class FullTable : public ::testing::TestWithParam<FullCase> {};
+
+TEST_P(FullTable, KeepsUsedThenStrongest) {
+    const int n = GetParam().satellites;
+    // GPS 1-32, SBAS 33-64, GLONASS 65-96, Galileo 301-336, BeiDou 405-437 and 238-263, in that
+    // order, each group of four weaker than the one before; then BeiDou 201-204, the weakest and
+    // the only ones used.
+    std::vector<int> prns;
+    for (int p = 1; p <= 96; ++p)
+        prns.push_back(p);
+    for (int p = 301; p <= 336; ++p)
+        prns.push_back(p);
+    for (int p = 405; p <= 437; ++p)
+        prns.push_back(p);
+    for (int p = 238; p <= 263; ++p)
+        prns.push_back(p);
+    prns.resize(static_cast<std::size_t>(n - 4));
+    prns.insert(prns.end(), {201, 202, 203, 204});
+    const int messages = (n + 3) / 4;
     std::string stream;
-    for (int m = 1; m <= 16; ++m) {
-        std::string body = "GNGSV,16," + std::to_string(m) + ",64";
-        for (int i = 0; i < 4; ++i) {
-            const int prn = (m - 1) * 4 + i;
-            // GPS 1-32, GLONASS 65-96: 64 distinct satellites.
-            body += "," + std::to_string(prn < 32 ? prn + 1 : prn + 33) + ",10,100,20";
-        }
+    for (int m = 0; m < messages; ++m) {
+        std::string body = "GNGSV," + std::to_string(messages) + "," + std::to_string(m + 1) + "," +
+                           std::to_string(n);
+        for (int i = m * 4; i < n && i < m * 4 + 4; ++i)
+            body += "," + std::to_string(prns[static_cast<std::size_t>(i)]) + ",10,100," +
+                    std::to_string(std::max(1, 60 - i / 4));
         stream += Sentence(body);
     }
+    stream += Sentence("GBGSA,A,3,201,202,203,204,,,,,,,,,2.0,1.0,1.7");
+    CNmeaDecoder decoder(0);
     decodetest::Feed(decoder, stream);
     const SkyView v = Sky(decoder);
-    EXPECT_EQ(v.count, 64u);
-    EXPECT_EQ(v.inView[static_cast<int>(Gnss::GPS)], 32u);
-    EXPECT_EQ(v.inView[static_cast<int>(Gnss::GLONASS)], 32u);
+    EXPECT_EQ(v.count, GetParam().count);
+    EXPECT_EQ(v.leftOut, GetParam().leftOut);
+    EXPECT_EQ(v.leftOutBy[static_cast<int>(Gnss::BeiDou)], GetParam().leftOutBeiDou);
+    EXPECT_EQ(v.usedBy[static_cast<int>(Gnss::BeiDou)], 4u);
+    int weakestKept = 99;
+    for (std::size_t i = 0; i < v.count; ++i)
+        if (!v.sats[i].used)
+            weakestKept = std::min(weakestKept, static_cast<int>(v.sats[i].snr));
+    EXPECT_EQ(weakestKept, GetParam().weakestKept);
 }
+
+const FullCase kFullCases[] = {
+    {"SixtyFourFit", 64, 64, 0, 0, 46},
+    {"OneHundredTwentyEightFit", 128, 128, 0, 0, 30},
+    // 156 unused: the 124 strongest stay; 24 BeiDou and 8 Galileo go.
+    {"BeyondTheViewBeiDouUsedStay", 160, 128, 32, 24, 30},
+};
+
+INSTANTIATE_TEST_SUITE_P(Sky, FullTable, ::testing::ValuesIn(kFullCases),
+                         [](const auto &row) { return std::string(row.param.name); });
 
 } // namespace
