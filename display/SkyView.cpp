@@ -134,14 +134,21 @@ int DrawSkyView(CCanvas &canvas, const SkyView &sky, ViewMode mode, int gw, int 
 QString SkyToolTip(const SkyView &sky) {
     QString text = QStringLiteral("Green: used, blue: tracked, red: no signal");
     for (std::size_t g = 0; g < kGnssCount; ++g) {
-        if (sky.inView[g] == 0)
+        if (sky.inView[g] == 0 && sky.leftOutBy[g] == 0)
             continue;
         const auto gnss = static_cast<Gnss>(g);
         text += QStringLiteral("\n%1 (%2): %3 in view, %4 used")
                     .arg(QString::fromLatin1(GnssName(gnss)), QString::fromLatin1(ShapeName(gnss)))
                     .arg(sky.inView[g])
                     .arg(sky.usedBy[g]);
+        if (sky.leftOutBy[g] != 0)
+            text += QStringLiteral(", %1 left out").arg(sky.leftOutBy[g]);
     }
+    if (sky.leftOut != 0)
+        text += QStringLiteral("\n%1 more satellites than the view holds (%2): the used and the "
+                               "strongest are shown")
+                    .arg(sky.leftOut)
+                    .arg(SkyView::kMax);
     if (sky.count == 0)
         text += QStringLiteral("\nNo satellites in view");
     return text;

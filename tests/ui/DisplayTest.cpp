@@ -260,4 +260,14 @@ TEST_F(SkyViewTest, ToolTipGivesLegendAndCountsPerSystem) {
     EXPECT_TRUE(tip.contains("GPS (circle): 2 in view, 1 used")) << tip.toStdString();
     EXPECT_TRUE(tip.contains("Galileo (diamond): 1 in view, 1 used")) << tip.toStdString();
     EXPECT_FALSE(tip.contains("GLONASS")) << tip.toStdString();
+    EXPECT_FALSE(tip.contains("left out")) << tip.toStdString();
+    // A full view says what it left out, also of a system none of whose satellites it shows.
+    sky.leftOutBy[static_cast<int>(Gnss::GPS)] = 2;
+    sky.leftOutBy[static_cast<int>(Gnss::BeiDou)] = 5;
+    sky.leftOut = 7;
+    const QString full = display::SkyToolTip(sky);
+    EXPECT_TRUE(full.contains("GPS (circle): 2 in view, 1 used, 2 left out")) << full.toStdString();
+    EXPECT_TRUE(full.contains("BeiDou")) << full.toStdString();
+    EXPECT_TRUE(full.contains("0 in view, 0 used, 5 left out")) << full.toStdString();
+    EXPECT_TRUE(full.contains("7 more satellites than the view holds (128)")) << full.toStdString();
 }
