@@ -43,7 +43,7 @@ void CheckInvariants(const GpsFix &fix) {
 bool SameCounters(const ScanCounters &a, const ScanCounters &b) {
     return a.nGga == b.nGga && a.nGsa == b.nGsa && a.nGsv == b.nGsv && a.nRmc == b.nRmc &&
            a.nBadChecksum == b.nBadChecksum && a.nCut == b.nCut && a.nTooLong == b.nTooLong &&
-           a.nUnknown == b.nUnknown && a.nBadByte == b.nBadByte;
+           a.nUnknown == b.nUnknown && a.nBadByte == b.nBadByte && a.nGns == b.nGns;
 }
 
 } // namespace
