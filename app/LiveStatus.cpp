@@ -30,6 +30,8 @@ void CStatusDlg::UpdateLiveStatus() {
         more << QString::fromStdString(ttff);
     if (!m_strSendFailure.isEmpty())
         more << m_strSendFailure;
+    if (const std::string warning = m_port.SourceWarning(); !warning.empty())
+        more << QString::fromStdString(warning);
     const QString caption = LiveCaption(state, more.join(QStringLiteral("; ")));
     if (windowTitle() != caption)
         setWindowTitle(caption);

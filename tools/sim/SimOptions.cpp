@@ -43,6 +43,8 @@ constexpr std::string_view kUsage =
     "  --chip FAMILY       the receiver's maker: sirf, ublox, mtk, casic or st (default\n"
     "                      ublox, sirf with --gnss gps); its banner, and the only restart "
     "commands it obeys\n"
+    "  --running           a receiver that was already running: no banner until a restart\n"
+    "                      (it answers its own family's version query)\n"
     "  -h, --help          print this help and exit\n";
 
 // The help names the rates of the baud list, between "pace: " and " (default".
@@ -65,6 +67,8 @@ bool SimOptions::Parse(int argc, char **argv, std::string &error) {
             bHelp = true;
         } else if (arg == "--fast") {
             bFast = true;
+        } else if (arg == "--running") {
+            bRunning = true;
         } else if (arg == "--chip") {
             if (!bHasValue || !CSimChip::Parse(argv[i + 1], chip)) {
                 error = "--chip wants sirf, ublox, mtk, casic or st";
