@@ -31,6 +31,7 @@ GpsdReply ParseGpsdReply(std::string_view line) {
     if (object.is_discarded() || !object.is_object())
         return reply;
     reply.kind = GpsdReply::Kind::Other;
+    reply.device = StringMember(object, "device");
     const std::string cls = StringMember(object, "class");
     if (cls == "VERSION") {
         reply.kind = GpsdReply::Kind::Version;

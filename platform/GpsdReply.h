@@ -20,6 +20,7 @@ struct GpsdReply {
     Kind kind = Kind::NotJson;
     std::vector<GpsdDevice> devices; // DEVICES: every listed device; DEVICE: the one
     std::string message;             // ERROR: gpsd's own words
+    std::string device;              // a report's (TPV, SKY...) device, the one that sent it
 };
 
 // Parses one line of gpsd's (without its line end); NotJson for anything that is not a JSON

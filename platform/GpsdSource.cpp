@@ -78,9 +78,10 @@ CGpsdSource::CGpsdSource(const SourceUrl &url, std::string note)
     : CSocketSource(url), m_note(std::move(note)) {}
 
 void CGpsdSource::Watch(const std::string &device) {
-    // json false: gpsd's own reports would only be dropped here.
-    std::string watch = R"(?WATCH={"enable":true,"json":false,"nmea":)";
-    watch += device.empty() ? "false" : "true";
+    // Without a device, gpsd's own reports name the devices that send; with one, they would
+    // only be dropped here.
+    std::string watch = R"(?WATCH={"enable":true,"json":)";
+    watch += device.empty() ? R"(true,"nmea":false)" : R"(false,"nmea":true)";
     if (!device.empty())
         watch += R"(,"device":")" + JsonEscaped(device) + "\"";
     watch += "}\n";
@@ -135,19 +136,20 @@ void CGpsdSource::NoteJson(const std::string &line) {
         case GpsdReply::Kind::Error:
             m_error = reply.message.empty() ? "gpsd reported an error" : reply.message;
             return;
+        case GpsdReply::Kind::Devices:
+            m_nListed = reply.devices.size();
+            break;
+        case GpsdReply::Kind::NotJson:
+        case GpsdReply::Kind::Version:
         case GpsdReply::Kind::Watch:
             return;
-        case GpsdReply::Kind::Devices:
-        case GpsdReply::Kind::Device:
-            break;
         default:
-            return;
+            break;
         }
         if (!m_url.device.empty() || !m_chosenDevice.empty())
             return;
-        m_chosenDevice = FirstSendingDevice(reply.devices);
-        if (reply.kind == GpsdReply::Kind::Devices)
-            m_nListed = reply.devices.size();
+        // The first listed that has sent data, else the first whose report comes in.
+        m_chosenDevice = reply.devices.empty() ? reply.device : FirstSendingDevice(reply.devices);
         watch = m_chosenDevice;
     }
     if (!watch.empty())
@@ -266,6 +268,8 @@ std::string CGpsdSource::Detail() const {
 }
 
 std::string CGpsdSource::Warning() const {
+    if (std::string down = CSocketSource::Warning(); !down.empty())
+        return down;
     std::lock_guard lock(m_deviceLock);
     return m_error.empty() ? std::string() : "gpsd: " + m_error;
 }
