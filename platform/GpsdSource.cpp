@@ -180,13 +180,13 @@ bool CGpsdSource::CanSendCommands(std::string &why) const {
               " is not on this machine, and only a local gpsd takes them";
         return false;
     }
-    if (Device().empty()) {
-        why = "commands cannot be sent: gpsd has named no device that sends data yet";
-        return false;
-    }
     if (ControlSocketPath().empty()) {
         why = "commands cannot be sent: gpsd has no control socket (start it with "
               "-F /run/gpsd.sock, or set GPSD_SOCKET)";
+        return false;
+    }
+    if (Device().empty()) {
+        why = "commands cannot be sent: gpsd has named no device that sends data yet";
         return false;
     }
     return true;

@@ -4,6 +4,7 @@
 #include "LinkTestSupport.h"
 #include "PortTable.h"
 #include "StatusDlg.h"
+#include "TestPaths.h"
 
 #include <QColor>
 #include <QComboBox>
@@ -16,7 +17,7 @@
 
 namespace {
 
-const QString kProgram = QStringLiteral(SKYWATCH_BINARY_DIR "/app/skywatch");
+const QString kProgram = QString::fromStdString(BinaryDir() + "/app/skywatch");
 
 struct ProgramRun {
     int exitCode = -1;
@@ -217,7 +218,7 @@ TEST_F(CommandLineTest, ParsesBindingsAndTheScreenshot) {
 
     const CommandLine replay =
         ParseCommandLine({QStringLiteral("skywatch"), QStringLiteral("--replay"),
-                          QStringLiteral(SKYWATCH_SOURCE_DIR "/res/sample.nmea")});
+                          QString::fromStdString(SourceDir() + "/res/sample.nmea")});
     EXPECT_EQ(replay.action, CommandLine::Action::Run) << replay.message.toStdString();
     EXPECT_TRUE(replay.demo);
 }

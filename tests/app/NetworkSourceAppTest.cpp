@@ -5,6 +5,7 @@
 #include "NmeaDecoder.h"
 #include "PortTable.h"
 #include "StatusDlg.h"
+#include "TestPaths.h"
 #include "TimeZone.h"
 
 #include <QAbstractButton>
@@ -20,7 +21,7 @@
 
 namespace {
 
-const std::string kSample = SKYWATCH_SOURCE_DIR "/res/sample.nmea";
+const std::string kSample = SourceDir() + "/res/sample.nmea";
 
 // Every record a reader shows after each line of the sample log looped three times, from the
 // second loop on: what a window that joined the looping stream anywhere shows once a loop passed.

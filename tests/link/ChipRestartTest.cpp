@@ -5,6 +5,7 @@
 #include "LinkTestSupport.h"
 #include "PortTable.h"
 #include "RestartCommands.h"
+#include "TestPaths.h"
 
 #include <gtest/gtest.h>
 
@@ -106,8 +107,7 @@ TEST(ChipRestartTool, SendWaitsForTheReceiverAndPrintsTheTime) {
     std::vector<std::string> args = {"--chip", "mtk", "--running"};
     args.insert(args.end(), kFastSim.begin(), kFastSim.end());
     ASSERT_TRUE(sim.Start(args)) << sim.Errors();
-    const std::string cmd = std::string(SKYWATCH_BINARY_DIR) + "/tools/skywatch-decode --device " +
-                            sim.SlavePath() +
+    const std::string cmd = BinaryDir() + "/tools/skywatch-decode --device " + sim.SlavePath() +
                             " --baud 115200 --send warm --seconds 9 --last 2>&1 >/dev/null";
     FILE *pipe = ::popen(cmd.c_str(), "r");
     ASSERT_NE(pipe, nullptr);
