@@ -103,7 +103,7 @@ std::string SentAfterQueries(CPtyPair &pty, std::size_t want) {
     std::string got;
     PumpUntil(
         [&] {
-            got += pty.Read(4096, std::chrono::milliseconds(1));
+            got += pty.Read(4096, std::chrono::milliseconds(10));
             return got.size() >= queries.size() + want;
         },
         2500);
@@ -204,7 +204,7 @@ TEST_F(ResetTest, UnchangedPortWithColdStartKeepsTheReaderAndSendsTheLine) {
     char line[kSentenceBufferSize];
     const std::string want = ComposeColdStart(line);
     ASSERT_EQ(want.size(), 41u);
-    EXPECT_EQ(SentAfterQueries(m_com4, want.size()), want);
+    EXPECT_EQ(SentAfterQueries(m_com4, want.size()), want) << m_dlg->windowTitle().toStdString();
     GpsFix live{};
     m_dlg->m_port.CopyFix(live);
     EXPECT_TRUE(AllZero(m_dlg->m_curFix));
