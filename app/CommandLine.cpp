@@ -11,6 +11,7 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <algorithm>
+#include <cmath>
 #include <utility>
 
 namespace {
@@ -29,7 +30,8 @@ QString HelpText() {
         "receiver found, nothing is opened until you pick a port and press Re-set.\n"
         "SKYWATCH_DEV_ROOT and SKYWATCH_SYS_ROOT point the search at other folders.\n\n"
         "DEVICE and PATH may also name a receiver on the network:\n"
-        "  gpsd://[HOST[:PORT]][/DEVICE]  through gpsd (default localhost:2947, every device)\n"
+        "  gpsd://[HOST[:PORT]][/DEVICE]  through gpsd (default localhost:2947, the first device\n"
+        "                                 that sends)\n"
         "  tcp://HOST:PORT                raw NMEA over TCP (ser2net, phone apps)\n"
         "  udp://[HOST]:PORT              NMEA datagrams received on PORT\n"
         "A serial device that gpsd holds is watched through the gpsd at localhost:2947\n"
@@ -73,6 +75,23 @@ bool ExistsButNotSerial(const QString &path) {
     const platform::LineIdentity line =
         platform::IdentifyLine(QFile::encodeName(path).toStdString());
     return line.kind == platform::LineKind::NotSerial;
+}
+
+// Why path cannot be replayed, or empty: it must be a regular file this user can read.
+QString ReplayProblem(const QString &path) {
+    const QFileInfo info(path);
+    if (!info.exists())
+        return QStringLiteral("replay file %1 not found").arg(path);
+    if (info.isDir())
+        return QStringLiteral("--replay %1 is a folder, not a file; name a recorded NMEA log")
+            .arg(path);
+    if (!info.isFile())
+        return QStringLiteral("--replay %1 is not a regular file (a device or a pipe); name a "
+                              "recorded NMEA log")
+            .arg(path);
+    if (!info.isReadable())
+        return QStringLiteral("replay file %1 cannot be read: permission denied").arg(path);
+    return {};
 }
 
 QStringList SortedEntries(const QString &dir, const QStringList &patterns) {
@@ -192,8 +211,8 @@ CommandLine ParseCommandLine(const QStringList &arguments) {
 
     if (parser.isSet(replay)) {
         c.replayFile = parser.value(replay);
-        if (!QFileInfo(c.replayFile).isFile())
-            return Fail(QStringLiteral("replay file %1 not found").arg(c.replayFile));
+        if (const QString problem = ReplayProblem(c.replayFile); !problem.isEmpty())
+            return Fail(problem);
         c.demo = true;
     }
     if (parser.isSet(demo))
@@ -217,8 +236,8 @@ CommandLine ParseCommandLine(const QStringList &arguments) {
     if (parser.isSet(scale)) {
         bool ok = false;
         const double f = parser.value(scale).toDouble(&ok);
-        if (!ok || f < 0.25 || f > 8)
-            return Fail(QStringLiteral("--scale wants a factor from 0.25 to 8, got \"%1\"")
+        if (!ok || !std::isfinite(f) || f < 0.5 || f > 8)
+            return Fail(QStringLiteral("--scale wants a factor from 0.5 to 8, got \"%1\"")
                             .arg(parser.value(scale)));
         c.options.scale = f;
     }

@@ -11,8 +11,9 @@ QString LiveCaption(const LiveState &state, const QString &more) {
             live = QStringLiteral("no data for %1 s").arg(state.nSilentSeconds);
         break;
     case LiveState::Port::Reconnecting:
-        live = state.bNetwork ? QStringLiteral("source gone, waiting")
-                              : QStringLiteral("receiver unplugged, waiting");
+        live = !state.bNetwork   ? QStringLiteral("receiver unplugged, waiting")
+               : state.bEverData ? QStringLiteral("source gone, waiting")
+                                 : QStringLiteral("source down, retrying");
         break;
     case LiveState::Port::NoReceiver:
         live = QStringLiteral("no receiver: ") + state.failure;

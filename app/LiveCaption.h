@@ -14,6 +14,7 @@ struct LiveState {
     int nSilentSeconds = 0; // whole seconds since the last decoded sentence, or since the open
     QString failure;        // "/dev/ttyS3 not found"
     bool bNetwork = false;  // the source is on the network: it goes away rather than unplugs
+    bool bEverData = true;  // a sentence came since the open: a network source was up once
 };
 
 // Seconds of silence after which the window stops calling what it shows live.

@@ -23,6 +23,7 @@ void CStatusDlg::UpdateLiveStatus() {
         state.failure = m_strOpenFailure;
     }
     state.bNetwork = m_port.IsNetworkSource();
+    state.bEverData = link.bData;
     // The time to the first fix and a command that could not go follow the live state.
     QStringList more;
     if (const std::string ttff = m_port.Stopwatch().Text(CFixStopwatch::Clock::now());
@@ -30,6 +31,8 @@ void CStatusDlg::UpdateLiveStatus() {
         more << QString::fromStdString(ttff);
     if (!m_strSendFailure.isEmpty())
         more << m_strSendFailure;
+    if (const std::string warning = m_port.SourceWarning(); !warning.empty())
+        more << QString::fromStdString(warning);
     const QString caption = LiveCaption(state, more.join(QStringLiteral("; ")));
     if (windowTitle() != caption)
         setWindowTitle(caption);

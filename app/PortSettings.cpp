@@ -8,6 +8,7 @@
 #include "StatusDlgTemplate.h"
 
 #include <QMessageBox>
+#include <QTimer>
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -63,6 +64,10 @@ QString OpenFailureDetail(int nErrno, const QString &devicePath, const QString &
 void CStatusDlg::OnResetButton() {
     DoDataExchange(true);
     m_port.Stopwatch().Cancel();
+    // Another Re-set replaces a restart still waiting for the receiver to name itself.
+    if (m_restartWait)
+        m_restartWait->stop();
+    m_strSendFailure.clear();
 
     const bool bApply = m_nPortIndex + 1 != m_port.m_nPort ||
                         BaudRateForIndex(m_nBaudIndex) != m_port.m_nBaud ||
@@ -104,10 +109,6 @@ void CStatusDlg::OnResetButton() {
     default:
         break;
     }
-    // A command that could not go out says so in the caption rather than vanishing.
-    const bool bSent = m_nResetIndex >= 0 && m_nResetIndex < kResetDefault;
-    const std::string sendFailure = bSent ? m_port.LastSendFailure() : std::string();
-    m_strSendFailure = QString::fromStdString(sendFailure);
 
     std::memset(&m_curFix, 0, sizeof m_curFix);
     std::memset(&m_prevFix, 0, sizeof m_prevFix);
@@ -134,9 +135,60 @@ void CStatusDlg::SendHotStart() {
 }
 
 void CStatusDlg::SendRestart(RestartKind kind) {
+    // A closed port sends nothing, so there is nothing to time.
+    if (m_port.m_hPort == -1)
+        return;
+    std::string why;
+    if (!m_port.CanSend(why)) {
+        NoteRestartNotSent(kind, why);
+        return;
+    }
+    if (m_port.Family() != ReceiverFamily::Unknown) {
+        SendRestartNow(kind);
+        return;
+    }
+    // A running receiver printed its banner long ago: ask every family's question at once and
+    // give it a second to answer, without holding up the window.
+    const std::string queries = ComposeFamilyQueries();
+    m_port.Send(queries.data(), queries.size());
+    if (!m_port.LastSendFailure().empty()) {
+        NoteRestartNotSent(kind, m_port.LastSendFailure());
+        return;
+    }
+    m_strSendFailure = QString::fromUtf8(RestartName(kind)) +
+                       QStringLiteral(": asking the receiver which kind it is");
+    m_restartAsked = std::chrono::steady_clock::now();
+    if (!m_restartWait) {
+        m_restartWait = new QTimer(this);
+        m_restartWait->setInterval(20);
+        connect(m_restartWait, &QTimer::timeout, this, [this] {
+            if (m_port.Family() == ReceiverFamily::Unknown &&
+                std::chrono::steady_clock::now() - m_restartAsked <
+                    std::chrono::milliseconds(kFamilyQueryMs))
+                return;
+            m_restartWait->stop();
+            m_strSendFailure.clear();
+            if (m_port.m_hPort != -1)
+                SendRestartNow(m_pendingRestart);
+            UpdateLiveStatus();
+        });
+    }
+    m_pendingRestart = kind;
+    m_restartWait->start();
+}
+
+void CStatusDlg::SendRestartNow(RestartKind kind) {
     const std::string command = ComposeRestart(m_port.Family(), kind);
     m_port.Send(command.data(), command.size());
-    // A closed port sent nothing, so there is nothing to time.
-    if (m_port.m_hPort != -1)
-        m_port.Stopwatch().Start(kind, CFixStopwatch::Clock::now());
+    if (!m_port.LastSendFailure().empty()) {
+        NoteRestartNotSent(kind, m_port.LastSendFailure());
+        return;
+    }
+    m_port.Stopwatch().Start(kind, CFixStopwatch::Clock::now());
+}
+
+void CStatusDlg::NoteRestartNotSent(RestartKind kind, const std::string &why) {
+    // Not timed: the caption says why nothing went out rather than waiting for a fix.
+    m_strSendFailure = QString::fromUtf8(RestartName(kind)) + QStringLiteral(" not sent: ") +
+                       QString::fromStdString(why);
 }

@@ -12,12 +12,15 @@
 #include <QImage>
 #include <QString>
 #include <QStringList>
+#include <chrono>
+#include <string>
 
 class CCanvas;
 class QCloseEvent;
 class QEvent;
 class QPaintEvent;
 class QResizeEvent;
+class QTimer;
 class QTimerEvent;
 class QWidget;
 
@@ -82,7 +85,8 @@ public:
     QString m_strOpenFailure;
     // Further receivers discovery found but did not open, and devices it passed over.
     QStringList m_otherReceivers;
-    // Why the last Re-set's restart command did not reach the receiver, for the caption.
+    // Why the last Re-set's restart command did not reach the receiver, or that it waits for the
+    // receiver to name itself, for the caption.
     QString m_strSendFailure;
 
     // Window pixels per pixel of the 240 x 268 layout, and where that layout's corner lies.
@@ -100,8 +104,11 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
-    // Sends the restart in the recognised receiver's language and starts timing it.
+    // Sends the restart in the recognised receiver's language and starts timing it; a receiver
+    // that has not named itself is asked first, and the restart follows its answer.
     void SendRestart(RestartKind kind);
+    void SendRestartNow(RestartKind kind);
+    void NoteRestartNotSent(RestartKind kind, const std::string &why);
     void OnPaint();
     void UpdateTextFields(CCanvas &canvas);
     void DrawSkyView(CCanvas &canvas);
@@ -116,6 +123,10 @@ private:
     QRect ToWindow(const QRect &units) const;
 
     int m_nTimerId = 0;
+    // A restart waiting up to kFamilyQueryMs for the receiver to answer the family queries.
+    QTimer *m_restartWait = nullptr;
+    RestartKind m_pendingRestart = RestartKind::Cold;
+    std::chrono::steady_clock::time_point m_restartAsked{};
     // The opening zoom plays as frames on the screen before the paint that m_redrawAll asks for:
     // m_nZoomStep is the frame on show (-1: none), m_bZoomPlayed says the frames are done.
     QBasicTimer m_zoomTimer;

@@ -32,14 +32,33 @@ else()
     message(STATUS "help2man not found: no manual pages")
 endif()
 
+# What Debian's package checker asks of every package: the copyright file in its
+# machine-readable form, the changelog (compressed), and AppStream data for software centres.
+set(_doc share/doc/skywatch)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright DESTINATION ${_doc})
+set(_changelog ${CMAKE_BINARY_DIR}/changelog.gz)
+add_custom_command(OUTPUT ${_changelog}
+    COMMAND gzip -9nc ${PROJECT_SOURCE_DIR}/packaging/changelog > ${_changelog}
+    DEPENDS ${PROJECT_SOURCE_DIR}/packaging/changelog VERBATIM)
+add_custom_target(changelog ALL DEPENDS ${_changelog})
+install(FILES ${_changelog} DESTINATION ${_doc})
+if(TARGET skywatch)
+    install(FILES ${PROJECT_SOURCE_DIR}/res/skywatch.metainfo.xml
+            DESTINATION share/metainfo RENAME io.github.skywatch.Skywatch.metainfo.xml)
+endif()
+
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME skywatch)
 set(CPACK_PACKAGE_VENDOR "Skywatch developers")
-set(CPACK_PACKAGE_CONTACT "Skywatch developers <skywatch@localhost>")
+set(SKYWATCH_MAINTAINER "Skywatch maintainers <maintainers@users.noreply.c-seed-8a292952.example>"
+    CACHE STRING "The package's Maintainer field")
+set(CPACK_PACKAGE_CONTACT "${SKYWATCH_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "status monitor for a GPS receiver")
-set(CPACK_PACKAGE_DESCRIPTION "Shows the position, time and satellites of a GPS receiver \
-that speaks NMEA 0183 on a serial line, through gpsd, or over TCP or UDP, with a sky view of \
-the satellites in view.\nIncludes a simulated receiver and a command-line decoder.")
+# Debian wants the long description in lines of 80 characters at most.
+set(CPACK_PACKAGE_DESCRIPTION "Shows the position, time and satellites of a GPS receiver that
+speaks NMEA 0183 on a serial line, through gpsd, or over TCP or UDP, with a
+sky view of the satellites in view.
+Includes a simulated receiver and a command-line decoder.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION science)

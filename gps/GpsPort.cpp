@@ -103,7 +103,10 @@ void CGpsPort::Send(const char *text) {
 std::string CGpsPort::SourceDescription() const {
     // The reader updates it on a reconnect: read the copy it keeps under the lock.
     std::lock_guard lock(m_linkLock);
-    return m_source ? m_link.device : std::string();
+    if (!m_source)
+        return {};
+    const std::string detail = m_source->Detail();
+    return detail.empty() ? m_link.device : m_link.device + "; " + detail;
 }
 
 void CGpsPort::Send(const char *data, std::size_t n) {

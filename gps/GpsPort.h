@@ -39,6 +39,10 @@ public:
     void Send(const char *text);
     // Writes n bytes, zeros included (binary commands); nothing on a closed port.
     void Send(const char *data, std::size_t n);
+    // False with the reason when no command can reach the receiver through the open source.
+    bool CanSend(std::string &why) const {
+        return m_source != nullptr && m_source->CanSendCommands(why);
+    }
     // The receiver's family as its stream identified it since the last Open; Unknown until then.
     ReceiverFamily Family() const { return m_family.Current(); }
     // Times a restart to the first fix; the decoders report every fix or its absence to it.
@@ -55,6 +59,9 @@ public:
     std::string LastSendFailure() const { return m_sendFailure; }
     // What the open source is, for the port's tooltip; "" while closed.
     std::string SourceDescription() const;
+    // What the open source says the user must know now (gpsd's error), for the caption; "" when
+    // all is well or the port is closed.
+    std::string SourceWarning() const { return m_source ? m_source->Warning() : std::string(); }
     // True while a network source is open, on which the baud rate means nothing.
     bool IsNetworkSource() const { return m_source != nullptr && m_source->IsNetwork(); }
     void CopyFix(GpsFix &dest) const { m_decoder.CopyFix(dest); }

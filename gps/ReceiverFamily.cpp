@@ -27,7 +27,7 @@ constexpr Mark kHeads[] = {
 constexpr Mark kBanners[] = {
     {"u-blox", ReceiverFamily::Ublox},   {"PROTVER", ReceiverFamily::Ublox},
     {"ROM CORE", ReceiverFamily::Ublox}, {"MA=CASIC", ReceiverFamily::Casic},
-    {"AT6558", ReceiverFamily::Casic},
+    {"AT6558", ReceiverFamily::Casic},   {"SW=URANUS", ReceiverFamily::Casic}, // CASIC's firmware
 };
 
 } // namespace

@@ -139,3 +139,13 @@ std::string ComposeRestart(ReceiverFamily family, RestartKind kind) {
     constexpr const char *kBodies[] = {kColdStart, kWarmStart, kHotStart};
     return NmeaCommand(kBodies[k]);
 }
+
+std::string ComposeFamilyQueries() {
+    // UBX-MON-VER (class 0x0A, id 0x04) polled with an empty payload; the receiver answers
+    // with its software and hardware versions in a UBX frame.
+    const std::string ubx("\xB5\x62\x0A\x04\x00\x00\x0E\x34", 8);
+    // PMTK_Q_RELEASE, answered by $PMTK705; PCAS06,0, answered by a $GPTXT naming the firmware;
+    // PSTMGETSWVER,0, answered by $PSTMVER.
+    return ubx + NmeaCommand("$PMTK605") + NmeaCommand("$PCAS06,0") +
+           NmeaCommand("$PSTMGETSWVER,0");
+}

@@ -33,3 +33,11 @@ const char *ComposeHotStart(char (&buf)[kSentenceBufferSize]);
 // its checksum and CR LF, or for u-blox a binary UBX frame (which may hold zero bytes). SiRF and
 // an unknown receiver get the $PSRF104 sentences above.
 std::string ComposeRestart(ReceiverFamily family, RestartKind kind);
+
+// One read-only query per family that makes a running receiver name itself, all in one string
+// to send at once: UBX-MON-VER poll (u-blox), PMTK605 firmware release (MediaTek), PCAS06,0
+// firmware information (CASIC), PSTMGETSWVER,0 version (ST). Each family ignores the others'.
+std::string ComposeFamilyQueries();
+
+// How long a receiver that has not named itself gets to answer ComposeFamilyQueries.
+inline constexpr int kFamilyQueryMs = 1000;

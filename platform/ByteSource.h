@@ -32,6 +32,11 @@ public:
     virtual int Handle() const = 0;
     // What this source is, for a tooltip.
     virtual std::string Description() const = 0;
+    // What the source learned since it opened, for the tooltip (the device gpsd serves); any
+    // thread.
+    virtual std::string Detail() const { return {}; }
+    // What the user must know now, for the caption (gpsd's error); "" when all is well; any thread.
+    virtual std::string Warning() const { return {}; }
     // False with the reason when commands cannot reach the receiver through this source.
     virtual bool CanSendCommands(std::string &why) const = 0;
     // True for sources on which a baud rate means nothing.

@@ -1,7 +1,9 @@
 #include "GpsdSource.h"
 
+#include "GpsdReply.h"
 #include "WakeEvent.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -19,22 +21,6 @@ namespace {
 
 // gpsd's reports run to 10240 characters; anything longer is not one of them.
 constexpr std::size_t kMaxJsonLine = 10240;
-constexpr int kControlReplyMs = 1000;
-
-// The values of every "path" member in one JSON line.
-std::vector<std::string> Paths(const std::string &line) {
-    std::vector<std::string> paths;
-    const std::string key = "\"path\":\"";
-    for (std::size_t at = line.find(key); at != std::string::npos; at = line.find(key, at)) {
-        at += key.size();
-        const std::size_t end = line.find('"', at);
-        if (end == std::string::npos)
-            break;
-        paths.push_back(line.substr(at, end - at));
-        at = end;
-    }
-    return paths;
-}
 
 std::string JsonEscaped(const std::string &text) {
     std::string out;
@@ -46,41 +32,74 @@ std::string JsonEscaped(const std::string &text) {
     return out;
 }
 
-// Reads one line from fd before the deadline; false on time-out or end of stream.
-bool ReadLine(int fd, std::string &line, std::chrono::steady_clock::time_point deadline) {
-    line.clear();
-    for (;;) {
-        char c = 0;
-        const ssize_t n = ::recv(fd, &c, 1, MSG_DONTWAIT);
-        if (n == 1) {
-            if (c == '\n')
+// Lines from a socket, read a block at a time; the deadline holds however the peer sends.
+class CLineReader {
+public:
+    explicit CLineReader(int fd) : m_fd(fd) {}
+    // The next line (without its end, cut at kMaxJsonLine) before the deadline; false on time-out
+    // or end of stream.
+    bool Next(std::string &line, std::chrono::steady_clock::time_point deadline) {
+        line.clear();
+        for (;;) {
+            const std::size_t lf = m_buf.find('\n');
+            if (lf != std::string::npos) {
+                line.append(m_buf, 0, std::min(lf, kMaxJsonLine - line.size()));
+                m_buf.erase(0, lf + 1);
                 return true;
+            }
             if (line.size() < kMaxJsonLine)
-                line += c;
-            continue;
+                line.append(m_buf, 0, std::min(m_buf.size(), kMaxJsonLine - line.size()));
+            m_buf.clear();
+            const int ms = MillisecondsUntil(deadline);
+            if (ms <= 0)
+                return false;
+            char block[4096];
+            const ssize_t n = ::recv(m_fd, block, sizeof block, MSG_DONTWAIT);
+            if (n > 0) {
+                m_buf.assign(block, static_cast<std::size_t>(n));
+                continue;
+            }
+            if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
+                return false;
+            pollfd p{m_fd, POLLIN, 0};
+            if (::poll(&p, 1, ms) < 0 && errno != EINTR)
+                return false;
         }
-        if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
-            return false;
-        pollfd p{fd, POLLIN, 0};
-        const int ms = MillisecondsUntil(deadline);
-        if (ms <= 0 || ::poll(&p, 1, ms) <= 0)
-            return false;
     }
-}
+
+private:
+    int m_fd;
+    std::string m_buf;
+};
 
 } // namespace
 
 CGpsdSource::CGpsdSource(const SourceUrl &url, std::string note)
     : CSocketSource(url), m_note(std::move(note)) {}
 
+void CGpsdSource::Watch(const std::string &device) {
+    // Without a device, gpsd's own reports name the devices that send; with one, they would
+    // only be dropped here.
+    std::string watch = R"(?WATCH={"enable":true,"json":)";
+    watch += device.empty() ? R"(true,"nmea":false)" : R"(false,"nmea":true)";
+    if (!device.empty())
+        watch += R"(,"device":")" + JsonEscaped(device) + "\"";
+    watch += "}\n";
+    SendAll(watch.data(), watch.size(), 200);
+}
+
 void CGpsdSource::OnConnected() {
     m_bLineStart = true;
     m_bInJson = false;
-    std::string watch = R"(?WATCH={"enable":true,"nmea":true)";
-    if (!m_url.device.empty())
-        watch += R"(,"device":")" + JsonEscaped(m_url.device) + "\"";
-    watch += "}\n";
-    SendAll(watch.data(), watch.size(), 500);
+    {
+        std::lock_guard lock(m_deviceLock);
+        m_chosenDevice.clear();
+        m_nListed = 0;
+        m_error.clear();
+    }
+    // Without a device named, gpsd would mix the NMEA of every receiver it serves: its device
+    // list comes first, and one device is watched from it.
+    Watch(m_url.device);
 }
 
 std::size_t CGpsdSource::Filter(char *buf, std::size_t n) {
@@ -89,9 +108,9 @@ std::size_t CGpsdSource::Filter(char *buf, std::size_t n) {
         const char c = buf[i];
         if (m_bInJson) {
             if (c == '\n') {
-                NoteJson(m_json);
                 m_bInJson = false;
                 m_bLineStart = true;
+                NoteJson("{" + m_json);
             } else if (m_json.size() < kMaxJsonLine) {
                 m_json += c;
             }
@@ -109,24 +128,39 @@ std::size_t CGpsdSource::Filter(char *buf, std::size_t n) {
 }
 
 void CGpsdSource::NoteJson(const std::string &line) {
-    if (line.find("\"class\":\"DEVICES\"") == std::string::npos)
-        return;
-    const std::vector<std::string> paths = Paths(line);
-    std::lock_guard lock(m_deviceLock);
-    m_learnedDevice = paths.size() == 1 ? paths.front() : std::string();
+    const GpsdReply reply = ParseGpsdReply(line);
+    std::string watch;
+    {
+        std::lock_guard lock(m_deviceLock);
+        switch (reply.kind) {
+        case GpsdReply::Kind::Error:
+            m_error = reply.message.empty() ? "gpsd reported an error" : reply.message;
+            return;
+        case GpsdReply::Kind::Devices:
+            m_nListed = reply.devices.size();
+            break;
+        case GpsdReply::Kind::NotJson:
+        case GpsdReply::Kind::Version:
+        case GpsdReply::Kind::Watch:
+            return;
+        default:
+            break;
+        }
+        if (!m_url.device.empty() || !m_chosenDevice.empty())
+            return;
+        // The first listed that has sent data, else the first whose report comes in.
+        m_chosenDevice = reply.devices.empty() ? reply.device : FirstSendingDevice(reply.devices);
+        watch = m_chosenDevice;
+    }
+    if (!watch.empty())
+        Watch(watch);
 }
 
 std::string CGpsdSource::Device() const {
     if (!m_url.device.empty())
         return m_url.device;
-    {
-        std::lock_guard lock(m_deviceLock);
-        if (!m_learnedDevice.empty())
-            return m_learnedDevice;
-    }
-    // Right after connecting the reader may not have seen gpsd's device list yet: ask.
-    const std::vector<std::string> paths = QueryDevices(m_url.host, m_url.port, 500);
-    return paths.size() == 1 ? paths.front() : std::string();
+    std::lock_guard lock(m_deviceLock);
+    return m_chosenDevice;
 }
 
 std::string CGpsdSource::ControlSocketPath() {
@@ -146,20 +180,20 @@ bool CGpsdSource::CanSendCommands(std::string &why) const {
               " is not on this machine, and only a local gpsd takes them";
         return false;
     }
-    if (Device().empty()) {
-        why = "commands cannot be sent: gpsd named no single device; open "
-              "gpsd://HOST:PORT/DEVICE";
-        return false;
-    }
     if (ControlSocketPath().empty()) {
         why = "commands cannot be sent: gpsd has no control socket (start it with "
               "-F /run/gpsd.sock, or set GPSD_SOCKET)";
+        return false;
+    }
+    if (Device().empty()) {
+        why = "commands cannot be sent: gpsd has named no device that sends data yet";
         return false;
     }
     return true;
 }
 
 bool CGpsdSource::Write(const char *data, std::size_t size, int timeoutMs, std::string &failure) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     if (!CanSendCommands(failure))
         return false;
     const std::string path = ControlSocketPath();
@@ -180,7 +214,7 @@ bool CGpsdSource::Write(const char *data, std::size_t size, int timeoutMs, std::
         return false;
     }
     std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0 || ::connect(fd, reinterpret_cast<const sockaddr *>(&addr), sizeof addr) != 0) {
         failure =
             "commands cannot be sent: gpsd's control socket " + path + ": " + std::strerror(errno);
@@ -188,26 +222,29 @@ bool CGpsdSource::Write(const char *data, std::size_t size, int timeoutMs, std::
             ::close(fd);
         return false;
     }
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     std::size_t done = 0;
     while (done < line.size()) {
         const ssize_t n = ::send(fd, line.data() + done, line.size() - done, MSG_NOSIGNAL);
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+            continue;
+        }
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0 || MillisecondsUntil(deadline) <= 0)
+        pollfd p{fd, POLLOUT, 0};
+        const int ms = MillisecondsUntil(deadline);
+        if ((n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) || ms <= 0 || ::poll(&p, 1, ms) <= 0)
             break;
-        done += static_cast<std::size_t>(n);
     }
     std::string reply;
-    const bool answered =
-        done == line.size() &&
-        ReadLine(fd, reply,
-                 std::chrono::steady_clock::now() + std::chrono::milliseconds(kControlReplyMs));
+    CLineReader reader(fd);
+    const bool answered = done == line.size() && reader.Next(reply, deadline);
     ::close(fd);
     if (answered && reply.rfind("OK", 0) == 0)
         return true;
     failure = answered ? "gpsd refused the command for " + device
-                       : "gpsd did not answer on its control socket " + path;
+                       : "gpsd did not answer on its control socket " + path + " within " +
+                             std::to_string(timeoutMs) + " ms";
     return false;
 }
 
@@ -215,6 +252,26 @@ std::string CGpsdSource::Description() const {
     std::string text = m_note.empty() ? std::string() : m_note + "; ";
     text += "NMEA through gpsd at " + FormatSourceUrl(m_url) + "; the baud list has no effect";
     return text;
+}
+
+std::string CGpsdSource::Detail() const {
+    if (!m_url.device.empty())
+        return {};
+    std::lock_guard lock(m_deviceLock);
+    if (m_chosenDevice.empty())
+        return "gpsd has named no device that sends data yet";
+    std::string text = "watching " + m_chosenDevice;
+    if (m_nListed > 1)
+        text += ", the first of the " + std::to_string(m_nListed) +
+                " devices gpsd serves that sends data; name another as gpsd://HOST:PORT/DEVICE";
+    return text;
+}
+
+std::string CGpsdSource::Warning() const {
+    if (std::string down = CSocketSource::Warning(); !down.empty())
+        return down;
+    std::lock_guard lock(m_deviceLock);
+    return m_error.empty() ? std::string() : "gpsd: " + m_error;
 }
 
 std::vector<std::string> CGpsdSource::QueryDevices(const std::string &host, int port,
@@ -227,7 +284,9 @@ std::vector<std::string> CGpsdSource::QueryDevices(const std::string &host, int 
     if (::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &list) != 0)
         return {};
     std::vector<std::string> paths;
-    for (const addrinfo *a = list; a != nullptr && paths.empty(); a = a->ai_next) {
+    bool answered = false;
+    for (const addrinfo *a = list; a != nullptr && !answered && MillisecondsUntil(deadline) > 0;
+         a = a->ai_next) {
         const int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
         if (fd < 0)
             continue;
@@ -241,11 +300,15 @@ std::vector<std::string> CGpsdSource::QueryDevices(const std::string &host, int 
         }
         const char request[] = "?DEVICES;\n";
         std::string line;
+        CLineReader reader(fd);
         if (connected &&
             ::send(fd, request, sizeof request - 1, MSG_NOSIGNAL) == sizeof request - 1) {
-            while (ReadLine(fd, line, deadline)) {
-                if (line.find("\"class\":\"DEVICES\"") != std::string::npos) {
-                    paths = Paths(line);
+            while (reader.Next(line, deadline)) {
+                const GpsdReply reply = ParseGpsdReply(line);
+                if (reply.kind == GpsdReply::Kind::Devices) {
+                    for (const GpsdDevice &device : reply.devices)
+                        paths.push_back(device.path);
+                    answered = true;
                     break;
                 }
             }

@@ -91,8 +91,21 @@ bool CSerialPort::Open(const std::string &path, int nBaud) {
     if (m_fd < 0)
         return false;
     m_usbId = UsbId(m_line);
+    m_linkStamp = StampOf(path);
     Discard();
     return true;
+}
+
+CSerialPort::LinkStamp CSerialPort::StampOf(const std::string &path) {
+    LinkStamp stamp;
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+        return stamp;
+    stamp.bLink = true;
+    stamp.ino = st.st_ino;
+    stamp.sec = st.st_ctim.tv_sec;
+    stamp.nsec = st.st_ctim.tv_nsec;
+    return stamp;
 }
 
 void CSerialPort::Close() {
@@ -101,6 +114,7 @@ void CSerialPort::Close() {
     m_nBaud = 0;
     m_line = {};
     m_gonePtys.clear();
+    m_linkStamp = {};
 }
 
 int CSerialPort::OpenDevice(const LineIdentity &line, int &error) {
@@ -274,9 +288,12 @@ bool CSerialPort::Reopen() {
     if (m_path.empty())
         return false;
     const LineIdentity line = IdentifyLine(m_path);
-    const bool samePty =
-        line.kind == LineKind::Pty && m_line.kind == LineKind::Pty &&
-        std::find(m_gonePtys.begin(), m_gonePtys.end(), line.path) == m_gonePtys.end();
+    const LinkStamp stamp = StampOf(m_path);
+    // A link made anew was pointed at this pty on purpose, whatever number it had before.
+    const bool relinked = stamp.bLink && !(stamp == m_linkStamp);
+    const bool samePty = line.kind == LineKind::Pty && m_line.kind == LineKind::Pty &&
+                         (relinked || std::find(m_gonePtys.begin(), m_gonePtys.end(), line.path) ==
+                                          m_gonePtys.end());
     // Behind a USB line the vendor and product must match too: another board on the same
     // bridge chip would get the same driver.
     const bool sameLine = line.kind == LineKind::Serial && m_line.kind == LineKind::Serial &&
@@ -301,6 +318,7 @@ bool CSerialPort::Reopen() {
         m_fd = fd;
         m_line = line;
         m_usbId = UsbId(line);
+        m_linkStamp = stamp;
         m_nReopenError = 0;
     }
     Discard();

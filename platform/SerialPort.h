@@ -58,9 +58,10 @@ public:
     void Release();
     // Opens the released device again with the settings of the last Open, if its name still
     // leads to the same receiver: a pseudo-terminal other than one that went away (its number
-    // may now be somebody's terminal), or a serial line with the same driver (and USB vendor and
-    // product). The name is
-    // resolved again on every call. False otherwise, with the reason in ReopenError().
+    // may now be somebody's terminal) unless the name is a link made anew since (a serial
+    // bridge recreates it for its new pty), or a serial line with the same driver (and USB
+    // vendor and product). The name is resolved again on every call. False otherwise, with the
+    // reason in ReopenError().
     bool Reopen();
     int ReopenError() const { return m_nReopenError; }
     // The device the last Open or Reopen reached, links resolved; on the thread that called it.
@@ -79,6 +80,16 @@ private:
     LineIdentity m_line;
     std::string m_usbId;
     std::vector<std::string> m_gonePtys;
+    // The name's own inode and change time when it is a link, as at the last open.
+    struct LinkStamp {
+        bool bLink = false;
+        unsigned long long ino = 0;
+        long long sec = 0;
+        long nsec = 0;
+        bool operator==(const LinkStamp &) const = default;
+    };
+    static LinkStamp StampOf(const std::string &path);
+    LinkStamp m_linkStamp;
     // The line settings of the open device; kept out of the header for termios.h's macros.
     std::unique_ptr<termios> m_settings;
     unsigned char m_wakeAt = 1;

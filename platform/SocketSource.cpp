@@ -72,9 +72,8 @@ bool CSocketSource::Start() {
         }
         int rc = 0;
         if (udp) {
-            // Another listener (a second window, a logger) may share the port.
-            const int one = 1;
-            ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+            // No SO_REUSEADDR: a second listener on the port would take every datagram from
+            // the first, so it is refused as "in use" instead.
             rc = ::bind(fd, reinterpret_cast<const sockaddr *>(&a.addr), a.len);
         } else {
             rc = ::connect(fd, reinterpret_cast<const sockaddr *>(&a.addr), a.len);
@@ -86,8 +85,12 @@ bool CSocketSource::Start() {
                 m_bConnecting = rc != 0;
             }
             m_nError = 0;
-            if (rc == 0 && !udp)
+            if (rc == 0 && !udp) {
+                m_bConnectedOnce = true;
                 OnConnected();
+            }
+            if (udp)
+                m_bConnectedOnce = true;
             return true;
         }
         m_nError = errno;
@@ -122,6 +125,7 @@ int CSocketSource::FinishConnect(int timeoutMs, const CWakeEvent *wake) {
                 std::lock_guard lock(m_writeLock);
                 m_bConnecting = false;
             }
+            m_bConnectedOnce = true;
             OnConnected();
             return 1;
         }
@@ -140,9 +144,34 @@ bool CSocketSource::Open(int waitMs, std::string &message) {
         return false;
     if (Start() && FinishConnect(waitMs, nullptr) >= 0)
         return true;
+    if (m_url.kind == SourceUrl::Kind::Udp && m_nError == EADDRINUSE) {
+        message = "cannot listen on " + FormatSourceUrl(m_url) +
+                  ": port in use (another program or window listens on it)";
+        return false;
+    }
     const char *verb = m_url.kind == SourceUrl::Kind::Udp ? "cannot listen on " : "cannot reach ";
     message = verb + FormatSourceUrl(m_url) + ": " + std::strerror(m_nError);
     return false;
+}
+
+bool CSocketSource::OpenOrRetry(int waitMs, std::string &message) {
+    if (Open(waitMs, message) || m_addrs.empty() || m_url.kind == SourceUrl::Kind::Udp)
+        return m_fd >= 0;
+    // A socket not yet connected stands for the peer until the reader's first retry.
+    const int fd = ::socket(m_addrs.front().family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    std::lock_guard lock(m_writeLock);
+    m_fd = fd;
+    m_bDownAtStart = true;
+    m_downReason = message;
+    return true;
+}
+
+std::string CSocketSource::Warning() const {
+    if (m_bConnectedOnce.load() || m_downReason.empty())
+        return {};
+    return m_downReason;
 }
 
 void CSocketSource::CloseSocket() {
@@ -151,6 +180,7 @@ void CSocketSource::CloseSocket() {
         ::close(m_fd);
     m_fd = -1;
     m_bConnecting = false;
+    m_bDownAtStart = false;
 }
 
 void CSocketSource::Release() {
@@ -167,7 +197,7 @@ SerialRead CSocketSource::Read(char *buf, std::size_t size, int timeoutMs, const
     SerialRead r;
     const auto deadline = After(timeoutMs);
     const bool stream = m_url.kind != SourceUrl::Kind::Udp;
-    if (m_fd < 0) {
+    if (m_fd < 0 || m_bDownAtStart) {
         r.error = m_nError != 0 ? m_nError : EBADF;
         r.gone = true;
         return r;
@@ -252,7 +282,7 @@ bool CSocketSource::Write(const char *data, std::size_t size, int timeoutMs, std
     if (!CanSendCommands(failure))
         return false;
     std::lock_guard lock(m_writeLock);
-    if (m_fd < 0 || m_bConnecting) {
+    if (m_fd < 0 || m_bConnecting || m_bDownAtStart) {
         failure = "not connected to " + FormatSourceUrl(m_url);
         return false;
     }

@@ -3,6 +3,7 @@
 #include "ByteSource.h"
 #include "SourceUrl.h"
 
+#include <atomic>
 #include <mutex>
 #include <string>
 #include <sys/socket.h>
@@ -21,6 +22,10 @@ public:
     // Resolves the host and connects (TCP) or binds (UDP). Waits up to waitMs for a connection,
     // so that a refused one is reported at once; one still pending completes in Read.
     bool Open(int waitMs, std::string &message);
+    // Open, except that a TCP peer that refuses or does not answer is retried by the reader as
+    // one that went away (message keeps the reason); false only when the address does not
+    // resolve or a UDP port cannot be listened on.
+    bool OpenOrRetry(int waitMs, std::string &message);
 
     SerialRead Read(char *buf, std::size_t size, int timeoutMs, const CWakeEvent &wake) override;
     bool Write(const char *data, std::size_t size, int timeoutMs, std::string &failure) override;
@@ -31,6 +36,8 @@ public:
     std::string Description() const override;
     bool CanSendCommands(std::string &why) const override;
     bool IsNetwork() const override { return true; }
+    // Why a source down at start is not connected yet, until it is.
+    std::string Warning() const override;
 
 protected:
     // Called on the connection as soon as it stands (gpsd wants its watch request).
@@ -62,6 +69,10 @@ private:
     std::size_t m_nNext = 0;
     int m_fd = -1;
     bool m_bConnecting = false;
+    // Down at start: the first Read reports it gone, and the reader retries it.
+    bool m_bDownAtStart = false;
+    std::string m_downReason;
+    std::atomic<bool> m_bConnectedOnce{false};
     int m_nError = 0;
     // Keeps Release and Reopen from closing the socket under a Write.
     std::mutex m_writeLock;

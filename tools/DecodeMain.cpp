@@ -52,6 +52,45 @@ bool ParseInt(const char *text, int &value) {
     return result.ec == std::errc{} && result.ptr == end;
 }
 
+// Waits until the receiver has named its family or until is reached; true once it has.
+bool AwaitFamily(const CGpsPort &port, std::chrono::steady_clock::time_point until) {
+    while (port.Family() == ReceiverFamily::Unknown && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return port.Family() != ReceiverFamily::Unknown;
+}
+
+// Sends the restart in the receiver's own language and starts timing it: 3 s for the stream to
+// name the receiver, then one query per family and 1 s for an answer; a receiver that answers
+// none gets the SiRF form. 0 once sent; 1, with the reason on stderr, when it could not go.
+int SendRestart(CGpsPort &port, RestartKind kind) {
+    std::string why;
+    // gpsd names the device it serves just after the connection stands.
+    const auto ready = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    while (!port.CanSend(why) && std::chrono::steady_clock::now() < ready)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (!port.CanSend(why)) {
+        std::fprintf(stderr, "skywatch-decode: %s not sent: %s\n", RestartName(kind), why.c_str());
+        return 1;
+    }
+    if (!AwaitFamily(port, std::chrono::steady_clock::now() + std::chrono::seconds(3))) {
+        const std::string queries = ComposeFamilyQueries();
+        port.Send(queries.data(), queries.size());
+        AwaitFamily(port,
+                    std::chrono::steady_clock::now() + std::chrono::milliseconds(kFamilyQueryMs));
+    }
+    const std::string command = ComposeRestart(port.Family(), kind);
+    port.Send(command.data(), command.size());
+    if (!port.LastSendFailure().empty()) {
+        std::fprintf(stderr, "skywatch-decode: %s not sent: %s\n", RestartName(kind),
+                     port.LastSendFailure().c_str());
+        return 1;
+    }
+    port.Stopwatch().Start(kind, CFixStopwatch::Clock::now());
+    std::fprintf(stderr, "skywatch-decode: sent %s, receiver %s\n", RestartName(kind),
+                 FamilyName(port.Family()));
+    return 0;
+}
+
 // Reads a live device through the port the window uses and prints the record whenever a
 // sentence was decoded since the last look.
 int RunLive(const std::string &device, int baud, int seconds, const std::string &send,
@@ -71,27 +110,23 @@ int RunLive(const std::string &device, int baud, int seconds, const std::string 
     if (port.IsNetworkSource() && !platform::LooksLikeUrl(device))
         std::fprintf(stderr, "skywatch-decode: %s\n", port.SourceDescription().c_str());
     if (!send.empty()) {
-        // The restart goes out in the receiver's own language once it has named itself; a
-        // receiver that says nothing about itself gets the SiRF form.
-        const auto idBy = std::chrono::steady_clock::now() + std::chrono::seconds(3);
-        while (port.Family() == ReceiverFamily::Unknown && std::chrono::steady_clock::now() < idBy)
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
         const RestartKind kind = send == "cold"   ? RestartKind::Cold
                                  : send == "warm" ? RestartKind::Warm
                                                   : RestartKind::Hot;
-        const std::string command = ComposeRestart(port.Family(), kind);
-        port.Send(command.data(), command.size());
-        port.Stopwatch().Start(kind, CFixStopwatch::Clock::now());
-        std::fprintf(stderr, "skywatch-decode: sent %s, receiver %s\n", RestartName(kind),
-                     FamilyName(port.Family()));
-        if (!port.LastSendFailure().empty())
-            std::fprintf(stderr, "skywatch-decode: %s\n", port.LastSendFailure().c_str());
+        if (const int rc = SendRestart(port, kind); rc != 0)
+            return rc;
     }
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     std::uint32_t decoded = 0;
     bool bTimed = send.empty();
+    std::string warning;
     while (std::chrono::steady_clock::now() < end) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        if (const std::string now = port.SourceWarning(); now != warning) {
+            warning = now;
+            if (!warning.empty())
+                std::fprintf(stderr, "skywatch-decode: %s\n", warning.c_str());
+        }
         if (const auto ttff = port.Stopwatch().Result(); ttff && !bTimed) {
             std::fprintf(stderr, "fix in %.1f s\n", *ttff);
             bTimed = true;
@@ -160,8 +195,9 @@ int main(int argc, char **argv) {
                 " (4800);\n"
                 "the device may be gpsd://[HOST[:PORT]][/DEVICE], tcp://HOST:PORT or\n"
                 "udp://[HOST]:PORT.\n"
-                "--send restarts it in its own language once it has named itself (SiRF\n"
-                "after 3 s of silence about itself) and reports the time to the fix.\n",
+                "--send restarts it in its own language once it has named itself (asked\n"
+                "after 3 s of silence about itself, SiRF when it answers none within 1 s)\n"
+                "and reports the time to the fix; exit 1 when the restart cannot be sent.\n",
                 kUsage);
             return 0;
         } else if (arg.size() > 1 && arg[0] == '-') {

@@ -4,6 +4,7 @@
 #include "LinkTestSupport.h"
 #include "PortTable.h"
 #include "StatusDlg.h"
+#include "TestPaths.h"
 
 #include <QColor>
 #include <QComboBox>
@@ -16,7 +17,7 @@
 
 namespace {
 
-const QString kProgram = QStringLiteral(SKYWATCH_BINARY_DIR "/app/skywatch");
+const QString kProgram = QString::fromStdString(BinaryDir() + "/app/skywatch");
 
 struct ProgramRun {
     int exitCode = -1;
@@ -91,6 +92,11 @@ TEST(CommandLineRefusal, BadInputEndsWithOneLineAndExitTwo) {
         {{QStringLiteral("--com"), QStringLiteral("2")}, "--com"},
         {{QStringLiteral("--com"), QStringLiteral("2=") + plain}, "not a serial port"},
         {{QStringLiteral("--scale"), QStringLiteral("big")}, "--scale"},
+        {{QStringLiteral("--scale"), QStringLiteral("nan")}, "from 0.5 to 8"},
+        {{QStringLiteral("--scale"), QStringLiteral("inf")}, "from 0.5 to 8"},
+        {{QStringLiteral("--scale"), QStringLiteral("0.4")}, "from 0.5 to 8"},
+        {{QStringLiteral("--replay"), dir.path()}, "is a folder, not a file"},
+        {{QStringLiteral("--replay"), QStringLiteral("/dev/zero")}, "not a regular file"},
         {{QStringLiteral("--time"), QStringLiteral("summer")}, "--time"},
         {{QStringLiteral("--after"), QStringLiteral("-1")}, "--after"},
         {{QStringLiteral("/dev/null"), QStringLiteral("/dev/zero")}, "DEVICE"},
@@ -212,7 +218,7 @@ TEST_F(CommandLineTest, ParsesBindingsAndTheScreenshot) {
 
     const CommandLine replay =
         ParseCommandLine({QStringLiteral("skywatch"), QStringLiteral("--replay"),
-                          QStringLiteral(SKYWATCH_SOURCE_DIR "/res/sample.nmea")});
+                          QString::fromStdString(SourceDir() + "/res/sample.nmea")});
     EXPECT_EQ(replay.action, CommandLine::Action::Run) << replay.message.toStdString();
     EXPECT_TRUE(replay.demo);
 }

@@ -5,6 +5,7 @@
 #include "NmeaDecoder.h"
 #include "PortTable.h"
 #include "StatusDlg.h"
+#include "TestPaths.h"
 #include "TimeZone.h"
 
 #include <QAbstractButton>
@@ -20,7 +21,7 @@
 
 namespace {
 
-const std::string kSample = SKYWATCH_SOURCE_DIR "/res/sample.nmea";
+const std::string kSample = SourceDir() + "/res/sample.nmea";
 
 // Every record a reader shows after each line of the sample log looped three times, from the
 // second loop on: what a window that joined the looping stream anywhere shows once a loop passed.
@@ -106,12 +107,21 @@ TEST_F(NetworkWindowTest, UnreachableAddressesShowTheFailureBoxWithTheReason) {
         }
     });
     closer.start(20);
-    PickAndReset(dlg, 0, 3);
     PickAndReset(dlg, 1, 3);
-    ASSERT_EQ(details.size(), 2);
-    EXPECT_TRUE(details[0].contains(QStringLiteral("Connection refused")))
-        << details[0].toStdString();
-    EXPECT_TRUE(details[1].contains(QStringLiteral("not found"))) << details[1].toStdString();
+    ASSERT_EQ(details.size(), 1);
+    EXPECT_TRUE(details[0].contains(QStringLiteral("not found"))) << details[0].toStdString();
+    // A peer that refuses is down, not wrong: the port stays on it and retries.
+    PickAndReset(dlg, 0, 3);
+    EXPECT_EQ(details.size(), 1);
+    EXPECT_EQ(dlg.m_port.m_nPort, 1);
+    EXPECT_TRUE(PumpUntil(
+        [&] {
+            return dlg.windowTitle().startsWith(
+                       QStringLiteral("Skywatch - source down, retrying; cannot reach tcp://")) &&
+                   dlg.windowTitle().endsWith(QStringLiteral("Connection refused"));
+        },
+        1500))
+        << dlg.windowTitle().toStdString();
 }
 
 TEST_F(NetworkWindowTest, CommandThatCannotGoSaysSoInTheCaption) {
@@ -122,9 +132,43 @@ TEST_F(NetworkWindowTest, CommandThatCannotGoSaysSoInTheCaption) {
     PickAndReset(dlg, 2, 3);
     ASSERT_EQ(dlg.m_port.m_nPort, 3);
     PickAndReset(dlg, 2, 0);
-    EXPECT_TRUE(dlg.windowTitle().contains(QStringLiteral("UDP")))
+    EXPECT_TRUE(dlg.windowTitle().contains(QStringLiteral("cold start not sent: ")) &&
+                dlg.windowTitle().contains(QStringLiteral("UDP")))
         << dlg.windowTitle().toStdString();
+    EXPECT_FALSE(dlg.m_port.Stopwatch().Running());
     // Closing sends nothing, so nothing failed.
     PickAndReset(dlg, 4, 3);
     EXPECT_EQ(dlg.windowTitle(), QStringLiteral("Skywatch - port closed"));
+}
+
+// A running receiver has printed its banner long ago: Re-set asks it, and the restart goes out in
+// the language of the family that answered; one that answers none gets the SiRF form.
+TEST_F(NetworkWindowTest, RunningReceiverIsAskedItsFamilyBeforeTheRestart) {
+    if (!CSimProcess::Built())
+        GTEST_SKIP() << "needs the skywatch-sim simulator in the build tree";
+    const struct {
+        const char *chip;
+        const char *received;
+    } rows[] = {{"ublox", "received cold start: UBX-CFG-RST navBbrMask 0xFFFF"},
+                {"mtk", "received cold start: $PMTK103*30"},
+                {"casic", "received cold start: $PCAS10,2*1E"},
+                {"st", "received cold start: $PSTMCOLD*1E"},
+                {"sirf", "received cold start: $PSRF104,"}};
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.chip);
+        CSimProcess sim;
+        ASSERT_TRUE(
+            sim.Start({"--running", "--chip", row.chip, "--baud", "115200", "--rate", "5"}));
+        platform::BindPort(4, sim.SlavePath());
+        CStatusDlg dlg;
+        ASSERT_TRUE(dlg.OnInitDialog());
+        ASSERT_EQ(dlg.m_port.m_nPort, 4);
+        ASSERT_TRUE(PumpUntil([&] { return dlg.m_port.CopyCounters().Decoded() > 0; }, 2000));
+        EXPECT_EQ(dlg.m_port.Family(), ReceiverFamily::Unknown);
+        PickAndReset(dlg, 3, 0);
+        EXPECT_TRUE(
+            PumpUntil([&] { return sim.Errors().find(row.received) != std::string::npos; }, 2500))
+            << sim.Errors();
+        EXPECT_TRUE(dlg.m_port.Stopwatch().Running());
+    }
 }

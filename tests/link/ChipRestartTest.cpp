@@ -5,6 +5,7 @@
 #include "LinkTestSupport.h"
 #include "PortTable.h"
 #include "RestartCommands.h"
+#include "TestPaths.h"
 
 #include <gtest/gtest.h>
 
@@ -97,17 +98,17 @@ TEST_P(ChipRestart, RecognisedRestartedInItsLanguageAndTimed) {
 INSTANTIATE_TEST_SUITE_P(Families, ChipRestart, ::testing::ValuesIn(kChips),
                          [](const auto &row) { return std::string(row.param.name); });
 
-// The decode tool waits for the receiver to name itself, restarts it and reports the time.
+// The decode tool waits for the receiver to name itself; a running one, which prints no banner,
+// is asked; then it is restarted in its language and the time reported.
 TEST(ChipRestartTool, SendWaitsForTheReceiverAndPrintsTheTime) {
     if (!CSimProcess::Built())
         GTEST_SKIP() << "skywatch-sim is not built in " << SKYWATCH_BINARY_DIR << "/tools";
     CSimProcess sim;
-    std::vector<std::string> args = {"--chip", "mtk"};
+    std::vector<std::string> args = {"--chip", "mtk", "--running"};
     args.insert(args.end(), kFastSim.begin(), kFastSim.end());
     ASSERT_TRUE(sim.Start(args)) << sim.Errors();
-    const std::string cmd = std::string(SKYWATCH_BINARY_DIR) + "/tools/skywatch-decode --device " +
-                            sim.SlavePath() +
-                            " --baud 115200 --send warm --seconds 7 --last 2>&1 >/dev/null";
+    const std::string cmd = BinaryDir() + "/tools/skywatch-decode --device " + sim.SlavePath() +
+                            " --baud 115200 --send warm --seconds 9 --last 2>&1 >/dev/null";
     FILE *pipe = ::popen(cmd.c_str(), "r");
     ASSERT_NE(pipe, nullptr);
     std::string err;
@@ -116,6 +117,8 @@ TEST(ChipRestartTool, SendWaitsForTheReceiverAndPrintsTheTime) {
         err += buf;
     EXPECT_EQ(::pclose(pipe), 0) << err;
     EXPECT_NE(err.find("sent warm start, receiver MediaTek"), std::string::npos) << err;
+    EXPECT_NE(sim.Errors().find("answered version query: $PMTK605*31"), std::string::npos)
+        << sim.Errors();
     EXPECT_NE(sim.Errors().find("received warm start: $PMTK102*31"), std::string::npos)
         << sim.Errors();
     const std::size_t at = err.find("fix in ");

@@ -442,6 +442,25 @@ TEST_F(GpsPortLink, ALinkIsReopenedOnlyWhenItLeadsToAPseudoTerminalAgain) {
     EXPECT_EQ(port.CopyLinkState().device, again.SlavePath());
 }
 
+// A serial bridge makes its link anew for the pty it got, which may have a number used before.
+TEST_F(GpsPortLink, ALinkMadeAnewIsFollowedToAReusedPtyNumber) {
+    CDeviceLink device;
+    ASSERT_TRUE(device.PointTo(m_pty.SlavePath()));
+    platform::BindPort(kPort, device.Path());
+    CGpsPort port(0);
+    ASSERT_TRUE(port.Open(kPort, 4800));
+    const std::string path = m_pty.SlavePath();
+    m_pty.CloseMaster();
+    ASSERT_TRUE(WaitUntil([&] { return port.CopyLinkState().bReconnecting; }, 2s));
+    std::vector<std::unique_ptr<CPtyPair>> ptys;
+    while (ptys.size() < 32 && (ptys.empty() || ptys.back()->SlavePath() != path))
+        ptys.push_back(std::make_unique<CPtyPair>());
+    ASSERT_EQ(ptys.back()->SlavePath(), path) << "the number was not handed out again";
+    ASSERT_TRUE(device.PointTo(path));
+    CTalker talker(*ptys.back(), 200ms, 2000);
+    EXPECT_TRUE(WaitUntil([&] { return Copy(port).lLatitude == Latitude(2000); }, 8s));
+}
+
 TEST_F(GpsPortLink, CloseWhileWaitingForAnUnpluggedDevice) {
     CGpsPort port(0);
     ASSERT_TRUE(port.Open(kPort, 4800));

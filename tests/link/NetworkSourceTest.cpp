@@ -1,19 +1,24 @@
 #include "GpsPort.h"
+#include "GpsdSource.h"
 #include "LinkTestSupport.h"
 #include "PortTable.h"
 #include "RestartCommands.h"
 #include "SourceUrl.h"
+#include "TestPaths.h"
 
 #include <arpa/inet.h>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <set>
 #include <sstream>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace std::chrono_literals;
@@ -22,8 +27,8 @@ using platform::SourceUrl;
 namespace {
 
 constexpr int kNetPort = 1;
-const std::string kDecode = SKYWATCH_BINARY_DIR "/tools/skywatch-decode";
-const std::string kSample = SKYWATCH_SOURCE_DIR "/res/sample.nmea";
+const std::string kDecode = BinaryDir() + "/tools/skywatch-decode";
+const std::string kSample = SourceDir() + "/res/sample.nmea";
 
 std::uint32_t Decoded(const CGpsPort &port) {
     return port.CopyCounters().Decoded();
@@ -53,6 +58,48 @@ std::set<std::string> SteadyRecords() {
         RunLines("cat '" + kSample + "' '" + kSample + "' '" + kSample + "' | " + kDecode + " -");
     return {all.begin() + static_cast<std::ptrdiff_t>(all.size() / 3), all.end()};
 }
+
+// A loopback listener that sends "x" without end to everyone who connects: a look-alike that
+// never ends a line.
+class CFloodingPeer {
+public:
+    CFloodingPeer() {
+        m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof addr;
+        ::bind(m_listener, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
+        ::listen(m_listener, 4);
+        ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&addr), &len);
+        m_port = ntohs(addr.sin_port);
+        m_thread = std::thread([this] {
+            const std::string junk(4096, 'x');
+            std::vector<int> peers;
+            while (!m_stop) {
+                pollfd p{m_listener, POLLIN, 0};
+                if (::poll(&p, 1, 5) == 1)
+                    peers.push_back(::accept4(m_listener, nullptr, nullptr, SOCK_NONBLOCK));
+                for (int fd : peers)
+                    ::send(fd, junk.data(), junk.size(), MSG_NOSIGNAL);
+            }
+            for (int fd : peers)
+                ::close(fd);
+        });
+    }
+    ~CFloodingPeer() {
+        m_stop = true;
+        m_thread.join();
+        ::close(m_listener);
+    }
+    int Port() const { return m_port; }
+
+private:
+    int m_listener = -1;
+    int m_port = 0;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
 
 class NetworkSource : public ::testing::Test {
 protected:
@@ -143,13 +190,16 @@ TEST(SourceUrlTest, BadAddressesGetOneClearLine) {
     }
 }
 
-TEST_F(NetworkSource, OpenFailsAtOnceWithTheReasonWhenNothingAnswers) {
+TEST_F(NetworkSource, OpenFailsAtOnceWithTheReasonWhenTheAddressCannotWork) {
+    const int udp = FreePort(SOCK_DGRAM);
+    platform::BindPort(2, "udp://127.0.0.1:" + std::to_string(udp));
+    CGpsPort first;
+    ASSERT_TRUE(first.Open(2, 4800)) << first.LastOpenMessage();
     const struct {
         std::string url;
         const char *says;
     } rows[] = {
-        {"tcp://127.0.0.1:" + std::to_string(FreePort(SOCK_STREAM)), "Connection refused"},
-        {"gpsd://127.0.0.1:" + std::to_string(FreePort(SOCK_STREAM)), "Connection refused"},
+        {"udp://127.0.0.1:" + std::to_string(udp), "port in use"},
         {"tcp://no-such-host.invalid:5000", "not found"},
         {"tcp://localhost:0", "out of range"},
     };
@@ -162,6 +212,45 @@ TEST_F(NetworkSource, OpenFailsAtOnceWithTheReasonWhenNothingAnswers) {
         EXPECT_EQ(port.m_hPort, -1);
         EXPECT_EQ(port.m_hThread, -1);
     }
+}
+
+// A peer that is down at start is retried as one that went away, and says why meanwhile.
+TEST_F(NetworkSource, SourceDownAtStartIsRetriedUntilItComesUp) {
+    const int tcp = FreePort(SOCK_STREAM);
+    platform::BindPort(kNetPort, "tcp://127.0.0.1:" + std::to_string(tcp));
+    CGpsPort port;
+    ASSERT_TRUE(port.Open(kNetPort, 4800)) << port.LastOpenMessage();
+    EXPECT_NE(port.SourceWarning().find("Connection refused"), std::string::npos)
+        << port.SourceWarning();
+    EXPECT_TRUE(WaitUntil([&] { return port.CopyLinkState().bReconnecting; }, 1s));
+    ASSERT_TRUE(m_sim.Start({"--fast", "--tcp", std::to_string(tcp)}));
+    EXPECT_TRUE(WaitUntil([&] { return Decoded(port) > 0; }, 4s));
+    EXPECT_EQ(port.SourceWarning(), "");
+}
+
+// A restart that cannot go is not timed: the tool says why and exits 1, at once, even when the
+// peer floods without a line end.
+TEST_F(NetworkSource, RestartThatCannotGoIsNotTimed) {
+    CFloodingPeer flood;
+    const struct {
+        std::string url;
+        const char *says;
+    } rows[] = {{"udp://127.0.0.1:" + std::to_string(FreePort(SOCK_DGRAM)), "UDP"},
+                {"gpsd://127.0.0.1:" + std::to_string(flood.Port()), "commands cannot be sent"}};
+    for (const auto &row : rows) {
+        const auto start = std::chrono::steady_clock::now();
+        const std::vector<std::string> got =
+            RunLines(kDecode + " --device " + row.url + " --send cold --seconds 5 2>&1; echo $?");
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 3s) << row.url;
+        ASSERT_GE(got.size(), 2u) << row.url;
+        EXPECT_NE(got[0].find("cold start not sent"), std::string::npos) << got[0];
+        EXPECT_NE(got[0].find(row.says), std::string::npos) << got[0];
+        EXPECT_EQ(got.back(), "1") << row.url;
+    }
+    // The device query gives up at its deadline, however the look-alike sends.
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(platform::CGpsdSource::QueryDevices("127.0.0.1", flood.Port(), 300).empty());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 400ms);
 }
 
 TEST_F(NetworkSource, TcpReadsTakesCommandsAndComesBackAfterThePeerCloses) {
@@ -269,6 +358,7 @@ TEST_F(GpsdSource, RestartCommandReachesTheReceiverThroughGpsd) {
     ::setenv("GPSD_SOCKET", "/nonexistent/gpsd.sock", 1);
     CGpsPort port;
     ASSERT_TRUE(port.Open(kNetPort, 4800));
+    ASSERT_TRUE(WaitUntil([&] { return Decoded(port) > 0; }, 4s));
     char line[kSentenceBufferSize];
     port.Send(ComposeHotStart(line));
     EXPECT_NE(port.LastSendFailure().find("control socket"), std::string::npos)
@@ -295,8 +385,57 @@ TEST_F(GpsdSource, DeviceBusyUnderGpsdOpensThroughGpsd) {
     const std::vector<std::string> viaGpsd =
         RunLines("SKYWATCH_GPSD=localhost:" + std::to_string(m_gpsd.Port()) + " " + run);
     ASSERT_EQ(viaGpsd.size(), 3u) << viaGpsd[0];
-    EXPECT_NE(viaGpsd[0].find("is held by gpsd"), std::string::npos) << viaGpsd[0];
+    // gpsd lists the pty, so it is watched through gpsd before the busy open is even tried.
+    EXPECT_NE(viaGpsd[0].find("by gpsd"), std::string::npos) << viaGpsd[0];
+    EXPECT_NE(viaGpsd[0].find("so it is watched through gpsd"), std::string::npos) << viaGpsd[0];
     EXPECT_EQ(viaGpsd[1].find("\"RMC\":0"), std::string::npos) << viaGpsd[1];
     EXPECT_NE(viaGpsd[2].find("\"bValid\":1"), std::string::npos) << viaGpsd[2];
     ::close(hold);
+}
+
+// gpsd serving two receivers: without a device named, one is watched, never a mix of both.
+TEST_F(GpsdSource, WithoutADeviceOneOfTwoReceiversIsWatched) {
+    CSimProcess other;
+    ASSERT_TRUE(m_sim.Start({"--fast", "--baud", "38400", "--rate", "2"}));
+    ASSERT_TRUE(
+        other.Start({"--replay", NmeaDir() + "/neo-m8n.log", "--baud", "38400", "--rate", "2"}));
+    ASSERT_TRUE(m_gpsd.Start(std::vector<std::string>{m_sim.SlavePath(), other.SlavePath()}));
+    platform::BindPort(kNetPort, m_gpsd.Url());
+    CGpsPort port;
+    ASSERT_TRUE(port.Open(kNetPort, 4800)) << port.LastOpenMessage();
+    std::set<long> latitudes; // tenths of a degree of every valid record seen
+    WaitUntil(
+        [&] {
+            GpsFix fix{};
+            port.CopyFix(fix);
+            if (fix.bValid == 1)
+                latitudes.insert(fix.lLatitude / 100000);
+            return false;
+        },
+        3500ms);
+    EXPECT_EQ(latitudes.size(), 1u);
+    const std::string tip = port.SourceDescription();
+    EXPECT_NE(tip.find("watching /dev/"), std::string::npos) << tip;
+    EXPECT_NE(tip.find("the first of the 2 devices"), std::string::npos) << tip;
+}
+
+// gpsd's own error reaches the user, and a pty gpsd reads is read through gpsd, not beside it.
+TEST_F(GpsdSource, ErrorShowsAndAPtyGpsdReadsIsWatchedThroughIt) {
+    StartOn({"--fast", "--baud", "38400", "--rate", "2"});
+    const std::vector<std::string> got = RunLines(
+        kDecode + " --device " + m_gpsd.Url("/dev/nonexistent") + " --seconds 1 2>&1 >/dev/null");
+    ASSERT_FALSE(got.empty());
+    EXPECT_EQ(got[0], "skywatch-decode: gpsd: No such device as /dev/nonexistent");
+
+    ::setenv("SKYWATCH_GPSD", ("localhost:" + std::to_string(m_gpsd.Port())).c_str(), 1);
+    platform::BindPort(kNetPort, m_sim.SlavePath());
+    CGpsPort port;
+    const bool opened = port.Open(kNetPort, 38400);
+    ::unsetenv("SKYWATCH_GPSD");
+    ASSERT_TRUE(opened) << port.LastOpenMessage();
+    EXPECT_TRUE(port.IsNetworkSource());
+    EXPECT_NE(port.SourceDescription().find("is read by gpsd too"), std::string::npos)
+        << port.SourceDescription();
+    ASSERT_TRUE(WaitUntil([&] { return Decoded(port) > 8; }, 4s));
+    EXPECT_EQ(port.CopyCounters().nBadChecksum, 0u);
 }

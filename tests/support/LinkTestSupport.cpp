@@ -145,7 +145,7 @@ CGpsd::~CGpsd() {
     Stop();
 }
 
-bool CGpsd::Start(const std::string &device) {
+bool CGpsd::Start(const std::vector<std::string> &devices) {
     char dir[] = "/tmp/skywatch-gpsd-XXXXXX";
     if (BinaryPath().empty() || ::mkdtemp(dir) == nullptr)
         return false;
@@ -154,9 +154,11 @@ bool CGpsd::Start(const std::string &device) {
     m_port = FreePort(SOCK_STREAM);
     const std::string port = std::to_string(m_port);
     const std::string binary = BinaryPath();
-    std::vector<const char *> argv = {
-        binary.c_str(),   "-N",           "-n",   "-S", port.c_str(), "-F",
-        m_socket.c_str(), device.c_str(), nullptr};
+    std::vector<const char *> argv = {binary.c_str(),  "-N", "-n", "-S", port.c_str(), "-F",
+                                      m_socket.c_str()};
+    for (const std::string &device : devices)
+        argv.push_back(device.c_str());
+    argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     // Its complaints about a missing system bus are no business of the test's output.
@@ -184,7 +186,8 @@ bool CGpsd::Start(const std::string &device) {
            // Up once it lists the device, which it does when it has recognised the stream.
            WaitUntil(
                [&] {
-                   return !platform::CGpsdSource::QueryDevices("localhost", m_port, 500).empty();
+                   return platform::CGpsdSource::QueryDevices("localhost", m_port, 500).size() ==
+                          devices.size();
                },
                std::chrono::seconds(5));
 }

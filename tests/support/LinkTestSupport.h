@@ -55,7 +55,7 @@ double ProcessCpuSeconds();
 // A loopback port nothing listens on right now, for type SOCK_STREAM or SOCK_DGRAM; 0 if none.
 int FreePort(int type);
 
-// Debian's gpsd run in the foreground on one device, on a free port, with a control socket of its
+// Debian's gpsd run in the foreground on its devices, on a free port, with a control socket of its
 // own; stopped with SIGTERM at the end.
 class CGpsd {
 public:
@@ -68,7 +68,9 @@ public:
     CGpsd &operator=(const CGpsd &) = delete;
 
     // Starts it on device and waits until it takes connections.
-    bool Start(const std::string &device);
+    bool Start(const std::string &device) { return Start(std::vector<std::string>{device}); }
+    // Starts it on every device and waits until it lists them all.
+    bool Start(const std::vector<std::string> &devices);
     int Port() const { return m_port; }
     const std::string &ControlSocket() const { return m_socket; }
     // gpsd://localhost:PORT followed by device, when given.

@@ -1,4 +1,5 @@
 #include "SimProcess.h"
+#include "TestPaths.h"
 
 #include "Wait.h"
 
@@ -33,7 +34,7 @@ std::string ReadFile(const std::string &path) {
 } // namespace
 
 std::string CSimProcess::Binary() {
-    return SKYWATCH_BINARY_DIR "/tools/skywatch-sim";
+    return BinaryDir() + "/tools/skywatch-sim";
 }
 
 bool CSimProcess::Built() {

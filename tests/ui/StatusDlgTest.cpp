@@ -8,6 +8,7 @@
 #include "SimProcess.h"
 #include "SkyView.h"
 #include "StatusDlgTemplate.h"
+#include "TestPaths.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -319,8 +320,7 @@ TEST_F(SkyWindowTest, ReplayedMultiSystemReceiverDrawsEveryMark) {
     if (!CSimProcess::Built())
         GTEST_SKIP() << "needs the simulated receiver " << CSimProcess::Binary();
     CSimProcess sim;
-    ASSERT_TRUE(
-        sim.Start({"--replay", SKYWATCH_NMEA_DIR "/ublox-neo-m9n-nmea.log", "--baud", "115200"}))
+    ASSERT_TRUE(sim.Start({"--replay", NmeaDir() + "/ublox-neo-m9n-nmea.log", "--baud", "115200"}))
         << sim.Errors();
     platform::BindPort(4, sim.SlavePath());
     CStatusDlg dlg;

@@ -28,6 +28,49 @@ constexpr Command kCommands[] = {
     {SimFamily::St, "$PSTMCOLD", kCold},    {SimFamily::St, "$PSTMCOLD,", kCold},
 };
 
+struct Query {
+    SimFamily family;
+    const char *body;   // the line up to "*"
+    const char *answer; // the sentence body it is answered with
+};
+
+// The version queries each family answers; see gps/RestartCommands.cpp.
+constexpr Query kQueries[] = {
+    {SimFamily::Mtk, "$PMTK605", "PMTK705,AXN_5.1.7_3333_19020118,0027,PA1616S,1.0"},
+    {SimFamily::Casic, "$PCAS06,0", "GPTXT,01,01,02,SW=URANUS5,V5.3.0.0"},
+    {SimFamily::St, "$PSTMGETSWVER,0", "PSTMVER,GNSSLIB_8.4.18.25_ARM"},
+};
+
+// A UBX frame of class and id around payload, with its checksum.
+std::string UbxFrame(unsigned char cls, unsigned char id, const std::string &payload) {
+    std::string frame = "\xB5\x62";
+    frame += static_cast<char>(cls);
+    frame += static_cast<char>(id);
+    frame += static_cast<char>(payload.size() & 0xFF);
+    frame += static_cast<char>(payload.size() >> 8);
+    frame += payload;
+    unsigned char ckA = 0, ckB = 0;
+    for (std::size_t i = 2; i < frame.size(); ++i) {
+        ckA = static_cast<unsigned char>(ckA + static_cast<unsigned char>(frame[i]));
+        ckB = static_cast<unsigned char>(ckB + ckA);
+    }
+    frame += static_cast<char>(ckA);
+    frame += static_cast<char>(ckB);
+    return frame;
+}
+
+// UBX-MON-VER: swVersion (30 characters), hwVersion (10), then 30-character extensions.
+std::string MonVer() {
+    const auto field = [](const char *text, std::size_t n) {
+        std::string f(text);
+        f.resize(n, '\0');
+        return f;
+    };
+    return UbxFrame(0x0A, 0x04,
+                    field("ROM CORE 3.01 (107888)", 30) + field("00080000", 10) +
+                        field("FWVER=SPG 3.01", 30) + field("PROTVER=18.00", 30));
+}
+
 const char *FamilyText(SimFamily family) {
     switch (family) {
     case SimFamily::Sirf:
@@ -97,6 +140,8 @@ std::vector<std::string> CSimChip::Banner() const {
 }
 
 std::string CSimChip::NextCycle() {
+    if (m_bSilent)
+        return {};
     const std::vector<std::string> lines = Banner();
     std::string out;
     if (m_nCycle++ == 0) {
@@ -148,11 +193,33 @@ std::vector<int> CSimChip::Feed(const char *data, std::size_t n) {
     return restarts;
 }
 
+std::string CSimChip::TakeAnswer() {
+    std::string answer;
+    answer.swap(m_answer);
+    return answer;
+}
+
+bool CSimChip::OnQuery(const std::string &body, const std::string &line) {
+    for (const Query &q : kQueries) {
+        if (body != q.body)
+            continue;
+        if (q.family == m_family) {
+            std::fprintf(stderr, "answered version query: %s\n", line.c_str());
+            m_answer += NmeaLine(q.answer);
+        } else {
+            std::fprintf(stderr, "ignored (a %s query): %s\n", FamilyText(q.family), line.c_str());
+        }
+        return true;
+    }
+    return false;
+}
+
 void CSimChip::Obey(int nResetCfg, const std::string &what, std::vector<int> &restarts) {
     std::fprintf(stderr, "received %s: %s\n", KindText(nResetCfg), what.c_str());
     restarts.push_back(nResetCfg);
     // A restarted receiver prints its banner again.
     m_nCycle = 0;
+    m_bSilent = false;
     m_bTiming = true;
     m_restartAt = std::chrono::steady_clock::now();
     m_restartName = KindText(nResetCfg);
@@ -167,6 +234,8 @@ void CSimChip::OnLine(const std::string &line, std::vector<int> &restarts) {
         return;
     }
     const std::string body = line.substr(0, line.rfind('*'));
+    if (OnQuery(body, line))
+        return;
     if (m_family == SimFamily::Sirf && body.rfind("$PSRF104,", 0) == 0) {
         // The reset configuration is the last field: 4 cold, 2 warm, 1 hot.
         const int cfg = std::atoi(body.substr(body.rfind(',') + 1).c_str());
@@ -203,6 +272,16 @@ void CSimChip::OnFrame(std::vector<int> &restarts) {
     const auto at = [&](std::size_t i) { return static_cast<unsigned char>(m_frame[i]); };
     if (ckA != at(m_frame.size() - 2) || ckB != at(m_frame.size() - 1)) {
         std::fprintf(stderr, "ignored (bad checksum): %s\n", hex.c_str());
+        return;
+    }
+    // UBX-MON-VER polled: class 0x0A, id 0x04, no payload.
+    if (at(2) == 0x0A && at(3) == 0x04 && m_frame.size() == 8) {
+        if (m_family == SimFamily::Ublox) {
+            std::fprintf(stderr, "answered version query: %s\n", hex.c_str());
+            m_answer += MonVer();
+        } else {
+            std::fprintf(stderr, "ignored (a u-blox query): %s\n", hex.c_str());
+        }
         return;
     }
     // UBX-CFG-RST: class 0x06, id 0x04, payload navBbrMask (2 bytes), resetMode, reserved.

@@ -13,7 +13,9 @@ enum class SimFamily { Sirf, Ublox, Mtk, Casic, St };
 // families are ignored, as a real receiver ignores them.
 class CSimChip {
 public:
-    explicit CSimChip(SimFamily family) : m_family(family) {}
+    // bRunning: powered up long ago, so no banner until a restart.
+    explicit CSimChip(SimFamily family, bool bRunning = false)
+        : m_family(family), m_bSilent(bRunning) {}
 
     // "sirf", "ublox", "mtk", "casic", "st".
     static bool Parse(const std::string &name, SimFamily &family);
@@ -26,6 +28,10 @@ public:
     // restart command obeyed, and says on stderr what was received or ignored.
     std::vector<int> Feed(const char *data, std::size_t n);
 
+    // The answer to a version query of this chip's family received since the last call (bytes
+    // to send at the next line boundary), or "".
+    std::string TakeAnswer();
+
     // Says on stderr how long the receiver took to its fix after the last restart it obeyed;
     // bAcquiring is whether this cycle is still without a fix.
     void NoteCycle(bool bAcquiring);
@@ -34,12 +40,16 @@ private:
     std::vector<std::string> Banner() const;
     void OnLine(const std::string &line, std::vector<int> &restarts);
     void OnFrame(std::vector<int> &restarts);
+    // True when line is one of the families' version queries; this family's gets its answer.
+    bool OnQuery(const std::string &body, const std::string &line);
     void Obey(int nResetCfg, const std::string &what, std::vector<int> &restarts);
 
     SimFamily m_family;
+    bool m_bSilent;
     int m_nCycle = 0;
     std::string m_line;
     std::string m_frame; // a UBX frame being collected
+    std::string m_answer;
     bool m_bTiming = false;
     std::chrono::steady_clock::time_point m_restartAt{};
     const char *m_restartName = "";

@@ -48,13 +48,29 @@ public:
     void Feed(const char *data, std::size_t n, CSimSky &sky) {
         for (int cfg : m_chip.Feed(data, n))
             sky.Restart(cfg, CSimSky::Clock::now());
+        // Between cycles the line is idle: an answer goes out at once.
+        if (m_idleFd >= 0)
+            SendAnswer(m_idleFd);
     }
+    // Writes a pending query answer to fd (and the network listeners).
+    void SendAnswer(int fd);
+    // The pty master while no cycle is being sent, else -1.
+    int m_idleFd = -1;
 
 private:
     CSimChip &m_chip;
 };
 
 CNetServer g_net;
+
+void CCommandReader::SendAnswer(int fd) {
+    const std::string answer = m_chip.TakeAnswer();
+    if (answer.empty())
+        return;
+    g_net.Send(answer.data(), answer.size());
+    if (::write(fd, answer.data(), answer.size()) < 0 && errno != EAGAIN)
+        std::fprintf(stderr, "skywatch-sim: answer not written: %s\n", std::strerror(errno));
+}
 
 // Sleeps until 'until', reading commands meanwhile; false when asked to stop.
 bool WaitUntil(Steady::time_point until, CPtyLink &pty, CCommandReader &reader, CSimSky &sky) {
@@ -136,7 +152,7 @@ int main(int argc, char **argv) {
 
     CSimSky sky(opt.bFast, !opt.bGpsOnly);
     sky.SetBands(opt.nBands);
-    CSimChip chip(opt.chip);
+    CSimChip chip(opt.chip, opt.bRunning);
     CCommandReader reader(chip);
     bool bWarned = false;
     // Chunks of about 20 ms of line time keep the pace smooth without a write per character.
@@ -172,9 +188,18 @@ int main(int argc, char **argv) {
                                              charTime * static_cast<double>(off + n));
             if (!WaitUntil(due, pty, reader, sky))
                 break;
+            // A query answered mid-cycle goes out after the sentence on its way.
+            if (std::string answer = chip.TakeAnswer(); !answer.empty()) {
+                const std::size_t lf = epoch.find('\n', off + n - 1);
+                epoch.insert(lf == std::string::npos ? epoch.size() : lf + 1, answer);
+            }
         }
+        reader.SendAnswer(pty.Master());
+        reader.m_idleFd = pty.Master();
         cycleStart = std::max(cycleStart + cycle, Steady::now());
-        if (!WaitUntil(cycleStart, pty, reader, sky))
+        const bool bGoOn = WaitUntil(cycleStart, pty, reader, sky);
+        reader.m_idleFd = -1;
+        if (!bGoOn)
             break;
 
         if (opt.dUnplugAfter >= 0.0 &&

@@ -45,6 +45,8 @@ constexpr std::string_view kUsage =
     "commands it obeys\n"
     "  --bands 1|2         2: each satellite on two signals with their NMEA 4.11 ids\n"
     "                      (L1+L5, G1+G2, E1+E5a, B1I+B2a), default 38400 baud (default 1)\n"
+    "  --running           a receiver that was already running: no banner until a restart\n"
+    "                      (it answers its own family's version query)\n"
     "  -h, --help          print this help and exit\n";
 
 // The help names the rates of the baud list, between "pace: " and " (default".
@@ -67,6 +69,8 @@ bool SimOptions::Parse(int argc, char **argv, std::string &error) {
             bHelp = true;
         } else if (arg == "--fast") {
             bFast = true;
+        } else if (arg == "--running") {
+            bRunning = true;
         } else if (arg == "--chip") {
             if (!bHasValue || !CSimChip::Parse(argv[i + 1], chip)) {
                 error = "--chip wants sirf, ublox, mtk, casic or st";

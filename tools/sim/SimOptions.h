@@ -10,6 +10,7 @@ struct SimOptions {
     bool bGpsOnly = false; // --gnss gps: the old SiRF-style GPS-only talk
     int nRate = 1;
     bool bFast = false;
+    bool bRunning = false; // --running: no banner until a restart
     bool bHelp = false;
     std::string strLink;
     std::string strReplay;
