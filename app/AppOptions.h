@@ -10,7 +10,7 @@ struct AppOptions {
     QString screenshotPath;       // non-empty: render the window to this PNG and exit
     double screenshotAfter = 3.0; // seconds after start-up
     double scale = 1.0;           // the window's first size in multiples of 240 x 268
-    display::TimeRule time = display::TimeRule::Standard;
+    display::TimeRule time = display::TimeRule::Local;
     QString noReceiver;         // non-empty: the start-up opens nothing, and the caption says why
     QStringList otherReceivers; // devices found but not opened, for the port status's tooltip
 };

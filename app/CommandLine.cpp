@@ -42,8 +42,8 @@ QString HelpText() {
         "  --screenshot FILE   write the window to a PNG file and exit\n"
         "  --after S           seconds before the screenshot (default 3)\n"
         "  --scale F           open the window at F times 240 x 268 (it resizes, too)\n"
-        "  --time RULE         show the date and time as standard (the zone's standard time,\n"
-        "                      default), local (with summer time) or utc\n"
+        "  --time RULE         show the date and time as local (the wall clock, with summer\n"
+        "                      time; default), standard (the zone's standard time) or utc\n"
         "  --version           print the version and exit\n"
         "  -h, --help          print this help and exit\n\n"
         "Without a display: QT_QPA_PLATFORM=offscreen skywatch --screenshot FILE\n");

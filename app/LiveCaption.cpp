@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
-QString LiveCaption(const LiveState &state, const QString &more) {
+QString LiveText(const LiveState &state) {
     QString live;
     switch (state.port) {
     case LiveState::Port::Open:
@@ -12,6 +12,7 @@ QString LiveCaption(const LiveState &state, const QString &more) {
         break;
     case LiveState::Port::Reconnecting:
         live = state.bNetwork ? QStringLiteral("source gone, waiting")
+               : state.bPty   ? QStringLiteral("pseudo-terminal gone, press Re-set")
                               : QStringLiteral("receiver unplugged, waiting");
         break;
     case LiveState::Port::NoReceiver:
@@ -21,6 +22,15 @@ QString LiveCaption(const LiveState &state, const QString &more) {
         live = QStringLiteral("port closed");
         break;
     }
+    return live;
+}
+
+bool IsNoData(const LiveState &state) {
+    return state.port != LiveState::Port::Open || state.nSilentSeconds >= kSilentAfterSeconds;
+}
+
+QString LiveCaption(const LiveState &state, const QString &more) {
+    const QString live = LiveText(state);
     QString caption = QStringLiteral("Skywatch");
     if (!live.isEmpty())
         caption += QStringLiteral(" - ") + live;

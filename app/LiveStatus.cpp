@@ -23,6 +23,9 @@ void CStatusDlg::UpdateLiveStatus() {
         state.failure = m_strOpenFailure;
     }
     state.bNetwork = m_port.IsNetworkSource();
+    state.bPty = link.device.rfind("/dev/pts/", 0) == 0;
+    m_bNoData = IsNoData(state);
+    m_strLive = LiveText(state);
     // The time to the first fix and a command that could not go follow the live state.
     QStringList more;
     if (const std::string ttff = m_port.Stopwatch().Text(CFixStopwatch::Clock::now());
@@ -40,9 +43,15 @@ void CStatusDlg::UpdateLiveStatus() {
     else if (!m_strOpenFailure.isEmpty())
         tip << QStringLiteral("Not open: ") + m_strOpenFailure;
     const ScanCounters counters = m_port.CopyCounters();
-    tip << QStringLiteral("%1 sentences decoded, %2 dropped")
+    // Sentence types the window has no use for are normal; only bad ones hint at the baud rate.
+    const std::uint32_t bad = counters.Dropped() - counters.nUnknown;
+    tip << QStringLiteral("%1 sentences decoded, %2 not used (other sentence types), %3 bad "
+                          "(checksum or bytes)")
                .arg(counters.Decoded())
-               .arg(counters.Dropped());
+               .arg(counters.nUnknown)
+               .arg(bad);
+    if (bad > 0 && bad >= counters.Decoded())
+        tip << QStringLiteral("Many bad sentences: check the baud rate");
     if (link.nLastError != 0)
         tip << QStringLiteral("Last error: %1")
                    .arg(QString::fromLocal8Bit(std::strerror(link.nLastError)));

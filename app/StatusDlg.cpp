@@ -21,6 +21,7 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPalette>
 #include <QResizeEvent>
 #include <QScreen>
 #include <QTimerEvent>
@@ -29,6 +30,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <ctime>
 #include <vector>
 
 namespace {
@@ -83,6 +85,10 @@ bool CStatusDlg::OnInitDialog() {
     setMinimumSize(qCeil(kClientWidth * minimum), qCeil(kClientHeight * minimum));
     resize(qRound(kClientWidth * m_startScale), qRound(kClientHeight * m_startScale));
     m_nBiasSeconds = platform::StandardBiasSeconds();
+    m_nShownOffset = m_timeRule == display::TimeRule::Utc ? 0
+                     : m_timeRule == display::TimeRule::Standard
+                         ? -m_nBiasSeconds
+                         : platform::UtcOffsetSecondsAt(static_cast<long long>(std::time(nullptr)));
     for (QWidget *w : m_controls->all) {
         const int id = CDialogBuilder::ItemId(w);
         if (id != dlg::kNoId)
@@ -158,7 +164,7 @@ void CStatusDlg::DoDataExchange(bool saveAndValidate) {
 void CStatusDlg::OnTimer(int nIdEvent) {
     if (nIdEvent != kRefreshTimer)
         return;
-    m_port.CopyFix(m_curFix);
+    m_port.CopyFix(m_curFix, m_curExtra);
     m_port.CopySky(m_curSky);
     UpdateLiveStatus();
     // Without erase: the paint copies the canvas over the globe and the strip.
@@ -307,30 +313,51 @@ void CStatusDlg::OnPaint() {
 void CStatusDlg::UpdateTextFields(CCanvas &canvas) {
     DrawSkyView(canvas);
     GpsFix cur = m_curFix, prev = m_prevFix;
-    display::ApplyTimeRule(cur, m_timeRule, m_nBiasSeconds);
+    const int shownOffset = display::ApplyTimeRule(cur, m_timeRule, m_nBiasSeconds);
     display::ApplyTimeRule(prev, m_timeRule, m_nBiasSeconds);
-    for (const display::TextField &f :
-         display::ChangedTextFields(cur, prev, m_viewMode, m_redrawAll != 0 || m_rewriteAll)) {
+    const display::FixFacts facts{m_curExtra.sent, m_bNoData};
+    for (const display::TextField &f : display::ChangedTextFields(
+             cur, prev, m_viewMode, m_redrawAll != 0 || m_rewriteAll, facts, m_prevFacts)) {
         if (auto *label = qobject_cast<QLabel *>(GetDlgItem(f.id)))
             label->setText(f.text);
-        // Civil time names its offset now, which a switch to or from summer time changes.
-        if (f.id == ctl::kTime && m_timeRule == display::TimeRule::Local &&
-            f.text.endsWith("00:00"))
-            UpdateToolTips();
+    }
+    // The time's tooltip names the offset applied to it, which summer time changes.
+    if (shownOffset != m_nShownOffset) {
+        m_nShownOffset = shownOffset;
+        UpdateToolTips();
     }
     m_rewriteAll = false;
     std::memcpy(&m_prevFix, &m_curFix, sizeof m_prevFix);
+    m_prevFacts = facts;
+    GreyValues(m_bNoData);
+}
+
+void CStatusDlg::GreyValues(bool grey) {
+    if (grey == m_bShownGrey)
+        return;
+    m_bShownGrey = grey;
+    for (int id : {ctl::kDate, ctl::kTime, ctl::kLatitude, ctl::kLongitude, ctl::kAltitude,
+                   ctl::kSpeed, ctl::kHdop, ctl::kPdop, ctl::kCourse, ctl::kCompactLatitude,
+                   ctl::kCompactLongitude, ctl::kCompactPdop})
+        if (QWidget *w = GetDlgItem(id)) {
+            QPalette p = w->palette();
+            p.setColor(QPalette::WindowText,
+                       grey ? display::kStaleColour : palette().color(QPalette::WindowText));
+            w->setPalette(p);
+        }
 }
 
 void CStatusDlg::DrawSkyView(CCanvas &canvas) {
     display::DrawSkyView(canvas, m_curSky, m_viewMode, m_globeBitmap.width(),
-                         m_globeBitmap.height());
+                         m_globeBitmap.height(), m_bNoData);
 }
 
 void CStatusDlg::WriteLayoutTexts() {
     GpsFix cur = m_curFix;
     display::ApplyTimeRule(cur, m_timeRule, m_nBiasSeconds);
-    for (const display::TextField &f : display::ChangedTextFields(cur, cur, m_viewMode, true))
+    const display::FixFacts facts{m_curExtra.sent, m_bNoData};
+    for (const display::TextField &f :
+         display::ChangedTextFields(cur, cur, m_viewMode, true, facts, facts))
         if (auto *label = qobject_cast<QLabel *>(GetDlgItem(f.id)))
             label->setText(f.text);
 }

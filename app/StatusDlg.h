@@ -1,9 +1,11 @@
 #pragma once
 
 #include "BaudRates.h"
+#include "FixExtra.h"
 #include "GpsFix.h"
 #include "GpsPort.h"
 #include "RestartKind.h"
+#include "TextFields.h"
 #include "TimeRule.h"
 #include "ViewMode.h"
 
@@ -70,9 +72,16 @@ public:
     // Set before OnInitDialog: the first size in multiples of 240 x 268, and how the date and
     // time are shown.
     double m_startScale = 1.0;
-    display::TimeRule m_timeRule = display::TimeRule::Standard;
+    display::TimeRule m_timeRule = display::TimeRule::Local;
     GpsFix m_curFix{};
     GpsFix m_prevFix{};
+    // Which fields of m_curFix the stream set, and the fix quality, as of the last tick.
+    FixExtra m_curExtra{};
+    // Set by UpdateLiveStatus while no data comes (silent, unplugged, closed): the values and
+    // the marks turn grey and the validity reads "No data".
+    bool m_bNoData = false;
+    // The live state in a few words, "" while data flows (LiveText).
+    QString m_strLive;
     // The satellite table as of the last tick; the sky view and the bars draw from it.
     SkyView m_curSky{};
     CGpsPort m_port;
@@ -126,6 +135,13 @@ private:
     QImage m_globeScaled;
     // Seconds west of UTC of the record's local standard time (the decoder's bias).
     int m_nBiasSeconds = 0;
+    // What the value controls show beside m_prevFix: which fields were sent, and staleness.
+    display::FixFacts m_prevFacts{0, false};
+    bool m_bShownGrey = false;
+    // The offset from UTC of the shown time, seconds east, which its tooltip names.
+    int m_nShownOffset = 0;
+    // Greys the value controls while no data comes, and turns them back.
+    void GreyValues(bool grey);
     struct Controls;
     Controls *m_controls = nullptr;
 };

@@ -138,7 +138,7 @@ void CStatusDlg::UpdateToolTips() {
 
     UpdatePortToolTips();
 
-    const QString time = display::TimeRuleText(m_timeRule, m_nBiasSeconds);
+    const QString time = display::TimeRuleText(m_timeRule, m_nBiasSeconds, m_nShownOffset);
     for (int id : {ctl::kDate, ctl::kTime})
         if (QWidget *w = GetDlgItem(id))
             w->setToolTip(time);

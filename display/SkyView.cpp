@@ -85,7 +85,7 @@ int LabelLeft(int x, int sv) {
 
 } // namespace
 
-int DrawSkyView(CCanvas &canvas, const SkyView &sky, ViewMode mode, int gw, int gh) {
+int DrawSkyView(CCanvas &canvas, const SkyView &sky, ViewMode mode, int gw, int gh, bool stale) {
     const QColor kept = canvas.SelectBrush(Qt::black);
     canvas.SetTextColor(Qt::white);
     const bool compact = mode == kViewCompact;
@@ -97,7 +97,7 @@ int DrawSkyView(CCanvas &canvas, const SkyView &sky, ViewMode mode, int gw, int 
         if (!s.hasPosition)
             continue;
         const QPoint p = SkyPosition(s.el, s.az, gw, gh);
-        canvas.SelectBrush(Colour(s));
+        canvas.SelectBrush(stale ? kStaleColour : Colour(s));
         DrawMark(canvas, s.gnss, p.x(), p.y());
         canvas.TextOut(LabelLeft(p.x(), s.sv), p.y() - 8, QString::number(s.sv));
         ++marks;
@@ -121,7 +121,7 @@ int DrawSkyView(CCanvas &canvas, const SkyView &sky, ViewMode mode, int gw, int 
                 continue;
             const SkySat &s = sky.sats[order[static_cast<std::size_t>(i)]];
             const QString label = QString::number(s.sv);
-            canvas.SelectBrush(Colour(s));
+            canvas.SelectBrush(stale ? kStaleColour : Colour(s));
             canvas.Rectangle(col + 2, 253 - s.snr, col + 18, 253);
             canvas.TextOut(s.sv < 100 ? col + 4 : col + 1, 254, label);
             canvas.TextOut(col + 4, 239, QString::number(s.snr));

@@ -133,11 +133,11 @@ TEST_F(DialogTest, StartWithComFourMissing) {
     EXPECT_FALSE(HasMessageBox());
     EXPECT_TRUE(PumpUntil([&] { return dlg.m_redrawAll == 0; }, 3000));
     EXPECT_GE(paints.n, 22);
-    EXPECT_EQ(ShownText(dlg, ctl::kDate), QStringLiteral("   0/00/00"));
-    EXPECT_EQ(ShownText(dlg, ctl::kLatitude), QString::fromUtf8("00°00' 0.00\" N"));
-    EXPECT_EQ(ShownText(dlg, ctl::kAltitude), QStringLiteral("0 M"));
-    EXPECT_EQ(ShownText(dlg, ctl::kFixMode), QStringLiteral("No Fix"));
-    EXPECT_EQ(ShownText(dlg, ctl::kValidity), QStringLiteral("InValid"));
+    // Nothing was sent: no template or zero values, and nothing open says "No data".
+    for (int id :
+         {ctl::kDate, ctl::kTime, ctl::kLatitude, ctl::kAltitude, ctl::kCourse, ctl::kFixMode})
+        EXPECT_EQ(ShownText(dlg, id), QStringLiteral("-")) << id;
+    EXPECT_EQ(ShownText(dlg, ctl::kValidity), QStringLiteral("No data"));
     EXPECT_FALSE(HasMessageBox());
     dlg.done(QDialog::Rejected);
 }
@@ -152,6 +152,7 @@ TEST_F(DialogTest, PaintCopiesTheGlobeAndTheLowerStrip) {
     dlg.m_curSky.count = 1;
     dlg.m_curSky.sats[0] = SkySat{Gnss::GPS, 5, 45, 45, 60, true, true, {}, 0};
     dlg.m_curFix.nHdop = 12;
+    ShowAsLive(dlg);
     dlg.m_viewMode = kViewCompact;
     dlg.repaint();
     EXPECT_EQ(std::memcmp(&dlg.m_prevFix, &dlg.m_curFix, sizeof(GpsFix)), 0);
@@ -301,9 +302,9 @@ TEST_F(DialogTest, TickPaintsWithoutZoomAndLayoutSwitchPlaysIt) {
     EXPECT_EQ(dlg.m_viewMode, kViewCompact);
     ASSERT_TRUE(PumpUntil([&] { return dlg.m_redrawAll == 0; }, 3000));
     EXPECT_GE(paints.n, 22);
-    EXPECT_EQ(ShownText(dlg, ctl::kCompactLatitude), QString::fromUtf8("00°00' 0.00\" N"));
-    EXPECT_EQ(ShownText(dlg, ctl::kCompactFixMode), QStringLiteral("No Fix"));
-    EXPECT_EQ(ShownText(dlg, ctl::kCompactValidity), QStringLiteral("InValid"));
+    EXPECT_EQ(ShownText(dlg, ctl::kCompactLatitude), QStringLiteral("-"));
+    EXPECT_EQ(ShownText(dlg, ctl::kCompactFixMode), QStringLiteral("-"));
+    EXPECT_EQ(ShownText(dlg, ctl::kCompactValidity), QStringLiteral("No data"));
     const QImage shot = dlg.grab().toImage();
     EXPECT_EQ(QColor(shot.pixel(2, 254)), QColor(Qt::black)); // the first bar box
     dlg.done(QDialog::Rejected);
