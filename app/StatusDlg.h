@@ -16,6 +16,7 @@
 #include <QStringList>
 
 class CCanvas;
+class CDesktopView;
 class QCloseEvent;
 class QEvent;
 class QPaintEvent;
@@ -65,6 +66,8 @@ public:
     // Set by the Re-set command: the next text pass writes every field of the layout, no zoom.
     bool m_rewriteAll = false;
     ViewMode m_viewMode = kViewFull;
+    // Set before OnInitDialog: the layout by the window's size, or the one asked for.
+    LayoutChoice m_layoutChoice = LayoutChoice::Auto;
     int m_nPortIndex = 1;
     int m_nBaudIndex = kNmeaBaudIndex;
     int m_nResetIndex = 3;
@@ -94,6 +97,10 @@ public:
     // Why the last Re-set's restart command did not reach the receiver, for the caption.
     QString m_strSendFailure;
 
+    // True while the desktop layout is on show; its view, or nullptr before OnInitDialog.
+    bool IsDesktop() const { return m_bDesktop; }
+    CDesktopView *Desktop() const { return m_desktop; }
+
     // Window pixels per pixel of the 240 x 268 layout, and where that layout's corner lies.
     qreal Zoom() const { return m_zoom; }
     QPoint LayoutOrigin() const { return m_origin; }
@@ -115,6 +122,12 @@ private:
     void UpdateTextFields(CCanvas &canvas);
     void DrawSkyView(CCanvas &canvas);
     void Relayout();
+    // Whether the window's size (or the choice) calls for the desktop layout.
+    bool WantsDesktop() const;
+    // Places the port controls in a row under the desktop view.
+    void PlaceDesktop();
+    // Gives the desktop view the snapshot of this tick.
+    void UpdateDesktop();
     // The globe picture at the canvas's device scale, scaled smoothly once per scale.
     const QImage &GlobeAt(qreal scale);
     // Writes the texts of the layout about to be shown, so it never shows stale ones.
@@ -142,6 +155,8 @@ private:
     int m_nShownOffset = 0;
     // Greys the value controls while no data comes, and turns them back.
     void GreyValues(bool grey);
+    CDesktopView *m_desktop = nullptr;
+    bool m_bDesktop = false;
     struct Controls;
     Controls *m_controls = nullptr;
 };
