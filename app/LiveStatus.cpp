@@ -2,6 +2,7 @@
 
 #include "ControlIds.h"
 #include "LiveCaption.h"
+#include "PortTable.h"
 
 #include <QLabel>
 #include <chrono>
@@ -23,7 +24,9 @@ void CStatusDlg::UpdateLiveStatus() {
         state.failure = m_strOpenFailure;
     }
     state.bNetwork = m_port.IsNetworkSource();
-    state.bPty = link.device.rfind("/dev/pts/", 0) == 0;
+    // A pty named by a link may come back under it; one named itself never does.
+    state.bPty =
+        m_port.m_nPort > 0 && platform::PortDevice(m_port.m_nPort).rfind("/dev/pts/", 0) == 0;
     m_bNoData = IsNoData(state);
     m_strLive = LiveText(state);
     // The time to the first fix and a command that could not go follow the live state.

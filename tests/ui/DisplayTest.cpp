@@ -1,9 +1,11 @@
 #include "Canvas.h"
 #include "OpeningZoom.h"
 #include "QtTestSupport.h"
+#include "SkyPlot.h"
 #include "SkyView.h"
 
 #include <QImage>
+#include <QPainter>
 #include <cstring>
 #include <ostream>
 
@@ -260,4 +262,32 @@ TEST_F(SkyViewTest, ToolTipGivesLegendAndCountsPerSystem) {
     EXPECT_TRUE(tip.contains("GPS (circle): 2 in view, 1 used")) << tip.toStdString();
     EXPECT_TRUE(tip.contains("Galileo (diamond): 1 in view, 1 used")) << tip.toStdString();
     EXPECT_FALSE(tip.contains("GLONASS")) << tip.toStdString();
+}
+
+// The desktop sky plot: north up, east right, and a mark on the horizon as whole as the one at
+// the zenith, whatever its bearing.
+TEST_F(SkyViewTest, SkyPlotKeepsHorizonMarksWhole) {
+    const QPointF c(200, 150);
+    EXPECT_EQ(display::SkyPlotPosition(90, 123, c, 100), c);
+    EXPECT_NEAR(display::SkyPlotPosition(0, 90, c, 100).x(), 300, 1e-9);
+    EXPECT_NEAR(display::SkyPlotPosition(0, 0, c, 100).y(), 50, 1e-9);
+    EXPECT_NEAR(display::SkyPlotPosition(45, 180, c, 100).y(), 200, 1e-9);
+    EXPECT_EQ(display::SatLabel(Gnss::GLONASS, 10), QStringLiteral("R10"));
+    EXPECT_EQ(display::SatLabel(Gnss::SBAS, 131), QStringLiteral("S131"));
+
+    const auto usedPixels = [](int el, int az) {
+        SkyView sky{};
+        sky.count = 1;
+        sky.sats[0] =
+            SkySat{Gnss::GPS, 7, std::int16_t(el), std::int16_t(az), 40, true, true, {}, 0};
+        QImage img(400, 300, QImage::Format_RGB32);
+        QPainter p(&img);
+        EXPECT_EQ(display::DrawSkyPlot(p, QRectF(img.rect()), sky, false), 1);
+        p.end();
+        return CountColour(img, img.rect(), display::kUsedColour);
+    };
+    const int zenith = usedPixels(90, 0);
+    EXPECT_GT(zenith, 150);
+    for (int az : {0, 90, 180, 270})
+        EXPECT_GE(usedPixels(0, az), zenith * 95 / 100) << az;
 }

@@ -2,10 +2,13 @@
 #include "AppTestSupport.h"
 #include "Canvas.h"
 #include "ControlIds.h"
+#include "DesktopView.h"
 #include "DialogBuilder.h"
 #include "PortTable.h"
 #include "QtTestSupport.h"
+#include "SatTableModel.h"
 #include "SimProcess.h"
+#include "SkyPlot.h"
 #include "SkyView.h"
 #include "StatusDlgTemplate.h"
 
@@ -15,6 +18,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QThread>
@@ -377,3 +381,56 @@ TEST_F(SkyWindowTest, ReplayedMultiSystemReceiverDrawsEveryMark) {
 }
 
 } // namespace
+
+// A large window shows the desktop layout: its table lists every satellite of the replayed
+// receiver with a column per band, the bars draw a segment per signal, and the dialog's layouts
+// come back when the window is made small.
+TEST_F(SkyWindowTest, DesktopLayoutListsEverySatelliteAndSwitchesOnResize) {
+    if (!CSimProcess::Built())
+        GTEST_SKIP() << "needs the simulated receiver " << CSimProcess::Binary();
+    CSimProcess sim;
+    ASSERT_TRUE(
+        sim.Start({"--replay", SKYWATCH_NMEA_DIR "/ublox-neo-m9n-nmea.log", "--baud", "115200"}))
+        << sim.Errors();
+    platform::BindPort(4, sim.SlavePath());
+    CStatusDlg dlg;
+    dlg.OnInitDialog();
+    dlg.resize(1400, 900);
+    dlg.show();
+    ASSERT_TRUE(dlg.IsDesktop());
+    EXPECT_FALSE(dlg.GetDlgItem(ctl::kLatitude)->isVisible());
+    EXPECT_TRUE(dlg.GetDlgItem(ctl::kResetButton)->isVisible());
+    const CSatTableModel &model = dlg.Desktop()->Model();
+    ASSERT_TRUE(PumpUntil(
+        [&] { return dlg.m_curSky.count >= 20 && model.rowCount() == int(dlg.m_curSky.count); },
+        6000))
+        << model.rowCount();
+    const SkyView sky = dlg.m_curSky;
+    std::size_t segments = 0;
+    for (std::size_t i = 0; i < sky.count; ++i) {
+        const SkySat &s = sky.sats[i];
+        EXPECT_EQ(model.index(int(i), 0).data().toString(), QString::fromLatin1(GnssName(s.gnss)));
+        EXPECT_EQ(model.index(int(i), 1).data().toString(), QString::number(s.sv));
+        segments += std::max<std::size_t>(s.nSigs, 1);
+    }
+    for (const char *band : {"L1 C/A", "E1"})
+        EXPECT_TRUE(model.Bands().contains(QString::fromLatin1(band))) << band;
+    EXPECT_EQ(model.headerData(4, Qt::Horizontal).toString(), model.Bands().first());
+    QImage bars(1400, 150, QImage::Format_RGB32);
+    QPainter painter(&bars);
+    EXPECT_EQ(display::DrawSignalBars(painter, QRectF(bars.rect()), sky, false), int(segments));
+    painter.end();
+
+    ASSERT_TRUE(PumpUntil([&] { return (dlg.m_curExtra.sent & kSentPosition) != 0; }, 3000));
+    dlg.resize(240, 268);
+    EXPECT_FALSE(dlg.IsDesktop());
+    EXPECT_FALSE(dlg.Desktop()->isVisible());
+    EXPECT_TRUE(dlg.GetDlgItem(ctl::kLatitude)->isVisible());
+    EXPECT_NE(ShownText(dlg, ctl::kLatitude), QStringLiteral("-")) << "written before shown";
+    EXPECT_EQ(dlg.GetDlgItem(ctl::kResetButton)->geometry().size(),
+              QSize(qRound(45 * 240 / 139.0), dlg.GetDlgItem(ctl::kResetButton)->height()));
+    dlg.resize(1000, 800);
+    EXPECT_TRUE(dlg.IsDesktop());
+    dlg.done(QDialog::Rejected);
+    platform::UnbindAllPorts();
+}
