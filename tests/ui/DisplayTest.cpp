@@ -6,6 +6,7 @@
 
 #include <QImage>
 #include <QPainter>
+#include <algorithm>
 #include <cstring>
 #include <ostream>
 
@@ -238,12 +239,14 @@ TEST_F(SkyViewTest, CompactBarsShowTheTwelveStrongestInTableOrder) {
     const int snrs[12] = {24, 25, 26, 27, 28, 29, 30, 41, 43, 44, 45, 46};
     for (int i = 0; i < 12; ++i) {
         const int col = 20 * i;
-        const int top = 253 - snrs[i];
+        // Bars stop 42 units high, below the text rows.
+        const int top = 253 - std::min(snrs[i], 42);
         EXPECT_EQ(At(img, col + 10, top), QColor(Qt::black)) << "column " << i;
         EXPECT_EQ(At(img, col + 10, top - 1), QColor(Qt::white)) << "column " << i;
         EXPECT_EQ(At(img, col + 10, top + 5), display::kTrackedColour) << "column " << i;
-        EXPECT_EQ(CountColour(img, QRect(col + 3, 160, 1, 93), display::kTrackedColour),
-                  snrs[i] - 2)
+        // The centred strength label may cover one pixel of the column.
+        EXPECT_NEAR(CountColour(img, QRect(col + 3, 160, 1, 93), display::kTrackedColour),
+                    std::min(snrs[i], 42) - 2, 1)
             << "column " << i;
     }
 }

@@ -252,22 +252,24 @@ TEST_F(ScaleTest, EveryControlExplainsItself) {
         if (id == ctl::kPortStatus || (id == dlg::kNoId && !qobject_cast<QLabel *>(w)))
             continue;
         EXPECT_FALSE(w->toolTip().isEmpty()) << id << " " << ShownText(*dlg, id).toStdString();
+        // Long tooltips are wrapped, not one line across the screen.
+        for (const QString &line : w->toolTip().split(QLatin1Char('\n')))
+            EXPECT_LE(line.size(), 60) << line.toStdString();
     }
     EXPECT_TRUE(dlg->GetDlgItem(ctl::kToggleView)->toolTip().contains(QStringLiteral("compact")));
     auto *reset = static_cast<QComboBox *>(dlg->GetDlgItem(ctl::kResetList));
     auto *port = static_cast<QComboBox *>(dlg->GetDlgItem(ctl::kPortList));
+    const auto resetTip = [&] {
+        return dlg->GetDlgItem(ctl::kResetButton)->toolTip().replace(QLatin1Char('\n'), ' ');
+    };
     reset->setCurrentIndex(1);
-    EXPECT_TRUE(
-        dlg->GetDlgItem(ctl::kResetButton)->toolTip().contains(QStringLiteral("warm start")))
-        << dlg->GetDlgItem(ctl::kResetButton)->toolTip().toStdString();
+    EXPECT_TRUE(resetTip().contains(QStringLiteral("warm start"))) << resetTip().toStdString();
     port->setCurrentIndex(4);
-    EXPECT_TRUE(
-        dlg->GetDlgItem(ctl::kResetButton)->toolTip().startsWith(QStringLiteral("Close the port")))
-        << dlg->GetDlgItem(ctl::kResetButton)->toolTip().toStdString();
+    EXPECT_TRUE(resetTip().startsWith(QStringLiteral("Close the port")))
+        << resetTip().toStdString();
     port->setCurrentIndex(2);
-    EXPECT_TRUE(
-        dlg->GetDlgItem(ctl::kResetButton)->toolTip().contains(QStringLiteral("COM3 (/dev/ttyS2)")))
-        << dlg->GetDlgItem(ctl::kResetButton)->toolTip().toStdString();
+    EXPECT_TRUE(resetTip().contains(QStringLiteral("COM3 (/dev/ttyS2)")))
+        << resetTip().toStdString();
     dlg->OnToggleView();
     EXPECT_TRUE(dlg->GetDlgItem(ctl::kToggleView)->toolTip().contains(QStringLiteral("full")));
     dlg->done(QDialog::Rejected);

@@ -165,8 +165,9 @@ TEST_F(DialogTest, PaintCopiesTheGlobeAndTheLowerStrip) {
     // The globe itself: sea at the disc's edge, black sky in the corner.
     EXPECT_EQ(QColor(shot.pixel(2, 2)), QColor(Qt::black));
     EXPECT_EQ(QColor(shot.pixel(70, 150)), QColor(166, 202, 240));
-    // The bar of slot 0 is 60 high (top at 193) but reaches the screen only from y = 203.
-    EXPECT_EQ(QColor(shot.pixel(5, 204)), display::kUsedColour);
+    // The bar of slot 0 is 60 dB but stops 42 high (top at 211), clear of the text rows.
+    EXPECT_EQ(QColor(shot.pixel(5, 212)), display::kUsedColour);
+    EXPECT_EQ(QColor(shot.pixel(5, 210)), QColor(Qt::white));
     EXPECT_EQ(QColor(shot.pixel(5, 202)), QColor(Qt::white));
     EXPECT_EQ(QColor(shot.pixel(5, 196)), QColor(Qt::white));
     dlg.done(QDialog::Rejected);
