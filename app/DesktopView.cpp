@@ -62,8 +62,12 @@ CDesktopView::CDesktopView(QWidget *parent) : QWidget(parent) {
     m_table->setModel(m_model);
     m_table->verticalHeader()->hide();
     m_table->verticalHeader()->setDefaultSectionSize(m_table->fontMetrics().height() + 4);
-    m_table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    // Columns are fitted when the table changes shape, not measured again every second.
+    m_table->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    // Short cells: no word wrapping or eliding, which lay out every cell's text on each paint.
+    m_table->setWordWrap(false);
+    m_table->setTextElideMode(Qt::ElideNone);
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_table->setAccessibleName(QStringLiteral("Satellites"));
 
@@ -126,7 +130,10 @@ void CDesktopView::Show(const GpsFix &fix, display::FixFacts facts, const FixExt
         m_rowLabels[i]->setVisible(i < rows.size());
         m_rowValues[i]->setVisible(i < rows.size());
     }
+    const int columns = m_model->columnCount(), satellites = m_model->rowCount();
     m_model->SetSky(sky, facts.stale);
+    if (columns != m_model->columnCount() || satellites != m_model->rowCount())
+        m_table->resizeColumnsToContents();
     m_plot->update();
     m_bars->update();
 }

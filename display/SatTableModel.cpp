@@ -32,6 +32,12 @@ void CSatTableModel::SetSky(const SkyView &sky, bool stale) {
     m_sats.assign(sky.sats, sky.sats + count);
     m_bands = bands;
     m_bStale = stale;
+    const int columns = columnCount();
+    m_cells.resize(count * static_cast<std::size_t>(columns));
+    for (std::size_t r = 0; r < count; ++r)
+        for (int c = 0; c < columns; ++c)
+            m_cells[r * static_cast<std::size_t>(columns) + static_cast<std::size_t>(c)] =
+                Text(static_cast<int>(r), c);
     if (reshaped)
         endResetModel();
     else if (count > 0)
@@ -77,7 +83,9 @@ QVariant CSatTableModel::data(const QModelIndex &index, int role) const {
         return {};
     switch (role) {
     case Qt::DisplayRole:
-        return Text(index.row(), index.column());
+        return m_cells[static_cast<std::size_t>(index.row()) *
+                           static_cast<std::size_t>(columnCount()) +
+                       static_cast<std::size_t>(index.column())];
     case Qt::TextAlignmentRole:
         return index.column() == 0 ? QVariant(Qt::AlignLeft | Qt::AlignVCenter)
                                    : QVariant(Qt::AlignRight | Qt::AlignVCenter);

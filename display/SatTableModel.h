@@ -31,6 +31,8 @@ private:
     QString Text(int row, int column) const;
 
     std::vector<SkySat> m_sats;
+    // Every cell's text, made once per snapshot: the view asks for them on every paint.
+    std::vector<QString> m_cells;
     QStringList m_bands;
     bool m_bStale = false;
 };
