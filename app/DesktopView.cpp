@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QPixmap>
 #include <QTableView>
 #include <QVBoxLayout>
 
@@ -24,12 +25,23 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *) override {
+        const qreal dpr = devicePixelRatioF();
+        if (m_grid.size() != size() * dpr) {
+            m_grid = QPixmap(size() * dpr);
+            m_grid.setDevicePixelRatio(dpr);
+            QPainter g(&m_grid);
+            g.setFont(font());
+            display::DrawSkyPlotGrid(g, QRectF(rect()));
+        }
         QPainter p(this);
-        display::DrawSkyPlot(p, QRectF(rect()), m_view.m_sky, m_view.m_bStale);
+        p.drawPixmap(0, 0, m_grid);
+        display::DrawSkyPlotMarks(p, QRectF(rect()), m_view.m_sky, m_view.m_bStale);
     }
 
 private:
     const CDesktopView &m_view;
+    // The rings and compass points, drawn once per size.
+    QPixmap m_grid;
 };
 
 class CDesktopView::CBars : public QWidget {

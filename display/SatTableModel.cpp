@@ -31,18 +31,35 @@ void CSatTableModel::SetSky(const SkyView &sky, bool stale) {
         beginResetModel();
     m_sats.assign(sky.sats, sky.sats + count);
     m_bands = bands;
+    const bool staleChanged = m_bStale != stale;
     m_bStale = stale;
     const int columns = columnCount();
+    const std::vector<QString> before = reshaped ? std::vector<QString>() : m_cells;
     m_cells.resize(count * static_cast<std::size_t>(columns));
     for (std::size_t r = 0; r < count; ++r)
         for (int c = 0; c < columns; ++c)
             m_cells[r * static_cast<std::size_t>(columns) + static_cast<std::size_t>(c)] =
                 Text(static_cast<int>(r), c);
-    if (reshaped)
+    if (reshaped) {
         endResetModel();
-    else if (count > 0)
-        // Same rows and columns: the view keeps its selection and scroll position.
-        dataChanged(index(0, 0), index(rowCount() - 1, columnCount() - 1));
+        return;
+    }
+    // Only rows whose texts changed (all of them when the staleness did) are painted again.
+    const auto cols = static_cast<std::size_t>(columns);
+    int first = -1;
+    for (std::size_t r = 0; r <= count; ++r) {
+        const bool changed =
+            r < count && (staleChanged ||
+                          !std::equal(m_cells.begin() + static_cast<std::ptrdiff_t>(r * cols),
+                                      m_cells.begin() + static_cast<std::ptrdiff_t>((r + 1) * cols),
+                                      before.begin() + static_cast<std::ptrdiff_t>(r * cols)));
+        if (changed && first < 0)
+            first = static_cast<int>(r);
+        if (!changed && first >= 0) {
+            dataChanged(index(first, 0), index(static_cast<int>(r) - 1, columns - 1));
+            first = -1;
+        }
+    }
 }
 
 int CSatTableModel::rowCount(const QModelIndex &parent) const {

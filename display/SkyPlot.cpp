@@ -76,7 +76,7 @@ QString SatLabel(Gnss gnss, int sv) {
     return QLatin1Char(g < kGnssCount ? kLetters[g] : '?') + QString::number(sv);
 }
 
-int DrawSkyPlot(QPainter &painter, const QRectF &area, const SkyView &sky, bool stale) {
+void DrawSkyPlotGrid(QPainter &painter, const QRectF &area) {
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
     painter.fillRect(area, Qt::white);
@@ -103,6 +103,20 @@ int DrawSkyPlot(QPainter &painter, const QRectF &area, const SkyView &sky, bool 
             Qt::AlignCenter, t);
     }
 
+    painter.restore();
+}
+
+int DrawSkyPlot(QPainter &painter, const QRectF &area, const SkyView &sky, bool stale) {
+    DrawSkyPlotGrid(painter, area);
+    return DrawSkyPlotMarks(painter, area, sky, stale);
+}
+
+int DrawSkyPlotMarks(QPainter &painter, const QRectF &area, const SkyView &sky, bool stale) {
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QPointF c = area.center();
+    const qreal radius = SkyPlotRadius(area);
+    const QFontMetricsF fm(painter.font());
     const std::size_t count = std::min(sky.count, SkyView::kMax);
     std::vector<QRectF> taken;
     taken.reserve(count * 2);

@@ -26,6 +26,10 @@ qreal SkyPlotRadius(const QRectF &area);
 // state (grey when stale), and its label where it covers no other label or mark. Returns the
 // number of marks drawn.
 int DrawSkyPlot(QPainter &painter, const QRectF &area, const SkyView &sky, bool stale);
+// The two halves of DrawSkyPlot: the grid, which depends on the area only (a view may keep it),
+// and the marks and labels over it.
+void DrawSkyPlotGrid(QPainter &painter, const QRectF &area);
+int DrawSkyPlotMarks(QPainter &painter, const QRectF &area, const SkyView &sky, bool stale);
 
 // A satellite's short name: system letter and number ("G10", "R10", "E10", "C10", "S131").
 QString SatLabel(Gnss gnss, int sv);
