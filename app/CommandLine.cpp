@@ -44,8 +44,11 @@ QString HelpText() {
         "  --screenshot FILE   write the window to a PNG file and exit\n"
         "  --after S           seconds before the screenshot (default 3)\n"
         "  --scale F           open the window at F times 240 x 268 (it resizes, too)\n"
-        "  --time RULE         show the date and time as standard (the zone's standard time,\n"
-        "                      default), local (with summer time) or utc\n"
+        "  --layout NAME       desktop, full or compact (default: desktop when the window is\n"
+        "                      at least 1.6 times the dialog's size, else full)\n"
+        "  --size WxH          open the window at W x H pixels, e.g. 1400x900\n"
+        "  --time RULE         show the date and time as local (the wall clock, with summer\n"
+        "                      time; default), standard (the zone's standard time) or utc\n"
         "  --version           print the version and exit\n"
         "  -h, --help          print this help and exit\n\n"
         "Without a display: QT_QPA_PLATFORM=offscreen skywatch --screenshot FILE\n");
@@ -166,7 +169,10 @@ CommandLine ParseCommandLine(const QStringList &arguments) {
     const QCommandLineOption after(QStringLiteral("after"), QString(), QStringLiteral("S"));
     const QCommandLineOption scale(QStringLiteral("scale"), QString(), QStringLiteral("F"));
     const QCommandLineOption time(QStringLiteral("time"), QString(), QStringLiteral("RULE"));
+    const QCommandLineOption layout(QStringLiteral("layout"), QString(), QStringLiteral("NAME"));
+    const QCommandLineOption size(QStringLiteral("size"), QString(), QStringLiteral("WxH"));
     parser.addOptions({help, version, com, demo, replay, shot, after, scale, time});
+    parser.addOptions({layout, size});
     parser.addPositionalArgument(QStringLiteral("DEVICE"), QString());
 
     if (!parser.parse(arguments))
@@ -250,6 +256,26 @@ CommandLine ParseCommandLine(const QStringList &arguments) {
             return Fail(QStringLiteral("--time wants standard, local or utc, got \"%1\"")
                             .arg(parser.value(time)));
         c.options.time = static_cast<display::TimeRule>(i);
+    }
+    if (parser.isSet(layout)) {
+        const QStringList names{QStringLiteral("desktop"), QStringLiteral("full"),
+                                QStringLiteral("compact")};
+        const qsizetype i = names.indexOf(parser.value(layout));
+        if (i < 0)
+            return Fail(QStringLiteral("--layout wants desktop, full or compact, got \"%1\"")
+                            .arg(parser.value(layout)));
+        c.options.layout = static_cast<LayoutChoice>(i + 1);
+    }
+    if (parser.isSet(size)) {
+        const QStringList wh = parser.value(size).split(QLatin1Char('x'));
+        bool okW = false, okH = false;
+        const int w = wh.size() == 2 ? wh[0].toInt(&okW) : 0;
+        const int h = wh.size() == 2 ? wh[1].toInt(&okH) : 0;
+        if (!okW || !okH || w < 120 || h < 134 || w > 16384 || h > 16384)
+            return Fail(QStringLiteral("--size wants WxH in pixels from 120x134 to 16384x16384, "
+                                       "got \"%1\"")
+                            .arg(parser.value(size)));
+        c.options.size = QSize(w, h);
     }
     return c;
 }

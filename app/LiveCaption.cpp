@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
-QString LiveCaption(const LiveState &state, const QString &more) {
+QString LiveText(const LiveState &state) {
     QString live;
     switch (state.port) {
     case LiveState::Port::Open:
@@ -11,9 +11,10 @@ QString LiveCaption(const LiveState &state, const QString &more) {
             live = QStringLiteral("no data for %1 s").arg(state.nSilentSeconds);
         break;
     case LiveState::Port::Reconnecting:
-        live = !state.bNetwork   ? QStringLiteral("receiver unplugged, waiting")
-               : state.bEverData ? QStringLiteral("source gone, waiting")
-                                 : QStringLiteral("source down, retrying");
+        live = state.bNetwork ? (state.bEverData ? QStringLiteral("source gone, waiting")
+                                                 : QStringLiteral("source down, retrying"))
+               : state.bPty   ? QStringLiteral("pseudo-terminal gone, press Re-set")
+                              : QStringLiteral("receiver unplugged, waiting");
         break;
     case LiveState::Port::NoReceiver:
         live = QStringLiteral("no receiver: ") + state.failure;
@@ -22,6 +23,15 @@ QString LiveCaption(const LiveState &state, const QString &more) {
         live = QStringLiteral("port closed");
         break;
     }
+    return live;
+}
+
+bool IsNoData(const LiveState &state) {
+    return state.port != LiveState::Port::Open || state.nSilentSeconds >= kSilentAfterSeconds;
+}
+
+QString LiveCaption(const LiveState &state, const QString &more) {
+    const QString live = LiveText(state);
     QString caption = QStringLiteral("Skywatch");
     if (!live.isEmpty())
         caption += QStringLiteral(" - ") + live;

@@ -15,10 +15,18 @@ struct LiveState {
     QString failure;        // "/dev/ttyS3 not found"
     bool bNetwork = false;  // the source is on the network: it goes away rather than unplugs
     bool bEverData = true;  // a sentence came since the open: a network source was up once
+    bool bPty = false;      // a pseudo-terminal: once gone, it never comes back by itself
 };
 
 // Seconds of silence after which the window stops calling what it shows live.
 constexpr int kSilentAfterSeconds = 3;
+
+// The live state in a few words ("receiver unplugged, waiting", "no data for 5 s"), or empty
+// while data flows.
+QString LiveText(const LiveState &state);
+
+// True when the window's values are not live: data stopped, or nothing is open.
+bool IsNoData(const LiveState &state);
 
 // "Skywatch" while data flows, else "Skywatch - " and one short state. A further state of
 // another part (such as the time to the first fix) goes after the live one.

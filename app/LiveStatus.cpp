@@ -2,6 +2,7 @@
 
 #include "ControlIds.h"
 #include "LiveCaption.h"
+#include "PortTable.h"
 
 #include <QLabel>
 #include <chrono>
@@ -24,6 +25,11 @@ void CStatusDlg::UpdateLiveStatus() {
     }
     state.bNetwork = m_port.IsNetworkSource();
     state.bEverData = link.bData;
+    // A pty named by a link may come back under it; one named itself never does.
+    state.bPty =
+        m_port.m_nPort > 0 && platform::PortDevice(m_port.m_nPort).rfind("/dev/pts/", 0) == 0;
+    m_bNoData = IsNoData(state);
+    m_strLive = LiveText(state);
     // The time to the first fix and a command that could not go follow the live state.
     QStringList more;
     if (const std::string ttff = m_port.Stopwatch().Text(CFixStopwatch::Clock::now());
@@ -43,9 +49,15 @@ void CStatusDlg::UpdateLiveStatus() {
     else if (!m_strOpenFailure.isEmpty())
         tip << QStringLiteral("Not open: ") + m_strOpenFailure;
     const ScanCounters counters = m_port.CopyCounters();
-    tip << QStringLiteral("%1 sentences decoded, %2 dropped")
+    // Sentence types the window has no use for are normal; only bad ones hint at the baud rate.
+    const std::uint32_t bad = counters.Dropped() - counters.nUnknown;
+    tip << QStringLiteral("%1 sentences decoded, %2 not used (other sentence types), %3 bad "
+                          "(checksum or bytes)")
                .arg(counters.Decoded())
-               .arg(counters.Dropped());
+               .arg(counters.nUnknown)
+               .arg(bad);
+    if (bad > 0 && bad >= counters.Decoded())
+        tip << QStringLiteral("Many bad sentences: check the baud rate");
     if (link.nLastError != 0)
         tip << QStringLiteral("Last error: %1")
                    .arg(QString::fromLocal8Bit(std::strerror(link.nLastError)));

@@ -112,6 +112,7 @@ void CStatusDlg::OnResetButton() {
 
     std::memset(&m_curFix, 0, sizeof m_curFix);
     std::memset(&m_prevFix, 0, sizeof m_prevFix);
+    m_curExtra = FixExtra{};
     m_curSky = SkyView{};
     m_port.ClearFix();
     // Every field of the layout is written on the next pass, so no old position stays on show.

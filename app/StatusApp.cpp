@@ -10,9 +10,12 @@ int CStatusApp::Run(const AppOptions &options) {
     CStatusDlg dlg;
     dlg.m_startScale = options.scale;
     dlg.m_timeRule = options.time;
+    dlg.m_layoutChoice = options.layout;
     dlg.m_strOpenFailure = options.noReceiver;
     dlg.m_otherReceivers = options.otherReceivers;
     dlg.OnInitDialog();
+    if (options.size.isValid())
+        dlg.resize(options.size);
 
     int exitCode = 0;
     if (!options.screenshotPath.isEmpty()) {

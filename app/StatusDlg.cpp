@@ -3,6 +3,7 @@
 #include "BaudRates.h"
 #include "Canvas.h"
 #include "ControlIds.h"
+#include "DesktopView.h"
 #include "DialogBuilder.h"
 #include "LiveCaption.h"
 #include "OpeningZoom.h"
@@ -12,6 +13,7 @@
 #include "TimeZone.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QHash>
@@ -21,6 +23,7 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPalette>
 #include <QResizeEvent>
 #include <QScreen>
 #include <QTimerEvent>
@@ -29,6 +32,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <ctime>
 #include <vector>
 
 namespace {
@@ -83,11 +87,19 @@ bool CStatusDlg::OnInitDialog() {
     setMinimumSize(qCeil(kClientWidth * minimum), qCeil(kClientHeight * minimum));
     resize(qRound(kClientWidth * m_startScale), qRound(kClientHeight * m_startScale));
     m_nBiasSeconds = platform::StandardBiasSeconds();
+    m_nShownOffset = m_timeRule == display::TimeRule::Utc ? 0
+                     : m_timeRule == display::TimeRule::Standard
+                         ? -m_nBiasSeconds
+                         : platform::UtcOffsetSecondsAt(static_cast<long long>(std::time(nullptr)));
     for (QWidget *w : m_controls->all) {
         const int id = CDialogBuilder::ItemId(w);
         if (id != dlg::kNoId)
             m_controls->byId.insert(id, w);
     }
+    m_desktop = new CDesktopView(this);
+    m_desktop->hide();
+    if (m_layoutChoice == LayoutChoice::Compact)
+        m_viewMode = kViewCompact;
     connect(static_cast<QAbstractButton *>(GetDlgItem(ctl::kResetButton)),
             &QAbstractButton::clicked, this, &CStatusDlg::OnResetButton);
     connect(static_cast<QAbstractButton *>(GetDlgItem(ctl::kToggleView)), &QAbstractButton::clicked,
@@ -158,9 +170,10 @@ void CStatusDlg::DoDataExchange(bool saveAndValidate) {
 void CStatusDlg::OnTimer(int nIdEvent) {
     if (nIdEvent != kRefreshTimer)
         return;
-    m_port.CopyFix(m_curFix);
+    m_port.CopyFix(m_curFix, m_curExtra);
     m_port.CopySky(m_curSky);
     UpdateLiveStatus();
+    UpdateDesktop();
     // Without erase: the paint copies the canvas over the globe and the strip.
     update();
 }
@@ -183,7 +196,7 @@ void CStatusDlg::timerEvent(QTimerEvent *event) {
 }
 
 bool CStatusDlg::event(QEvent *event) {
-    if (event->type() == QEvent::ToolTip) {
+    if (event->type() == QEvent::ToolTip && !m_bDesktop) {
         auto *help = static_cast<QHelpEvent *>(event);
         // The sky view lies in layout units, which the window may have scaled.
         const QPointF at = QPointF(help->pos() - LayoutOrigin()) / Zoom();
@@ -221,9 +234,40 @@ void CStatusDlg::resizeEvent(QResizeEvent *event) {
     Relayout();
 }
 
+bool CStatusDlg::WantsDesktop() const {
+    switch (m_layoutChoice) {
+    case LayoutChoice::Desktop:
+        return true;
+    case LayoutChoice::Full:
+    case LayoutChoice::Compact:
+        return false;
+    case LayoutChoice::Auto:
+        break;
+    }
+    // The dialog at its own size, --scale included, keeps its layouts.
+    const double own = std::max(1.0, m_startScale) * 1.6;
+    return width() >= kClientWidth * own && height() >= kClientHeight * own;
+}
+
 void CStatusDlg::Relayout() {
     if (!m_controls)
         return;
+    if (const bool desktop = WantsDesktop(); desktop != m_bDesktop) {
+        m_bDesktop = desktop;
+        ApplyViewMode();
+        if (desktop) {
+            UpdateDesktop();
+        } else {
+            // The layout comes back with the current values, without the opening zoom.
+            WriteLayoutTexts();
+            m_rewriteAll = true;
+        }
+    }
+    if (m_bDesktop) {
+        PlaceDesktop();
+        update();
+        return;
+    }
     m_zoom = std::min(width() / static_cast<qreal>(kClientWidth),
                       height() / static_cast<qreal>(kClientHeight));
     // The layout keeps its proportions, centred in a window of another shape.
@@ -270,6 +314,12 @@ const QImage &CStatusDlg::GlobeAt(qreal scale) {
 void CStatusDlg::OnPaint() {
     const int gw = m_globeBitmap.width();
     const int gh = m_globeBitmap.height();
+    if (m_bDesktop) {
+        // The desktop view and the settings row paint themselves.
+        QPainter(this).fillRect(rect(), palette().window());
+        m_redrawAll = 0;
+        return;
+    }
     CCanvas screen(this, m_origin, m_zoom);
     const QImage &globe = GlobeAt(screen.Scale());
 
@@ -307,30 +357,88 @@ void CStatusDlg::OnPaint() {
 void CStatusDlg::UpdateTextFields(CCanvas &canvas) {
     DrawSkyView(canvas);
     GpsFix cur = m_curFix, prev = m_prevFix;
-    display::ApplyTimeRule(cur, m_timeRule, m_nBiasSeconds);
+    const int shownOffset = display::ApplyTimeRule(cur, m_timeRule, m_nBiasSeconds);
     display::ApplyTimeRule(prev, m_timeRule, m_nBiasSeconds);
-    for (const display::TextField &f :
-         display::ChangedTextFields(cur, prev, m_viewMode, m_redrawAll != 0 || m_rewriteAll)) {
+    const display::FixFacts facts{m_curExtra.sent, m_bNoData};
+    for (const display::TextField &f : display::ChangedTextFields(
+             cur, prev, m_viewMode, m_redrawAll != 0 || m_rewriteAll, facts, m_prevFacts)) {
         if (auto *label = qobject_cast<QLabel *>(GetDlgItem(f.id)))
             label->setText(f.text);
-        // Civil time names its offset now, which a switch to or from summer time changes.
-        if (f.id == ctl::kTime && m_timeRule == display::TimeRule::Local &&
-            f.text.endsWith("00:00"))
-            UpdateToolTips();
+    }
+    // The time's tooltip names the offset applied to it, which summer time changes.
+    if (shownOffset != m_nShownOffset) {
+        m_nShownOffset = shownOffset;
+        UpdateToolTips();
     }
     m_rewriteAll = false;
     std::memcpy(&m_prevFix, &m_curFix, sizeof m_prevFix);
+    m_prevFacts = facts;
+    GreyValues(m_bNoData);
+}
+
+void CStatusDlg::GreyValues(bool grey) {
+    if (grey == m_bShownGrey)
+        return;
+    m_bShownGrey = grey;
+    for (int id : {ctl::kDate, ctl::kTime, ctl::kLatitude, ctl::kLongitude, ctl::kAltitude,
+                   ctl::kSpeed, ctl::kHdop, ctl::kPdop, ctl::kCourse, ctl::kCompactLatitude,
+                   ctl::kCompactLongitude, ctl::kCompactPdop})
+        if (QWidget *w = GetDlgItem(id)) {
+            QPalette p = w->palette();
+            p.setColor(QPalette::WindowText,
+                       grey ? display::kStaleColour : palette().color(QPalette::WindowText));
+            w->setPalette(p);
+        }
 }
 
 void CStatusDlg::DrawSkyView(CCanvas &canvas) {
     display::DrawSkyView(canvas, m_curSky, m_viewMode, m_globeBitmap.width(),
-                         m_globeBitmap.height());
+                         m_globeBitmap.height(), m_bNoData);
 }
 
 void CStatusDlg::WriteLayoutTexts() {
     GpsFix cur = m_curFix;
     display::ApplyTimeRule(cur, m_timeRule, m_nBiasSeconds);
-    for (const display::TextField &f : display::ChangedTextFields(cur, cur, m_viewMode, true))
+    const display::FixFacts facts{m_curExtra.sent, m_bNoData};
+    for (const display::TextField &f :
+         display::ChangedTextFields(cur, cur, m_viewMode, true, facts, facts))
         if (auto *label = qobject_cast<QLabel *>(GetDlgItem(f.id)))
             label->setText(f.text);
+}
+
+void CStatusDlg::PlaceDesktop() {
+    // The desktop's own font, not the dialog's scaled one.
+    QFont font = QApplication::font();
+    font.setStyleStrategy(QFont::PreferAntialias);
+    setFont(font);
+    const int margin = 6;
+    int rowH = 0;
+    const int ids[] = {ctl::kPortList,    ctl::kBaudList,   ctl::kResetList,
+                       ctl::kResetButton, ctl::kToggleView, ctl::kPortStatus};
+    for (int id : ids)
+        if (QWidget *w = GetDlgItem(id))
+            rowH = std::max(rowH, w->sizeHint().height());
+    const int top = height() - rowH - margin;
+    int x = margin;
+    for (int id : ids) {
+        QWidget *w = GetDlgItem(id);
+        if (!w)
+            continue;
+        int width = w->sizeHint().width();
+        if (id == ctl::kPortStatus)
+            width = std::max(width,
+                             w->fontMetrics().horizontalAdvance(QStringLiteral("COM4 is on")) + 8);
+        w->setGeometry(x, top, width, rowH);
+        x += width + margin;
+    }
+    m_desktop->setGeometry(0, 0, width(), std::max(0, top - margin));
+}
+
+void CStatusDlg::UpdateDesktop() {
+    if (!m_bDesktop || !m_desktop)
+        return;
+    GpsFix cur = m_curFix;
+    display::ApplyTimeRule(cur, m_timeRule, m_nBiasSeconds);
+    m_desktop->Show(cur, display::FixFacts{m_curExtra.sent, m_bNoData}, m_curExtra, m_curSky,
+                    m_strLive);
 }

@@ -1,9 +1,11 @@
 #pragma once
 
 #include "BaudRates.h"
+#include "FixExtra.h"
 #include "GpsFix.h"
 #include "GpsPort.h"
 #include "RestartKind.h"
+#include "TextFields.h"
 #include "TimeRule.h"
 #include "ViewMode.h"
 
@@ -16,6 +18,7 @@
 #include <string>
 
 class CCanvas;
+class CDesktopView;
 class QCloseEvent;
 class QEvent;
 class QPaintEvent;
@@ -66,6 +69,8 @@ public:
     // Set by the Re-set command: the next text pass writes every field of the layout, no zoom.
     bool m_rewriteAll = false;
     ViewMode m_viewMode = kViewFull;
+    // Set before OnInitDialog: the layout by the window's size, or the one asked for.
+    LayoutChoice m_layoutChoice = LayoutChoice::Auto;
     int m_nPortIndex = 1;
     int m_nBaudIndex = kNmeaBaudIndex;
     int m_nResetIndex = 3;
@@ -73,9 +78,16 @@ public:
     // Set before OnInitDialog: the first size in multiples of 240 x 268, and how the date and
     // time are shown.
     double m_startScale = 1.0;
-    display::TimeRule m_timeRule = display::TimeRule::Standard;
+    display::TimeRule m_timeRule = display::TimeRule::Local;
     GpsFix m_curFix{};
     GpsFix m_prevFix{};
+    // Which fields of m_curFix the stream set, and the fix quality, as of the last tick.
+    FixExtra m_curExtra{};
+    // Set by UpdateLiveStatus while no data comes (silent, unplugged, closed): the values and
+    // the marks turn grey and the validity reads "No data".
+    bool m_bNoData = false;
+    // The live state in a few words, "" while data flows (LiveText).
+    QString m_strLive;
     // The satellite table as of the last tick; the sky view and the bars draw from it.
     SkyView m_curSky{};
     CGpsPort m_port;
@@ -88,6 +100,10 @@ public:
     // Why the last Re-set's restart command did not reach the receiver, or that it waits for the
     // receiver to name itself, for the caption.
     QString m_strSendFailure;
+
+    // True while the desktop layout is on show; its view, or nullptr before OnInitDialog.
+    bool IsDesktop() const { return m_bDesktop; }
+    CDesktopView *Desktop() const { return m_desktop; }
 
     // Window pixels per pixel of the 240 x 268 layout, and where that layout's corner lies.
     qreal Zoom() const { return m_zoom; }
@@ -113,6 +129,12 @@ private:
     void UpdateTextFields(CCanvas &canvas);
     void DrawSkyView(CCanvas &canvas);
     void Relayout();
+    // Whether the window's size (or the choice) calls for the desktop layout.
+    bool WantsDesktop() const;
+    // Places the port controls in a row under the desktop view.
+    void PlaceDesktop();
+    // Gives the desktop view the snapshot of this tick.
+    void UpdateDesktop();
     // The globe picture at the canvas's device scale, scaled smoothly once per scale.
     const QImage &GlobeAt(qreal scale);
     // Writes the texts of the layout about to be shown, so it never shows stale ones.
@@ -137,6 +159,15 @@ private:
     QImage m_globeScaled;
     // Seconds west of UTC of the record's local standard time (the decoder's bias).
     int m_nBiasSeconds = 0;
+    // What the value controls show beside m_prevFix: which fields were sent, and staleness.
+    display::FixFacts m_prevFacts{0, false};
+    bool m_bShownGrey = false;
+    // The offset from UTC of the shown time, seconds east, which its tooltip names.
+    int m_nShownOffset = 0;
+    // Greys the value controls while no data comes, and turns them back.
+    void GreyValues(bool grey);
+    CDesktopView *m_desktop = nullptr;
+    bool m_bDesktop = false;
     struct Controls;
     Controls *m_controls = nullptr;
 };

@@ -76,6 +76,24 @@ constexpr std::array<std::pair<const char *, int>, 5> kLabelFor{{{"COM Port :", 
                                                                  {"Date:", ctl::kDate},
                                                                  {"Time:", ctl::kTime}}};
 
+// Breaks a tooltip into lines of about 50 characters at spaces; its own line breaks stay.
+QString Wrapped(const QString &text) {
+    constexpr qsizetype kWidth = 50;
+    QStringList out;
+    for (const QString &line : text.split(QLatin1Char('\n'))) {
+        QString cur;
+        for (const QString &word : line.split(QLatin1Char(' '))) {
+            if (!cur.isEmpty() && cur.size() + 1 + word.size() > kWidth) {
+                out << cur;
+                cur.clear();
+            }
+            cur += (cur.isEmpty() ? QString() : QStringLiteral(" ")) + word;
+        }
+        out << cur;
+    }
+    return out.join(QLatin1Char('\n'));
+}
+
 const char *RestartText(int index) {
     switch (index) {
     case 0:
@@ -94,7 +112,7 @@ const char *RestartText(int index) {
 void CStatusDlg::SetToolTips() {
     for (const Tip &t : kTips)
         if (QWidget *w = GetDlgItem(t.id))
-            w->setToolTip(QString::fromUtf8(t.text));
+            w->setToolTip(Wrapped(QString::fromUtf8(t.text)));
     for (auto *combo :
          {GetDlgItem(ctl::kPortList), GetDlgItem(ctl::kBaudList), GetDlgItem(ctl::kResetList)})
         if (auto *list = qobject_cast<QComboBox *>(combo))
@@ -105,10 +123,12 @@ void CStatusDlg::SetToolTips() {
 
 void CStatusDlg::UpdateToolTips() {
     if (QWidget *toggle = GetDlgItem(ctl::kToggleView))
-        toggle->setToolTip(m_viewMode == kViewFull
-                               ? QStringLiteral("Show the compact layout: position, PDOP and a "
-                                                "signal bar per satellite")
-                               : QStringLiteral("Show the full layout: every field"));
+        toggle->setToolTip(Wrapped(
+            IsDesktop()               ? QStringLiteral("Show the compact layout at this size; the "
+                                                                     "switch then leads back here")
+            : m_viewMode == kViewFull ? QStringLiteral("Show the compact layout: position, PDOP "
+                                                       "and a signal bar per satellite")
+                                      : QStringLiteral("Show the full layout: every field")));
 
     // What Re-set would do with the lists as they stand, by the rules of OnResetButton.
     auto *port = qobject_cast<QComboBox *>(GetDlgItem(ctl::kPortList));
@@ -133,12 +153,12 @@ void CStatusDlg::UpdateToolTips() {
         QString text = steps.join(QStringLiteral(", then "));
         text[0] = text[0].toUpper();
         if (QWidget *button = GetDlgItem(ctl::kResetButton))
-            button->setToolTip(text);
+            button->setToolTip(Wrapped(text));
     }
 
     UpdatePortToolTips();
 
-    const QString time = display::TimeRuleText(m_timeRule, m_nBiasSeconds);
+    const QString time = display::TimeRuleText(m_timeRule, m_nBiasSeconds, m_nShownOffset);
     for (int id : {ctl::kDate, ctl::kTime})
         if (QWidget *w = GetDlgItem(id))
             w->setToolTip(time);
@@ -176,6 +196,6 @@ void CStatusDlg::UpdatePortToolTips() {
         if (anyNetwork)
             text +=
                 QStringLiteral(" It has no effect on a network source (gpsd://, tcp://, udp://).");
-        baud->setToolTip(text);
+        baud->setToolTip(Wrapped(text));
     }
 }

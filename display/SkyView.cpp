@@ -78,6 +78,15 @@ const QColor &Colour(const SkySat &s) {
     return s.used ? kUsedColour : kTrackedColour;
 }
 
+// The tallest compact bar: from y = 211 the strip is free of the text rows.
+constexpr int kCompactBarMax = 42;
+
+QChar SystemLetter(Gnss gnss) {
+    static const char kLetters[kGnssCount] = {'G', 'S', 'R', 'E', 'C', 'J', 'I'};
+    const auto g = static_cast<std::size_t>(gnss);
+    return QLatin1Char(kLetters[g < kGnssCount ? g : 0]);
+}
+
 // Labels centred on the mark as the one- and two-digit PRNs always were.
 int LabelLeft(int x, int sv) {
     return sv < 10 ? x - 3 : (sv < 100 ? x - 7 : x - 10);
@@ -85,7 +94,7 @@ int LabelLeft(int x, int sv) {
 
 } // namespace
 
-int DrawSkyView(CCanvas &canvas, const SkyView &sky, ViewMode mode, int gw, int gh) {
+int DrawSkyView(CCanvas &canvas, const SkyView &sky, ViewMode mode, int gw, int gh, bool stale) {
     const QColor kept = canvas.SelectBrush(Qt::black);
     canvas.SetTextColor(Qt::white);
     const bool compact = mode == kViewCompact;
@@ -97,7 +106,7 @@ int DrawSkyView(CCanvas &canvas, const SkyView &sky, ViewMode mode, int gw, int 
         if (!s.hasPosition)
             continue;
         const QPoint p = SkyPosition(s.el, s.az, gw, gh);
-        canvas.SelectBrush(Colour(s));
+        canvas.SelectBrush(stale ? kStaleColour : Colour(s));
         DrawMark(canvas, s.gnss, p.x(), p.y());
         canvas.TextOut(LabelLeft(p.x(), s.sv), p.y() - 8, QString::number(s.sv));
         ++marks;
@@ -120,11 +129,12 @@ int DrawSkyView(CCanvas &canvas, const SkyView &sky, ViewMode mode, int gw, int 
             if (static_cast<std::size_t>(i) >= shown)
                 continue;
             const SkySat &s = sky.sats[order[static_cast<std::size_t>(i)]];
-            const QString label = QString::number(s.sv);
-            canvas.SelectBrush(Colour(s));
-            canvas.Rectangle(col + 2, 253 - s.snr, col + 18, 253);
-            canvas.TextOut(s.sv < 100 ? col + 4 : col + 1, 254, label);
-            canvas.TextOut(col + 4, 239, QString::number(s.snr));
+            canvas.SelectBrush(stale ? kStaleColour : Colour(s));
+            // Strong signals stop below the text rows above the bars.
+            canvas.Rectangle(col + 2, 253 - std::min<int>(s.snr, kCompactBarMax), col + 18, 253);
+            // "G10", "R10", "S131": the box's 16 units hold the system letter and three digits.
+            canvas.TextOutFit(col + 2, 254, 16, SystemLetter(s.gnss) + QString::number(s.sv));
+            canvas.TextOutFit(col + 2, 239, 16, QString::number(s.snr));
         }
     }
     canvas.SelectBrush(kept);

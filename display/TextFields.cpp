@@ -2,6 +2,8 @@
 
 #include "ControlIds.h"
 
+#include <chrono>
+
 namespace display {
 
 namespace {
@@ -77,44 +79,76 @@ void SplitDegrees(std::int32_t value, std::uint8_t &degrees, std::uint8_t &minut
     seconds = static_cast<float>(r * 3600u - min * 60000000u) * 0.000001f;
 }
 
+bool TimeOnClock(const GpsFix &fix) {
+    return fix.bHour <= 23 && fix.bMinute <= 59 && fix.bSecond <= 60;
+}
+
+bool DateOnCalendar(const GpsFix &fix) {
+    using namespace std::chrono;
+    return year_month_day{year{fix.nYear}, month{fix.bMonth}, day{fix.bDay}}.ok();
+}
+
 std::vector<TextField> ChangedTextFields(const GpsFix &cur, const GpsFix &prev, ViewMode mode,
-                                         bool redrawAll) {
+                                         bool redrawAll, FixFacts curFacts, FixFacts prevFacts) {
     std::vector<TextField> out;
-    auto write = [&](bool changed, int id, auto &&text) {
-        if (changed || redrawAll)
-            out.push_back({id, text()});
+    const QString notSent = QString::fromLatin1(kNotSentText);
+    // A field is rewritten when its value, whether it was sent, or the data's staleness changed.
+    auto write = [&](bool changed, std::uint16_t bit, int id, auto &&text) {
+        const bool isSent = (curFacts.sent & bit) != 0;
+        if (changed || redrawAll || isSent != ((prevFacts.sent & bit) != 0))
+            out.push_back({id, isSent ? text() : notSent});
     };
     const bool latChanged = cur.lLatitude != prev.lLatitude;
     const bool lonChanged = cur.lLongitude != prev.lLongitude;
     const bool pdopChanged = cur.nPdop != prev.nPdop;
-    const bool validChanged = cur.bValid != prev.bValid;
+    const bool validChanged = cur.bValid != prev.bValid || curFacts.stale != prevFacts.stale;
     const bool fixModeChanged = cur.cFixMode != prev.cFixMode;
+    // Stale data says so whether or not the validity was ever sent.
+    auto writeValid = [&](int id) {
+        const bool isSent = (curFacts.sent & kSentValid) != 0;
+        if (validChanged || redrawAll || isSent != ((prevFacts.sent & kSentValid) != 0))
+            out.push_back({id, curFacts.stale ? QString::fromLatin1(kNoDataText)
+                                              : (isSent ? ValidText(cur.bValid) : notSent)});
+    };
 
-    write(cur.nYear != prev.nYear || cur.bMonth != prev.bMonth || cur.bDay != prev.bDay, ctl::kDate,
-          [&] { return QString::asprintf("%4d/%02d/%02d", cur.nYear, cur.bMonth, cur.bDay); });
+    write(cur.nYear != prev.nYear || cur.bMonth != prev.bMonth || cur.bDay != prev.bDay, kSentDate,
+          ctl::kDate, [&] {
+              return DateOnCalendar(cur)
+                         ? QString::asprintf("%4d/%02d/%02d", cur.nYear, cur.bMonth, cur.bDay)
+                         : notSent;
+          });
     write(cur.bHour != prev.bHour || cur.bMinute != prev.bMinute || cur.bSecond != prev.bSecond,
-          ctl::kTime,
-          [&] { return QString::asprintf("%02d:%02d:%02d", cur.bHour, cur.bMinute, cur.bSecond); });
+          kSentTime, ctl::kTime, [&] {
+              return TimeOnClock(cur)
+                         ? QString::asprintf("%02d:%02d:%02d", cur.bHour, cur.bMinute, cur.bSecond)
+                         : notSent;
+          });
 
     if (mode == kViewFull) {
-        write(latChanged, ctl::kLatitude, [&] { return LatitudeText(cur.lLatitude); });
-        write(lonChanged, ctl::kLongitude, [&] { return LongitudeText(cur.lLongitude); });
-        write(cur.wAltitude != prev.wAltitude, ctl::kAltitude,
+        write(latChanged, kSentPosition, ctl::kLatitude,
+              [&] { return LatitudeText(cur.lLatitude); });
+        write(lonChanged, kSentPosition, ctl::kLongitude,
+              [&] { return LongitudeText(cur.lLongitude); });
+        write(cur.wAltitude != prev.wAltitude, kSentAltitude, ctl::kAltitude,
               [&] { return QString::asprintf("%d M", AltitudeMetres(cur.wAltitude)); });
-        write(cur.wSpeed != prev.wSpeed, ctl::kSpeed,
+        write(cur.wSpeed != prev.wSpeed, kSentSpeed, ctl::kSpeed,
               [&] { return QString::asprintf("%d KM/Hr", cur.wSpeed / 100); });
-        write(cur.nHdop != prev.nHdop, ctl::kHdop, [&] { return DopText(cur.nHdop); });
-        write(pdopChanged, ctl::kPdop, [&] { return DopText(cur.nPdop); });
-        write(cur.nCourse != prev.nCourse, ctl::kCourse,
+        write(cur.nHdop != prev.nHdop, kSentHdop, ctl::kHdop, [&] { return DopText(cur.nHdop); });
+        write(pdopChanged, kSentPdop, ctl::kPdop, [&] { return DopText(cur.nPdop); });
+        write(cur.nCourse != prev.nCourse, kSentCourse, ctl::kCourse,
               [&] { return QString::asprintf("%d Degree", cur.nCourse); });
-        write(validChanged, ctl::kValidity, [&] { return ValidText(cur.bValid); });
-        write(fixModeChanged, ctl::kFixMode, [&] { return FixModeText(cur.cFixMode); });
+        writeValid(ctl::kValidity);
+        write(fixModeChanged, kSentFixMode, ctl::kFixMode,
+              [&] { return FixModeText(cur.cFixMode); });
     } else {
-        write(latChanged, ctl::kCompactLatitude, [&] { return LatitudeText(cur.lLatitude); });
-        write(lonChanged, ctl::kCompactLongitude, [&] { return LongitudeText(cur.lLongitude); });
-        write(pdopChanged, ctl::kCompactPdop, [&] { return DopText(cur.nPdop); });
-        write(validChanged, ctl::kCompactValidity, [&] { return ValidText(cur.bValid); });
-        write(fixModeChanged, ctl::kCompactFixMode, [&] { return FixModeText(cur.cFixMode); });
+        write(latChanged, kSentPosition, ctl::kCompactLatitude,
+              [&] { return LatitudeText(cur.lLatitude); });
+        write(lonChanged, kSentPosition, ctl::kCompactLongitude,
+              [&] { return LongitudeText(cur.lLongitude); });
+        write(pdopChanged, kSentPdop, ctl::kCompactPdop, [&] { return DopText(cur.nPdop); });
+        writeValid(ctl::kCompactValidity);
+        write(fixModeChanged, kSentFixMode, ctl::kCompactFixMode,
+              [&] { return FixModeText(cur.cFixMode); });
     }
     return out;
 }
@@ -136,6 +170,8 @@ QHash<int, QStringList> WidestTexts() {
                 widest[t.id] << t.text;
     for (int id : {ctl::kFixMode, ctl::kCompactFixMode})
         widest[id] << FixModeText(2);
+    for (int id : {ctl::kValidity, ctl::kCompactValidity})
+        widest[id] << QString::fromLatin1(kNoDataText);
     return widest;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "FixExtra.h"
 #include "GpsFix.h"
 #include "ViewMode.h"
 
@@ -17,10 +18,30 @@ struct TextField {
     QString text;
 };
 
-// The controls of the layout whose values differ between cur and prev (all of them when
-// redrawAll is set), in the order they are written, with their texts.
+inline constexpr std::uint16_t kSentAll = 0xffff;
+
+// What the window knows beside the record: which fields the stream set (FixSent bits) and
+// whether data has stopped.
+struct FixFacts {
+    std::uint16_t sent = kSentAll;
+    bool stale = false;
+};
+
+// The text a field shows when the stream has not set it, or set it off the calendar.
+inline constexpr const char *kNotSentText = "-";
+// The validity field's text while no data comes.
+inline constexpr const char *kNoDataText = "No data";
+
+// The controls of the layout whose texts differ between cur and prev (all of them when
+// redrawAll is set), in the order they are written, with their texts. A field the stream has
+// not set reads "-", and so do a time or date off the calendar.
 std::vector<TextField> ChangedTextFields(const GpsFix &cur, const GpsFix &prev, ViewMode mode,
-                                         bool redrawAll);
+                                         bool redrawAll, FixFacts curFacts = {},
+                                         FixFacts prevFacts = {});
+
+// True for a time of day (second 60 is a leap second) and for a date on the calendar.
+bool TimeOnClock(const GpsFix &fix);
+bool DateOnCalendar(const GpsFix &fix);
 
 // The widest texts each value control shows, by control: its values at their widest.
 QHash<int, QStringList> WidestTexts();

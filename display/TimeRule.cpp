@@ -18,15 +18,15 @@ QString OffsetText(int seconds) {
 
 } // namespace
 
-void ApplyTimeRule(GpsFix &fix, TimeRule rule, int nBiasSeconds) {
+int ApplyTimeRule(GpsFix &fix, TimeRule rule, int nBiasSeconds) {
     if (rule == TimeRule::Standard)
-        return;
+        return -nBiasSeconds;
     using namespace std::chrono;
     const UtcDateTime t{fix.nYear, fix.bMonth, fix.bDay, fix.bHour, fix.bMinute, fix.bSecond};
     // An empty record has no time to shift: it keeps showing zeros, not the zone's offset.
     if (fix.nYear == 0 && fix.bMonth == 0 && fix.bDay == 0 && fix.bHour == 0 && fix.bMinute == 0 &&
         fix.bSecond == 0)
-        return;
+        return -nBiasSeconds;
     // Seconds to add to standard time: UTC is standard time plus the bias.
     int delta = nBiasSeconds;
     if (rule == TimeRule::Local) {
@@ -38,7 +38,7 @@ void ApplyTimeRule(GpsFix &fix, TimeRule rule, int nBiasSeconds) {
         delta = platform::UtcOffsetSecondsAt(utc.time_since_epoch().count()) + nBiasSeconds;
     }
     if (delta == 0)
-        return;
+        return -nBiasSeconds;
     const UtcDateTime shown = ShiftToLocal(t, -delta);
     fix.nYear = shown.year;
     fix.bMonth = shown.month;
@@ -46,17 +46,23 @@ void ApplyTimeRule(GpsFix &fix, TimeRule rule, int nBiasSeconds) {
     fix.bHour = shown.hour;
     fix.bMinute = shown.minute;
     fix.bSecond = shown.second;
+    return delta - nBiasSeconds;
 }
 
 QString TimeRuleText(TimeRule rule, int nBiasSeconds) {
+    const long long now = static_cast<long long>(std::time(nullptr));
+    return TimeRuleText(rule, nBiasSeconds, platform::UtcOffsetSecondsAt(now));
+}
+
+QString TimeRuleText(TimeRule rule, int nBiasSeconds, int shownOffset) {
     switch (rule) {
     case TimeRule::Utc:
         return QStringLiteral("UTC, Coordinated Universal Time (no zone offset applied)");
-    case TimeRule::Local: {
-        const long long now = static_cast<long long>(std::time(nullptr));
-        return QStringLiteral("Local time, %1 now (summer time applied)")
-            .arg(OffsetText(platform::UtcOffsetSecondsAt(now)));
-    }
+    case TimeRule::Local:
+        return QStringLiteral("Local time, %1 (%2)")
+            .arg(OffsetText(shownOffset), shownOffset != -nBiasSeconds
+                                              ? QStringLiteral("summer time applied")
+                                              : QStringLiteral("standard time, no summer time"));
     case TimeRule::Standard:
         break;
     }

@@ -13,10 +13,13 @@ enum class TimeRule { Standard, Local, Utc };
 // Turns the record's date and time, local standard time nBiasSeconds west of UTC, into the rule's:
 // shifted by the rule's offset at that instant minus the standard offset, across days, months
 // and years. A date off the calendar shifts the time of day alone; an empty record stays empty.
-void ApplyTimeRule(GpsFix &fix, TimeRule rule, int nBiasSeconds);
+// Returns the offset from UTC of what the fix now shows, in seconds east.
+int ApplyTimeRule(GpsFix &fix, TimeRule rule, int nBiasSeconds);
 
 // Names the rule and the zone's offset, e.g. "Local standard time, UTC+01:00 (summer time not
-// applied)".
+// applied)". For local time the offset is the one applied to the shown time (shownOffset, seconds
+// east of UTC, as ApplyTimeRule returned it), or the present one without it.
 QString TimeRuleText(TimeRule rule, int nBiasSeconds);
+QString TimeRuleText(TimeRule rule, int nBiasSeconds, int shownOffset);
 
 } // namespace display

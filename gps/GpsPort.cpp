@@ -150,6 +150,8 @@ void CGpsPort::ReaderThread() {
             }
             if (!Reconnect())
                 return;
+            // Nothing the receiver said before it went away counts as sent by the one now here.
+            m_decoder.ClearFix();
             std::lock_guard lock(m_linkLock);
             m_link.bReconnecting = false;
             m_link.device = m_source->Description();

@@ -65,6 +65,7 @@ public:
     // True while a network source is open, on which the baud rate means nothing.
     bool IsNetworkSource() const { return m_source != nullptr && m_source->IsNetwork(); }
     void CopyFix(GpsFix &dest) const { m_decoder.CopyFix(dest); }
+    void CopyFix(GpsFix &dest, FixExtra &extra) const { m_decoder.CopyFix(dest, extra); }
     void ClearFix() { m_decoder.ClearFix(); }
     ScanCounters CopyCounters() const { return m_decoder.CopyCounters(); }
     void CopySky(SkyView &dest) const { m_decoder.CopySky(dest); }

@@ -144,3 +144,18 @@ void CCanvas::TextOut(int x, int y, const QString &text) {
     m_painter.setPen(m_text);
     m_painter.drawText(QPoint(x, y + m_nAscent), text);
 }
+
+void CCanvas::TextOutFit(int x, int y, int w, const QString &text) {
+    const QFont kept = m_painter.font();
+    QFont font = kept;
+    for (int px = kept.pixelSize(); px > 5; --px) {
+        font.setPixelSize(px);
+        if (QFontMetrics(font).horizontalAdvance(text) <= w)
+            break;
+    }
+    m_painter.setFont(font);
+    m_painter.setPen(m_text);
+    const int width = QFontMetrics(font).horizontalAdvance(text);
+    m_painter.drawText(QPoint(x + (w - width) / 2, y + m_nAscent), text);
+    m_painter.setFont(kept);
+}

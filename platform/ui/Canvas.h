@@ -54,6 +54,8 @@ public:
     // A filled polygon with the one-pixel black outline, corners in drawing order.
     void Polygon(const QPoint *points, int n);
     void TextOut(int x, int y, const QString &text);
+    // Text centred in the w units from x, its font shrunk until it fits them.
+    void TextOutFit(int x, int y, int w, const QString &text);
 
 private:
     void Begin();

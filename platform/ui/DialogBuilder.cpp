@@ -84,9 +84,8 @@ QFont CDialogBuilder::Place(QWidget &dialog, const std::vector<QWidget *> &contr
     }
 
     QFont font = CCanvas::DefaultFont();
-    // Smooth glyphs wherever the window is not the small device's exact pixels.
-    if (zoom != 1.0 || dialog.devicePixelRatioF() != 1.0)
-        font.setStyleStrategy(QFont::PreferAntialias);
+    // Smooth glyphs at every size: without them letters run together at 11 pixels.
+    font.setStyleStrategy(QFont::PreferAntialias);
     const int largest = static_cast<int>(std::floor(font.pixelSize() * zoom + 1e-9));
     for (int px = std::max(largest, 1); px >= 1; --px) {
         font.setPixelSize(px);

@@ -98,6 +98,9 @@ TEST(CommandLineRefusal, BadInputEndsWithOneLineAndExitTwo) {
         {{QStringLiteral("--replay"), dir.path()}, "is a folder, not a file"},
         {{QStringLiteral("--replay"), QStringLiteral("/dev/zero")}, "not a regular file"},
         {{QStringLiteral("--time"), QStringLiteral("summer")}, "--time"},
+        {{QStringLiteral("--layout"), QStringLiteral("big")}, "--layout"},
+        {{QStringLiteral("--size"), QStringLiteral("100x900")}, "--size"},
+        {{QStringLiteral("--size"), QStringLiteral("1400")}, "--size"},
         {{QStringLiteral("--after"), QStringLiteral("-1")}, "--after"},
         {{QStringLiteral("/dev/null"), QStringLiteral("/dev/zero")}, "DEVICE"},
         {{QStringLiteral("tcp://localhost")}, "no port"},
@@ -197,12 +200,18 @@ TEST_F(CommandLineTest, ParsesBindingsAndTheScreenshot) {
          QStringLiteral("--com"), QStringLiteral("1=/dev/ttyUSB5"), QStringLiteral("--screenshot"),
          QStringLiteral("/tmp/x.png"), QStringLiteral("--after"), QStringLiteral("1.5"),
          QStringLiteral("--scale"), QStringLiteral("2"), QStringLiteral("--time"),
-         QStringLiteral("utc"), QStringLiteral("/dev/nonexistent-tty")});
+         QStringLiteral("utc"), QStringLiteral("--layout"), QStringLiteral("desktop"),
+         QStringLiteral("--size"), QStringLiteral("1400x900"),
+         QStringLiteral("/dev/nonexistent-tty")});
     ASSERT_EQ(c.action, CommandLine::Action::Run) << c.message.toStdString();
     EXPECT_EQ(c.options.screenshotPath, QStringLiteral("/tmp/x.png"));
     EXPECT_DOUBLE_EQ(c.options.screenshotAfter, 1.5);
     EXPECT_DOUBLE_EQ(c.options.scale, 2.0);
     EXPECT_EQ(c.options.time, display::TimeRule::Utc);
+    EXPECT_EQ(c.options.layout, LayoutChoice::Desktop);
+    EXPECT_EQ(c.options.size, QSize(1400, 900));
+    EXPECT_EQ(ParseCommandLine({QStringLiteral("skywatch")}).options.time,
+              display::TimeRule::Local);
     EXPECT_FALSE(c.demo);
     QTemporaryDir emptyDev;
     BindPorts(c, emptyDev.path());

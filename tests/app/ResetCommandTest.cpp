@@ -7,6 +7,7 @@
 #include "PortTable.h"
 #include "RestartCommands.h"
 #include "SerialPort.h"
+#include "SkyView.h"
 #include "StatusDlg.h"
 #include "StatusDlgTemplate.h"
 
@@ -524,15 +525,31 @@ TEST_F(ResetTest, CaptionSaysWhetherWhatItShowsIsLive) {
     std::printf("caption changed %.2f s after the last sentence\n", delay);
     const QString tip = m_dlg->GetDlgItem(ctl::kPortStatus)->toolTip();
     EXPECT_TRUE(tip.contains(QString::fromStdString(m_com4.SlavePath()))) << tip.toStdString();
-    EXPECT_TRUE(tip.contains(QStringLiteral("4 sentences decoded, 0 dropped")))
+    EXPECT_TRUE(tip.contains(QStringLiteral("4 sentences decoded, 0 not used (other sentence "
+                                            "types), 0 bad (checksum or bytes)")))
         << tip.toStdString();
     EXPECT_EQ(Text(*m_dlg, ctl::kPortStatus), QStringLiteral("COM4 is on"));
+    // In the window too: the validity says so, the values and marks turn grey.
+    const auto grey = [&](int id) {
+        return m_dlg->GetDlgItem(id)->palette().color(QPalette::WindowText) ==
+               display::kStaleColour;
+    };
+    EXPECT_TRUE(PumpUntil([&] { return Text(*m_dlg, ctl::kValidity) == "No data"; }, 1500));
+    EXPECT_TRUE(grey(ctl::kTime) && grey(ctl::kLatitude) && grey(ctl::kCourse));
+    EXPECT_GT(CountColour(m_dlg->grab().toImage(), QRect(0, 0, 155, 155), display::kStaleColour),
+              100);
+    EXPECT_EQ(Text(*m_dlg, ctl::kLatitude), QString::fromUtf8("48°07' 2.28\" N"));
 
     ASSERT_TRUE(m_com4.Write(FixBurst()));
     EXPECT_TRUE(PumpUntil([&] { return caption() == QStringLiteral("Skywatch"); }, 2500));
+    EXPECT_TRUE(PumpUntil([&] { return Text(*m_dlg, ctl::kValidity) == "Valid"; }, 1500));
+    EXPECT_FALSE(grey(ctl::kTime) || grey(ctl::kLatitude));
     m_com4.CloseMaster();
+    // A pseudo-terminal never comes back by itself: the caption says what to do.
     EXPECT_TRUE(PumpUntil(
-        [&] { return caption() == QStringLiteral("Skywatch - receiver unplugged, waiting"); },
+        [&] {
+            return caption() == QStringLiteral("Skywatch - pseudo-terminal gone, press Re-set");
+        },
         2500));
     EXPECT_EQ(Text(*m_dlg, ctl::kPortStatus), QStringLiteral("COM4 is on"));
     EXPECT_TRUE(

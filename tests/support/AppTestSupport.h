@@ -11,6 +11,12 @@
 // The window tests' one QApplication, on the offscreen platform unless the caller chose another.
 class AppTest : public QtTest {};
 
+// Makes the dialog show its record by hand as if every field had come from a live stream.
+inline void ShowAsLive(CStatusDlg &dlg) {
+    dlg.m_curExtra.sent = display::kSentAll;
+    dlg.m_bNoData = false;
+}
+
 // The text a control shows: a label's text, a button's, or a drop-down list's selected entry.
 inline QString ShownText(const CStatusDlg &dlg, int id) {
     QWidget *w = dlg.GetDlgItem(id);

@@ -1,9 +1,12 @@
 #include "Canvas.h"
 #include "OpeningZoom.h"
 #include "QtTestSupport.h"
+#include "SkyPlot.h"
 #include "SkyView.h"
 
 #include <QImage>
+#include <QPainter>
+#include <algorithm>
 #include <cstring>
 #include <ostream>
 
@@ -236,12 +239,14 @@ TEST_F(SkyViewTest, CompactBarsShowTheTwelveStrongestInTableOrder) {
     const int snrs[12] = {24, 25, 26, 27, 28, 29, 30, 41, 43, 44, 45, 46};
     for (int i = 0; i < 12; ++i) {
         const int col = 20 * i;
-        const int top = 253 - snrs[i];
+        // Bars stop 42 units high, below the text rows.
+        const int top = 253 - std::min(snrs[i], 42);
         EXPECT_EQ(At(img, col + 10, top), QColor(Qt::black)) << "column " << i;
         EXPECT_EQ(At(img, col + 10, top - 1), QColor(Qt::white)) << "column " << i;
         EXPECT_EQ(At(img, col + 10, top + 5), display::kTrackedColour) << "column " << i;
-        EXPECT_EQ(CountColour(img, QRect(col + 3, 160, 1, 93), display::kTrackedColour),
-                  snrs[i] - 2)
+        // The centred strength label may cover one pixel of the column.
+        EXPECT_NEAR(CountColour(img, QRect(col + 3, 160, 1, 93), display::kTrackedColour),
+                    std::min(snrs[i], 42) - 2, 1)
             << "column " << i;
     }
 }
@@ -270,4 +275,32 @@ TEST_F(SkyViewTest, ToolTipGivesLegendAndCountsPerSystem) {
     EXPECT_TRUE(full.contains("BeiDou")) << full.toStdString();
     EXPECT_TRUE(full.contains("0 in view, 0 used, 5 left out")) << full.toStdString();
     EXPECT_TRUE(full.contains("7 more satellites than the view holds (128)")) << full.toStdString();
+}
+
+// The desktop sky plot: north up, east right, and a mark on the horizon as whole as the one at
+// the zenith, whatever its bearing.
+TEST_F(SkyViewTest, SkyPlotKeepsHorizonMarksWhole) {
+    const QPointF c(200, 150);
+    EXPECT_EQ(display::SkyPlotPosition(90, 123, c, 100), c);
+    EXPECT_NEAR(display::SkyPlotPosition(0, 90, c, 100).x(), 300, 1e-9);
+    EXPECT_NEAR(display::SkyPlotPosition(0, 0, c, 100).y(), 50, 1e-9);
+    EXPECT_NEAR(display::SkyPlotPosition(45, 180, c, 100).y(), 200, 1e-9);
+    EXPECT_EQ(display::SatLabel(Gnss::GLONASS, 10), QStringLiteral("R10"));
+    EXPECT_EQ(display::SatLabel(Gnss::SBAS, 131), QStringLiteral("S131"));
+
+    const auto usedPixels = [](int el, int az) {
+        SkyView sky{};
+        sky.count = 1;
+        sky.sats[0] =
+            SkySat{Gnss::GPS, 7, std::int16_t(el), std::int16_t(az), 40, true, true, {}, 0};
+        QImage img(400, 300, QImage::Format_RGB32);
+        QPainter p(&img);
+        EXPECT_EQ(display::DrawSkyPlot(p, QRectF(img.rect()), sky, false), 1);
+        p.end();
+        return CountColour(img, img.rect(), display::kUsedColour);
+    };
+    const int zenith = usedPixels(90, 0);
+    EXPECT_GT(zenith, 150);
+    for (int az : {0, 90, 180, 270})
+        EXPECT_GE(usedPixels(0, az), zenith * 95 / 100) << az;
 }

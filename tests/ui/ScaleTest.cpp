@@ -99,6 +99,7 @@ TEST_F(ScaleTest, EveryTextFitsAtEveryScaleAndAfterAResize) {
         EXPECT_GT(px, previousPx) << s;
         previousPx = px;
         dlg->m_curFix = WidestFix();
+        ShowAsLive(*dlg);
         for (ViewMode mode : {kViewFull, kViewCompact}) {
             if (dlg->m_viewMode != mode)
                 dlg->OnToggleView();
@@ -135,6 +136,7 @@ TEST_F(ScaleTest, MarksAndGlobeAreDrawnAtTheTargetResolution) {
     const QImage globe = dlg->grab().toImage().convertToFormat(QImage::Format_RGB32);
     dlg->m_curSky.count = 1; // (103, 51): sea and land around it
     dlg->m_curSky.sats[0] = SkySat{Gnss::GPS, 5, 45, 45, 40, false, true, {}, 0};
+    ShowAsLive(*dlg);
     dlg->repaint();
     const QImage marked = dlg->grab().toImage().convertToFormat(QImage::Format_RGB32);
     dlg->done(QDialog::Rejected);
@@ -195,6 +197,7 @@ TEST_F(ScaleTest, SecondsCarryAndAltitudeRangeInTheWindow) {
     for (const Row &r : rows) {
         dlg->m_curFix.lLatitude = r.lat, dlg->m_curFix.lLongitude = r.lon;
         dlg->m_curFix.wAltitude = r.altitude;
+        ShowAsLive(*dlg);
         dlg->repaint();
         EXPECT_EQ(ShownText(*dlg, ctl::kLatitude), QString::fromUtf8(r.latText));
         EXPECT_EQ(ShownText(*dlg, ctl::kLongitude), QString::fromUtf8(r.lonText));
@@ -218,6 +221,7 @@ TEST_F(ScaleTest, LayoutSwitchNeverShowsPlaceholdersOrOldValues) {
     auto dlg = OpenAt(1.0);
     dlg->m_curFix.lLatitude = 25033000, dlg->m_curFix.lLongitude = 121565000;
     dlg->m_curFix.nPdop = 23, dlg->m_curFix.bValid = 1, dlg->m_curFix.cFixMode = 3;
+    ShowAsLive(*dlg);
     dlg->repaint();
     const std::vector<std::pair<int, QString>> compact = {
         {ctl::kCompactLatitude, QString::fromUtf8("25°01' 58.80\" N")},
@@ -248,22 +252,24 @@ TEST_F(ScaleTest, EveryControlExplainsItself) {
         if (id == ctl::kPortStatus || (id == dlg::kNoId && !qobject_cast<QLabel *>(w)))
             continue;
         EXPECT_FALSE(w->toolTip().isEmpty()) << id << " " << ShownText(*dlg, id).toStdString();
+        // Long tooltips are wrapped, not one line across the screen.
+        for (const QString &line : w->toolTip().split(QLatin1Char('\n')))
+            EXPECT_LE(line.size(), 60) << line.toStdString();
     }
     EXPECT_TRUE(dlg->GetDlgItem(ctl::kToggleView)->toolTip().contains(QStringLiteral("compact")));
     auto *reset = static_cast<QComboBox *>(dlg->GetDlgItem(ctl::kResetList));
     auto *port = static_cast<QComboBox *>(dlg->GetDlgItem(ctl::kPortList));
+    const auto resetTip = [&] {
+        return dlg->GetDlgItem(ctl::kResetButton)->toolTip().replace(QLatin1Char('\n'), ' ');
+    };
     reset->setCurrentIndex(1);
-    EXPECT_TRUE(
-        dlg->GetDlgItem(ctl::kResetButton)->toolTip().contains(QStringLiteral("warm start")))
-        << dlg->GetDlgItem(ctl::kResetButton)->toolTip().toStdString();
+    EXPECT_TRUE(resetTip().contains(QStringLiteral("warm start"))) << resetTip().toStdString();
     port->setCurrentIndex(4);
-    EXPECT_TRUE(
-        dlg->GetDlgItem(ctl::kResetButton)->toolTip().startsWith(QStringLiteral("Close the port")))
-        << dlg->GetDlgItem(ctl::kResetButton)->toolTip().toStdString();
+    EXPECT_TRUE(resetTip().startsWith(QStringLiteral("Close the port")))
+        << resetTip().toStdString();
     port->setCurrentIndex(2);
-    EXPECT_TRUE(
-        dlg->GetDlgItem(ctl::kResetButton)->toolTip().contains(QStringLiteral("COM3 (/dev/ttyS2)")))
-        << dlg->GetDlgItem(ctl::kResetButton)->toolTip().toStdString();
+    EXPECT_TRUE(resetTip().contains(QStringLiteral("COM3 (/dev/ttyS2)")))
+        << resetTip().toStdString();
     dlg->OnToggleView();
     EXPECT_TRUE(dlg->GetDlgItem(ctl::kToggleView)->toolTip().contains(QStringLiteral("full")));
     dlg->done(QDialog::Rejected);
@@ -288,6 +294,7 @@ TEST_F(ScaleTest, TimeOptionShiftsTheDateAndTimeAndNamesItself) {
         dlg.OnInitDialog();
         dlg.m_curFix.nYear = 2026, dlg.m_curFix.bMonth = 6, dlg.m_curFix.bDay = 30;
         dlg.m_curFix.bHour = 23, dlg.m_curFix.bMinute = 30;
+        ShowAsLive(dlg);
         dlg.show();
         PumpUntil([&] { return dlg.m_redrawAll == 0; }, 3000);
         EXPECT_EQ(ShownText(dlg, ctl::kDate), QString::fromUtf8(r.date));

@@ -2,10 +2,13 @@
 #include "AppTestSupport.h"
 #include "Canvas.h"
 #include "ControlIds.h"
+#include "DesktopView.h"
 #include "DialogBuilder.h"
 #include "PortTable.h"
 #include "QtTestSupport.h"
+#include "SatTableModel.h"
 #include "SimProcess.h"
+#include "SkyPlot.h"
 #include "SkyView.h"
 #include "StatusDlgTemplate.h"
 #include "TestPaths.h"
@@ -16,6 +19,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QThread>
@@ -134,11 +138,11 @@ TEST_F(DialogTest, StartWithComFourMissing) {
     EXPECT_FALSE(HasMessageBox());
     EXPECT_TRUE(PumpUntil([&] { return dlg.m_redrawAll == 0; }, 3000));
     EXPECT_GE(paints.n, 22);
-    EXPECT_EQ(ShownText(dlg, ctl::kDate), QStringLiteral("   0/00/00"));
-    EXPECT_EQ(ShownText(dlg, ctl::kLatitude), QString::fromUtf8("00°00' 0.00\" N"));
-    EXPECT_EQ(ShownText(dlg, ctl::kAltitude), QStringLiteral("0 M"));
-    EXPECT_EQ(ShownText(dlg, ctl::kFixMode), QStringLiteral("No Fix"));
-    EXPECT_EQ(ShownText(dlg, ctl::kValidity), QStringLiteral("InValid"));
+    // Nothing was sent: no template or zero values, and nothing open says "No data".
+    for (int id :
+         {ctl::kDate, ctl::kTime, ctl::kLatitude, ctl::kAltitude, ctl::kCourse, ctl::kFixMode})
+        EXPECT_EQ(ShownText(dlg, id), QStringLiteral("-")) << id;
+    EXPECT_EQ(ShownText(dlg, ctl::kValidity), QStringLiteral("No data"));
     EXPECT_FALSE(HasMessageBox());
     dlg.done(QDialog::Rejected);
 }
@@ -153,6 +157,7 @@ TEST_F(DialogTest, PaintCopiesTheGlobeAndTheLowerStrip) {
     dlg.m_curSky.count = 1;
     dlg.m_curSky.sats[0] = SkySat{Gnss::GPS, 5, 45, 45, 60, true, true, {}, 0};
     dlg.m_curFix.nHdop = 12;
+    ShowAsLive(dlg);
     dlg.m_viewMode = kViewCompact;
     dlg.repaint();
     EXPECT_EQ(std::memcmp(&dlg.m_prevFix, &dlg.m_curFix, sizeof(GpsFix)), 0);
@@ -161,8 +166,9 @@ TEST_F(DialogTest, PaintCopiesTheGlobeAndTheLowerStrip) {
     // The globe itself: sea at the disc's edge, black sky in the corner.
     EXPECT_EQ(QColor(shot.pixel(2, 2)), QColor(Qt::black));
     EXPECT_EQ(QColor(shot.pixel(70, 150)), QColor(166, 202, 240));
-    // The bar of slot 0 is 60 high (top at 193) but reaches the screen only from y = 203.
-    EXPECT_EQ(QColor(shot.pixel(5, 204)), display::kUsedColour);
+    // The bar of slot 0 is 60 dB but stops 42 high (top at 211), clear of the text rows.
+    EXPECT_EQ(QColor(shot.pixel(5, 212)), display::kUsedColour);
+    EXPECT_EQ(QColor(shot.pixel(5, 210)), QColor(Qt::white));
     EXPECT_EQ(QColor(shot.pixel(5, 202)), QColor(Qt::white));
     EXPECT_EQ(QColor(shot.pixel(5, 196)), QColor(Qt::white));
     dlg.done(QDialog::Rejected);
@@ -302,9 +308,9 @@ TEST_F(DialogTest, TickPaintsWithoutZoomAndLayoutSwitchPlaysIt) {
     EXPECT_EQ(dlg.m_viewMode, kViewCompact);
     ASSERT_TRUE(PumpUntil([&] { return dlg.m_redrawAll == 0; }, 3000));
     EXPECT_GE(paints.n, 22);
-    EXPECT_EQ(ShownText(dlg, ctl::kCompactLatitude), QString::fromUtf8("00°00' 0.00\" N"));
-    EXPECT_EQ(ShownText(dlg, ctl::kCompactFixMode), QStringLiteral("No Fix"));
-    EXPECT_EQ(ShownText(dlg, ctl::kCompactValidity), QStringLiteral("InValid"));
+    EXPECT_EQ(ShownText(dlg, ctl::kCompactLatitude), QStringLiteral("-"));
+    EXPECT_EQ(ShownText(dlg, ctl::kCompactFixMode), QStringLiteral("-"));
+    EXPECT_EQ(ShownText(dlg, ctl::kCompactValidity), QStringLiteral("No data"));
     const QImage shot = dlg.grab().toImage();
     EXPECT_EQ(QColor(shot.pixel(2, 254)), QColor(Qt::black)); // the first bar box
     dlg.done(QDialog::Rejected);
@@ -376,3 +382,56 @@ TEST_F(SkyWindowTest, ReplayedMultiSystemReceiverDrawsEveryMark) {
 }
 
 } // namespace
+
+// A large window shows the desktop layout: its table lists every satellite of the replayed
+// receiver with a column per band, the bars draw a segment per signal, and the dialog's layouts
+// come back when the window is made small.
+TEST_F(SkyWindowTest, DesktopLayoutListsEverySatelliteAndSwitchesOnResize) {
+    if (!CSimProcess::Built())
+        GTEST_SKIP() << "needs the simulated receiver " << CSimProcess::Binary();
+    CSimProcess sim;
+    ASSERT_TRUE(
+        sim.Start({"--replay", SKYWATCH_NMEA_DIR "/ublox-neo-m9n-nmea.log", "--baud", "115200"}))
+        << sim.Errors();
+    platform::BindPort(4, sim.SlavePath());
+    CStatusDlg dlg;
+    dlg.OnInitDialog();
+    dlg.resize(1400, 900);
+    dlg.show();
+    ASSERT_TRUE(dlg.IsDesktop());
+    EXPECT_FALSE(dlg.GetDlgItem(ctl::kLatitude)->isVisible());
+    EXPECT_TRUE(dlg.GetDlgItem(ctl::kResetButton)->isVisible());
+    const CSatTableModel &model = dlg.Desktop()->Model();
+    ASSERT_TRUE(PumpUntil(
+        [&] { return dlg.m_curSky.count >= 20 && model.rowCount() == int(dlg.m_curSky.count); },
+        6000))
+        << model.rowCount();
+    const SkyView sky = dlg.m_curSky;
+    std::size_t segments = 0;
+    for (std::size_t i = 0; i < sky.count; ++i) {
+        const SkySat &s = sky.sats[i];
+        EXPECT_EQ(model.index(int(i), 0).data().toString(), QString::fromLatin1(GnssName(s.gnss)));
+        EXPECT_EQ(model.index(int(i), 1).data().toString(), QString::number(s.sv));
+        segments += std::max<std::size_t>(s.nSigs, 1);
+    }
+    for (const char *band : {"L1 C/A", "E1"})
+        EXPECT_TRUE(model.Bands().contains(QString::fromLatin1(band))) << band;
+    EXPECT_EQ(model.headerData(4, Qt::Horizontal).toString(), model.Bands().first());
+    QImage bars(1400, 150, QImage::Format_RGB32);
+    QPainter painter(&bars);
+    EXPECT_EQ(display::DrawSignalBars(painter, QRectF(bars.rect()), sky, false), int(segments));
+    painter.end();
+
+    ASSERT_TRUE(PumpUntil([&] { return (dlg.m_curExtra.sent & kSentPosition) != 0; }, 3000));
+    dlg.resize(240, 268);
+    EXPECT_FALSE(dlg.IsDesktop());
+    EXPECT_FALSE(dlg.Desktop()->isVisible());
+    EXPECT_TRUE(dlg.GetDlgItem(ctl::kLatitude)->isVisible());
+    EXPECT_NE(ShownText(dlg, ctl::kLatitude), QStringLiteral("-")) << "written before shown";
+    EXPECT_EQ(dlg.GetDlgItem(ctl::kResetButton)->geometry().size(),
+              QSize(qRound(45 * 240 / 139.0), dlg.GetDlgItem(ctl::kResetButton)->height()));
+    dlg.resize(1000, 800);
+    EXPECT_TRUE(dlg.IsDesktop());
+    dlg.done(QDialog::Rejected);
+    platform::UnbindAllPorts();
+}

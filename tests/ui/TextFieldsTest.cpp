@@ -23,10 +23,11 @@ Fields Pass(const GpsFix &cur, const GpsFix &prev, ViewMode mode, bool redrawAll
     return out;
 }
 
-QString Text(const GpsFix &cur, int id, ViewMode mode = kViewFull) {
-    for (const auto &[fid, text] : Pass(cur, cur, mode, true))
-        if (fid == id)
-            return text;
+QString Text(const GpsFix &cur, int id, ViewMode mode = kViewFull, display::FixFacts facts = {}) {
+    for (const display::TextField &f :
+         display::ChangedTextFields(cur, cur, mode, true, facts, facts))
+        if (f.id == id)
+            return f.text;
     return QStringLiteral("<not written>");
 }
 
@@ -37,7 +38,7 @@ TEST(TextFields, FirstPassOfTheZeroSnapshotWritesEveryFieldOfTheLayout) {
     GpsFix garbage;
     std::memset(&garbage, 0x5a, sizeof garbage); // m_prevFix has no content before the first pass
     const Fields full{
-        {ctl::kDate, QString::fromUtf8("   0/00/00")},
+        {ctl::kDate, QString::fromUtf8("-")},
         {ctl::kTime, QString::fromUtf8("00:00:00")},
         {ctl::kLatitude, QString::fromUtf8("00°00' 0.00\" N")},
         {ctl::kLongitude, QString::fromUtf8("000°00' 0.00\" E")},
@@ -52,7 +53,7 @@ TEST(TextFields, FirstPassOfTheZeroSnapshotWritesEveryFieldOfTheLayout) {
     EXPECT_EQ(Pass(zero, garbage, kViewFull, true), full);
     EXPECT_EQ(Pass(zero, zero, kViewFull, true), full);
     const Fields compact{
-        {ctl::kDate, QString::fromUtf8("   0/00/00")},
+        {ctl::kDate, QString::fromUtf8("-")},
         {ctl::kTime, QString::fromUtf8("00:00:00")},
         {ctl::kCompactLatitude, QString::fromUtf8("00°00' 0.00\" N")},
         {ctl::kCompactLongitude, QString::fromUtf8("000°00' 0.00\" E")},
@@ -69,7 +70,10 @@ TEST(TextFields, RealValues) {
         void (*set)(GpsFix &);
         int id;
         const char *text;
+        std::uint16_t sent = display::kSentAll;
+        bool stale = false;
     };
+    constexpr std::uint16_t all = display::kSentAll;
     const Row rows[] = {
         {"date", [](GpsFix &f) { f.nYear = 2026, f.bMonth = 12, f.bDay = 8; }, ctl::kDate,
          "2026/12/08"},
@@ -121,12 +125,28 @@ TEST(TextFields, RealValues) {
         {"fix 4", [](GpsFix &f) { f.cFixMode = 4; }, ctl::kFixMode, "No Fix"},
         {"fix -1", [](GpsFix &f) { f.cFixMode = -1; }, -ctl::kCompactFixMode, "No Fix"},
         {"compact fix 3", [](GpsFix &f) { f.cFixMode = 3; }, -ctl::kCompactFixMode, "3D"},
+        // What the stream did not set, or set off the calendar, shows "-".
+        {"course not sent", [](GpsFix &) {}, ctl::kCourse, "-", all & ~kSentCourse},
+        {"position not sent", [](GpsFix &) {}, -ctl::kCompactLatitude, "-", all & ~kSentPosition},
+        {"nothing sent", [](GpsFix &) {}, ctl::kAltitude, "-", 0},
+        {"validity not sent", [](GpsFix &) {}, ctl::kValidity, "-", 0},
+        {"time off the clock", [](GpsFix &f) { f.bHour = 25, f.bMinute = 61, f.bSecond = 99; },
+         ctl::kTime, "-"},
+        {"date off the calendar", [](GpsFix &f) { f.nYear = 2026, f.bMonth = 2, f.bDay = 30; },
+         ctl::kDate, "-"},
+        {"leap second", [](GpsFix &f) { f.bHour = 23, f.bMinute = 59, f.bSecond = 60; }, ctl::kTime,
+         "23:59:60"},
+        {"no data", [](GpsFix &f) { f.bValid = 1; }, ctl::kValidity, "No data", all, true},
+        {"no data, never sent", [](GpsFix &) {}, -ctl::kCompactValidity, "No data", 0, true},
+        {"no data keeps the values", [](GpsFix &f) { f.nHdop = 12; }, ctl::kHdop, "1.2", all, true},
     };
     for (const Row &r : rows) {
         GpsFix f = EmptyFix();
         r.set(f);
         const ViewMode mode = r.id < 0 ? kViewCompact : kViewFull;
-        EXPECT_EQ(Text(f, r.id < 0 ? -r.id : r.id, mode), QString::fromUtf8(r.text)) << r.what;
+        EXPECT_EQ(Text(f, r.id < 0 ? -r.id : r.id, mode, {r.sent, r.stale}),
+                  QString::fromUtf8(r.text))
+            << r.what;
     }
 }
 
@@ -164,6 +184,19 @@ TEST(TextFields, OnlyChangedFieldsAreWritten) {
     EXPECT_EQ(Pass(cur, prev, kViewCompact, false),
               (Fields{{ctl::kCompactLatitude, QString::fromUtf8("00°00' 0.00\" S")},
                       {ctl::kCompactPdop, "1.6"}}));
+
+    // A field that starts being sent, and data that stops, rewrite their controls only.
+    const auto changed = [&](display::FixFacts now, display::FixFacts before) {
+        Fields out;
+        for (const display::TextField &f :
+             display::ChangedTextFields(prev, prev, kViewFull, false, now, before))
+            out.emplace_back(f.id, f.text);
+        return out;
+    };
+    const std::uint16_t all = display::kSentAll;
+    EXPECT_EQ(changed({all, false}, {all & ~kSentPdop, false}), (Fields{{ctl::kPdop, "1.5"}}));
+    EXPECT_EQ(changed({all, true}, {all, false}), (Fields{{ctl::kValidity, "No data"}}));
+    EXPECT_EQ(changed({all, false}, {all, true}), (Fields{{ctl::kValidity, "Valid"}}));
 }
 
 TEST(TextFields, SplitDegreesWorkedValues) {

@@ -1,0 +1,151 @@
+#include "DesktopView.h"
+
+#include "FixPanel.h"
+#include "SatTableModel.h"
+#include "SkyPlot.h"
+#include "SkyView.h"
+
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QPixmap>
+#include <QTableView>
+#include <QVBoxLayout>
+
+class CDesktopView::CSkyPlot : public QWidget {
+public:
+    explicit CSkyPlot(const CDesktopView &view, QWidget *parent) : QWidget(parent), m_view(view) {
+        setMinimumSize(200, 200);
+        setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+        setAttribute(Qt::WA_OpaquePaintEvent);
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override {
+        const qreal dpr = devicePixelRatioF();
+        if (m_grid.size() != size() * dpr) {
+            m_grid = QPixmap(size() * dpr);
+            m_grid.setDevicePixelRatio(dpr);
+            QPainter g(&m_grid);
+            g.setFont(font());
+            display::DrawSkyPlotGrid(g, QRectF(rect()));
+        }
+        QPainter p(this);
+        p.drawPixmap(0, 0, m_grid);
+        display::DrawSkyPlotMarks(p, QRectF(rect()), m_view.m_sky, m_view.m_bStale);
+    }
+
+private:
+    const CDesktopView &m_view;
+    // The rings and compass points, drawn once per size.
+    QPixmap m_grid;
+};
+
+class CDesktopView::CBars : public QWidget {
+public:
+    explicit CBars(const CDesktopView &view, QWidget *parent) : QWidget(parent), m_view(view) {
+        setMinimumHeight(120);
+        setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+        setAttribute(Qt::WA_OpaquePaintEvent);
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override {
+        QPainter p(this);
+        display::DrawSignalBars(p, QRectF(rect()), m_view.m_sky, m_view.m_bStale);
+    }
+
+private:
+    const CDesktopView &m_view;
+};
+
+CDesktopView::CDesktopView(QWidget *parent) : QWidget(parent) {
+    setAutoFillBackground(true);
+    m_plot = new CSkyPlot(*this, this);
+    m_plot->setToolTip(QStringLiteral("Green: used, blue: tracked, red: no signal, grey: no data; "
+                                      "the shape tells the system"));
+    m_bars = new CBars(*this, this);
+    m_bars->setToolTip(QStringLiteral("Signal strength in dB-Hz, one segment per band"));
+    m_model = new CSatTableModel(this);
+    m_table = new QTableView(this);
+    m_table->setModel(m_model);
+    m_table->verticalHeader()->hide();
+    m_table->verticalHeader()->setDefaultSectionSize(m_table->fontMetrics().height() + 4);
+    // Columns are fitted when the table changes shape, not measured again every second.
+    m_table->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    // Short cells: no word wrapping or eliding, which lay out every cell's text on each paint.
+    m_table->setWordWrap(false);
+    m_table->setTextElideMode(Qt::ElideNone);
+    m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_table->setAccessibleName(QStringLiteral("Satellites"));
+
+    auto *fix = new QWidget(this);
+    m_fixGrid = new QGridLayout(fix);
+    m_fixGrid->setContentsMargins(0, 0, 0, 0);
+    m_fixGrid->setVerticalSpacing(2);
+    m_fixGrid->setHorizontalSpacing(12);
+    m_fixGrid->setColumnStretch(2, 1);
+
+    auto *right = new QVBoxLayout;
+    right->addWidget(fix);
+    right->addWidget(m_table, 1);
+    auto *top = new QHBoxLayout;
+    top->addWidget(m_plot, 3);
+    top->addLayout(right, 2);
+    auto *all = new QVBoxLayout(this);
+    all->setContentsMargins(6, 6, 6, 0);
+    all->addLayout(top, 1);
+    all->addWidget(m_bars);
+}
+
+QLabel *CDesktopView::FixValue(const QString &label) const {
+    for (std::size_t i = 0; i < m_rowLabels.size(); ++i)
+        if (m_rowLabels[i]->text() == label)
+            return m_rowValues[i];
+    return nullptr;
+}
+
+void CDesktopView::Show(const GpsFix &fix, display::FixFacts facts, const FixExtra &extra,
+                        const SkyView &sky, const QString &live) {
+    m_sky = sky;
+    m_bStale = facts.stale;
+    const std::vector<display::FixRow> rows =
+        display::FixPanelRows(fix, facts, extra.quality, sky, live);
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        if (i >= m_rowLabels.size()) {
+            auto *label = new QLabel(m_fixGrid->parentWidget());
+            auto *value = new QLabel(m_fixGrid->parentWidget());
+            value->setTextInteractionFlags(Qt::TextSelectableByMouse);
+            m_fixGrid->addWidget(label, static_cast<int>(i), 0);
+            m_fixGrid->addWidget(value, static_cast<int>(i), 1);
+            m_rowLabels.push_back(label);
+            m_rowValues.push_back(value);
+        }
+        if (m_rowLabels[i]->text() != rows[i].label)
+            m_rowLabels[i]->setText(rows[i].label);
+        QLabel *value = m_rowValues[i];
+        if (value->text() != rows[i].value)
+            value->setText(rows[i].value);
+        const QColor colour =
+            rows[i].greyed ? display::kStaleColour : palette().color(QPalette::WindowText);
+        if (value->palette().color(QPalette::WindowText) != colour) {
+            QPalette p = value->palette();
+            p.setColor(QPalette::WindowText, colour);
+            value->setPalette(p);
+        }
+    }
+    for (std::size_t i = 0; i < m_rowLabels.size(); ++i) {
+        m_rowLabels[i]->setVisible(i < rows.size());
+        m_rowValues[i]->setVisible(i < rows.size());
+    }
+    const int columns = m_model->columnCount(), satellites = m_model->rowCount();
+    m_model->SetSky(sky, facts.stale);
+    if (columns != m_model->columnCount() || satellites != m_model->rowCount())
+        m_table->resizeColumnsToContents();
+    m_plot->update();
+    m_bars->update();
+}

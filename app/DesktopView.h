@@ -1,0 +1,47 @@
+#pragma once
+
+#include "FixExtra.h"
+#include "GpsFix.h"
+#include "SkyTable.h"
+#include "TextFields.h"
+
+#include <QString>
+#include <QWidget>
+#include <vector>
+
+class CSatTableModel;
+class QGridLayout;
+class QLabel;
+class QTableView;
+
+// The desktop layout: a large sky plot with marks of a fixed size, the satellite table, signal
+// bars per system and band, and the fix panel. The dialog shows it instead of its own layouts
+// when the window is large, and keeps the port controls below it.
+class CDesktopView : public QWidget {
+public:
+    explicit CDesktopView(QWidget *parent = nullptr);
+
+    // One snapshot: the record under the time rule, what the stream set, the sky, the live
+    // state in words ("" while live).
+    void Show(const GpsFix &fix, display::FixFacts facts, const FixExtra &extra, const SkyView &sky,
+              const QString &live);
+
+    const CSatTableModel &Model() const { return *m_model; }
+    QTableView *Table() const { return m_table; }
+    // The value label of the fix panel's row named label, or nullptr.
+    QLabel *FixValue(const QString &label) const;
+
+private:
+    class CSkyPlot;
+    class CBars;
+
+    SkyView m_sky{};
+    bool m_bStale = false;
+    CSkyPlot *m_plot = nullptr;
+    CBars *m_bars = nullptr;
+    CSatTableModel *m_model = nullptr;
+    QTableView *m_table = nullptr;
+    QGridLayout *m_fixGrid = nullptr;
+    std::vector<QLabel *> m_rowLabels;
+    std::vector<QLabel *> m_rowValues;
+};

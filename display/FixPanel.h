@@ -1,0 +1,26 @@
+#pragma once
+
+#include "FixExtra.h"
+#include "GpsFix.h"
+#include "SkyTable.h"
+#include "TextFields.h"
+
+#include <QString>
+#include <vector>
+
+namespace display {
+
+// One line of the desktop layout's fix panel.
+struct FixRow {
+    QString label;
+    QString value;
+    bool greyed; // a value of data that stopped coming
+};
+
+// The fix panel: the full layout's fields (fix already under the time rule), VDOP, the fix
+// quality the receiver gave, satellites used, in view and signals, and the live state (live is
+// "" while data flows).
+std::vector<FixRow> FixPanelRows(const GpsFix &fix, FixFacts facts, int quality, const SkyView &sky,
+                                 const QString &live);
+
+} // namespace display

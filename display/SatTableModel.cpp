@@ -1,0 +1,129 @@
+#include "SatTableModel.h"
+
+#include "SkyView.h"
+
+#include <QColor>
+#include <algorithm>
+
+namespace {
+
+// The column a signal's strength goes in: its band, or "SNR" where the sentence named none.
+QString BandOf(Gnss gnss, int signalId) {
+    const char *name = BandName(gnss, signalId);
+    return name[0] == '\0' ? QStringLiteral("SNR") : QString::fromLatin1(name);
+}
+
+} // namespace
+
+void CSatTableModel::SetSky(const SkyView &sky, bool stale) {
+    const std::size_t count = std::min(sky.count, SkyView::kMax);
+    QStringList bands;
+    for (std::size_t i = 0; i < count; ++i) {
+        const SkySat &s = sky.sats[i];
+        if (s.nSigs == 0 && !bands.contains(QStringLiteral("SNR")))
+            bands << QStringLiteral("SNR");
+        for (std::size_t k = 0; k < std::min<std::size_t>(s.nSigs, SkySat::kMaxSignals); ++k)
+            if (const QString b = BandOf(s.gnss, s.sigs[k].id); !bands.contains(b))
+                bands << b;
+    }
+    const bool reshaped = bands != m_bands || count != m_sats.size();
+    if (reshaped)
+        beginResetModel();
+    m_sats.assign(sky.sats, sky.sats + count);
+    m_bands = bands;
+    const bool staleChanged = m_bStale != stale;
+    m_bStale = stale;
+    const int columns = columnCount();
+    const std::vector<QString> before = reshaped ? std::vector<QString>() : m_cells;
+    m_cells.resize(count * static_cast<std::size_t>(columns));
+    for (std::size_t r = 0; r < count; ++r)
+        for (int c = 0; c < columns; ++c)
+            m_cells[r * static_cast<std::size_t>(columns) + static_cast<std::size_t>(c)] =
+                Text(static_cast<int>(r), c);
+    if (reshaped) {
+        endResetModel();
+        return;
+    }
+    // Only rows whose texts changed (all of them when the staleness did) are painted again.
+    const auto cols = static_cast<std::size_t>(columns);
+    int first = -1;
+    for (std::size_t r = 0; r <= count; ++r) {
+        const bool changed =
+            r < count && (staleChanged ||
+                          !std::equal(m_cells.begin() + static_cast<std::ptrdiff_t>(r * cols),
+                                      m_cells.begin() + static_cast<std::ptrdiff_t>((r + 1) * cols),
+                                      before.begin() + static_cast<std::ptrdiff_t>(r * cols)));
+        if (changed && first < 0)
+            first = static_cast<int>(r);
+        if (!changed && first >= 0) {
+            dataChanged(index(first, 0), index(static_cast<int>(r) - 1, columns - 1));
+            first = -1;
+        }
+    }
+}
+
+int CSatTableModel::rowCount(const QModelIndex &parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(m_sats.size());
+}
+
+int CSatTableModel::columnCount(const QModelIndex &parent) const {
+    return parent.isValid() ? 0 : kFixedBefore + static_cast<int>(m_bands.size()) + 1;
+}
+
+QString CSatTableModel::Text(int row, int column) const {
+    const SkySat &s = m_sats[static_cast<std::size_t>(row)];
+    switch (column) {
+    case 0:
+        return QString::fromLatin1(GnssName(s.gnss));
+    case 1:
+        return QString::number(s.sv);
+    case 2:
+        return s.hasPosition ? QString::number(s.el) : QStringLiteral("-");
+    case 3:
+        return s.hasPosition ? QString::number(s.az) : QStringLiteral("-");
+    default:
+        break;
+    }
+    if (column == columnCount() - 1)
+        return s.used ? QStringLiteral("yes") : QString();
+    const QString &band = m_bands[column - kFixedBefore];
+    if (s.nSigs == 0)
+        return band == QLatin1String("SNR") && s.snr > 0 ? QString::number(s.snr) : QString();
+    for (std::size_t k = 0; k < std::min<std::size_t>(s.nSigs, SkySat::kMaxSignals); ++k)
+        if (BandOf(s.gnss, s.sigs[k].id) == band)
+            return s.sigs[k].snr > 0 ? QString::number(s.sigs[k].snr) : QStringLiteral("-");
+    return {};
+}
+
+QVariant CSatTableModel::data(const QModelIndex &index, int role) const {
+    if (!index.isValid() || index.row() >= rowCount() || index.column() >= columnCount())
+        return {};
+    switch (role) {
+    case Qt::DisplayRole:
+        return m_cells[static_cast<std::size_t>(index.row()) *
+                           static_cast<std::size_t>(columnCount()) +
+                       static_cast<std::size_t>(index.column())];
+    case Qt::TextAlignmentRole:
+        return index.column() == 0 ? QVariant(Qt::AlignLeft | Qt::AlignVCenter)
+                                   : QVariant(Qt::AlignRight | Qt::AlignVCenter);
+    case Qt::ForegroundRole:
+        if (m_bStale)
+            return display::kStaleColour;
+        return {};
+    default:
+        return {};
+    }
+}
+
+QVariant CSatTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (role != Qt::DisplayRole || orientation != Qt::Horizontal)
+        return {};
+    static const char *const kFixed[kFixedBefore] = {"System", "No.", "Elev.", "Azim."};
+    if (section < kFixedBefore)
+        return QString::fromLatin1(kFixed[section]);
+    if (section == columnCount() - 1)
+        return QStringLiteral("Used");
+    if (section - kFixedBefore < m_bands.size())
+        return m_bands[section - kFixedBefore];
+    return {};
+}

@@ -1,0 +1,228 @@
+#include "SkyPlot.h"
+
+#include "SkyView.h"
+
+#include <QFontMetricsF>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPolygonF>
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+namespace display {
+
+QPointF SkyPlotPosition(double elevation, double azimuth, QPointF centre, qreal radius) {
+    const double r = (90.0 - std::clamp(elevation, 0.0, 90.0)) / 90.0 * radius;
+    const double a = azimuth * 0.017453292519943295;
+    return {centre.x() + r * std::sin(a), centre.y() - r * std::cos(a)};
+}
+
+qreal SkyPlotRadius(const QRectF &area) {
+    // Room for half a mark and the compass letters outside the horizon.
+    return std::max<qreal>(0, std::min(area.width(), area.height()) / 2 - kPlotMarkSize - 4);
+}
+
+namespace {
+
+QColor MarkColour(const SkySat &s, bool stale) {
+    if (stale)
+        return kStaleColour;
+    if (s.snr == 0)
+        return kNoSignalColour;
+    return s.used ? kUsedColour : kTrackedColour;
+}
+
+// The dialog's shapes, at the plot's mark size around p.
+QPainterPath MarkPath(Gnss gnss, QPointF p) {
+    const qreal h = kPlotMarkSize / 2;
+    QPainterPath path;
+    auto poly = [&](std::initializer_list<QPointF> pts) {
+        QPolygonF q;
+        for (const QPointF &d : pts)
+            q << p + d * h;
+        path.addPolygon(q);
+        path.closeSubpath();
+    };
+    switch (gnss) {
+    case Gnss::GPS:
+        path.addEllipse(p, h, h);
+        break;
+    case Gnss::GLONASS:
+        path.addRect(
+            QRectF(p.x() - h * 0.9, p.y() - h * 0.9, kPlotMarkSize * 0.9, kPlotMarkSize * 0.9));
+        break;
+    case Gnss::Galileo:
+        poly({{0, -1}, {1, 0}, {0, 1}, {-1, 0}});
+        break;
+    case Gnss::BeiDou:
+        poly({{0, -1.1}, {1.1, 0.9}, {-1.1, 0.9}});
+        break;
+    case Gnss::QZSS:
+        poly({{-1.1, -0.9}, {1.1, -0.9}, {0, 1.1}});
+        break;
+    default:
+        poly({{-0.55, -1}, {0.55, -1}, {1, 0}, {0.55, 1}, {-0.55, 1}, {-1, 0}});
+        break;
+    }
+    return path;
+}
+
+} // namespace
+
+QString SatLabel(Gnss gnss, int sv) {
+    static const char kLetters[kGnssCount] = {'G', 'S', 'R', 'E', 'C', 'J', 'I'};
+    const auto g = static_cast<std::size_t>(gnss);
+    return QLatin1Char(g < kGnssCount ? kLetters[g] : '?') + QString::number(sv);
+}
+
+void DrawSkyPlotGrid(QPainter &painter, const QRectF &area) {
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.fillRect(area, Qt::white);
+    const QPointF c = area.center();
+    const qreal radius = SkyPlotRadius(area);
+    painter.setPen(QPen(QColor(170, 170, 170), 1));
+    painter.setBrush(Qt::NoBrush);
+    for (int el : {0, 30, 60})
+        painter.drawEllipse(c, radius * (90 - el) / 90, radius * (90 - el) / 90);
+    painter.drawLine(QPointF(c.x(), c.y() - radius), QPointF(c.x(), c.y() + radius));
+    painter.drawLine(QPointF(c.x() - radius, c.y()), QPointF(c.x() + radius, c.y()));
+    const QFontMetricsF fm(painter.font());
+    painter.setPen(Qt::black);
+    const qreal out = radius + 4 + fm.height() / 2;
+    const struct {
+        const char *name;
+        int az;
+    } compass[] = {{"N", 0}, {"E", 90}, {"S", 180}, {"W", 270}};
+    for (const auto &k : compass) {
+        const QPointF p = SkyPlotPosition(0, k.az, c, out);
+        const QString t = QString::fromLatin1(k.name);
+        painter.drawText(
+            QRectF(p.x() - fm.height(), p.y() - fm.height() / 2, 2 * fm.height(), fm.height()),
+            Qt::AlignCenter, t);
+    }
+
+    painter.restore();
+}
+
+int DrawSkyPlot(QPainter &painter, const QRectF &area, const SkyView &sky, bool stale) {
+    DrawSkyPlotGrid(painter, area);
+    return DrawSkyPlotMarks(painter, area, sky, stale);
+}
+
+int DrawSkyPlotMarks(QPainter &painter, const QRectF &area, const SkyView &sky, bool stale) {
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QPointF c = area.center();
+    const qreal radius = SkyPlotRadius(area);
+    const QFontMetricsF fm(painter.font());
+    const std::size_t count = std::min(sky.count, SkyView::kMax);
+    std::vector<QRectF> taken;
+    taken.reserve(count * 2);
+    std::vector<QPointF> at(count);
+    int marks = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        const SkySat &s = sky.sats[i];
+        if (!s.hasPosition)
+            continue;
+        at[i] = SkyPlotPosition(s.el, s.az, c, radius);
+        painter.setPen(QPen(Qt::black, 1));
+        painter.setBrush(MarkColour(s, stale));
+        painter.drawPath(MarkPath(s.gnss, at[i]));
+        taken.push_back(QRectF(at[i].x() - kPlotMarkSize / 2, at[i].y() - kPlotMarkSize / 2,
+                               kPlotMarkSize, kPlotMarkSize));
+        ++marks;
+    }
+    // Labels beside their marks, at the first of eight places that covers nothing drawn yet.
+    painter.setPen(stale ? kStaleColour : QColor(Qt::black));
+    for (std::size_t i = 0; i < count; ++i) {
+        const SkySat &s = sky.sats[i];
+        if (!s.hasPosition)
+            continue;
+        const QString label = SatLabel(s.gnss, s.sv);
+        const QSizeF size(fm.horizontalAdvance(label) + 2, fm.height());
+        const qreal d = kPlotMarkSize / 2 + 1;
+        const QPointF offsets[] = {{d, -size.height() / 2},
+                                   {-d - size.width(), -size.height() / 2},
+                                   {-size.width() / 2, -d - size.height()},
+                                   {-size.width() / 2, d},
+                                   {d * 0.7, -d * 0.7 - size.height()},
+                                   {-d * 0.7 - size.width(), -d * 0.7 - size.height()},
+                                   {d * 0.7, d * 0.7},
+                                   {-d * 0.7 - size.width(), d * 0.7}};
+        for (const QPointF &o : offsets) {
+            const QRectF r(at[i] + o, size);
+            if (!area.contains(r))
+                continue;
+            if (std::none_of(taken.begin(), taken.end(),
+                             [&](const QRectF &t) { return t.intersects(r); })) {
+                painter.drawText(r, Qt::AlignCenter, label);
+                taken.push_back(r);
+                break;
+            }
+        }
+    }
+    painter.restore();
+    return marks;
+}
+
+int DrawSignalBars(QPainter &painter, const QRectF &area, const SkyView &sky, bool stale) {
+    painter.save();
+    painter.fillRect(area, Qt::white);
+    const std::size_t count = std::min(sky.count, SkyView::kMax);
+    if (count == 0) {
+        painter.restore();
+        return 0;
+    }
+    const QFontMetricsF fm(painter.font());
+    // A gap between systems as wide as half a column.
+    std::size_t groups = 0;
+    for (std::size_t i = 0; i < count; ++i)
+        groups += i == 0 || sky.sats[i].gnss != sky.sats[i - 1].gnss;
+    const qreal column =
+        area.width() / (static_cast<qreal>(count) + 0.5 * static_cast<qreal>(groups));
+    const qreal labelH = fm.height() + 2;
+    const qreal top = area.top() + fm.height() + 2;
+    const qreal base = area.bottom() - labelH;
+    const qreal full = std::max<qreal>(1, base - top);
+    // 60 dB-Hz fills the height; stronger signals are cut at the top.
+    auto height = [&](int snr) { return std::min<qreal>(full, full * snr / 60.0); };
+    int segments = 0;
+    qreal x = area.left();
+    for (std::size_t i = 0; i < count; ++i) {
+        const SkySat &s = sky.sats[i];
+        if (i == 0 || s.gnss != sky.sats[i - 1].gnss)
+            x += column * 0.5;
+        const QColor colour = MarkColour(s, stale);
+        const QRectF col(x + column * 0.1, top, column * 0.8, full);
+        // One segment per signal the receiver reported, else the one strength.
+        const std::size_t n = std::min<std::size_t>(s.nSigs, SkySat::kMaxSignals);
+        const qreal w = col.width() / static_cast<qreal>(std::max<std::size_t>(n, 1));
+        painter.setPen(Qt::NoPen);
+        for (std::size_t k = 0; k < std::max<std::size_t>(n, 1); ++k) {
+            const int snr = n > 0 ? s.sigs[k].snr : s.snr;
+            const qreal h = height(snr);
+            painter.setBrush(n > 0 && s.sigs[k].snr == 0 ? kNoSignalColour : colour);
+            if (stale)
+                painter.setBrush(kStaleColour);
+            painter.drawRect(QRectF(col.left() + w * static_cast<qreal>(k), base - h,
+                                    std::max<qreal>(1, w - 1), h));
+            ++segments;
+        }
+        painter.setPen(stale ? kStaleColour : QColor(Qt::black));
+        painter.drawText(QRectF(x - column * 0.25, base + 1, column * 1.5, labelH),
+                         Qt::AlignHCenter | Qt::AlignTop, SatLabel(s.gnss, s.sv));
+        if (s.snr > 0)
+            painter.drawText(QRectF(x - column * 0.25, base - height(s.snr) - fm.height() - 1,
+                                    column * 1.5, fm.height()),
+                             Qt::AlignHCenter | Qt::AlignBottom, QString::number(s.snr));
+        x += column;
+    }
+    painter.setPen(QColor(170, 170, 170));
+    painter.drawLine(QPointF(area.left(), base), QPointF(area.right(), base));
+    painter.restore();
+    return segments;
+}
+
+} // namespace display
