@@ -31,6 +31,9 @@ public:
     std::string Description() const override;
     bool CanSendCommands(std::string &why) const override;
     bool IsNetwork() const override { return true; }
+    // Datagrams longer than the largest UDP payload, whose end was lost (none over IPv4 or IPv6
+    // without jumbograms).
+    std::size_t CutDatagrams() const { return m_nCutDatagrams; }
 
 protected:
     // Called on the connection as soon as it stands (gpsd wants its watch request).
@@ -57,11 +60,24 @@ private:
     // 1 connected, 0 still pending, -1 every address failed, -2 woken.
     int FinishConnect(int timeoutMs, const CWakeEvent *wake);
     void CloseSocket();
+    // Receives the next datagram whole into m_datagram; false when none is waiting (or on an
+    // error, which goes to r).
+    bool ReceiveDatagram(SerialRead &r);
+    // Moves up to room bytes of the datagram's rest to buf.
+    std::size_t TakeDatagram(char *buf, std::size_t room);
+
+    // The largest payload IPv6 carries without jumbograms (IPv4: 65,507).
+    static constexpr std::size_t kMaxDatagram = 65527;
 
     std::vector<Address> m_addrs;
     std::size_t m_nNext = 0;
     int m_fd = -1;
     bool m_bConnecting = false;
+    // The datagram being handed out and how much of it went.
+    std::vector<char> m_datagram;
+    std::size_t m_nDatagramLen = 0;
+    std::size_t m_nDatagramAt = 0;
+    std::size_t m_nCutDatagrams = 0;
     int m_nError = 0;
     // Keeps Release and Reopen from closing the socket under a Write.
     std::mutex m_writeLock;

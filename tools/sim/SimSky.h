@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <random>
 #include <string>
 
 // A small simulated sky and a receiver moving slowly along a track. Epoch() gives one cycle of
@@ -18,6 +19,12 @@ public:
 
     // nResetCfg: 4 cold, 2 warm, 1 hot. Returns false for a configuration it does not know.
     bool Restart(int nResetCfg, Clock::time_point now);
+    // Spreads every later restart's time to fix evenly over +-seconds around its own, drawn from
+    // a generator seeded with seed (never below half a second).
+    void SetSpread(double seconds, unsigned seed) {
+        m_dSpread = seconds;
+        m_random.seed(seed);
+    }
     // Still without its fix after a restart.
     bool Acquiring() const { return m_dAcquireSeconds > 0.0; }
 
@@ -46,4 +53,6 @@ private:
     double m_dTrackTime = 0.0;
     Clock::time_point m_restartAt{};
     double m_dAcquireSeconds = 0.0; // 0: has its fix
+    double m_dSpread = 0.0;
+    std::mt19937 m_random;
 };
