@@ -33,12 +33,15 @@ std::string_view TimeOfFix(std::string_view s) {
 void CEpochTracker::OnSentence(const char *sentence, std::size_t len) {
     const std::string_view time = TimeOfFix(std::string_view(sentence, len));
     if (!time.empty() && time.size() <= kMaxTime && time != std::string_view(m_time, m_nTime)) {
-        // The sentences before this one were the last epoch's.
-        if (m_nTime > 0 && m_bPending)
+        // Sentences of another time wait: their epoch is over. Untimed ones (a banner) that
+        // came after a quiet line belong to this new epoch.
+        if (m_bTimedPending)
             m_bEnded = true;
         std::memcpy(m_time, time.data(), time.size());
         m_nTime = time.size();
     }
+    if (!time.empty())
+        m_bTimedPending = true;
     m_bPending = true;
 }
 
@@ -50,12 +53,12 @@ bool CEpochTracker::BlockDone() {
 
 bool CEpochTracker::Quiet() {
     const bool pending = m_bPending;
-    m_bPending = false;
+    m_bPending = m_bTimedPending = false;
     return pending;
 }
 
 void CEpochTracker::Reset() {
     m_nTime = 0;
-    m_bPending = false;
+    m_bPending = m_bTimedPending = false;
     m_bEnded = false;
 }

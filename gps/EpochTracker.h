@@ -21,5 +21,6 @@ private:
     char m_time[kMaxTime] = {};
     std::size_t m_nTime = 0;
     bool m_bPending = false;
+    bool m_bTimedPending = false; // one of them carried a time of fix
     bool m_bEnded = false;
 };

@@ -24,9 +24,11 @@ TEST(EpochTracker, NewTimeOrQuietEndsAnEpochOnce) {
         {{"$GNGLL,4807.038,N,01131.000,E,120002.10,A", "$GNGNS,120002.20,48"}, true},
         {{}, true},
         // Sentences without a time of fix, and ones whose time field is empty or cut, never end
-        // one; a proprietary sentence is no RMC.
+        // one (a proprietary sentence is no RMC): after a quiet line they open the next epoch.
         {{"$GNRMC,,V,", "$PUBX,00,120003.00", "$GNRMC,1200"}, false},
-        {{"$GNGSA,A,3,", "$GNRMC,120004.00,A,"}, true},
+        {{"$GNGSA,A,3,", "$GNRMC,120004.00,A,"}, false},
+        {{"$GPGSV,3,1,11"}, false},
+        {{"$GNRMC,120005.00,A,"}, true},
     };
     CEpochTracker t;
     int i = 0;
