@@ -141,6 +141,7 @@ std::uint32_t CGpsPort::WaitForDecoded(std::uint32_t seen, std::chrono::millisec
 void CGpsPort::ReaderThread() {
     char block[kReadSize + 1];
     int nEvents = 0;
+    std::chrono::steady_clock::time_point lastCounted{};
     // A sentence cut by the last Close must not join this port's first bytes.
     m_decoder.ResetScanner();
     m_epoch.Reset();
@@ -171,11 +172,16 @@ void CGpsPort::ReaderThread() {
             }
             if (m_epoch.BlockDone())
                 NotifyEpoch();
-            if (nEvents >= 31) {
-                platform::NoteUserActivity();
-                nEvents = 0;
-            } else {
-                ++nEvents;
+            // Counted as the one-second reads of old, however finely the lines now come.
+            const auto now = std::chrono::steady_clock::now();
+            if (r.count == kReadSize || now - lastCounted >= std::chrono::seconds(1)) {
+                lastCounted = now;
+                if (nEvents >= 31) {
+                    platform::NoteUserActivity();
+                    nEvents = 0;
+                } else {
+                    ++nEvents;
+                }
             }
         }
         if (r.gone) {
