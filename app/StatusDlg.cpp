@@ -174,6 +174,7 @@ void CStatusDlg::OnTimer(int nIdEvent) {
     m_port.CopySky(m_curSky);
     UpdateLiveStatus();
     UpdateDesktop();
+    m_epochRepaint.Painted();
     // Without erase: the paint copies the canvas over the globe and the strip.
     update();
 }
@@ -190,7 +191,7 @@ void CStatusDlg::timerEvent(QTimerEvent *event) {
         }
         return;
     }
-    if (m_nTimerId != 0 && event->timerId() == m_nTimerId)
+    if (m_nTimerId != 0 && event->timerId() == m_nTimerId && m_epochRepaint.TickPaints())
         OnTimer(kRefreshTimer);
     QDialog::timerEvent(event);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "BaudRates.h"
+#include "EpochRepaint.h"
 #include "FixExtra.h"
 #include "GpsFix.h"
 #include "GpsPort.h"
@@ -91,6 +92,11 @@ public:
     // The satellite table as of the last tick; the sky view and the bars draw from it.
     SkyView m_curSky{};
     CGpsPort m_port;
+    // Repaints once a receiver epoch is complete; the tick paints while none arrive.
+    CEpochRepaint m_epochRepaint{m_port, [this] {
+                                     if (m_nTimerId != 0)
+                                         OnTimer(1);
+                                 }};
     QImage m_globeBitmap; // picture 130
     // Why no receiver is open, for the caption. Set before OnInitDialog, the start-up opens
     // nothing (discovery found no receiver).

@@ -1,6 +1,5 @@
 #include "FixStopwatch.h"
 
-#include <cmath>
 #include <cstdio>
 
 void CFixStopwatch::Start(RestartKind kind, Clock::time_point now) {
@@ -65,8 +64,7 @@ std::string CFixStopwatch::Text(Clock::time_point now) const {
     }
     if (m_state == State::Stopped && now - m_stop < kShowResult) {
         const double seconds = std::chrono::duration<double>(m_stop - m_start).count();
-        std::snprintf(text, sizeof text, "%s: fix in %lld s", RestartName(m_kind),
-                      static_cast<long long>(std::llround(seconds)));
+        std::snprintf(text, sizeof text, "%s: fix in %.1f s", RestartName(m_kind), seconds);
         return text;
     }
     return {};

@@ -34,13 +34,18 @@ public:
         if (m_bRunning.load(std::memory_order_relaxed))
             OnFixReport(bFix, Clock::now());
     }
+    // The same for a report that arrived at the given time (the present when unset).
+    void OnFixReportAt(bool bFix, Clock::time_point arrived) {
+        if (m_bRunning.load(std::memory_order_relaxed))
+            OnFixReport(bFix, arrived == Clock::time_point{} ? Clock::now() : arrived);
+    }
 
     bool Running() const;
     // Seconds from the start to the fix, once stopped by a fix that followed a loss.
     std::optional<double> Result() const;
     // Stopped because the receiver never lost its fix.
     bool FixNeverLost() const;
-    // "cold start, 12 s" while running, "cold start: fix in 31 s" for a minute after (or "cold
+    // "cold start, 12 s" while running, "cold start: fix in 31.4 s" for a minute after (or "cold
     // start: fix never lost"), else "".
     std::string Text(Clock::time_point now) const;
 

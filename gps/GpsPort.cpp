@@ -14,9 +14,13 @@ CGpsPort::CGpsPort() : CGpsPort(platform::StandardBiasSeconds()) {}
 
 CGpsPort::CGpsPort(int nBiasSeconds) : m_decoder(nBiasSeconds) {
     // The receiver names its family in its own stream, and its fix reports time a restart.
+    // The stopwatch takes the time the fix's bytes arrived, not the time they were decoded.
     m_decoder.SetHooks({[this](const char *block, std::size_t n) { m_family.OnBlock(block, n); },
-                        [this](const char *s, std::size_t len) { m_family.OnSentence(s, len); },
-                        [this](bool valid) { m_ttff.OnFixReport(valid); }});
+                        [this](const char *s, std::size_t len) {
+                            m_family.OnSentence(s, len);
+                            m_epoch.OnSentence(s, len);
+                        },
+                        [this](bool valid) { m_ttff.OnFixReportAt(valid, m_blockArrived); }});
 }
 
 CGpsPort::~CGpsPort() {
@@ -116,30 +120,71 @@ void CGpsPort::Send(const char *data, std::size_t n) {
     m_source->Write(data, n, kWriteTimeoutMs, m_sendFailure);
 }
 
+void CGpsPort::SetEpochListener(std::function<void()> listener) {
+    std::lock_guard lock(m_listenerLock);
+    m_epochListener = std::move(listener);
+}
+
+void CGpsPort::NotifyEpoch() {
+    std::lock_guard lock(m_listenerLock);
+    if (m_epochListener)
+        m_epochListener();
+}
+
+std::uint32_t CGpsPort::WaitForDecoded(std::uint32_t seen, std::chrono::milliseconds timeout) {
+    std::unique_lock lock(m_decodedLock);
+    std::uint32_t now = seen;
+    m_decodedCv.wait_for(lock, timeout, [&] {
+        now = CopyCounters().Decoded();
+        return now != seen;
+    });
+    return now;
+}
+
 void CGpsPort::ReaderThread() {
     char block[kReadSize + 1];
     int nEvents = 0;
+    std::chrono::steady_clock::time_point lastCounted{};
     // A sentence cut by the last Close must not join this port's first bytes.
     m_decoder.ResetScanner();
+    m_epoch.Reset();
     for (;;) {
         const auto started = std::chrono::steady_clock::now();
-        const platform::SerialRead r = m_source->Read(block, kReadSize, kReadTimeoutMs, m_stop);
+        // After an epoch's sentences, a short wait tells whether the line went quiet.
+        const int waitMs = m_epoch.Pending() ? kEpochQuietMs : kReadTimeoutMs;
+        const platform::SerialRead r = m_source->Read(block, kReadSize, waitMs, m_stop);
+        m_nReads.fetch_add(1, std::memory_order_relaxed);
         if (r.woken)
             return;
+        if (r.count == 0 && r.error == 0 && !r.gone && m_epoch.Quiet())
+            NotifyEpoch();
         if (r.count > 0) {
             block[r.count] = '\0';
+            m_blockArrived = r.arrived;
             const std::uint32_t decoded = CopyCounters().Decoded();
             m_decoder.ParseBuffer(block, static_cast<int>(r.count));
             if (CopyCounters().Decoded() != decoded) {
-                std::lock_guard lock(m_linkLock);
-                m_link.lastData = std::chrono::steady_clock::now();
-                m_link.bData = true;
+                {
+                    std::lock_guard lock(m_linkLock);
+                    m_link.lastData = std::chrono::steady_clock::now();
+                    m_link.bData = true;
+                }
+                // Taken and let go so a waiter between its check and its wait is not missed.
+                { std::lock_guard lock(m_decodedLock); }
+                m_decodedCv.notify_all();
             }
-            if (nEvents >= 31) {
-                platform::NoteUserActivity();
-                nEvents = 0;
-            } else {
-                ++nEvents;
+            if (m_epoch.BlockDone())
+                NotifyEpoch();
+            // Counted as the one-second reads of old, however finely the lines now come.
+            const auto now = std::chrono::steady_clock::now();
+            if (r.count == kReadSize || now - lastCounted >= std::chrono::seconds(1)) {
+                lastCounted = now;
+                if (nEvents >= 31) {
+                    platform::NoteUserActivity();
+                    nEvents = 0;
+                } else {
+                    ++nEvents;
+                }
             }
         }
         if (r.gone) {
@@ -171,6 +216,7 @@ bool CGpsPort::Reconnect() {
     // Closing lets the system give a replugged receiver its old name again.
     m_source->Release();
     m_decoder.ResetScanner();
+    m_epoch.Reset();
     // Another receiver may come back under the name.
     m_family.Reset();
     for (;;) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ByteSource.h"
+#include "EpochTracker.h"
 #include "FixStopwatch.h"
 #include "GpsFix.h"
 #include "LinkState.h"
@@ -10,8 +11,11 @@
 #include "WakeEvent.h"
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -72,6 +76,14 @@ public:
     LinkState CopyLinkState() const;
     // The reader's decoder, to read from (counters, valid fixes) on any thread.
     const CNmeaDecoder &Decoder() const { return m_decoder; }
+    // Called on the reader thread each time a receiver epoch is complete (a new time of fix
+    // began, or the line went quiet after sentences); keep it short. Any thread, any time.
+    void SetEpochListener(std::function<void()> listener);
+    // Waits until the decoded count differs from seen or timeout passes; the count now.
+    std::uint32_t WaitForDecoded(std::uint32_t seen, std::chrono::milliseconds timeout);
+    // How many reads of the source have returned since the port was made: a quiet line costs
+    // one a second.
+    std::uint64_t ReadsReturned() const { return m_nReads.load(std::memory_order_relaxed); }
 
     // Read by the dialog; -1 while closed. m_hPort is the descriptor Open got (the reader may
     // reopen an unplugged device under it); m_hThread numbers the running reader.
@@ -85,8 +97,11 @@ private:
     static constexpr int kReadTimeoutMs = 1000;
     static constexpr int kWriteTimeoutMs = 200;
     static constexpr int kReopenIntervalMs = 1000;
+    // Quiet after an epoch's sentences that says the epoch is complete.
+    static constexpr int kEpochQuietMs = 40;
 
     void ReaderThread();
+    void NotifyEpoch();
     // Waits for an unplugged device to come back; false when Close stopped the wait.
     bool Reconnect();
 
@@ -95,6 +110,14 @@ private:
     CFixStopwatch m_ttff;
     // Fed and reset by the reader thread only.
     CNmeaDecoder m_decoder;
+    CEpochTracker m_epoch;
+    // When the block being decoded arrived, for the stopwatch.
+    std::chrono::steady_clock::time_point m_blockArrived{};
+    std::atomic<std::uint64_t> m_nReads{0};
+    std::mutex m_decodedLock;
+    std::condition_variable m_decodedCv;
+    std::mutex m_listenerLock;
+    std::function<void()> m_epochListener;
 
     std::unique_ptr<platform::CByteSource> m_source;
     // Raised by Close to stop the reader wherever it waits.

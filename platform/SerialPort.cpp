@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -51,8 +52,8 @@ constexpr speed_t SpeedFor(int nBaud) {
 static_assert(std::ranges::none_of(kBaudRates, [](int nBaud) { return SpeedFor(nBaud) == B0; }),
               "every listed rate can be set");
 
-// The line discipline holds bytes back from poll() until this many have arrived (VMIN), so a
-// slow line wakes the reader a few times a read instead of once per character.
+// Within a line the discipline holds bytes back from poll() until this many have arrived (VMIN),
+// so a fast line wakes the reader once a gap or a few times a line, not once per character.
 constexpr cc_t kMaxWakeAt = 255;
 
 bool IsGoneError(int error) {
@@ -67,6 +68,17 @@ void CloseReleased(int fd) {
 }
 
 } // namespace
+
+int QuietGapMs(int nBaud) {
+    constexpr int kMinGapMs = 20;
+    // Ten bits a character (start, eight data, stop), two characters, rounded up.
+    const int twoChars = nBaud > 0 ? (2 * 10 * 1000 + nBaud - 1) / nBaud : kMinGapMs;
+    return std::max(kMinGapMs, twoChars);
+}
+
+bool HoldsLineEnd(const char *p, std::size_t n) {
+    return n > 0 && std::memchr(p, '\n', n) != nullptr;
+}
 
 CSerialPort::CSerialPort() : m_settings(std::make_unique<termios>()) {}
 
@@ -156,7 +168,7 @@ int CSerialPort::OpenDevice(const LineIdentity &line, int &error) {
     // some boards.
     tio.c_cflag &= ~static_cast<tcflag_t>(HUPCL);
     tio.c_cflag |= CS8 | CREAD | CLOCAL;
-    tio.c_cc[VMIN] = kMaxWakeAt;
+    tio.c_cc[VMIN] = 1;
     tio.c_cc[VTIME] = 0;
     if (::cfsetispeed(&tio, speed) != 0 || ::cfsetospeed(&tio, speed) != 0 ||
         ::tcsetattr(fd, TCSANOW, &tio) != 0) {
@@ -165,7 +177,7 @@ int CSerialPort::OpenDevice(const LineIdentity &line, int &error) {
         return -1;
     }
     *m_settings = tio;
-    m_wakeAt = kMaxWakeAt;
+    m_wakeAt = 1;
     error = 0;
     return fd;
 }
@@ -180,8 +192,10 @@ void CSerialPort::SetWakeThreshold(std::size_t nBytes) {
 }
 
 SerialRead CSerialPort::Read(char *buf, std::size_t size, int timeoutMs, const CWakeEvent &wake) {
+    using Clock = std::chrono::steady_clock;
     SerialRead r;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    const auto gap = std::chrono::milliseconds(QuietGapMs(m_nBaud));
     if (m_fd < 0) {
         r.error = EBADF;
         return r;
@@ -190,6 +204,7 @@ SerialRead CSerialPort::Read(char *buf, std::size_t size, int timeoutMs, const C
     for (;;) {
         // Take everything that has arrived: with VMIN above 1 a non-blocking read hands out at
         // most 64 bytes a call.
+        const std::size_t had = r.count;
         while (r.count < size) {
             const ssize_t got = ::read(m_fd, buf + r.count, size - r.count);
             if (got > 0) {
@@ -209,10 +224,20 @@ SerialRead CSerialPort::Read(char *buf, std::size_t size, int timeoutMs, const C
             r.gone = IsGoneError(r.error);
             return r;
         }
-        if (r.count == size || timedOut)
+        const bool fresh = r.count > had;
+        if (fresh) {
+            r.arrived = Clock::now();
+            if (had == 0)
+                deadline = r.arrived + std::chrono::milliseconds(timeoutMs);
+        }
+        // A complete line goes at once; a part line once the line has been quiet for a gap.
+        if (r.count == size || timedOut || (fresh && HoldsLineEnd(buf + had, r.count - had)) ||
+            (r.count > 0 && !fresh))
             return r;
-        SetWakeThreshold(size - r.count);
-        const ReadableWait w = WaitReadable(m_fd, wake, deadline);
+        // Before the first byte wake on it; after it, only once a gap or once 255 bytes came.
+        SetWakeThreshold(r.count == 0 ? 1 : size - r.count);
+        const auto until = r.count == 0 ? deadline : std::min(deadline, Clock::now() + gap);
+        const ReadableWait w = WaitReadable(m_fd, wake, until);
         if (w.error != 0) {
             r.error = w.error;
             return r;
@@ -231,6 +256,7 @@ SerialRead CSerialPort::Read(char *buf, std::size_t size, int timeoutMs, const C
             const ssize_t got = ::read(m_fd, buf + r.count, size - r.count);
             if (got > 0) {
                 r.count += static_cast<std::size_t>(got);
+                r.arrived = Clock::now();
                 continue;
             }
             r.error = got < 0 && errno != EAGAIN ? errno : EIO;
@@ -238,7 +264,8 @@ SerialRead CSerialPort::Read(char *buf, std::size_t size, int timeoutMs, const C
             return r;
         }
         // At the time-out, take once more what arrived below the wake threshold.
-        timedOut = w.timedOut;
+        // After a gap, what came in it decides whether the line went quiet.
+        timedOut = w.timedOut && Clock::now() >= deadline;
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include "SerialLine.h"
 
+#include <chrono>
 #include <cstddef>
 #include <memory>
 #include <mutex>
@@ -14,9 +15,17 @@ namespace platform {
 
 class CWakeEvent;
 
+// The quiet time after which a read hands over a part line: two character times at nBaud, and
+// never less than 20 ms (the scheduler's and USB bridges' own jitter).
+int QuietGapMs(int nBaud);
+// True when the n bytes at p hold a line end: a read hands a complete line over at once.
+bool HoldsLineEnd(const char *p, std::size_t n);
+
 // How one Read ended. count bytes were stored in every case.
 struct SerialRead {
     std::size_t count = 0;
+    // When the newest of those bytes were taken from the system; unset when count is 0.
+    std::chrono::steady_clock::time_point arrived{};
     bool woken = false; // the wake event was raised
     int error = 0;      // errno of a failed read, 0 otherwise
     bool gone = false;  // the device hung up or vanished (unplugged): reopen it to go on
@@ -46,8 +55,10 @@ public:
     // The descriptor, or -1 while closed or released.
     int Handle() const { return m_fd; }
 
-    // Waits for data until size bytes have arrived or timeoutMs have passed since the call,
-    // whichever comes first, or until wake is raised; never blocks past the time-out.
+    // Waits up to timeoutMs for data, then returns as soon as a line is complete, the line went
+    // quiet for QuietGapMs, size bytes have arrived or timeoutMs have passed since the first
+    // byte, or when wake is raised. Past the first byte it wakes once a gap or once per 255
+    // bytes, never once a character.
     SerialRead Read(char *buf, std::size_t size, int timeoutMs, const CWakeEvent &wake);
     // Writes data, giving up timeoutMs after the call; returns the number of bytes written.
     std::size_t Write(const char *data, std::size_t size, int timeoutMs);

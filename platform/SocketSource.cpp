@@ -2,12 +2,12 @@
 
 #include "WakeEvent.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <netdb.h>
 #include <poll.h>
-#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace platform {
@@ -181,6 +181,7 @@ void CSocketSource::CloseSocket() {
     m_fd = -1;
     m_bConnecting = false;
     m_bDownAtStart = false;
+    m_nDatagramAt = m_nDatagramLen = 0;
 }
 
 void CSocketSource::Release() {
@@ -193,9 +194,17 @@ bool CSocketSource::Reopen() {
     return Resolve(message) && Start();
 }
 
+std::size_t CSocketSource::TakeDatagram(char *buf, std::size_t room) {
+    const std::size_t n = std::min(room, m_nDatagramLen - m_nDatagramAt);
+    std::memcpy(buf, m_datagram.data() + m_nDatagramAt, n);
+    m_nDatagramAt += n;
+    return n;
+}
+
 SerialRead CSocketSource::Read(char *buf, std::size_t size, int timeoutMs, const CWakeEvent &wake) {
     SerialRead r;
-    const auto deadline = After(timeoutMs);
+    auto deadline = After(timeoutMs);
+    const int gapMs = QuietGapMs(0);
     const bool stream = m_url.kind != SourceUrl::Kind::Udp;
     if (m_fd < 0 || m_bDownAtStart) {
         r.error = m_nError != 0 ? m_nError : EBADF;
@@ -215,36 +224,51 @@ SerialRead CSocketSource::Read(char *buf, std::size_t size, int timeoutMs, const
     }
     bool timedOut = false;
     for (;;) {
+        const std::size_t had = r.count;
         while (r.count < size) {
             if (!stream) {
-                // A datagram that does not fit waits for the next read rather than being cut.
-                int next = 0;
-                if (::ioctl(m_fd, FIONREAD, &next) == 0 && r.count > 0 &&
-                    static_cast<std::size_t>(next) > size - r.count)
-                    return r;
+                // The rest of a datagram that did not fit the last read comes first.
+                if (m_nDatagramAt < m_nDatagramLen) {
+                    r.count += TakeDatagram(buf + r.count, size - r.count);
+                    continue;
+                }
+                if (!ReceiveDatagram(r))
+                    break;
+                continue;
             }
             const ssize_t got = ::recv(m_fd, buf + r.count, size - r.count, 0);
             if (got > 0) {
                 r.count += Filter(buf + r.count, static_cast<std::size_t>(got));
                 continue;
             }
-            if (got == 0 && stream) {
+            if (got == 0) {
                 // The peer closed the connection.
                 m_nError = ECONNRESET;
                 r.gone = true;
                 return r;
             }
-            if (got == 0 || errno == EINTR)
+            if (errno == EINTR)
                 continue;
             if (errno == EAGAIN || errno == EWOULDBLOCK)
                 break;
             m_nError = r.error = errno;
-            r.gone = stream;
+            r.gone = true;
             return r;
         }
-        if (r.count == size || timedOut)
+        if (r.error != 0)
             return r;
-        const ReadableWait w = WaitReadable(m_fd, wake, deadline);
+        const bool fresh = r.count > had;
+        if (fresh) {
+            r.arrived = Clock::now();
+            if (had == 0)
+                deadline = r.arrived + std::chrono::milliseconds(timeoutMs);
+        }
+        // A complete line goes at once; a part line once the peer has been quiet for a gap.
+        if (r.count == size || timedOut || (fresh && HoldsLineEnd(buf + had, r.count - had)) ||
+            (r.count > 0 && !fresh))
+            return r;
+        const auto until = r.count == 0 ? deadline : std::min(deadline, After(gapMs));
+        const ReadableWait w = WaitReadable(m_fd, wake, until);
         if (w.error != 0) {
             r.error = w.error;
             return r;
@@ -253,7 +277,29 @@ SerialRead CSocketSource::Read(char *buf, std::size_t size, int timeoutMs, const
             r.woken = true;
             return r;
         }
-        timedOut = w.timedOut;
+        timedOut = w.timedOut && Clock::now() >= deadline;
+    }
+}
+
+bool CSocketSource::ReceiveDatagram(SerialRead &r) {
+    // Whole, however long: a receiver bridge may send an epoch of several kilobytes at once.
+    if (m_datagram.empty())
+        m_datagram.resize(kMaxDatagram);
+    m_nDatagramAt = m_nDatagramLen = 0;
+    for (;;) {
+        const ssize_t got = ::recv(m_fd, m_datagram.data(), m_datagram.size(), MSG_TRUNC);
+        if (got >= 0) {
+            const auto n = static_cast<std::size_t>(got);
+            if (n > m_datagram.size())
+                ++m_nCutDatagrams;
+            m_nDatagramLen = Filter(m_datagram.data(), std::min(n, m_datagram.size()));
+            return true;
+        }
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            m_nError = r.error = errno;
+        return false;
     }
 }
 

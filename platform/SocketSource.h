@@ -38,6 +38,9 @@ public:
     bool IsNetwork() const override { return true; }
     // Why a source down at start is not connected yet, until it is.
     std::string Warning() const override;
+    // Datagrams longer than the largest UDP payload, whose end was lost (none over IPv4 or IPv6
+    // without jumbograms).
+    std::size_t CutDatagrams() const { return m_nCutDatagrams; }
 
 protected:
     // Called on the connection as soon as it stands (gpsd wants its watch request).
@@ -64,6 +67,14 @@ private:
     // 1 connected, 0 still pending, -1 every address failed, -2 woken.
     int FinishConnect(int timeoutMs, const CWakeEvent *wake);
     void CloseSocket();
+    // Receives the next datagram whole into m_datagram; false when none is waiting (or on an
+    // error, which goes to r).
+    bool ReceiveDatagram(SerialRead &r);
+    // Moves up to room bytes of the datagram's rest to buf.
+    std::size_t TakeDatagram(char *buf, std::size_t room);
+
+    // The largest payload IPv6 carries without jumbograms (IPv4: 65,507).
+    static constexpr std::size_t kMaxDatagram = 65527;
 
     std::vector<Address> m_addrs;
     std::size_t m_nNext = 0;
@@ -73,6 +84,11 @@ private:
     bool m_bDownAtStart = false;
     std::string m_downReason;
     std::atomic<bool> m_bConnectedOnce{false};
+    // The datagram being handed out and how much of it went.
+    std::vector<char> m_datagram;
+    std::size_t m_nDatagramLen = 0;
+    std::size_t m_nDatagramAt = 0;
+    std::size_t m_nCutDatagrams = 0;
     int m_nError = 0;
     // Keeps Release and Reopen from closing the socket under a Write.
     std::mutex m_writeLock;

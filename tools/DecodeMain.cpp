@@ -10,10 +10,13 @@
 #include <cerrno>
 #include <charconv>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
+#include <sys/stat.h>
 #include <thread>
 #include <vector>
 
@@ -22,7 +25,9 @@ namespace {
 constexpr const char *kUsage =
     "usage: skywatch-decode [--block-size N] [--last] [--stats] [FILE|-]\n"
     "       skywatch-decode --device PATH|URL [--baud N] [--seconds S]"
-    " [--send cold|warm|hot] [--last] [--stats]\n";
+    " [--send cold|warm|hot] [--last] [--stats]\n"
+    "       skywatch-decode --device PATH|URL [--baud N] --send cold|warm|hot --repeat N"
+    " [--seconds S] [--json]\n";
 
 int Usage(const char *message) {
     std::fprintf(stderr, "skywatch-decode: %s\n%s", message, kUsage);
@@ -91,6 +96,12 @@ int SendRestart(CGpsPort &port, RestartKind kind) {
     return 0;
 }
 
+// True when f writes to a regular file, which needs no flush per line.
+bool WritesToFile(FILE *f) {
+    struct stat st {};
+    return ::fstat(::fileno(f), &st) == 0 && S_ISREG(st.st_mode);
+}
+
 // Reads a live device through the port the window uses and prints the record whenever a
 // sentence was decoded since the last look.
 int RunLive(const std::string &device, int baud, int seconds, const std::string &send,
@@ -120,8 +131,11 @@ int RunLive(const std::string &device, int baud, int seconds, const std::string 
     std::uint32_t decoded = 0;
     bool bTimed = send.empty();
     std::string warning;
-    while (std::chrono::steady_clock::now() < end) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // Another program may read the records live: each goes out as soon as it is decoded.
+    const bool flushEach = !WritesToFile(stdout);
+    for (auto t = std::chrono::steady_clock::now(); t < end; t = std::chrono::steady_clock::now()) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - t);
+        port.WaitForDecoded(decoded, std::min(left, std::chrono::milliseconds(100)));
         if (const std::string now = port.SourceWarning(); now != warning) {
             warning = now;
             if (!warning.empty())
@@ -138,7 +152,8 @@ int RunLive(const std::string &device, int baud, int seconds, const std::string 
         if (now != decoded && !lastOnly) {
             decoded = now;
             PrintRecord(port);
-            std::fflush(stdout);
+            if (flushEach)
+                std::fflush(stdout);
         }
     }
     if (!bTimed)
@@ -149,6 +164,130 @@ int RunLive(const std::string &device, int baud, int seconds, const std::string 
     if (stats)
         std::fprintf(stderr, "%s\n", CountersToJson(port.CopyCounters()).c_str());
     return 0;
+}
+
+// The runs that got a fix: minimum, median, 95th percentile (nearest rank) and maximum.
+struct RepeatSummary {
+    std::size_t fixes = 0;
+    double min = 0.0, median = 0.0, p95 = 0.0, max = 0.0;
+};
+
+RepeatSummary Summarise(const std::vector<std::optional<double>> &runs) {
+    std::vector<double> t;
+    for (const auto &run : runs)
+        if (run)
+            t.push_back(*run);
+    RepeatSummary s;
+    s.fixes = t.size();
+    if (t.empty())
+        return s;
+    std::sort(t.begin(), t.end());
+    const std::size_t n = t.size();
+    s.min = t.front();
+    s.max = t.back();
+    s.median = n % 2 == 1 ? t[n / 2] : (t[n / 2 - 1] + t[n / 2]) / 2.0;
+    const auto rank = static_cast<std::size_t>(std::ceil(0.95 * static_cast<double>(n)));
+    s.p95 = t[std::max<std::size_t>(rank, 1) - 1];
+    return s;
+}
+
+std::string Tenths(std::optional<double> seconds) {
+    if (!seconds)
+        return "null";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", *seconds);
+    return text;
+}
+
+void PrintRepeat(RestartKind kind, const std::vector<std::optional<double>> &runs, bool json) {
+    const RepeatSummary s = Summarise(runs);
+    const auto stat = [&](double v) { return s.fixes > 0 ? Tenths(v) : Tenths(std::nullopt); };
+    const std::size_t failures = runs.size() - s.fixes;
+    const std::string name = RestartName(kind);
+    if (json) {
+        std::string line = "{\"kind\": \"" + name.substr(0, name.find(' ')) + "\", \"runs\": [";
+        for (std::size_t i = 0; i < runs.size(); ++i)
+            line += (i > 0 ? ", " : "") + Tenths(runs[i]);
+        line += "], \"min\": " + stat(s.min) + ", \"median\": " + stat(s.median) +
+                ", \"p95\": " + stat(s.p95) + ", \"max\": " + stat(s.max) +
+                ", \"failures\": " + std::to_string(failures) + "}";
+        std::printf("%s\n", line.c_str());
+        return;
+    }
+    std::printf("%-8s %s\n", "run", "seconds to fix");
+    for (std::size_t i = 0; i < runs.size(); ++i)
+        std::printf("%-8zu %s\n", i + 1, runs[i] ? Tenths(runs[i]).c_str() : "failed");
+    std::printf("%-8s %s\n%-8s %s\n%-8s %s\n%-8s %s\n%-8s %zu of %zu\n", "min", stat(s.min).c_str(),
+                "median", stat(s.median).c_str(), "p95", stat(s.p95).c_str(), "max",
+                stat(s.max).c_str(), "failures", failures, runs.size());
+}
+
+bool HasFix(const CGpsPort &port) {
+    GpsFix fix{};
+    port.CopyFix(fix);
+    return fix.bValid == 1;
+}
+
+// Waits until the receiver has held a fix for a few seconds; false when it had none by until.
+bool WaitSettled(const CGpsPort &port, std::chrono::steady_clock::time_point until) {
+    constexpr auto kSettle = std::chrono::seconds(3);
+    std::optional<std::chrono::steady_clock::time_point> since;
+    for (auto now = std::chrono::steady_clock::now(); now < until;
+         now = std::chrono::steady_clock::now()) {
+        if (!HasFix(port))
+            since.reset();
+        else if (!since)
+            since = now;
+        else if (now - *since >= kSettle)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
+// Restarts the receiver count times, each after it held its fix a few seconds, times each run
+// to the fix (up to seconds) and prints the runs and their statistics.
+int RunRepeat(const std::string &device, int baud, int seconds, RestartKind kind, int count,
+              bool json) {
+    constexpr int kLivePort = 1;
+    platform::BindPort(kLivePort, device);
+    CGpsPort port;
+    if (!port.Open(kLivePort, baud)) {
+        std::fprintf(stderr, "skywatch-decode: cannot open %s: %s\n", port.LastOpenDevice().c_str(),
+                     port.LastOpenMessage().empty() ? std::strerror(port.LastOpenError())
+                                                    : port.LastOpenMessage().c_str());
+        return 2;
+    }
+    const auto limit = std::chrono::seconds(seconds);
+    std::vector<std::optional<double>> runs;
+    for (int i = 1; i <= count; ++i) {
+        if (!WaitSettled(port, std::chrono::steady_clock::now() + limit)) {
+            if (i == 1) {
+                std::fprintf(stderr, "skywatch-decode: no fix to restart from within %d s\n",
+                             seconds);
+                return 1;
+            }
+            std::fprintf(stderr, "run %d: no fix to restart from within %d s\n", i, seconds);
+            runs.emplace_back();
+            continue;
+        }
+        if (SendRestart(port, kind) != 0)
+            return 1;
+        const auto end = std::chrono::steady_clock::now() + limit;
+        while (std::chrono::steady_clock::now() < end && port.Stopwatch().Running())
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        runs.push_back(port.Stopwatch().Result());
+        if (runs.back())
+            std::fprintf(stderr, "run %d: fix in %.1f s\n", i, *runs.back());
+        else if (port.Stopwatch().FixNeverLost())
+            std::fprintf(stderr, "run %d: fix never lost: the receiver ignored the restart\n", i);
+        else
+            std::fprintf(stderr, "run %d: no fix within %d s\n", i, seconds);
+        port.Stopwatch().Cancel();
+    }
+    port.Close();
+    PrintRepeat(kind, runs, json);
+    return Summarise(runs).fixes > 0 ? 0 : 1;
 }
 
 } // namespace
@@ -162,6 +301,9 @@ int main(int argc, char **argv) {
     std::string send;
     int baud = 4800;
     int seconds = 10;
+    bool secondsSet = false;
+    int repeat = 0;
+    bool json = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--block-size") {
@@ -178,6 +320,12 @@ int main(int argc, char **argv) {
         } else if (arg == "--seconds") {
             if (i + 1 >= argc || !ParseInt(argv[++i], seconds) || seconds < 0)
                 return Usage("--seconds takes a whole number of seconds");
+            secondsSet = true;
+        } else if (arg == "--repeat") {
+            if (i + 1 >= argc || !ParseInt(argv[++i], repeat) || repeat < 1 || repeat > 10000)
+                return Usage("--repeat takes a number of restarts from 1 to 10000");
+        } else if (arg == "--json") {
+            json = true;
         } else if (arg == "--send") {
             if (i + 1 >= argc)
                 return Usage("--send takes cold, warm or hot");
@@ -197,7 +345,10 @@ int main(int argc, char **argv) {
                 "udp://[HOST]:PORT.\n"
                 "--send restarts it in its own language once it has named itself (asked\n"
                 "after 3 s of silence about itself, SiRF when it answers none within 1 s)\n"
-                "and reports the time to the fix; exit 1 when the restart cannot be sent.\n",
+                "and reports the time to the fix; exit 1 when the restart cannot be sent.\n"
+                "--repeat restarts it N times, each once it has held a fix for 3 s, waits up\n"
+                "to S seconds (300) for each fix and prints each run's time, the minimum,\n"
+                "median, 95th percentile and maximum and the failures (--json: one line).\n",
                 kUsage);
             return 0;
         } else if (arg.size() > 1 && arg[0] == '-') {
@@ -209,9 +360,21 @@ int main(int argc, char **argv) {
         }
     }
 
+    if (json && repeat == 0)
+        return Usage("--json goes with --repeat");
+    if (repeat > 0 && device.empty())
+        return Usage("--repeat needs --device");
     if (!device.empty()) {
         if (path != nullptr)
             return Usage("--device reads no file");
+        if (repeat > 0) {
+            if (send.empty())
+                return Usage("--repeat needs --send cold, warm or hot");
+            const RestartKind kind = send == "cold"   ? RestartKind::Cold
+                                     : send == "warm" ? RestartKind::Warm
+                                                      : RestartKind::Hot;
+            return RunRepeat(device, baud, secondsSet ? seconds : 300, kind, repeat, json);
+        }
         return RunLive(device, baud, seconds, send, lastOnly, stats);
     }
 

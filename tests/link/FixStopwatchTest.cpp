@@ -24,8 +24,8 @@ TEST(FixStopwatch, FixesInFlightDoNotStopItButALossThenAFixDoes) {
     ASSERT_TRUE(w.Result().has_value());
     EXPECT_DOUBLE_EQ(*w.Result(), 31.4);
     w.OnFixReport(false, t0 + 32s); // later losses change nothing
-    EXPECT_EQ(w.Text(t0 + 32s), "cold start: fix in 31 s");
-    EXPECT_EQ(w.Text(t0 + 31400ms + 59s), "cold start: fix in 31 s");
+    EXPECT_EQ(w.Text(t0 + 32s), "cold start: fix in 31.4 s");
+    EXPECT_EQ(w.Text(t0 + 31400ms + 59s), "cold start: fix in 31.4 s");
     EXPECT_EQ(w.Text(t0 + 31400ms + 60s), "");
 }
 
@@ -60,7 +60,7 @@ TEST(FixStopwatch, EachKindCancelAndAnIgnoredRestart) {
     w.Start(RestartKind::Hot, t0 + 10s);
     w.OnFixReport(false, t0 + 10s);
     w.OnFixReport(true, t0 + 12s);
-    EXPECT_EQ(w.Text(t0 + 12s), "hot start: fix in 2 s");
+    EXPECT_EQ(w.Text(t0 + 12s), "hot start: fix in 2.0 s");
 }
 
 } // namespace

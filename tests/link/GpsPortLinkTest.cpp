@@ -247,6 +247,44 @@ TEST_F(GpsPortLink, CloseWakesAnIdleReaderAtOnce) {
     EXPECT_TRUE(IsClosed(port));
 }
 
+// A quiet line costs one read a second; a line is handed over at once, not at the time-out, and
+// the epoch it ends is reported once the line goes quiet.
+TEST_F(GpsPortLink, QuietLineCostsOneReadASecondAndALineGoesAtOnce) {
+    CGpsPort port(0);
+    std::atomic<int> epochs{0};
+    port.SetEpochListener([&] { ++epochs; });
+    ASSERT_TRUE(port.Open(kPort, 4800));
+    std::this_thread::sleep_for(100ms);
+    const std::uint64_t reads0 = port.ReadsReturned();
+    std::this_thread::sleep_for(3s);
+    const std::uint64_t quietReads = port.ReadsReturned() - reads0;
+    EXPECT_GE(quietReads, 2u);
+    EXPECT_LE(quietReads, 4u);
+    EXPECT_EQ(epochs, 0);
+
+    // RMC and GGA of one time of fix, then a satellite view.
+    const auto epoch = [](int second) {
+        const std::string t = "1235" + std::to_string(10 + second);
+        return Sentence("$GPRMC," + t + ",A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W") +
+               Sentence("$GPGGA," + t + ",4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,") +
+               Sentence("$GPGSA,A,3,04,05,,09,12,,,24,,,,,2.5,1.3,2.1") +
+               Sentence("$GPGSV,1,1,02,04,45,120,40,05,30,200,35");
+    };
+    const auto sent = std::chrono::steady_clock::now();
+    ASSERT_TRUE(m_pty.Write(epoch(1)));
+    ASSERT_TRUE(WaitUntil([&] { return epochs == 1; }, 500ms));
+    EXPECT_LT(std::chrono::steady_clock::now() - sent, 400ms);
+    EXPECT_EQ(port.CopyCounters().Decoded(), 4u);
+    // A part line waits only for the gap and ends nothing; the rest completes the next epoch.
+    ASSERT_TRUE(m_pty.Write(epoch(2).substr(0, 30)));
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(epochs, 1);
+    ASSERT_TRUE(m_pty.Write(epoch(2).substr(30)));
+    EXPECT_TRUE(WaitUntil([&] { return epochs == 2; }, 500ms));
+    EXPECT_EQ(port.CopyCounters().Decoded(), 8u);
+    EXPECT_EQ(port.CopyCounters().Dropped(), 0u);
+}
+
 TEST_F(GpsPortLink, OpenOnAnOpenPortReplacesTheReader) {
     CGpsPort port(0);
     ASSERT_TRUE(port.Open(kPort, 4800));

@@ -1,4 +1,5 @@
-// Figures for the receiver link: the reader's CPU use on a live stream and Close latency.
+// Figures for the receiver link: the reader's CPU use on a live stream, Close latency, and
+// repeated restarts timed by the decode tool.
 #include "GpsPort.h"
 #include "LinkTestSupport.h"
 #include "PortTable.h"
@@ -8,6 +9,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -141,6 +145,47 @@ TEST(UnpluggedWait, UnderOnePercentOfACore) {
     std::printf("CPU waiting for an unplugged receiver: %.4f%% of a core (%.2f ms in %.1f s)\n",
                 percent, cpu * 1000, wall);
     EXPECT_LT(percent, 1.0);
+}
+
+// The decode tool's repeated cold starts against a simulator whose times to fix are spread: its
+// median agrees with the simulator's own.
+TEST(RepeatedRestarts, MedianAgreesWithTheSimulatorsOwn) {
+    if (!CSimProcess::Built())
+        GTEST_SKIP() << "skywatch-sim is not built in " << SKYWATCH_BINARY_DIR << "/tools";
+    constexpr int kRuns = 5;
+    CSimProcess sim;
+    ASSERT_TRUE(sim.Start({"--chip", "ublox", "--fast", "--ttff-spread", "2", "--seed", "19"}))
+        << sim.Errors();
+    const std::string cmd = std::string(SKYWATCH_BINARY_DIR) + "/tools/skywatch-decode --device " +
+                            sim.SlavePath() + " --baud 9600 --send cold --repeat " +
+                            std::to_string(kRuns) + " --seconds 20 --json 2>/dev/null";
+    FILE *pipe = ::popen(cmd.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string json;
+    char buf[512];
+    while (std::fgets(buf, sizeof buf, pipe) != nullptr)
+        json += buf;
+    EXPECT_EQ(::pclose(pipe), 0) << json;
+    const auto number = [&](const char *key) {
+        const std::size_t at = json.find(std::string("\"") + key + "\": ");
+        return at == std::string::npos ? -1.0 : std::atof(json.c_str() + at + std::strlen(key) + 4);
+    };
+    ASSERT_NE(json.find("{\"kind\": \"cold\", \"runs\": ["), std::string::npos) << json;
+    EXPECT_EQ(number("failures"), 0.0) << json;
+    // The simulator says "fix after 3.62 s (cold start)" for each run.
+    std::vector<double> own;
+    const std::string errors = sim.Errors();
+    for (std::size_t at = errors.find("fix after "); at != std::string::npos;
+         at = errors.find("fix after ", at + 1))
+        own.push_back(std::atof(errors.c_str() + at + 10));
+    ASSERT_EQ(own.size(), static_cast<std::size_t>(kRuns)) << errors;
+    std::sort(own.begin(), own.end());
+    std::printf("%d cold starts, spread 2 s: median %.2f s, the simulator's own %.2f s (%s)\n",
+                kRuns, number("median"), own[kRuns / 2], json.substr(0, json.size() - 1).c_str());
+    EXPECT_NEAR(number("median"), own[kRuns / 2], 0.2) << json;
+    EXPECT_LE(number("min"), number("median"));
+    EXPECT_LE(number("median"), number("p95"));
+    EXPECT_EQ(number("p95"), number("max")) << "the 95th percentile of five runs is the longest";
 }
 
 } // namespace

@@ -291,6 +291,35 @@ TEST_F(NetworkSource, UdpReadsDatagramsAndSaysWhyNoCommandGoesBack) {
     EXPECT_EQ(port.CopyCounters().nBadChecksum, 0u);
 }
 
+// A bridge that sends one epoch a datagram: every sentence of a datagram far over the read
+// size is decoded, none cut.
+TEST_F(NetworkSource, UdpDatagramsOverTheReadSizeAreReadWhole) {
+    const int udp = FreePort(SOCK_DGRAM);
+    platform::BindPort(kNetPort, "udp://127.0.0.1:" + std::to_string(udp));
+    CGpsPort port;
+    ASSERT_TRUE(port.Open(kNetPort, 4800)) << port.LastOpenMessage();
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    to.sin_port = htons(static_cast<std::uint16_t>(udp));
+    const struct { int sentences; } rows[] = {{15}, {60}, {800}};
+    std::uint32_t want = 0;
+    for (const auto &row : rows) {
+        std::string datagram;
+        for (int i = 0; i < row.sentences; ++i)
+            datagram += Sentence("$GPGSV,1,1,01," + std::to_string(10 + i % 80) + ",45,120,40");
+        ASSERT_EQ(::sendto(fd, datagram.data(), datagram.size(), 0,
+                           reinterpret_cast<const sockaddr *>(&to), sizeof to),
+                  static_cast<ssize_t>(datagram.size()));
+        want += static_cast<std::uint32_t>(row.sentences);
+        EXPECT_TRUE(WaitUntil([&] { return port.CopyCounters().nGsv == want; }, 2s))
+            << datagram.size() << " bytes: " << port.CopyCounters().nGsv << " of " << want;
+    }
+    ::close(fd);
+    EXPECT_EQ(port.CopyCounters().Dropped(), 0u);
+}
+
 TEST_F(NetworkSource, CloseIsQuickWhileAConnectHangs) {
     // A loopback listener that never accepts, with its one-entry backlog taken: the kernel
     // drops further handshakes, so the next connect stays pending.

@@ -369,7 +369,8 @@ TEST_F(SkyWindowTest, ReplayedMultiSystemReceiverDrawsEveryMark) {
         ++checked;
     }
     EXPECT_GT(checked, 5);
-    // The window itself shows green marks on the globe.
+    // The window itself shows green marks on the globe, once its opening zoom (0.3 s) played.
+    PumpUntil([] { return false; }, 400);
     dlg.repaint();
     const QImage shot = dlg.grab().toImage();
     int green = 0;

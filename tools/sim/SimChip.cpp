@@ -301,11 +301,12 @@ void CSimChip::OnFrame(std::vector<int> &restarts) {
     Obey(cfg, what, restarts);
 }
 
-void CSimChip::NoteCycle(bool bAcquiring) {
+void CSimChip::NoteCycle(bool bAcquiring, double dSendSeconds) {
     if (!m_bTiming || bAcquiring)
         return;
     m_bTiming = false;
     const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - m_restartAt).count();
-    std::fprintf(stderr, "fix after %.1f s (%s)\n", seconds, m_restartName);
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - m_restartAt).count() +
+        dSendSeconds;
+    std::fprintf(stderr, "fix after %.2f s (%s)\n", seconds, m_restartName);
 }

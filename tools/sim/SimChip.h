@@ -33,8 +33,9 @@ public:
     std::string TakeAnswer();
 
     // Says on stderr how long the receiver took to its fix after the last restart it obeyed;
-    // bAcquiring is whether this cycle is still without a fix.
-    void NoteCycle(bool bAcquiring);
+    // bAcquiring is whether this cycle is still without a fix, dSendSeconds how long after now
+    // its first fix sentence will have gone out.
+    void NoteCycle(bool bAcquiring, double dSendSeconds = 0.0);
 
 private:
     std::vector<std::string> Banner() const;

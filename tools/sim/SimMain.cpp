@@ -152,6 +152,14 @@ int main(int argc, char **argv) {
 
     CSimSky sky(opt.bFast, !opt.bGpsOnly);
     sky.SetBands(opt.nBands);
+    if (opt.dTtffSpread > 0.0) {
+        const unsigned seed = opt.bSeedSet
+                                  ? opt.nSeed
+                                  : static_cast<unsigned>(Steady::now().time_since_epoch().count());
+        sky.SetSpread(opt.dTtffSpread, seed);
+        std::fprintf(stderr, "skywatch-sim: time to fix spread %.1f s, seed %u\n", opt.dTtffSpread,
+                     seed);
+    }
     CSimChip chip(opt.chip, opt.bRunning);
     CCommandReader reader(chip);
     bool bWarned = false;
@@ -166,8 +174,7 @@ int main(int argc, char **argv) {
     while (!g_stop) {
         std::string epoch =
             opt.strReplay.empty() ? sky.Epoch(CSimSky::Clock::now(), cycleSeconds) : replay.Next();
-        if (opt.strReplay.empty())
-            chip.NoteCycle(sky.Acquiring());
+        const bool bAcquiring = sky.Acquiring();
         if (epoch.size() > cycleBytes && !bWarned) {
             std::fprintf(stderr,
                          "skywatch-sim: a cycle of %zu characters does not fit %d baud at %d Hz "
@@ -175,8 +182,13 @@ int main(int argc, char **argv) {
                          epoch.size(), opt.nBaud, opt.nRate, cycleBytes);
             bWarned = true;
         }
-        if (opt.strReplay.empty())
+        if (opt.strReplay.empty()) {
             epoch.insert(0, chip.NextCycle());
+            // The fix is reported once the first sentence that says so has gone out whole.
+            const std::size_t rmc = epoch.find("RMC,");
+            const std::size_t end = rmc == std::string::npos ? 0 : epoch.find('\n', rmc) + 1;
+            chip.NoteCycle(bAcquiring, static_cast<double>(end) / charsPerSecond);
+        }
         const auto sendStart = Steady::now();
         for (std::size_t off = 0; off < epoch.size() && !g_stop; off += chunk) {
             const std::size_t n = std::min(chunk, epoch.size() - off);

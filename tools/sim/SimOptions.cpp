@@ -33,6 +33,9 @@ constexpr std::string_view kUsage =
     "  --rate HZ           cycles a second, 1 to 10 (default 1)\n"
     "  --link PATH         also make PATH a symbolic link to the device\n"
     "  --fast              restarts reacquire ten times faster (cold 3.5 s, warm 3 s)\n"
+    "  --ttff-spread S     each restart's time to fix drawn evenly from S seconds either\n"
+    "                      side of its own (at least 0.5 s)\n"
+    "  --seed N            seeds that draw (default: from the clock; printed)\n"
     "  --replay FILE       send a recorded NMEA log instead, one epoch (RMC to RMC) per\n"
     "                      cycle, looping; lines starting with # are skipped\n"
     "  --tcp [HOST:]PORT   also serve the stream on TCP (HOST 127.0.0.1 unless given;\n"
@@ -94,7 +97,7 @@ bool SimOptions::Parse(int argc, char **argv, std::string &error) {
             bGpsOnly = v == "gps";
         } else if (arg == "--baud" || arg == "--rate" || arg == "--link" || arg == "--replay" ||
                    arg == "--tcp" || arg == "--udp" || arg == "--unplug-after" ||
-                   arg == "--unplug-pause") {
+                   arg == "--unplug-pause" || arg == "--ttff-spread" || arg == "--seed") {
             if (!bHasValue) {
                 error = arg + " wants a value (see skywatch-sim --help)";
                 return false;
@@ -125,6 +128,20 @@ bool SimOptions::Parse(int argc, char **argv, std::string &error) {
                     return false;
                 }
                 strReplay = v;
+            } else if (arg == "--seed") {
+                int seed = 0;
+                if (!ToInt(v, seed) || seed < 0) {
+                    error = "--seed wants a whole number from 0, got \"" + std::string(v) + "\"";
+                    return false;
+                }
+                nSeed = static_cast<unsigned>(seed);
+                bSeedSet = true;
+            } else if (arg == "--ttff-spread") {
+                if (!ToSeconds(v, dTtffSpread) || dTtffSpread > 600.0) {
+                    error =
+                        "--ttff-spread wants seconds from 0 to 600, got \"" + std::string(v) + "\"";
+                    return false;
+                }
             } else if (arg == "--tcp" || arg == "--udp") {
                 (arg == "--tcp" ? strTcp : strUdp) = v;
             } else {

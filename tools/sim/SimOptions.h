@@ -18,6 +18,9 @@ struct SimOptions {
     std::string strUdp;         // HOST:PORT to send the stream to, "" for none
     double dUnplugAfter = -1.0; // seconds; negative: never
     double dUnplugPause = 2.0;
+    double dTtffSpread = 0.0; // seconds either side of each restart's own time to fix
+    unsigned nSeed = 0;
+    bool bSeedSet = false;
     SimFamily chip = SimFamily::Ublox; // the commonest receivers today
     bool bChipSet = false;
     int nBands = 1; // --bands 2: each satellite on two signals, as dual-band modules send

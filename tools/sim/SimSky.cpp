@@ -2,6 +2,7 @@
 
 #include "NmeaLine.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
@@ -55,14 +56,17 @@ bool CSimSky::Restart(int nResetCfg, Clock::time_point now) {
         seconds = 30.0;
         break;
     case 1:
-        m_restartAt = now;
-        m_dAcquireSeconds = 2.0;
-        return true;
+        seconds = m_bFast ? 20.0 : 2.0;
+        break;
     default:
         return false;
     }
     m_restartAt = now;
     m_dAcquireSeconds = m_bFast ? seconds / 10.0 : seconds;
+    if (m_dSpread > 0.0) {
+        std::uniform_real_distribution<double> spread(-m_dSpread, m_dSpread);
+        m_dAcquireSeconds = std::max(0.5, m_dAcquireSeconds + spread(m_random));
+    }
     return true;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <random>
 #include <string>
 
 // A small simulated sky and a receiver moving slowly along a track. Epoch() gives one cycle of
@@ -20,6 +21,12 @@ public:
     bool Restart(int nResetCfg, Clock::time_point now);
     // 2: the modern receiver reports each satellite on two signals (NMEA 4.11 signal ids).
     void SetBands(int nBands) { m_nBands = nBands; }
+    // Spreads every later restart's time to fix evenly over +-seconds around its own, drawn from
+    // a generator seeded with seed (never below half a second).
+    void SetSpread(double seconds, unsigned seed) {
+        m_dSpread = seconds;
+        m_random.seed(seed);
+    }
     // Still without its fix after a restart.
     bool Acquiring() const { return m_dAcquireSeconds > 0.0; }
 
@@ -49,4 +56,6 @@ private:
     double m_dTrackTime = 0.0;
     Clock::time_point m_restartAt{};
     double m_dAcquireSeconds = 0.0; // 0: has its fix
+    double m_dSpread = 0.0;
+    std::mt19937 m_random;
 };

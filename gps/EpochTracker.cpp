@@ -1,0 +1,64 @@
+#include "EpochTracker.h"
+
+#include <cstring>
+#include <string_view>
+
+namespace {
+
+// The time of fix a sentence carries (RMC, GGA, GNS: the first field; GLL: the fifth), or "".
+std::string_view TimeOfFix(std::string_view s) {
+    if (s.size() < 7 || s[0] != '$')
+        return {};
+    const std::string_view type = s.substr(3, 3);
+    int field = 0;
+    if (type == "RMC" || type == "GGA" || type == "GNS")
+        field = 1;
+    else if (type == "GLL")
+        field = 5;
+    else
+        return {};
+    std::size_t at = 0;
+    for (int i = 0; i < field; ++i) {
+        at = s.find(',', at);
+        if (at == std::string_view::npos)
+            return {};
+        ++at;
+    }
+    const std::size_t end = s.find_first_of(",*\r\n", at);
+    return end == std::string_view::npos ? std::string_view{} : s.substr(at, end - at);
+}
+
+} // namespace
+
+void CEpochTracker::OnSentence(const char *sentence, std::size_t len) {
+    const std::string_view time = TimeOfFix(std::string_view(sentence, len));
+    if (!time.empty() && time.size() <= kMaxTime && time != std::string_view(m_time, m_nTime)) {
+        // Sentences of another time wait: their epoch is over. Untimed ones (a banner) that
+        // came after a quiet line belong to this new epoch.
+        if (m_bTimedPending)
+            m_bEnded = true;
+        std::memcpy(m_time, time.data(), time.size());
+        m_nTime = time.size();
+    }
+    if (!time.empty())
+        m_bTimedPending = true;
+    m_bPending = true;
+}
+
+bool CEpochTracker::BlockDone() {
+    const bool ended = m_bEnded;
+    m_bEnded = false;
+    return ended;
+}
+
+bool CEpochTracker::Quiet() {
+    const bool pending = m_bPending;
+    m_bPending = m_bTimedPending = false;
+    return pending;
+}
+
+void CEpochTracker::Reset() {
+    m_nTime = 0;
+    m_bPending = m_bTimedPending = false;
+    m_bEnded = false;
+}
