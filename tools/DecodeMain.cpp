@@ -5,6 +5,7 @@
 #include "RestartCommands.h"
 #include "SourceUrl.h"
 #include "TimeZone.h"
+#include "TrackOptions.h"
 
 #include <cerrno>
 #include <charconv>
@@ -13,12 +14,15 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
 
 constexpr const char *kUsage =
     "usage: skywatch-decode [--block-size N] [--last] [--stats] [FILE|-]\n"
+    "       skywatch-decode [--summary] [--reference LAT,LON[,ALT]] [--gpx OUT] [--csv OUT]"
+    " [FILE|-]\n"
     "       skywatch-decode --device PATH|URL [--baud N] [--seconds S]"
     " [--send cold|warm|hot] [--last] [--stats]\n";
 
@@ -117,9 +121,13 @@ int main(int argc, char **argv) {
     std::string send;
     int baud = 4800;
     int seconds = 10;
+    TrackOptions track;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--block-size") {
+        if (std::string error; ParseTrackOption(argc, argv, i, track, error)) {
+            if (!error.empty())
+                return Usage(error.c_str());
+        } else if (arg == "--block-size") {
             if (i + 1 >= argc || !ParseInt(argv[++i], blockSize) || blockSize < 1 ||
                 blockSize > 1 << 20)
                 return Usage("--block-size takes a whole number from 1 to 1048576");
@@ -151,7 +159,10 @@ int main(int argc, char **argv) {
                 "the device may be gpsd://[HOST[:PORT]][/DEVICE], tcp://HOST:PORT or\n"
                 "udp://[HOST]:PORT.\n"
                 "--send restarts it in its own language once it has named itself (SiRF\n"
-                "after 3 s of silence about itself) and reports the time to the fix.\n",
+                "after 3 s of silence about itself) and reports the time to the fix.\n"
+                "--summary prints the spread of the valid fixes (one per epoch) as JSON, about\n"
+                "their mean or the --reference point; --gpx and --csv write those fixes.\n"
+                "These three take the place of the record lines.\n",
                 kUsage);
             return 0;
         } else if (arg.size() > 1 && arg[0] == '-') {
@@ -166,6 +177,8 @@ int main(int argc, char **argv) {
     if (!device.empty()) {
         if (path != nullptr)
             return Usage("--device reads no file");
+        if (track.Active() || track.reference)
+            return Usage("--summary, --gpx and --csv read a file");
         return RunLive(device, baud, seconds, send, lastOnly, stats);
     }
 
@@ -180,6 +193,13 @@ int main(int argc, char **argv) {
     }
 
     CNmeaDecoder port(platform::StandardBiasSeconds());
+    CFixTrack fixes;
+    if (track.Active()) {
+        lastOnly = false;
+        NmeaHooks hooks;
+        hooks.onSentence = [&fixes](const char *s, std::size_t n) { fixes.AddSentence(s, n); };
+        port.SetHooks(std::move(hooks));
+    }
     std::vector<char> block(static_cast<std::size_t>(blockSize) + 1);
     std::uint32_t decoded = 0;
     for (;;) {
@@ -187,7 +207,7 @@ int main(int argc, char **argv) {
         if (n == 0)
             break;
         block[n] = '\0';
-        if (lastOnly) {
+        if (lastOnly || track.Active()) {
             port.ParseBuffer(block.data(), static_cast<int>(n));
             continue;
         }
@@ -221,5 +241,9 @@ int main(int argc, char **argv) {
         PrintRecord(port);
     if (stats)
         std::fprintf(stderr, "%s\n", CountersToJson(port.CopyCounters()).c_str());
+    if (track.Active()) {
+        fixes.Finish();
+        return FinishTrack(fixes, track);
+    }
     return 0;
 }
