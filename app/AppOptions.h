@@ -13,4 +13,6 @@ struct AppOptions {
     display::TimeRule time = display::TimeRule::Standard;
     QString noReceiver;         // non-empty: the start-up opens nothing, and the caption says why
     QStringList otherReceivers; // devices found but not opened, for the port status's tooltip
+    QString recordPath;         // non-empty: record the received bytes to this file from the start
+    bool recordOverwrite = false;
 };

@@ -2,6 +2,7 @@
 
 #include "PortTable.h"
 #include "SerialLine.h"
+#include "SessionOptions.h"
 #include "SourceUrl.h"
 #include "StatusDlg.h"
 
@@ -44,6 +45,9 @@ QString HelpText() {
         "  --scale F           open the window at F times 240 x 268 (it resizes, too)\n"
         "  --time RULE         show the date and time as standard (the zone's standard time,\n"
         "                      default), local (with summer time) or utc\n"
+        "  --record FILE       record the received bytes to FILE as they come (Ctrl+R in\n"
+        "                      the window starts and stops a recording, too)\n"
+        "  --record-overwrite  let --record replace an existing file\n"
         "  --version           print the version and exit\n"
         "  -h, --help          print this help and exit\n\n"
         "Without a display: QT_QPA_PLATFORM=offscreen skywatch --screenshot FILE\n");
@@ -148,6 +152,7 @@ CommandLine ParseCommandLine(const QStringList &arguments) {
     const QCommandLineOption scale(QStringLiteral("scale"), QString(), QStringLiteral("F"));
     const QCommandLineOption time(QStringLiteral("time"), QString(), QStringLiteral("RULE"));
     parser.addOptions({help, version, com, demo, replay, shot, after, scale, time});
+    AddSessionOptions(parser);
     parser.addPositionalArgument(QStringLiteral("DEVICE"), QString());
 
     if (!parser.parse(arguments))
@@ -232,6 +237,8 @@ CommandLine ParseCommandLine(const QStringList &arguments) {
                             .arg(parser.value(time)));
         c.options.time = static_cast<display::TimeRule>(i);
     }
+    if (const QString problem = TakeSessionOptions(parser, c.options); !problem.isEmpty())
+        return Fail(problem);
     return c;
 }
 

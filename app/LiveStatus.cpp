@@ -2,6 +2,7 @@
 
 #include "ControlIds.h"
 #include "LiveCaption.h"
+#include "SessionMenu.h"
 
 #include <QLabel>
 #include <chrono>
@@ -30,6 +31,9 @@ void CStatusDlg::UpdateLiveStatus() {
         more << QString::fromStdString(ttff);
     if (!m_strSendFailure.isEmpty())
         more << m_strSendFailure;
+    if (const QString recording = RecordingCaption(m_port.Recorder().CopyStatus());
+        !recording.isEmpty())
+        more << recording;
     const QString caption = LiveCaption(state, more.join(QStringLiteral("; ")));
     if (windowTitle() != caption)
         setWindowTitle(caption);

@@ -1,7 +1,9 @@
 #include "StatusApp.h"
 
+#include "SessionMenu.h"
 #include "StatusDlg.h"
 
+#include <QFile>
 #include <QPixmap>
 #include <QTimer>
 #include <cstdio>
@@ -12,7 +14,17 @@ int CStatusApp::Run(const AppOptions &options) {
     dlg.m_timeRule = options.time;
     dlg.m_strOpenFailure = options.noReceiver;
     dlg.m_otherReceivers = options.otherReceivers;
+    // The recording starts before the port opens, so it holds the stream from its first byte.
+    if (!options.recordPath.isEmpty()) {
+        std::string why;
+        if (!dlg.m_port.Recorder().Start(QFile::encodeName(options.recordPath).toStdString(),
+                                         options.recordOverwrite, why)) {
+            std::fprintf(stderr, "skywatch: cannot record: %s\n", why.c_str());
+            return 2;
+        }
+    }
     dlg.OnInitDialog();
+    CSessionMenu sessionMenu(dlg);
 
     int exitCode = 0;
     if (!options.screenshotPath.isEmpty()) {

@@ -13,8 +13,12 @@
 CGpsPort::CGpsPort() : CGpsPort(platform::StandardBiasSeconds()) {}
 
 CGpsPort::CGpsPort(int nBiasSeconds) : m_decoder(nBiasSeconds) {
-    // The receiver names its family in its own stream, and its fix reports time a restart.
-    m_decoder.SetHooks({[this](const char *block, std::size_t n) { m_family.OnBlock(block, n); },
+    // The receiver names its family in its own stream, its fix reports time a restart, and a
+    // recording keeps every block as it came.
+    m_decoder.SetHooks({[this](const char *block, std::size_t n) {
+                            m_family.OnBlock(block, n);
+                            m_recorder.OnBlock(block, n);
+                        },
                         [this](const char *s, std::size_t len) { m_family.OnSentence(s, len); },
                         [this](bool valid) { m_ttff.OnFixReport(valid); }});
 }

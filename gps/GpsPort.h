@@ -7,6 +7,7 @@
 #include "NmeaDecoder.h"
 #include "ReceiverFamily.h"
 #include "ScanCounters.h"
+#include "SessionRecorder.h"
 #include "WakeEvent.h"
 
 #include <atomic>
@@ -64,6 +65,9 @@ public:
     LinkState CopyLinkState() const;
     // The reader's decoder, to read from (counters, valid fixes) on any thread.
     const CNmeaDecoder &Decoder() const { return m_decoder; }
+    // Records the bytes as received; it goes on across reconnects and a new Open.
+    platform::CSessionRecorder &Recorder() { return m_recorder; }
+    const platform::CSessionRecorder &Recorder() const { return m_recorder; }
 
     // Read by the dialog; -1 while closed. m_hPort is the descriptor Open got (the reader may
     // reopen an unplugged device under it); m_hThread numbers the running reader.
@@ -85,6 +89,7 @@ private:
     // Told by the decoder's hooks on the reader thread; read from any thread.
     CReceiverFamily m_family;
     CFixStopwatch m_ttff;
+    platform::CSessionRecorder m_recorder;
     // Fed and reset by the reader thread only.
     CNmeaDecoder m_decoder;
 

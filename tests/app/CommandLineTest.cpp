@@ -101,6 +101,10 @@ TEST(CommandLineRefusal, BadInputEndsWithOneLineAndExitTwo) {
         {{QStringLiteral("tcp://no-such-host.invalid:5000")}, "not found"},
         {{QStringLiteral("--com"), QStringLiteral("2=gpsd://localhost:99999")}, "out of range"},
         {{QStringLiteral("/dev/null")}, "/dev/null is not a serial port"},
+        {{QStringLiteral("--record"), dir.path()}, "a folder, not a regular file"},
+        {{QStringLiteral("--record"), QStringLiteral("/dev/null")}, "not a regular file"},
+        {{QStringLiteral("--record"), plain}, "exists; --record-overwrite"},
+        {{QStringLiteral("--record-overwrite")}, "goes with --record"},
     };
     for (const auto &row : rows) {
         const ProgramRun r = RunProgram(row.args, kOffscreen);
