@@ -1,5 +1,6 @@
 #include "CommandLine.h"
 
+#include "FileSource.h"
 #include "PortTable.h"
 #include "SerialLine.h"
 #include "SessionOptions.h"
@@ -20,7 +21,7 @@ constexpr int kDevicePort = 4;
 
 QString HelpText() {
     return QStringLiteral(
-        "Usage: skywatch [options] [DEVICE]\n"
+        "Usage: skywatch [options] [DEVICE|FILE]\n"
         "Shows the position, time and satellites of a GPS receiver on a serial line or the\n"
         "network.\n\n"
         "The port list names COM1 to COM4. COMn is /dev/ttyS(n-1) unless --com binds it;\n"
@@ -33,6 +34,9 @@ QString HelpText() {
         "  gpsd://[HOST[:PORT]][/DEVICE]  through gpsd (default localhost:2947, every device)\n"
         "  tcp://HOST:PORT                raw NMEA over TCP (ser2net, phone apps)\n"
         "  udp://[HOST]:PORT              NMEA datagrams received on PORT\n"
+        "A regular FILE (or file://PATH; gzip too) is a recording, replayed at its own\n"
+        "pace: Ctrl+P pauses, Ctrl+1 / Ctrl+2 / Ctrl+3 play x1 / x10 / as fast as\n"
+        "possible, Ctrl+Left / Ctrl+Right jump 10%, Ctrl+Home to the start.\n"
         "A serial device that gpsd holds is watched through the gpsd at localhost:2947\n"
         "(SKYWATCH_GPSD=HOST:PORT names another); restart commands reach it through\n"
         "gpsd's control socket (GPSD_SOCKET, else /run/gpsd.sock).\n\n"
@@ -63,6 +67,10 @@ CommandLine Fail(const QString &message) {
 
 // The reason a DEVICE or --com PATH cannot name a receiver, or empty.
 QString SourceProblem(const QString &text) {
+    // A recording plays in the window when it holds NMEA.
+    if (const std::string name = QFile::encodeName(text).toStdString();
+        platform::IsReplayName(name))
+        return QString::fromLocal8Bit(platform::ReplayProblem(name).c_str());
     platform::SourceUrl url;
     std::string error;
     if (!platform::ParseSourceUrl(text.toStdString(), url, error) ||
@@ -74,6 +82,8 @@ QString SourceProblem(const QString &text) {
 // A path that exists but is no serial line: a file, a folder, or a device of another kind, some
 // of which act on open. Not there yet is fine: the window opens with the port off.
 bool ExistsButNotSerial(const QString &path) {
+    if (platform::IsReplayName(QFile::encodeName(path).toStdString()))
+        return false;
     const platform::LineIdentity line =
         platform::IdentifyLine(QFile::encodeName(path).toStdString());
     return line.kind == platform::LineKind::NotSerial;

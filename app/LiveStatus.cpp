@@ -31,9 +31,7 @@ void CStatusDlg::UpdateLiveStatus() {
         more << QString::fromStdString(ttff);
     if (!m_strSendFailure.isEmpty())
         more << m_strSendFailure;
-    if (const QString recording = RecordingCaption(m_port.Recorder().CopyStatus());
-        !recording.isEmpty())
-        more << recording;
+    more << SessionCaption(m_port);
     const QString caption = LiveCaption(state, more.join(QStringLiteral("; ")));
     if (windowTitle() != caption)
         setWindowTitle(caption);

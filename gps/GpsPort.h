@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ByteSource.h"
+#include "FileSource.h"
 #include "FixStopwatch.h"
 #include "GpsFix.h"
 #include "LinkState.h"
@@ -68,6 +69,10 @@ public:
     // Records the bytes as received; it goes on across reconnects and a new Open.
     platform::CSessionRecorder &Recorder() { return m_recorder; }
     const platform::CSessionRecorder &Recorder() const { return m_recorder; }
+    // The recording being replayed, or nullptr when the source is a receiver. Owner's thread.
+    platform::CFileSource *Replay() const {
+        return dynamic_cast<platform::CFileSource *>(m_source.get());
+    }
 
     // Read by the dialog; -1 while closed. m_hPort is the descriptor Open got (the reader may
     // reopen an unplugged device under it); m_hThread numbers the running reader.

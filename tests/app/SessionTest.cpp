@@ -1,11 +1,13 @@
 // The session's history in the window: recording from it, on a real pseudo-terminal.
 #include "AppTestSupport.h"
+#include "ControlIds.h"
 #include "LinkTestSupport.h"
 #include "PortTable.h"
 #include "SessionMenu.h"
 #include "StatusDlg.h"
 
 #include <QAction>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
@@ -73,6 +75,39 @@ TEST_F(SessionWindow, RecordingShowsInTheCaptionAndItsKeyStopsIt) {
     EXPECT_EQ(menu.RecordAction()->text(), QStringLiteral("Start recording..."));
     const std::uint32_t decoded = dlg.m_port.CopyCounters().Decoded();
     EXPECT_TRUE(TalkUntil([&] { return dlg.m_port.CopyCounters().Decoded() > decoded; }, 3000));
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(SessionWindow, AReplayPlaysSaysSoAndRefusesRestartCommands) {
+    platform::BindPort(kPort, SKYWATCH_NMEA_DIR "/telit-he910.log");
+    CStatusDlg dlg;
+    dlg.OnInitDialog();
+    CSessionMenu menu(dlg);
+    dlg.show();
+    ASSERT_NE(dlg.m_port.Replay(), nullptr);
+    ASSERT_TRUE(
+        PumpUntil([&] { return dlg.windowTitle().contains(QStringLiteral("replay x1, ")); }, 3000))
+        << dlg.windowTitle().toStdString();
+    menu.ReplayActions()[3]->trigger(); // as fast as possible
+    ASSERT_TRUE(
+        PumpUntil([&] { return dlg.windowTitle().contains(QStringLiteral("replay ended")); }, 5000))
+        << dlg.windowTitle().toStdString();
+    EXPECT_GT(dlg.m_port.CopyCounters().Decoded(), 500u);
+    menu.ReplayActions()[6]->trigger(); // to the start
+    menu.ReplayActions()[0]->trigger(); // pause
+    ASSERT_TRUE(PumpUntil(
+        [&] { return dlg.windowTitle().contains(QStringLiteral("replay paused, 0%")); }, 3000))
+        << dlg.windowTitle().toStdString();
+
+    auto *reset = qobject_cast<QComboBox *>(dlg.GetDlgItem(ctl::kResetList));
+    ASSERT_NE(reset, nullptr);
+    reset->setCurrentIndex(0); // cold start
+    dlg.OnResetButton();
+    EXPECT_TRUE(dlg.windowTitle().contains(QStringLiteral("a replay takes no commands")))
+        << dlg.windowTitle().toStdString();
 }
 
 } // namespace

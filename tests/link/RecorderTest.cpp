@@ -4,16 +4,19 @@
 #include "LinkTestSupport.h"
 #include "PortTable.h"
 #include "SessionRecorder.h"
+#include "WakeEvent.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <fstream>
 #include <sstream>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace std::chrono_literals;
@@ -150,6 +153,111 @@ TEST_F(Recorder, ARemovedFileEndsTheRecordingWithTheReason) {
     ASSERT_TRUE(WaitUntil([&] { return !recorder.CopyStatus().recording; }, 2s));
     EXPECT_NE(recorder.CopyStatus().stopped.find("was removed"), std::string::npos)
         << recorder.CopyStatus().stopped;
+}
+
+} // namespace
+
+namespace {
+
+ScanCounters Settled(const CGpsPort &port) {
+    ScanCounters last = port.CopyCounters();
+    for (int still = 0; still < 5;) {
+        std::this_thread::sleep_for(100ms);
+        const ScanCounters now = port.CopyCounters();
+        still = std::memcmp(&now, &last, sizeof now) == 0 ? still + 1 : 0;
+        last = now;
+    }
+    return last;
+}
+
+// The live run through the pseudo-terminal is recorded; the recording, played as fast as it
+// goes, must leave the decoder where the live run left it.
+TEST_F(Recorder, ReplayOfTheRecordingGivesTheLiveRunsRecords) {
+    const std::string capture = ReadAll(std::string(SKYWATCH_NMEA_DIR) + "/mt3339.log");
+    ASSERT_FALSE(capture.empty());
+    const std::string path = m_dir + "/live.nmea";
+    GpsFix live{};
+    ScanCounters liveCounts;
+    {
+        CGpsPort port(0);
+        std::string why;
+        ASSERT_TRUE(port.Recorder().Start(path, false, why)) << why;
+        ASSERT_TRUE(port.Open(kPort, 115200));
+        ASSERT_TRUE(m_pty.Write(capture));
+        ASSERT_TRUE(
+            WaitUntil([&] { return port.Recorder().CopyStatus().written == capture.size(); }, 4s));
+        liveCounts = Settled(port);
+        port.CopyFix(live);
+        port.Close();
+    }
+    ASSERT_EQ(ReadAll(path), capture);
+    ASSERT_EQ(std::system(("gzip -k '" + path + "'").c_str()), 0);
+    for (const std::string &name : {"file://" + path, path + ".gz"}) {
+        SCOPED_TRACE(name);
+        platform::BindPort(5, name);
+        CGpsPort port(0);
+        ASSERT_TRUE(port.Open(5, 4800)) << port.LastOpenMessage();
+        ASSERT_NE(port.Replay(), nullptr);
+        port.Replay()->SetSpeed(platform::CFileSource::kFastest);
+        ASSERT_TRUE(WaitUntil([&] { return port.Replay()->Ended(); }, 5s));
+        const ScanCounters counts = Settled(port);
+        EXPECT_EQ(std::memcmp(&counts, &liveCounts, sizeof counts), 0)
+            << counts.Decoded() << " decoded, live " << liveCounts.Decoded();
+        GpsFix replayed{};
+        port.CopyFix(replayed);
+        EXPECT_EQ(std::memcmp(&replayed, &live, sizeof live), 0);
+        EXPECT_DOUBLE_EQ(port.Replay()->Position(), 1.0);
+        // Restart commands have nowhere to go.
+        port.Send("$PMTK103*30\r\n");
+        EXPECT_NE(port.LastSendFailure().find("a replay takes no commands"), std::string::npos);
+    }
+}
+
+// Six epochs a second apart: x10 plays them in about half a second, as fast as possible at
+// once, and a paused replay gives nothing.
+TEST_F(Recorder, ReplayKeepsThePaceOfTheSentencesTimes) {
+    std::string six;
+    for (int s = 0; s < 6; ++s)
+        six += Cycle(s);
+    const std::string path = m_dir + "/six.nmea";
+    { std::ofstream(path, std::ios::binary) << six; }
+    const struct {
+        int speed;
+        double fromS, toS;
+    } rows[] = {{10, 0.4, 1.5}, {platform::CFileSource::kFastest, 0.0, 0.3}};
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.speed);
+        platform::CFileSource source(path);
+        std::string why;
+        ASSERT_TRUE(source.Open(why)) << why;
+        source.SetSpeed(row.speed);
+        platform::CWakeEvent wake;
+        std::string got;
+        const auto started = std::chrono::steady_clock::now();
+        char buf[1024];
+        while (!source.Ended()) {
+            const platform::SerialRead r = source.Read(buf, sizeof buf, 1000, wake);
+            got.append(buf, r.count);
+        }
+        const double took =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        EXPECT_EQ(got, six);
+        EXPECT_GE(took, row.fromS);
+        EXPECT_LE(took, row.toS);
+    }
+    platform::CFileSource paused(path);
+    std::string why;
+    ASSERT_TRUE(paused.Open(why));
+    paused.SetSpeed(platform::CFileSource::kPaused);
+    platform::CWakeEvent wake;
+    char buf[64];
+    EXPECT_EQ(paused.Read(buf, sizeof buf, 300, wake).count, 0u);
+    // A jump lands on a whole line.
+    paused.SetSpeed(platform::CFileSource::kFastest);
+    paused.JumpTo(0.5);
+    const platform::SerialRead r = paused.Read(buf, sizeof buf, 300, wake);
+    ASSERT_GT(r.count, 0u);
+    EXPECT_TRUE(buf[0] == '$' || buf[0] == '\xb5') << std::string(buf, r.count);
 }
 
 } // namespace
