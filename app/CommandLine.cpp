@@ -52,6 +52,9 @@ QString HelpText() {
         "  --record FILE       record the received bytes to FILE as they come (Ctrl+R in\n"
         "                      the window starts and stops a recording, too)\n"
         "  --record-overwrite  let --record replace an existing file\n"
+        "  --view scatter      open the position scatter at start (Ctrl+D in the window);\n"
+        "                      --screenshot then writes that window\n"
+        "  --reference LAT,LON[,ALT]  the scatter's centre instead of the mean\n"
         "  --version           print the version and exit\n"
         "  -h, --help          print this help and exit\n\n"
         "Without a display: QT_QPA_PLATFORM=offscreen skywatch --screenshot FILE\n");

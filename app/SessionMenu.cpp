@@ -1,5 +1,6 @@
 #include "SessionMenu.h"
 
+#include "ScatterView.h"
 #include "StatusDlg.h"
 
 #include <QAction>
@@ -19,6 +20,11 @@ CSessionMenu::CSessionMenu(CStatusDlg &dlg) : QObject(&dlg), m_dlg(dlg) {
     m_record->setShortcutContext(Qt::WindowShortcut);
     connect(m_record, &QAction::triggered, this, &CSessionMenu::ToggleRecording);
     dlg.addAction(m_record);
+    m_scatterAction = new QAction(QStringLiteral("Position scatter"), this);
+    m_scatterAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_D));
+    m_scatterAction->setShortcutContext(Qt::WindowShortcut);
+    connect(m_scatterAction, &QAction::triggered, this, [this] { OpenScatter(); });
+    dlg.addAction(m_scatterAction);
     using platform::CFileSource;
     const auto speed = [](int x) { return [x](CGpsPort &port) { port.Replay()->SetSpeed(x); }; };
     AddReplayAction(QStringLiteral("Pause"), QKeySequence(Qt::CTRL | Qt::Key_P),
@@ -80,6 +86,20 @@ void CSessionMenu::ToggleRecording() {
                              QStringLiteral("Cannot record: %1").arg(why));
 }
 
+CScatterView *CSessionMenu::OpenScatter(const std::optional<GeoPoint> &reference) {
+    if (m_scatter == nullptr) {
+        m_scatter = new CScatterView(m_dlg.m_port, reference, &m_dlg);
+        m_scatter->setAttribute(Qt::WA_DeleteOnClose, false);
+    } else if (reference) {
+        m_scatter->SetReference(
+            QStringLiteral("%1,%2").arg(reference->lat, 0, 'f', 9).arg(reference->lon, 0, 'f', 9));
+    }
+    m_scatter->Refresh();
+    m_scatter->show();
+    m_scatter->raise();
+    return m_scatter;
+}
+
 QAction *CSessionMenu::AddReplayAction(const QString &text, const QKeySequence &key,
                                        std::function<void(CGpsPort &)> act) {
     auto *action = new QAction(text, this);
@@ -113,6 +133,7 @@ void CSessionMenu::ShowMenu(const QPoint &pos) {
     UpdateActions();
     QMenu menu(&m_dlg);
     menu.addAction(m_record);
+    menu.addAction(m_scatterAction);
     if (m_dlg.m_port.Replay() != nullptr) {
         menu.addSeparator();
         for (QAction *a : m_replay)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "FixTrack.h"
 #include "SessionRecorder.h"
 
 #include <QObject>
@@ -7,6 +8,7 @@
 
 #include <QStringList>
 #include <functional>
+#include <optional>
 #include <vector>
 
 class CGpsPort;
@@ -15,8 +17,8 @@ class QAction;
 class QPoint;
 
 // The window's context menu for the session's history, with its keys: start and stop a recording
-// (Ctrl+R); while a recording plays, pause (Ctrl+P), x1, x10 and as fast as possible (Ctrl+1, 2,
-// 3), and jumps (Ctrl+Left, Ctrl+Right: 10%; Ctrl+Home: the start).
+// (Ctrl+R); the position scatter (Ctrl+D); while a recording plays, pause (Ctrl+P), x1, x10 and as
+// fast as possible (Ctrl+1, 2, 3), and jumps (Ctrl+Left, Ctrl+Right: 10%; Ctrl+Home: the start).
 class CSessionMenu : public QObject {
     Q_OBJECT
 
@@ -29,6 +31,11 @@ public:
     // Stops a recording in progress, or asks for a file and starts one.
     void ToggleRecording();
     QAction *RecordAction() const { return m_record; }
+    // Opens (or raises) the position scatter, centred on reference when one is given.
+    class CScatterView *OpenScatter(const std::optional<GeoPoint> &reference = std::nullopt);
+    class CScatterView *Scatter() const {
+        return m_scatter;
+    }
     // The replay's actions in menu order: pause, x1, x10, fastest, back, forward, start.
     const std::vector<QAction *> &ReplayActions() const { return m_replay; }
 
@@ -40,6 +47,8 @@ private:
 
     CStatusDlg &m_dlg;
     QAction *m_record = nullptr;
+    QAction *m_scatterAction = nullptr;
+    class CScatterView *m_scatter = nullptr;
     std::vector<QAction *> m_replay;
 };
 

@@ -1,5 +1,6 @@
 #include "SessionOptions.h"
 
+#include "FixTrack.h"
 #include "SessionRecorder.h"
 
 #include <QCommandLineParser>
@@ -8,10 +9,26 @@
 void AddSessionOptions(QCommandLineParser &parser) {
     parser.addOptions(
         {QCommandLineOption(QStringLiteral("record"), QString(), QStringLiteral("FILE")),
-         QCommandLineOption(QStringLiteral("record-overwrite"), QString())});
+         QCommandLineOption(QStringLiteral("record-overwrite"), QString()),
+         QCommandLineOption(QStringLiteral("view"), QString(), QStringLiteral("VIEW")),
+         QCommandLineOption(QStringLiteral("reference"), QString(),
+                            QStringLiteral("LAT,LON[,ALT]"))});
 }
 
 QString TakeSessionOptions(const QCommandLineParser &parser, AppOptions &options) {
+    if (parser.isSet(QStringLiteral("view"))) {
+        options.view = parser.value(QStringLiteral("view"));
+        if (options.view != QStringLiteral("scatter"))
+            return QStringLiteral("--view wants scatter, got \"%1\"").arg(options.view);
+    }
+    if (parser.isSet(QStringLiteral("reference"))) {
+        options.reference = parser.value(QStringLiteral("reference"));
+        GeoPoint point;
+        if (!ParseReference(options.reference.toStdString(), point))
+            return QStringLiteral("--reference wants LAT,LON[,ALT] in degrees and metres, got "
+                                  "\"%1\"")
+                .arg(options.reference);
+    }
     options.recordOverwrite = parser.isSet(QStringLiteral("record-overwrite"));
     if (!parser.isSet(QStringLiteral("record")))
         return options.recordOverwrite ? QStringLiteral("--record-overwrite goes with --record")

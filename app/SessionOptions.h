@@ -6,7 +6,8 @@
 
 class QCommandLineParser;
 
-// The options of a session's history: --record FILE and --record-overwrite.
+// The options of a session's history: --record FILE, --record-overwrite, --view scatter and
+// --reference LAT,LON[,ALT].
 void AddSessionOptions(QCommandLineParser &parser);
 // Takes them into options; the reason they cannot be used, or empty.
 QString TakeSessionOptions(const QCommandLineParser &parser, AppOptions &options);

@@ -1,5 +1,6 @@
 #include "StatusApp.h"
 
+#include "ScatterView.h"
 #include "SessionMenu.h"
 #include "StatusDlg.h"
 
@@ -25,13 +26,23 @@ int CStatusApp::Run(const AppOptions &options) {
     }
     dlg.OnInitDialog();
     CSessionMenu sessionMenu(dlg);
+    if (options.view == QStringLiteral("scatter")) {
+        GeoPoint reference;
+        const bool hasReference = ParseReference(options.reference.toStdString(), reference);
+        sessionMenu.OpenScatter(hasReference ? std::optional<GeoPoint>(reference) : std::nullopt);
+    }
 
     int exitCode = 0;
     if (!options.screenshotPath.isEmpty()) {
         const int ms =
             options.screenshotAfter > 0 ? static_cast<int>(options.screenshotAfter * 1000) : 0;
-        QTimer::singleShot(ms, &dlg, [&dlg, &options, &exitCode] {
-            const QPixmap shot = dlg.grab();
+        QTimer::singleShot(ms, &dlg, [&dlg, &options, &exitCode, &sessionMenu] {
+            // A view opened at start is what the screenshot is of.
+            QWidget *shown = sessionMenu.Scatter() ? static_cast<QWidget *>(sessionMenu.Scatter())
+                                                   : static_cast<QWidget *>(&dlg);
+            const QPixmap shot = shown->grab();
+            if (sessionMenu.Scatter() != nullptr)
+                std::printf("%s\n", qPrintable(sessionMenu.Scatter()->FiguresText()));
             if (shot.save(options.screenshotPath, "PNG")) {
                 std::printf("skywatch: window written to %s\n", qPrintable(options.screenshotPath));
             } else {

@@ -129,24 +129,27 @@ void CFixTrack::StartEpoch(double utc, bool isGga) {
     }
 }
 
-void CFixTrack::CloseEpoch() {
-    if (!m_epoch.open)
-        return;
+std::optional<TrackFix> CFixTrack::PendingFix() const {
     const Epoch &e = m_epoch;
-    if (e.ggaFix || e.rmcFix) {
-        TrackFix fix = e.ggaFix ? e.gga : e.rmc;
-        if (e.hasRmc) {
-            fix.speedKmh = e.rmc.speedKmh;
-            fix.course = e.rmc.course;
-        }
-        if (e.hasGga && !e.ggaFix) {
-            fix.satsUsed = e.gga.satsUsed;
-            fix.hdop = e.gga.hdop;
-        }
-        fix.date = m_date;
-        fix.fixMode = m_fixMode;
-        m_fixes.push_back(fix);
+    if (!e.open || (!e.ggaFix && !e.rmcFix))
+        return std::nullopt;
+    TrackFix fix = e.ggaFix ? e.gga : e.rmc;
+    if (e.hasRmc) {
+        fix.speedKmh = e.rmc.speedKmh;
+        fix.course = e.rmc.course;
     }
+    if (e.hasGga && !e.ggaFix) {
+        fix.satsUsed = e.gga.satsUsed;
+        fix.hdop = e.gga.hdop;
+    }
+    fix.date = m_date;
+    fix.fixMode = m_fixMode;
+    return fix;
+}
+
+void CFixTrack::CloseEpoch() {
+    if (const std::optional<TrackFix> fix = PendingFix())
+        m_fixes.push_back(*fix);
     m_epoch = Epoch{};
 }
 
@@ -340,4 +343,38 @@ std::string TrackToCsv(std::span<const TrackFix> fixes) {
                opt(t.hdop >= 0.0, t.hdop, 2) + "\n";
     }
     return out;
+}
+
+void CFixHistory::OnSentence(const char *sentence, std::size_t len) {
+    std::lock_guard lock(m_lock);
+    m_track.AddSentence(sentence, len);
+    if (m_track.Fixes().empty())
+        return;
+    for (const TrackFix &t : m_track.TakeFixes()) {
+        const GeoPoint g{t.lat, t.lon, t.alt, t.hasAlt};
+        if (m_ring.size() < kCapacity) {
+            m_ring.push_back(g);
+        } else {
+            m_ring[m_next] = g;
+            m_next = (m_next + 1) % kCapacity;
+        }
+    }
+}
+
+std::vector<GeoPoint> CFixHistory::CopyPoints() const {
+    std::lock_guard lock(m_lock);
+    std::vector<GeoPoint> out;
+    out.reserve(m_ring.size());
+    out.insert(out.end(), m_ring.begin() + static_cast<std::ptrdiff_t>(m_next), m_ring.end());
+    out.insert(out.end(), m_ring.begin(), m_ring.begin() + static_cast<std::ptrdiff_t>(m_next));
+    // The epoch in progress counts too: the stream may have ended with it.
+    if (const std::optional<TrackFix> t = m_track.PendingFix())
+        out.push_back(GeoPoint{t->lat, t->lon, t->alt, t->hasAlt});
+    return out;
+}
+
+void CFixHistory::Clear() {
+    std::lock_guard lock(m_lock);
+    m_ring.clear();
+    m_next = 0;
 }

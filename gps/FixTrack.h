@@ -2,9 +2,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 // One epoch's fix at the precision the sentences carry (the 120-byte record rounds the position to
@@ -31,9 +33,13 @@ class CFixTrack {
 public:
     // One sentence, "$" through "*hh" (line end optional); other types are ignored.
     void AddSentence(const char *sentence, std::size_t len);
+    // The fix the epoch in progress gives so far, if any.
+    std::optional<TrackFix> PendingFix() const;
     // Ends the epoch in progress (call at the end of the stream).
     void Finish();
     const std::vector<TrackFix> &Fixes() const { return m_fixes; }
+    // The fixes collected so far, handed over and forgotten here.
+    std::vector<TrackFix> TakeFixes() { return std::exchange(m_fixes, {}); }
 
 private:
     struct Epoch {
@@ -100,3 +106,20 @@ std::string FixTimeText(const TrackFix &fix);
 // The fixes as GPX 1.1 (one track, one segment) and as CSV with a header line.
 std::string TrackToGpx(std::span<const TrackFix> fixes);
 std::string TrackToCsv(std::span<const TrackFix> fixes);
+
+// The session's last kCapacity fixes for the window's scatter; fed on the reader thread, copied
+// on any other.
+class CFixHistory {
+public:
+    static constexpr std::size_t kCapacity = 100000;
+    void OnSentence(const char *sentence, std::size_t len);
+    // The fixes held, oldest first.
+    std::vector<GeoPoint> CopyPoints() const;
+    void Clear();
+
+private:
+    mutable std::mutex m_lock;
+    CFixTrack m_track;
+    std::vector<GeoPoint> m_ring;
+    std::size_t m_next = 0; // where the next fix goes once the ring is full
+};

@@ -3,6 +3,7 @@
 #include "ByteSource.h"
 #include "FileSource.h"
 #include "FixStopwatch.h"
+#include "FixTrack.h"
 #include "GpsFix.h"
 #include "LinkState.h"
 #include "NmeaDecoder.h"
@@ -69,6 +70,8 @@ public:
     // Records the bytes as received; it goes on across reconnects and a new Open.
     platform::CSessionRecorder &Recorder() { return m_recorder; }
     const platform::CSessionRecorder &Recorder() const { return m_recorder; }
+    // The session's fixes at full precision, for the position scatter.
+    const CFixHistory &History() const { return m_history; }
     // The recording being replayed, or nullptr when the source is a receiver. Owner's thread.
     platform::CFileSource *Replay() const {
         return dynamic_cast<platform::CFileSource *>(m_source.get());
@@ -95,6 +98,7 @@ private:
     CReceiverFamily m_family;
     CFixStopwatch m_ttff;
     platform::CSessionRecorder m_recorder;
+    CFixHistory m_history;
     // Fed and reset by the reader thread only.
     CNmeaDecoder m_decoder;
 

@@ -106,6 +106,8 @@ TEST(CommandLineRefusal, BadInputEndsWithOneLineAndExitTwo) {
         {{QStringLiteral("--record"), QStringLiteral("/dev/null")}, "not a regular file"},
         {{QStringLiteral("--record"), plain}, "exists; --record-overwrite"},
         {{QStringLiteral("--record-overwrite")}, "goes with --record"},
+        {{QStringLiteral("--view"), QStringLiteral("globe")}, "--view wants scatter"},
+        {{QStringLiteral("--reference"), QStringLiteral("95,0")}, "--reference wants"},
     };
     for (const auto &row : rows) {
         const ProgramRun r = RunProgram(row.args, kOffscreen);

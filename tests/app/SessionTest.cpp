@@ -3,6 +3,7 @@
 #include "ControlIds.h"
 #include "LinkTestSupport.h"
 #include "PortTable.h"
+#include "ScatterView.h"
 #include "SessionMenu.h"
 #include "StatusDlg.h"
 
@@ -108,6 +109,33 @@ TEST_F(SessionWindow, AReplayPlaysSaysSoAndRefusesRestartCommands) {
     dlg.OnResetButton();
     EXPECT_TRUE(dlg.windowTitle().contains(QStringLiteral("a replay takes no commands")))
         << dlg.windowTitle().toStdString();
+}
+
+} // namespace
+
+namespace {
+
+// The scatter of a replayed capture shows the figures the decode tool's summary gives.
+TEST_F(SessionWindow, ScatterOfAReplayShowsTheCapturesFigures) {
+    platform::BindPort(kPort, SKYWATCH_NMEA_DIR "/telit-he910.log");
+    CStatusDlg dlg;
+    dlg.OnInitDialog();
+    CSessionMenu menu(dlg);
+    ASSERT_NE(dlg.m_port.Replay(), nullptr);
+    dlg.m_port.Replay()->SetSpeed(platform::CFileSource::kFastest);
+    ASSERT_TRUE(PumpUntil([&] { return dlg.m_port.Replay()->Ended(); }, 5000));
+    CScatterView *view = menu.OpenScatter();
+    ASSERT_NE(view, nullptr);
+    PumpUntil([] { return false; }, 100);
+    const QString figures = view->FiguresText();
+    for (const char *line : {"CEP50 1.38 m", "CEP95 2.27 m", "2DRMS 2.96 m", "fixes 187"})
+        EXPECT_TRUE(figures.contains(QString::fromLatin1(line)))
+            << line << " in " << figures.toStdString();
+    EXPECT_GT(CountColour(view->grab().toImage(), view->rect(), QColor(30, 90, 200)), 20);
+    ASSERT_TRUE(view->SetReference(QStringLiteral("50.8402,4.3471")));
+    EXPECT_TRUE(view->FiguresText().contains(QStringLiteral("mean -1.54 m east, -0.24 m north")))
+        << view->FiguresText().toStdString();
+    EXPECT_FALSE(view->SetReference(QStringLiteral("north pole")));
 }
 
 } // namespace
