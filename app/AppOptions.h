@@ -17,4 +17,8 @@ struct AppOptions {
     QSize size;                               // --size WxH; invalid: from the scale
     QString noReceiver;         // non-empty: the start-up opens nothing, and the caption says why
     QStringList otherReceivers; // devices found but not opened, for the port status's tooltip
+    QString recordPath;         // non-empty: record the received bytes to this file from the start
+    bool recordOverwrite = false;
+    QString view;      // "scatter": open the position scatter at start (and screenshot it)
+    QString reference; // --reference LAT,LON[,ALT] for the scatter, as given
 };

@@ -1,7 +1,9 @@
 #include "CommandLine.h"
 
+#include "FileSource.h"
 #include "PortTable.h"
 #include "SerialLine.h"
+#include "SessionOptions.h"
 #include "SourceUrl.h"
 #include "StatusDlg.h"
 
@@ -20,7 +22,7 @@ constexpr int kDevicePort = 4;
 
 QString HelpText() {
     return QStringLiteral(
-        "Usage: skywatch [options] [DEVICE]\n"
+        "Usage: skywatch [options] [DEVICE|FILE]\n"
         "Shows the position, time and satellites of a GPS receiver on a serial line or the\n"
         "network.\n\n"
         "The port list names COM1 to COM4. COMn is /dev/ttyS(n-1) unless --com binds it;\n"
@@ -34,6 +36,9 @@ QString HelpText() {
         "                                 that sends)\n"
         "  tcp://HOST:PORT                raw NMEA over TCP (ser2net, phone apps)\n"
         "  udp://[HOST]:PORT              NMEA datagrams received on PORT\n"
+        "A regular FILE (or file://PATH; gzip too) is a recording, replayed at its own\n"
+        "pace: Ctrl+P pauses, Ctrl+1 / Ctrl+2 / Ctrl+3 play x1 / x10 / as fast as\n"
+        "possible, Ctrl+Left / Ctrl+Right jump 10%, Ctrl+Home to the start.\n"
         "A serial device that gpsd holds is watched through the gpsd at localhost:2947\n"
         "(SKYWATCH_GPSD=HOST:PORT names another); restart commands reach it through\n"
         "gpsd's control socket (GPSD_SOCKET, else /run/gpsd.sock).\n\n"
@@ -49,6 +54,12 @@ QString HelpText() {
         "  --size WxH          open the window at W x H pixels, e.g. 1400x900\n"
         "  --time RULE         show the date and time as local (the wall clock, with summer\n"
         "                      time; default), standard (the zone's standard time) or utc\n"
+        "  --record FILE       record the received bytes to FILE as they come (Ctrl+R in\n"
+        "                      the window starts and stops a recording, too)\n"
+        "  --record-overwrite  let --record replace an existing file\n"
+        "  --view scatter      open the position scatter at start (Ctrl+D in the window);\n"
+        "                      --screenshot then writes that window\n"
+        "  --reference LAT,LON[,ALT]  the scatter's centre instead of the mean\n"
         "  --version           print the version and exit\n"
         "  -h, --help          print this help and exit\n\n"
         "Without a display: QT_QPA_PLATFORM=offscreen skywatch --screenshot FILE\n");
@@ -64,6 +75,10 @@ CommandLine Fail(const QString &message) {
 
 // The reason a DEVICE or --com PATH cannot name a receiver, or empty.
 QString SourceProblem(const QString &text) {
+    // A recording plays in the window when it holds NMEA.
+    if (const std::string name = QFile::encodeName(text).toStdString();
+        platform::IsReplayName(name))
+        return QString::fromLocal8Bit(platform::ReplayProblem(name).c_str());
     platform::SourceUrl url;
     std::string error;
     if (!platform::ParseSourceUrl(text.toStdString(), url, error) ||
@@ -75,6 +90,8 @@ QString SourceProblem(const QString &text) {
 // A path that exists but is no serial line: a file, a folder, or a device of another kind, some
 // of which act on open. Not there yet is fine: the window opens with the port off.
 bool ExistsButNotSerial(const QString &path) {
+    if (platform::IsReplayName(QFile::encodeName(path).toStdString()))
+        return false;
     const platform::LineIdentity line =
         platform::IdentifyLine(QFile::encodeName(path).toStdString());
     return line.kind == platform::LineKind::NotSerial;
@@ -173,6 +190,7 @@ CommandLine ParseCommandLine(const QStringList &arguments) {
     const QCommandLineOption size(QStringLiteral("size"), QString(), QStringLiteral("WxH"));
     parser.addOptions({help, version, com, demo, replay, shot, after, scale, time});
     parser.addOptions({layout, size});
+    AddSessionOptions(parser);
     parser.addPositionalArgument(QStringLiteral("DEVICE"), QString());
 
     if (!parser.parse(arguments))
@@ -277,6 +295,8 @@ CommandLine ParseCommandLine(const QStringList &arguments) {
                             .arg(parser.value(size)));
         c.options.size = QSize(w, h);
     }
+    if (const QString problem = TakeSessionOptions(parser, c.options); !problem.isEmpty())
+        return Fail(problem);
     return c;
 }
 

@@ -3,6 +3,7 @@
 #include "ControlIds.h"
 #include "LiveCaption.h"
 #include "PortTable.h"
+#include "SessionMenu.h"
 
 #include <QLabel>
 #include <chrono>
@@ -39,6 +40,7 @@ void CStatusDlg::UpdateLiveStatus() {
         more << m_strSendFailure;
     if (const std::string warning = m_port.SourceWarning(); !warning.empty())
         more << QString::fromStdString(warning);
+    more << SessionCaption(m_port);
     const QString caption = LiveCaption(state, more.join(QStringLiteral("; ")));
     if (windowTitle() != caption)
         setWindowTitle(caption);

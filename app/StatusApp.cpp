@@ -1,7 +1,10 @@
 #include "StatusApp.h"
 
+#include "ScatterView.h"
+#include "SessionMenu.h"
 #include "StatusDlg.h"
 
+#include <QFile>
 #include <QPixmap>
 #include <QTimer>
 #include <cstdio>
@@ -13,16 +16,36 @@ int CStatusApp::Run(const AppOptions &options) {
     dlg.m_layoutChoice = options.layout;
     dlg.m_strOpenFailure = options.noReceiver;
     dlg.m_otherReceivers = options.otherReceivers;
+    // The recording starts before the port opens, so it holds the stream from its first byte.
+    if (!options.recordPath.isEmpty()) {
+        std::string why;
+        if (!dlg.m_port.Recorder().Start(QFile::encodeName(options.recordPath).toStdString(),
+                                         options.recordOverwrite, why)) {
+            std::fprintf(stderr, "skywatch: cannot record: %s\n", why.c_str());
+            return 2;
+        }
+    }
     dlg.OnInitDialog();
     if (options.size.isValid())
         dlg.resize(options.size);
+    CSessionMenu sessionMenu(dlg);
+    if (options.view == QStringLiteral("scatter")) {
+        GeoPoint reference;
+        const bool hasReference = ParseReference(options.reference.toStdString(), reference);
+        sessionMenu.OpenScatter(hasReference ? std::optional<GeoPoint>(reference) : std::nullopt);
+    }
 
     int exitCode = 0;
     if (!options.screenshotPath.isEmpty()) {
         const int ms =
             options.screenshotAfter > 0 ? static_cast<int>(options.screenshotAfter * 1000) : 0;
-        QTimer::singleShot(ms, &dlg, [&dlg, &options, &exitCode] {
-            const QPixmap shot = dlg.grab();
+        QTimer::singleShot(ms, &dlg, [&dlg, &options, &exitCode, &sessionMenu] {
+            // A view opened at start is what the screenshot is of.
+            QWidget *shown = sessionMenu.Scatter() ? static_cast<QWidget *>(sessionMenu.Scatter())
+                                                   : static_cast<QWidget *>(&dlg);
+            const QPixmap shot = shown->grab();
+            if (sessionMenu.Scatter() != nullptr)
+                std::printf("%s\n", qPrintable(sessionMenu.Scatter()->FiguresText()));
             if (shot.save(options.screenshotPath, "PNG")) {
                 std::printf("skywatch: window written to %s\n", qPrintable(options.screenshotPath));
             } else {

@@ -13,12 +13,17 @@
 CGpsPort::CGpsPort() : CGpsPort(platform::StandardBiasSeconds()) {}
 
 CGpsPort::CGpsPort(int nBiasSeconds) : m_decoder(nBiasSeconds) {
-    // The receiver names its family in its own stream, and its fix reports time a restart.
-    // The stopwatch takes the time the fix's bytes arrived, not the time they were decoded.
-    m_decoder.SetHooks({[this](const char *block, std::size_t n) { m_family.OnBlock(block, n); },
+    // The receiver names its family in its own stream, its fix reports time a restart, a
+    // recording keeps every block as it came, and the history every fix. The stopwatch takes the
+    // time the fix's bytes arrived, not the time they were decoded.
+    m_decoder.SetHooks({[this](const char *block, std::size_t n) {
+                            m_family.OnBlock(block, n);
+                            m_recorder.OnBlock(block, n);
+                        },
                         [this](const char *s, std::size_t len) {
                             m_family.OnSentence(s, len);
                             m_epoch.OnSentence(s, len);
+                            m_history.OnSentence(s, len);
                         },
                         [this](bool valid) { m_ttff.OnFixReportAt(valid, m_blockArrived); }});
 }

@@ -2,12 +2,15 @@
 
 #include "ByteSource.h"
 #include "EpochTracker.h"
+#include "FileSource.h"
 #include "FixStopwatch.h"
+#include "FixTrack.h"
 #include "GpsFix.h"
 #include "LinkState.h"
 #include "NmeaDecoder.h"
 #include "ReceiverFamily.h"
 #include "ScanCounters.h"
+#include "SessionRecorder.h"
 #include "WakeEvent.h"
 
 #include <atomic>
@@ -84,6 +87,15 @@ public:
     // How many reads of the source have returned since the port was made: a quiet line costs
     // one a second.
     std::uint64_t ReadsReturned() const { return m_nReads.load(std::memory_order_relaxed); }
+    // Records the bytes as received; it goes on across reconnects and a new Open.
+    platform::CSessionRecorder &Recorder() { return m_recorder; }
+    const platform::CSessionRecorder &Recorder() const { return m_recorder; }
+    // The session's fixes at full precision, for the position scatter.
+    const CFixHistory &History() const { return m_history; }
+    // The recording being replayed, or nullptr when the source is a receiver. Owner's thread.
+    platform::CFileSource *Replay() const {
+        return dynamic_cast<platform::CFileSource *>(m_source.get());
+    }
 
     // Read by the dialog; -1 while closed. m_hPort is the descriptor Open got (the reader may
     // reopen an unplugged device under it); m_hThread numbers the running reader.
@@ -108,6 +120,8 @@ private:
     // Told by the decoder's hooks on the reader thread; read from any thread.
     CReceiverFamily m_family;
     CFixStopwatch m_ttff;
+    platform::CSessionRecorder m_recorder;
+    CFixHistory m_history;
     // Fed and reset by the reader thread only.
     CNmeaDecoder m_decoder;
     CEpochTracker m_epoch;

@@ -1,5 +1,6 @@
 #include "ByteSource.h"
 
+#include "FileSource.h"
 #include "GpsdSource.h"
 #include "SerialLine.h"
 #include "SerialSource.h"
@@ -75,6 +76,13 @@ std::unique_ptr<CByteSource> OpenThroughGpsd(const std::string &path, const std:
 std::unique_ptr<CByteSource> OpenByteSource(const std::string &name, int nBaud,
                                             SourceOpenError &why) {
     why = SourceOpenError{};
+    if (IsReplayName(name)) {
+        auto file = std::make_unique<CFileSource>(name);
+        if (file->Open(why.message))
+            return file;
+        why.error = EINVAL;
+        return nullptr;
+    }
     SourceUrl url;
     if (!ParseSourceUrl(name, url, why.message)) {
         why.error = EINVAL;

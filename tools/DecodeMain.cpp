@@ -5,6 +5,7 @@
 #include "RestartCommands.h"
 #include "SourceUrl.h"
 #include "TimeZone.h"
+#include "TrackOptions.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -18,12 +19,15 @@
 #include <string>
 #include <sys/stat.h>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
 
 constexpr const char *kUsage =
     "usage: skywatch-decode [--block-size N] [--last] [--stats] [FILE|-]\n"
+    "       skywatch-decode [--summary] [--reference LAT,LON[,ALT]] [--gpx OUT] [--csv OUT]"
+    " [FILE|-]\n"
     "       skywatch-decode --device PATH|URL [--baud N] [--seconds S]"
     " [--send cold|warm|hot] [--last] [--stats]\n"
     "       skywatch-decode --device PATH|URL [--baud N] --send cold|warm|hot --repeat N"
@@ -304,9 +308,13 @@ int main(int argc, char **argv) {
     bool secondsSet = false;
     int repeat = 0;
     bool json = false;
+    TrackOptions track;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--block-size") {
+        if (std::string error; ParseTrackOption(argc, argv, i, track, error)) {
+            if (!error.empty())
+                return Usage(error.c_str());
+        } else if (arg == "--block-size") {
             if (i + 1 >= argc || !ParseInt(argv[++i], blockSize) || blockSize < 1 ||
                 blockSize > 1 << 20)
                 return Usage("--block-size takes a whole number from 1 to 1048576");
@@ -348,7 +356,10 @@ int main(int argc, char **argv) {
                 "and reports the time to the fix; exit 1 when the restart cannot be sent.\n"
                 "--repeat restarts it N times, each once it has held a fix for 3 s, waits up\n"
                 "to S seconds (300) for each fix and prints each run's time, the minimum,\n"
-                "median, 95th percentile and maximum and the failures (--json: one line).\n",
+                "median, 95th percentile and maximum and the failures (--json: one line).\n"
+                "--summary prints the spread of the valid fixes (one per epoch) as JSON, about\n"
+                "their mean or the --reference point; --gpx and --csv write those fixes.\n"
+                "These three take the place of the record lines.\n",
                 kUsage);
             return 0;
         } else if (arg.size() > 1 && arg[0] == '-') {
@@ -367,6 +378,8 @@ int main(int argc, char **argv) {
     if (!device.empty()) {
         if (path != nullptr)
             return Usage("--device reads no file");
+        if (track.Active() || track.reference)
+            return Usage("--summary, --gpx and --csv read a file");
         if (repeat > 0) {
             if (send.empty())
                 return Usage("--repeat needs --send cold, warm or hot");
@@ -389,6 +402,13 @@ int main(int argc, char **argv) {
     }
 
     CNmeaDecoder port(platform::StandardBiasSeconds());
+    CFixTrack fixes;
+    if (track.Active()) {
+        lastOnly = false;
+        NmeaHooks hooks;
+        hooks.onSentence = [&fixes](const char *s, std::size_t n) { fixes.AddSentence(s, n); };
+        port.SetHooks(std::move(hooks));
+    }
     std::vector<char> block(static_cast<std::size_t>(blockSize) + 1);
     std::uint32_t decoded = 0;
     for (;;) {
@@ -396,7 +416,7 @@ int main(int argc, char **argv) {
         if (n == 0)
             break;
         block[n] = '\0';
-        if (lastOnly) {
+        if (lastOnly || track.Active()) {
             port.ParseBuffer(block.data(), static_cast<int>(n));
             continue;
         }
@@ -430,5 +450,9 @@ int main(int argc, char **argv) {
         PrintRecord(port);
     if (stats)
         std::fprintf(stderr, "%s\n", CountersToJson(port.CopyCounters()).c_str());
+    if (track.Active()) {
+        fixes.Finish();
+        return FinishTrack(fixes, track);
+    }
     return 0;
 }

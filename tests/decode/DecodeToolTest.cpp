@@ -204,3 +204,79 @@ INSTANTIATE_TEST_SUITE_P(Json, DecodeToolJson, ::testing::ValuesIn(kJsonCases),
                          [](const auto &row) { return std::string(row.param.name); });
 
 } // namespace
+
+namespace {
+
+double JsonField(const std::string &json, const std::string &key) {
+    const std::size_t at = json.find("\"" + key + "\": ");
+    return at == std::string::npos ? -1.0
+                                   : std::strtod(json.c_str() + at + key.size() + 4, nullptr);
+}
+
+// Figures computed beside the tool by a separate script over the same sentences (numpy's
+// percentile, WGS84 radii); the tool must agree within a centimetre.
+struct SummaryCase {
+    const char *capture;
+    const char *reference;
+    double fixes, cep50, cep95, drms2, vertical95, east, north, up;
+};
+const SummaryCase kSummaries[] = {
+    {"telit-he910.log", "", 187, 1.3805, 2.2733, 2.9641, 4.0339, 0, 0, 0},
+    {"quectel-l76k-nmea.log", "", 151, 0.1234, 0.1945, 0.2573, 0.0, 0, 0, 0},
+    {"vespucci-2020_03_27.nmea", "", 216, 157.9538, 235.0850, 326.5664, 14.1468, 0, 0, 0},
+    {"telit-he910.log", "--reference 50.8402,4.3471,100", 187, 1.6728, 3.5285, 4.2952, 4.0339,
+     -1.5362, -0.2360, 6.3339},
+};
+
+TEST_F(DecodeTool, SummaryMatchesFiguresComputedIndependently) {
+    for (const SummaryCase &c : kSummaries) {
+        SCOPED_TRACE(std::string(c.capture) + " " + c.reference);
+        const ToolRun r = RunTool(std::string("--summary ") + c.reference + " '" +
+                                  SKYWATCH_NMEA_DIR + "/" + c.capture + "'");
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(JsonField(r.out, "fixes"), c.fixes) << r.out;
+        EXPECT_NEAR(JsonField(r.out, "cep50_m"), c.cep50, 0.01) << r.out;
+        EXPECT_NEAR(JsonField(r.out, "cep95_m"), c.cep95, 0.01);
+        EXPECT_NEAR(JsonField(r.out, "drms2_m"), c.drms2, 0.01);
+        EXPECT_NEAR(JsonField(r.out, "vertical95_m"), c.vertical95, 0.01);
+        if (c.reference[0] != '\0') {
+            EXPECT_NEAR(JsonField(r.out, "east"), c.east, 0.01) << r.out;
+            EXPECT_NEAR(JsonField(r.out, "north"), c.north, 0.01);
+            EXPECT_NEAR(JsonField(r.out, "up"), c.up, 0.01);
+        }
+    }
+    // A stream without a fix has no figures; a bad reference is a usage error.
+    EXPECT_NE(RunTool("--summary '" +
+                      WriteTemp("nofix.nmea", Sentence("GPGSV,1,1,01,07,40,283,46")) + "'")
+                  .out.find("{\"fixes\": 0, \"mean\": null"),
+              std::string::npos);
+    EXPECT_EQ(RunTool("--summary --reference 91,0 -").exitCode, 2);
+    EXPECT_EQ(RunTool("--summary --reference 1,2,3,4 -").exitCode, 2);
+}
+
+// The export is read back by a GPX reader, one track point per fix, and the CSV has a row each.
+TEST_F(DecodeTool, GpxIsReadByAGpxReaderAndCsvHasARowPerFix) {
+    ASSERT_EQ(std::system("command -v gpsbabel >/dev/null"), 0) << "gpsbabel is a test package";
+    const std::string gpx = WriteTemp("track.gpx", ""), csv = WriteTemp("track.csv", "");
+    const std::string capture = std::string(SKYWATCH_NMEA_DIR) + "/telit-he910.log";
+    const ToolRun r = RunTool("--gpx '" + gpx + "' --csv '" + csv + "' '" + capture + "'");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+    const std::string back = WriteTemp("track.txt", "");
+    ASSERT_EQ(
+        std::system(("gpsbabel -t -i gpx -f '" + gpx + "' -o unicsv -F '" + back + "'").c_str()),
+        0);
+    std::string text, rows;
+    decodetest::ReadFile(back, text);
+    decodetest::ReadFile(csv, rows);
+    EXPECT_EQ(Lines(text).size(), 188u) << text.substr(0, 400); // a header and 187 points
+    EXPECT_NE(text.find("50.840203"), std::string::npos) << text.substr(0, 400);
+    EXPECT_NE(text.find("2019/03/12"), std::string::npos) << text.substr(0, 400);
+    ASSERT_EQ(Lines(rows).size(), 188u);
+    EXPECT_EQ(Lines(rows)[1], "2019-03-12T10:51:53.71Z,50.840203333,4.347110000,109.440,0.259,"
+                              "303.60,3,4,2.25");
+    // A file that cannot be written is an error, after the others were written.
+    EXPECT_EQ(RunTool("--gpx /nonexistent/dir/x.gpx '" + capture + "'").exitCode, 2);
+}
+
+} // namespace

@@ -344,8 +344,8 @@ TEST_F(GpsPortLink, NoSerialLineIsRefusedBeforeOpen) {
     const CNotSerial files;
     for (const std::string &path :
          // /dev/tty is of the tty class but a terminal, not a line to a receiver.
-         {std::string("/dev/null"), std::string("/dev/zero"), std::string("/dev/tty"), files.Fifo(),
-          files.File()}) {
+         {std::string("/dev/null"), std::string("/dev/zero"), std::string("/dev/tty"),
+          files.Fifo()}) {
         SCOPED_TRACE(path);
         platform::BindPort(5, path);
         const COpenWatch watch(path);
@@ -359,6 +359,11 @@ TEST_F(GpsPortLink, NoSerialLineIsRefusedBeforeOpen) {
     CGpsPort port(0);
     EXPECT_FALSE(port.Open(5, 4800));
     EXPECT_EQ(port.LastOpenError(), ENOTTY);
+    // A regular file is a recording to replay, refused when it holds no NMEA.
+    platform::BindPort(5, files.File());
+    EXPECT_FALSE(port.Open(5, 4800));
+    EXPECT_NE(port.LastOpenMessage().find("holds no NMEA"), std::string::npos)
+        << port.LastOpenMessage();
 }
 
 TEST_F(GpsPortLink, SendAndCloseOnAClosedPortDoNothing) {

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "FixTrack.h"
+#include "SessionRecorder.h"
+
+#include <QObject>
+#include <QString>
+
+#include <QStringList>
+#include <functional>
+#include <optional>
+#include <vector>
+
+class CGpsPort;
+class CStatusDlg;
+class QAction;
+class QPoint;
+
+// The window's context menu for the session's history, with its keys: start and stop a recording
+// (Ctrl+R); the position scatter (Ctrl+D); while a recording plays, pause (Ctrl+P), x1, x10 and as
+// fast as possible (Ctrl+1, 2, 3), and jumps (Ctrl+Left, Ctrl+Right: 10%; Ctrl+Home: the start).
+class CSessionMenu : public QObject {
+    Q_OBJECT
+
+public:
+    explicit CSessionMenu(CStatusDlg &dlg);
+
+    // Starts recording to path; the reason it could not, or empty.
+    QString StartRecording(const QString &path, bool overwrite);
+    void StopRecording();
+    // Stops a recording in progress, or asks for a file and starts one.
+    void ToggleRecording();
+    QAction *RecordAction() const { return m_record; }
+    // Opens (or raises) the position scatter, centred on reference when one is given.
+    class CScatterView *OpenScatter(const std::optional<GeoPoint> &reference = std::nullopt);
+    class CScatterView *Scatter() const {
+        return m_scatter;
+    }
+    // The replay's actions in menu order: pause, x1, x10, fastest, back, forward, start.
+    const std::vector<QAction *> &ReplayActions() const { return m_replay; }
+
+private:
+    void ShowMenu(const QPoint &pos);
+    void UpdateActions();
+    QAction *AddReplayAction(const QString &text, const QKeySequence &key,
+                             std::function<void(CGpsPort &)> act);
+
+    CStatusDlg &m_dlg;
+    QAction *m_record = nullptr;
+    QAction *m_scatterAction = nullptr;
+    class CScatterView *m_scatter = nullptr;
+    std::vector<QAction *> m_replay;
+};
+
+// What the caption says about the session: "replay x10, 42%" while a recording plays, and
+// RecordingCaption's text.
+QStringList SessionCaption(const CGpsPort &port);
+
+// What the caption says about recording: "recording 12.3 kB", why it stopped, or "".
+QString RecordingCaption(const platform::CSessionRecorder::Status &status);

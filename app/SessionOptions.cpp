@@ -1,0 +1,42 @@
+#include "SessionOptions.h"
+
+#include "FixTrack.h"
+#include "SessionRecorder.h"
+
+#include <QCommandLineParser>
+#include <QFile>
+
+void AddSessionOptions(QCommandLineParser &parser) {
+    parser.addOptions(
+        {QCommandLineOption(QStringLiteral("record"), QString(), QStringLiteral("FILE")),
+         QCommandLineOption(QStringLiteral("record-overwrite"), QString()),
+         QCommandLineOption(QStringLiteral("view"), QString(), QStringLiteral("VIEW")),
+         QCommandLineOption(QStringLiteral("reference"), QString(),
+                            QStringLiteral("LAT,LON[,ALT]"))});
+}
+
+QString TakeSessionOptions(const QCommandLineParser &parser, AppOptions &options) {
+    if (parser.isSet(QStringLiteral("view"))) {
+        options.view = parser.value(QStringLiteral("view"));
+        if (options.view != QStringLiteral("scatter"))
+            return QStringLiteral("--view wants scatter, got \"%1\"").arg(options.view);
+    }
+    if (parser.isSet(QStringLiteral("reference"))) {
+        options.reference = parser.value(QStringLiteral("reference"));
+        GeoPoint point;
+        if (!ParseReference(options.reference.toStdString(), point))
+            return QStringLiteral("--reference wants LAT,LON[,ALT] in degrees and metres, got "
+                                  "\"%1\"")
+                .arg(options.reference);
+    }
+    options.recordOverwrite = parser.isSet(QStringLiteral("record-overwrite"));
+    if (!parser.isSet(QStringLiteral("record")))
+        return options.recordOverwrite ? QStringLiteral("--record-overwrite goes with --record")
+                                       : QString();
+    options.recordPath = parser.value(QStringLiteral("record"));
+    if (options.recordPath.isEmpty())
+        return QStringLiteral("--record wants a file name");
+    const std::string problem = platform::CSessionRecorder::CheckTarget(
+        QFile::encodeName(options.recordPath).toStdString(), options.recordOverwrite);
+    return QString::fromLocal8Bit(problem.c_str());
+}

@@ -1,0 +1,380 @@
+#include "FixTrack.h"
+
+#include "NmeaConvert.h"
+#include "NmeaDecoder.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <numbers>
+
+namespace {
+
+using Field = CNmeaDecoder::Field;
+
+constexpr double kKnotsToKmh = 1.852;
+constexpr double kWgs84A = 6378137.0;
+constexpr double kWgs84F = 1.0 / 298.257223563;
+constexpr double kDegToRad = std::numbers::pi / 180.0;
+
+double Real(Field f) {
+    return nmea::AtoF(f.p, f.n);
+}
+
+// ddmm.mmmm with its hemisphere letter to signed degrees; nullopt when either is missing.
+std::optional<double> Degrees(Field value, Field hemisphere) {
+    if (value.n == 0 || hemisphere.n == 0)
+        return std::nullopt;
+    const double v = Real(value);
+    const double whole = std::floor(v / 100.0);
+    const double deg = whole + (v - whole * 100.0) / 60.0;
+    const char h = hemisphere.First();
+    return h == 'S' || h == 'W' ? -deg : deg;
+}
+
+// hhmmss.ss to seconds of the day; -1 when empty.
+double UtcSeconds(Field f) {
+    if (f.n < 6)
+        return -1.0;
+    const int h = nmea::AtoI(f.p, 2), m = nmea::AtoI(f.p + 2, 2);
+    return h * 3600.0 + m * 60.0 + Real(Field{f.p + 4, f.n - 4});
+}
+
+bool SameTime(double a, double b) {
+    return std::fabs(a - b) < 0.0005;
+}
+
+double Wrap180(double d) {
+    while (d > 180.0)
+        d -= 360.0;
+    while (d < -180.0)
+        d += 360.0;
+    return d;
+}
+
+} // namespace
+
+void CFixTrack::AddSentence(const char *s, std::size_t len) {
+    const char *star = static_cast<const char *>(std::memchr(s, '*', len));
+    if (star == nullptr || len < 7 || s[0] != '$' || s[1] == 'P')
+        return;
+    const std::size_t at = static_cast<std::size_t>(star - s);
+    const bool gga = std::memcmp(s + 3, "GGA,", 4) == 0;
+    const bool rmc = std::memcmp(s + 3, "RMC,", 4) == 0;
+    const bool gsa = std::memcmp(s + 3, "GSA,", 4) == 0;
+    if (!gga && !rmc && !gsa)
+        return;
+    CNmeaDecoder::Fields f;
+    CNmeaDecoder::SplitFields(s, at, f);
+    if (gsa) {
+        // $GPGSA,A,3,04,05,,09,12,,,24,,,,,2.5,1.3,2.1*39
+        const int mode = nmea::AtoI(f[2].p, f[2].n);
+        if (mode >= 1 && mode <= 3)
+            m_fixMode = mode;
+        return;
+    }
+    const double utc = UtcSeconds(f[1]);
+    StartEpoch(utc, gga);
+    if (gga) {
+        // $GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47
+        TrackFix &t = m_epoch.gga;
+        t = TrackFix{};
+        t.utcSeconds = utc;
+        t.quality = f[6].n != 0 ? nmea::AtoI(f[6].p, f[6].n) : -1;
+        t.satsUsed = f[7].n != 0 ? nmea::AtoI(f[7].p, f[7].n) : -1;
+        t.hdop = f[8].n != 0 ? Real(f[8]) : -1.0;
+        t.hasAlt = f[9].n != 0;
+        t.alt = t.hasAlt ? Real(f[9]) : 0.0;
+        const auto lat = Degrees(f[2], f[3]), lon = Degrees(f[4], f[5]);
+        m_epoch.hasGga = true;
+        m_epoch.ggaFix = t.quality > 0 && lat && lon;
+        if (m_epoch.ggaFix) {
+            t.lat = *lat;
+            t.lon = *lon;
+        }
+    } else {
+        // $GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*6A
+        TrackFix &t = m_epoch.rmc;
+        t = TrackFix{};
+        t.utcSeconds = utc;
+        t.speedKmh = f[7].n != 0 ? Real(f[7]) * kKnotsToKmh : -1.0;
+        t.course = f[8].n != 0 ? Real(f[8]) : -1.0;
+        if (f[9].n == 6) {
+            const int d = nmea::AtoI(f[9].p, 2), mo = nmea::AtoI(f[9].p + 2, 2),
+                      y = nmea::AtoI(f[9].p + 4, 2);
+            // Two-digit years before 80 are this century's, as the receivers mean them.
+            if (d >= 1 && d <= 31 && mo >= 1 && mo <= 12)
+                m_date = (y < 80 ? 2000 + y : 1900 + y) * 10000 + mo * 100 + d;
+        }
+        const auto lat = Degrees(f[3], f[4]), lon = Degrees(f[5], f[6]);
+        m_epoch.hasRmc = true;
+        m_epoch.rmcFix = f[2].First() == 'A' && lat && lon;
+        if (m_epoch.rmcFix) {
+            t.lat = *lat;
+            t.lon = *lon;
+        }
+    }
+}
+
+void CFixTrack::StartEpoch(double utc, bool isGga) {
+    // A new time, or a second sentence of the same type without one, starts the next epoch.
+    const bool repeat = isGga ? m_epoch.hasGga : m_epoch.hasRmc;
+    if (m_epoch.open && (repeat || utc < 0.0 || !SameTime(utc, m_epoch.utc)))
+        CloseEpoch();
+    if (!m_epoch.open) {
+        m_epoch = Epoch{};
+        m_epoch.open = true;
+        m_epoch.utc = utc;
+    }
+}
+
+std::optional<TrackFix> CFixTrack::PendingFix() const {
+    const Epoch &e = m_epoch;
+    if (!e.open || (!e.ggaFix && !e.rmcFix))
+        return std::nullopt;
+    TrackFix fix = e.ggaFix ? e.gga : e.rmc;
+    if (e.hasRmc) {
+        fix.speedKmh = e.rmc.speedKmh;
+        fix.course = e.rmc.course;
+    }
+    if (e.hasGga && !e.ggaFix) {
+        fix.satsUsed = e.gga.satsUsed;
+        fix.hdop = e.gga.hdop;
+    }
+    fix.date = m_date;
+    fix.fixMode = m_fixMode;
+    return fix;
+}
+
+void CFixTrack::CloseEpoch() {
+    if (const std::optional<TrackFix> fix = PendingFix())
+        m_fixes.push_back(*fix);
+    m_epoch = Epoch{};
+}
+
+void CFixTrack::Finish() {
+    CloseEpoch();
+}
+
+CLocalFrame::CLocalFrame(double latDeg, double lonDeg) : m_lat0(latDeg), m_lon0(lonDeg) {
+    const double e2 = kWgs84F * (2.0 - kWgs84F);
+    const double s = std::sin(latDeg * kDegToRad);
+    const double w = std::sqrt(1.0 - e2 * s * s);
+    m_metresPerRadNorth = kWgs84A * (1.0 - e2) / (w * w * w);
+    m_metresPerRadEast = kWgs84A / w * std::cos(latDeg * kDegToRad);
+}
+
+void CLocalFrame::ToEastNorth(double latDeg, double lonDeg, double &east, double &north) const {
+    east = Wrap180(lonDeg - m_lon0) * kDegToRad * m_metresPerRadEast;
+    north = (latDeg - m_lat0) * kDegToRad * m_metresPerRadNorth;
+}
+
+double Percentile(std::vector<double> &values, double p) {
+    if (values.empty())
+        return 0.0;
+    std::sort(values.begin(), values.end());
+    const double rank = p / 100.0 * static_cast<double>(values.size() - 1);
+    const auto lo = static_cast<std::size_t>(std::floor(rank));
+    const std::size_t hi = std::min(lo + 1, values.size() - 1);
+    return values[lo] + (rank - static_cast<double>(lo)) * (values[hi] - values[lo]);
+}
+
+PositionStats ComputePositionStats(std::span<const GeoPoint> fixes,
+                                   const std::optional<GeoPoint> &reference) {
+    PositionStats st;
+    st.fixes = fixes.size();
+    if (fixes.empty())
+        return st;
+    // Longitudes are averaged as offsets from the first fix, so a track across 180 degrees works.
+    const double lon0 = fixes.front().lon;
+    double sumLat = 0.0, sumDLon = 0.0, sumAlt = 0.0;
+    std::size_t nAlt = 0;
+    for (const GeoPoint &g : fixes) {
+        sumLat += g.lat;
+        sumDLon += Wrap180(g.lon - lon0);
+        if (g.hasAlt) {
+            sumAlt += g.alt;
+            ++nAlt;
+        }
+    }
+    const auto n = static_cast<double>(fixes.size());
+    st.mean.lat = sumLat / n;
+    st.mean.lon = Wrap180(lon0 + sumDLon / n);
+    st.mean.hasAlt = nAlt != 0;
+    st.mean.alt = nAlt != 0 ? sumAlt / static_cast<double>(nAlt) : 0.0;
+    st.centre = reference ? *reference : st.mean;
+
+    const CLocalFrame frame(st.centre.lat, st.centre.lon);
+    std::vector<double> dist, vert;
+    dist.reserve(fixes.size());
+    double sumSq = 0.0;
+    for (const GeoPoint &g : fixes) {
+        double e, no;
+        frame.ToEastNorth(g.lat, g.lon, e, no);
+        const double d2 = e * e + no * no;
+        sumSq += d2;
+        dist.push_back(std::sqrt(d2));
+        if (g.hasAlt)
+            vert.push_back(std::fabs(g.alt - st.mean.alt));
+    }
+    st.drms2 = 2.0 * std::sqrt(sumSq / n);
+    st.cep95 = Percentile(dist, 95.0);
+    st.cep50 = Percentile(dist, 50.0);
+    st.vertical95 = Percentile(vert, 95.0);
+    frame.ToEastNorth(st.mean.lat, st.mean.lon, st.meanEast, st.meanNorth);
+    if (reference && reference->hasAlt && st.mean.hasAlt)
+        st.meanUp = st.mean.alt - reference->alt;
+    return st;
+}
+
+bool ParseReference(const std::string &text, GeoPoint &point) {
+    double v[3] = {};
+    int n = 0;
+    std::size_t at = 0;
+    while (n < 3) {
+        const std::size_t comma = text.find(',', at);
+        const std::string piece = text.substr(at, comma == std::string::npos ? comma : comma - at);
+        if (piece.empty())
+            return false;
+        char *end = nullptr;
+        v[n++] = std::strtod(piece.c_str(), &end);
+        if (end == piece.c_str() || *end != '\0' || !std::isfinite(v[n - 1]))
+            return false;
+        if (comma == std::string::npos)
+            break;
+        at = comma + 1;
+        if (n == 3)
+            return false;
+    }
+    if (n < 2 || std::fabs(v[0]) > 90.0 || std::fabs(v[1]) > 180.0)
+        return false;
+    point = GeoPoint{v[0], v[1], v[2], n == 3};
+    return true;
+}
+
+std::string FixTimeText(const TrackFix &fix) {
+    if (fix.utcSeconds < 0.0)
+        return "";
+    const auto whole = static_cast<long>(std::floor(fix.utcSeconds));
+    const double frac = fix.utcSeconds - static_cast<double>(whole);
+    char clock[64];
+    std::snprintf(clock, sizeof clock, "%02ld:%02ld:%02ld", whole / 3600, whole / 60 % 60,
+                  whole % 60);
+    std::string text = clock;
+    if (frac >= 0.0005) {
+        char f[32];
+        std::snprintf(f, sizeof f, "%.3f", frac);
+        std::string digits = f + 1; // ".250"
+        while (digits.back() == '0')
+            digits.pop_back();
+        text += digits;
+    }
+    if (fix.date == 0)
+        return text;
+    char day[48];
+    std::snprintf(day, sizeof day, "%04d-%02d-%02dT", fix.date / 10000, fix.date / 100 % 100,
+                  fix.date % 100);
+    return day + text + "Z";
+}
+
+namespace {
+
+std::string Number(double v, int decimals) {
+    char b[48];
+    std::snprintf(b, sizeof b, "%.*f", decimals, v);
+    return b;
+}
+
+const char *GpxFix(const TrackFix &t) {
+    if (t.quality == 2)
+        return "dgps";
+    if (t.quality == 3)
+        return "pps";
+    return t.fixMode == 2 ? "2d" : t.fixMode == 3 ? "3d" : nullptr;
+}
+
+} // namespace
+
+std::string TrackToGpx(std::span<const TrackFix> fixes) {
+    std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                      "<gpx version=\"1.1\" creator=\"skywatch-decode\""
+                      " xmlns=\"http://www.topografix.com/GPX/1/1\""
+                      " xmlns:gpxtpx=\"http://www.garmin.com/xmlschemas/TrackPointExtension/v2\">\n"
+                      " <trk>\n  <trkseg>\n";
+    for (const TrackFix &t : fixes) {
+        out += "   <trkpt lat=\"" + Number(t.lat, 9) + "\" lon=\"" + Number(t.lon, 9) + "\">";
+        // GPX 1.1 fixes the order: ele, time, ..., fix, sat, hdop, ..., extensions.
+        if (t.hasAlt)
+            out += "<ele>" + Number(t.alt, 3) + "</ele>";
+        if (t.utcSeconds >= 0.0 && t.date != 0)
+            out += "<time>" + FixTimeText(t) + "</time>";
+        if (const char *fix = GpxFix(t))
+            out += std::string("<fix>") + fix + "</fix>";
+        if (t.satsUsed >= 0)
+            out += "<sat>" + std::to_string(t.satsUsed) + "</sat>";
+        if (t.hdop >= 0.0)
+            out += "<hdop>" + Number(t.hdop, 2) + "</hdop>";
+        if (t.speedKmh >= 0.0 || t.course >= 0.0) {
+            out += "<extensions><gpxtpx:TrackPointExtension>";
+            if (t.speedKmh >= 0.0)
+                out += "<gpxtpx:speed>" + Number(t.speedKmh / 3.6, 3) + "</gpxtpx:speed>";
+            if (t.course >= 0.0)
+                out += "<gpxtpx:course>" + Number(t.course, 2) + "</gpxtpx:course>";
+            out += "</gpxtpx:TrackPointExtension></extensions>";
+        }
+        out += "</trkpt>\n";
+    }
+    out += "  </trkseg>\n </trk>\n</gpx>\n";
+    return out;
+}
+
+std::string TrackToCsv(std::span<const TrackFix> fixes) {
+    std::string out = "time,lat,lon,alt_m,speed_kmh,course_deg,fix_mode,sats_used,hdop\n";
+    const auto opt = [](bool has, double v, int decimals) {
+        return has ? Number(v, decimals) : std::string();
+    };
+    for (const TrackFix &t : fixes) {
+        out += FixTimeText(t) + "," + Number(t.lat, 9) + "," + Number(t.lon, 9) + "," +
+               opt(t.hasAlt, t.alt, 3) + "," + opt(t.speedKmh >= 0.0, t.speedKmh, 3) + "," +
+               opt(t.course >= 0.0, t.course, 2) + "," +
+               (t.fixMode != 0 ? std::to_string(t.fixMode) : std::string()) + "," +
+               (t.satsUsed >= 0 ? std::to_string(t.satsUsed) : std::string()) + "," +
+               opt(t.hdop >= 0.0, t.hdop, 2) + "\n";
+    }
+    return out;
+}
+
+void CFixHistory::OnSentence(const char *sentence, std::size_t len) {
+    std::lock_guard lock(m_lock);
+    m_track.AddSentence(sentence, len);
+    if (m_track.Fixes().empty())
+        return;
+    for (const TrackFix &t : m_track.TakeFixes()) {
+        const GeoPoint g{t.lat, t.lon, t.alt, t.hasAlt};
+        if (m_ring.size() < kCapacity) {
+            m_ring.push_back(g);
+        } else {
+            m_ring[m_next] = g;
+            m_next = (m_next + 1) % kCapacity;
+        }
+    }
+}
+
+std::vector<GeoPoint> CFixHistory::CopyPoints() const {
+    std::lock_guard lock(m_lock);
+    std::vector<GeoPoint> out;
+    out.reserve(m_ring.size());
+    out.insert(out.end(), m_ring.begin() + static_cast<std::ptrdiff_t>(m_next), m_ring.end());
+    out.insert(out.end(), m_ring.begin(), m_ring.begin() + static_cast<std::ptrdiff_t>(m_next));
+    // The epoch in progress counts too: the stream may have ended with it.
+    if (const std::optional<TrackFix> t = m_track.PendingFix())
+        out.push_back(GeoPoint{t->lat, t->lon, t->alt, t->hasAlt});
+    return out;
+}
+
+void CFixHistory::Clear() {
+    std::lock_guard lock(m_lock);
+    m_ring.clear();
+    m_next = 0;
+}
