@@ -1,6 +1,7 @@
 #include "GpsdSource.h"
 
 #include "GpsdReply.h"
+#include "Resolve.h"
 #include "WakeEvent.h"
 
 #include <algorithm>
@@ -280,17 +281,17 @@ std::vector<std::string> CGpsdSource::QueryDevices(const std::string &host, int 
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
-    addrinfo *list = nullptr;
-    if (::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &list) != 0)
+    std::vector<ResolvedAddress> found;
+    if (ResolveWithin(host.c_str(), std::to_string(port).c_str(), hints, timeoutMs, found) != 0)
         return {};
     std::vector<std::string> paths;
     bool answered = false;
-    for (const addrinfo *a = list; a != nullptr && !answered && MillisecondsUntil(deadline) > 0;
-         a = a->ai_next) {
-        const int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    for (auto a = found.begin(); a != found.end() && !answered && MillisecondsUntil(deadline) > 0;
+         ++a) {
+        const int fd = ::socket(a->family, a->socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
         if (fd < 0)
             continue;
-        bool connected = ::connect(fd, a->ai_addr, a->ai_addrlen) == 0;
+        bool connected = ::connect(fd, reinterpret_cast<const sockaddr *>(&a->addr), a->len) == 0;
         if (!connected && errno == EINPROGRESS) {
             pollfd p{fd, POLLOUT, 0};
             int err = 0;
@@ -315,7 +316,6 @@ std::vector<std::string> CGpsdSource::QueryDevices(const std::string &host, int 
         }
         ::close(fd);
     }
-    ::freeaddrinfo(list);
     return paths;
 }
 

@@ -1,5 +1,6 @@
 #include "SocketSource.h"
 
+#include "Resolve.h"
 #include "WakeEvent.h"
 
 #include <algorithm>
@@ -28,33 +29,25 @@ CSocketSource::~CSocketSource() {
     CloseSocket();
 }
 
-bool CSocketSource::Resolve(std::string &message) {
+bool CSocketSource::Resolve(std::string &message, int timeoutMs) {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = m_url.kind == SourceUrl::Kind::Udp ? SOCK_DGRAM : SOCK_STREAM;
     if (m_url.host.empty())
         hints.ai_flags = AI_PASSIVE;
-    addrinfo *list = nullptr;
+    std::vector<ResolvedAddress> found;
     const std::string port = std::to_string(m_url.port);
-    const int rc = ::getaddrinfo(m_url.host.empty() ? nullptr : m_url.host.c_str(), port.c_str(),
-                                 &hints, &list);
+    const int rc = ResolveWithin(m_url.host.empty() ? nullptr : m_url.host.c_str(), port.c_str(),
+                                 hints, timeoutMs, found);
     if (rc != 0) {
         m_nError = rc == EAI_SYSTEM ? errno : EHOSTUNREACH;
         message = FormatSourceUrl(m_url) + ": host \"" + m_url.host + "\" not found (" +
-                  ::gai_strerror(rc) + ")";
+                  ResolveError(rc, timeoutMs) + ")";
         return false;
     }
     m_addrs.clear();
-    for (const addrinfo *a = list; a != nullptr; a = a->ai_next) {
-        if (a->ai_addrlen > sizeof(sockaddr_storage))
-            continue;
-        Address entry;
-        std::memcpy(&entry.addr, a->ai_addr, a->ai_addrlen);
-        entry.len = a->ai_addrlen;
-        entry.family = a->ai_family;
-        m_addrs.push_back(entry);
-    }
-    ::freeaddrinfo(list);
+    for (const ResolvedAddress &a : found)
+        m_addrs.push_back(Address{a.addr, a.len, a.family});
     m_nNext = 0;
     return !m_addrs.empty();
 }
@@ -140,7 +133,7 @@ int CSocketSource::FinishConnect(int timeoutMs, const CWakeEvent *wake) {
 }
 
 bool CSocketSource::Open(int waitMs, std::string &message) {
-    if (!Resolve(message))
+    if (!Resolve(message, kResolveOpenMs))
         return false;
     if (Start() && FinishConnect(waitMs, nullptr) >= 0)
         return true;
@@ -191,7 +184,7 @@ void CSocketSource::Release() {
 bool CSocketSource::Reopen() {
     CloseSocket();
     std::string message;
-    return Resolve(message) && Start();
+    return Resolve(message, kResolveReopenMs) && Start();
 }
 
 std::size_t CSocketSource::TakeDatagram(char *buf, std::size_t room) {

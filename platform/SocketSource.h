@@ -61,7 +61,10 @@ private:
         socklen_t len = 0;
         int family = 0;
     };
-    bool Resolve(std::string &message);
+    // The window's thread gives a name server a short time, the reader's reconnect a longer one.
+    static constexpr int kResolveOpenMs = 150;
+    static constexpr int kResolveReopenMs = 2000;
+    bool Resolve(std::string &message, int timeoutMs);
     // Starts connecting (or binds) to the addresses from m_nNext on; false when none is left.
     bool Start();
     // 1 connected, 0 still pending, -1 every address failed, -2 woken.

@@ -2,6 +2,7 @@
 #include "GpsdSource.h"
 #include "LinkTestSupport.h"
 #include "PortTable.h"
+#include "Resolve.h"
 #include "RestartCommands.h"
 #include "SourceUrl.h"
 #include "TestPaths.h"
@@ -467,4 +468,36 @@ TEST_F(GpsdSource, ErrorShowsAndAPtyGpsdReadsIsWatchedThroughIt) {
         << port.SourceDescription();
     ASSERT_TRUE(WaitUntil([&] { return Decoded(port) > 8; }, 4s));
     EXPECT_EQ(port.CopyCounters().nBadChecksum, 0u);
+}
+
+namespace {
+
+// A name server that takes two seconds to answer.
+int SlowLookup(const char *host, const char *service, const addrinfo *hints, addrinfo **list) {
+    std::this_thread::sleep_for(2s);
+    return ::getaddrinfo(host, service, hints, list);
+}
+
+} // namespace
+
+// A slow name server costs the caller the time limit, not its own time; a quick one answers.
+TEST(NameLookup, EndsAtItsTimeLimit) {
+    struct Row {
+        platform::LookupFn lookup;
+        int rc;
+        bool addresses;
+    };
+    for (const Row &row :
+         {Row{SlowLookup, platform::kResolveTimedOut, false}, Row{::getaddrinfo, 0, true}}) {
+        addrinfo hints{};
+        hints.ai_socktype = SOCK_STREAM;
+        std::vector<platform::ResolvedAddress> found;
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(platform::ResolveWithin("127.0.0.1", "2947", hints, 150, found, row.lookup),
+                  row.rc);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 400ms);
+        EXPECT_EQ(!found.empty(), row.addresses);
+    }
+    EXPECT_EQ(platform::ResolveError(platform::kResolveTimedOut, 150),
+              "no answer from the name server within 150 ms");
 }
