@@ -8,6 +8,17 @@
 // locale with a decimal comma would misread "4807.038").
 namespace nmea {
 
+// One hex digit, either case; -1 for any other character.
+constexpr int HexValue(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
 // atoi: leading white space, an optional sign, then digits; saturates like strtol, then keeps the
 // low 32 bits as glibc's atoi does. No digits gives 0.
 int AtoISlow(const char *text);

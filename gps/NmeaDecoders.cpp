@@ -80,16 +80,8 @@ int SystemIdHint(Field f) {
 int SignalId(Field f) {
     if (f.n == 0)
         return -1;
-    if (f.n == 1) {
-        const char c = f.p[0];
-        if (c >= '0' && c <= '9')
-            return c - '0';
-        if (c >= 'A' && c <= 'F')
-            return c - 'A' + 10;
-        if (c >= 'a' && c <= 'f')
-            return c - 'a' + 10;
-    }
-    return 255;
+    const int id = f.n == 1 ? nmea::HexValue(f.p[0]) : -1;
+    return id >= 0 ? id : 255;
 }
 
 std::int16_t Tenths(Field f) {

@@ -1,3 +1,4 @@
+#include "NmeaConvert.h"
 #include "NmeaDecoder.h"
 
 #include <bit>
@@ -5,16 +6,6 @@
 #include <cstring>
 
 namespace {
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
 
 bool IsUpper(char c) {
     return c >= 'A' && c <= 'Z';
@@ -234,8 +225,8 @@ void CNmeaDecoder::HandleSentence(const char *s, std::size_t len) {
         return;
     }
     const std::size_t star = len - 3;
-    const int hi = HexValue(s[star + 1]);
-    const int lo = HexValue(s[star + 2]);
+    const int hi = nmea::HexValue(s[star + 1]);
+    const int lo = nmea::HexValue(s[star + 2]);
     // The checksum is the exclusive or of all bytes between "$" and "*".
     // Eight bytes at a time, folded at the end: this loop is most of the scanner's work. The same
     // pass looks for bytes outside printable ASCII: a NUL passes the checksum and cuts a field.
