@@ -165,7 +165,8 @@ void CNmeaDecoder::ParseBuffer(const char *block, int n) {
             m_bTooLong = false;
             m_nTail = 0;
         }
-        if (nextLf < p || (nextLf == p && *p != '\n')) {
+        // p may stand at the block's end, after a "$" that was its last byte.
+        if (nextLf < p || (nextLf == p && p != end && *p != '\n')) {
             nextLf =
                 static_cast<const char *>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
             if (nextLf == nullptr)

@@ -208,6 +208,21 @@ TEST(Scanner, ResetScannerForgetsTheCarriedHead) {
     EXPECT_EQ(port.CopyCounters().nGga, 1u);
 }
 
+// A block whose last byte is the "$" of the next sentence: nothing is read past the block (the
+// exact-size heap copies let the sanitizer see it), and the sentence completes in the next block.
+TEST(Scanner, BlockEndingInADollarIsReadNoFurther) {
+    CNmeaDecoder port(0);
+    const std::string first = kGga + "$";
+    const auto exact = [&](const std::string &bytes) {
+        const std::vector<char> copy(bytes.begin(), bytes.end());
+        port.ParseBuffer(copy.data(), static_cast<int>(copy.size()));
+    };
+    exact(first);
+    exact("$");
+    exact(kGga.substr(1));
+    EXPECT_EQ(port.CopyCounters().nGga, 2u);
+}
+
 TEST(Scanner, EmptyAndNullBlocksAreHarmless) {
     CNmeaDecoder port(0);
     port.ParseBuffer(nullptr, 10);
