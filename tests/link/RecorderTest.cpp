@@ -118,21 +118,25 @@ TEST_F(Recorder, AFullDiskEndsTheRecordingKeepsWhatWasWrittenAndMonitoringGoesOn
     if (child == 0) {
         const rlimit limit{kLimit, kLimit};
         ::setrlimit(RLIMIT_FSIZE, &limit);
-        CGpsPort port(0);
-        std::string why;
-        if (!port.Recorder().Start(path, false, why) || !port.Open(kPort, 115200))
-            ::_exit(10);
-        for (int s = 0; s < 30; ++s)
-            m_pty.Write(Cycle(s));
-        if (!WaitUntil([&] { return !port.Recorder().CopyStatus().recording; }, 3s))
-            ::_exit(11);
-        const auto status = port.Recorder().CopyStatus();
-        if (status.stopped.find("File too large") == std::string::npos ||
-            status.stopped.find("1.5 kB kept") == std::string::npos || status.written != kLimit)
-            ::_exit(12);
-        const std::uint32_t decoded = port.CopyCounters().Decoded();
-        m_pty.Write(Cycle(31));
-        ::_exit(WaitUntil([&] { return port.CopyCounters().Decoded() > decoded; }, 2s) ? 0 : 13);
+        // The port and its recorder end their threads before the child exits.
+        const int code = [&] {
+            CGpsPort port(0);
+            std::string why;
+            if (!port.Recorder().Start(path, false, why) || !port.Open(kPort, 115200))
+                return 10;
+            for (int s = 0; s < 30; ++s)
+                m_pty.Write(Cycle(s));
+            if (!WaitUntil([&] { return !port.Recorder().CopyStatus().recording; }, 3s))
+                return 11;
+            const auto status = port.Recorder().CopyStatus();
+            if (status.stopped.find("File too large") == std::string::npos ||
+                status.stopped.find("1.5 kB kept") == std::string::npos || status.written != kLimit)
+                return 12;
+            const std::uint32_t decoded = port.CopyCounters().Decoded();
+            m_pty.Write(Cycle(31));
+            return WaitUntil([&] { return port.CopyCounters().Decoded() > decoded; }, 2s) ? 0 : 13;
+        }();
+        ::_exit(code);
     }
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
