@@ -23,6 +23,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QThread>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -403,8 +404,18 @@ TEST_F(SkyWindowTest, DesktopLayoutListsEverySatelliteAndSwitchesOnResize) {
     EXPECT_FALSE(dlg.GetDlgItem(ctl::kLatitude)->isVisible());
     EXPECT_TRUE(dlg.GetDlgItem(ctl::kResetButton)->isVisible());
     const CSatTableModel &model = dlg.Desktop()->Model();
+    // The port may open after the replay's first GSV block went by: wait for a table that holds
+    // GPS and Galileo, whose first signals are the bands checked below.
+    const auto holds = [&](Gnss gnss) {
+        const SkyView &sky = dlg.m_curSky;
+        return std::any_of(sky.sats, sky.sats + sky.count,
+                           [gnss](const SkySat &s) { return s.gnss == gnss; });
+    };
     ASSERT_TRUE(PumpUntil(
-        [&] { return dlg.m_curSky.count >= 20 && model.rowCount() == int(dlg.m_curSky.count); },
+        [&] {
+            return dlg.m_curSky.count >= 20 && holds(Gnss::GPS) && holds(Gnss::Galileo) &&
+                   model.rowCount() == int(dlg.m_curSky.count);
+        },
         6000))
         << model.rowCount();
     const SkyView sky = dlg.m_curSky;
