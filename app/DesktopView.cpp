@@ -4,6 +4,7 @@
 #include "SatTableModel.h"
 #include "SkyPlot.h"
 #include "SkyView.h"
+#include "TextCache.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -12,6 +13,7 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPixmap>
+#include <QStyledItemDelegate>
 #include <QTableView>
 #include <QVBoxLayout>
 
@@ -35,11 +37,12 @@ protected:
         }
         QPainter p(this);
         p.drawPixmap(0, 0, m_grid);
-        display::DrawSkyPlotMarks(p, QRectF(rect()), m_view.m_sky, m_view.m_bStale);
+        display::DrawSkyPlotMarks(p, QRectF(rect()), m_view.m_sky, m_view.m_bStale, &m_texts);
     }
 
 private:
     const CDesktopView &m_view;
+    display::CTextCache m_texts;
     // The rings and compass points, drawn once per size.
     QPixmap m_grid;
 };
@@ -55,11 +58,51 @@ public:
 protected:
     void paintEvent(QPaintEvent *) override {
         QPainter p(this);
-        display::DrawSignalBars(p, QRectF(rect()), m_view.m_sky, m_view.m_bStale);
+        display::DrawSignalBars(p, QRectF(rect()), m_view.m_sky, m_view.m_bStale, &m_texts);
     }
 
 private:
     const CDesktopView &m_view;
+    display::CTextCache m_texts;
+};
+
+// The table's cells: a background and one line of text from the cache. The style's own item
+// painting lays out every cell's text again on each paint, most of a 64-row table's paint time.
+class CDesktopView::CCells : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter *painter, const QStyleOptionViewItem &option,
+               const QModelIndex &index) const override {
+        const bool selected = (option.state & QStyle::State_Selected) != 0;
+        const QPalette::ColorGroup group =
+            (option.state & QStyle::State_Active) != 0 ? QPalette::Active : QPalette::Inactive;
+        if (selected)
+            painter->fillRect(option.rect, option.palette.brush(group, QPalette::Highlight));
+        const QVariant colour = index.data(Qt::ForegroundRole);
+        painter->setPen(selected           ? option.palette.color(group, QPalette::HighlightedText)
+                        : colour.isValid() ? colour.value<QColor>()
+                                           : option.palette.color(group, QPalette::Text));
+        painter->setFont(option.font);
+        const int margin = option.widget != nullptr
+                               ? option.widget->style()->pixelMetric(QStyle::PM_FocusFrameHMargin,
+                                                                     nullptr, option.widget) +
+                                     1
+                               : 3;
+        m_texts.Draw(*painter, QRectF(option.rect.adjusted(margin, 0, -margin, 0)),
+                     index.data(Qt::TextAlignmentRole).toInt(), index.data().toString());
+        if ((option.state & QStyle::State_HasFocus) != 0 && option.widget != nullptr) {
+            QStyleOptionFocusRect focus;
+            focus.QStyleOption::operator=(option);
+            focus.backgroundColor =
+                option.palette.color(group, selected ? QPalette::Highlight : QPalette::Base);
+            option.widget->style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, painter,
+                                                  option.widget);
+        }
+    }
+
+private:
+    mutable display::CTextCache m_texts;
 };
 
 CDesktopView::CDesktopView(QWidget *parent) : QWidget(parent) {
@@ -72,6 +115,7 @@ CDesktopView::CDesktopView(QWidget *parent) : QWidget(parent) {
     m_model = new CSatTableModel(this);
     m_table = new QTableView(this);
     m_table->setModel(m_model);
+    m_table->setItemDelegate(new CCells(m_table));
     m_table->verticalHeader()->hide();
     m_table->verticalHeader()->setDefaultSectionSize(m_table->fontMetrics().height() + 4);
     // Columns are fitted when the table changes shape, not measured again every second.

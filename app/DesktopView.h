@@ -34,6 +34,7 @@ public:
 private:
     class CSkyPlot;
     class CBars;
+    class CCells;
 
     SkyView m_sky{};
     bool m_bStale = false;

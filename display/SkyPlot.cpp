@@ -1,6 +1,7 @@
 #include "SkyPlot.h"
 
 #include "SkyView.h"
+#include "TextCache.h"
 
 #include <QFontMetricsF>
 #include <QPainter>
@@ -111,7 +112,10 @@ int DrawSkyPlot(QPainter &painter, const QRectF &area, const SkyView &sky, bool 
     return DrawSkyPlotMarks(painter, area, sky, stale);
 }
 
-int DrawSkyPlotMarks(QPainter &painter, const QRectF &area, const SkyView &sky, bool stale) {
+int DrawSkyPlotMarks(QPainter &painter, const QRectF &area, const SkyView &sky, bool stale,
+                     CTextCache *texts) {
+    CTextCache once;
+    CTextCache &cache = texts != nullptr ? *texts : once;
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
     const QPointF c = area.center();
@@ -141,7 +145,7 @@ int DrawSkyPlotMarks(QPainter &painter, const QRectF &area, const SkyView &sky, 
         if (!s.hasPosition)
             continue;
         const QString label = SatLabel(s.gnss, s.sv);
-        const QSizeF size(fm.horizontalAdvance(label) + 2, fm.height());
+        const QSizeF size(cache.Size(painter, label).width() + 2, fm.height());
         const qreal d = kPlotMarkSize / 2 + 1;
         const QPointF offsets[] = {{d, -size.height() / 2},
                                    {-d - size.width(), -size.height() / 2},
@@ -157,7 +161,7 @@ int DrawSkyPlotMarks(QPainter &painter, const QRectF &area, const SkyView &sky, 
                 continue;
             if (std::none_of(taken.begin(), taken.end(),
                              [&](const QRectF &t) { return t.intersects(r); })) {
-                painter.drawText(r, Qt::AlignCenter, label);
+                cache.Draw(painter, r, Qt::AlignCenter, label);
                 taken.push_back(r);
                 break;
             }
@@ -167,7 +171,10 @@ int DrawSkyPlotMarks(QPainter &painter, const QRectF &area, const SkyView &sky, 
     return marks;
 }
 
-int DrawSignalBars(QPainter &painter, const QRectF &area, const SkyView &sky, bool stale) {
+int DrawSignalBars(QPainter &painter, const QRectF &area, const SkyView &sky, bool stale,
+                   CTextCache *texts) {
+    CTextCache once;
+    CTextCache &cache = texts != nullptr ? *texts : once;
     painter.save();
     painter.fillRect(area, Qt::white);
     const std::size_t count = std::min(sky.count, SkyView::kMax);
@@ -211,12 +218,13 @@ int DrawSignalBars(QPainter &painter, const QRectF &area, const SkyView &sky, bo
             ++segments;
         }
         painter.setPen(stale ? kStaleColour : QColor(Qt::black));
-        painter.drawText(QRectF(x - column * 0.25, base + 1, column * 1.5, labelH),
-                         Qt::AlignHCenter | Qt::AlignTop, SatLabel(s.gnss, s.sv));
+        cache.Draw(painter, QRectF(x - column * 0.25, base + 1, column * 1.5, labelH),
+                   Qt::AlignHCenter | Qt::AlignTop, SatLabel(s.gnss, s.sv));
         if (s.snr > 0)
-            painter.drawText(QRectF(x - column * 0.25, base - height(s.snr) - fm.height() - 1,
-                                    column * 1.5, fm.height()),
-                             Qt::AlignHCenter | Qt::AlignBottom, QString::number(s.snr));
+            cache.Draw(painter,
+                       QRectF(x - column * 0.25, base - height(s.snr) - fm.height() - 1,
+                              column * 1.5, fm.height()),
+                       Qt::AlignHCenter | Qt::AlignBottom, QString::number(s.snr));
         x += column;
     }
     painter.setPen(QColor(170, 170, 170));
