@@ -18,6 +18,9 @@ struct LiveState {
     bool bPty = false;      // a pseudo-terminal: once gone, it never comes back by itself
 };
 
+// What the port's state reads in the window while a pseudo-terminal is gone.
+inline constexpr const char *kPressResetText = "Press Re-set";
+
 // Seconds of silence after which the window stops calling what it shows live.
 constexpr int kSilentAfterSeconds = 3;
 

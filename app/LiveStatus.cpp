@@ -31,6 +31,13 @@ void CStatusDlg::UpdateLiveStatus() {
         m_port.m_nPort > 0 && platform::PortDevice(m_port.m_nPort).rfind("/dev/pts/", 0) == 0;
     m_bNoData = IsNoData(state);
     m_strLive = LiveText(state);
+    // A window manager may cut the caption short: the port's state says what to do, too.
+    if (auto *status = qobject_cast<QLabel *>(GetDlgItem(ctl::kPortStatus))) {
+        const bool ptyGone = state.port == LiveState::Port::Reconnecting && state.bPty;
+        const QString shown = ptyGone ? QString::fromLatin1(kPressResetText) : m_strStatus;
+        if (status->text() != shown)
+            status->setText(shown);
+    }
     // The time to the first fix and a command that could not go follow the live state.
     QStringList more;
     if (const std::string ttff = m_port.Stopwatch().Text(CFixStopwatch::Clock::now());

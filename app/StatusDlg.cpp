@@ -158,7 +158,9 @@ void CStatusDlg::DoDataExchange(bool saveAndValidate) {
         m_nPortIndex = port->currentIndex();
         m_nBaudIndex = baud->currentIndex();
         m_nResetIndex = reset->currentIndex();
-        m_strStatus = status->text();
+        // The hint for a gone pseudo-terminal stands in for the port's state; it is not one.
+        if (status->text() != QLatin1String(kPressResetText))
+            m_strStatus = status->text();
     } else {
         port->setCurrentIndex(m_nPortIndex);
         baud->setCurrentIndex(m_nBaudIndex);
@@ -275,7 +277,8 @@ void CStatusDlg::Relayout() {
     m_origin = QPoint(qFloor((width() - kClientWidth * m_zoom) / 2),
                       qFloor((height() - kClientHeight * m_zoom) / 2));
     QHash<int, QStringList> widest = display::WidestTexts();
-    widest[ctl::kPortStatus] << QStringLiteral("COM4 is on") << QStringLiteral("COM is off");
+    widest[ctl::kPortStatus] << QStringLiteral("COM4 is on") << QStringLiteral("COM is off")
+                             << QString::fromLatin1(kPressResetText);
     CDialogBuilder(res::kStatusDlgTemplate, kClientWidth, kClientHeight)
         .Place(*this, m_controls->all, m_zoom, m_origin, widest);
     update();

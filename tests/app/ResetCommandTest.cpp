@@ -551,12 +551,14 @@ TEST_F(ResetTest, CaptionSaysWhetherWhatItShowsIsLive) {
             return caption() == QStringLiteral("Skywatch - pseudo-terminal gone, press Re-set");
         },
         2500));
-    EXPECT_EQ(Text(*m_dlg, ctl::kPortStatus), QStringLiteral("COM4 is on"));
+    // ... and so does the window, where the port's state is shown.
+    EXPECT_EQ(Text(*m_dlg, ctl::kPortStatus), QStringLiteral("Press Re-set"));
     EXPECT_TRUE(
         m_dlg->GetDlgItem(ctl::kPortStatus)->toolTip().contains(QStringLiteral("Last error: ")));
 
     PickAndReset(*m_dlg, 4, 2, 3);
     EXPECT_EQ(caption(), QStringLiteral("Skywatch - port closed"));
+    EXPECT_EQ(Text(*m_dlg, ctl::kPortStatus), QStringLiteral("COM is off"));
 }
 
 // The simulated receiver pulled out and put back under its link.
