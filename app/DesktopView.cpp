@@ -16,6 +16,7 @@
 #include <QStyledItemDelegate>
 #include <QTableView>
 #include <QVBoxLayout>
+#include <algorithm>
 
 class CDesktopView::CSkyPlot : public QWidget {
 public:
@@ -153,8 +154,24 @@ QLabel *CDesktopView::FixValue(const QString &label) const {
     return nullptr;
 }
 
+namespace {
+
+// What the sky plot draws of a satellite: where, which shape and which colour.
+bool SamePlot(const SkySat &a, const SkySat &b) {
+    return a.gnss == b.gnss && a.sv == b.sv && a.hasPosition == b.hasPosition &&
+           (!a.hasPosition || (a.el == b.el && a.az == b.az)) && a.used == b.used &&
+           (a.snr == 0) == (b.snr == 0);
+}
+
+} // namespace
+
 void CDesktopView::Show(const GpsFix &fix, display::FixFacts facts, const FixExtra &extra,
                         const SkyView &sky, const QString &live) {
+    // Most epochs only change strengths: the sky plot is painted again when a mark would move
+    // or change its look.
+    const bool plotChanged =
+        facts.stale != m_bStale || sky.count != m_sky.count ||
+        !std::equal(sky.sats, sky.sats + std::min(sky.count, SkyView::kMax), m_sky.sats, SamePlot);
     m_sky = sky;
     m_bStale = facts.stale;
     const std::vector<display::FixRow> rows =
@@ -163,7 +180,6 @@ void CDesktopView::Show(const GpsFix &fix, display::FixFacts facts, const FixExt
         if (i >= m_rowLabels.size()) {
             auto *label = new QLabel(m_fixGrid->parentWidget());
             auto *value = new QLabel(m_fixGrid->parentWidget());
-            value->setTextInteractionFlags(Qt::TextSelectableByMouse);
             m_fixGrid->addWidget(label, static_cast<int>(i), 0);
             m_fixGrid->addWidget(value, static_cast<int>(i), 1);
             m_rowLabels.push_back(label);
@@ -190,6 +206,7 @@ void CDesktopView::Show(const GpsFix &fix, display::FixFacts facts, const FixExt
     m_model->SetSky(sky, facts.stale);
     if (columns != m_model->columnCount() || satellites != m_model->rowCount())
         m_table->resizeColumnsToContents();
-    m_plot->update();
+    if (plotChanged)
+        m_plot->update();
     m_bars->update();
 }

@@ -44,20 +44,24 @@ void CSatTableModel::SetSky(const SkyView &sky, bool stale) {
         endResetModel();
         return;
     }
-    // Only rows whose texts changed (all of them when the staleness did) are painted again.
-    const auto cols = static_cast<std::size_t>(columns);
-    int first = -1;
-    for (std::size_t r = 0; r <= count; ++r) {
-        const bool changed =
-            r < count && (staleChanged ||
-                          !std::equal(m_cells.begin() + static_cast<std::ptrdiff_t>(r * cols),
-                                      m_cells.begin() + static_cast<std::ptrdiff_t>((r + 1) * cols),
-                                      before.begin() + static_cast<std::ptrdiff_t>(r * cols)));
-        if (changed && first < 0)
-            first = static_cast<int>(r);
-        if (!changed && first >= 0) {
-            dataChanged(index(first, 0), index(static_cast<int>(r) - 1, columns - 1));
-            first = -1;
+    if (staleChanged) {
+        if (count > 0)
+            dataChanged(index(0, 0), index(static_cast<int>(count) - 1, columns - 1));
+        return;
+    }
+    // Only the cells whose texts changed are painted again, a run of a row's cells at a time.
+    for (std::size_t r = 0; r < count; ++r) {
+        int first = -1;
+        for (int c = 0; c <= columns; ++c) {
+            const std::size_t at =
+                r * static_cast<std::size_t>(columns) + static_cast<std::size_t>(c);
+            const bool changed = c < columns && m_cells[at] != before[at];
+            if (changed && first < 0)
+                first = c;
+            if (!changed && first >= 0) {
+                dataChanged(index(static_cast<int>(r), first), index(static_cast<int>(r), c - 1));
+                first = -1;
+            }
         }
     }
 }
