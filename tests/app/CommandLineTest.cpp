@@ -115,7 +115,7 @@ TEST(CommandLineRefusal, BadInputEndsWithOneLineAndExitTwo) {
         {{QStringLiteral("--record"), QStringLiteral("/dev/null")}, "not a regular file"},
         {{QStringLiteral("--record"), plain}, "exists; --record-overwrite"},
         {{QStringLiteral("--record-overwrite")}, "goes with --record"},
-        {{QStringLiteral("--view"), QStringLiteral("globe")}, "--view wants scatter"},
+        {{QStringLiteral("--view"), QStringLiteral("globe")}, "--view wants scatter or history"},
         {{QStringLiteral("--reference"), QStringLiteral("95,0")}, "--reference wants"},
     };
     for (const auto &row : rows) {
