@@ -336,7 +336,7 @@ QColor HistorySystemColour(Gnss gnss) {
 }
 
 QColor HistoryBandColour(std::size_t band) {
-    static const QColor kColours[] = {{0, 0, 0}, {230, 0, 130}, {0, 150, 210}, {150, 90, 0}};
+    static const QColor kColours[] = {{200, 0, 110}, {0, 140, 200}, {120, 70, 0}, {0, 0, 0}};
     return kColours[band % std::size(kColours)];
 }
 

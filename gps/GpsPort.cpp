@@ -131,8 +131,8 @@ void CGpsPort::SetEpochListener(std::function<void()> listener) {
     m_epochListener = std::move(listener);
 }
 
-void CGpsPort::NotifyEpoch() {
-    m_signals.OnEpoch(m_decoder);
+void CGpsPort::NotifyEpoch(bool byNewTime) {
+    m_signals.OnEpoch(m_decoder, byNewTime);
     std::lock_guard lock(m_listenerLock);
     if (m_epochListener)
         m_epochListener();
@@ -164,7 +164,7 @@ void CGpsPort::ReaderThread() {
         if (r.woken)
             return;
         if (r.count == 0 && r.error == 0 && !r.gone && m_epoch.Quiet())
-            NotifyEpoch();
+            NotifyEpoch(false);
         if (r.count > 0) {
             block[r.count] = '\0';
             m_blockArrived = r.arrived;
@@ -181,7 +181,7 @@ void CGpsPort::ReaderThread() {
                 m_decodedCv.notify_all();
             }
             if (m_epoch.BlockDone())
-                NotifyEpoch();
+                NotifyEpoch(true);
             // Counted as the one-second reads of old, however finely the lines now come.
             const auto now = std::chrono::steady_clock::now();
             if (r.count == kReadSize || now - lastCounted >= std::chrono::seconds(1)) {

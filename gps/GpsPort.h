@@ -116,7 +116,8 @@ private:
     static constexpr int kEpochQuietMs = 40;
 
     void ReaderThread();
-    void NotifyEpoch();
+    // byNewTime: the next epoch's first sentence ended it, rather than a quiet line.
+    void NotifyEpoch(bool byNewTime);
     // Waits for an unplugged device to come back; false when Close stopped the wait.
     bool Reconnect();
 

@@ -76,18 +76,23 @@ void CSignalHistory::OnSentence(const char *s, std::size_t len) {
             m_day = DaysFromCivil(y < 80 ? 2000 + y : 1900 + y, mo, d);
     }
     m_lastTod = tod;
-    m_time = m_day * 86400 + tod;
+    const std::int64_t time = m_day * 86400 + tod;
+    if (time != m_time) {
+        m_prevTime = m_time < 0 ? time : m_time;
+        m_time = time;
+    }
 }
 
-void CSignalHistory::OnEpoch(const CNmeaDecoder &decoder) {
-    if (m_time < 0)
+void CSignalHistory::OnEpoch(const CNmeaDecoder &decoder, bool byNewTime) {
+    const std::int64_t time = byNewTime ? m_prevTime : m_time;
+    if (time < 0)
         return;
     decoder.CopySky(*m_sky);
     const std::int16_t hdop = m_ggaHdop >= 0    ? m_ggaHdop
                               : m_sky->hdop > 0 ? m_sky->hdop
                                                 : std::int16_t{-1};
     std::lock_guard lock(m_lock);
-    Append(*m_sky, m_time, hdop);
+    Append(*m_sky, time, hdop);
 }
 
 void CSignalHistory::DropNewest() {

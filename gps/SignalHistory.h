@@ -52,10 +52,11 @@ public:
 
     // A good sentence: RMC, GGA and GNS give the time of fix, RMC the date, GGA the HDOP.
     void OnSentence(const char *sentence, std::size_t len);
-    // An epoch ended: the decoder's sky goes into the sample of the current second (a later epoch
-    // of the same second replaces it). Nothing before the first time of fix. A time before the
+    // An epoch ended: the decoder's sky goes into the sample of its second (a later epoch of the
+    // same second replaces it). byNewTime: a sentence of the next epoch ended it, so the epoch's
+    // time is the one before the latest. Nothing before the first time of fix. A time before the
     // newest sample's (a replay jumped back) drops the samples from that time on.
-    void OnEpoch(const CNmeaDecoder &decoder);
+    void OnEpoch(const CNmeaDecoder &decoder, bool byNewTime = false);
     SignalHistoryCopy Copy() const;
     std::size_t Size() const;
 
@@ -64,7 +65,8 @@ private:
     void DropNewest();
 
     // The reader's own state.
-    std::int64_t m_time = -1; // the latest time of fix; -1 before any
+    std::int64_t m_time = -1;     // the latest time of fix; -1 before any
+    std::int64_t m_prevTime = -1; // the one before it changed to the latest
     // Days since 1970 of the latest RMC date, counted on at midnight; a stream without dates
     // starts at day 0.
     std::int64_t m_day = 0;
