@@ -13,7 +13,7 @@ namespace display {
 
 namespace {
 
-// Samples further apart than this are not joined by a line.
+// Samples further apart than this (or than two pixel columns) are not joined by a line.
 constexpr std::int64_t kGapSeconds = 5;
 constexpr int kMaxSnr = 60;
 
@@ -29,6 +29,7 @@ QString ClockText(std::int64_t t, bool seconds) {
 struct Axes {
     QRectF inner;
     std::int64_t start = 0, span = 1;
+    std::int64_t gap = kGapSeconds;
     double X(std::int64_t t) const {
         return inner.left() +
                static_cast<double>(t - start) * (inner.width() - 1) / static_cast<double>(span);
@@ -43,6 +44,8 @@ Axes MakeAxes(const QRectF &area, const SignalHistoryCopy &h, int spanSeconds) {
     const std::int64_t end = h.samples.back().time;
     a.start = std::max(end - std::max(spanSeconds, 60), std::min(h.samples.front().time, end - 60));
     a.span = end - a.start;
+    a.gap = std::max<std::int64_t>(
+        kGapSeconds, 2 * a.span / std::max<std::int64_t>(1, std::lround(a.inner.width())) + 1);
     return a;
 }
 
@@ -52,6 +55,32 @@ std::size_t FirstFrom(const SignalHistoryCopy &h, std::int64_t t) {
         std::lower_bound(h.samples.begin(), h.samples.end(), t,
                          [](const HistorySample &s, std::int64_t v) { return s.time < v; }) -
         h.samples.begin());
+}
+
+// The samples drawn: from the plot's start, the newest in each pixel column.
+std::vector<std::size_t> Columns(const SignalHistoryCopy &h, const Axes &a) {
+    std::vector<std::size_t> kept;
+    const std::size_t from = FirstFrom(h, a.start);
+    kept.reserve(std::min<std::size_t>(h.samples.size() - from,
+                                       static_cast<std::size_t>(a.inner.width()) + 2));
+    for (std::size_t i = from; i < h.samples.size(); ++i)
+        if (i + 1 == h.samples.size() ||
+            std::floor(a.X(h.samples[i + 1].time)) != std::floor(a.X(h.samples[i].time)))
+            kept.push_back(i);
+    return kept;
+}
+
+// A polyline in pieces of a few dozen points: a wide pen strokes a long zigzag as one
+// self-crossing shape, which costs far more than its pieces.
+void DrawPolyline(QPainter &p, const QPolygonF &line) {
+    constexpr qsizetype kPiece = 32;
+    if (line.size() == 1) {
+        p.drawPoint(line.front());
+        return;
+    }
+    for (qsizetype at = 0; at + 1 < line.size(); at += kPiece)
+        p.drawPolyline(line.constData() + at,
+                       static_cast<int>(std::min(kPiece + 1, line.size() - at)));
 }
 
 double SnrY(const QRectF &inner, int snr) {
@@ -164,37 +193,25 @@ void PaintSignals(QPainter &p, const Axes &a, const SignalHistoryCopy &h,
     QRgb tint[kGnssCount];
     for (std::size_t g = 0; g < kGnssCount; ++g)
         tint[g] = Tint(static_cast<Gnss>(g));
+    // The picked satellite's points per band, drawn bold over the others once they are done.
     struct Band {
         std::uint8_t id;
-        std::vector<QPolygonF> parts;
-        std::int64_t t = -1;
-        int snr = 0;
+        std::vector<Track> points;
     };
     std::vector<Band> bands;
-    for (std::size_t i = FirstFrom(h, a.start); i < h.samples.size(); ++i) {
+    for (const std::size_t i : Columns(h, a)) {
         const HistorySample &s = h.samples[i];
         const int x = col(s.time);
         for (std::size_t k = s.first; k < s.first + s.count && k < h.sigs.size(); ++k) {
             const HistorySignal &sig = h.sigs[k];
             const auto g = static_cast<std::size_t>(sig.gnssUsed & 0x7f) % kGnssCount;
+            const int y = row(sig.snr);
             if (picked && picked->gnss == sig.System() && picked->sv == sig.sv) {
                 auto b = std::find_if(bands.begin(), bands.end(),
                                       [&](const Band &o) { return o.id == sig.id; });
-                if (b == bands.end()) {
-                    bands.push_back(Band{sig.id, {}});
-                    b = bands.end() - 1;
-                }
-                const QPointF pt(a.X(s.time), SnrY(a.inner, sig.snr));
-                if (b->t < 0 || s.time - b->t > kGapSeconds)
-                    b->parts.emplace_back();
-                QPolygonF &part = b->parts.back();
-                // One point per pixel column: the newest in it.
-                if (!part.isEmpty() && std::floor(part.back().x()) == std::floor(pt.x()))
-                    part.back() = pt;
-                else
-                    part << pt;
-                b->t = s.time;
-                b->snr = sig.snr;
+                if (b == bands.end())
+                    b = bands.insert(bands.end(), Band{sig.id, {}});
+                b->points.push_back(Track{x, y, s.time});
                 continue;
             }
             int &index = slot[(g << 12) | (static_cast<std::size_t>(sig.sv) << 4) | (sig.id & 15)];
@@ -203,60 +220,67 @@ void PaintSignals(QPainter &p, const Axes &a, const SignalHistoryCopy &h,
                 tracks.emplace_back();
             }
             Track &tr = tracks[static_cast<std::size_t>(index)];
-            const int y = row(sig.snr);
-            if (tr.t >= 0 && s.time - tr.t <= kGapSeconds)
+            if (tr.t >= 0 && s.time - tr.t <= a.gap)
                 raster.Line(tr.x, tr.y, x, y, tint[g]);
             else
                 raster.Run(x, y, y, tint[g]);
             tr = Track{x, y, s.time};
         }
     }
+    // Bold: the line three pixels high and two wide.
+    for (std::size_t n = 0; n < bands.size(); ++n) {
+        const QRgb c = HistoryBandColour(n).rgb();
+        const std::vector<Track> &pts = bands[n].points;
+        for (std::size_t k = 0; k < pts.size(); ++k) {
+            const bool joined = k > 0 && pts[k].t - pts[k - 1].t <= a.gap;
+            const Track &from = joined ? pts[k - 1] : pts[k];
+            for (int dx = 0; dx < 2; ++dx)
+                for (int dy = -1; dy <= 1; ++dy)
+                    raster.Line(from.x + dx, from.y + dy, pts[k].x + dx, pts[k].y + dy, c);
+        }
+    }
     p.drawImage(box.topLeft(), img);
     if (!picked)
         return;
-    p.setRenderHint(QPainter::Antialiasing, true);
-    QString legend = SatLabel(picked->gnss, picked->sv);
+    const QString legend = SatLabel(picked->gnss, picked->sv);
     for (std::size_t n = 0; n < bands.size(); ++n) {
-        const Band &b = bands[n];
-        const QColor c = HistoryBandColour(n);
-        p.setPen(QPen(c, 3.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-        for (const QPolygonF &part : b.parts)
-            if (part.size() == 1)
-                p.drawPoint(part.front());
-            else
-                p.drawPolyline(part);
-        const QString name = QString::fromLatin1(BandName(picked->gnss, b.id));
-        const QPointF end = b.parts.back().back();
-        p.drawText(QRectF(end.x() - 104, end.y() - 18, 100, 16), Qt::AlignRight | Qt::AlignBottom,
+        const QString name = QString::fromLatin1(BandName(picked->gnss, bands[n].id));
+        const QPointF end =
+            QPointF(box.topLeft()) + QPointF(bands[n].points.back().x, bands[n].points.back().y);
+        p.setPen(HistoryBandColour(n));
+        p.drawText(QRectF(end.x() - 104, end.y() - 20, 100, 16), Qt::AlignRight | Qt::AlignBottom,
                    name.isEmpty() ? legend : name);
     }
 }
 
-// A polyline per series, one point per pixel column (the newest in it), broken at gaps.
+// A polyline per series, broken at gaps; a level run is one segment, so a count that holds for
+// an hour costs two points.
 class CSeries {
 public:
+    explicit CSeries(std::int64_t gap) : m_gap(gap) {}
     void Add(double x, double y, std::int64_t t) {
-        if (m_parts.empty() || t - m_t > kGapSeconds)
+        if (m_parts.empty() || m_broken || t - m_t > m_gap)
             m_parts.emplace_back();
+        m_broken = false;
         QPolygonF &part = m_parts.back();
-        if (!part.isEmpty() && std::floor(part.back().x()) == std::floor(x))
-            part.back() = QPointF(x, y);
+        const qsizetype n = part.size();
+        if (n >= 2 && part[n - 1].y() == y && part[n - 2].y() == y)
+            part.back().setX(x);
         else
             part << QPointF(x, y);
         m_t = t;
     }
-    void Break() { m_t = -kGapSeconds * 2 - 1; }
+    void Break() { m_broken = true; }
     void Draw(QPainter &p) const {
         for (const QPolygonF &part : m_parts)
-            if (part.size() == 1)
-                p.drawPoint(part.front());
-            else
-                p.drawPolyline(part);
+            DrawPolyline(p, part);
     }
 
 private:
     std::vector<QPolygonF> m_parts;
+    std::int64_t m_gap;
     std::int64_t m_t = 0;
+    bool m_broken = false;
 };
 
 double NiceTop(double v, double step) {
@@ -278,11 +302,12 @@ void PaintCounts(QPainter &p, const Axes &a, const SignalHistoryCopy &h) {
     const QRectF &r = a.inner;
     const auto y = [&](int n) { return r.bottom() - n / top * r.height(); };
     double legendX = r.left() + 250;
+    const std::vector<std::size_t> kept = Columns(h, a);
     for (std::size_t g = 0; g < kGnssCount; ++g) {
         if (!any[g])
             continue;
-        CSeries inView, used;
-        for (std::size_t i = from; i < h.samples.size(); ++i) {
+        CSeries inView(a.gap), used(a.gap);
+        for (const std::size_t i : kept) {
             const HistorySample &s = h.samples[i];
             inView.Add(a.X(s.time), y(s.inView[g]), s.time);
             used.Add(a.X(s.time), y(s.used[g]), s.time);
@@ -307,8 +332,8 @@ void PaintHdop(QPainter &p, const Axes &a, const SignalHistoryCopy &h) {
     const double top = std::min(20.0, NiceTop(most / 10.0, 1.0));
     DrawFrame(p, a, QStringLiteral("HDOP"), top, top > 5 ? 5 : 1);
     const QRectF &r = a.inner;
-    CSeries line;
-    for (std::size_t i = from; i < h.samples.size(); ++i) {
+    CSeries line(a.gap);
+    for (const std::size_t i : Columns(h, a)) {
         const HistorySample &s = h.samples[i];
         if (s.hdop < 0) {
             line.Break();
