@@ -212,9 +212,9 @@ TEST(CommandLineRun, ViewsOpenAtStartAndTheScreenshotIsOfThem) {
     for (const auto &row : rows) {
         const QString png = dir.filePath(QString::fromLatin1(row.view) + QStringLiteral(".png"));
         const ProgramRun r = RunProgram(
-            {QStringLiteral(SKYWATCH_NMEA_DIR "/ublox-neo-m9n-nmea.log"), QStringLiteral("--view"),
-             QString::fromLatin1(row.view), QStringLiteral("--screenshot"), png,
-             QStringLiteral("--after"), QStringLiteral("3")},
+            {QString::fromStdString(NmeaDir() + "/ublox-neo-m9n-nmea.log"),
+             QStringLiteral("--view"), QString::fromLatin1(row.view),
+             QStringLiteral("--screenshot"), png, QStringLiteral("--after"), QStringLiteral("3")},
             kOffscreen);
         EXPECT_EQ(r.exitCode, 0) << row.view << ": " << r.err.toStdString();
         EXPECT_TRUE(r.out.contains(QString::fromLatin1(row.says))) << r.out.toStdString();
