@@ -19,6 +19,6 @@ struct AppOptions {
     QStringList otherReceivers; // devices found but not opened, for the port status's tooltip
     QString recordPath;         // non-empty: record the received bytes to this file from the start
     bool recordOverwrite = false;
-    QString view;      // "scatter": open the position scatter at start (and screenshot it)
+    QString view;      // "scatter" or "history": open that view at start (and screenshot it)
     QString reference; // --reference LAT,LON[,ALT] for the scatter, as given
 };

@@ -1,5 +1,6 @@
 #include "SessionMenu.h"
 
+#include "HistoryView.h"
 #include "ScatterView.h"
 #include "StatusDlg.h"
 
@@ -25,6 +26,11 @@ CSessionMenu::CSessionMenu(CStatusDlg &dlg) : QObject(&dlg), m_dlg(dlg) {
     m_scatterAction->setShortcutContext(Qt::WindowShortcut);
     connect(m_scatterAction, &QAction::triggered, this, [this] { OpenScatter(); });
     dlg.addAction(m_scatterAction);
+    m_historyAction = new QAction(QStringLiteral("Signal history"), this);
+    m_historyAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_H));
+    m_historyAction->setShortcutContext(Qt::WindowShortcut);
+    connect(m_historyAction, &QAction::triggered, this, [this] { OpenHistory(); });
+    dlg.addAction(m_historyAction);
     using platform::CFileSource;
     const auto speed = [](int x) { return [x](CGpsPort &port) { port.Replay()->SetSpeed(x); }; };
     AddReplayAction(QStringLiteral("Pause"), QKeySequence(Qt::CTRL | Qt::Key_P),
@@ -100,6 +106,17 @@ CScatterView *CSessionMenu::OpenScatter(const std::optional<GeoPoint> &reference
     return m_scatter;
 }
 
+CHistoryView *CSessionMenu::OpenHistory() {
+    if (m_history == nullptr) {
+        m_history = new CHistoryView(m_dlg.m_port, &m_dlg);
+        m_history->setAttribute(Qt::WA_DeleteOnClose, false);
+    }
+    m_history->Refresh();
+    m_history->show();
+    m_history->raise();
+    return m_history;
+}
+
 QAction *CSessionMenu::AddReplayAction(const QString &text, const QKeySequence &key,
                                        std::function<void(CGpsPort &)> act) {
     auto *action = new QAction(text, this);
@@ -134,6 +151,7 @@ void CSessionMenu::ShowMenu(const QPoint &pos) {
     QMenu menu(&m_dlg);
     menu.addAction(m_record);
     menu.addAction(m_scatterAction);
+    menu.addAction(m_historyAction);
     if (m_dlg.m_port.Replay() != nullptr) {
         menu.addSeparator();
         for (QAction *a : m_replay)

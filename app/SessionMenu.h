@@ -17,8 +17,9 @@ class QAction;
 class QPoint;
 
 // The window's context menu for the session's history, with its keys: start and stop a recording
-// (Ctrl+R); the position scatter (Ctrl+D); while a recording plays, pause (Ctrl+P), x1, x10 and as
-// fast as possible (Ctrl+1, 2, 3), and jumps (Ctrl+Left, Ctrl+Right: 10%; Ctrl+Home: the start).
+// (Ctrl+R); the position scatter (Ctrl+D); the signal history (Ctrl+H); while a recording plays,
+// pause (Ctrl+P), x1, x10 and as fast as possible (Ctrl+1, 2, 3), and jumps (Ctrl+Left, Ctrl+Right:
+// 10%; Ctrl+Home: the start).
 class CSessionMenu : public QObject {
     Q_OBJECT
 
@@ -36,6 +37,11 @@ public:
     class CScatterView *Scatter() const {
         return m_scatter;
     }
+    // Opens (or raises) the signal history.
+    class CHistoryView *OpenHistory();
+    class CHistoryView *History() const {
+        return m_history;
+    }
     // The replay's actions in menu order: pause, x1, x10, fastest, back, forward, start.
     const std::vector<QAction *> &ReplayActions() const { return m_replay; }
 
@@ -49,6 +55,8 @@ private:
     QAction *m_record = nullptr;
     QAction *m_scatterAction = nullptr;
     class CScatterView *m_scatter = nullptr;
+    QAction *m_historyAction = nullptr;
+    class CHistoryView *m_history = nullptr;
     std::vector<QAction *> m_replay;
 };
 

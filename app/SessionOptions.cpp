@@ -18,8 +18,8 @@ void AddSessionOptions(QCommandLineParser &parser) {
 QString TakeSessionOptions(const QCommandLineParser &parser, AppOptions &options) {
     if (parser.isSet(QStringLiteral("view"))) {
         options.view = parser.value(QStringLiteral("view"));
-        if (options.view != QStringLiteral("scatter"))
-            return QStringLiteral("--view wants scatter, got \"%1\"").arg(options.view);
+        if (options.view != QStringLiteral("scatter") && options.view != QStringLiteral("history"))
+            return QStringLiteral("--view wants scatter or history, got \"%1\"").arg(options.view);
     }
     if (parser.isSet(QStringLiteral("reference"))) {
         options.reference = parser.value(QStringLiteral("reference"));

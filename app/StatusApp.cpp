@@ -1,5 +1,6 @@
 #include "StatusApp.h"
 
+#include "HistoryView.h"
 #include "ScatterView.h"
 #include "SessionMenu.h"
 #include "StatusDlg.h"
@@ -33,6 +34,8 @@ int CStatusApp::Run(const AppOptions &options) {
         GeoPoint reference;
         const bool hasReference = ParseReference(options.reference.toStdString(), reference);
         sessionMenu.OpenScatter(hasReference ? std::optional<GeoPoint>(reference) : std::nullopt);
+    } else if (options.view == QStringLiteral("history")) {
+        sessionMenu.OpenHistory();
     }
 
     int exitCode = 0;
@@ -41,11 +44,17 @@ int CStatusApp::Run(const AppOptions &options) {
             options.screenshotAfter > 0 ? static_cast<int>(options.screenshotAfter * 1000) : 0;
         QTimer::singleShot(ms, &dlg, [&dlg, &options, &exitCode, &sessionMenu] {
             // A view opened at start is what the screenshot is of.
-            QWidget *shown = sessionMenu.Scatter() ? static_cast<QWidget *>(sessionMenu.Scatter())
-                                                   : static_cast<QWidget *>(&dlg);
-            const QPixmap shot = shown->grab();
-            if (sessionMenu.Scatter() != nullptr)
+            QWidget *shown = &dlg;
+            if (CHistoryView *history = sessionMenu.History()) {
+                // What the plots show is the history as of the screenshot.
+                history->Refresh();
+                shown = history;
+                std::printf("%s\n", qPrintable(history->LatestText()));
+            } else if (sessionMenu.Scatter() != nullptr) {
+                shown = sessionMenu.Scatter();
                 std::printf("%s\n", qPrintable(sessionMenu.Scatter()->FiguresText()));
+            }
+            const QPixmap shot = shown->grab();
             if (shot.save(options.screenshotPath, "PNG")) {
                 std::printf("skywatch: window written to %s\n", qPrintable(options.screenshotPath));
             } else {

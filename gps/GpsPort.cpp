@@ -14,8 +14,8 @@ CGpsPort::CGpsPort() : CGpsPort(platform::StandardBiasSeconds()) {}
 
 CGpsPort::CGpsPort(int nBiasSeconds) : m_decoder(nBiasSeconds) {
     // The receiver names its family in its own stream, its fix reports time a restart, a
-    // recording keeps every block as it came, and the history every fix. The stopwatch takes the
-    // time the fix's bytes arrived, not the time they were decoded.
+    // recording keeps every block as it came, the history every fix and each second's signals.
+    // The stopwatch takes the time the fix's bytes arrived, not the time they were decoded.
     m_decoder.SetHooks({[this](const char *block, std::size_t n) {
                             m_family.OnBlock(block, n);
                             m_recorder.OnBlock(block, n);
@@ -24,6 +24,7 @@ CGpsPort::CGpsPort(int nBiasSeconds) : m_decoder(nBiasSeconds) {
                             m_family.OnSentence(s, len);
                             m_epoch.OnSentence(s, len);
                             m_history.OnSentence(s, len);
+                            m_signals.OnSentence(s, len);
                         },
                         [this](bool valid) { m_ttff.OnFixReportAt(valid, m_blockArrived); }});
 }
@@ -130,7 +131,8 @@ void CGpsPort::SetEpochListener(std::function<void()> listener) {
     m_epochListener = std::move(listener);
 }
 
-void CGpsPort::NotifyEpoch() {
+void CGpsPort::NotifyEpoch(bool byNewTime) {
+    m_signals.OnEpoch(m_decoder, byNewTime);
     std::lock_guard lock(m_listenerLock);
     if (m_epochListener)
         m_epochListener();
@@ -162,7 +164,7 @@ void CGpsPort::ReaderThread() {
         if (r.woken)
             return;
         if (r.count == 0 && r.error == 0 && !r.gone && m_epoch.Quiet())
-            NotifyEpoch();
+            NotifyEpoch(false);
         if (r.count > 0) {
             block[r.count] = '\0';
             m_blockArrived = r.arrived;
@@ -179,7 +181,7 @@ void CGpsPort::ReaderThread() {
                 m_decodedCv.notify_all();
             }
             if (m_epoch.BlockDone())
-                NotifyEpoch();
+                NotifyEpoch(true);
             // Counted as the one-second reads of old, however finely the lines now come.
             const auto now = std::chrono::steady_clock::now();
             if (r.count == kReadSize || now - lastCounted >= std::chrono::seconds(1)) {

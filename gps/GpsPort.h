@@ -11,6 +11,7 @@
 #include "ReceiverFamily.h"
 #include "ScanCounters.h"
 #include "SessionRecorder.h"
+#include "SignalHistory.h"
 #include "WakeEvent.h"
 
 #include <atomic>
@@ -92,6 +93,8 @@ public:
     const platform::CSessionRecorder &Recorder() const { return m_recorder; }
     // The session's fixes at full precision, for the position scatter.
     const CFixHistory &History() const { return m_history; }
+    // Each second's signals, satellite counts and HDOP, for the signal history.
+    const CSignalHistory &Signals() const { return m_signals; }
     // The recording being replayed, or nullptr when the source is a receiver. Owner's thread.
     platform::CFileSource *Replay() const {
         return dynamic_cast<platform::CFileSource *>(m_source.get());
@@ -113,7 +116,8 @@ private:
     static constexpr int kEpochQuietMs = 40;
 
     void ReaderThread();
-    void NotifyEpoch();
+    // byNewTime: the next epoch's first sentence ended it, rather than a quiet line.
+    void NotifyEpoch(bool byNewTime);
     // Waits for an unplugged device to come back; false when Close stopped the wait.
     bool Reconnect();
 
@@ -122,6 +126,7 @@ private:
     CFixStopwatch m_ttff;
     platform::CSessionRecorder m_recorder;
     CFixHistory m_history;
+    CSignalHistory m_signals;
     // Fed and reset by the reader thread only.
     CNmeaDecoder m_decoder;
     CEpochTracker m_epoch;

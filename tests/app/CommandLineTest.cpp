@@ -115,7 +115,7 @@ TEST(CommandLineRefusal, BadInputEndsWithOneLineAndExitTwo) {
         {{QStringLiteral("--record"), QStringLiteral("/dev/null")}, "not a regular file"},
         {{QStringLiteral("--record"), plain}, "exists; --record-overwrite"},
         {{QStringLiteral("--record-overwrite")}, "goes with --record"},
-        {{QStringLiteral("--view"), QStringLiteral("globe")}, "--view wants scatter"},
+        {{QStringLiteral("--view"), QStringLiteral("globe")}, "--view wants scatter or history"},
         {{QStringLiteral("--reference"), QStringLiteral("95,0")}, "--reference wants"},
     };
     for (const auto &row : rows) {
@@ -199,6 +199,29 @@ TEST(CommandLineRun, DemoShowsTheSimulatedReceiver) {
     EXPECT_GT(inDemo, inOff + 100);
     // The date and position rows differ from the empty record's.
     EXPECT_NE(a.copy(0, 155, 240, 50), b.copy(0, 155, 240, 50));
+}
+
+// A view opened at start is what --screenshot writes, with its figures on standard output.
+TEST(CommandLineRun, ViewsOpenAtStartAndTheScreenshotIsOfThem) {
+    if (!QFile::exists(kProgram))
+        GTEST_SKIP() << "needs the built skywatch program at " << kProgram.toStdString();
+    QTemporaryDir dir;
+    const struct {
+        const char *view, *says;
+    } rows[] = {{"scatter", "fixes "}, {"history", "UTC: GPS "}};
+    for (const auto &row : rows) {
+        const QString png = dir.filePath(QString::fromLatin1(row.view) + QStringLiteral(".png"));
+        const ProgramRun r = RunProgram(
+            {QString::fromStdString(NmeaDir() + "/ublox-neo-m9n-nmea.log"),
+             QStringLiteral("--view"), QString::fromLatin1(row.view),
+             QStringLiteral("--screenshot"), png, QStringLiteral("--after"), QStringLiteral("3")},
+            kOffscreen);
+        EXPECT_EQ(r.exitCode, 0) << row.view << ": " << r.err.toStdString();
+        EXPECT_TRUE(r.out.contains(QString::fromLatin1(row.says))) << r.out.toStdString();
+        const QImage shot(png);
+        ASSERT_FALSE(shot.isNull()) << row.view;
+        EXPECT_NE(shot.size(), QSize(240, 268)) << row.view << ": the dialog, not the view";
+    }
 }
 
 TEST_F(CommandLineTest, ParsesBindingsAndTheScreenshot) {

@@ -1,16 +1,20 @@
 // The session's history in the window: recording from it, on a real pseudo-terminal.
 #include "AppTestSupport.h"
 #include "ControlIds.h"
+#include "HistoryPlot.h"
+#include "HistoryView.h"
 #include "LinkTestSupport.h"
 #include "PortTable.h"
 #include "ScatterView.h"
 #include "SessionMenu.h"
+#include "SkyPlot.h"
 #include "StatusDlg.h"
 
 #include <QAction>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QMouseEvent>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
@@ -138,6 +142,71 @@ TEST_F(SessionWindow, ScatterOfAReplayShowsTheCapturesFigures) {
     EXPECT_TRUE(view->FiguresText().contains(QStringLiteral("mean -1.54 m east, -0.24 m north")))
         << view->FiguresText().toStdString();
     EXPECT_FALSE(view->SetReference(QStringLiteral("north pole")));
+}
+
+} // namespace
+
+namespace {
+
+// A pixel of colour c in area, or a null point.
+QPoint FindColour(const QImage &img, const QRect &area, const QColor &c) {
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            if (QColor(img.pixel(x, y)) == c)
+                return {x, y};
+    return {};
+}
+
+// The signal history of a replayed four-system capture: one sample per second of it, the counts
+// the sky shows, the picked satellite's line drawn bold, and a click on a line picks its owner.
+TEST_F(SessionWindow, HistoryOfAReplayDrawsThePickedSatellite) {
+    platform::BindPort(kPort, SKYWATCH_NMEA_DIR "/ublox-neo-m9n-nmea.log");
+    CStatusDlg dlg;
+    dlg.OnInitDialog();
+    CSessionMenu menu(dlg);
+    ASSERT_NE(dlg.m_port.Replay(), nullptr);
+    dlg.m_port.Replay()->SetSpeed(platform::CFileSource::kFastest);
+    // The last epoch ends when the line goes quiet after it.
+    PumpUntil([&] { return dlg.m_port.Signals().Size() >= 61; }, 5000);
+    CHistoryView *view = menu.OpenHistory();
+    ASSERT_NE(view, nullptr);
+    SkyView sky;
+    dlg.m_port.CopySky(sky);
+    EXPECT_EQ(dlg.m_port.Signals().Size(), 61u); // the capture's seconds
+    for (const Gnss g : {Gnss::GPS, Gnss::GLONASS, Gnss::Galileo, Gnss::BeiDou}) {
+        const auto i = static_cast<std::size_t>(g);
+        ASSERT_GT(sky.inView[i], 0u);
+        EXPECT_TRUE(view->LatestText().contains(QStringLiteral("%1 %2 in view, %3 used")
+                                                    .arg(QString::fromLatin1(GnssName(g)))
+                                                    .arg(sky.inView[i])
+                                                    .arg(sky.usedBy[i])))
+            << view->LatestText().toStdString();
+    }
+
+    const QColor bold = display::HistoryBandColour(0);
+    const QRect plot = view->SignalPlotRect();
+    EXPECT_EQ(CountColour(view->grab().toImage(), plot, bold), 0);
+    ASSERT_TRUE(view->Pick(QStringLiteral("G18")));
+    EXPECT_TRUE(view->LatestText().contains(QStringLiteral("G18: L1 C/A ")))
+        << view->LatestText().toStdString();
+    const QImage picked = view->grab().toImage();
+    EXPECT_GT(CountColour(picked, plot, bold), 100);
+    EXPECT_FALSE(view->Pick(QStringLiteral("G99")));
+    EXPECT_FALSE(view->Picked().has_value());
+
+    // A click on the bold line, with nothing picked, picks a satellite whose line passes there.
+    const QPoint on =
+        FindColour(picked, QRect(plot.center().x(), plot.top(), 1, plot.height()), bold);
+    ASSERT_FALSE(on.isNull());
+    QWidget *target = view->childAt(on);
+    ASSERT_NE(target, nullptr);
+    const QPointF local = target->mapFrom(view, QPointF(on));
+    QMouseEvent press(QEvent::MouseButtonPress, local, target->mapToGlobal(local), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &press);
+    ASSERT_TRUE(view->Picked().has_value());
+    EXPECT_GT(CountColour(view->grab().toImage(), QRect(on - QPoint(3, 3), QSize(7, 7)), bold), 0)
+        << display::SatLabel(view->Picked()->gnss, view->Picked()->sv).toStdString();
 }
 
 } // namespace

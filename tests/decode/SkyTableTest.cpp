@@ -1,5 +1,6 @@
 #include "SkyTable.h"
 #include "DecodeTestSupport.h"
+#include "SignalHistory.h"
 
 #include <gtest/gtest.h>
 
@@ -332,5 +333,55 @@ const FullCase kFullCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Sky, FullTable, ::testing::ValuesIn(kFullCases),
                          [](const auto &row) { return std::string(row.param.name); });
+
+} // namespace
+
+namespace {
+
+// The signal history keeps one sample per second of fix time (across midnight and the new
+// year), no more than its capacity, each with the signals the sky had; a replay that goes back
+// in time drops what came after.
+TEST(SignalHistory, OneSampleASecondWithinItsBound) {
+    CNmeaDecoder decoder(0);
+    decoder.SetClock(TestClock);
+    g_nowMs = 0;
+    decodetest::Feed(decoder, Sentence("GPGSV,1,1,02,10,45,100,42,12,30,200,35,1") +
+                                  Sentence("GPGSV,1,1,02,10,45,100,38,12,30,200,,8") +
+                                  Sentence("GAGSV,1,1,01,11,60,050,40,7") +
+                                  Sentence("GNGSA,A,3,11,,,,,,,,,,,,1.9,1.2,1.5,3"));
+    CSignalHistory history;
+    const int seconds = static_cast<int>(CSignalHistory::kMaxSamples) + 300;
+    const auto epoch = [&](int second, int tenth) {
+        const int tod = (23 * 3600 + second) % 86400;
+        char body[96];
+        std::snprintf(body, sizeof body, "GNRMC,%02d%02d%02d.%d,A,4807.038,N,01131.000,E,,,%s,,",
+                      tod / 3600, tod / 60 % 60, tod % 60, tenth,
+                      second < 3600 ? "311223" : "010124");
+        const std::string rmc = Sentence(body);
+        history.OnSentence(rmc.data(), rmc.size());
+        history.OnEpoch(decoder);
+    };
+    for (int second = 0; second < seconds; ++second)
+        for (int tenth = 0; tenth < 10; ++tenth)
+            epoch(second, tenth);
+    const SignalHistoryCopy copy = history.Copy();
+    ASSERT_EQ(copy.samples.size(), CSignalHistory::kMaxSamples);
+    // 2023-12-31 is day 19722 since 1970.
+    EXPECT_EQ(copy.samples.back().time, 19722 * 86400LL + 23 * 3600 + seconds - 1);
+    EXPECT_EQ(copy.sigs.size(), 4 * CSignalHistory::kMaxSamples);
+    for (std::size_t i = 1; i < copy.samples.size(); ++i)
+        ASSERT_EQ(copy.samples[i].time, copy.samples[i - 1].time + 1) << i;
+    const HistorySample &last = copy.samples.back();
+    EXPECT_EQ(last.inView[static_cast<int>(Gnss::GPS)], 2);
+    EXPECT_EQ(last.used[static_cast<int>(Gnss::Galileo)], 1);
+    EXPECT_EQ(last.hdop, 12);
+    ASSERT_EQ(last.count, 4);
+    const HistorySignal &l5 = copy.sigs[last.first + 1];
+    EXPECT_EQ(std::tie(l5.sv, l5.id, l5.snr), std::make_tuple(10, 8, 38));
+    EXPECT_TRUE(copy.sigs[last.first + 3].Used());
+
+    epoch(seconds - 100, 0);
+    EXPECT_EQ(history.Size(), CSignalHistory::kMaxSamples - 99);
+}
 
 } // namespace

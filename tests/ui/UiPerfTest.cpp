@@ -1,14 +1,22 @@
 #include "AppTestSupport.h"
 #include "DesktopView.h"
+#include "HistoryPlot.h"
+#include "HistoryView.h"
 #include "LinkTestSupport.h"
 #include "PortTable.h"
 #include "QtTestSupport.h"
+#include "SessionMenu.h"
 #include "SimProcess.h"
+#include "SkyPlot.h"
 #include "StatusDlg.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
+#include <QPainter>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
 #include <algorithm>
@@ -51,13 +59,14 @@ double CpuSeconds() {
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
 }
 
-long ResidentKiB() {
+// VmRSS, or with "VmHWM:" the peak since the process began.
+long ResidentKiB(const QByteArray &field = QByteArrayLiteral("VmRSS:")) {
     QFile status(QStringLiteral("/proc/self/status"));
     if (!status.open(QIODevice::ReadOnly))
         return -1;
     for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLong();
+        if (line.startsWith(field))
+            return line.mid(field.size()).trimmed().split(' ').first().toLong();
     return -1;
 }
 
@@ -397,3 +406,107 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(SimStream{"hz1_b9600", {}}, SimStream{"hz10_b9600", {"--rate", "10"}},
                       SimStream{"hz10_b115200", {"--rate", "10", "--baud", "115200"}}),
     [](const auto &row) { return std::string(row.param.name); });
+
+namespace {
+
+// The median time of PaintHistory at 1400 x 900, over 40 paints.
+double HistoryPaintMs(const SignalHistoryCopy &h, const std::optional<SatNumber> &picked) {
+    QImage target(1400, 900, QImage::Format_RGB32);
+    std::vector<double> ms;
+    for (int i = 0; i < 40; ++i) {
+        QPainter p(&target);
+        QElapsedTimer t;
+        t.start();
+        display::PaintHistory(p, QRectF(target.rect()), h, 7200, picked);
+        ms.push_back(static_cast<double>(t.nsecsElapsed()) / 1e6);
+    }
+    std::sort(ms.begin(), ms.end());
+    return ms[ms.size() / 2];
+}
+
+} // namespace
+
+// The signal history after a long 10 Hz replay played as fast as possible: the process's resident
+// memory (and its peak) with the history window open, and the plots' paint time over the full two
+// hours. SKYWATCH_PERF_HISTORY_FILE names the recording (e.g. a day from skywatch-sim --write
+// 86400 --rate 10 --bands 2, gzipped); without it, three hours are made here.
+TEST_F(UiPerf, HistoryAfterALongTenHertzReplay) {
+    QString path = qEnvironmentVariable("SKYWATCH_PERF_HISTORY_FILE");
+    QTemporaryDir dir;
+    if (path.isEmpty()) {
+        if (!CSimProcess::Built())
+            GTEST_SKIP() << "needs the simulated receiver " << CSimProcess::Binary();
+        path = dir.filePath(QStringLiteral("three-hours.nmea"));
+        QProcess sim;
+        sim.setStandardOutputFile(path);
+        sim.start(QString::fromStdString(CSimProcess::Binary()),
+                  {QStringLiteral("--write"), QStringLiteral("10800"), QStringLiteral("--rate"),
+                   QStringLiteral("10"), QStringLiteral("--bands"), QStringLiteral("2")});
+        ASSERT_TRUE(sim.waitForFinished(120000));
+        ASSERT_EQ(sim.exitCode(), 0);
+    }
+    platform::BindPort(4, QFile::encodeName(path).toStdString());
+    CStatusDlg dlg;
+    dlg.OnInitDialog();
+    CSessionMenu menu(dlg);
+    ASSERT_NE(dlg.m_port.Replay(), nullptr);
+    dlg.m_port.Replay()->SetSpeed(platform::CFileSource::kFastest);
+    CHistoryView *view = menu.OpenHistory();
+    view->resize(1400, 900);
+    QElapsedTimer clock;
+    clock.start();
+    ASSERT_TRUE(PumpUntil([&] { return dlg.m_port.Replay()->Ended(); }, 60 * 60 * 1000));
+    const double seconds = static_cast<double>(clock.elapsed()) / 1000.0;
+    PumpUntil([] { return false; }, 1200); // the view's next refresh
+    const SignalHistoryCopy h = dlg.m_port.Signals().Copy();
+    ASSERT_EQ(h.samples.size(), CSignalHistory::kMaxSamples);
+    const std::vector<SatNumber> sats = display::HistorySatellites(h);
+    ASSERT_FALSE(sats.empty());
+    const double replayMs = HistoryPaintMs(h, sats.front());
+    std::printf("history after replaying %s in %.1f s (%u sentences): %zu samples, %zu signals; "
+                "resident %ld KiB, peak %ld KiB; plots at 1400x900 over 2 h, %s picked: median "
+                "%.2f ms\n",
+                qPrintable(QFileInfo(path).fileName()), seconds,
+                dlg.m_port.CopyCounters().Decoded(), h.samples.size(), h.sigs.size(), ResidentKiB(),
+                ResidentKiB(QByteArrayLiteral("VmHWM:")),
+                qPrintable(display::SatLabel(sats.front().gnss, sats.front().sv)), replayMs);
+    EXPECT_LT(ResidentKiB(QByteArrayLiteral("VmHWM:")), 80 * 1024);
+    EXPECT_LT(replayMs, 5.0);
+    dlg.done(QDialog::Rejected);
+    platform::UnbindAllPorts();
+
+    // The bound's own worst case: two hours of 48 satellites on two bands, strengths moving.
+    CNmeaDecoder decoder(0);
+    CSignalHistory dense;
+    for (int second = 0; second < 7200; ++second) {
+        const std::string rmc =
+            Sentence(QStringLiteral("$GNRMC,%1%2%3.00,A,4807.038,N,01131.000,E,,,010124,,")
+                         .arg(second / 3600 + 10, 2, 10, QLatin1Char('0'))
+                         .arg(second / 60 % 60, 2, 10, QLatin1Char('0'))
+                         .arg(second % 60, 2, 10, QLatin1Char('0'))
+                         .toStdString());
+        std::string stream = rmc;
+        for (const char *talker : {"GP", "GL", "GA", "GB"})
+            for (const char *band : {"1", "7"})
+                for (int m = 0; m < 3; ++m) {
+                    std::string gsv =
+                        "$" + std::string(talker) + "GSV,3," + std::to_string(m + 1) + ",12";
+                    for (int k = 0; k < 4; ++k) {
+                        const int sv = m * 4 + k + 1;
+                        gsv += "," + std::to_string(sv) + ",40,100," +
+                               std::to_string(20 + (sv * 7 + second / (sv + 3)) % 30);
+                    }
+                    stream += Sentence(gsv + "," + band);
+                }
+        decoder.ParseBuffer(stream.data(), static_cast<int>(stream.size()));
+        dense.OnSentence(rmc.data(), rmc.size());
+        dense.OnEpoch(decoder);
+    }
+    const SignalHistoryCopy d = dense.Copy();
+    ASSERT_EQ(d.samples.size(), CSignalHistory::kMaxSamples);
+    const double denseMs = HistoryPaintMs(d, display::HistorySatellites(d).front());
+    std::printf("history of 2 h x 48 satellites x 2 bands (%zu signals): plots at 1400x900, "
+                "median %.2f ms\n",
+                d.sigs.size(), denseMs);
+    EXPECT_LT(denseMs, 5.0);
+}

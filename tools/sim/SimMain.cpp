@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -114,6 +115,27 @@ bool StartNetwork(const SimOptions &opt) {
     return true;
 }
 
+// Writes the simulated sky's epochs for opt.dWrite seconds of its own clock to stdout, unpaced:
+// long recordings for replays, made in a fraction of their time.
+int WriteStream(const SimOptions &opt, double cycleSeconds) {
+    CSimSky sky(opt.bFast, !opt.bGpsOnly);
+    sky.SetBands(opt.nBands);
+    const auto start = std::chrono::time_point_cast<std::chrono::seconds>(CSimSky::Clock::now());
+    const auto cycles = static_cast<long>(std::lround(opt.dWrite / cycleSeconds));
+    for (long i = 0; i < cycles && !g_stop; ++i) {
+        const auto now =
+            start + std::chrono::duration_cast<CSimSky::Clock::duration>(
+                        std::chrono::duration<double>(cycleSeconds * static_cast<double>(i)));
+        const std::string epoch = sky.Epoch(now, cycleSeconds);
+        if (std::fwrite(epoch.data(), 1, epoch.size(), stdout) != epoch.size()) {
+            std::fprintf(stderr, "skywatch-sim: cannot write the stream: %s\n",
+                         std::strerror(errno));
+            return 1;
+        }
+    }
+    return std::fflush(stdout) == 0 ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -143,6 +165,9 @@ int main(int argc, char **argv) {
     ::sigaction(SIGTERM, &sa, nullptr);
     ::sigaction(SIGHUP, &sa, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
+
+    if (opt.dWrite > 0.0)
+        return WriteStream(opt, cycleSeconds);
 
     if (!StartNetwork(opt))
         return 2;

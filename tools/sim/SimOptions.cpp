@@ -41,6 +41,8 @@ constexpr std::string_view kUsage =
     "  --tcp [HOST:]PORT   also serve the stream on TCP (HOST 127.0.0.1 unless given;\n"
     "                      PORT 0 picks one), taking commands from clients, as ser2net\n"
     "  --udp HOST:PORT     also send the stream as datagrams to HOST:PORT, a line each\n"
+    "  --write S           write S seconds of the stream (at --rate) to standard output\n"
+    "                      as fast as possible, from the clock's time on, and exit\n"
     "  --unplug-after S    close the device after S seconds, come back after the pause\n"
     "  --unplug-pause S    seconds without a device after an unplug (default 2)\n"
     "  --chip FAMILY       the receiver's maker: sirf, ublox, mtk, casic or st (default\n"
@@ -97,7 +99,8 @@ bool SimOptions::Parse(int argc, char **argv, std::string &error) {
             bGpsOnly = v == "gps";
         } else if (arg == "--baud" || arg == "--rate" || arg == "--link" || arg == "--replay" ||
                    arg == "--tcp" || arg == "--udp" || arg == "--unplug-after" ||
-                   arg == "--unplug-pause" || arg == "--ttff-spread" || arg == "--seed") {
+                   arg == "--unplug-pause" || arg == "--ttff-spread" || arg == "--seed" ||
+                   arg == "--write") {
             if (!bHasValue) {
                 error = arg + " wants a value (see skywatch-sim --help)";
                 return false;
@@ -145,7 +148,9 @@ bool SimOptions::Parse(int argc, char **argv, std::string &error) {
             } else if (arg == "--tcp" || arg == "--udp") {
                 (arg == "--tcp" ? strTcp : strUdp) = v;
             } else {
-                double &target = arg == "--unplug-after" ? dUnplugAfter : dUnplugPause;
+                double &target = arg == "--unplug-after" ? dUnplugAfter
+                                 : arg == "--write"      ? dWrite
+                                                         : dUnplugPause;
                 if (!ToSeconds(v, target)) {
                     error = arg + " wants seconds from 0 to 86400, got \"" + std::string(v) + "\"";
                     return false;

@@ -18,6 +18,7 @@ struct SimOptions {
     std::string strUdp;         // HOST:PORT to send the stream to, "" for none
     double dUnplugAfter = -1.0; // seconds; negative: never
     double dUnplugPause = 2.0;
+    double dWrite = 0.0; // --write: seconds of stream to write to stdout unpaced; 0: run as usual
     double dTtffSpread = 0.0; // seconds either side of each restart's own time to fix
     unsigned nSeed = 0;
     bool bSeedSet = false;
