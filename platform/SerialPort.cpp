@@ -52,10 +52,6 @@ constexpr speed_t SpeedFor(int nBaud) {
 static_assert(std::ranges::none_of(kBaudRates, [](int nBaud) { return SpeedFor(nBaud) == B0; }),
               "every listed rate can be set");
 
-// Within a line the discipline holds bytes back from poll() until this many have arrived (VMIN),
-// so a fast line wakes the reader once a gap or a few times a line, not once per character.
-constexpr cc_t kMaxWakeAt = 255;
-
 bool IsGoneError(int error) {
     return error == EIO || error == ENXIO || error == ENODEV;
 }
@@ -177,18 +173,8 @@ int CSerialPort::OpenDevice(const LineIdentity &line, int &error) {
         return -1;
     }
     *m_settings = tio;
-    m_wakeAt = 1;
     error = 0;
     return fd;
-}
-
-void CSerialPort::SetWakeThreshold(std::size_t nBytes) {
-    const cc_t wakeAt = nBytes < kMaxWakeAt ? static_cast<cc_t>(nBytes) : kMaxWakeAt;
-    if (wakeAt == m_wakeAt || wakeAt == 0)
-        return;
-    m_settings->c_cc[VMIN] = wakeAt;
-    if (::tcsetattr(m_fd, TCSANOW, m_settings.get()) == 0)
-        m_wakeAt = wakeAt;
 }
 
 SerialRead CSerialPort::Read(char *buf, std::size_t size, int timeoutMs, const CWakeEvent &wake) {
@@ -202,13 +188,15 @@ SerialRead CSerialPort::Read(char *buf, std::size_t size, int timeoutMs, const C
     }
     bool timedOut = false;
     for (;;) {
-        // Take everything that has arrived: with VMIN above 1 a non-blocking read hands out at
-        // most 64 bytes a call.
+        // Take everything that has arrived. The terminal layer hands a read at most what it
+        // holds, in pieces of 64 bytes at the most; a shorter piece was all there was.
         const std::size_t had = r.count;
         while (r.count < size) {
             const ssize_t got = ::read(m_fd, buf + r.count, size - r.count);
             if (got > 0) {
                 r.count += static_cast<std::size_t>(got);
+                if (got % 64 != 0)
+                    break;
                 continue;
             }
             if (got == 0) {
@@ -234,10 +222,18 @@ SerialRead CSerialPort::Read(char *buf, std::size_t size, int timeoutMs, const C
         if (r.count == size || timedOut || (fresh && HoldsLineEnd(buf + had, r.count - had)) ||
             (r.count > 0 && !fresh))
             return r;
-        // Before the first byte wake on it; after it, only once a gap or once 255 bytes came.
-        SetWakeThreshold(r.count == 0 ? 1 : size - r.count);
-        const auto until = r.count == 0 ? deadline : std::min(deadline, Clock::now() + gap);
-        const ReadableWait w = WaitReadable(m_fd, wake, until);
+        // Within a line, sleep out the gap and take what came in it: a busy line then costs a
+        // wake-up per gap, not one per character and no change of the line's settings.
+        if (r.count > 0) {
+            if (wake.WaitUntil(std::min(deadline, Clock::now() + gap))) {
+                r.woken = true;
+                return r;
+            }
+            timedOut = Clock::now() >= deadline;
+            continue;
+        }
+        // Before the first byte, wake on it.
+        const ReadableWait w = WaitReadable(m_fd, wake, deadline);
         if (w.error != 0) {
             r.error = w.error;
             return r;
@@ -263,8 +259,6 @@ SerialRead CSerialPort::Read(char *buf, std::size_t size, int timeoutMs, const C
             r.gone = true;
             return r;
         }
-        // At the time-out, take once more what arrived below the wake threshold.
-        // After a gap, what came in it decides whether the line went quiet.
         timedOut = w.timedOut && Clock::now() >= deadline;
     }
 }

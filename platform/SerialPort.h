@@ -81,7 +81,6 @@ public:
 private:
     // The configured descriptor of line, or -1 with the reason in error.
     int OpenDevice(const LineIdentity &line, int &error);
-    void SetWakeThreshold(std::size_t nBytes);
 
     std::string m_path;
     int m_nBaud = 0;
@@ -103,7 +102,6 @@ private:
     LinkStamp m_linkStamp;
     // The line settings of the open device; kept out of the header for termios.h's macros.
     std::unique_ptr<termios> m_settings;
-    unsigned char m_wakeAt = 1;
     int m_fd = -1;
     // Keeps Release and Reopen from closing the descriptor under a Write.
     std::mutex m_writeLock;

@@ -96,6 +96,19 @@ std::vector<std::vector<double>> Measure(const std::vector<CGpsPort *> &ports,
     std::vector<std::uint32_t> seen;
     for (CGpsPort *port : ports)
         seen.push_back(port->CopyCounters().nRmc);
+    // The counter moves as the RMC is decoded, the record at the end of its block: a sample is
+    // taken once the record shows a time it did not show at the last one.
+    const auto stampOf = [](const CGpsPort &port) {
+        GpsFix fix{};
+        port.CopyFix(fix);
+        char stamp[8];
+        std::snprintf(stamp, sizeof stamp, "%02u%02u%02u", fix.bHour % 100u, fix.bMinute % 100u,
+                      fix.bSecond % 100u);
+        return std::string(stamp);
+    };
+    std::vector<std::string> lastStamp;
+    for (CGpsPort *port : ports)
+        lastStamp.push_back(stampOf(*port));
     const auto done = [&] {
         return std::all_of(ms.begin(), ms.end(),
                            [](const auto &m) { return m.size() >= kSamples; });
@@ -108,12 +121,11 @@ std::vector<std::vector<double>> Measure(const std::vector<CGpsPort *> &ports,
             if (now == seen[i] || ms[i].size() >= kSamples)
                 continue;
             const auto arrived = Clock::now();
+            const std::string stamp = stampOf(*ports[i]);
+            if (stamp == lastStamp[i])
+                continue;
+            lastStamp[i] = stamp;
             seen[i] = now;
-            GpsFix fix{};
-            ports[i]->CopyFix(fix);
-            char stamp[8];
-            std::snprintf(stamp, sizeof stamp, "%02u%02u%02u", fix.bHour % 100u, fix.bMinute % 100u,
-                          fix.bSecond % 100u);
             Clock::time_point left;
             if (departures.When(stamp, left))
                 ms[i].push_back(std::chrono::duration<double, std::milli>(arrived - left).count());
