@@ -39,6 +39,18 @@ bool SplitHostPort(const std::string &text, const std::string &whole, std::strin
             hasPort = true;
         }
     }
+    // A name, an IPv4 address or, in brackets, an IPv6 one with its zone: anything else (a
+    // bracket, a blank, a control byte) cannot name a host and would not read back the same.
+    const bool bracketed = !text.empty() && text[0] == '[';
+    for (const char c : host) {
+        const bool ok = std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '.' || c == '-' ||
+                        c == '_' || (bracketed && (c == ':' || c == '%'));
+        if (!ok) {
+            error = "\"" + whole + "\": the host may hold only letters, digits, '.', '-' and '_'" +
+                    (bracketed ? ", and ':' and '%' in brackets" : "");
+            return false;
+        }
+    }
     if (!hasPort)
         return true;
     long value = 0;

@@ -148,6 +148,7 @@ TEST(SourceUrlTest, ParsesEveryForm) {
         {"gpsd://127.0.0.1:3000/dev/ttyACM0", K::Gpsd, "127.0.0.1", 3000, "/dev/ttyACM0"},
         {"gpsd:///dev/ttyUSB1", K::Gpsd, "localhost", 2947, "/dev/ttyUSB1"},
         {"GPSD://[::1]:2948", K::Gpsd, "::1", 2948, ""},
+        {"gpsd://[fe80::1%eth0]", K::Gpsd, "fe80::1%eth0", 2947, ""},
         {"tcp://192.168.4.1:10110", K::Tcp, "192.168.4.1", 10110, ""},
         {"tcp://[::1]:1/", K::Tcp, "::1", 1, ""},
         {"udp://:10110", K::Udp, "", 10110, ""},
@@ -180,6 +181,8 @@ TEST(SourceUrlTest, BadAddressesGetOneClearLine) {
         {"gpsd://[::1:2947", "unclosed"},
         {"tcp://::1:80", "brackets"},
         {"tcp://h:1/path", "no path"},
+        {"gpsd://[[{]:20", "the host may hold only"},
+        {"tcp://my host:10110", "the host may hold only"},
         {"", "empty"},
     };
     for (const auto &row : rows) {
