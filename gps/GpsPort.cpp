@@ -161,7 +161,7 @@ void CGpsPort::ReaderThread() {
         const int waitMs = m_epoch.Pending() ? kEpochQuietMs : kReadTimeoutMs;
         const platform::SerialRead r = m_source->Read(block, kReadSize, waitMs, m_stop);
         m_nReads.fetch_add(1, std::memory_order_relaxed);
-        if (r.woken)
+        if (r.woken && r.count == 0)
             return;
         if (r.count == 0 && r.error == 0 && !r.gone && m_epoch.Quiet())
             NotifyEpoch(false);
@@ -194,6 +194,9 @@ void CGpsPort::ReaderThread() {
                 }
             }
         }
+        // Close woke the read: what it had taken is decoded and recorded before the reader ends.
+        if (r.woken)
+            return;
         if (r.gone) {
             {
                 std::lock_guard lock(m_linkLock);
