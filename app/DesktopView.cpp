@@ -1,10 +1,10 @@
 #include "DesktopView.h"
 
 #include "FixPanel.h"
+#include "PaintCache.h"
 #include "SatTableModel.h"
 #include "SkyPlot.h"
 #include "SkyView.h"
-#include "TextCache.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -43,7 +43,7 @@ protected:
 
 private:
     const CDesktopView &m_view;
-    display::CTextCache m_texts;
+    display::CPaintCache m_texts;
     // The rings and compass points, drawn once per size.
     QPixmap m_grid;
 };
@@ -64,7 +64,7 @@ protected:
 
 private:
     const CDesktopView &m_view;
-    display::CTextCache m_texts;
+    display::CPaintCache m_texts;
 };
 
 // The table's cells: a background and one line of text from the cache. The style's own item
@@ -80,6 +80,8 @@ public:
             (option.state & QStyle::State_Active) != 0 ? QPalette::Active : QPalette::Inactive;
         if (selected)
             painter->fillRect(option.rect, option.palette.brush(group, QPalette::Highlight));
+        else if ((option.features & QStyleOptionViewItem::Alternate) != 0)
+            painter->fillRect(option.rect, option.palette.brush(group, QPalette::AlternateBase));
         const QVariant colour = index.data(Qt::ForegroundRole);
         painter->setPen(selected           ? option.palette.color(group, QPalette::HighlightedText)
                         : colour.isValid() ? colour.value<QColor>()
@@ -103,7 +105,7 @@ public:
     }
 
 private:
-    mutable display::CTextCache m_texts;
+    mutable display::CPaintCache m_texts;
 };
 
 CDesktopView::CDesktopView(QWidget *parent) : QWidget(parent) {
@@ -126,6 +128,10 @@ CDesktopView::CDesktopView(QWidget *parent) : QWidget(parent) {
     m_table->setWordWrap(false);
     m_table->setTextElideMode(Qt::ElideNone);
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // Rows told apart by their shade rather than a grid: the grid's two lines a cell cost as
+    // much as the cells' texts.
+    m_table->setShowGrid(false);
+    m_table->setAlternatingRowColors(true);
     m_table->setAccessibleName(QStringLiteral("Satellites"));
 
     auto *fix = new QWidget(this);

@@ -1,11 +1,12 @@
 #include "SkyPlot.h"
 
+#include "PaintCache.h"
 #include "SkyView.h"
-#include "TextCache.h"
 
 #include <QFontMetricsF>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPixmap>
 #include <QPolygonF>
 #include <algorithm>
 #include <cmath>
@@ -69,6 +70,29 @@ QPainterPath MarkPath(Gnss gnss, QPointF p) {
     return path;
 }
 
+// The mark of a system in a colour, drawn once per device pixel ratio and kept: filling an
+// antialiased path is most of a mark's cost.
+QPixmap MarkPicture(Gnss gnss, const QColor &colour, qreal dpr, CPaintCache &cache) {
+    const quint64 key = (quint64{static_cast<std::uint8_t>(gnss)} << 56) |
+                        (quint64{colour.rgba()} << 16) | quint64(qRound(dpr * 100) & 0xFFFF);
+    QPixmap picture = cache.Picture(key);
+    if (!picture.isNull())
+        return picture;
+    const int side = static_cast<int>(std::ceil((kPlotMarkSize + 4) * dpr));
+    picture = QPixmap(side, side);
+    picture.setDevicePixelRatio(dpr);
+    picture.fill(Qt::transparent);
+    QPainter p(&picture);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(Qt::black, 1));
+    p.setBrush(colour);
+    const qreal centre = side / dpr / 2;
+    p.drawPath(MarkPath(gnss, QPointF(centre, centre)));
+    p.end();
+    cache.Keep(key, picture);
+    return picture;
+}
+
 } // namespace
 
 QString SatLabel(Gnss gnss, int sv) {
@@ -113,9 +137,10 @@ int DrawSkyPlot(QPainter &painter, const QRectF &area, const SkyView &sky, bool 
 }
 
 int DrawSkyPlotMarks(QPainter &painter, const QRectF &area, const SkyView &sky, bool stale,
-                     CTextCache *texts) {
-    CTextCache once;
-    CTextCache &cache = texts != nullptr ? *texts : once;
+                     CPaintCache *texts) {
+    CPaintCache once;
+    CPaintCache &cache = texts != nullptr ? *texts : once;
+    const qreal dpr = painter.device() != nullptr ? painter.device()->devicePixelRatioF() : 1.0;
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
     const QPointF c = area.center();
@@ -131,9 +156,11 @@ int DrawSkyPlotMarks(QPainter &painter, const QRectF &area, const SkyView &sky, 
         if (!s.hasPosition)
             continue;
         at[i] = SkyPlotPosition(s.el, s.az, c, radius);
-        painter.setPen(QPen(Qt::black, 1));
-        painter.setBrush(MarkColour(s, stale));
-        painter.drawPath(MarkPath(s.gnss, at[i]));
+        const QPixmap mark = MarkPicture(s.gnss, MarkColour(s, stale), dpr, cache);
+        const qreal half = static_cast<qreal>(mark.width()) / dpr / 2;
+        painter.drawPixmap(QPointF(std::round((at[i].x() - half) * dpr) / dpr,
+                                   std::round((at[i].y() - half) * dpr) / dpr),
+                           mark);
         taken.push_back(QRectF(at[i].x() - kPlotMarkSize / 2, at[i].y() - kPlotMarkSize / 2,
                                kPlotMarkSize, kPlotMarkSize));
         ++marks;
@@ -172,9 +199,9 @@ int DrawSkyPlotMarks(QPainter &painter, const QRectF &area, const SkyView &sky, 
 }
 
 int DrawSignalBars(QPainter &painter, const QRectF &area, const SkyView &sky, bool stale,
-                   CTextCache *texts) {
-    CTextCache once;
-    CTextCache &cache = texts != nullptr ? *texts : once;
+                   CPaintCache *texts) {
+    CPaintCache once;
+    CPaintCache &cache = texts != nullptr ? *texts : once;
     painter.save();
     painter.fillRect(area, Qt::white);
     const std::size_t count = std::min(sky.count, SkyView::kMax);

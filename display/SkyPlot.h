@@ -10,7 +10,7 @@ class QPainter;
 
 namespace display {
 
-class CTextCache;
+class CPaintCache;
 
 // The side of a satellite mark on screen in the desktop layout, in logical pixels (Qt scales
 // them by the device pixel ratio): the size of the dialog's marks at scale 1.
@@ -32,7 +32,7 @@ int DrawSkyPlot(QPainter &painter, const QRectF &area, const SkyView &sky, bool 
 // and the marks and labels over it. A view that paints often passes its own text cache.
 void DrawSkyPlotGrid(QPainter &painter, const QRectF &area);
 int DrawSkyPlotMarks(QPainter &painter, const QRectF &area, const SkyView &sky, bool stale,
-                     CTextCache *texts = nullptr);
+                     CPaintCache *texts = nullptr);
 
 // A satellite's short name: system letter and number ("G10", "R10", "E10", "C10", "S131").
 QString SatLabel(Gnss gnss, int sv);
@@ -40,6 +40,6 @@ QString SatLabel(Gnss gnss, int sv);
 // Signal bars grouped by system, one column per satellite with one segment per reported signal
 // and its short name under it. Returns the number of segments drawn.
 int DrawSignalBars(QPainter &painter, const QRectF &area, const SkyView &sky, bool stale,
-                   CTextCache *texts = nullptr);
+                   CPaintCache *texts = nullptr);
 
 } // namespace display

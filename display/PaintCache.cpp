@@ -1,10 +1,10 @@
-#include "TextCache.h"
+#include "PaintCache.h"
 
 #include <QPainter>
 
 namespace display {
 
-const QStaticText &CTextCache::Prepared(const QPainter &painter, const QString &text) {
+const QStaticText &CPaintCache::Prepared(const QPainter &painter, const QString &text) {
     if (painter.font() != m_font || m_texts.size() >= kMaxTexts) {
         m_texts.clear();
         m_font = painter.font();
@@ -20,11 +20,17 @@ const QStaticText &CTextCache::Prepared(const QPainter &painter, const QString &
     return *it;
 }
 
-QSizeF CTextCache::Size(const QPainter &painter, const QString &text) {
+void CPaintCache::Keep(quint64 key, const QPixmap &picture) {
+    if (m_pictures.size() >= kMaxTexts)
+        m_pictures.clear();
+    m_pictures.insert(key, picture);
+}
+
+QSizeF CPaintCache::Size(const QPainter &painter, const QString &text) {
     return Prepared(painter, text).size();
 }
 
-void CTextCache::Draw(QPainter &painter, const QRectF &rect, int flags, const QString &text) {
+void CPaintCache::Draw(QPainter &painter, const QRectF &rect, int flags, const QString &text) {
     const QStaticText &t = Prepared(painter, text);
     const QSizeF size = t.size();
     qreal x = rect.left(), y = rect.top();
