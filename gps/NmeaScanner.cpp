@@ -4,6 +4,9 @@
 #include <bit>
 #include <chrono>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -37,14 +40,40 @@ std::uint64_t CommaBits(std::uint64_t word) {
     return ByteBits(word, ',');
 }
 
-// The first "$" or CR before lf, else lf (the first LF from p, or end).
-const char *FindStop(const char *p, const char *lf) {
+// Where the line at p stops: the first LF, CR or "$" from p, else end. Without SSE2, nextLf
+// keeps the first LF at or after p (end when none), found once for all the lines before it, so
+// a stream without LFs is not searched to the block's end for every line.
+const char *FindStop(const char *p, const char *end, const char *&nextLf) {
+#if defined(__SSE2__)
+    (void)nextLf;
+    const __m128i lf = _mm_set1_epi8('\n');
+    const __m128i cr = _mm_set1_epi8('\r');
+    const __m128i dollar = _mm_set1_epi8('$');
+    for (; end - p >= 16; p += 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+        const __m128i hits =
+            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, lf), _mm_cmpeq_epi8(bytes, cr)),
+                         _mm_cmpeq_epi8(bytes, dollar));
+        if (const int mask = _mm_movemask_epi8(hits); mask != 0)
+            return p + std::countr_zero(static_cast<unsigned>(mask));
+    }
+    while (p < end && *p != '\n' && *p != '\r' && *p != '$')
+        ++p;
+    return p;
+#else
+    // p may stand at the block's end, after a "$" that was its last byte.
+    if (nextLf < p || (nextLf == p && p != end && *p != '\n')) {
+        nextLf = static_cast<const char *>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+        if (nextLf == nullptr)
+            nextLf = end;
+    }
     const char *cr =
-        static_cast<const char *>(std::memchr(p, '\r', static_cast<std::size_t>(lf - p)));
-    const char *eol = cr != nullptr ? cr : lf;
+        static_cast<const char *>(std::memchr(p, '\r', static_cast<std::size_t>(nextLf - p)));
+    const char *eol = cr != nullptr ? cr : nextLf;
     const char *dollar =
         static_cast<const char *>(std::memchr(p, '$', static_cast<std::size_t>(eol - p)));
     return dollar != nullptr ? dollar : eol;
+#endif
 }
 
 } // namespace
@@ -151,8 +180,6 @@ void CNmeaDecoder::ParseBuffer(const char *block, int n) {
     BeginBlock();
     const char *p = block;
     const char *const end = block + n;
-    // The first LF at or after p (end when none), found once for all the lines before it, so a
-    // stream without LFs is not searched to the block's end for every line.
     const char *nextLf = block;
     while (p < end) {
         const char *start = nullptr; // the "$" when the sentence begins in this block
@@ -165,14 +192,7 @@ void CNmeaDecoder::ParseBuffer(const char *block, int n) {
             m_bTooLong = false;
             m_nTail = 0;
         }
-        // p may stand at the block's end, after a "$" that was its last byte.
-        if (nextLf < p || (nextLf == p && p != end && *p != '\n')) {
-            nextLf =
-                static_cast<const char *>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
-            if (nextLf == nullptr)
-                nextLf = end;
-        }
-        const char *stop = FindStop(p, nextLf);
+        const char *stop = FindStop(p, end, nextLf);
         const bool lineEnd = stop != end && *stop != '$';
         if (stop != end && *stop == '$') {
             // Judge the dropped bytes by their length, not by where the block edges fell.
@@ -236,6 +256,25 @@ void CNmeaDecoder::HandleSentence(const char *s, std::size_t len) {
     std::uint64_t wide = 0;
     std::uint64_t odd = 0;
     std::size_t i = 1;
+#if defined(__SSE2__)
+    {
+        // Bytes below a blank or above "~" (signed, so the high half counts as below) are bad.
+        __m128i sum16 = _mm_setzero_si128();
+        __m128i bad16 = _mm_setzero_si128();
+        const __m128i blank = _mm_set1_epi8(0x20);
+        const __m128i tilde = _mm_set1_epi8(0x7E);
+        for (; i + 16 <= star; i += 16) {
+            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s + i));
+            sum16 = _mm_xor_si128(sum16, bytes);
+            bad16 = _mm_or_si128(
+                bad16, _mm_or_si128(_mm_cmplt_epi8(bytes, blank), _mm_cmpgt_epi8(bytes, tilde)));
+        }
+        wide = static_cast<std::uint64_t>(_mm_cvtsi128_si64(sum16)) ^
+               static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_srli_si128(sum16, 8)));
+        if (_mm_movemask_epi8(bad16) != 0)
+            odd = kHighs;
+    }
+#endif
     for (; i + 8 <= star; i += 8) {
         std::uint64_t word;
         std::memcpy(&word, s + i, sizeof word);
@@ -329,8 +368,18 @@ void CNmeaDecoder::SplitFields(const char *sentence, std::size_t star, Fields &f
             fields.at[fields.count] = {body + from, n < kFieldSize - 1 ? n : kFieldSize - 1};
         from = to + 1;
     };
-    // Eight bytes at a time, one step per comma: splitting is most of the decoders' work.
+    // Sixteen or eight bytes at a time, one step per comma: splitting is most of the decoders'
+    // work.
     std::size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i commas = _mm_set1_epi8(',');
+    for (; i + 16 <= len; i += 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(body + i));
+        for (auto hits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, commas)));
+             hits != 0; hits &= hits - 1)
+            add(i + static_cast<std::size_t>(std::countr_zero(hits)));
+    }
+#endif
     for (; i + 8 <= len; i += 8) {
         std::uint64_t word;
         std::memcpy(&word, body + i, sizeof word);
