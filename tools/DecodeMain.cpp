@@ -33,6 +33,9 @@ constexpr const char *kUsage =
     "       skywatch-decode --device PATH|URL [--baud N] --send cold|warm|hot --repeat N"
     " [--seconds S] [--json]\n";
 
+// The decoder's clock while a file is read, in lines fed.
+std::int64_t g_linesFed = 0;
+
 int Usage(const char *message) {
     std::fprintf(stderr, "skywatch-decode: %s\n%s", message, kUsage);
     return 2;
@@ -402,6 +405,9 @@ int main(int argc, char **argv) {
     }
 
     CNmeaDecoder port(platform::StandardBiasSeconds());
+    // A file is read at the pace of the disk, not of the receiver: the table's "when heard" is
+    // a count of the lines fed, so the same file always gives the same records.
+    port.SetClock([] { return g_linesFed; });
     CFixTrack fixes;
     if (track.Active()) {
         lastOnly = false;
@@ -416,21 +422,18 @@ int main(int argc, char **argv) {
         if (n == 0)
             break;
         block[n] = '\0';
-        if (lastOnly || track.Active()) {
-            port.ParseBuffer(block.data(), static_cast<int>(n));
-            continue;
-        }
-        // Feed the block a line at a time (a line ends at LF or CR) so that a record is printed
-        // after every sentence.
+        // Feed the block a line at a time (a line ends at LF or CR), so that a record can be
+        // printed after every sentence and every line has its own tick of the clock.
         const char *p = block.data();
         const char *end = p + n;
         while (p < end) {
             const char *eol = std::find_if(p, end, [](char c) { return c == '\n' || c == '\r'; });
             const char *stop = eol != end ? eol + 1 : end;
+            ++g_linesFed;
             port.ParseBuffer(p, static_cast<int>(stop - p));
             p = stop;
             const std::uint32_t now = port.CopyCounters().Decoded();
-            if (now != decoded) {
+            if (now != decoded && !lastOnly && !track.Active()) {
                 decoded = now;
                 PrintRecord(port);
             }
