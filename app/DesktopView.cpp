@@ -13,6 +13,7 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPixmap>
+#include <QSortFilterProxyModel>
 #include <QStyledItemDelegate>
 #include <QTableView>
 #include <QVBoxLayout>
@@ -117,7 +118,13 @@ CDesktopView::CDesktopView(QWidget *parent) : QWidget(parent) {
     m_bars->setToolTip(QStringLiteral("Signal strength in dB-Hz, one segment per band"));
     m_model = new CSatTableModel(this);
     m_table = new QTableView(this);
-    m_table->setModel(m_model);
+    // Sorted by system then number as the table comes; a click on a header sorts by that column.
+    auto *sorted = new QSortFilterProxyModel(this);
+    sorted->setSourceModel(m_model);
+    sorted->setSortRole(CSatTableModel::kSortRole);
+    m_table->setModel(sorted);
+    m_table->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
+    m_table->setSortingEnabled(true);
     m_table->setItemDelegate(new CCells(m_table));
     m_table->verticalHeader()->hide();
     m_table->verticalHeader()->setDefaultSectionSize(m_table->fontMetrics().height() + 4);

@@ -99,6 +99,30 @@ QString CSatTableModel::Text(int row, int column) const {
     return {};
 }
 
+QVariant CSatTableModel::SortKey(int row, int column) const {
+    const SkySat &s = m_sats[static_cast<std::size_t>(row)];
+    switch (column) {
+    case 0:
+        return static_cast<int>(s.gnss) * 1000 + s.sv;
+    case 1:
+        return static_cast<int>(s.sv);
+    case 2:
+        return s.hasPosition ? static_cast<int>(s.el) : -1;
+    case 3:
+        return s.hasPosition ? static_cast<int>(s.az) : -1;
+    default:
+        break;
+    }
+    if (column == columnCount() - 1)
+        return s.used ? 1 : 0;
+    const QString &text =
+        m_cells[static_cast<std::size_t>(row) * static_cast<std::size_t>(columnCount()) +
+                static_cast<std::size_t>(column)];
+    bool number = false;
+    const int snr = text.toInt(&number);
+    return number ? snr : -1;
+}
+
 QVariant CSatTableModel::data(const QModelIndex &index, int role) const {
     if (!index.isValid() || index.row() >= rowCount() || index.column() >= columnCount())
         return {};
@@ -114,6 +138,8 @@ QVariant CSatTableModel::data(const QModelIndex &index, int role) const {
         if (m_bStale)
             return display::kStaleColour;
         return {};
+    case kSortRole:
+        return SortKey(index.row(), index.column());
     default:
         return {};
     }

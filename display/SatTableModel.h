@@ -13,6 +13,9 @@
 class CSatTableModel : public QAbstractTableModel {
 public:
     using QAbstractTableModel::QAbstractTableModel;
+    // The role a sorting view orders by: the system's order, numbers as numbers, a band without a
+    // signal below every strength.
+    static constexpr int kSortRole = Qt::UserRole;
 
     // Takes the snapshot; stale greys every row.
     void SetSky(const SkyView &sky, bool stale);
@@ -29,6 +32,7 @@ public:
 private:
     static constexpr int kFixedBefore = 4; // system, number, elevation, azimuth
     QString Text(int row, int column) const;
+    QVariant SortKey(int row, int column) const;
 
     std::vector<SkySat> m_sats;
     // Every cell's text, made once per snapshot: the view asks for them on every paint.

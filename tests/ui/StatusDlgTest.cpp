@@ -22,6 +22,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QTableView>
 #include <QThread>
 #include <algorithm>
 #include <cerrno>
@@ -429,6 +430,16 @@ TEST_F(SkyWindowTest, DesktopLayoutListsEverySatelliteAndSwitchesOnResize) {
     for (const char *band : {"L1 C/A", "E1"})
         EXPECT_TRUE(model.Bands().contains(QString::fromLatin1(band))) << band;
     EXPECT_EQ(model.headerData(4, Qt::Horizontal).toString(), model.Bands().first());
+    // Sorting by a band, as a click on its header does, puts the strongest first; a satellite
+    // without that band goes last.
+    QTableView *table = dlg.Desktop()->Table();
+    table->sortByColumn(4, Qt::DescendingOrder);
+    int strongest = 0;
+    for (int r = 0; r < model.rowCount(); ++r)
+        strongest = std::max(strongest, model.index(r, 4).data().toInt());
+    EXPECT_GT(strongest, 0);
+    EXPECT_EQ(table->model()->index(0, 4).data().toInt(), strongest);
+    EXPECT_EQ(table->model()->index(model.rowCount() - 1, 4).data().toString(), QString());
     QImage bars(1400, 150, QImage::Format_RGB32);
     QPainter painter(&bars);
     EXPECT_EQ(display::DrawSignalBars(painter, QRectF(bars.rect()), sky, false), int(segments));
