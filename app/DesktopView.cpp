@@ -13,7 +13,6 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPixmap>
-#include <QSortFilterProxyModel>
 #include <QStyledItemDelegate>
 #include <QTableView>
 #include <QVBoxLayout>
@@ -119,12 +118,14 @@ CDesktopView::CDesktopView(QWidget *parent) : QWidget(parent) {
     m_model = new CSatTableModel(this);
     m_table = new QTableView(this);
     // Sorted by system then number as the table comes; a click on a header sorts by that column.
-    auto *sorted = new QSortFilterProxyModel(this);
-    sorted->setSourceModel(m_model);
-    sorted->setSortRole(CSatTableModel::kSortRole);
-    m_table->setModel(sorted);
+    m_table->setModel(m_model);
     m_table->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
     m_table->setSortingEnabled(true);
+    // The arrow shows once the user sorts: the style's header costs a millisecond a paint with it.
+    QHeaderView *header = m_table->horizontalHeader();
+    header->setSortIndicatorShown(false);
+    connect(header, &QHeaderView::sortIndicatorChanged, header,
+            [header](int section) { header->setSortIndicatorShown(section >= 0); });
     m_table->setItemDelegate(new CCells(m_table));
     m_table->verticalHeader()->hide();
     m_table->verticalHeader()->setDefaultSectionSize(m_table->fontMetrics().height() + 4);

@@ -29,17 +29,15 @@ void CSatTableModel::SetSky(const SkyView &sky, bool stale) {
     const bool reshaped = bands != m_bands || count != m_sats.size();
     if (reshaped)
         beginResetModel();
-    m_sats.assign(sky.sats, sky.sats + count);
+    m_sky.assign(sky.sats, sky.sats + count);
+    m_sats = m_sky;
     m_bands = bands;
+    SortRows();
     const bool staleChanged = m_bStale != stale;
     m_bStale = stale;
     const int columns = columnCount();
     const std::vector<QString> before = reshaped ? std::vector<QString>() : m_cells;
-    m_cells.resize(count * static_cast<std::size_t>(columns));
-    for (std::size_t r = 0; r < count; ++r)
-        for (int c = 0; c < columns; ++c)
-            m_cells[r * static_cast<std::size_t>(columns) + static_cast<std::size_t>(c)] =
-                Text(static_cast<int>(r), c);
+    FillCells();
     if (reshaped) {
         endResetModel();
         return;
@@ -99,28 +97,56 @@ QString CSatTableModel::Text(int row, int column) const {
     return {};
 }
 
-QVariant CSatTableModel::SortKey(int row, int column) const {
-    const SkySat &s = m_sats[static_cast<std::size_t>(row)];
+int CSatTableModel::SortValue(const SkySat &s, int column) const {
     switch (column) {
     case 0:
         return static_cast<int>(s.gnss) * 1000 + s.sv;
     case 1:
-        return static_cast<int>(s.sv);
+        return s.sv;
     case 2:
-        return s.hasPosition ? static_cast<int>(s.el) : -1;
+        return s.hasPosition ? s.el : -1;
     case 3:
-        return s.hasPosition ? static_cast<int>(s.az) : -1;
+        return s.hasPosition ? s.az : -1;
     default:
         break;
     }
     if (column == columnCount() - 1)
         return s.used ? 1 : 0;
-    const QString &text =
-        m_cells[static_cast<std::size_t>(row) * static_cast<std::size_t>(columnCount()) +
-                static_cast<std::size_t>(column)];
-    bool number = false;
-    const int snr = text.toInt(&number);
-    return number ? snr : -1;
+    const QString &band = m_bands[column - kFixedBefore];
+    if (s.nSigs == 0)
+        return band == QLatin1String("SNR") ? s.snr : -1;
+    for (std::size_t k = 0; k < std::min<std::size_t>(s.nSigs, SkySat::kMaxSignals); ++k)
+        if (BandOf(s.gnss, s.sigs[k].id) == band)
+            return s.sigs[k].snr;
+    return -1;
+}
+
+void CSatTableModel::SortRows() {
+    if (m_sortColumn < 0 || m_sortColumn >= columnCount())
+        return;
+    // Stable, so rows that tie keep the system-then-number order.
+    std::stable_sort(m_sats.begin(), m_sats.end(), [this](const SkySat &a, const SkySat &b) {
+        const int x = SortValue(a, m_sortColumn), y = SortValue(b, m_sortColumn);
+        return m_sortOrder == Qt::AscendingOrder ? x < y : x > y;
+    });
+}
+
+void CSatTableModel::FillCells() {
+    const auto columns = static_cast<std::size_t>(columnCount());
+    m_cells.resize(m_sats.size() * columns);
+    for (std::size_t r = 0; r < m_sats.size(); ++r)
+        for (std::size_t c = 0; c < columns; ++c)
+            m_cells[r * columns + c] = Text(static_cast<int>(r), static_cast<int>(c));
+}
+
+void CSatTableModel::sort(int column, Qt::SortOrder order) {
+    beginResetModel();
+    m_sortColumn = column;
+    m_sortOrder = order;
+    m_sats.assign(m_sky.begin(), m_sky.end());
+    SortRows();
+    FillCells();
+    endResetModel();
 }
 
 QVariant CSatTableModel::data(const QModelIndex &index, int role) const {
@@ -138,8 +164,7 @@ QVariant CSatTableModel::data(const QModelIndex &index, int role) const {
         if (m_bStale)
             return display::kStaleColour;
         return {};
-    case kSortRole:
-        return SortKey(index.row(), index.column());
+
     default:
         return {};
     }

@@ -13,9 +13,6 @@
 class CSatTableModel : public QAbstractTableModel {
 public:
     using QAbstractTableModel::QAbstractTableModel;
-    // The role a sorting view orders by: the system's order, numbers as numbers, a band without a
-    // signal below every strength.
-    static constexpr int kSortRole = Qt::UserRole;
 
     // Takes the snapshot; stale greys every row.
     void SetSky(const SkyView &sky, bool stale);
@@ -25,6 +22,9 @@ public:
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation,
                         int role = Qt::DisplayRole) const override;
+    // Orders the rows by column (-1: as the sky lists them, by system then number), now and for
+    // every snapshot after.
+    void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
 
     // The band columns' headers, in column order.
     const QStringList &Bands() const { return m_bands; }
@@ -32,9 +32,15 @@ public:
 private:
     static constexpr int kFixedBefore = 4; // system, number, elevation, azimuth
     QString Text(int row, int column) const;
-    QVariant SortKey(int row, int column) const;
+    // What a column sorts by: the system's order, numbers as numbers, no signal below any.
+    int SortValue(const SkySat &s, int column) const;
+    void SortRows();
+    void FillCells();
 
-    std::vector<SkySat> m_sats;
+    std::vector<SkySat> m_sky;  // as the snapshot lists them
+    std::vector<SkySat> m_sats; // in the rows' order
+    int m_sortColumn = -1;
+    Qt::SortOrder m_sortOrder = Qt::AscendingOrder;
     // Every cell's text, made once per snapshot: the view asks for them on every paint.
     std::vector<QString> m_cells;
     QStringList m_bands;
