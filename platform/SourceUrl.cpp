@@ -41,13 +41,15 @@ bool SplitHostPort(const std::string &text, const std::string &whole, std::strin
     }
     // A name, an IPv4 address or, in brackets, an IPv6 one with its zone: anything else (a
     // bracket, a blank, a control byte) cannot name a host and would not read back the same.
+    // A zone ("%eth0") belongs to an IPv6 address only.
+    const bool ipv6 = !text.empty() && text[0] == '[' && host.find(':') != std::string::npos;
     const bool bracketed = !text.empty() && text[0] == '[';
     for (const char c : host) {
         const bool ok = std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '.' || c == '-' ||
-                        c == '_' || (bracketed && (c == ':' || c == '%'));
+                        c == '_' || (bracketed && c == ':') || (ipv6 && c == '%');
         if (!ok) {
             error = "\"" + whole + "\": the host may hold only letters, digits, '.', '-' and '_'" +
-                    (bracketed ? ", and ':' and '%' in brackets" : "");
+                    (bracketed ? ", and ':' in brackets ('%' after an IPv6 address)" : "");
             return false;
         }
     }

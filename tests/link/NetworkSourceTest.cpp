@@ -182,6 +182,7 @@ TEST(SourceUrlTest, BadAddressesGetOneClearLine) {
         {"tcp://::1:80", "brackets"},
         {"tcp://h:1/path", "no path"},
         {"gpsd://[[{]:20", "the host may hold only"},
+        {"gpsd://[ds%1]:4", "the host may hold only"},
         {"tcp://my host:10110", "the host may hold only"},
         {"", "empty"},
     };
