@@ -149,7 +149,7 @@ CSkyTable::Slot *CSkyTable::SlotFor(std::size_t key, int signal) {
             return &row[i];
         if (row[i].key == -2 && free == nullptr)
             free = &row[i];
-        if (row[i].heardSeq < stalest->heardSeq)
+        if (row[i].heardMs < stalest->heardMs)
             stalest = &row[i];
     }
     // A new sequence takes a free slot, else the one heard longest ago.
@@ -198,9 +198,8 @@ void CSkyTable::CloseGsv(std::size_t n, std::int64_t nowMs) {
         return;
     }
     o->next = 0;
-    const std::uint64_t previous = slot.heardSeq;
+    const std::int64_t previous = slot.heardMs;
     slot.heardMs = nowMs;
-    slot.heardSeq = ++m_nSequences;
     if (!slot.ready && !slot.hide) {
         slot.ready = true;
         m_ready[m_nReady++] = &slot;
@@ -210,16 +209,12 @@ void CSkyTable::CloseGsv(std::size_t n, std::int64_t nowMs) {
     Slot *row = &m_slots[static_cast<std::size_t>(&slot - m_slots.get()) / kSlots * kSlots];
     for (std::size_t i = 0; i < kSlots; ++i) {
         Slot &other = row[i];
-        if (&other == &slot || other.key == -2 || other.heardSeq >= previous || previous == 0)
+        if (&other == &slot || other.key == -2 || other.ready || other.heardMs >= previous ||
+            previous == 0)
             continue;
         other.key = -2;
         other.heardMs = 0;
-        other.heardSeq = 0;
-        // Finished in this block or before it, it goes the same way: block edges decide nothing.
-        if (other.ready) {
-            other.ready = false;
-            other.hide = true; // already on the list for Publish
-        } else if (!other.hide) {
+        if (!other.hide) {
             other.hide = true;
             m_ready[m_nReady++] = &other;
         }
@@ -263,7 +258,6 @@ void CSkyTable::ResetWork() {
     for (std::size_t i = 0; i < kSlotCount; ++i) {
         m_slots[i].key = -2;
         m_slots[i].heardMs = 0;
-        m_slots[i].heardSeq = 0;
         m_slots[i].ready = false;
         m_slots[i].hide = false;
     }
@@ -307,7 +301,6 @@ void CSkyTable::Publish() {
             slot.shown ^= 1;
             slot.valid = true;
             slot.when = slot.heardMs;
-            slot.order = slot.heardSeq;
             slot.ready = false;
         }
     }
@@ -335,7 +328,6 @@ void CSkyTable::Copy(SkyView &out, std::int64_t nowMs) const {
     // Every satellite once, with all its signals; cut to the view's size at the end.
     struct Scratch {
         SkySat sats[kMaxDistinct];
-        std::uint64_t order[kMaxDistinct][SkySat::kMaxSignals]; // each signal's sequence order
         std::size_t count = 0;
     };
     auto all = std::make_unique<Scratch>();
@@ -373,15 +365,11 @@ void CSkyTable::Copy(SkyView &out, std::int64_t nowMs) const {
                 SkySignal *same =
                     std::find_if(s->sigs, s->sigs + s->nSigs,
                                  [&](const SkySignal &o) { return o.id == signal.id; });
-                std::uint64_t *orders = all->order[s - all->sats];
                 if (same != s->sigs + s->nSigs) {
-                    std::uint64_t &seen = orders[same - s->sigs];
-                    if (slot.order > seen || (slot.order == seen && signal.snr > same->snr)) {
+                    if (signal.heardMs > same->heardMs ||
+                        (signal.heardMs == same->heardMs && signal.snr > same->snr))
                         *same = signal;
-                        seen = slot.order;
-                    }
                 } else if (s->nSigs < SkySat::kMaxSignals) {
-                    orders[s->nSigs] = slot.order;
                     s->sigs[s->nSigs++] = signal;
                 }
                 // The satellite's own strength and position are its strongest signal's.
