@@ -149,7 +149,7 @@ CSkyTable::Slot *CSkyTable::SlotFor(std::size_t key, int signal) {
             return &row[i];
         if (row[i].key == -2 && free == nullptr)
             free = &row[i];
-        if (row[i].heardMs < stalest->heardMs)
+        if (row[i].heardSeq < stalest->heardSeq)
             stalest = &row[i];
     }
     // A new sequence takes a free slot, else the one heard longest ago.
@@ -198,23 +198,31 @@ void CSkyTable::CloseGsv(std::size_t n, std::int64_t nowMs) {
         return;
     }
     o->next = 0;
-    const std::int64_t previous = slot.heardMs;
+    const std::uint64_t previous = slot.heardSeq;
     slot.heardMs = nowMs;
-    if (!slot.ready && !slot.hide) {
-        slot.ready = true;
+    slot.heardSeq = ++m_nSequences;
+    // A slot dropped earlier in this block and taken again is on Publish's list already; what
+    // it now holds is shown, not the drop.
+    if (slot.hide)
+        slot.hide = false;
+    else if (!slot.ready)
         m_ready[m_nReady++] = &slot;
-    }
+    slot.ready = true;
     // A sequence of the same talker not heard since this one's previous round has stopped
     // (its signal is no longer tracked): its satellites go now, not after five seconds.
     Slot *row = &m_slots[static_cast<std::size_t>(&slot - m_slots.get()) / kSlots * kSlots];
     for (std::size_t i = 0; i < kSlots; ++i) {
         Slot &other = row[i];
-        if (&other == &slot || other.key == -2 || other.ready || other.heardMs >= previous ||
-            previous == 0)
+        if (&other == &slot || other.key == -2 || other.heardSeq >= previous || previous == 0)
             continue;
         other.key = -2;
         other.heardMs = 0;
-        if (!other.hide) {
+        other.heardSeq = 0;
+        // Finished in this block or before it, it goes the same way: block edges decide nothing.
+        if (other.ready) {
+            other.ready = false;
+            other.hide = true; // already on the list for Publish
+        } else if (!other.hide) {
             other.hide = true;
             m_ready[m_nReady++] = &other;
         }
@@ -258,6 +266,7 @@ void CSkyTable::ResetWork() {
     for (std::size_t i = 0; i < kSlotCount; ++i) {
         m_slots[i].key = -2;
         m_slots[i].heardMs = 0;
+        m_slots[i].heardSeq = 0;
         m_slots[i].ready = false;
         m_slots[i].hide = false;
     }
@@ -301,6 +310,7 @@ void CSkyTable::Publish() {
             slot.shown ^= 1;
             slot.valid = true;
             slot.when = slot.heardMs;
+            slot.order = slot.heardSeq;
             slot.ready = false;
         }
     }
@@ -328,6 +338,7 @@ void CSkyTable::Copy(SkyView &out, std::int64_t nowMs) const {
     // Every satellite once, with all its signals; cut to the view's size at the end.
     struct Scratch {
         SkySat sats[kMaxDistinct];
+        std::uint64_t order[kMaxDistinct][SkySat::kMaxSignals]; // each signal's sequence order
         std::size_t count = 0;
     };
     auto all = std::make_unique<Scratch>();
@@ -365,11 +376,15 @@ void CSkyTable::Copy(SkyView &out, std::int64_t nowMs) const {
                 SkySignal *same =
                     std::find_if(s->sigs, s->sigs + s->nSigs,
                                  [&](const SkySignal &o) { return o.id == signal.id; });
+                std::uint64_t *orders = all->order[s - all->sats];
                 if (same != s->sigs + s->nSigs) {
-                    if (signal.heardMs > same->heardMs ||
-                        (signal.heardMs == same->heardMs && signal.snr > same->snr))
+                    std::uint64_t &seen = orders[same - s->sigs];
+                    if (slot.order > seen || (slot.order == seen && signal.snr > same->snr)) {
                         *same = signal;
+                        seen = slot.order;
+                    }
                 } else if (s->nSigs < SkySat::kMaxSignals) {
+                    orders[s->nSigs] = slot.order;
                     s->sigs[s->nSigs++] = signal;
                 }
                 // The satellite's own strength and position are its strongest signal's.

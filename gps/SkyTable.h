@@ -120,9 +120,13 @@ private:
         std::uint8_t shown = 0;
         bool valid = false;
         std::int64_t when = 0;
+        std::uint64_t order = 0; // heardSeq when shown
         // Reader thread only.
         int key = -2; // signal id of the sequence's first message, -1 none, -2 free
         std::int64_t heardMs = 0;
+        // Which sequence finished later, by count rather than clock: two finished in the same
+        // millisecond (one block) still have an order, so block edges change nothing.
+        std::uint64_t heardSeq = 0;
         bool ready = false; // the other list is complete and waits for Publish
         bool hide = false;  // the sequence stopped: Publish hides it
     };
@@ -156,6 +160,7 @@ private:
     Open *m_current = nullptr; // the sequence of the message between OpenGsv and CloseGsv
     Slot *m_ready[kSlotCount]{};
     std::size_t m_nReady = 0;
+    std::uint64_t m_nSequences = 0; // finished GSV sequences, for their order
     UsedSet m_workUsed[kGnssCount];
     bool m_usedDirty[kGnssCount]{};
     std::int16_t m_workDops[3]{};

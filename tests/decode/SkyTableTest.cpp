@@ -268,7 +268,40 @@ const TableCase kTableCases[] = {
       "GPGSV,1,1,02,44,37,078,27,193,10,10,20", "GNGSA,A,3,401,315,,,,,,,,,,,2.0,1.0,1.7"},
      0,
      "SBAS131/27 Galileo15u/27 BeiDou1u/35 BeiDou4/30 QZSS1/20 used 2 dop 20,10,17"},
+    {"StoppedSignalDropped",
+     {"GPGSV,1,1,01,05,40,083,30,1", "GPGSV,1,1,01,07,40,083,35,6", "GPGSV,1,1,01,05,40,083,30,1",
+      "GPGSV,1,1,01,05,40,083,30,1"},
+     0,
+     "GPS5/30 used 0 dop 0,0,0"},
+    {"DroppedSequenceTakenAgain",
+     {"GPGSV,1,1,01,05,40,083,46,6", "GPGSV,2,1,05,07,40,083,41,1", "GPGSV,1,1,01,05,40,083,46,6",
+      "GPGSV,1,1,01,09,40,083,30,8"},
+     0,
+     "GPS5/46 GPS9/30 used 0 dop 0,0,0"},
 };
+
+// The same sentences in one block give the same table as one per block: where the reads cut the
+// stream changes nothing.
+TEST_P(TableRules, SameInOneBlock) {
+    const auto describe = [](bool oneBlock) {
+        CNmeaDecoder decoder(0);
+        decoder.SetClock(TestClock);
+        g_nowMs = 100000;
+        std::string all;
+        for (const std::string &s : GetParam().sentences) {
+            if (oneBlock) {
+                all += Sentence(s);
+            } else {
+                decodetest::Feed(decoder, Sentence(s));
+                ++g_nowMs; // blocks read a millisecond apart
+            }
+        }
+        decodetest::Feed(decoder, all);
+        g_nowMs = 100000 + static_cast<std::int64_t>(GetParam().sentences.size());
+        return Describe(Sky(decoder));
+    };
+    EXPECT_EQ(describe(true), describe(false));
+}
 
 INSTANTIATE_TEST_SUITE_P(Sky, TableRules, ::testing::ValuesIn(kTableCases),
                          [](const auto &row) { return std::string(row.param.name); });
