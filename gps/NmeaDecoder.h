@@ -15,7 +15,8 @@
 // What other parts may watch in the stream. All of them run on the thread that feeds the decoder,
 // so they must be set before that thread starts and must be quick.
 struct NmeaHooks {
-    // Every block as it arrives, before it is scanned (binary frames included).
+    // Every byte as it arrives (binary frames included), in order with onSentence: a block comes
+    // in pieces, each up to the end of the sentence handed on next, then the rest.
     std::function<void(const char *block, std::size_t n)> onBlock;
     // Every complete sentence whose checksum is good, "$" through the checksum's digits, whatever
     // its type (proprietary and unknown ones included). Called before the sentence is decoded.

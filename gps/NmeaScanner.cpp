@@ -175,11 +175,17 @@ void CNmeaDecoder::ParseBuffer(const char *block, int n) {
     if (block == nullptr || n <= 0)
         return;
     m_nowMs = m_clock();
-    if (m_hooks.onBlock)
-        m_hooks.onBlock(block, static_cast<std::size_t>(n));
     BeginBlock();
     const char *p = block;
     const char *const end = block + n;
+    // The raw bytes go to the watcher up to each sentence's end before the sentence does, so
+    // what it sees comes in the stream's order wherever the block edges fall.
+    const char *fed = block;
+    const auto feed = [&](const char *upTo) {
+        if (m_hooks.onBlock && upTo > fed)
+            m_hooks.onBlock(fed, static_cast<std::size_t>(upTo - fed));
+        fed = upTo;
+    };
     const char *nextLf = block;
     while (p < end) {
         const char *start = nullptr; // the "$" when the sentence begins in this block
@@ -216,6 +222,7 @@ void CNmeaDecoder::ParseBuffer(const char *block, int n) {
             }
             break;
         }
+        feed(stop + 1);
         if (m_bTooLong) {
             Bump(m_counters.nTooLong);
         } else if (m_nTail == 0) {
@@ -227,6 +234,7 @@ void CNmeaDecoder::ParseBuffer(const char *block, int n) {
         ResetScanner();
         p = stop + 1;
     }
+    feed(end);
     EndBlock();
 }
 

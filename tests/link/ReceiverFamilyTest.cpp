@@ -90,6 +90,27 @@ TEST(ReceiverFamily, UbxFrameNeedsItsChecksumAndSurvivesAnySplit) {
     EXPECT_EQ(family.Current(), F::Ublox);
 }
 
+// A stream with two makers' marks: the later one counts, however the blocks cut it.
+TEST(ReceiverFamily, LaterOfFrameAndSentenceCountsWhereverTheBlockEdgeFalls) {
+    const std::string mtk = Sentence("$PMTK011,MTKGPS");
+    const struct {
+        std::string stream;
+        F family;
+    } rows[] = {{mtk + kUbxAck, F::Ublox}, {kUbxAck + mtk, F::Mtk}};
+    for (const auto &row : rows) {
+        for (std::size_t cut = 0; cut <= row.stream.size(); ++cut) {
+            CReceiverFamily family;
+            CNmeaDecoder decoder(0);
+            decoder.SetHooks({[&](const char *b, std::size_t n) { family.OnBlock(b, n); },
+                              [&](const char *s, std::size_t n) { family.OnSentence(s, n); },
+                              {}});
+            decoder.ParseBuffer(row.stream.data(), static_cast<int>(cut));
+            decoder.ParseBuffer(row.stream.data() + cut, static_cast<int>(row.stream.size() - cut));
+            EXPECT_EQ(family.Current(), row.family) << "cut at " << cut;
+        }
+    }
+}
+
 // Through a real port: the reader hands raw blocks on, and a new Open forgets the receiver.
 TEST(ReceiverFamily, PortRecognisesFromItsReaderAndForgetsOnOpen) {
     CPtyPair pty;
