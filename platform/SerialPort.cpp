@@ -52,6 +52,12 @@ constexpr speed_t SpeedFor(int nBaud) {
 static_assert(std::ranges::none_of(kBaudRates, [](int nBaud) { return SpeedFor(nBaud) == B0; }),
               "every listed rate can be set");
 
+bool LineModeFits(int nBaud) {
+    // The terminal keeps at most 4095 bytes of one line: a second of characters at the rate
+    // must fit, or a stream without line ends would lose bytes before the reader sees them.
+    return nBaud > 0 && nBaud / 10 <= 2048;
+}
+
 bool IsGoneError(int error) {
     return error == EIO || error == ENXIO || error == ENODEV;
 }
@@ -76,7 +82,8 @@ bool HoldsLineEnd(const char *p, std::size_t n) {
     return n > 0 && std::memchr(p, '\n', n) != nullptr;
 }
 
-CSerialPort::CSerialPort() : m_settings(std::make_unique<termios>()) {}
+CSerialPort::CSerialPort()
+    : m_lines(std::make_unique<termios>()), m_raw(std::make_unique<termios>()) {}
 
 CSerialPort::~CSerialPort() {
     Close();
@@ -166,27 +173,151 @@ int CSerialPort::OpenDevice(const LineIdentity &line, int &error) {
     tio.c_cflag |= CS8 | CREAD | CLOCAL;
     tio.c_cc[VMIN] = 1;
     tio.c_cc[VTIME] = 0;
-    if (::cfsetispeed(&tio, speed) != 0 || ::cfsetospeed(&tio, speed) != 0 ||
-        ::tcsetattr(fd, TCSANOW, &tio) != 0) {
+    if (::cfsetispeed(&tio, speed) != 0 || ::cfsetospeed(&tio, speed) != 0) {
         error = errno;
         CloseReleased(fd);
         return -1;
     }
-    *m_settings = tio;
+    *m_raw = tio;
+    // Slow lines are read a line at a time: the terminal layer then wakes the reader once per
+    // sentence, where the gap rule wakes it every gap while a line is on its way. No byte is
+    // special but the line ends, LF and CR.
+    m_bLineMode = LineModeFits(m_nBaud);
+    m_bPartLine = false;
+    if (m_bLineMode) {
+        tio.c_lflag |= ICANON;
+        for (const int c : {VEOF, VEOL2, VERASE, VKILL, VWERASE, VREPRINT, VLNEXT, VDISCARD})
+            tio.c_cc[c] = _POSIX_VDISABLE;
+        tio.c_cc[VEOL] = '\r';
+    }
+    *m_lines = tio;
+    if (::tcsetattr(fd, TCSANOW, &tio) != 0) {
+        error = errno;
+        CloseReleased(fd);
+        return -1;
+    }
     error = 0;
     return fd;
 }
 
+bool CSerialPort::SetLineMode(bool bLines) {
+    if (m_bLineMode == bLines || !LineModeFits(m_nBaud))
+        return true;
+    if (::tcsetattr(m_fd, TCSANOW, bLines ? m_lines.get() : m_raw.get()) != 0)
+        return false;
+    m_bLineMode = bLines;
+    return true;
+}
+
 SerialRead CSerialPort::Read(char *buf, std::size_t size, int timeoutMs, const CWakeEvent &wake) {
-    using Clock = std::chrono::steady_clock;
     SerialRead r;
-    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    const auto gap = std::chrono::milliseconds(QuietGapMs(m_nBaud));
     if (m_fd < 0) {
         r.error = EBADF;
         return r;
     }
+    if (!m_bLineMode)
+        return ReadGaps(buf, size, Clock::now() + std::chrono::milliseconds(timeoutMs), wake);
+    // A part line known to be on its way is not quiet: only its end, or a whole wait, ends the
+    // wait for it.
+    const int waitMs = m_bPartLine ? std::max(timeoutMs, kPartLineWaitMs) : timeoutMs;
+    if (ReadLines(buf, size, Clock::now() + std::chrono::milliseconds(waitMs), wake, r)) {
+        m_bPartLine = false;
+        return r;
+    }
+    // Nothing whole came: whether the line is quiet or a part line waits, only its bytes say.
+    return TakePartLine(buf, size);
+}
+
+SerialRead CSerialPort::TakePartLine(char *buf, std::size_t size) {
+    SerialRead r;
+    if (!SetLineMode(false)) {
+        r.error = errno;
+        r.gone = IsGoneError(r.error);
+        return r;
+    }
+    while (r.count < size) {
+        const ssize_t got = ::read(m_fd, buf + r.count, size - r.count);
+        if (got > 0) {
+            r.count += static_cast<std::size_t>(got);
+            continue;
+        }
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0 && errno != EAGAIN) {
+            r.error = errno;
+            r.gone = IsGoneError(r.error);
+        }
+        break;
+    }
+    if (r.count > 0) {
+        r.arrived = Clock::now();
+        const char last = buf[r.count - 1];
+        m_bPartLine = last != '\n' && last != '\r';
+    }
+    if (r.error == 0 && !SetLineMode(true)) {
+        r.error = errno;
+        r.gone = IsGoneError(r.error);
+    }
+    return r;
+}
+
+bool CSerialPort::ReadLines(char *buf, std::size_t size, Clock::time_point deadline,
+                            const CWakeEvent &wake, SerialRead &r) {
+    for (;;) {
+        const ReadableWait w = WaitReadable(m_fd, wake, deadline);
+        if (w.error != 0) {
+            r.error = w.error;
+            return true;
+        }
+        if (w.woken) {
+            r.woken = true;
+            return true;
+        }
+        if ((w.revents & POLLNVAL) != 0) {
+            r.error = EBADF;
+            return true;
+        }
+        // Every line that is in: one read gives one line.
+        while ((w.revents & (POLLIN | POLLHUP | POLLERR)) != 0 && r.count < size) {
+            const ssize_t got = ::read(m_fd, buf + r.count, size - r.count);
+            if (got > 0) {
+                r.count += static_cast<std::size_t>(got);
+                continue;
+            }
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got < 0 && errno == EAGAIN && (w.revents & POLLIN) != 0)
+                break;
+            // A terminal that was hung up reads as end of file, or fails; one that says it hung
+            // up and has nothing to read is gone too.
+            const bool hungUp = (w.revents & POLLIN) == 0;
+            r.error = got < 0 && errno != EAGAIN ? errno : hungUp ? EIO : 0;
+            r.gone = got == 0 || hungUp || IsGoneError(r.error);
+            // The part line the hang-up cut short is read as bytes, as it would be by the gap.
+            if (r.gone && SetLineMode(false)) {
+                const ssize_t rest = ::read(m_fd, buf + r.count, size - r.count);
+                if (rest > 0)
+                    r.count += static_cast<std::size_t>(rest);
+            }
+            if (r.count > 0)
+                r.arrived = Clock::now();
+            return true;
+        }
+        if (r.count > 0) {
+            r.arrived = Clock::now();
+            return true;
+        }
+        if (w.timedOut && Clock::now() >= deadline)
+            return false;
+    }
+}
+
+SerialRead CSerialPort::ReadGaps(char *buf, std::size_t size, Clock::time_point deadline,
+                                 const CWakeEvent &wake) {
+    SerialRead r;
     bool timedOut = false;
+    const auto gap = std::chrono::milliseconds(QuietGapMs(m_nBaud));
+    const auto wait = deadline - Clock::now();
     for (;;) {
         // Take everything that has arrived. The terminal layer hands a read at most what it
         // holds, in pieces of 64 bytes at the most; a shorter piece was all there was.
@@ -216,7 +347,7 @@ SerialRead CSerialPort::Read(char *buf, std::size_t size, int timeoutMs, const C
         if (fresh) {
             r.arrived = Clock::now();
             if (had == 0)
-                deadline = r.arrived + std::chrono::milliseconds(timeoutMs);
+                deadline = r.arrived + wait;
         }
         // A complete line goes at once; a part line once the line has been quiet for a gap.
         if (r.count == size || timedOut || (fresh && HoldsLineEnd(buf + had, r.count - had)) ||

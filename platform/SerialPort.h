@@ -58,7 +58,8 @@ public:
     // Waits up to timeoutMs for data, then returns as soon as a line is complete, the line went
     // quiet for QuietGapMs, size bytes have arrived or timeoutMs have passed since the first
     // byte, or when wake is raised. Past the first byte it wakes once a gap or once per 255
-    // bytes, never once a character.
+    // bytes, never once a character. At 19200 baud and below it reads by lines and wakes about
+    // twice a line: at its end, and once a short wait finds a line on its way.
     SerialRead Read(char *buf, std::size_t size, int timeoutMs, const CWakeEvent &wake);
     // Writes data, giving up timeoutMs after the call; returns the number of bytes written.
     std::size_t Write(const char *data, std::size_t size, int timeoutMs);
@@ -79,8 +80,22 @@ public:
     const std::string &DevicePath() const { return m_line.path; }
 
 private:
+    using Clock = std::chrono::steady_clock;
     // The configured descriptor of line, or -1 with the reason in error.
     int OpenDevice(const LineIdentity &line, int &error);
+    // Reads by lines: true once lines (or an error, a hang-up or the wake) came, false when
+    // nothing whole came by deadline.
+    bool ReadLines(char *buf, std::size_t size, Clock::time_point deadline, const CWakeEvent &wake,
+                   SerialRead &r);
+    // Reads by the gap rule.
+    SerialRead ReadGaps(char *buf, std::size_t size, Clock::time_point deadline,
+                        const CWakeEvent &wake);
+    // Reading by lines: takes, as bytes, what waits of a line not yet ended.
+    SerialRead TakePartLine(char *buf, std::size_t size);
+    // Switches between reading by lines and by bytes; false, with errno, when the line refuses.
+    bool SetLineMode(bool bLines);
+    // How long a part line may take to end before it is handed over as it is.
+    static constexpr int kPartLineWaitMs = 1000;
 
     std::string m_path;
     int m_nBaud = 0;
@@ -100,8 +115,14 @@ private:
     };
     static LinkStamp StampOf(const std::string &path);
     LinkStamp m_linkStamp;
-    // The line settings of the open device; kept out of the header for termios.h's macros.
-    std::unique_ptr<termios> m_settings;
+    // The line settings of the open device, by lines and by bytes; kept out of the header for
+    // termios.h's macros. The two differ only at rates whose second of text fits the terminal's
+    // line buffer.
+    std::unique_ptr<termios> m_lines;
+    std::unique_ptr<termios> m_raw;
+    // Reader thread only, after Open: reading by lines, and a part line was seen on its way.
+    bool m_bLineMode = false;
+    bool m_bPartLine = false;
     int m_fd = -1;
     // Keeps Release and Reopen from closing the descriptor under a Write.
     std::mutex m_writeLock;

@@ -162,25 +162,40 @@ TEST_F(GpsPortLink, RecordFillsWithinThreeSeconds) {
 }
 
 TEST_F(GpsPortLink, OpenSetsRawEightNoneOneAndHoldsTheDeviceExclusively) {
-    CGpsPort port(0);
-    ASSERT_TRUE(port.Open(kPort, 9600));
-    const int other = ::open(m_pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (other < 0) {
-        // A second program cannot have the receiver.
-        EXPECT_EQ(errno, EBUSY);
-        return;
+    // Slow lines are read by lines, with no byte special but LF and CR; fast ones byte by byte.
+    const struct {
+        int baud;
+        speed_t speed;
+        bool lines;
+    } rows[] = {{9600, B9600, true}, {115200, B115200, false}};
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.baud);
+        CGpsPort port(0);
+        ASSERT_TRUE(port.Open(kPort, row.baud));
+        const int other = ::open(m_pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (other < 0) {
+            // A second program cannot have the receiver.
+            EXPECT_EQ(errno, EBUSY);
+            continue;
+        }
+        // Root passes the exclusive lock; look at the line settings through it instead.
+        termios tio{};
+        ASSERT_EQ(::tcgetattr(other, &tio), 0);
+        ::close(other);
+        EXPECT_EQ(::cfgetispeed(&tio), row.speed);
+        EXPECT_EQ(::cfgetospeed(&tio), row.speed);
+        EXPECT_EQ(tio.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+        EXPECT_EQ(tio.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
+        EXPECT_EQ(tio.c_lflag & (ECHO | ISIG | IEXTEN), 0u);
+        EXPECT_EQ((tio.c_lflag & ICANON) != 0, row.lines);
+        if (row.lines) {
+            for (const int c : {VEOF, VEOL2, VERASE, VKILL})
+                EXPECT_EQ(tio.c_cc[c], _POSIX_VDISABLE) << c;
+            EXPECT_EQ(tio.c_cc[VEOL], '\r');
+        }
+        EXPECT_EQ(tio.c_iflag & (IXON | IXOFF | ICRNL | IGNCR | INLCR | ISTRIP), 0u);
+        EXPECT_EQ(tio.c_oflag & OPOST, 0u);
     }
-    // Root passes the exclusive lock; look at the line settings through it instead.
-    termios tio{};
-    ASSERT_EQ(::tcgetattr(other, &tio), 0);
-    ::close(other);
-    EXPECT_EQ(::cfgetispeed(&tio), static_cast<speed_t>(B9600));
-    EXPECT_EQ(::cfgetospeed(&tio), static_cast<speed_t>(B9600));
-    EXPECT_EQ(tio.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
-    EXPECT_EQ(tio.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
-    EXPECT_EQ(tio.c_lflag & (ICANON | ECHO | ISIG), 0u);
-    EXPECT_EQ(tio.c_iflag & (IXON | IXOFF | ICRNL | ISTRIP), 0u);
-    EXPECT_EQ(tio.c_oflag & OPOST, 0u);
 }
 
 // A user without root is refused a device left in exclusive mode; the port must release it.
@@ -248,7 +263,7 @@ TEST_F(GpsPortLink, CloseWakesAnIdleReaderAtOnce) {
 }
 
 // A quiet line costs one read a second; a line is handed over at once, not at the time-out, and
-// the epoch it ends is reported once the line goes quiet.
+// the epoch it ends is reported once the line goes quiet; a busy one wakes the reader by lines.
 TEST_F(GpsPortLink, QuietLineCostsOneReadASecondAndALineGoesAtOnce) {
     CGpsPort port(0);
     std::atomic<int> epochs{0};
@@ -283,6 +298,18 @@ TEST_F(GpsPortLink, QuietLineCostsOneReadASecondAndALineGoesAtOnce) {
     EXPECT_TRUE(WaitUntil([&] { return epochs == 2; }, 500ms));
     EXPECT_EQ(port.CopyCounters().Decoded(), 8u);
     EXPECT_EQ(port.CopyCounters().Dropped(), 0u);
+
+    // A busy line, in pieces of 20 ms of characters as a slow receiver sends them, wakes the
+    // reader two or three times a sentence (32-36 here), not once a piece or more (82-95).
+    const std::string busy = epoch(3) + epoch(4) + epoch(5);
+    const std::uint64_t wakeUps0 = OtherThreadsWakeUps();
+    for (std::size_t at = 0; at < busy.size(); at += 10) {
+        ASSERT_TRUE(m_pty.Write(busy.substr(at, 10)));
+        std::this_thread::sleep_for(20ms);
+    }
+    EXPECT_TRUE(WaitUntil([&] { return epochs == 5; }, 500ms));
+    EXPECT_EQ(port.CopyCounters().Decoded(), 20u);
+    EXPECT_LE(OtherThreadsWakeUps() - wakeUps0, 4u * 12u) << busy.size() / 10 << " pieces";
 }
 
 TEST_F(GpsPortLink, OpenOnAnOpenPortReplacesTheReader) {

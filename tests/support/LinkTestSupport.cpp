@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <ctime>
 #include <fcntl.h>
+#include <filesystem>
+#include <fstream>
 #include <netinet/in.h>
 #include <poll.h>
 #include <pty.h>
@@ -117,6 +119,21 @@ double ProcessCpuSeconds() {
     timespec ts{};
     ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+std::uint64_t OtherThreadsWakeUps() {
+    std::uint64_t total = 0;
+    const std::string self = std::to_string(::gettid());
+    for (const auto &task : std::filesystem::directory_iterator("/proc/self/task")) {
+        if (task.path().filename() == self)
+            continue;
+        std::ifstream status(task.path() / "status");
+        for (std::string line; std::getline(status, line);) {
+            if (line.starts_with("voluntary_ctxt_switches:"))
+                total += std::stoull(line.substr(line.find(':') + 1));
+        }
+    }
+    return total;
 }
 
 int FreePort(int type) {

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -51,6 +52,10 @@ private:
 
 // Seconds of CPU this process used.
 double ProcessCpuSeconds();
+
+// Times the threads of this process other than the caller went to sleep and woke again
+// (voluntary context switches, from /proc).
+std::uint64_t OtherThreadsWakeUps();
 
 // A loopback port nothing listens on right now, for type SOCK_STREAM or SOCK_DGRAM; 0 if none.
 int FreePort(int type);
