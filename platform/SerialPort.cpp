@@ -58,6 +58,19 @@ bool LineModeFits(int nBaud) {
     return nBaud > 0 && nBaud / 10 <= 2048;
 }
 
+// A wait that ended on an error, the wake event or a closed descriptor: r says which.
+bool WaitEnded(const ReadableWait &w, SerialRead &r) {
+    if (w.error != 0)
+        r.error = w.error;
+    else if (w.woken)
+        r.woken = true;
+    else if ((w.revents & POLLNVAL) != 0)
+        r.error = EBADF;
+    else
+        return false;
+    return true;
+}
+
 bool IsGoneError(int error) {
     return error == EIO || error == ENXIO || error == ENODEV;
 }
@@ -265,18 +278,8 @@ bool CSerialPort::ReadLines(char *buf, std::size_t size, Clock::time_point deadl
                             const CWakeEvent &wake, SerialRead &r) {
     for (;;) {
         const ReadableWait w = WaitReadable(m_fd, wake, deadline);
-        if (w.error != 0) {
-            r.error = w.error;
+        if (WaitEnded(w, r))
             return true;
-        }
-        if (w.woken) {
-            r.woken = true;
-            return true;
-        }
-        if ((w.revents & POLLNVAL) != 0) {
-            r.error = EBADF;
-            return true;
-        }
         // Every line that is in: one read gives one line.
         while ((w.revents & (POLLIN | POLLHUP | POLLERR)) != 0 && r.count < size) {
             const ssize_t got = ::read(m_fd, buf + r.count, size - r.count);
@@ -365,18 +368,8 @@ SerialRead CSerialPort::ReadGaps(char *buf, std::size_t size, Clock::time_point 
         }
         // Before the first byte, wake on it.
         const ReadableWait w = WaitReadable(m_fd, wake, deadline);
-        if (w.error != 0) {
-            r.error = w.error;
+        if (WaitEnded(w, r))
             return r;
-        }
-        if (w.woken) {
-            r.woken = true;
-            return r;
-        }
-        if ((w.revents & POLLNVAL) != 0) {
-            r.error = EBADF;
-            return r;
-        }
         const bool hungUp = (w.revents & (POLLHUP | POLLERR)) != 0;
         if (hungUp && (w.revents & POLLIN) == 0) {
             // Nothing left to read from a device that hung up: the read says why, or we do.
