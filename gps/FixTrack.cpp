@@ -45,12 +45,10 @@ bool SameTime(double a, double b) {
     return std::fabs(a - b) < 0.0005;
 }
 
+// In constant time: a loop of 360-degree steps never ends on a value too large for a step to
+// change it.
 double Wrap180(double d) {
-    while (d > 180.0)
-        d -= 360.0;
-    while (d < -180.0)
-        d += 360.0;
-    return d;
+    return std::remainder(d, 360.0);
 }
 
 } // namespace
