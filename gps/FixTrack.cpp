@@ -4,6 +4,7 @@
 #include "NmeaDecoder.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -17,28 +18,78 @@ constexpr double kKnotsToKmh = 1.852;
 constexpr double kWgs84A = 6378137.0;
 constexpr double kWgs84F = 1.0 / 298.257223563;
 constexpr double kDegToRad = std::numbers::pi / 180.0;
+// What a receiver can mean: altitude from below the lowest dry land to the edge of space, speed
+// up to 100,000 km/h, HDOP up to the 99.99 receivers send when they have none.
+constexpr double kMinAlt = -1000.0;
+constexpr double kMaxAlt = 100000.0;
+constexpr double kMaxKnots = 100000.0 / kKnotsToKmh;
+constexpr double kMaxHdop = 100.0;
 
-double Real(Field f) {
-    return nmea::AtoF(f.p, f.n);
-}
-
-// ddmm.mmmm with its hemisphere letter to signed degrees; nullopt when either is missing.
-std::optional<double> Degrees(Field value, Field hemisphere) {
-    if (value.n == 0 || hemisphere.n == 0)
+// Plain decimal digits with at most one point (and a minus sign where the value may be negative),
+// nothing else: "nan", "inf", exponents and splices of two sentences are not a receiver's numbers.
+std::optional<double> Decimal(Field f, bool mayBeNegative = false) {
+    std::size_t i = mayBeNegative && f.n > 1 && f.p[0] == '-' ? 1 : 0;
+    bool digit = false, point = false;
+    for (std::size_t k = i; k < f.n; ++k) {
+        if (f.p[k] >= '0' && f.p[k] <= '9')
+            digit = true;
+        else if (f.p[k] == '.' && !point)
+            point = true;
+        else
+            return std::nullopt;
+    }
+    double v = 0.0;
+    // from_chars takes no leading '+' and reads the same in every locale.
+    if (!digit || std::from_chars(f.p, f.p + f.n, v, std::chars_format::fixed).ec != std::errc{} ||
+        !std::isfinite(v))
         return std::nullopt;
-    const double v = Real(value);
-    const double whole = std::floor(v / 100.0);
-    const double deg = whole + (v - whole * 100.0) / 60.0;
-    const char h = hemisphere.First();
-    return h == 'S' || h == 'W' ? -deg : deg;
+    return v;
 }
 
-// hhmmss.ss to seconds of the day; -1 when empty.
+// What a field gave: nothing (empty), a value, or something no receiver can mean.
+struct Reading {
+    bool sent = false;
+    bool bad = false;
+    double value = 0.0;
+};
+
+Reading Read(Field f, double lo, double hi, bool mayBeNegative = false) {
+    if (f.n == 0)
+        return {};
+    const std::optional<double> v = Decimal(f, mayBeNegative);
+    if (!v || *v < lo || *v > hi)
+        return {true, true, 0.0};
+    return {true, false, *v};
+}
+
+// ddmm.mmmm with its hemisphere letter (N/S for latitude, E/W for longitude) to signed degrees.
+Reading Degrees(Field value, Field hemisphere, bool latitude) {
+    if (value.n == 0 && hemisphere.n == 0)
+        return {};
+    const char plus = latitude ? 'N' : 'E', minus = latitude ? 'S' : 'W';
+    const std::optional<double> v = Decimal(value);
+    if (!v || hemisphere.n != 1 || (hemisphere.p[0] != plus && hemisphere.p[0] != minus))
+        return {true, true, 0.0};
+    const double whole = std::floor(*v / 100.0);
+    const double minutes = *v - whole * 100.0;
+    const double deg = whole + minutes / 60.0;
+    if (minutes >= 60.0 || deg > (latitude ? 90.0 : 180.0))
+        return {true, true, 0.0};
+    return {true, false, hemisphere.p[0] == minus ? -deg : deg};
+}
+
+// hhmmss.ss to seconds of the day; -1 when empty or not a time of day.
 double UtcSeconds(Field f) {
     if (f.n < 6)
         return -1.0;
+    for (std::size_t i = 0; i < 6; ++i)
+        if (f.p[i] < '0' || f.p[i] > '9')
+            return -1.0;
     const int h = nmea::AtoI(f.p, 2), m = nmea::AtoI(f.p + 2, 2);
-    return h * 3600.0 + m * 60.0 + Real(Field{f.p + 4, f.n - 4});
+    const std::optional<double> s = Decimal(Field{f.p + 4, f.n - 4});
+    if (h > 23 || m > 59 || !s || *s >= 61.0)
+        return -1.0;
+    return h * 3600.0 + m * 60.0 + *s;
 }
 
 bool SameTime(double a, double b) {
@@ -49,6 +100,13 @@ bool SameTime(double a, double b) {
 // change it.
 double Wrap180(double d) {
     return std::remainder(d, 360.0);
+}
+
+// In the C locale's form whatever the process locale is: a file is read on other machines.
+std::string Number(double v, int decimals) {
+    char b[400];
+    const auto r = std::to_chars(b, b + sizeof b, v, std::chars_format::fixed, decimals);
+    return r.ec == std::errc{} ? std::string(b, r.ptr) : std::string();
 }
 
 } // namespace
@@ -79,40 +137,54 @@ void CFixTrack::AddSentence(const char *s, std::size_t len) {
         TrackFix &t = m_epoch.gga;
         t = TrackFix{};
         t.utcSeconds = utc;
-        t.quality = f[6].n != 0 ? nmea::AtoI(f[6].p, f[6].n) : -1;
-        t.satsUsed = f[7].n != 0 ? nmea::AtoI(f[7].p, f[7].n) : -1;
-        t.hdop = f[8].n != 0 ? Real(f[8]) : -1.0;
-        t.hasAlt = f[9].n != 0;
-        t.alt = t.hasAlt ? Real(f[9]) : 0.0;
-        const auto lat = Degrees(f[2], f[3]), lon = Degrees(f[4], f[5]);
+        const Reading quality = Read(f[6], 0, 9), sats = Read(f[7], 0, 255),
+                      hdop = Read(f[8], 0, kMaxHdop), alt = Read(f[9], kMinAlt, kMaxAlt, true);
+        const Reading lat = Degrees(f[2], f[3], true), lon = Degrees(f[4], f[5], false);
+        t.quality = quality.sent && !quality.bad ? static_cast<int>(quality.value) : -1;
+        t.satsUsed = sats.sent && !sats.bad ? static_cast<int>(sats.value) : -1;
+        t.hdop = hdop.sent && !hdop.bad ? hdop.value : -1.0;
+        t.hasAlt = alt.sent && !alt.bad;
+        t.alt = t.hasAlt ? alt.value : 0.0;
         m_epoch.hasGga = true;
-        m_epoch.ggaFix = t.quality > 0 && lat && lon;
+        m_epoch.ggaFix =
+            Accept(t.quality > 0 && lat.sent && lon.sent,
+                   quality.bad || sats.bad || hdop.bad || alt.bad || lat.bad || lon.bad);
         if (m_epoch.ggaFix) {
-            t.lat = *lat;
-            t.lon = *lon;
+            t.lat = lat.value;
+            t.lon = lon.value;
         }
     } else {
         // $GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*6A
         TrackFix &t = m_epoch.rmc;
         t = TrackFix{};
         t.utcSeconds = utc;
-        t.speedKmh = f[7].n != 0 ? Real(f[7]) * kKnotsToKmh : -1.0;
-        t.course = f[8].n != 0 ? Real(f[8]) : -1.0;
+        const Reading speed = Read(f[7], 0, kMaxKnots), course = Read(f[8], 0, 360);
+        t.speedKmh = speed.sent && !speed.bad ? speed.value * kKnotsToKmh : -1.0;
+        t.course = course.sent && !course.bad ? course.value : -1.0;
         if (f[9].n == 6) {
             const int d = nmea::AtoI(f[9].p, 2), mo = nmea::AtoI(f[9].p + 2, 2),
                       y = nmea::AtoI(f[9].p + 4, 2);
             // Two-digit years before 80 are this century's, as the receivers mean them.
-            if (d >= 1 && d <= 31 && mo >= 1 && mo <= 12)
+            if (d >= 1 && d <= 31 && mo >= 1 && mo <= 12 && y >= 0)
                 m_date = (y < 80 ? 2000 + y : 1900 + y) * 10000 + mo * 100 + d;
         }
-        const auto lat = Degrees(f[3], f[4]), lon = Degrees(f[5], f[6]);
+        const Reading lat = Degrees(f[3], f[4], true), lon = Degrees(f[5], f[6], false);
         m_epoch.hasRmc = true;
-        m_epoch.rmcFix = f[2].First() == 'A' && lat && lon;
+        m_epoch.rmcFix = Accept(f[2].First() == 'A' && lat.sent && lon.sent,
+                                speed.bad || course.bad || lat.bad || lon.bad);
         if (m_epoch.rmcFix) {
-            t.lat = *lat;
-            t.lon = *lon;
+            t.lat = lat.value;
+            t.lon = lon.value;
         }
     }
+}
+
+bool CFixTrack::Accept(bool claimsFix, bool anyBad) {
+    // A sentence that claims a fix but carries a value no receiver can mean (a splice of two
+    // sentences that kept a right checksum, "nan") gives no fix at all.
+    if (claimsFix && anyBad)
+        ++m_rejected;
+    return claimsFix && !anyBad;
 }
 
 void CFixTrack::StartEpoch(double utc, bool isGga) {
@@ -235,9 +307,12 @@ bool ParseReference(const std::string &text, GeoPoint &point) {
         const std::string piece = text.substr(at, comma == std::string::npos ? comma : comma - at);
         if (piece.empty())
             return false;
-        char *end = nullptr;
-        v[n++] = std::strtod(piece.c_str(), &end);
-        if (end == piece.c_str() || *end != '\0' || !std::isfinite(v[n - 1]))
+        // from_chars reads "50.84" the same under every locale, where strtod follows LC_NUMERIC.
+        const char *first = piece.c_str(), *last = first + piece.size();
+        if (*first == '+')
+            ++first;
+        const auto [end, ec] = std::from_chars(first, last, v[n++]);
+        if (ec != std::errc{} || end != last || !std::isfinite(v[n - 1]))
             return false;
         if (comma == std::string::npos)
             break;
@@ -261,12 +336,12 @@ std::string FixTimeText(const TrackFix &fix) {
                   whole % 60);
     std::string text = clock;
     if (frac >= 0.0005) {
-        char f[32];
-        std::snprintf(f, sizeof f, "%.3f", frac);
-        std::string digits = f + 1; // ".250"
+        std::string digits = Number(frac, 3).substr(1); // ".250"
         while (digits.back() == '0')
             digits.pop_back();
-        text += digits;
+        // ".9996" rounds to "1.000": the whole second is the receiver's to say, not ours.
+        if (digits != ".")
+            text += digits;
     }
     if (fix.date == 0)
         return text;
@@ -277,12 +352,6 @@ std::string FixTimeText(const TrackFix &fix) {
 }
 
 namespace {
-
-std::string Number(double v, int decimals) {
-    char b[48];
-    std::snprintf(b, sizeof b, "%.*f", decimals, v);
-    return b;
-}
 
 const char *GpxFix(const TrackFix &t) {
     if (t.quality == 2)

@@ -28,7 +28,10 @@ struct TrackFix {
 
 // Collects one valid fix per epoch from checksummed sentences: the GGA position when its quality
 // is above 0, else the RMC position when its status is A. Sentences with the same UTC time make
-// one epoch; GSA, which carries no time, counts for the epoch in progress.
+// one epoch; GSA, which carries no time, counts for the epoch in progress. Every value a fix takes
+// is finite and in range (latitude within 90 degrees, longitude within 180 with their hemisphere
+// letters, altitude, speed, course and HDOP as a receiver can mean them): a sentence that claims a
+// fix with anything else gives none and is counted.
 class CFixTrack {
 public:
     // One sentence, "$" through "*hh" (line end optional); other types are ignored.
@@ -40,6 +43,8 @@ public:
     const std::vector<TrackFix> &Fixes() const { return m_fixes; }
     // The fixes collected so far, handed over and forgotten here.
     std::vector<TrackFix> TakeFixes() { return std::exchange(m_fixes, {}); }
+    // Sentences that claimed a fix with a value no receiver can mean, so gave none.
+    std::size_t Rejected() const { return m_rejected; }
 
 private:
     struct Epoch {
@@ -51,8 +56,10 @@ private:
     };
     void StartEpoch(double utc, bool isGga);
     void CloseEpoch();
+    bool Accept(bool claimsFix, bool anyBad);
 
     Epoch m_epoch;
+    std::size_t m_rejected = 0;
     int m_date = 0;
     int m_fixMode = 0;
     std::vector<TrackFix> m_fixes;
