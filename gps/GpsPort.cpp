@@ -163,6 +163,9 @@ void CGpsPort::ReaderThread() {
         m_nReads.fetch_add(1, std::memory_order_relaxed);
         if (r.woken && r.count == 0)
             return;
+        // Only a replay's jump may cut the signal history; a live stream's time going back may not.
+        if (r.jumped)
+            m_signals.OnJump();
         if (r.count == 0 && r.error == 0 && !r.gone && m_epoch.Quiet())
             NotifyEpoch(false);
         if (r.count > 0) {

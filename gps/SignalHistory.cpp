@@ -95,6 +95,12 @@ void CSignalHistory::OnEpoch(const CNmeaDecoder &decoder, bool byNewTime) {
     Append(*m_sky, time, hdop);
 }
 
+void CSignalHistory::OnJump() {
+    m_jumped = true;
+    // Times from before the jump say nothing of the day or the epoch after it.
+    m_time = m_prevTime = m_lastTod = -1;
+}
+
 void CSignalHistory::DropNewest() {
     const HistorySample &s = m_samples[(m_oldest + m_count - 1) % kMaxSamples];
     m_sigCount -= s.count;
@@ -106,9 +112,14 @@ void CSignalHistory::Append(const SkyView &sky, std::int64_t time, std::int16_t 
         m_samples = std::make_unique<HistorySample[]>(kMaxSamples);
         m_sigs = std::make_unique<HistorySignal[]>(kMaxSignals);
     }
-    // The same second again replaces its sample; an earlier one ends the samples after it.
-    while (m_count != 0 && m_samples[(m_oldest + m_count - 1) % kMaxSamples].time >= time)
+    // The same second again replaces its sample; after a jump, an earlier one ends the samples
+    // after it; in a live stream it starts a new span.
+    if (m_count != 0 && m_samples[(m_oldest + m_count - 1) % kMaxSamples].time == time)
         DropNewest();
+    while (m_jumped && m_count != 0 &&
+           m_samples[(m_oldest + m_count - 1) % kMaxSamples].time > time)
+        DropNewest();
+    m_jumped = false;
     std::size_t n = 0;
     for (std::size_t i = 0; i < sky.count; ++i) {
         const SkySat &sat = sky.sats[i];
@@ -175,6 +186,21 @@ SignalHistoryCopy CSignalHistory::Copy() const {
         HistorySample s = m_samples[(m_oldest + i) % kMaxSamples];
         s.first = static_cast<std::uint32_t>((s.first + kMaxSignals - m_sigStart) % kMaxSignals);
         out.samples[i] = s;
+    }
+    // Spans are held in the order they came; the plots want one time line. Each sample keeps its
+    // own signals (first, count), so only the samples move.
+    const auto byTime = [](const HistorySample &a, const HistorySample &b) {
+        return a.time < b.time;
+    };
+    if (!std::is_sorted(out.samples.begin(), out.samples.end(), byTime)) {
+        std::stable_sort(out.samples.begin(), out.samples.end(), byTime);
+        // Of one second in two spans, the later span's sample stays (it sorted last).
+        std::vector<HistorySample> kept;
+        kept.reserve(out.samples.size());
+        for (std::size_t i = 0; i < out.samples.size(); ++i)
+            if (i + 1 == out.samples.size() || out.samples[i + 1].time != out.samples[i].time)
+                kept.push_back(out.samples[i]);
+        out.samples = std::move(kept);
     }
     return out;
 }

@@ -55,9 +55,15 @@ public:
     // An epoch ended: the decoder's sky goes into the sample of its second (a later epoch of the
     // same second replaces it). byNewTime: a sentence of the next epoch ended it, so the epoch's
     // time is the one before the latest. Nothing before the first time of fix. A time before the
-    // newest sample's (a replay jumped back) drops the samples from that time on.
+    // newest sample's starts a new span and keeps the samples before it (a receiver's default date
+    // after a cold start is one sentence, not a reason to forget the hour before), unless the
+    // stream jumped (OnJump): then it drops the samples from that time on.
     void OnEpoch(const CNmeaDecoder &decoder, bool byNewTime = false);
+    // The stream moved (a replay jumped): the next time before the newest sample's cuts there.
+    void OnJump();
+    // Oldest first by time of fix; of two samples of one second (two spans), the later one.
     SignalHistoryCopy Copy() const;
+    // Samples held, every span.
     std::size_t Size() const;
 
 private:
@@ -73,6 +79,7 @@ private:
     std::int64_t m_lastTod = -1; // the latest time of day, seconds
     std::int16_t m_ggaHdop = -1;
     std::unique_ptr<SkyView> m_sky;
+    bool m_jumped = false;
 
     mutable std::mutex m_lock;
     std::unique_ptr<HistorySample[]> m_samples;

@@ -215,8 +215,10 @@ double CFileSource::LineTime(const char *s, std::size_t n) {
 SerialRead CFileSource::Read(char *buf, std::size_t size, int timeoutMs, const CWakeEvent &wake) {
     SerialRead r;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    if (const double jump = m_jump.exchange(-1.0); jump >= 0.0)
+    if (const double jump = m_jump.exchange(-1.0); jump >= 0.0) {
         DoJump(jump);
+        r.jumped = true;
+    }
     const int speed = m_speed.load();
     if (speed == kPaused || (m_ended.load() && m_at >= m_chunk.size())) {
         r.woken = wake.WaitFor(std::chrono::milliseconds(std::min(timeoutMs, kPausedPollMs)));

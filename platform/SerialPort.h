@@ -26,9 +26,10 @@ struct SerialRead {
     std::size_t count = 0;
     // When the newest of those bytes were taken from the system; unset when count is 0.
     std::chrono::steady_clock::time_point arrived{};
-    bool woken = false; // the wake event was raised
-    int error = 0;      // errno of a failed read, 0 otherwise
-    bool gone = false;  // the device hung up or vanished (unplugged): reopen it to go on
+    bool woken = false;  // the wake event was raised
+    int error = 0;       // errno of a failed read, 0 otherwise
+    bool gone = false;   // the device hung up or vanished (unplugged): reopen it to go on
+    bool jumped = false; // a replay moved: these bytes do not follow the ones before
 };
 
 // A serial device in raw mode, 8 data bits, no parity, one stop bit, opened exclusively and

@@ -372,8 +372,8 @@ INSTANTIATE_TEST_SUITE_P(Sky, FullTable, ::testing::ValuesIn(kFullCases),
 namespace {
 
 // The signal history keeps one sample per second of fix time (across midnight and the new
-// year), no more than its capacity, each with the signals the sky had; a replay that goes back
-// in time drops what came after.
+// year), no more than its capacity, each with the signals the sky had; only a replay that jumps
+// back in time drops what came after.
 TEST(SignalHistory, OneSampleASecondWithinItsBound) {
     CNmeaDecoder decoder(0);
     decoder.SetClock(TestClock);
@@ -413,8 +413,15 @@ TEST(SignalHistory, OneSampleASecondWithinItsBound) {
     EXPECT_EQ(std::tie(l5.sv, l5.id, l5.snr), std::make_tuple(10, 8, 38));
     EXPECT_TRUE(copy.sigs[last.first + 3].Used());
 
+    // A live stream's time going back starts a new span and loses nothing but the oldest second;
+    // after a replay's jump it cuts there.
     epoch(seconds - 100, 0);
-    EXPECT_EQ(history.Size(), CSignalHistory::kMaxSamples - 99);
+    EXPECT_EQ(history.Size(), CSignalHistory::kMaxSamples);
+    EXPECT_EQ(history.Copy().samples.size(), CSignalHistory::kMaxSamples - 1); // one second twice
+    history.OnJump();
+    epoch(seconds - 200, 0);
+    EXPECT_EQ(history.Size(), CSignalHistory::kMaxSamples - 199);
+    EXPECT_EQ(history.Copy().samples.back().time, copy.samples.back().time - 199);
 }
 
 } // namespace
