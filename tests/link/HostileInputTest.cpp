@@ -1,0 +1,188 @@
+// Sentences with right checksums and wrong contents, and a foreign number locale, through the
+// parts that come after the decoder: the decode tool's fix track and exports, the port's signal
+// history on a replay, and the reference point.
+#include "FixTrack.h"
+#include "GpsPort.h"
+#include "PortTable.h"
+#include "TestPaths.h"
+#include "Wait.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <chrono>
+#include <clocale>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <spawn.h>
+#include <string>
+#include <unistd.h>
+#include <utility>
+#include <vector>
+
+extern char **environ;
+
+namespace {
+
+using namespace std::chrono_literals;
+
+std::string Hostile(const std::string &name) {
+    return NmeaDir() + "/hostile/" + name;
+}
+
+std::string Slurp(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+struct Run {
+    bool ended = false; // within the deadline
+    int exitCode = -1;
+    std::string out;
+};
+
+// The decode tool on args, killed when it outlives the deadline; standard output kept.
+Run Decode(std::vector<std::string> args, std::chrono::milliseconds deadline) {
+    const std::string out = ::testing::TempDir() + "/hostile_" + std::to_string(getpid()) + ".out";
+    args.insert(args.begin(), BinaryDir() + "/tools/skywatch-decode");
+    std::vector<char *> argv;
+    for (std::string &a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    posix_spawn_file_actions_addopen(&files, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    pid_t pid = -1;
+    Run r;
+    const int spawned = posix_spawn(&pid, argv[0], &files, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&files);
+    if (spawned != 0)
+        return r;
+    int status = 0;
+    r.ended = WaitUntil([&] { return waitpid(pid, &status, WNOHANG) == pid; }, deadline);
+    if (!r.ended) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+    }
+    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.out = Slurp(out);
+    std::remove(out.c_str());
+    return r;
+}
+
+double JsonNumber(const std::string &json, const std::string &key) {
+    const std::size_t at = json.find("\"" + key + "\":");
+    return at == std::string::npos ? -1.0 : std::atof(json.c_str() + at + key.size() + 3);
+}
+
+std::string WithoutLine(const std::string &text, std::size_t lineNumber) {
+    std::size_t at = 0;
+    for (std::size_t n = 1; n < lineNumber && at != std::string::npos; ++n)
+        at = text.find('\n', at) + 1;
+    const std::size_t end = text.find('\n', at);
+    return text.substr(0, at) + (end == std::string::npos ? "" : text.substr(end + 1));
+}
+
+// Seconds the signal history holds after the port replayed the file as fast as it goes.
+std::size_t HistoryOfReplay(const std::string &path) {
+    platform::BindPort(7, path);
+    CGpsPort port(0);
+    if (!port.Open(7, 4800) || port.Replay() == nullptr)
+        return 0;
+    port.Replay()->SetSpeed(platform::CFileSource::kFastest);
+    WaitUntil([&] { return port.Replay()->Ended(); }, 10s);
+    // The last epoch ends when the line goes quiet after it.
+    std::size_t seen = 0;
+    WaitUntil([&] { return std::exchange(seen, port.Signals().Size()) == seen && seen != 0; }, 2s,
+              [] { usleep(100'000); });
+    return port.Signals().Size();
+}
+
+// A locale with a decimal comma, made in the test's own folder (no system locale is touched).
+bool UseCommaLocale() {
+    const std::string dir = ::testing::TempDir() + "/hostile_locales";
+    const std::string make = "mkdir -p '" + dir + "' && localedef -i de_DE -f UTF-8 '" + dir +
+                             "/de_DE.UTF-8' >/dev/null 2>&1";
+    if (std::system(make.c_str()) != 0)
+        return false;
+    setenv("LOCPATH", dir.c_str(), 1);
+    return std::setlocale(LC_NUMERIC, "de_DE.UTF-8") != nullptr &&
+           std::localeconv()->decimal_point[0] == ',';
+}
+
+struct HostileCase {
+    const char *name;
+    std::function<void()> check;
+};
+
+// One row per way the world has broken the track, the history or the reference.
+const HostileCase kCases[] = {
+    {"a 24-digit longitude ends at once and gives no fix",
+     [] {
+         const Run r = Decode({"--summary", Hostile("hang.nmea")}, 1000ms);
+         ASSERT_TRUE(r.ended);
+         EXPECT_EQ(r.exitCode, 0);
+         EXPECT_EQ(JsonNumber(r.out, "fixes"), 1.0) << r.out;
+     }},
+    {"a spliced RMC with a right checksum does not move CEP95",
+     [] {
+         const std::string clean = ::testing::TempDir() + "/hostile_clean.nmea";
+         std::ofstream(clean, std::ios::binary) << WithoutLine(Slurp(Hostile("splice.nmea")), 280);
+         const Run spliced = Decode({"--summary", Hostile("splice.nmea")}, 5000ms);
+         const Run without = Decode({"--summary", clean}, 5000ms);
+         std::remove(clean.c_str());
+         ASSERT_GT(JsonNumber(without.out, "cep95_m"), 0.0) << without.out;
+         EXPECT_NEAR(JsonNumber(spliced.out, "cep95_m"), JsonNumber(without.out, "cep95_m"), 1.0)
+             << spliced.out;
+     }},
+    {"nan and huge numbers never reach JSON, GPX or CSV",
+     [] {
+         const std::string dir = ::testing::TempDir() + "/hostile_" + std::to_string(getpid());
+         const Run r = Decode(
+             {"--summary", "--gpx", dir + ".gpx", "--csv", dir + ".csv", Hostile("nan.nmea")},
+             5000ms);
+         EXPECT_EQ(r.exitCode, 0);
+         for (const std::string &text : {r.out, Slurp(dir + ".gpx"), Slurp(dir + ".csv")}) {
+             EXPECT_EQ(text.find("nan"), std::string::npos) << text;
+             EXPECT_EQ(text.find("inf"), std::string::npos) << text;
+         }
+         EXPECT_EQ(JsonNumber(r.out, "fixes"), 1.0) << r.out;
+         std::remove((dir + ".gpx").c_str());
+         std::remove((dir + ".csv").c_str());
+     }},
+    {"one RMC dated 1980 keeps the signal history",
+     [] {
+         const std::size_t good = HistoryOfReplay(Hostile("hist_good.nmea"));
+         ASSERT_GT(good, 10u); // a sample per block read, at the fastest pace
+         EXPECT_EQ(HistoryOfReplay(Hostile("hist_bad.nmea")), good);
+     }},
+    {"a decimal-comma locale keeps the reference point",
+     [] {
+         if (!UseCommaLocale())
+             GTEST_SKIP() << "needs localedef and the de_DE locale source";
+         GeoPoint p;
+         const bool read = ParseReference("50.8402,4.3471,100", p);
+         const TrackFix fix{.lat = 50.5, .lon = 4.25, .alt = 1.5, .hasAlt = true};
+         const std::string csv = TrackToCsv({&fix, 1});
+         std::setlocale(LC_NUMERIC, "C");
+         ASSERT_TRUE(read);
+         EXPECT_DOUBLE_EQ(p.lat, 50.8402);
+         EXPECT_DOUBLE_EQ(p.alt, 100.0);
+         EXPECT_NE(csv.find(",50.500000000,4.250000000,1.500,"), std::string::npos) << csv;
+     }},
+};
+
+TEST(HostileInput, NoHangNoLieNoLostHistory) {
+    for (const HostileCase &c : kCases) {
+        SCOPED_TRACE(c.name);
+        c.check();
+    }
+}
+
+} // namespace
