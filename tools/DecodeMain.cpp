@@ -12,6 +12,7 @@
 #include <charconv>
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -35,6 +36,29 @@ constexpr const char *kUsage =
 
 // The decoder's clock while a file is read, in lines fed.
 std::int64_t g_linesFed = 0;
+// Why standard output took no more, once it did not (a full disk, a closed pipe).
+int g_outputErrno = 0;
+
+void NoteOutput(int printed) {
+    if (printed < 0 && g_outputErrno == 0)
+        g_outputErrno = errno;
+}
+
+// True once standard output has failed; whatever follows would be lost too.
+bool OutputFailed() {
+    return std::ferror(stdout) != 0 || g_outputErrno != 0;
+}
+
+// Flushes standard output: records that never reached it are an error of their own (exit 1).
+int FinishOutput(int rc) {
+    if (std::fflush(stdout) != 0 && g_outputErrno == 0)
+        g_outputErrno = errno;
+    if (!OutputFailed())
+        return rc;
+    std::fprintf(stderr, "skywatch-decode: standard output: %s\n",
+                 std::strerror(g_outputErrno != 0 ? g_outputErrno : EIO));
+    return rc != 0 ? rc : 1;
+}
 
 int Usage(const char *message) {
     std::fprintf(stderr, "skywatch-decode: %s\n%s", message, kUsage);
@@ -55,7 +79,7 @@ template <typename Decoder> void PrintRecord(const Decoder &decoder) {
     auto sky = std::make_unique<SkyView>();
     DecoderOf(decoder).CopyFix(fix, extra);
     decoder.CopySky(*sky);
-    std::printf("%s\n", FixToJson(fix, *sky, extra).c_str());
+    NoteOutput(std::printf("%s\n", FixToJson(fix, *sky, extra).c_str()));
 }
 
 bool ParseInt(const char *text, int &value) {
@@ -159,8 +183,10 @@ int RunLive(const std::string &device, int baud, int seconds, const std::string 
         if (now != decoded && !lastOnly) {
             decoded = now;
             PrintRecord(port);
-            if (flushEach)
-                std::fflush(stdout);
+            if (flushEach && std::fflush(stdout) != 0)
+                NoteOutput(-1);
+            if (OutputFailed())
+                break;
         }
     }
     if (!bTimed)
@@ -297,9 +323,7 @@ int RunRepeat(const std::string &device, int baud, int seconds, RestartKind kind
     return Summarise(runs).fixes > 0 ? 0 : 1;
 }
 
-} // namespace
-
-int main(int argc, char **argv) {
+int Run(int argc, char **argv) {
     int blockSize = 1024;
     bool lastOnly = false;
     bool stats = false;
@@ -394,6 +418,11 @@ int main(int argc, char **argv) {
         return RunLive(device, baud, seconds, send, lastOnly, stats);
     }
 
+    // Nothing is read or written while an export would land on the input or on another export.
+    if (const std::string clash = OutputClash(track, path); !clash.empty()) {
+        std::fprintf(stderr, "skywatch-decode: %s\n", clash.c_str());
+        return 2;
+    }
     FILE *in = stdin;
     if (path != nullptr && std::strcmp(path, "-") != 0) {
         in = std::fopen(path, "rb");
@@ -438,6 +467,8 @@ int main(int argc, char **argv) {
                 PrintRecord(port);
             }
         }
+        if (OutputFailed())
+            break;
     }
     // fclose may set errno itself, so the read's own error is kept first.
     const bool readError = std::ferror(in) != 0;
@@ -458,4 +489,12 @@ int main(int argc, char **argv) {
         return FinishTrack(fixes, track);
     }
     return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    // A write past the file size limit must fail with EFBIG and leave no temporary behind.
+    std::signal(SIGXFSZ, SIG_IGN);
+    return FinishOutput(Run(argc, argv));
 }

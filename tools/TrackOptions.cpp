@@ -1,8 +1,16 @@
 #include "TrackOptions.h"
 
+#include "SameFile.h"
+
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <iterator>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -17,19 +25,75 @@ std::string Quoted(const std::string &text) {
     return text.empty() ? "null" : "\"" + text + "\"";
 }
 
-bool WriteWhole(const std::string &path, const std::string &text) {
-    FILE *f = std::fopen(path.c_str(), "wb");
-    if (f == nullptr) {
-        std::fprintf(stderr, "skywatch-decode: cannot write %s: %s\n", path.c_str(),
-                     std::strerror(errno));
-        return false;
+bool Fail(const std::string &path, int error) {
+    std::fprintf(stderr, "skywatch-decode: cannot write %s: %s\n", path.c_str(),
+                 std::strerror(error));
+    return false;
+}
+
+bool WriteAll(int fd, const std::string &text) {
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n == 0)
+                errno = EIO;
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
     }
-    const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-    const int writeErrno = errno;
-    if (std::fclose(f) != 0 || !written) {
-        std::fprintf(stderr, "skywatch-decode: cannot write %s: %s\n", path.c_str(),
-                     std::strerror(written ? errno : writeErrno));
-        return false;
+    return true;
+}
+
+// A device or a pipe cannot be replaced: it is written as it is.
+bool WriteInPlace(const std::string &path, const std::string &text) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (fd < 0)
+        return Fail(path, errno);
+    const bool written = WriteAll(fd, text);
+    const int error = errno;
+    if (::close(fd) != 0 && written)
+        return Fail(path, errno);
+    return written || Fail(path, error);
+}
+
+// The whole text goes to a temporary file beside path and takes its name only once it is on the
+// disk, so a failed write leaves the file that was there as it was.
+bool WriteWhole(const std::string &path, const std::string &text) {
+    struct stat st {};
+    const bool exists = ::stat(path.c_str(), &st) == 0;
+    if (exists && !S_ISREG(st.st_mode))
+        return WriteInPlace(path, text);
+    // A link keeps leading to the export: the file it names is the one replaced.
+    std::string target = path;
+    if (char *real = exists ? ::realpath(path.c_str(), nullptr) : nullptr) {
+        target = real;
+        std::free(real);
+    }
+    const std::size_t slash = target.rfind('/');
+    const std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
+    std::string temp = folder + "." + target.substr(folder.size()) + ".XXXXXX";
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0)
+        return Fail(path, errno);
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    bool ok = ::fchmod(fd, exists ? st.st_mode & 07777 : 0666 & ~mask) == 0 && WriteAll(fd, text) &&
+              ::fsync(fd) == 0;
+    int error = errno;
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        error = errno;
+    }
+    if (ok && ::rename(temp.c_str(), target.c_str()) != 0) {
+        ok = false;
+        error = errno;
+    }
+    if (!ok) {
+        ::unlink(temp.c_str());
+        return Fail(path, error);
     }
     return true;
 }
@@ -86,6 +150,27 @@ std::string SummaryJson(const CFixTrack &track, const std::optional<GeoPoint> &r
                "}";
     }
     return out + "}";
+}
+
+std::string OutputClash(const TrackOptions &options, const char *input) {
+    const platform::FileKey in = input == nullptr || std::strcmp(input, "-") == 0
+                                     ? platform::KeyOfDescriptor(0)
+                                     : platform::KeyOfPath(input);
+    const std::pair<const char *, const std::string *> outputs[] = {{"--gpx", &options.gpxPath},
+                                                                    {"--csv", &options.csvPath}};
+    for (std::size_t i = 0; i < std::size(outputs); ++i) {
+        const auto &[option, path] = outputs[i];
+        if (path->empty())
+            continue;
+        const platform::FileKey key = platform::KeyOfPath(*path);
+        if (in.exists && key == in)
+            return std::string(option) + " " + *path + " is the file being read; write to another";
+        for (std::size_t j = i + 1; j < std::size(outputs); ++j)
+            if (!outputs[j].second->empty() && platform::KeyOfPath(*outputs[j].second) == key)
+                return std::string(option) + " " + *path + " and " + outputs[j].first + " " +
+                       *outputs[j].second + " are the same file; give each its own";
+    }
+    return {};
 }
 
 int FinishTrack(const CFixTrack &track, const TrackOptions &options) {

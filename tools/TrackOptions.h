@@ -17,6 +17,10 @@ struct TrackOptions {
 // one; error is set when it is one but its value is wrong.
 bool ParseTrackOption(int argc, char **argv, int &i, TrackOptions &options, std::string &error);
 
+// Why the exports cannot go where they are named, or "": one is the file read (input; nullptr or
+// "-" for standard input), or two are one file. Checked before anything is written.
+std::string OutputClash(const TrackOptions &options, const char *input);
+
 // The summary as one JSON object.
 std::string SummaryJson(const CFixTrack &track, const std::optional<GeoPoint> &reference);
 

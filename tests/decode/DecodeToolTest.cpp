@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cstdlib>
 #include <string>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 using decodetest::Sentence;
@@ -20,15 +22,18 @@ struct ToolRun {
     std::string out, err;
 };
 
-// Runs the tool through the shell: args are pasted as they are, so quote what needs it.
-ToolRun RunTool(const std::string &args, const std::string &env = "TZ=UTC") {
+// Runs the tool through the shell: args are pasted as they are, so quote what needs it. Its
+// standard output is kept unless stdoutTo names where it goes instead.
+ToolRun RunTool(const std::string &args, const std::string &env = "TZ=UTC",
+                const std::string &stdoutTo = "") {
     const std::string dir = ::testing::TempDir();
     // CTest runs these tests in parallel processes: each run gets files of its own.
     static int runs = 0;
     const std::string tag = std::to_string(getpid()) + "_" + std::to_string(++runs);
     const std::string out = dir + "/decode_tool_out_" + tag + ".txt";
     const std::string err = dir + "/decode_tool_err_" + tag + ".txt";
-    const std::string cmd = env + " '" + kTool + "' " + args + " >'" + out + "' 2>'" + err + "'";
+    const std::string cmd = env + " '" + kTool + "' " + args + " >'" +
+                            (stdoutTo.empty() ? out : stdoutTo) + "' 2>'" + err + "'";
     const int status = std::system(cmd.c_str());
     ToolRun r;
     r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -278,5 +283,85 @@ TEST_F(DecodeTool, GpxIsReadByAGpxReaderAndCsvHasARowPerFix) {
     // A file that cannot be written is an error, after the others were written.
     EXPECT_EQ(RunTool("--gpx /nonexistent/dir/x.gpx '" + capture + "'").exitCode, 2);
 }
+
+} // namespace
+
+namespace {
+
+// Outputs never land on the input or on each other, a failed export leaves the file it would
+// have replaced, and output that cannot be written is an error. Each row runs in a folder of
+// its own holding in.nmea (a capture), old.gpx and sub/.
+struct OutputCase {
+    const char *name;
+    const char *args;
+    int exitCode;
+    const char *says;          // a piece of standard error
+    const char *shell = "";    // before the tool, in the same shell
+    const char *stdoutTo = ""; // where standard output goes instead of a file
+};
+
+const OutputCase kOutputCases[] = {
+    {"GpxIsTheInput", "--gpx in.nmea in.nmea", 2, "--gpx in.nmea is the file being read"},
+    {"CsvIsTheInputByAnotherPath", "--csv sub/../in.nmea in.nmea", 2, "is the file being read"},
+    {"GpxIsStandardInput", "--gpx in.nmea - <in.nmea", 2, "is the file being read"},
+    {"GpxAndCsvAreOneFile", "--gpx old.gpx --csv old.gpx in.nmea", 2, "are the same file"},
+    {"DotSlashIsTheSameFile", "--gpx ./old.gpx --csv old.gpx in.nmea", 2, "are the same file"},
+    {"NewFileNamedTwoWays", "--gpx new.gpx --csv sub/../new.gpx in.nmea", 2, "are the same file"},
+    {"TwoFilesAreFine", "--gpx old.gpx --csv new.csv in.nmea", 0, ""},
+    {"FullStandardOutput", "--summary in.nmea", 1,
+     "skywatch-decode: standard output: No space left on device", "", "/dev/full"},
+    {"FullDevice", "--gpx /dev/full in.nmea", 2, "cannot write /dev/full: No space left"},
+    // A file size limit stops the export part way: old.gpx must stay as it was.
+    {"FailedWriteKeepsTheOldFile", "--gpx old.gpx in.nmea", 2, "cannot write old.gpx: File too",
+     "trap '' XFSZ; ulimit -f 8;"},
+};
+
+class DecodeToolOutput : public DecodeTool, public ::testing::WithParamInterface<OutputCase> {};
+
+TEST_P(DecodeToolOutput, NeverOverwritesWhatItShouldNot) {
+    const OutputCase &c = GetParam();
+    std::string dir = ::testing::TempDir() + "/outputs.XXXXXX";
+    ASSERT_NE(::mkdtemp(dir.data()), nullptr);
+    std::string capture, unwritten;
+    ASSERT_TRUE(decodetest::ReadFile(std::string(SKYWATCH_NMEA_DIR) + "/telit-he910.log", capture));
+    const std::string old = "<gpx>the export of yesterday</gpx>\n";
+    for (const auto &[name, bytes] :
+         {std::pair<std::string, std::string>{"in.nmea", capture}, {"old.gpx", old}}) {
+        FILE *f = std::fopen((dir + "/" + name).c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        std::fwrite(bytes.data(), 1, bytes.size(), f);
+        std::fclose(f);
+    }
+    ASSERT_EQ(::mkdir((dir + "/sub").c_str(), 0755), 0);
+
+    const ToolRun r =
+        RunTool(c.args, std::string(c.shell) + " cd '" + dir + "' && TZ=UTC", c.stdoutTo);
+    EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
+    EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+    std::string in, gpx;
+    ASSERT_TRUE(decodetest::ReadFile(dir + "/in.nmea", in));
+    EXPECT_TRUE(in == capture) << "the input changed";
+    ASSERT_TRUE(decodetest::ReadFile(dir + "/old.gpx", gpx));
+    if (c.exitCode != 0) {
+        EXPECT_EQ(gpx, old);
+        EXPECT_FALSE(decodetest::ReadFile(dir + "/new.gpx", unwritten))
+            << "written before refusing";
+    } else {
+        EXPECT_NE(gpx.find("<trkpt"), std::string::npos);
+    }
+    // No temporary file is left behind, whatever happened.
+    const std::string list = dir + "/list.txt";
+    ASSERT_EQ(std::system(("ls -A '" + dir + "' >'" + list + "'").c_str()), 0);
+    std::string names;
+    decodetest::ReadFile(list, names);
+    for (const std::string &name : Lines(names))
+        EXPECT_TRUE(name == "in.nmea" || name == "old.gpx" || name == "sub" || name == "new.csv" ||
+                    name == "list.txt")
+            << name;
+    EXPECT_EQ(std::system(("rm -rf '" + dir + "'").c_str()), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Outputs, DecodeToolOutput, ::testing::ValuesIn(kOutputCases),
+                         [](const auto &row) { return std::string(row.param.name); });
 
 } // namespace
