@@ -112,12 +112,12 @@ void CSignalHistory::Append(const SkyView &sky, std::int64_t time, std::int16_t 
         m_samples = std::make_unique<HistorySample[]>(kMaxSamples);
         m_sigs = std::make_unique<HistorySignal[]>(kMaxSignals);
     }
-    // The same second again replaces its sample; after a jump, an earlier one ends the samples
-    // after it; in a live stream it starts a new span.
-    if (m_count != 0 && m_samples[(m_oldest + m_count - 1) % kMaxSamples].time == time)
+    // The same second again replaces its sample; after a jump, the samples from its time on go;
+    // in a live stream an earlier second starts a new span.
+    const auto newest = [this] { return m_samples[(m_oldest + m_count - 1) % kMaxSamples].time; };
+    while (m_jumped && m_count != 0 && newest() >= time)
         DropNewest();
-    while (m_jumped && m_count != 0 &&
-           m_samples[(m_oldest + m_count - 1) % kMaxSamples].time > time)
+    if (m_count != 0 && newest() == time)
         DropNewest();
     m_jumped = false;
     std::size_t n = 0;

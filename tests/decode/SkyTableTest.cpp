@@ -420,7 +420,7 @@ TEST(SignalHistory, OneSampleASecondWithinItsBound) {
     EXPECT_EQ(history.Copy().samples.size(), CSignalHistory::kMaxSamples - 1); // one second twice
     history.OnJump();
     epoch(seconds - 200, 0);
-    EXPECT_EQ(history.Size(), CSignalHistory::kMaxSamples - 199);
+    EXPECT_EQ(history.Size(), CSignalHistory::kMaxSamples - 200);
     EXPECT_EQ(history.Copy().samples.back().time, copy.samples.back().time - 199);
 }
 

@@ -89,18 +89,24 @@ std::string WithoutLine(const std::string &text, std::size_t lineNumber) {
     return text.substr(0, at) + (end == std::string::npos ? "" : text.substr(end + 1));
 }
 
-// Seconds the signal history holds after the port replayed the file as fast as it goes.
-std::size_t HistoryOfReplay(const std::string &path) {
+// Seconds the signal history holds after the port replayed the file as fast as it goes, and
+// again from its start as many times as asked.
+std::size_t HistoryOfReplay(const std::string &path, int again = 0) {
     platform::BindPort(7, path);
     CGpsPort port(0);
     if (!port.Open(7, 4800) || port.Replay() == nullptr)
         return 0;
     port.Replay()->SetSpeed(platform::CFileSource::kFastest);
-    WaitUntil([&] { return port.Replay()->Ended(); }, 10s);
-    // The last epoch ends when the line goes quiet after it.
-    std::size_t seen = 0;
-    WaitUntil([&] { return std::exchange(seen, port.Signals().Size()) == seen && seen != 0; }, 2s,
-              [] { usleep(100'000); });
+    for (int run = 0; run <= again; ++run) {
+        if (run > 0)
+            port.Replay()->JumpTo(0.0);
+        WaitUntil([&] { return !port.Replay()->Ended(); }, 2s);
+        WaitUntil([&] { return port.Replay()->Ended(); }, 10s);
+        // The last epoch ends when the line goes quiet after it.
+        std::size_t seen = 0;
+        WaitUntil([&] { return std::exchange(seen, port.Signals().Size()) == seen && seen != 0; },
+                  2s, [] { usleep(100'000); });
+    }
     return port.Signals().Size();
 }
 
@@ -161,6 +167,8 @@ const HostileCase kCases[] = {
          const std::size_t good = HistoryOfReplay(Hostile("hist_good.nmea"));
          ASSERT_GT(good, 10u); // a sample per block read, at the fastest pace
          EXPECT_EQ(HistoryOfReplay(Hostile("hist_bad.nmea")), good);
+         // A replay's jump back is the one reason to cut: played twice, it holds each second once.
+         EXPECT_EQ(HistoryOfReplay(Hostile("hist_good.nmea"), 1), good);
      }},
     {"a decimal-comma locale keeps the reference point",
      [] {
