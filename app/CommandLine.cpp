@@ -2,6 +2,7 @@
 
 #include "FileSource.h"
 #include "PortTable.h"
+#include "SameFile.h"
 #include "SerialLine.h"
 #include "SessionOptions.h"
 #include "SourceUrl.h"
@@ -14,6 +15,8 @@
 #include <QStandardPaths>
 #include <algorithm>
 #include <cmath>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <utility>
 
 namespace {
@@ -79,13 +82,12 @@ CommandLine Fail(const QString &message) {
 // The reason a DEVICE or --com PATH cannot name a receiver, or empty.
 QString SourceProblem(const QString &text) {
     // A recording plays in the window when it holds NMEA.
-    if (const std::string name = QFile::encodeName(text).toStdString();
-        platform::IsReplayName(name))
+    const std::string name = FileNameBytes(text).toStdString();
+    if (platform::IsReplayName(name))
         return QString::fromLocal8Bit(platform::ReplayProblem(name).c_str());
     platform::SourceUrl url;
     std::string error;
-    if (!platform::ParseSourceUrl(text.toStdString(), url, error) ||
-        !platform::HostResolves(url, error))
+    if (!platform::ParseSourceUrl(name, url, error) || !platform::HostResolves(url, error))
         return QString::fromStdString(error);
     return {};
 }
@@ -93,26 +95,27 @@ QString SourceProblem(const QString &text) {
 // A path that exists but is no serial line: a file, a folder, or a device of another kind, some
 // of which act on open. Not there yet is fine: the window opens with the port off.
 bool ExistsButNotSerial(const QString &path) {
-    if (platform::IsReplayName(QFile::encodeName(path).toStdString()))
+    const std::string name = FileNameBytes(path).toStdString();
+    if (platform::IsReplayName(name))
         return false;
-    const platform::LineIdentity line =
-        platform::IdentifyLine(QFile::encodeName(path).toStdString());
+    const platform::LineIdentity line = platform::IdentifyLine(name);
     return line.kind == platform::LineKind::NotSerial;
 }
 
 // Why path cannot be replayed, or empty: it must be a regular file this user can read.
 QString ReplayProblem(const QString &path) {
-    const QFileInfo info(path);
-    if (!info.exists())
+    const QByteArray name = FileNameBytes(path);
+    struct stat st {};
+    if (::stat(name.constData(), &st) != 0)
         return QStringLiteral("replay file %1 not found").arg(path);
-    if (info.isDir())
+    if (S_ISDIR(st.st_mode))
         return QStringLiteral("--replay %1 is a folder, not a file; name a recorded NMEA log")
             .arg(path);
-    if (!info.isFile())
+    if (!S_ISREG(st.st_mode))
         return QStringLiteral("--replay %1 is not a regular file (a device or a pipe); name a "
                               "recorded NMEA log")
             .arg(path);
-    if (!info.isReadable())
+    if (::access(name.constData(), R_OK) != 0)
         return QStringLiteral("replay file %1 cannot be read: permission denied").arg(path);
     return {};
 }
@@ -175,7 +178,70 @@ const char *Match(const KnownDevice (&table)[N], const QString &name, const QStr
     return nullptr;
 }
 
+// Why --record would write to a file this run replays, or empty.
+QString RecordClash(const CommandLine &c) {
+    const std::string record = FileNameBytes(c.options.recordPath).toStdString();
+    QStringList inputs{c.replayFile, c.device};
+    for (const auto &binding : c.bindings)
+        inputs << binding.second;
+    for (const QString &input : inputs) {
+        const std::string name = FileNameBytes(input).toStdString();
+        if (!input.isEmpty() && platform::IsReplayName(name) &&
+            platform::SameFile(platform::ReplayPath(name), record))
+            return QStringLiteral("--record %1 is the file being replayed; record to another file")
+                .arg(c.options.recordPath);
+    }
+    return {};
+}
+
 } // namespace
+
+QString ArgumentText(const QByteArray &bytes) {
+    QString text;
+    const auto *p = reinterpret_cast<const unsigned char *>(bytes.constData());
+    const qsizetype n = bytes.size();
+    // The least value of each length: a longer form is overlong, so not UTF-8.
+    static constexpr char32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+    for (qsizetype i = 0; i < n;) {
+        const unsigned char c = p[i];
+        const int len = c < 0x80             ? 1
+                        : (c & 0xE0) == 0xC0 ? 2
+                        : (c & 0xF0) == 0xE0 ? 3
+                        : (c & 0xF8) == 0xF0 ? 4
+                                             : 0;
+        char32_t cp = len == 1 ? c : len == 2 ? c & 0x1Fu : len == 3 ? c & 0x0Fu : c & 0x07u;
+        bool ok = len > 0 && i + len <= n;
+        for (int k = 1; ok && k < len; ++k) {
+            ok = (p[i + k] & 0xC0) == 0x80;
+            cp = cp << 6 | (p[i + k] & 0x3Fu);
+        }
+        ok = ok && cp >= kLeast[len] && cp <= 0x10FFFF && (cp < 0xD800 || cp > 0xDFFF);
+        if (!ok) {
+            text += QChar(static_cast<char16_t>(0xDC00 + c));
+            ++i;
+            continue;
+        }
+        text += QString::fromUcs4(&cp, 1);
+        i += len;
+    }
+    return text;
+}
+
+QByteArray FileNameBytes(const QString &name) {
+    QByteArray bytes;
+    for (qsizetype i = 0; i < name.size(); ++i) {
+        const char16_t u = name[i].unicode();
+        if (QChar::isHighSurrogate(u) && i + 1 < name.size() && name[i + 1].isLowSurrogate()) {
+            bytes += name.mid(i, 2).toUtf8();
+            ++i;
+        } else if (u >= 0xDC80 && u <= 0xDCFF) {
+            bytes += static_cast<char>(u - 0xDC00);
+        } else {
+            bytes += QString(name[i]).toUtf8();
+        }
+    }
+    return bytes;
+}
 
 CommandLine ParseCommandLine(const QStringList &arguments) {
     QCommandLineParser parser;
@@ -298,7 +364,10 @@ CommandLine ParseCommandLine(const QStringList &arguments) {
                             .arg(parser.value(size)));
         c.options.size = QSize(w, h);
     }
-    if (const QString problem = TakeSessionOptions(parser, c.options); !problem.isEmpty())
+    const QString problem = TakeSessionOptions(parser, c.options);
+    if (const QString clash = RecordClash(c); !clash.isEmpty())
+        return Fail(clash);
+    if (!problem.isEmpty())
         return Fail(problem);
     return c;
 }
@@ -346,10 +415,10 @@ Discovery BindPorts(const CommandLine &commandLine, const QString &devRoot,
         found = DiscoverReceivers(devRoot, sysRoot);
     const QString com4 = commandLine.device.isEmpty() ? found.chosen : commandLine.device;
     if (!com4.isEmpty())
-        platform::BindPort(kDevicePort, com4.toStdString());
+        platform::BindPort(kDevicePort, FileNameBytes(com4).toStdString());
     // --com comes last, so it may rebind COM4 as well.
     for (const auto &[n, path] : commandLine.bindings)
-        platform::BindPort(n, path.toStdString());
+        platform::BindPort(n, FileNameBytes(path).toStdString());
     return found;
 }
 

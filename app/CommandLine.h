@@ -2,6 +2,7 @@
 
 #include "AppOptions.h"
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <utility>
@@ -21,6 +22,12 @@ struct CommandLine {
     bool demo = false;                             // --demo or --replay
     QString replayFile;
 };
+
+// An argument as text with its bytes kept: a byte that is not part of UTF-8 rides along as
+// U+DC80 + byte, so FileNameBytes gives back exactly the name the user typed.
+QString ArgumentText(const QByteArray &bytes);
+// The bytes to hand the system for a file name: ArgumentText's bytes back, UTF-8 for the rest.
+QByteArray FileNameBytes(const QString &name);
 
 // Parses arguments (the program name first) without a Q(Core)Application.
 CommandLine ParseCommandLine(const QStringList &arguments);

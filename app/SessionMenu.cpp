@@ -1,13 +1,14 @@
 #include "SessionMenu.h"
 
+#include "CommandLine.h"
 #include "HistoryView.h"
+#include "SameFile.h"
 #include "ScatterView.h"
 #include "StatusDlg.h"
 
 #include <QAction>
 #include <QDateTime>
 #include <QDir>
-#include <QFile>
 #include <QFileDialog>
 #include <QKeySequence>
 #include <QMenu>
@@ -61,9 +62,14 @@ CSessionMenu::CSessionMenu(CStatusDlg &dlg) : QObject(&dlg), m_dlg(dlg) {
 }
 
 QString CSessionMenu::StartRecording(const QString &path, bool overwrite) {
+    const std::string name = FileNameBytes(path).toStdString();
+    // Recording over the replay would cut the file short under the reader.
+    if (const platform::CFileSource *replay = m_dlg.m_port.Replay();
+        replay != nullptr &&
+        platform::KeyOfPath(name) == platform::KeyOfDescriptor(replay->Handle()))
+        return QStringLiteral("%1 is the file being replayed; record to another file").arg(path);
     std::string why;
-    const bool started =
-        m_dlg.m_port.Recorder().Start(QFile::encodeName(path).toStdString(), overwrite, why);
+    const bool started = m_dlg.m_port.Recorder().Start(name, overwrite, why);
     UpdateActions();
     m_dlg.UpdateLiveStatus();
     return started ? QString() : QString::fromLocal8Bit(why.c_str());

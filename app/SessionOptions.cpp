@@ -1,10 +1,10 @@
 #include "SessionOptions.h"
 
+#include "CommandLine.h"
 #include "FixTrack.h"
 #include "SessionRecorder.h"
 
 #include <QCommandLineParser>
-#include <QFile>
 
 void AddSessionOptions(QCommandLineParser &parser) {
     parser.addOptions(
@@ -37,6 +37,6 @@ QString TakeSessionOptions(const QCommandLineParser &parser, AppOptions &options
     if (options.recordPath.isEmpty())
         return QStringLiteral("--record wants a file name");
     const std::string problem = platform::CSessionRecorder::CheckTarget(
-        QFile::encodeName(options.recordPath).toStdString(), options.recordOverwrite);
+        FileNameBytes(options.recordPath).toStdString(), options.recordOverwrite);
     return QString::fromLocal8Bit(problem.c_str());
 }

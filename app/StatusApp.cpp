@@ -1,5 +1,6 @@
 #include "StatusApp.h"
 
+#include "CommandLine.h"
 #include "HistoryView.h"
 #include "ScatterView.h"
 #include "SessionMenu.h"
@@ -9,6 +10,8 @@
 #include <QPixmap>
 #include <QTimer>
 #include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
 
 int CStatusApp::Run(const AppOptions &options) {
     CStatusDlg dlg;
@@ -20,7 +23,7 @@ int CStatusApp::Run(const AppOptions &options) {
     // The recording starts before the port opens, so it holds the stream from its first byte.
     if (!options.recordPath.isEmpty()) {
         std::string why;
-        if (!dlg.m_port.Recorder().Start(QFile::encodeName(options.recordPath).toStdString(),
+        if (!dlg.m_port.Recorder().Start(FileNameBytes(options.recordPath).toStdString(),
                                          options.recordOverwrite, why)) {
             std::fprintf(stderr, "skywatch: cannot record: %s\n", why.c_str());
             return 2;
@@ -55,7 +58,15 @@ int CStatusApp::Run(const AppOptions &options) {
                 std::printf("%s\n", qPrintable(sessionMenu.Scatter()->FiguresText()));
             }
             const QPixmap shot = shown->grab();
-            if (shot.save(options.screenshotPath, "PNG")) {
+            // Opened by its bytes: QFile would write a name that is not UTF-8 under another name.
+            QFile file;
+            const int fd = ::open(FileNameBytes(options.screenshotPath).constData(),
+                                  O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+            const bool opened =
+                fd >= 0 && file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle);
+            if (fd >= 0 && !opened)
+                ::close(fd);
+            if (opened && shot.save(&file, "PNG") && file.flush()) {
                 std::printf("skywatch: window written to %s\n", qPrintable(options.screenshotPath));
             } else {
                 std::fprintf(stderr,

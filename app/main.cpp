@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <fcntl.h>
 #include <sys/prctl.h>
 
 namespace {
@@ -28,8 +29,14 @@ QString StartSimulator(QProcess &sim, const CommandLine &commandLine, QString &e
         return {};
     }
     QStringList arguments;
-    if (!commandLine.replayFile.isEmpty())
-        arguments << QStringLiteral("--replay") << commandLine.replayFile;
+    if (!commandLine.replayFile.isEmpty()) {
+        const QByteArray name = FileNameBytes(commandLine.replayFile);
+        // QProcess passes arguments as UTF-8: a name that is not goes as the file, open.
+        const int fd =
+            name == commandLine.replayFile.toUtf8() ? -1 : ::open(name.constData(), O_RDONLY);
+        arguments << QStringLiteral("--replay")
+                  << (fd >= 0 ? QStringLiteral("/dev/fd/%1").arg(fd) : commandLine.replayFile);
+    }
     // Its reports of received restart commands go to our stderr, where the user sees them.
     sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     // It goes with the window even when skywatch is killed.
@@ -50,7 +57,7 @@ QString StartSimulator(QProcess &sim, const CommandLine &commandLine, QString &e
 int main(int argc, char **argv) {
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
+        arguments << ArgumentText(QByteArray(argv[i]));
     CommandLine commandLine = ParseCommandLine(arguments);
     if (commandLine.action == CommandLine::Action::Exit) {
         if (commandLine.exitCode != 0)

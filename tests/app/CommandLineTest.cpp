@@ -14,6 +14,10 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
+#include <cstdlib>
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -77,6 +81,10 @@ TEST(CommandLineRefusal, BadInputEndsWithOneLineAndExitTwo) {
     ASSERT_TRUE(Touch(plain));
     const QString link = dir.filePath(QStringLiteral("link"));
     ASSERT_TRUE(QFile::link(plain, link));
+    // A recording named like the file being replayed must leave it whole.
+    const QString replayed = dir.filePath(QStringLiteral("self.nmea"));
+    ASSERT_TRUE(QFile::copy(QString::fromStdString(NmeaDir() + "/telit-he910.log"), replayed));
+    const QString sameByAnotherPath = dir.path() + QStringLiteral("/./self.nmea");
 
     const struct {
         QStringList args;
@@ -115,6 +123,14 @@ TEST(CommandLineRefusal, BadInputEndsWithOneLineAndExitTwo) {
         {{QStringLiteral("--record"), QStringLiteral("/dev/null")}, "not a regular file"},
         {{QStringLiteral("--record"), plain}, "exists; --record-overwrite"},
         {{QStringLiteral("--record-overwrite")}, "goes with --record"},
+        {{replayed, QStringLiteral("--record"), replayed, QStringLiteral("--record-overwrite")},
+         "is the file being replayed"},
+        {{QStringLiteral("--replay"), replayed, QStringLiteral("--record"), sameByAnotherPath,
+          QStringLiteral("--record-overwrite")},
+         "is the file being replayed"},
+        {{QStringLiteral("--com"), QStringLiteral("2=file://") + replayed,
+          QStringLiteral("--record"), sameByAnotherPath},
+         "is the file being replayed"},
         {{QStringLiteral("--view"), QStringLiteral("globe")}, "--view wants scatter or history"},
         {{QStringLiteral("--reference"), QStringLiteral("95,0")}, "--reference wants"},
     };
@@ -127,6 +143,70 @@ TEST(CommandLineRefusal, BadInputEndsWithOneLineAndExitTwo) {
         EXPECT_TRUE(r.err.startsWith(QStringLiteral("skywatch: "))) << r.err.toStdString();
         EXPECT_TRUE(r.err.contains(QString::fromLatin1(row.says))) << r.err.toStdString();
     }
+    QFile copy(replayed), original(QString::fromStdString(NmeaDir() + "/telit-he910.log"));
+    ASSERT_TRUE(copy.open(QIODevice::ReadOnly) && original.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(copy.readAll() == original.readAll()) << "the replayed file changed";
+}
+
+// Bytes of a name that are not UTF-8 come back as they were given; UTF-8 reads as text.
+TEST(CommandLineNames, ArgumentBytesComeBackUnchanged) {
+    const struct {
+        QByteArray bytes;
+        bool utf8;
+    } rows[] = {
+        {"day1-\xe9.nmea", false}, {"caf\xc3\xa9.nmea", true},  {"\xed\xa0\x80", false},
+        {"\xc0\xaf", false},       {"\xf4\x90\x80\x80", false}, {"\xf0\x9f\x9b\xb0", true},
+        {"\xe2\x82", false},       {"\xff\xfe\x80x", false},    {"plain", true},
+    };
+    for (const auto &row : rows) {
+        const QString text = ArgumentText(row.bytes);
+        EXPECT_EQ(FileNameBytes(text), row.bytes) << row.bytes.toHex().toStdString();
+        if (row.utf8) {
+            EXPECT_EQ(text, QString::fromUtf8(row.bytes)) << row.bytes.toHex().toStdString();
+        }
+    }
+}
+
+// skywatch REPLAY --record NAME --screenshot NAME, run by the shell with names that are not UTF-8:
+// each file is made under exactly the bytes given, and two such names stay two files.
+TEST(CommandLineRun, NamesThatAreNotUtf8ReachTheSystemByteForByte) {
+    if (!QFile::exists(kProgram))
+        GTEST_SKIP() << "needs the built skywatch program at " << kProgram.toStdString();
+    // Qt can neither list nor remove these names: the folder is made and removed by hand.
+    std::string d = ::testing::TempDir() + "/names.XXXXXX";
+    ASSERT_NE(::mkdtemp(d.data()), nullptr);
+    const std::string replay = d + "/cap-\xfe.nmea";
+    ASSERT_TRUE(QFile::copy(QString::fromStdString(NmeaDir() + "/telit-he910.log"),
+                            QString::fromStdString(d + "/cap.nmea")));
+    ASSERT_EQ(::rename((d + "/cap.nmea").c_str(), replay.c_str()), 0);
+    // The shell's printf makes the bytes: QProcess would pass its arguments as UTF-8.
+    const auto bytes = [](const char *octal) {
+        return "\"$(printf '" + std::string(octal) + "')\"";
+    };
+    const struct {
+        const char *name, *octal;
+    } records[] = {{"day1-\xe9.nmea", "day1-\\351.nmea"}, {"day1-\xe8.nmea", "day1-\\350.nmea"}};
+    for (const auto &record : records) {
+        const std::string cmd = "cd '" + d + "' && env -u DISPLAY -u WAYLAND_DISPLAY " +
+                                "QT_QPA_PLATFORM=offscreen '" + kProgram.toStdString() + "' " +
+                                bytes("cap-\\376.nmea") + " --record " + bytes(record.octal) +
+                                " --screenshot " + bytes("shot-\\377.png") +
+                                " --after 1.5 >/dev/null";
+        EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
+        struct stat st {};
+        EXPECT_EQ(::stat((d + "/" + record.name).c_str(), &st), 0) << record.octal;
+        EXPECT_GT(st.st_size, 0) << record.octal;
+    }
+    struct stat st {};
+    EXPECT_EQ(::stat((d + "/shot-\xff.png").c_str(), &st), 0);
+    int files = 0;
+    if (DIR *listing = ::opendir(d.c_str())) {
+        while (const dirent *entry = ::readdir(listing))
+            files += entry->d_name[0] != '.' ? 1 : 0;
+        ::closedir(listing);
+    }
+    EXPECT_EQ(files, 4) << "a name was changed on its way";
+    EXPECT_EQ(std::system(("rm -rf '" + d + "'").c_str()), 0);
 }
 
 TEST(CommandLineRefusal, NoDisplaySaysHowToRunHeadless) {

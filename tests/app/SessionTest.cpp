@@ -14,6 +14,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QMouseEvent>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -120,6 +121,22 @@ TEST_F(SessionWindow, AReplayPlaysSaysSoAndRefusesRestartCommands) {
 } // namespace
 
 namespace {
+
+// The menu refuses to record over the file being replayed, under any of its names.
+TEST_F(SessionWindow, RecordingOverTheReplayIsRefused) {
+    const QString replayed = m_dir.filePath(QStringLiteral("self.nmea"));
+    ASSERT_TRUE(QFile::copy(QStringLiteral(SKYWATCH_NMEA_DIR "/telit-he910.log"), replayed));
+    platform::BindPort(kPort, QFile::encodeName(replayed).toStdString());
+    CStatusDlg dlg;
+    dlg.OnInitDialog();
+    CSessionMenu menu(dlg);
+    ASSERT_NE(dlg.m_port.Replay(), nullptr);
+    const QString why = menu.StartRecording(m_dir.path() + QStringLiteral("/./self.nmea"), true);
+    EXPECT_TRUE(why.contains(QStringLiteral("is the file being replayed"))) << why.toStdString();
+    EXPECT_FALSE(dlg.m_port.Recorder().CopyStatus().recording);
+    EXPECT_EQ(QFileInfo(replayed).size(),
+              QFileInfo(QStringLiteral(SKYWATCH_NMEA_DIR "/telit-he910.log")).size());
+}
 
 // The scatter of a replayed capture shows the figures the decode tool's summary gives.
 TEST_F(SessionWindow, ScatterOfAReplayShowsTheCapturesFigures) {
