@@ -387,10 +387,12 @@ SerialRead CSerialPort::ReadGaps(char *buf, std::size_t size, Clock::time_point 
     }
 }
 
-std::size_t CSerialPort::Write(const char *data, std::size_t size, int timeoutMs) {
+std::size_t CSerialPort::Write(const char *data, std::size_t size, int timeoutMs, bool *gone) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     std::lock_guard lock(m_writeLock);
     std::size_t done = 0;
+    // Released by the reader once the device hung up: nothing is there to write to.
+    bool bGone = m_fd < 0;
     while (m_fd >= 0 && done < size) {
         const ssize_t n = ::write(m_fd, data + done, size - done);
         if (n > 0) {
@@ -399,8 +401,10 @@ std::size_t CSerialPort::Write(const char *data, std::size_t size, int timeoutMs
         }
         if (n < 0 && errno == EINTR)
             continue;
-        if (n < 0 && errno != EAGAIN)
+        if (n < 0 && errno != EAGAIN) {
+            bGone = errno == EIO || errno == ENXIO || errno == ENODEV;
             break;
+        }
         const int ms = MillisecondsUntil(deadline);
         if (ms <= 0)
             break;
@@ -408,9 +412,13 @@ std::size_t CSerialPort::Write(const char *data, std::size_t size, int timeoutMs
         const int ready = ::poll(&p, 1, ms);
         if (ready < 0 && errno == EINTR)
             continue;
-        if (ready <= 0 || (p.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0)
+        if (ready > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0)
+            bGone = true;
+        if (ready <= 0 || bGone)
             break;
     }
+    if (gone != nullptr)
+        *gone = bGone && done < size;
     return done;
 }
 

@@ -63,7 +63,8 @@ public:
     // twice a line: at its end, and once a short wait finds a line on its way.
     SerialRead Read(char *buf, std::size_t size, int timeoutMs, const CWakeEvent &wake);
     // Writes data, giving up timeoutMs after the call; returns the number of bytes written.
-    std::size_t Write(const char *data, std::size_t size, int timeoutMs);
+    // gone, when given, tells whether the device went away rather than stopped taking bytes.
+    std::size_t Write(const char *data, std::size_t size, int timeoutMs, bool *gone = nullptr);
     // Drops whatever is pending in both directions.
     void Discard();
 

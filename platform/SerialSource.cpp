@@ -11,10 +11,12 @@ SerialRead CSerialSource::Read(char *buf, std::size_t size, int timeoutMs, const
 }
 
 bool CSerialSource::Write(const char *data, std::size_t size, int timeoutMs, std::string &failure) {
-    if (m_port.Write(data, size, timeoutMs) == size)
+    bool gone = false;
+    if (m_port.Write(data, size, timeoutMs, &gone) == size)
         return true;
-    failure = "the receiver on " + m_path + " took no command within " + std::to_string(timeoutMs) +
-              " ms";
+    failure = gone ? m_path + ": device gone"
+                   : "the receiver on " + m_path + " took no command within " +
+                         std::to_string(timeoutMs) + " ms";
     return false;
 }
 

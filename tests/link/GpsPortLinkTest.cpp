@@ -3,6 +3,7 @@
 #include "LinkTestSupport.h"
 #include "PortTable.h"
 #include "RestartCommands.h"
+#include "SerialSource.h"
 #include "UserActivity.h"
 
 #include <gtest/gtest.h>
@@ -229,6 +230,28 @@ TEST_F(GpsPortLink, SendGivesUpWhenTheReceiverTakesNothing) {
     const auto took = std::chrono::steady_clock::now() - start;
     EXPECT_GE(took, 150ms);
     EXPECT_LT(took, 400ms);
+    EXPECT_NE(port.LastSendFailure().find("took no command within 200 ms"), std::string::npos)
+        << port.LastSendFailure();
+}
+
+// A command to a device that went away says so, whether the write itself finds the line hung
+// up or the reader has let the device go already.
+TEST_F(GpsPortLink, SendToAGoneDeviceSaysDeviceGone) {
+    CPtyPair pty;
+    ASSERT_TRUE(pty.Valid());
+    platform::CSerialSource source(pty.SlavePath(), 4800);
+    ASSERT_TRUE(source.Valid());
+    pty.CloseMaster();
+    std::string failure;
+    EXPECT_FALSE(source.Write("$PSRF\r\n", 7, 200, failure));
+    EXPECT_EQ(failure, pty.SlavePath() + ": device gone");
+
+    CGpsPort port(0);
+    ASSERT_TRUE(port.Open(kPort, 4800));
+    m_pty.CloseMaster();
+    ASSERT_TRUE(WaitUntil([&] { return port.CopyLinkState().bReconnecting; }, 2s));
+    port.Send("$PSRF104,0,0,0,96000,237759,922,12,4*2E\r\n");
+    EXPECT_EQ(port.LastSendFailure(), m_pty.SlavePath() + ": device gone");
 }
 
 TEST_F(GpsPortLink, CloseIsQuickAndTheRecordStopsChanging) {
