@@ -130,9 +130,13 @@ std::string SummaryJson(const CFixTrack &track, const std::optional<GeoPoint> &r
         points.push_back(GeoPoint{t.lat, t.lon, t.alt, t.hasAlt});
     const PositionStats st = ComputePositionStats(points, reference);
     std::string out = "{\"fixes\": " + std::to_string(st.fixes);
+    // Sentences that claimed a fix with values no receiver can mean: why fixes may be missing.
+    const std::string rejected = ", \"rejected\": " + std::to_string(track.Rejected()) + "}";
     if (st.fixes == 0)
-        return out + ", \"mean\": null, \"cep50_m\": null, \"cep95_m\": null, \"drms2_m\": null, "
-                     "\"vertical95_m\": null, \"first_fix\": null, \"last_fix\": null}";
+        return out +
+               ", \"mean\": null, \"cep50_m\": null, \"cep95_m\": null, \"drms2_m\": null, "
+               "\"vertical95_m\": null, \"first_fix\": null, \"last_fix\": null" +
+               rejected;
     out += ", \"mean\": {\"lat\": " + Num(st.mean.lat, 9) + ", \"lon\": " + Num(st.mean.lon, 9) +
            ", \"alt\": " + (st.mean.hasAlt ? Num(st.mean.alt, 3) : "null") + "}";
     out += ", \"cep50_m\": " + Num(st.cep50, 4) + ", \"cep95_m\": " + Num(st.cep95, 4) +
@@ -149,7 +153,7 @@ std::string SummaryJson(const CFixTrack &track, const std::optional<GeoPoint> &r
                ", \"up\": " + (reference->hasAlt && st.mean.hasAlt ? Num(st.meanUp, 4) : "null") +
                "}";
     }
-    return out + "}";
+    return out + rejected;
 }
 
 std::string OutputClash(const TrackOptions &options, const char *input) {

@@ -135,6 +135,7 @@ const HostileCase kCases[] = {
          ASSERT_TRUE(r.ended);
          EXPECT_EQ(r.exitCode, 0);
          EXPECT_EQ(JsonNumber(r.out, "fixes"), 1.0) << r.out;
+         EXPECT_EQ(JsonNumber(r.out, "rejected"), 1.0) << r.out;
      }},
     {"a spliced RMC with a right checksum does not move CEP95",
      [] {
@@ -146,6 +147,7 @@ const HostileCase kCases[] = {
          ASSERT_GT(JsonNumber(without.out, "cep95_m"), 0.0) << without.out;
          EXPECT_NEAR(JsonNumber(spliced.out, "cep95_m"), JsonNumber(without.out, "cep95_m"), 1.0)
              << spliced.out;
+         EXPECT_EQ(JsonNumber(spliced.out, "rejected"), 1.0) << spliced.out;
      }},
     {"nan and huge numbers never reach JSON, GPX or CSV",
      [] {
