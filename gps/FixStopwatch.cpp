@@ -1,5 +1,6 @@
 #include "FixStopwatch.h"
 
+#include <charconv>
 #include <cstdio>
 
 void CFixStopwatch::Start(RestartKind kind, Clock::time_point now) {
@@ -64,8 +65,11 @@ std::string CFixStopwatch::Text(Clock::time_point now) const {
     }
     if (m_state == State::Stopped && now - m_stop < kShowResult) {
         const double seconds = std::chrono::duration<double>(m_stop - m_start).count();
-        std::snprintf(text, sizeof text, "%s: fix in %.1f s", RestartName(m_kind), seconds);
-        return text;
+        // to_chars, not printf: the window shows numbers with a point whatever LC_NUMERIC says.
+        char number[32];
+        const auto r =
+            std::to_chars(number, number + sizeof number, seconds, std::chars_format::fixed, 1);
+        return std::string(RestartName(m_kind)) + ": fix in " + std::string(number, r.ptr) + " s";
     }
     return {};
 }

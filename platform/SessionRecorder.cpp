@@ -1,6 +1,7 @@
 #include "SessionRecorder.h"
 
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -23,16 +24,20 @@ std::string Reason(int error) {
 } // namespace
 
 std::string ByteCountText(std::uint64_t n) {
-    char text[32];
     if (n < 1000)
-        std::snprintf(text, sizeof text, "%llu B", static_cast<unsigned long long>(n));
-    else if (n < 1000000)
-        std::snprintf(text, sizeof text, "%.1f kB", static_cast<double>(n) / 1e3);
-    else if (n < 1000000000)
-        std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(n) / 1e6);
-    else
-        std::snprintf(text, sizeof text, "%.2f GB", static_cast<double>(n) / 1e9);
-    return text;
+        return std::to_string(n) + " B";
+    // to_chars, not printf: the window shows numbers with a point whatever LC_NUMERIC says.
+    const auto text = [](double v, int decimals, const char *unit) {
+        char b[32];
+        const auto r = std::to_chars(b, b + sizeof b, v, std::chars_format::fixed, decimals);
+        return std::string(b, r.ptr) + unit;
+    };
+    const auto v = static_cast<double>(n);
+    if (n < 1000000)
+        return text(v / 1e3, 1, " kB");
+    if (n < 1000000000)
+        return text(v / 1e6, 1, " MB");
+    return text(v / 1e9, 2, " GB");
 }
 
 CSessionRecorder::~CSessionRecorder() {

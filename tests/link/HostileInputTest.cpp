@@ -1,9 +1,11 @@
 // Sentences with right checksums and wrong contents, and a foreign number locale, through the
 // parts that come after the decoder: the decode tool's fix track and exports, the port's signal
 // history on a replay, and the reference point.
+#include "FixStopwatch.h"
 #include "FixTrack.h"
 #include "GpsPort.h"
 #include "PortTable.h"
+#include "SessionRecorder.h"
 #include "TestPaths.h"
 #include "Wait.h"
 
@@ -180,7 +182,17 @@ const HostileCase kCases[] = {
          const bool read = ParseReference("50.8402,4.3471,100", p);
          const TrackFix fix{.lat = 50.5, .lon = 4.25, .alt = 1.5, .hasAlt = true};
          const std::string csv = TrackToCsv({&fix, 1});
+         // What the window shows from the platform's texts has the same point as the rest.
+         const std::string size = platform::ByteCountText(1400);
+         CFixStopwatch watch;
+         const auto t0 = CFixStopwatch::Clock::now();
+         watch.Start(RestartKind::Hot, t0);
+         watch.OnFixReport(false, t0 + 100ms);
+         watch.OnFixReport(true, t0 + 1500ms);
+         const std::string ttff = watch.Text(t0 + 1600ms);
          std::setlocale(LC_NUMERIC, "C");
+         EXPECT_EQ(size, "1.4 kB");
+         EXPECT_NE(ttff.find("fix in 1.5 s"), std::string::npos) << ttff;
          ASSERT_TRUE(read);
          EXPECT_DOUBLE_EQ(p.lat, 50.8402);
          EXPECT_DOUBLE_EQ(p.alt, 100.0);
