@@ -3,6 +3,8 @@
 #include "SameFile.h"
 
 #include <cerrno>
+#include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,10 +17,11 @@
 
 namespace {
 
+// JSON has no NaN nor infinity: such a value, which the track never takes, would be null.
 std::string Num(double v, int decimals) {
-    char b[48];
-    std::snprintf(b, sizeof b, "%.*f", decimals, v);
-    return b;
+    char b[400];
+    const auto r = std::to_chars(b, b + sizeof b, v, std::chars_format::fixed, decimals);
+    return std::isfinite(v) && r.ec == std::errc{} ? std::string(b, r.ptr) : "null";
 }
 
 std::string Quoted(const std::string &text) {
