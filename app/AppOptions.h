@@ -19,6 +19,7 @@ struct AppOptions {
     QStringList otherReceivers; // devices found but not opened, for the port status's tooltip
     QString recordPath;         // non-empty: record the received bytes to this file from the start
     bool recordOverwrite = false;
-    QString view;      // "scatter" or "history": open that view at start (and screenshot it)
-    QString reference; // --reference LAT,LON[,ALT] for the scatter, as given
+    QString replayFile; // --replay FILE, played by the simulator: no recording may go there
+    QString view;       // "scatter" or "history": open that view at start (and screenshot it)
+    QString reference;  // --reference LAT,LON[,ALT] for the scatter, as given
 };

@@ -63,10 +63,12 @@ CSessionMenu::CSessionMenu(CStatusDlg &dlg) : QObject(&dlg), m_dlg(dlg) {
 
 QString CSessionMenu::StartRecording(const QString &path, bool overwrite) {
     const std::string name = FileNameBytes(path).toStdString();
+    const platform::FileKey target = platform::KeyOfPath(name);
     // Recording over the replay would cut the file short under the reader.
-    if (const platform::CFileSource *replay = m_dlg.m_port.Replay();
-        replay != nullptr &&
-        platform::KeyOfPath(name) == platform::KeyOfDescriptor(replay->Handle()))
+    const platform::CFileSource *replay = m_dlg.m_port.Replay();
+    if ((replay != nullptr && target == platform::KeyOfDescriptor(replay->Handle())) ||
+        (!m_replayFile.isEmpty() &&
+         target == platform::KeyOfPath(FileNameBytes(m_replayFile).toStdString())))
         return QStringLiteral("%1 is the file being replayed; record to another file").arg(path);
     std::string why;
     const bool started = m_dlg.m_port.Recorder().Start(name, overwrite, why);

@@ -28,6 +28,9 @@ public:
 
     // Starts recording to path; the reason it could not, or empty.
     QString StartRecording(const QString &path, bool overwrite);
+    // The file another process replays into the port (--replay), kept safe from recordings like
+    // the port's own replay.
+    void SetReplayFile(const QString &path) { m_replayFile = path; }
     void StopRecording();
     // Stops a recording in progress, or asks for a file and starts one.
     void ToggleRecording();
@@ -58,6 +61,7 @@ private:
     QAction *m_historyAction = nullptr;
     class CHistoryView *m_history = nullptr;
     std::vector<QAction *> m_replay;
+    QString m_replayFile;
 };
 
 // What the caption says about the session: "replay x10, 42%" while a recording plays, and

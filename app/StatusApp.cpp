@@ -33,6 +33,7 @@ int CStatusApp::Run(const AppOptions &options) {
     if (options.size.isValid())
         dlg.resize(options.size);
     CSessionMenu sessionMenu(dlg);
+    sessionMenu.SetReplayFile(options.replayFile);
     if (options.view == QStringLiteral("scatter")) {
         GeoPoint reference;
         const bool hasReference = ParseReference(options.reference.toStdString(), reference);

@@ -92,6 +92,7 @@ int main(int argc, char **argv) {
     if (commandLine.device.isEmpty() && !bComFourBound && found.chosen.isEmpty())
         commandLine.options.noReceiver = QStringLiteral("none found");
     commandLine.options.otherReceivers = found.others + found.passedBy;
+    commandLine.options.replayFile = commandLine.replayFile;
 
     const int exitCode = CStatusApp().Run(commandLine.options);
 

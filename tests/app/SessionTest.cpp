@@ -134,8 +134,14 @@ TEST_F(SessionWindow, RecordingOverTheReplayIsRefused) {
     const QString why = menu.StartRecording(m_dir.path() + QStringLiteral("/./self.nmea"), true);
     EXPECT_TRUE(why.contains(QStringLiteral("is the file being replayed"))) << why.toStdString();
     EXPECT_FALSE(dlg.m_port.Recorder().CopyStatus().recording);
-    EXPECT_EQ(QFileInfo(replayed).size(),
-              QFileInfo(QStringLiteral(SKYWATCH_NMEA_DIR "/telit-he910.log")).size());
+    // The same for a file the simulator replays into the port (--replay).
+    const QString simulated = m_dir.filePath(QStringLiteral("sim.nmea"));
+    ASSERT_TRUE(QFile::copy(replayed, simulated));
+    menu.SetReplayFile(simulated);
+    EXPECT_NE(menu.StartRecording(m_dir.path() + QStringLiteral("/./sim.nmea"), true), QString());
+    for (const QString &file : {replayed, simulated})
+        EXPECT_EQ(QFileInfo(file).size(),
+                  QFileInfo(QStringLiteral(SKYWATCH_NMEA_DIR "/telit-he910.log")).size());
 }
 
 // The scatter of a replayed capture shows the figures the decode tool's summary gives.
