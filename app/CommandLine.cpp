@@ -180,6 +180,8 @@ const char *Match(const KnownDevice (&table)[N], const QString &name, const QStr
 
 // Why --record would write to a file this run replays, or empty.
 QString RecordClash(const CommandLine &c) {
+    if (c.options.recordPath.isEmpty())
+        return {};
     const std::string record = FileNameBytes(c.options.recordPath).toStdString();
     QStringList inputs{c.replayFile, c.device};
     for (const auto &binding : c.bindings)

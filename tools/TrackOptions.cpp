@@ -69,6 +69,9 @@ bool WriteWhole(const std::string &path, const std::string &text) {
     const bool exists = ::stat(path.c_str(), &st) == 0;
     if (exists && !S_ISREG(st.st_mode))
         return WriteInPlace(path, text);
+    // A file the user may not write stays as it is, though its folder would let it be replaced.
+    if (exists && ::access(path.c_str(), W_OK) != 0)
+        return Fail(path, errno);
     // A link keeps leading to the export: the file it names is the one replaced.
     std::string target = path;
     if (char *real = exists ? ::realpath(path.c_str(), nullptr) : nullptr) {
