@@ -112,6 +112,11 @@ void CheckSignals(const SignalHistoryCopy &copy) {
               "signal of no system or without strength");
 }
 
+bool SameNewest(const SignalHistoryCopy &a, const SignalHistoryCopy &b) {
+    return a.samples.empty() ? b.samples.empty()
+                             : !b.samples.empty() && a.samples.back().time == b.samples.back().time;
+}
+
 bool HasTime(const SignalHistoryCopy &copy, std::int64_t time) {
     return std::any_of(copy.samples.begin(), copy.samples.end(),
                        [time](const HistorySample &s) { return s.time == time; });
@@ -170,6 +175,11 @@ struct Port {
                std::chrono::milliseconds(g_nowMs);
     }
     void NotifyEpoch(bool byNewTime) { signals.OnEpoch(decoder, byNewTime); }
+    // A replay's read that jumped, as the reader reports it before the read's bytes.
+    void Jump() {
+        signals.OnJump();
+        lastTime.OnJump();
+    }
     void Block(const char *bytes, std::size_t n) {
         g_nowMs += 100;
         blockArrived = Arrival();
@@ -249,9 +259,11 @@ void CheckTrack(CFixTrack &track, const std::vector<GeoPoint> &points) {
 
 int PortMode(const std::uint8_t *data, std::size_t size) {
     // Byte 0: bits 0-1 how many size bytes follow (1..4), bits 2-5 which of them are followed by
-    // a quiet line; each size byte gives a block of 1..256 bytes, used in turn.
+    // a quiet line, bit 6 whether the read after a quiet line jumped (a replay's seek); each size
+    // byte gives a block of 1..256 bytes, used in turn.
     const std::size_t nSizes = (data[0] & 3u) + 1u;
     const unsigned quietAfter = (data[0] >> 2) & 0xfu;
+    const bool jumps = (data[0] & 0x40u) != 0;
     if (size <= nSizes + 1)
         return 0;
     const char *text = reinterpret_cast<const char *>(data + 1 + nSizes);
@@ -262,12 +274,18 @@ int PortMode(const std::uint8_t *data, std::size_t size) {
     g_nowMs = 0;
     auto split = std::make_unique<Port>();
     std::size_t pos = 0;
+    bool jumped = false, quiet = false;
     for (std::size_t i = 0; pos < length; ++i) {
         const std::size_t slot = i % nSizes;
         const std::size_t n = std::min<std::size_t>(data[1 + slot] + 1u, length - pos);
+        if (jumps && quiet) {
+            split->Jump();
+            jumped = true;
+        }
         split->Block(text + pos, n);
         pos += n;
-        if ((quietAfter >> slot) & 1u)
+        quiet = ((quietAfter >> slot) & 1u) != 0;
+        if (quiet)
             split->QuietLine();
         split->CheckCopies();
     }
@@ -293,15 +311,19 @@ int PortMode(const std::uint8_t *data, std::size_t size) {
           "rejected sentences differ from the ones fed in a single block");
     // Epochs are sampled where a block or a quiet line ends them, so several in one block make
     // one sample and the times depend on the blocks; only the last quiet line's must be there.
-    split->lastTime.OnEpoch(split->decoder);
-    const SignalHistoryCopy last = split->lastTime.Copy();
-    const SignalHistoryCopy a = split->signals.Copy();
-    const SignalHistoryCopy b = whole->signals.Copy();
-    if (last.samples.empty())
-        Check(a.samples.empty() && b.samples.empty(), "signal history sampled without a time");
-    else
-        Check(HasTime(a, last.samples.back().time) && HasTime(b, last.samples.back().time),
-              "the last epoch before the quiet line is missing from the signal history");
+    for (Port *port : {split.get(), whole.get()}) {
+        port->lastTime.OnEpoch(port->decoder);
+        const SignalHistoryCopy last = port->lastTime.Copy();
+        const SignalHistoryCopy copy = port->signals.Copy();
+        if (!last.samples.empty())
+            Check(HasTime(copy, last.samples.back().time),
+                  "the last epoch before the quiet line is missing from the signal history");
+        else if (!jumped)
+            Check(copy.samples.empty(), "signal history sampled without a time");
+    }
+    if (!jumped)
+        Check(SameNewest(split->lastTime.Copy(), whole->lastTime.Copy()),
+              "last time of fix differs from the one fed in a single block");
 
     // After a reconnect nothing said before counts as sent; the stream then starts afresh.
     split->Reconnect();
