@@ -4,13 +4,16 @@
 // whose sizes come from the input, some followed by a quiet line. Every fix and point must be a
 // place on the earth, the statistics and exports finite, the signal history ordered and whole;
 // the fixes must not depend on the blocks. Reply mode (0x80 and above): what reads the receiver's
-// answers (the family recogniser, the checksum writer, the reference point's text).
+// answers (the family recogniser, the checksum writer, the reference point's text). First byte
+// 0x7F: the port itself, its reader thread replaying the input as a recording.
 #include "EpochTracker.h"
 #include "FixExtra.h"
 #include "FixStopwatch.h"
 #include "FixTrack.h"
+#include "GpsPort.h"
 #include "NmeaConvert.h"
 #include "NmeaDecoder.h"
+#include "PortTable.h"
 #include "ReceiverFamily.h"
 #include "RestartCommands.h"
 #include "SignalHistory.h"
@@ -27,6 +30,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -509,10 +513,56 @@ int ReplyMode(const std::uint8_t *data, std::size_t size) {
     return 0;
 }
 
+// The port itself on the input as a recording: its reader thread at the replay's fastest pace,
+// a jump back to the start, a command it must refuse, a clear and a close. A thread and a file per
+// input make it slow, so one first byte in 256 asks for it.
+int RealPortMode(const std::uint8_t *data, std::size_t size) {
+    const char *tmp = std::getenv("TMPDIR");
+    std::string path =
+        std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/fuzz_port_XXXXXX";
+    const int fd = mkstemp(path.data());
+    if (fd < 0)
+        return 0;
+    const bool written = write(fd, data + 1, size - 1) == static_cast<ssize_t>(size - 1);
+    close(fd);
+    platform::BindPort(9, path);
+    if (CGpsPort port(0); written && port.Open(9, 4800) && port.Replay() != nullptr) {
+        port.SetEpochListener([] {});
+        port.Replay()->SetSpeed(platform::CFileSource::kFastest);
+        const auto played = [&port] {
+            for (int i = 0; i < 2000 && !port.Replay()->Ended(); ++i)
+                usleep(1000);
+        };
+        played();
+        port.Replay()->JumpTo(0.0);
+        usleep(2000);
+        played();
+        port.WaitForDecoded(0, std::chrono::milliseconds(1));
+        port.Send("$PMTK101*32\r\n");
+        Check(!port.LastSendFailure().empty(), "a recording took a command");
+        std::string why;
+        Check(!port.CanSend(why) && !why.empty(), "a recording says it takes commands");
+        Check(!port.SourceDescription().empty() && port.CopyLinkState().bOpen,
+              "an open replay not described or not open");
+        CheckSignals(port.Signals().Copy());
+        CheckPoints(port.History().CopyPoints());
+        SkyView sky;
+        port.CopySky(sky);
+        CheckSky(sky);
+        port.ClearFix();
+        port.Close();
+        Check(!port.CopyLinkState().bOpen, "a closed port still open");
+    }
+    std::remove(path.c_str());
+    return 0;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
     if (size < 2)
         return 0;
+    if (data[0] == 0x7f)
+        return RealPortMode(data, size);
     return data[0] < 0x80 ? PortMode(data, size) : ReplyMode(data, size);
 }
