@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -112,13 +113,19 @@ std::size_t HistoryOfReplay(const std::string &path, int again = 0) {
     return port.Signals().Size();
 }
 
-// A locale with a decimal comma, made in the test's own folder (no system locale is touched).
+// A locale with a decimal comma, made in a folder of the test's own (no system locale is touched).
+std::string LocaleDir() {
+    return ::testing::TempDir() + "/hostile_locales_" + std::to_string(getpid());
+}
+
 bool UseCommaLocale() {
-    const std::string dir = ::testing::TempDir() + "/hostile_locales";
+    const std::string dir = LocaleDir();
     const std::string make = "mkdir -p '" + dir + "' && localedef -i de_DE -f UTF-8 '" + dir +
                              "/de_DE.UTF-8' >/dev/null 2>&1";
-    if (std::system(make.c_str()) != 0)
+    if (std::system(make.c_str()) != 0) {
+        std::filesystem::remove_all(dir);
         return false;
+    }
     setenv("LOCPATH", dir.c_str(), 1);
     return std::setlocale(LC_NUMERIC, "de_DE.UTF-8") != nullptr &&
            std::localeconv()->decimal_point[0] == ',';
@@ -141,7 +148,8 @@ const HostileCase kCases[] = {
      }},
     {"a spliced RMC with a right checksum does not move CEP95",
      [] {
-         const std::string clean = ::testing::TempDir() + "/hostile_clean.nmea";
+         const std::string clean =
+             ::testing::TempDir() + "/hostile_clean_" + std::to_string(getpid()) + ".nmea";
          std::ofstream(clean, std::ios::binary) << WithoutLine(Slurp(Hostile("splice.nmea")), 280);
          const Run spliced = Decode({"--summary", Hostile("splice.nmea")}, 5000ms);
          const Run without = Decode({"--summary", clean}, 5000ms);
@@ -191,6 +199,7 @@ const HostileCase kCases[] = {
          watch.OnFixReport(true, t0 + 1500ms);
          const std::string ttff = watch.Text(t0 + 1600ms);
          std::setlocale(LC_NUMERIC, "C");
+         std::filesystem::remove_all(LocaleDir());
          EXPECT_EQ(size, "1.4 kB");
          EXPECT_NE(ttff.find("fix in 1.5 s"), std::string::npos) << ttff;
          ASSERT_TRUE(read);
