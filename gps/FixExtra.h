@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // Which fields of the record the stream has set since the record was last cleared; a field
@@ -19,11 +20,50 @@ enum FixSent : std::uint16_t {
     kSentVdop = 1u << 11,
 };
 
+// The receiver's own view of its signal's integrity; every value stays at its "unknown" marker
+// until the receiver reports it.
+struct Integrity {
+    static constexpr std::size_t kMaxBlocks = 4;
+    struct RfBlock {
+        std::int16_t jamInd = -1;    // 0-255 (MON-RF, MON-HW); -1 not sent
+        std::int16_t agcPermil = -1; // AGC in tenths of a percent of its range; -1 not sent
+    };
+    RfBlock blocks[kMaxBlocks];
+    std::uint8_t nBlocks = 0;
+    std::int8_t jamming = -1;  // JammingState: -1 unknown
+    std::int8_t spoofing = -1; // SpoofingState: -1 unknown
+    std::int8_t antenna = -1;  // AntennaState: -1 unknown
+    std::int8_t antPower = -1; // 0 off, 1 on; -1 unknown
+};
+enum JammingState : std::int8_t { kJamOk = 0, kJamWarning = 1, kJamCritical = 2 };
+enum SpoofingState : std::int8_t { kSpoofNone = 0, kSpoofIndicated = 1, kSpoofMultiple = 2 };
+enum AntennaState : std::int8_t { kAntInit = 0, kAntOk = 1, kAntShort = 2, kAntOpen = 3 };
+// "ok", "warning", "critical"; "unknown" for anything else.
+const char *JammingWord(int state);
+// "none", "indicated", "multiple"; "unknown".
+const char *SpoofingWord(int state);
+// "ok", "short", "open", "init"; "unknown".
+const char *AntennaWord(int state);
+
+// The carrier-phase solution a receiver reports (RTK).
+enum CarrierSolution : std::int8_t { kCarrierNone = 0, kCarrierFloat = 1, kCarrierFixed = 2 };
+// "none", "float", "fixed"; "" for anything else.
+const char *CarrierWord(int carrier);
+
 // What the decoder keeps beside the 120-byte record, which keeps its own fields.
 struct FixExtra {
     std::uint16_t sent = 0;   // FixSent bits
     std::int8_t quality = -1; // GGA field 6, 0-8; -1 before any GGA gave one
     char gnsMode[8] = {};     // GNS mode letters as sent, one per system, zero-terminated
+    // From the receiver's binary messages only: NMEA has no words for them.
+    std::int8_t carrier = -1; // CarrierSolution; -1 not reported
+    // Accuracy estimates in metres and metres per second; below 0 when not reported.
+    float hAccM = -1.0f, vAccM = -1.0f, speedAccMps = -1.0f;
+    // The position at full precision (degrees; metres above the ellipsoid and mean sea level).
+    bool hasPrecise = false;
+    double preciseLat = 0.0, preciseLon = 0.0;
+    double preciseHeight = 0.0, preciseMsl = 0.0;
+    Integrity integrity;
 };
 
 // GGA's quality indicator as a word: "no fix", "GPS", "DGPS", "PPS", "RTK fixed", "RTK float",

@@ -12,6 +12,9 @@
 #include <mutex>
 #include <utility>
 
+// The binary protocols the scanner takes beside NMEA.
+enum class FrameProtocol : std::uint8_t { Ubx, Rtcm3 };
+
 // What other parts may watch in the stream. All of them run on the thread that feeds the decoder,
 // so they must be set before that thread starts and must be quick.
 struct NmeaHooks {
@@ -21,6 +24,10 @@ struct NmeaHooks {
     // Every complete sentence whose checksum is good, "$" through the checksum's digits, whatever
     // its type (proprietary and unknown ones included). Called before the sentence is decoded.
     std::function<void(const char *sentence, std::size_t len)> onSentence;
+    // Every complete binary frame whose checksum holds (UBX: "B5 62" through its checksum; RTCM 3:
+    // "D3" through its CRC), whatever its type. Called before the frame is decoded.
+    std::function<void(FrameProtocol protocol, const unsigned char *frame, std::size_t len)>
+        onFrame;
     // A sentence said whether there is a fix: RMC status A, GGA quality above 0, GSA mode 2 or 3
     // give true; the same sentences without a fix give false.
     std::function<void(bool valid)> onFixReport;

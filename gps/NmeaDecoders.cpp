@@ -97,6 +97,26 @@ const char *QualityName(int quality) {
     return quality >= 0 && quality <= 8 ? kNames[quality] : "";
 }
 
+const char *JammingWord(int state) {
+    static const char *const kWords[] = {"ok", "warning", "critical"};
+    return state >= 0 && state <= 2 ? kWords[state] : "unknown";
+}
+
+const char *SpoofingWord(int state) {
+    static const char *const kWords[] = {"none", "indicated", "multiple"};
+    return state >= 0 && state <= 2 ? kWords[state] : "unknown";
+}
+
+const char *AntennaWord(int state) {
+    static const char *const kWords[] = {"init", "ok", "short", "open"};
+    return state >= 0 && state <= 3 ? kWords[state] : "unknown";
+}
+
+const char *CarrierWord(int carrier) {
+    static const char *const kWords[] = {"none", "float", "fixed"};
+    return carrier >= 0 && carrier <= 2 ? kWords[carrier] : "";
+}
+
 // $GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47
 void CNmeaDecoder::ParseGGA(const char *sentence, std::size_t star) {
     Fields f;

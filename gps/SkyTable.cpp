@@ -60,6 +60,13 @@ const char *BandName(Gnss gnss, int signalId) {
     return signalId >= 1 && signalId <= table.count ? table.names[signalId - 1] : "unknown";
 }
 
+const char *SignalQualityWord(int quality) {
+    static const char *const kWords[] = {"no signal", "searching", "acquired", "unusable",
+                                         "code lock", "carrier lock", "carrier lock",
+                                         "carrier lock"};
+    return quality >= 0 && quality <= 7 ? kWords[quality] : "";
+}
+
 // Satellite numbers as receivers send them (checked against the captures in tests/captures):
 //
 //   numbers   system    sent by

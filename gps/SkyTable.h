@@ -14,10 +14,16 @@ const char *GnssName(Gnss gnss);
 
 // One signal of a satellite: receivers of NMEA 4.11 report a satellite once per signal.
 struct SkySignal {
-    std::uint8_t id = 0;      // signal id as sent, 0 when the sentence has none
-    std::uint8_t snr = 0;     // dB-Hz, 0 = not tracked
+    std::uint8_t id = 0;  // signal id as sent, 0 when the sentence has none
+    std::uint8_t snr = 0; // dB-Hz, 0 = not tracked
+    std::int8_t quality =
+        -1; // the receiver's tracking state, 0-7 (SignalQualityWord); -1 not given
     std::int64_t heardMs = 0; // when last heard, on the decoder's clock
 };
+
+// A signal's tracking state as u-blox receivers report it: "no signal", "searching", "acquired",
+// "unusable", "code lock", "carrier lock" (5 to 7); "" for anything else.
+const char *SignalQualityWord(int quality);
 
 // The band of a signal id in a system ("L1 C/A", "L5 Q", "E1", "E5a", "B1I", ...); "" for id 0
 // (the sentence named none) and "unknown" for an id outside the table.
