@@ -162,7 +162,8 @@ CDesktopView::CDesktopView(QWidget *parent) : QWidget(parent) {
 }
 
 QLabel *CDesktopView::FixValue(const QString &label) const {
-    for (std::size_t i = 0; i < m_rowLabels.size(); ++i)
+    // Rows past the shown ones are hidden and keep their old labels.
+    for (std::size_t i = 0; i < m_nRows; ++i)
         if (m_rowLabels[i]->text() == label)
             return m_rowValues[i];
     return nullptr;
@@ -188,8 +189,7 @@ void CDesktopView::Show(const GpsFix &fix, display::FixFacts facts, const FixExt
         !std::equal(sky.sats, sky.sats + std::min(sky.count, SkyView::kMax), m_sky.sats, SamePlot);
     m_sky = sky;
     m_bStale = facts.stale;
-    const std::vector<display::FixRow> rows =
-        display::FixPanelRows(fix, facts, extra.quality, sky, live);
+    const std::vector<display::FixRow> rows = display::FixPanelRows(fix, facts, extra, sky, live);
     for (std::size_t i = 0; i < rows.size(); ++i) {
         if (i >= m_rowLabels.size()) {
             auto *label = new QLabel(m_fixGrid->parentWidget());
@@ -212,6 +212,7 @@ void CDesktopView::Show(const GpsFix &fix, display::FixFacts facts, const FixExt
             value->setPalette(p);
         }
     }
+    m_nRows = rows.size();
     for (std::size_t i = 0; i < m_rowLabels.size(); ++i) {
         m_rowLabels[i]->setVisible(i < rows.size());
         m_rowValues[i]->setVisible(i < rows.size());

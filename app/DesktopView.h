@@ -45,4 +45,5 @@ private:
     QGridLayout *m_fixGrid = nullptr;
     std::vector<QLabel *> m_rowLabels;
     std::vector<QLabel *> m_rowValues;
+    std::size_t m_nRows = 0; // rows shown; the receiver's binary messages may add some
 };

@@ -19,8 +19,10 @@ struct FixRow {
 
 // The fix panel: the full layout's fields (fix already under the time rule), VDOP, the fix
 // quality the receiver gave, satellites used, in view and signals, and the live state (live is
-// "" while data flows).
-std::vector<FixRow> FixPanelRows(const GpsFix &fix, FixFacts facts, int quality, const SkyView &sky,
-                                 const QString &live);
+// "" while data flows). What only binary messages tell (accuracy, carrier solution, jamming,
+// spoofing, antenna) adds rows once the receiver reported it, so an NMEA receiver's panel keeps
+// its rows.
+std::vector<FixRow> FixPanelRows(const GpsFix &fix, FixFacts facts, const FixExtra &extra,
+                                 const SkyView &sky, const QString &live);
 
 } // namespace display

@@ -1,6 +1,9 @@
 #include "TextFields.h"
 #include "ControlIds.h"
+#include "FixPanel.h"
 
+#include <QStringList>
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <gtest/gtest.h>
@@ -197,6 +200,99 @@ TEST(TextFields, OnlyChangedFieldsAreWritten) {
     EXPECT_EQ(changed({all, false}, {all & ~kSentPdop, false}), (Fields{{ctl::kPdop, "1.5"}}));
     EXPECT_EQ(changed({all, true}, {all, false}), (Fields{{ctl::kValidity, "No data"}}));
     EXPECT_EQ(changed({all, false}, {all, true}), (Fields{{ctl::kValidity, "Valid"}}));
+}
+
+// The desktop fix panel: an NMEA receiver's panel has its rows as they always were; what only
+// binary messages report adds rows, each value as the receiver gave it and none it did not send.
+TEST(FixPanel, RowsOfWhatTheReceiverReported) {
+    using Rows = std::vector<std::pair<QString, QString>>;
+    GpsFix fix = EmptyFix();
+    fix.wSpeed = 1250;
+    SkyView sky{};
+    const auto panel = [&](const FixExtra &extra, bool stale = false) {
+        return display::FixPanelRows(fix, {display::kSentAll, stale}, extra, sky, QString());
+    };
+    FixExtra nmea;
+    nmea.quality = 4;
+    const std::vector<display::FixRow> base = panel(nmea);
+    QStringList labels;
+    for (const display::FixRow &r : base)
+        labels << r.label;
+    EXPECT_EQ(labels.join(','), QStringLiteral("Time,Date,Latitude,Longitude,Altitude,Speed,Course,"
+                                               "HDOP,PDOP,VDOP,Valid,Fix mode,Quality,"
+                                               "Satellites,State"));
+    // The rows that differ from the NMEA receiver's, in order.
+    const auto changed = [&](const std::vector<display::FixRow> &rows) {
+        Rows out;
+        for (const display::FixRow &r : rows)
+            if (std::none_of(base.begin(), base.end(), [&](const display::FixRow &b) {
+                    return b.label == r.label && b.value == r.value;
+                }))
+                out.emplace_back(r.label, r.value);
+        return out;
+    };
+    struct Row {
+        const char *what;
+        void (*set)(FixExtra &);
+        Rows rows;
+    };
+    const Row rows[] = {
+        {"NMEA only", [](FixExtra &) {}, {}},
+        {"RTK accuracy",
+         [](FixExtra &e) { e.hAccM = 0.014f, e.vAccM = 0.021f; },
+         {{"Accuracy", "\u00b10.014 m horiz, \u00b10.021 m vert"}}},
+        {"metres, horizontal only",
+         [](FixExtra &e) { e.hAccM = 12.345f; },
+         {{"Accuracy", "\u00b112.35 m horiz"}}},
+        {"no fix: thousands of kilometres",
+         [](FixExtra &e) { e.hAccM = 4294967.295f, e.vAccM = 3750.4f; },
+         {{"Accuracy", "\u00b14295 km horiz, \u00b13750 m vert"}}},
+        {"speed accuracy in the speed's unit",
+         [](FixExtra &e) { e.speedAccMps = 0.05f; },
+         {{"Speed", "12 KM/Hr \u00b10.18"}}},
+        {"no carrier solution",
+         [](FixExtra &e) { e.carrier = kCarrierNone; },
+         {{"Carrier", "none"}}},
+        {"RTK float", [](FixExtra &e) { e.carrier = kCarrierFloat; }, {{"Carrier", "RTK float"}}},
+        {"RTK fixed", [](FixExtra &e) { e.carrier = kCarrierFixed; }, {{"Carrier", "RTK fixed"}}},
+        {"integrity, two RF blocks",
+         [](FixExtra &e) {
+             Integrity &in = e.integrity;
+             in.nBlocks = 2;
+             in.blocks[0] = {27, 620};
+             in.blocks[1] = {-1, 584}; // a compact MON-RF block: no jamming indicator
+             in.jamming = kJamWarning, in.spoofing = kSpoofNone;
+             in.antenna = kAntOk, in.antPower = 1;
+         },
+         {{"Jamming", "warning"},
+          {"RF L1", "jamming 27/255, AGC 62%"},
+          {"RF L2/L5", "AGC 58%"},
+          {"Spoofing", "none"},
+          {"Antenna", "ok, powered"}}},
+        {"a block that sent nothing, a short antenna",
+         [](FixExtra &e) {
+             e.integrity.nBlocks = 1;
+             e.integrity.antenna = kAntShort;
+         },
+         {{"Antenna", "short"}}},
+        {"an open antenna, unpowered",
+         [](FixExtra &e) { e.integrity.antenna = kAntOpen, e.integrity.antPower = 0; },
+         {{"Antenna", "open, not powered"}}},
+        {"spoofing indicated, jamming critical",
+         [](FixExtra &e) {
+             e.integrity.spoofing = kSpoofIndicated, e.integrity.jamming = kJamCritical;
+         },
+         {{"Jamming", "critical"}, {"Spoofing", "indicated"}}},
+    };
+    for (const Row &r : rows) {
+        FixExtra extra = nmea;
+        r.set(extra);
+        EXPECT_EQ(changed(panel(extra)), r.rows) << r.what;
+        // Stale data greys the new rows as every other.
+        for (const display::FixRow &row : panel(extra, true))
+            EXPECT_EQ(row.greyed, row.label != "Valid" && row.label != "State")
+                << r.what << ": " << row.label.toStdString();
+    }
 }
 
 TEST(TextFields, SplitDegreesWorkedValues) {
