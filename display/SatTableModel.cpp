@@ -3,7 +3,9 @@
 #include "SkyView.h"
 
 #include <QColor>
+#include <QStringList>
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -13,25 +15,37 @@ QString BandOf(Gnss gnss, int signalId) {
     return name[0] == '\0' ? QStringLiteral("SNR") : QString::fromLatin1(name);
 }
 
+// The best tracking state of a satellite's signals, -1 when none has one.
+int BestQuality(const SkySat &s) {
+    int best = -1;
+    for (std::size_t k = 0; k < std::min<std::size_t>(s.nSigs, SkySat::kMaxSignals); ++k)
+        best = std::max<int>(best, s.sigs[k].quality);
+    return best;
+}
+
 } // namespace
 
 void CSatTableModel::SetSky(const SkyView &sky, bool stale) {
     const std::size_t count = std::min(sky.count, SkyView::kMax);
     QStringList bands;
+    bool tracking = false;
     for (std::size_t i = 0; i < count; ++i) {
         const SkySat &s = sky.sats[i];
         if (s.nSigs == 0 && !bands.contains(QStringLiteral("SNR")))
             bands << QStringLiteral("SNR");
-        for (std::size_t k = 0; k < std::min<std::size_t>(s.nSigs, SkySat::kMaxSignals); ++k)
+        for (std::size_t k = 0; k < std::min<std::size_t>(s.nSigs, SkySat::kMaxSignals); ++k) {
             if (const QString b = BandOf(s.gnss, s.sigs[k].id); !bands.contains(b))
                 bands << b;
+            tracking = tracking || s.sigs[k].quality >= 0;
+        }
     }
-    const bool reshaped = bands != m_bands || count != m_sats.size();
+    const bool reshaped = bands != m_bands || tracking != m_bTracking || count != m_sats.size();
     if (reshaped)
         beginResetModel();
     m_sky.assign(sky.sats, sky.sats + count);
     m_sats = m_sky;
     m_bands = bands;
+    m_bTracking = tracking;
     SortRows();
     const bool staleChanged = m_bStale != stale;
     m_bStale = stale;
@@ -69,7 +83,33 @@ int CSatTableModel::rowCount(const QModelIndex &parent) const {
 }
 
 int CSatTableModel::columnCount(const QModelIndex &parent) const {
-    return parent.isValid() ? 0 : kFixedBefore + static_cast<int>(m_bands.size()) + 1;
+    return parent.isValid()
+               ? 0
+               : kFixedBefore + static_cast<int>(m_bands.size()) + (m_bTracking ? 1 : 0) + 1;
+}
+
+int CSatTableModel::TrackingColumn() const {
+    return m_bTracking ? kFixedBefore + static_cast<int>(m_bands.size()) : -1;
+}
+
+QString CSatTableModel::TrackingText(const SkySat &s) const {
+    // (band column, word) of each signal with a state; one word when they all agree.
+    std::vector<std::pair<int, QString>> states;
+    for (std::size_t k = 0; k < std::min<std::size_t>(s.nSigs, SkySat::kMaxSignals); ++k)
+        if (const SkySignal &sig = s.sigs[k]; SignalQualityWord(sig.quality)[0] != '\0')
+            states.emplace_back(static_cast<int>(m_bands.indexOf(BandOf(s.gnss, sig.id))),
+                                QString::fromLatin1(SignalQualityWord(sig.quality)));
+    std::stable_sort(states.begin(), states.end(),
+                     [](const auto &a, const auto &b) { return a.first < b.first; });
+    const bool agree = std::all_of(states.begin(), states.end(), [&](const auto &st) {
+        return st.second == states.front().second;
+    });
+    if (states.empty() || agree)
+        return states.empty() ? QString() : states.front().second;
+    QStringList parts;
+    for (const auto &[band, word] : states)
+        parts << m_bands[band] + QLatin1Char(' ') + word;
+    return parts.join(QStringLiteral(", "));
 }
 
 QString CSatTableModel::Text(int row, int column) const {
@@ -88,6 +128,8 @@ QString CSatTableModel::Text(int row, int column) const {
     }
     if (column == columnCount() - 1)
         return s.used ? QStringLiteral("yes") : QString();
+    if (column == TrackingColumn())
+        return TrackingText(s);
     const QString &band = m_bands[column - kFixedBefore];
     if (s.nSigs == 0)
         return band == QLatin1String("SNR") && s.snr > 0 ? QString::number(s.snr) : QString();
@@ -112,6 +154,8 @@ int CSatTableModel::SortValue(const SkySat &s, int column) const {
     }
     if (column == columnCount() - 1)
         return s.used ? 1 : 0;
+    if (column == TrackingColumn())
+        return BestQuality(s);
     const QString &band = m_bands[column - kFixedBefore];
     if (s.nSigs == 0)
         return band == QLatin1String("SNR") ? s.snr : -1;
@@ -158,8 +202,9 @@ QVariant CSatTableModel::data(const QModelIndex &index, int role) const {
                            static_cast<std::size_t>(columnCount()) +
                        static_cast<std::size_t>(index.column())];
     case Qt::TextAlignmentRole:
-        return index.column() == 0 ? QVariant(Qt::AlignLeft | Qt::AlignVCenter)
-                                   : QVariant(Qt::AlignRight | Qt::AlignVCenter);
+        return index.column() == 0 || index.column() == TrackingColumn()
+                   ? QVariant(Qt::AlignLeft | Qt::AlignVCenter)
+                   : QVariant(Qt::AlignRight | Qt::AlignVCenter);
     case Qt::ForegroundRole:
         if (m_bStale)
             return display::kStaleColour;
@@ -178,6 +223,8 @@ QVariant CSatTableModel::headerData(int section, Qt::Orientation orientation, in
         return QString::fromLatin1(kFixed[section]);
     if (section == columnCount() - 1)
         return QStringLiteral("Used");
+    if (section == TrackingColumn())
+        return QStringLiteral("Tracking");
     if (section - kFixedBefore < m_bands.size())
         return m_bands[section - kFixedBefore];
     return {};

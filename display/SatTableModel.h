@@ -9,7 +9,8 @@
 
 // The satellites of one sky snapshot as table rows, sorted by system then number: system,
 // number, elevation, azimuth, the strength per band (a column per band any satellite was heard
-// on, "SNR" for receivers that name no band) and whether the fix uses it.
+// on, "SNR" for receivers that name no band), the tracking state of its signals (only when the
+// receiver gives one) and whether the fix uses it.
 class CSatTableModel : public QAbstractTableModel {
 public:
     using QAbstractTableModel::QAbstractTableModel;
@@ -28,10 +29,14 @@ public:
 
     // The band columns' headers, in column order.
     const QStringList &Bands() const { return m_bands; }
+    // The tracking state's column, or -1 when no signal of the snapshot has one.
+    int TrackingColumn() const;
 
 private:
     static constexpr int kFixedBefore = 4; // system, number, elevation, azimuth
     QString Text(int row, int column) const;
+    // The words of a satellite's tracking states, in the band columns' order.
+    QString TrackingText(const SkySat &s) const;
     // What a column sorts by: the system's order, numbers as numbers, no signal below any.
     int SortValue(const SkySat &s, int column) const;
     void SortRows();
@@ -44,5 +49,6 @@ private:
     // Every cell's text, made once per snapshot: the view asks for them on every paint.
     std::vector<QString> m_cells;
     QStringList m_bands;
+    bool m_bTracking = false; // a signal of the snapshot has a tracking state
     bool m_bStale = false;
 };

@@ -1,6 +1,7 @@
 #include "Canvas.h"
 #include "OpeningZoom.h"
 #include "QtTestSupport.h"
+#include "SatTableModel.h"
 #include "SkyPlot.h"
 #include "SkyView.h"
 
@@ -303,4 +304,50 @@ TEST_F(SkyViewTest, SkyPlotKeepsHorizonMarksWhole) {
     EXPECT_GT(zenith, 150);
     for (int az : {0, 90, 180, 270})
         EXPECT_GE(usedPixels(0, az), zenith * 95 / 100) << az;
+}
+
+// The satellite table gives each signal's tracking state where the receiver sent one (u-blox
+// binary messages), one word when a satellite's signals agree, and sorts by the best of them; an
+// NMEA receiver's table has no such column.
+TEST_F(SkyViewTest, SatTableTracksSignalsOnlyWhereTheReceiverSaysHow) {
+    SkyView sky = EmptySky();
+    Add(sky, Gnss::GPS, 5, 40, 44, 100, true);
+    Add(sky, Gnss::GPS, 7, 20, 30, 200, true);
+    Add(sky, Gnss::Galileo, 3, 60, 38, 300, false);
+    const auto signal = [](int id, int snr, int quality) {
+        return SkySignal{std::uint8_t(id), std::uint8_t(snr), std::int8_t(quality), 0};
+    };
+    sky.sats[0].sigs[0] = signal(1, 44, 7), sky.sats[0].sigs[1] = signal(6, 31, 4);
+    sky.sats[1].sigs[0] = signal(1, 30, 5), sky.sats[1].sigs[1] = signal(6, 0, 5);
+    sky.sats[2].sigs[0] = signal(7, 38, -1);
+    sky.sats[0].nSigs = sky.sats[1].nSigs = 2, sky.sats[2].nSigs = 1;
+    CSatTableModel model;
+    model.SetSky(sky, false);
+    const int tracking = model.TrackingColumn();
+    ASSERT_EQ(model.Bands(), QStringList({"L1 C/A", "L2 CL", "E1"}));
+    ASSERT_EQ(tracking, 7);
+    EXPECT_EQ(model.headerData(tracking, Qt::Horizontal).toString(), QStringLiteral("Tracking"));
+    EXPECT_EQ(model.headerData(tracking + 1, Qt::Horizontal).toString(), QStringLiteral("Used"));
+    const auto column = [&](int c) {
+        QStringList out;
+        for (int r = 0; r < model.rowCount(); ++r)
+            out << model.index(r, c).data().toString();
+        return out;
+    };
+    EXPECT_EQ(column(tracking),
+              QStringList({"L1 C/A carrier lock, L2 CL code lock", "carrier lock", ""}));
+    EXPECT_EQ(column(5), QStringList({"31", "-", ""}));
+    model.sort(tracking, Qt::AscendingOrder);
+    EXPECT_EQ(column(1), QStringList({"3", "7", "5"})) << "no state first, then by the best";
+    model.sort(-1);
+
+    // The same sky from NMEA: no tracking column, the rest unchanged.
+    for (std::size_t i = 0; i < sky.count; ++i)
+        for (SkySignal &sig : sky.sats[i].sigs)
+            sig.quality = -1;
+    model.SetSky(sky, false);
+    EXPECT_EQ(model.TrackingColumn(), -1);
+    EXPECT_EQ(model.columnCount(), 4 + 3 + 1);
+    EXPECT_EQ(model.headerData(7, Qt::Horizontal).toString(), QStringLiteral("Used"));
+    EXPECT_EQ(column(5), QStringList({"31", "-", ""}));
 }

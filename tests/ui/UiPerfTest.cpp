@@ -208,12 +208,14 @@ TEST_F(UiPerf, DesktopPaintWithSixtyFourSatellites) {
         s.az = static_cast<std::int16_t>(i * 37 % 360);
         s.snr = static_cast<std::uint8_t>(20 + i % 30), s.used = i % 3 != 0, s.hasPosition = true;
         s.nSigs = 2;
-        s.sigs[0] = SkySignal{1, s.snr, 0};
-        s.sigs[1] = SkySignal{7, static_cast<std::uint8_t>(s.snr - 5), 0};
+        // Tracking states as a u-blox receiver's binary messages give them: the widest table.
+        s.sigs[0] = SkySignal{1, s.snr, 7, 0};
+        s.sigs[1] = SkySignal{7, static_cast<std::uint8_t>(s.snr - 5), std::int8_t(4 + i % 2), 0};
         sky.used += s.used;
     }
     GpsFix fix = TwelveSatellites();
-    const FixExtra extra{display::kSentAll, 1, {}};
+    FixExtra extra;
+    extra.sent = display::kSentAll, extra.quality = 1;
     std::vector<double> ms;
     QImage target(dlg.Desktop()->size(), QImage::Format_RGB32);
     for (int i = 0; i < 60; ++i) {
