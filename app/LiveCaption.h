@@ -1,6 +1,9 @@
 #pragma once
 
+#include "ScanCounters.h"
+
 #include <QString>
+#include <QStringList>
 
 // What the caption says about the receiver, sampled once a tick.
 struct LiveState {
@@ -37,3 +40,8 @@ QString LiveCaption(const LiveState &state, const QString &more = {});
 
 // The short form of an open failure for the caption: "/dev/ttyS3 not found".
 QString ShortOpenFailure(int nErrno, const QString &device);
+
+// The port tooltip's lines on what came: the sentences, the frames of each protocol that
+// appeared ("NMEA 1200 good, 3 bad · UBX 540 good, 0 bad"), and the baud rate hint when bad
+// sentences and frames outnumber the good ones.
+QStringList StreamCountLines(const ScanCounters &counters);

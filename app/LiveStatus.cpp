@@ -57,16 +57,7 @@ void CStatusDlg::UpdateLiveStatus() {
         tip << QString::fromStdString(link.device);
     else if (!m_strOpenFailure.isEmpty())
         tip << QStringLiteral("Not open: ") + m_strOpenFailure;
-    const ScanCounters counters = m_port.CopyCounters();
-    // Sentence types the window has no use for are normal; only bad ones hint at the baud rate.
-    const std::uint32_t bad = counters.Dropped() - counters.nUnknown;
-    tip << QStringLiteral("%1 sentences decoded, %2 not used (other sentence types), %3 bad "
-                          "(checksum or bytes)")
-               .arg(counters.Decoded())
-               .arg(counters.nUnknown)
-               .arg(bad);
-    if (bad > 0 && bad >= counters.Decoded())
-        tip << QStringLiteral("Many bad sentences: check the baud rate");
+    tip << StreamCountLines(m_port.CopyCounters());
     if (link.nLastError != 0)
         tip << QStringLiteral("Last error: %1")
                    .arg(QString::fromLocal8Bit(std::strerror(link.nLastError)));

@@ -509,6 +509,52 @@ TEST(LiveCaptionTest, OneShortStateAfterTheName) {
               QStringLiteral("/dev/watchdog is not a serial port"));
 }
 
+// The port tooltip counts each protocol that appeared; bad bytes blame the baud rate only while
+// they outnumber what decoded, and a binary frame whose checksum holds counts as decoded.
+TEST(LiveCaptionTest, PortTipCountsEachProtocolAndHintsAtTheBaudRate) {
+    const QString sentences = QStringLiteral("%1 sentences decoded, %2 not used (other sentence "
+                                             "types), %3 bad (checksum or bytes)");
+    const QString baud = QStringLiteral("Many bad sentences: check the baud rate");
+    struct Row {
+        const char *what;
+        void (*set)(ScanCounters &);
+        QStringList lines;
+    };
+    const Row rows[] = {
+        {"nothing yet", [](ScanCounters &) {}, {sentences.arg(0).arg(0).arg(0)}},
+        {"NMEA", [](ScanCounters &c) { c.nGga = 4; }, {sentences.arg(4).arg(0).arg(0)}},
+        {"NMEA at a wrong baud rate",
+         [](ScanCounters &c) { c.nRmc = 2, c.nBadChecksum = 1, c.nBadByte = 3, c.nUnknown = 9; },
+         {sentences.arg(2).arg(9).arg(4), baud}},
+        {"UBX only", [](ScanCounters &c) { c.nUbx = 540; }, {"UBX 540 good, 0 bad"}},
+        {"UBX with a few stray dollars",
+         [](ScanCounters &c) { c.nUbx = 540, c.nUbxBad = 1, c.nCut = 3; },
+         {sentences.arg(0).arg(0).arg(3),
+          QString::fromUtf8("NMEA 0 good, 3 bad \u00b7 UBX 540 good, 1 bad")}},
+        {"all three",
+         [](ScanCounters &c) {
+             c.nGga = 300, c.nGsa = 300, c.nGsv = 500, c.nRmc = 97, c.nUnknown = 3, c.nCut = 3;
+             c.nUbx = 540, c.nUbxSkipped = 2, c.nRtcm = 12;
+         },
+         {sentences.arg(1197).arg(3).arg(3),
+          QString::fromUtf8("NMEA 1200 good, 3 bad \u00b7 UBX 540 good, 0 bad (2 not read) "
+                            "\u00b7 RTCM 3 12 good, 0 bad")}},
+        {"RTCM only",
+         [](ScanCounters &c) { c.nRtcm = 12, c.nRtcmBad = 1; },
+         {"RTCM 3 12 good, 1 bad"}},
+        {"binary at a wrong baud rate",
+         [](ScanCounters &c) { c.nUbx = 1, c.nUbxBad = 4, c.nBadByte = 2; },
+         {sentences.arg(0).arg(0).arg(2),
+          QString::fromUtf8("NMEA 0 good, 2 bad \u00b7 UBX 1 good, 4 bad"),
+          "Many bad sentences and frames: check the baud rate"}},
+    };
+    for (const Row &r : rows) {
+        ScanCounters c;
+        r.set(c);
+        EXPECT_EQ(StreamCountLines(c), r.lines) << r.what;
+    }
+}
+
 // The caption follows the receiver each tick: live, silent, unplugged, closed by the user.
 TEST_F(ResetTest, CaptionSaysWhetherWhatItShowsIsLive) {
     const auto caption = [&] { return m_dlg->windowTitle(); };
