@@ -1,11 +1,13 @@
 // skywatch-sim run for real: the device it prints, what a reader decodes from it, its pace,
-// restart commands, the link, unplugging, replay and refused options.
+// restart commands, the link, unplugging, replay, its UBX output and refused options.
 
 #include "SimProcess.h"
 
 #include "GpsFix.h"
 #include "NmeaDecoder.h"
 #include "ScanCounters.h"
+#include "SkyTable.h"
+#include "UbxMessages.h"
 
 #include <gtest/gtest.h>
 
@@ -16,6 +18,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <poll.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -106,6 +109,92 @@ std::string TempPath(const char *name) {
     return (std::filesystem::temp_directory_path() /
             (std::string("skywatch-sim-") + std::to_string(::getpid()) + "-" + name))
         .string();
+}
+
+// One UBX frame of a stream.
+struct UbxFrame {
+    int cls = 0, id = 0;
+    std::string payload;
+};
+
+// A stream cut into its sentences and its UBX frames; kinds holds 'N' or 'U' per run of either.
+struct SplitStream {
+    std::string nmea;
+    std::vector<UbxFrame> frames;
+    std::string kinds;
+    std::string error; // where the first byte that begins neither a line nor a good frame sits
+};
+
+SplitStream Split(const std::string &s) {
+    SplitStream out;
+    const auto byte = [&](std::size_t i) { return static_cast<std::uint8_t>(s[i]); };
+    for (std::size_t i = 0; i < s.size() && out.error.empty();) {
+        const char kind = s[i] == '$' ? 'N' : 'U';
+        if (out.kinds.empty() || out.kinds.back() != kind)
+            out.kinds += kind;
+        if (kind == 'N') {
+            const std::size_t lf = s.find('\n', i);
+            const std::size_t end = lf == std::string::npos ? s.size() : lf + 1;
+            out.nmea += s.substr(i, end - i);
+            i = end;
+            continue;
+        }
+        if (s.size() - i < 8 || byte(i) != 0xB5 || byte(i + 1) != 0x62) {
+            out.error = "no sync at byte " + std::to_string(i);
+            break;
+        }
+        const std::size_t len = byte(i + 4) | std::size_t{byte(i + 5)} << 8;
+        if (s.size() - i < 8 + len) {
+            out.error = "frame cut short at byte " + std::to_string(i);
+            break;
+        }
+        std::uint8_t ckA = 0, ckB = 0;
+        ubx::Checksum(reinterpret_cast<const std::uint8_t *>(s.data()) + i + 2, 4 + len, ckA, ckB);
+        if (ckA != byte(i + 6 + len) || ckB != byte(i + 7 + len)) {
+            out.error = "bad checksum at byte " + std::to_string(i);
+            break;
+        }
+        out.frames.push_back({byte(i + 2), byte(i + 3), s.substr(i + 6, len)});
+        i += 8 + len;
+    }
+    return out;
+}
+
+// A little-endian field of a payload.
+long Le(const std::string &p, std::size_t at, int bytes, bool bSigned = false) {
+    unsigned long v = 0;
+    for (int k = 0; k < bytes; ++k)
+        v |= static_cast<unsigned long>(static_cast<std::uint8_t>(p.at(at + k))) << (8 * k);
+    if (bSigned && (v >> (8 * bytes - 1)) != 0)
+        return static_cast<long>(v) - (1L << (8 * bytes));
+    return static_cast<long>(v);
+}
+
+constexpr int kNavStatus = 0x0103, kNavDop = 0x0104, kNavPvt = 0x0107, kNavSat = 0x0135,
+              kNavSig = 0x0143, kMonRf = 0x0A38;
+
+int Key(const UbxFrame &f) {
+    return f.cls << 8 | f.id;
+}
+
+// u-blox's gnssId of a system.
+int UbxGnssId(Gnss g) {
+    constexpr int kIds[] = {0, 1, 6, 2,
+                            3, 5, 7}; // GPS, SBAS, GLONASS, Galileo, BeiDou, QZSS, NavIC
+    return kIds[static_cast<int>(g)];
+}
+
+// u-blox's sigId for the NMEA 4.11 signal id of each band the simulator sends (0: the sentence
+// names none, the system's first band).
+int UbxSigId(Gnss g, int nmeaId) {
+    static const std::map<std::pair<Gnss, int>, int> kSigIds = {
+        {{Gnss::GPS, 1}, 0},     {{Gnss::GPS, 8}, 7},     {{Gnss::GLONASS, 1}, 0},
+        {{Gnss::GLONASS, 3}, 2}, {{Gnss::Galileo, 7}, 0}, {{Gnss::Galileo, 1}, 4},
+        {{Gnss::BeiDou, 1}, 0},  {{Gnss::BeiDou, 5}, 7}};
+    if (nmeaId == 0)
+        return 0;
+    const auto it = kSigIds.find({g, nmeaId});
+    return it == kSigIds.end() ? -1 : it->second;
 }
 
 #define REQUIRE_SIM()                                                                              \
@@ -359,6 +448,286 @@ TEST(Simulator, ReplayStreamsTheLog) {
     std::filesystem::remove(fifo);
 }
 
+// --write with UBX: only whole frames with good checksums (and with "both" each cycle's sentences
+// first), each message of its documented layout every cycle and MON-RF once a second, and the
+// binary side telling the same fix and sky as the sentences.
+struct UbxRow {
+    const char *name;
+    std::vector<std::string> args;
+    int cycles, seconds, bands;
+    bool bBoth;
+    std::size_t systems;
+};
+
+void PrintTo(const UbxRow &row, std::ostream *os) {
+    *os << row.name;
+}
+
+class UbxStream : public ::testing::TestWithParam<UbxRow> {};
+
+TEST_P(UbxStream, FramesAreWholeAndAgreeWithTheSentences) {
+    REQUIRE_SIM();
+    const UbxRow &row = GetParam();
+    CSimProcess sim(row.args);
+    ASSERT_EQ(sim.Wait(10000), 0) << sim.Errors();
+    const SplitStream split = Split(sim.Output());
+    ASSERT_EQ(split.error, "");
+    // NMEA first, then UBX, every cycle; with UBX alone not one byte of a sentence.
+    std::string kinds = row.bBoth ? "" : "U";
+    for (int i = 0; i < row.cycles && row.bBoth; ++i)
+        kinds += "NU";
+    EXPECT_EQ(split.kinds, kinds);
+    EXPECT_EQ(split.nmea.empty(), !row.bBoth);
+
+    std::map<int, int> count;
+    for (const UbxFrame &f : split.frames)
+        ++count[Key(f)];
+    const std::map<int, int> expected = {{kNavStatus, row.cycles}, {kNavDop, row.cycles},
+                                         {kNavPvt, row.cycles},    {kNavSat, row.cycles},
+                                         {kNavSig, row.cycles},    {kMonRf, row.seconds}};
+    EXPECT_EQ(count, expected);
+
+    long lastTow = -1;
+    std::map<int, const UbxFrame *> cycle; // the last cycle's messages
+    for (const UbxFrame &f : split.frames) {
+        const std::string &p = f.payload;
+        cycle[Key(f)] = &f;
+        switch (Key(f)) {
+        case kNavStatus:
+            ASSERT_EQ(p.size(), 16u);
+            EXPECT_EQ(Le(p, 4, 1), 3);            // gpsFix 3D
+            EXPECT_EQ(Le(p, 5, 1) & 1, 1);        // gpsFixOk
+            EXPECT_GE(Le(p, 12, 4), Le(p, 8, 4)); // msss >= ttff
+            break;
+        case kNavDop:
+            ASSERT_EQ(p.size(), 18u);
+            break;
+        case kNavPvt: {
+            ASSERT_EQ(p.size(), 92u);
+            const long tow = Le(p, 0, 4);
+            if (lastTow >= 0) {
+                EXPECT_EQ(tow - lastTow, 1000 * row.seconds / row.cycles);
+            }
+            lastTow = tow;
+            // UTC is GPS time less 18 leap seconds.
+            const long utc = Le(p, 8, 1) * 3600 + Le(p, 9, 1) * 60 + Le(p, 10, 1);
+            EXPECT_EQ(((tow / 1000 - 18) % 86400 + 86400) % 86400, utc);
+            EXPECT_EQ(Le(p, 11, 1) & 3, 3);   // validDate, validTime
+            EXPECT_EQ(Le(p, 20, 1), 3);       // fixType
+            EXPECT_EQ(Le(p, 21, 1) & 1, 1);   // gnssFixOK
+            EXPECT_GT(Le(p, 60, 4, true), 0); // gSpeed
+            EXPECT_EQ(Le(p, 78, 2) & 1, 0);   // invalidLlh
+            break;
+        }
+        case kNavSat:
+            EXPECT_EQ(Le(p, 4, 1), 1); // version
+            ASSERT_EQ(p.size(), 8 + 12 * std::size_t(Le(p, 5, 1)));
+            break;
+        case kNavSig:
+            EXPECT_EQ(Le(p, 4, 1), 0); // version
+            ASSERT_EQ(p.size(), 8 + 16 * std::size_t(Le(p, 5, 1)));
+            break;
+        case kMonRf:
+            EXPECT_EQ(Le(p, 0, 1), 0); // version
+            ASSERT_EQ(Le(p, 1, 1), row.bands);
+            ASSERT_EQ(p.size(), 4 + 24 * std::size_t(row.bands));
+            for (int b = 0; b < row.bands; ++b) {
+                const std::size_t at = 4 + 24 * std::size_t(b);
+                EXPECT_EQ(Le(p, at, 1), b);
+                EXPECT_EQ(Le(p, at + 1, 1) & 3, 1); // jamming state ok
+                EXPECT_EQ(Le(p, at + 2, 1), 2);     // antenna ok
+                EXPECT_EQ(Le(p, at + 3, 1), 1);     // antenna power on
+                EXPECT_LE(Le(p, at + 14, 2), 8191); // agcCnt
+            }
+            break;
+        }
+    }
+    ASSERT_EQ(cycle.size(), 6u);
+    const std::string &pvt = cycle[kNavPvt]->payload, &dop = cycle[kNavDop]->payload;
+    const std::string &sat = cycle[kNavSat]->payload, &sig = cycle[kNavSig]->payload;
+    for (int key : {kNavStatus, kNavDop, kNavSat, kNavSig})
+        EXPECT_EQ(Le(cycle[key]->payload, 0, 4), Le(pvt, 0, 4)) << "iTOW of " << std::hex << key;
+    EXPECT_EQ(Le(pvt, 76, 2), Le(dop, 6, 2)); // pDOP
+
+    // Each satellite: its system and number as u-blox counts them, its signals in NAV-SIG.
+    struct Sat {
+        long el, az, cno;
+        bool used;
+        std::map<long, long> cnoBySig;
+    };
+    std::map<std::pair<long, long>, Sat> sats;
+    std::map<long, int> systems;
+    long nUsed = 0;
+    for (long i = 0; i < Le(sat, 5, 1); ++i) {
+        const std::size_t at = 8 + 12 * std::size_t(i);
+        const long gnss = Le(sat, at, 1), sv = Le(sat, at + 1, 1), flags = Le(sat, at + 8, 4);
+        const bool used = (flags & 8) != 0;
+        ++systems[gnss];
+        nUsed += used;
+        const std::map<long, std::pair<long, long>> kSvRange = {
+            {0, {1, 32}}, {2, {1, 36}}, {3, {1, 63}}, {6, {1, 24}}};
+        ASSERT_TRUE(kSvRange.count(gnss)) << gnss;
+        EXPECT_GE(sv, kSvRange.at(gnss).first) << gnss;
+        EXPECT_LE(sv, kSvRange.at(gnss).second) << gnss;
+        EXPECT_EQ((flags >> 4) & 3, 1) << "healthy";
+        EXPECT_EQ(used, (flags & 7) >= 4 && used) << "a used satellite is locked";
+        sats[{gnss, sv}] = {
+            Le(sat, at + 3, 1, true), Le(sat, at + 4, 2, true), Le(sat, at + 2, 1), used, {}};
+    }
+    EXPECT_EQ(systems.size(), row.systems);
+    EXPECT_EQ(Le(pvt, 23, 1), nUsed); // numSV
+    ASSERT_EQ(Le(sig, 5, 1), static_cast<long>(sats.size()) * row.bands);
+    for (long i = 0; i < Le(sig, 5, 1); ++i) {
+        const std::size_t at = 8 + 16 * std::size_t(i);
+        const auto it = sats.find({Le(sig, at, 1), Le(sig, at + 1, 1)});
+        ASSERT_NE(it, sats.end()) << "a signal of a satellite NAV-SAT does not list";
+        it->second.cnoBySig[Le(sig, at + 2, 1)] = Le(sig, at + 6, 1);
+        if ((Le(sig, at + 10, 2) & 8) != 0) {
+            EXPECT_TRUE(it->second.used) << "pseudorange used of an unused satellite";
+        }
+    }
+    for (const auto &[id, s] : sats) {
+        EXPECT_EQ(s.cnoBySig.size(), std::size_t(row.bands)) << id.first << " " << id.second;
+        long best = 0;
+        for (const auto &[sigId, cno] : s.cnoBySig)
+            best = std::max(best, cno);
+        EXPECT_EQ(s.cno, best) << "NAV-SAT's cno is its strongest signal's";
+    }
+    if (!row.bBoth)
+        return;
+
+    // The last cycle's sentences against its frames.
+    const std::size_t last = split.nmea.rfind("$GNRMC");
+    ASSERT_NE(last, std::string::npos);
+    const Decoded d = Decode(split.nmea.substr(last));
+    EXPECT_EQ(d.counters.nBadChecksum, 0u);
+    EXPECT_NEAR(d.fix.lLatitude, static_cast<double>(Le(pvt, 28, 4, true)) / 10.0, 2.0);
+    EXPECT_NEAR(d.fix.lLongitude, static_cast<double>(Le(pvt, 24, 4, true)) / 10.0, 2.0);
+    EXPECT_NEAR(d.fix.wAltitude, static_cast<double>(Le(pvt, 36, 4, true)) / 1000.0, 1.0);
+    EXPECT_NEAR(d.fix.nCourse, static_cast<double>(Le(pvt, 64, 4, true)) / 1e5, 1.0);
+    EXPECT_NEAR(d.fix.wSpeed, static_cast<double>(Le(pvt, 60, 4, true)) * 0.36,
+                0.05 * 185.2 + 1.0); // 0.1 kn
+    EXPECT_EQ(d.fix.cSatsUsed, Le(pvt, 23, 1));
+    EXPECT_EQ(d.fix.nPdop * 10, Le(dop, 6, 2));
+    EXPECT_EQ(d.fix.nVdop * 10, Le(dop, 10, 2));
+    EXPECT_EQ(d.fix.nHdop * 10, Le(dop, 12, 2));
+    ASSERT_EQ(d.sky.count, sats.size());
+    for (std::size_t i = 0; i < d.sky.count; ++i) {
+        const SkySat &n = d.sky.sats[i];
+        const auto it = sats.find({UbxGnssId(n.gnss), n.sv});
+        ASSERT_NE(it, sats.end()) << GnssName(n.gnss) << " " << n.sv;
+        EXPECT_EQ(it->second.el, n.el) << GnssName(n.gnss) << " " << n.sv;
+        EXPECT_EQ(it->second.az, n.az) << GnssName(n.gnss) << " " << n.sv;
+        EXPECT_EQ(it->second.used, n.used) << GnssName(n.gnss) << " " << n.sv;
+        for (std::size_t k = 0; k < n.nSigs; ++k) {
+            const int sigId = UbxSigId(n.gnss, n.sigs[k].id);
+            ASSERT_EQ(it->second.cnoBySig.count(sigId), 1u)
+                << GnssName(n.gnss) << " " << n.sv << " NMEA signal " << int(n.sigs[k].id);
+            EXPECT_EQ(it->second.cnoBySig.at(sigId), n.sigs[k].snr)
+                << GnssName(n.gnss) << " " << n.sv << " NMEA signal " << int(n.sigs[k].id);
+        }
+    }
+}
+
+const UbxRow kUbxRows[] = {
+    {"Ubx", {"--protocol", "ubx", "--write", "3"}, 3, 3, 1, false, 4},
+    {"UbxTwoBandsAtFiveHz",
+     {"--protocol", "ubx", "--bands", "2", "--rate", "5", "--write", "2"},
+     10,
+     2,
+     2,
+     false,
+     4},
+    {"UbxGpsOnly",
+     {"--protocol", "ubx", "--chip", "ublox", "--gnss", "gps", "--write", "2"},
+     2,
+     2,
+     1,
+     false,
+     1},
+    {"Both", {"--protocol", "both", "--write", "3"}, 3, 3, 1, true, 4},
+    {"BothTwoBands", {"--protocol", "both", "--bands", "2", "--write", "2"}, 2, 2, 2, true, 4},
+};
+
+INSTANTIATE_TEST_SUITE_P(Protocols, UbxStream, ::testing::ValuesIn(kUbxRows),
+                         [](const ::testing::TestParamInfo<UbxRow> &row) {
+                             return std::string(row.param.name);
+                         });
+
+// The fix types of the NAV-PVT frames in text, from its first sync on (a reader may open the
+// device mid-frame, and the last frame may still be on its way).
+std::string FixTypes(const std::string &text, SplitStream &split) {
+    const std::size_t sync = text.find("\xB5\x62");
+    split = Split(sync == std::string::npos ? std::string() : text.substr(sync));
+    std::string types;
+    for (const UbxFrame &f : split.frames)
+        if (Key(f) == kNavPvt)
+            types += static_cast<char>('0' + f.payload.at(20));
+    return types;
+}
+
+// UBX alone over the device: the banner as INF-NOTICE, no sentence, and a UBX-CFG-RST cold start
+// drops the fix (fixType 0) until it is back.
+TEST(Simulator, UbxOverTheDeviceObeysACfgRstColdStart) {
+    REQUIRE_SIM();
+    CSimProcess sim({"--protocol", "ubx", "--fast"});
+    Reader reader(sim.SlavePath());
+    ASSERT_TRUE(reader.IsOpen());
+    std::string text;
+    ASSERT_TRUE(reader.ReadFor(1500, text));
+    SplitStream split;
+    EXPECT_NE(FixTypes(text, split).find('3'), std::string::npos);
+    EXPECT_TRUE(split.error.empty() || split.error.rfind("frame cut short", 0) == 0) << split.error;
+    EXPECT_EQ(split.nmea, "");
+    bool bBanner = false;
+    for (const UbxFrame &f : split.frames)
+        bBanner = bBanner || (Key(f) == 0x0402 && f.payload.find("u-blox") != std::string::npos);
+    EXPECT_TRUE(bBanner);
+
+    // navBbrMask 0xFFFF (cold), resetMode 2 (software, GNSS only).
+    std::string rst("\xB5\x62\x06\x04\x04\x00\xFF\xFF\x02\x00", 10);
+    std::uint8_t ckA = 0, ckB = 0;
+    ubx::Checksum(reinterpret_cast<const std::uint8_t *>(rst.data()) + 2, rst.size() - 2, ckA, ckB);
+    reader.Write(rst + static_cast<char>(ckA) + static_cast<char>(ckB));
+    text.clear();
+    ASSERT_TRUE(reader.ReadFor(1500, text));
+    const std::string lost = FixTypes(text, split);
+    ASSERT_FALSE(lost.empty());
+    EXPECT_EQ(lost.back(), '0') << lost;
+    text.clear();
+    ASSERT_TRUE(reader.ReadFor(4000, text));
+    const std::string back = FixTypes(text, split);
+    ASSERT_FALSE(back.empty());
+    EXPECT_EQ(back.back(), '3') << back;
+    EXPECT_NE(sim.Errors().find("received cold start"), std::string::npos) << sim.Errors();
+    EXPECT_NE(sim.Errors().find("fix after"), std::string::npos) << sim.Errors();
+}
+
+// --protocol nmea is the default: the same bytes (runs that began in the same second).
+TEST(Simulator, ProtocolNmeaSendsWhatTheDefaultSends) {
+    REQUIRE_SIM();
+    for (const std::vector<std::string> &args :
+         {std::vector<std::string>{}, {"--bands", "2", "--rate", "5"}, {"--gnss", "gps"}}) {
+        std::string plain, nmea;
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            std::vector<std::string> a = args, b = args;
+            a.insert(a.end(), {"--write", "3"});
+            b.insert(b.end(), {"--protocol", "nmea", "--write", "3"});
+            CSimProcess first(a), second(b);
+            ASSERT_EQ(first.Wait(5000), 0);
+            ASSERT_EQ(second.Wait(5000), 0);
+            plain = first.Output();
+            nmea = second.Output();
+            // Both begin with an RMC whose time of fix says which second they started in.
+            if (plain.substr(0, 17) == nmea.substr(0, 17))
+                break;
+        }
+        ASSERT_FALSE(plain.empty());
+        EXPECT_EQ(plain.find('\xB5'), std::string::npos);
+        EXPECT_EQ(nmea, plain) << (args.empty() ? "" : args[0]);
+    }
+}
+
 TEST(Simulator, BadOptionsExitTwoWithOneLine) {
     REQUIRE_SIM();
     const std::vector<std::vector<std::string>> cases = {
@@ -377,6 +746,12 @@ TEST(Simulator, BadOptionsExitTwoWithOneLine) {
         {"--gnss", "glonass"},
         {"--gnss"},
         {"--bands", "3"},
+        {"--protocol", "binary"},
+        {"--protocol"},
+        {"--protocol", "ubx", "--chip", "sirf"},
+        {"--protocol", "both", "--chip", "mtk"},
+        {"--protocol", "ubx", "--gnss", "gps"},
+        {"--protocol", "ubx", "--replay", "/dev/null"},
     };
     for (const auto &args : cases) {
         CSimProcess sim(args);
@@ -385,6 +760,10 @@ TEST(Simulator, BadOptionsExitTwoWithOneLine) {
         EXPECT_FALSE(err.empty()) << args[0];
         EXPECT_EQ(err.find('\n'), err.size() - 1) << err;
         EXPECT_TRUE(sim.SlavePath().empty());
+        // A UBX request of another family's chip says what would do.
+        if (args.size() > 2 && args[0] == "--protocol" && args[2] != "--replay") {
+            EXPECT_NE(err.find("--chip ublox"), std::string::npos) << err;
+        }
     }
 }
 

@@ -1,6 +1,7 @@
 #include "SimChip.h"
 
 #include "NmeaLine.h"
+#include "UbxWriter.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -40,24 +41,6 @@ constexpr Query kQueries[] = {
     {SimFamily::Casic, "$PCAS06,0", "GPTXT,01,01,02,SW=URANUS5,V5.3.0.0"},
     {SimFamily::St, "$PSTMGETSWVER,0", "PSTMVER,GNSSLIB_8.4.18.25_ARM"},
 };
-
-// A UBX frame of class and id around payload, with its checksum.
-std::string UbxFrame(unsigned char cls, unsigned char id, const std::string &payload) {
-    std::string frame = "\xB5\x62";
-    frame += static_cast<char>(cls);
-    frame += static_cast<char>(id);
-    frame += static_cast<char>(payload.size() & 0xFF);
-    frame += static_cast<char>(payload.size() >> 8);
-    frame += payload;
-    unsigned char ckA = 0, ckB = 0;
-    for (std::size_t i = 2; i < frame.size(); ++i) {
-        ckA = static_cast<unsigned char>(ckA + static_cast<unsigned char>(frame[i]));
-        ckB = static_cast<unsigned char>(ckB + ckA);
-    }
-    frame += static_cast<char>(ckA);
-    frame += static_cast<char>(ckB);
-    return frame;
-}
 
 // UBX-MON-VER: swVersion (30 characters), hwVersion (10), then 30-character extensions.
 std::string MonVer() {
@@ -134,8 +117,11 @@ std::vector<std::string> CSimChip::Banner() const {
         break;
     }
     std::vector<std::string> lines;
-    for (const std::string &body : bodies)
-        lines.push_back(NmeaLine(body));
+    for (const std::string &body : bodies) {
+        // UBX-INF-NOTICE (04 02) carries the text of the TXT sentence's last field.
+        lines.push_back(m_bUbxOnly ? UbxFrame(0x04, 0x02, body.substr(body.rfind(',') + 1))
+                                   : NmeaLine(body));
+    }
     return lines;
 }
 

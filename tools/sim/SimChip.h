@@ -17,6 +17,9 @@ public:
     explicit CSimChip(SimFamily family, bool bRunning = false)
         : m_family(family), m_bSilent(bRunning) {}
 
+    // UBX output only (u-blox): the banner goes out as UBX-INF-NOTICE messages, not sentences.
+    void SetUbxOnly(bool bUbxOnly) { m_bUbxOnly = bUbxOnly; }
+
     // "sirf", "ublox", "mtk", "casic", "st".
     static bool Parse(const std::string &name, SimFamily &family);
 
@@ -47,6 +50,7 @@ private:
 
     SimFamily m_family;
     bool m_bSilent;
+    bool m_bUbxOnly = false;
     int m_nCycle = 0;
     std::string m_line;
     std::string m_frame; // a UBX frame being collected

@@ -1,4 +1,5 @@
-// skywatch-sim: a simulated NMEA receiver on a pseudo-terminal, for trying skywatch without one.
+// skywatch-sim: a simulated receiver (NMEA, or u-blox UBX) on a pseudo-terminal, for trying
+// skywatch without one.
 
 #include "NetServer.h"
 #include "NmeaLine.h"
@@ -115,11 +116,23 @@ bool StartNetwork(const SimOptions &opt) {
     return true;
 }
 
+// The fix is reported once the first message that says so has gone out whole: the RMC sentence,
+// or with UBX alone the NAV-PVT frame (92 bytes of payload).
+std::size_t FixMessageEnd(const std::string &epoch, SimProtocol protocol) {
+    if (protocol != SimProtocol::Ubx) {
+        const std::size_t rmc = epoch.find("RMC,");
+        return rmc == std::string::npos ? 0 : epoch.find('\n', rmc) + 1;
+    }
+    const std::size_t pvt = epoch.find("\xB5\x62\x01\x07");
+    return pvt == std::string::npos ? 0 : std::min(epoch.size(), pvt + 8 + 92);
+}
+
 // Writes the simulated sky's epochs for opt.dWrite seconds of its own clock to stdout, unpaced:
 // long recordings for replays, made in a fraction of their time.
 int WriteStream(const SimOptions &opt, double cycleSeconds) {
     CSimSky sky(opt.bFast, !opt.bGpsOnly);
     sky.SetBands(opt.nBands);
+    sky.SetProtocol(opt.protocol);
     const auto start = std::chrono::time_point_cast<std::chrono::seconds>(CSimSky::Clock::now());
     const auto cycles = static_cast<long>(std::lround(opt.dWrite / cycleSeconds));
     for (long i = 0; i < cycles && !g_stop; ++i) {
@@ -177,6 +190,7 @@ int main(int argc, char **argv) {
 
     CSimSky sky(opt.bFast, !opt.bGpsOnly);
     sky.SetBands(opt.nBands);
+    sky.SetProtocol(opt.protocol);
     if (opt.dTtffSpread > 0.0) {
         const unsigned seed = opt.bSeedSet
                                   ? opt.nSeed
@@ -186,6 +200,7 @@ int main(int argc, char **argv) {
                      seed);
     }
     CSimChip chip(opt.chip, opt.bRunning);
+    chip.SetUbxOnly(opt.protocol == SimProtocol::Ubx);
     CCommandReader reader(chip);
     bool bWarned = false;
     // Chunks of about 20 ms of line time keep the pace smooth without a write per character.
@@ -209,9 +224,7 @@ int main(int argc, char **argv) {
         }
         if (opt.strReplay.empty()) {
             epoch.insert(0, chip.NextCycle());
-            // The fix is reported once the first sentence that says so has gone out whole.
-            const std::size_t rmc = epoch.find("RMC,");
-            const std::size_t end = rmc == std::string::npos ? 0 : epoch.find('\n', rmc) + 1;
+            const std::size_t end = FixMessageEnd(epoch, opt.protocol);
             chip.NoteCycle(bAcquiring, static_cast<double>(end) / charsPerSecond);
         }
         const auto sendStart = Steady::now();

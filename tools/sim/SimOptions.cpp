@@ -24,10 +24,11 @@ bool ToSeconds(const char *text, double &value) {
 
 constexpr std::string_view kUsage =
     "Usage: skywatch-sim [options]\n"
-    "A simulated NMEA receiver on a pseudo-terminal; prints the device path on stdout.\n\n"
+    "A simulated receiver (NMEA, or u-blox UBX) on a pseudo-terminal; prints the device path\n"
+    "on stdout.\n\n"
     "  --baud N            character pace: 1200, 2400, 4800, 9600, 19200, 38400, 57600\n"
-    "                      or 115200 (default 9600, 4800 with --gnss gps; about N/10\n"
-    "                      characters a second)\n"
+    "                      or 115200 (default 9600, 4800 with --gnss gps, 38400 with\n"
+    "                      --bands 2 or UBX; about N/10 characters a second)\n"
     "  --gnss all|gps      all: a modern receiver (GN fix, GSA per system, GPS, GLONASS,\n"
     "                      Galileo and BeiDou in view; the default); gps: GPS only\n"
     "  --rate HZ           cycles a second, 1 to 10 (default 1)\n"
@@ -50,6 +51,10 @@ constexpr std::string_view kUsage =
     "commands it obeys\n"
     "  --bands 1|2         2: each satellite on two signals with their NMEA 4.11 ids\n"
     "                      (L1+L5, G1+G2, E1+E5a, B1I+B2a), default 38400 baud (default 1)\n"
+    "  --protocol P        nmea (the default), ubx or both: a u-blox receiver (--chip ublox)\n"
+    "                      sends the same fix and sky as UBX NAV-PVT, NAV-SAT, NAV-SIG,\n"
+    "                      NAV-DOP and NAV-STATUS each cycle and MON-RF each second, or\n"
+    "                      those after its sentences\n"
     "  --running           a receiver that was already running: no banner until a restart\n"
     "                      (it answers its own family's version query)\n"
     "  -h, --help          print this help and exit\n";
@@ -90,6 +95,16 @@ bool SimOptions::Parse(int argc, char **argv, std::string &error) {
                 return false;
             }
             nBands = argv[++i][0] - '0';
+        } else if (arg == "--protocol") {
+            const std::string v = bHasValue ? value() : "";
+            if (v == "nmea" || v == "ubx" || v == "both") {
+                protocol = v == "nmea"  ? SimProtocol::Nmea
+                           : v == "ubx" ? SimProtocol::Ubx
+                                        : SimProtocol::Both;
+            } else {
+                error = "--protocol wants nmea, ubx or both, got \"" + v + "\"";
+                return false;
+            }
         } else if (arg == "--gnss") {
             const std::string v = bHasValue ? value() : "";
             if (v != "gps" && v != "all") {
@@ -161,11 +176,26 @@ bool SimOptions::Parse(int argc, char **argv, std::string &error) {
             return false;
         }
     }
-    // Two bands double the GSV traffic: more than 9600 baud carries in a second.
+    // Two bands double the GSV traffic, and the UBX messages come on top: more than 9600 baud
+    // carries in a second.
     if (nBaud == 0)
-        nBaud = bGpsOnly ? 4800 : nBands > 1 ? 38400 : 9600;
+        nBaud = protocol != SimProtocol::Nmea ? 38400 : bGpsOnly ? 4800 : nBands > 1 ? 38400 : 9600;
     // The GPS-only talk is the old SiRF receivers' own.
     if (!bChipSet && bGpsOnly)
         chip = SimFamily::Sirf;
+    if (protocol != SimProtocol::Nmea) {
+        const char *name = protocol == SimProtocol::Ubx ? "ubx" : "both";
+        if (chip != SimFamily::Ublox) {
+            error = std::string("--protocol ") + name +
+                    " needs --chip ublox: only u-blox receivers send UBX" +
+                    (bChipSet ? "" : " (--gnss gps plays a SiRF one)");
+            return false;
+        }
+        if (!strReplay.empty()) {
+            error = std::string("--protocol ") + name +
+                    " does not apply to --replay, which sends the log as recorded";
+            return false;
+        }
+    }
     return true;
 }

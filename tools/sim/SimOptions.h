@@ -1,6 +1,7 @@
 #pragma once
 
 #include "SimChip.h"
+#include "SimSky.h"
 
 #include <string>
 
@@ -25,6 +26,7 @@ struct SimOptions {
     SimFamily chip = SimFamily::Ublox; // the commonest receivers today
     bool bChipSet = false;
     int nBands = 1; // --bands 2: each satellite on two signals, as dual-band modules send
+    SimProtocol protocol = SimProtocol::Nmea; // --protocol: NMEA, u-blox UBX or both
 
     bool Parse(int argc, char **argv, std::string &error);
     static const char *Usage();

@@ -62,6 +62,9 @@ bool CSimSky::Restart(int nResetCfg, Clock::time_point now) {
         return false;
     }
     m_restartAt = now;
+    m_poweredAt = now;
+    m_bPowered = true;
+    m_dTtff = 0.0;
     m_dAcquireSeconds = m_bFast ? seconds / 10.0 : seconds;
     if (m_dSpread > 0.0) {
         std::uniform_real_distribution<double> spread(-m_dSpread, m_dSpread);
@@ -89,17 +92,21 @@ bool CSimSky::Acquire(Clock::time_point now, int n, int &nInView) {
 }
 
 std::string CSimSky::ModernEpoch(const std::string &hms, const std::string &date, double knots,
-                                 double course, double alt, double t, bool bFix,
-                                 int nInView) const {
+                                 double course, double alt, double t, bool bFix, int nInView,
+                                 SimUbxEpoch &ubx) const {
     struct System {
         const char *talker; // of its GSV
         int id;             // NMEA 4.10 system id of its GSA
         int count;
         int firstPrn; // numbers as a u-blox receiver sends them
         int prnStep;
+        int gnssId; // u-blox's number of the system
+        int svBase; // NMEA number of its satellite 0 (GLONASS 65-96 is 1-32)
     };
-    static const System kSystems[] = {
-        {"GP", 1, 9, 2, 3}, {"GL", 2, 6, 66, 3}, {"GA", 3, 5, 3, 7}, {"GB", 4, 4, 6, 8}};
+    static const System kSystems[] = {{"GP", 1, 9, 2, 3, 0, 0},
+                                      {"GL", 2, 6, 66, 3, 6, 64},
+                                      {"GA", 3, 5, 3, 7, 2, 0},
+                                      {"GB", 4, 4, 6, 8, 3, 0}};
     // NMEA 4.11 signal ids of the two bands a dual-band module tracks, per system: GPS L1 C/A and
     // L5 Q, GLONASS G1 and G2 C/A, Galileo E1 and E5a, BeiDou B1I and B2a.
     static const int kBandIds[4][2] = {{1, 8}, {1, 3}, {7, 1}, {1, 5}};
@@ -131,10 +138,22 @@ std::string CSimSky::ModernEpoch(const std::string &hms, const std::string &date
             if (snr2 > 0)
                 sat2 += Format("%02d", snr2);
             second.push_back(sat2);
-            if (bFix && snr >= 25 && nUsedHere < 12) {
+            const bool bUsed = bFix && snr >= 25 && nUsedHere < 12;
+            if (bUsed) {
                 prns += Format("%02d,", prn);
                 ++nUsedHere;
             }
+            SimUbxSat us;
+            us.nGnssId = sys.gnssId;
+            us.nSvId = prn - sys.svBase;
+            us.nElevation = static_cast<int>(std::lround(el));
+            us.nAzimuth = az;
+            us.nSnr[0] = snr;
+            us.nSnr[1] = snr2;
+            us.nNmeaSig[0] = kBandIds[k][0];
+            us.nNmeaSig[1] = kBandIds[k][1];
+            us.bUsed = bUsed;
+            ubx.sats.push_back(us);
         }
         nUsed += nUsedHere;
         for (int i = nUsedHere; i < 12; ++i)
@@ -158,6 +177,11 @@ std::string CSimSky::ModernEpoch(const std::string &hms, const std::string &date
     const double hdop = bFix ? 0.5 + 6.0 / (nUsed + 1) : 0.0;
     const double pdop = hdop * 1.6;
     const double vdop = hdop * 1.3;
+    ubx.nUsed = nUsed;
+    ubx.dHdop = hdop;
+    ubx.dPdop = pdop;
+    ubx.dVdop = vdop;
+    ubx.nBands = m_nBands;
     std::string out;
     if (bFix) {
         const std::string lat = Angle(m_dLat, 2, 'N', 'S'), lon = Angle(m_dLon, 3, 'E', 'W');
@@ -199,23 +223,47 @@ std::string CSimSky::Epoch(Clock::time_point now, double dtSeconds) {
 
     int nInView = 0;
     const bool bFix = Acquire(now, m_bModern ? kModernSatellites : kSatellites, nInView);
-    if (m_bModern)
-        return ModernEpoch(hms, date, knots, course, 520.0 + 3.0 * std::sin(m_dTrackTime / 90.0),
-                           static_cast<double>(secs), bFix, nInView);
+    SimUbxEpoch ubx;
+    ubx.time = now;
+    ubx.bFix = bFix;
+    ubx.dLat = m_dLat;
+    ubx.dLon = m_dLon;
+    ubx.dAltMsl = 520.0 + 3.0 * std::sin(m_dTrackTime / 90.0);
+    ubx.dGeoidSep = 47.6; // as the GGA says
+    ubx.dKnots = knots;
+    ubx.dCourse = course;
+    if (m_bModern) {
+        std::string out = ModernEpoch(hms, date, knots, course, ubx.dAltMsl,
+                                      static_cast<double>(secs), bFix, nInView, ubx);
+        return Output(out, ubx, now);
+    }
 
     int nUsed = 0;
     std::string prns;
-    for (int i = 0; i < nInView; ++i)
+    for (int i = 0; i < nInView; ++i) {
         if (bFix && sats[i].bUsed) {
             prns += Format("%02d,", sats[i].nPrn);
             ++nUsed;
         }
+        SimUbxSat us;
+        us.nSvId = sats[i].nPrn;
+        us.nElevation = static_cast<int>(std::lround(sats[i].dElevation));
+        us.nAzimuth = static_cast<int>(std::lround(sats[i].dAzimuth)) % 360;
+        us.nSnr[0] = sats[i].nSnr;
+        us.nNmeaSig[0] = 1; // L1 C/A
+        us.bUsed = bFix && sats[i].bUsed;
+        ubx.sats.push_back(us);
+    }
     for (int i = nUsed; i < 12; ++i)
         prns += ",";
     const double hdop = bFix ? 0.8 + 6.0 / (nUsed + 1) : 0.0;
     const double pdop = hdop * 1.6;
     const double vdop = hdop * 1.3;
-    const double alt = 520.0 + 3.0 * std::sin(m_dTrackTime / 90.0);
+    const double alt = ubx.dAltMsl;
+    ubx.nUsed = nUsed;
+    ubx.dHdop = hdop;
+    ubx.dPdop = pdop;
+    ubx.dVdop = vdop;
 
     std::string out;
     if (bFix) {
@@ -243,5 +291,24 @@ std::string CSimSky::Epoch(Clock::time_point now, double dtSeconds) {
         }
         out += NmeaLine(body);
     }
-    return out;
+    return Output(out, ubx, now);
+}
+
+std::string CSimSky::Output(std::string &nmea, SimUbxEpoch &ubx, Clock::time_point now) {
+    if (m_protocol == SimProtocol::Nmea)
+        return std::move(nmea);
+    // Power-up counts as a hot start a second before the first epoch.
+    if (!m_bPowered) {
+        m_bPowered = true;
+        m_poweredAt = now - std::chrono::seconds(1);
+    }
+    ubx.dSinceStart = std::chrono::duration<double>(now - m_poweredAt).count();
+    if (ubx.bFix && m_dTtff <= 0.0)
+        m_dTtff = ubx.dSinceStart;
+    ubx.dTtff = ubx.bFix ? m_dTtff : 0.0;
+    const long long second =
+        std::chrono::duration_cast<std::chrono::seconds>(now.time_since_epoch()).count();
+    const std::string frames = UbxEpoch(ubx, second != m_lastRfSecond);
+    m_lastRfSecond = second;
+    return m_protocol == SimProtocol::Ubx ? frames : std::move(nmea) + frames;
 }

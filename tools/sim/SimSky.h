@@ -1,13 +1,20 @@
 #pragma once
 
+#include "SimUbx.h"
+
 #include <chrono>
 #include <random>
 #include <string>
 
+// What the receiver sends each epoch: its sentences, the u-blox binary messages, or both (the
+// sentences first).
+enum class SimProtocol { Nmea, Ubx, Both };
+
 // A small simulated sky and a receiver moving slowly along a track. Epoch() gives one cycle of
 // RMC, GGA, GSA and GSV sentences; Restart() makes it lose the fix and reacquire it. The modern
 // receiver talks as GN with one GSA per system (NMEA 4.10 system id) and GP, GL, GA and GB GSV;
-// the other one as a GPS-only SiRF receiver.
+// the other one as a GPS-only SiRF receiver. SetProtocol makes it send the same fix and sky as
+// u-blox UBX messages instead of, or after, its sentences.
 class CSimSky {
 public:
     using Clock = std::chrono::system_clock;
@@ -21,6 +28,7 @@ public:
     bool Restart(int nResetCfg, Clock::time_point now);
     // 2: the modern receiver reports each satellite on two signals (NMEA 4.11 signal ids).
     void SetBands(int nBands) { m_nBands = nBands; }
+    void SetProtocol(SimProtocol protocol) { m_protocol = protocol; }
     // Spreads every later restart's time to fix evenly over +-seconds around its own, drawn from
     // a generator seeded with seed (never below half a second).
     void SetSpread(double seconds, unsigned seed) {
@@ -46,7 +54,10 @@ private:
     // Satellites in view after a restart (all of n once the fix is back); false while no fix.
     bool Acquire(Clock::time_point now, int n, int &nInView);
     std::string ModernEpoch(const std::string &hms, const std::string &date, double knots,
-                            double course, double alt, double t, bool bFix, int nInView) const;
+                            double course, double alt, double t, bool bFix, int nInView,
+                            SimUbxEpoch &ubx) const;
+    // What goes out for the epoch in the chosen protocol: the sentences, its UBX messages or both.
+    std::string Output(std::string &nmea, SimUbxEpoch &ubx, Clock::time_point now);
 
     bool m_bFast;
     bool m_bModern;
@@ -58,4 +69,9 @@ private:
     double m_dAcquireSeconds = 0.0; // 0: has its fix
     double m_dSpread = 0.0;
     std::mt19937 m_random;
+    SimProtocol m_protocol = SimProtocol::Nmea;
+    Clock::time_point m_poweredAt{}; // power-up or the last restart
+    bool m_bPowered = false;
+    double m_dTtff = 0.0; // seconds from m_poweredAt to the fix; 0 until it came
+    long long m_lastRfSecond = -1;
 };
