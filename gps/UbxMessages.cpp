@@ -33,7 +33,7 @@ struct Field {
     const char *name = "";
     Type type = Type::U1;
     std::uint16_t offset = kAbsent;
-    double scale = 1;       // the value times scale is in the message's documented unit
+    double scale = 1;       // the value times scale: degrees, metres, seconds, m/s
     std::uint8_t bit = 0;   // first bit of a bit field
     std::uint8_t bits = 0;  // 0: the whole field
     std::uint8_t count = 1; // characters of a C field
@@ -67,6 +67,7 @@ struct Layout {
     std::size_t countOffset = 0;
     std::size_t blockSize = 0; // 0: no repeated blocks
     std::span<const Field> block = {};
+    bool exact = false; // the payload ends with its last block (tells a variant from a cut frame)
 };
 
 constexpr bool Fits(std::span<const Field> fields, std::size_t length) {
@@ -181,7 +182,8 @@ Result Select(const std::uint8_t *payload, std::size_t len, std::span<const Layo
         if (len < l.length)
             continue;
         const std::size_t count = l.blockSize != 0 ? payload[l.countOffset] : 0;
-        if (count * l.blockSize > len - l.length)
+        if (count * l.blockSize > len - l.length ||
+            (l.exact && count * l.blockSize != len - l.length))
             continue;
         sel.layout = &l;
         sel.count = count;
@@ -224,7 +226,7 @@ Result ReadBlocks(const std::uint8_t *payload, std::size_t len, std::span<const 
 
 using enum Type;
 
-// NAV-PVT, 92 bytes (u-blox 8 and later; flags3 is reserved, so zero, before protocol 20.30).
+// NAV-PVT, 92 bytes (u-blox 8 and later; firmware older than flags3 sends those bytes as zero).
 namespace pvt {
 enum : std::uint8_t {
     ITow,
@@ -256,7 +258,7 @@ enum : std::uint8_t {
     Count
 };
 constexpr Field kFields[] = {
-    Num(ITow, "iTOW", U4, 0),
+    Num(ITow, "iTOW", U4, 0, 1e-3),
     Num(Year, "year", U2, 4),
     Num(Month, "month", U1, 6),
     Num(Day, "day", U1, 7),
@@ -306,7 +308,7 @@ enum : std::uint8_t {
     Count
 };
 constexpr Field kFields[] = {
-    Num(ITow, "iTOW", U4, 4),
+    Num(ITow, "iTOW", U4, 4, 1e-3),
     Bits(InvalidLlh, "flags.invalidLlh", X1, 3, 0),
     Num(Lon, "lon", I4, 8, 1e-7),
     Num(Lat, "lat", I4, 12, 1e-7),
@@ -328,7 +330,7 @@ static_assert(AllFit(kLayouts));
 namespace dop {
 enum : std::uint8_t { ITow, GDop, PDop, TDop, VDop, HDop, NDop, EDop, Count };
 constexpr Field kFields[] = {
-    Num(ITow, "iTOW", U4, 0),        Num(GDop, "gDOP", U2, 4, 0.01),
+    Num(ITow, "iTOW", U4, 0, 1e-3),  Num(GDop, "gDOP", U2, 4, 0.01),
     Num(PDop, "pDOP", U2, 6, 0.01),  Num(TDop, "tDOP", U2, 8, 0.01),
     Num(VDop, "vDOP", U2, 10, 0.01), Num(HDop, "hDOP", U2, 12, 0.01),
     Num(NDop, "nDOP", U2, 14, 0.01), Num(EDop, "eDOP", U2, 16, 0.01),
@@ -352,7 +354,7 @@ enum : std::uint8_t {
     Count
 };
 constexpr Field kFields[] = {
-    Num(ITow, "iTOW", U4, 0),
+    Num(ITow, "iTOW", U4, 0, 1e-3),
     Num(GpsFix, "gpsFix", U1, 4),
     Bits(GpsFixOk, "flags.gpsFixOk", X1, 5, 0),
     Bits(DiffSoln, "flags.diffSoln", X1, 5, 1),
@@ -384,7 +386,7 @@ enum : std::uint8_t {
     Count
 };
 constexpr Field kFields[] = {
-    Num(ITow, "iTOW", U4, 0),
+    Num(ITow, "iTOW", U4, 0, 1e-3),
     Num(TAcc, "tAcc", U4, 4, 1e-9),
     Num(Nano, "nano", I4, 8, 1e-9),
     Num(Year, "year", U2, 12),
@@ -424,7 +426,7 @@ enum : std::uint8_t {
     Count
 };
 constexpr Field kFields[] = {
-    Num(ITow, "iTOW", U4, 0),
+    Num(ITow, "iTOW", U4, 0, 1e-3),
     Num(GpsFix, "gpsFix", U1, 10),
     Bits(GpsFixOk, "flags.gpsFixOk", X1, 11, 0),
     Bits(DiffSoln, "flags.diffSoln", X1, 11, 1),
@@ -450,7 +452,7 @@ static_assert(AllFit(kLayouts));
 namespace posllh {
 enum : std::uint8_t { ITow, Lon, Lat, Height, HMsl, HAcc, VAcc, Count };
 constexpr Field kFields[] = {
-    Num(ITow, "iTOW", U4, 0),        Num(Lon, "lon", I4, 4, 1e-7),
+    Num(ITow, "iTOW", U4, 0, 1e-3),  Num(Lon, "lon", I4, 4, 1e-7),
     Num(Lat, "lat", I4, 8, 1e-7),    Num(Height, "height", I4, 12, 1e-3),
     Num(HMsl, "hMSL", I4, 16, 1e-3), Num(HAcc, "hAcc", U4, 20, 1e-3),
     Num(VAcc, "vAcc", U4, 24, 1e-3),
@@ -464,7 +466,7 @@ static_assert(AllFit(kLayouts));
 namespace velned {
 enum : std::uint8_t { ITow, GSpeed, Heading, SAcc, Count };
 constexpr Field kFields[] = {
-    Num(ITow, "iTOW", U4, 0),
+    Num(ITow, "iTOW", U4, 0, 1e-3),
     Num(GSpeed, "gSpeed", U4, 20, 0.01),
     Num(Heading, "heading", I4, 24, 1e-5),
     Num(SAcc, "sAcc", U4, 28, 0.01),
@@ -478,7 +480,7 @@ static_assert(AllFit(kLayouts));
 namespace sat {
 enum : std::uint8_t { ITow, Version, NumSvs, HeadCount };
 constexpr Field kHead[] = {
-    Num(ITow, "iTOW", U4, 0),
+    Num(ITow, "iTOW", U4, 0, 1e-3),
     Num(Version, "version", U1, 4),
     Num(NumSvs, "numSvs", U1, 5),
 };
@@ -503,7 +505,7 @@ static_assert(AllFit(kLayouts));
 namespace sig {
 enum : std::uint8_t { ITow, Version, NumSigs, HeadCount };
 constexpr Field kHead[] = {
-    Num(ITow, "iTOW", U4, 0),
+    Num(ITow, "iTOW", U4, 0, 1e-3),
     Num(Version, "version", U1, 4),
     Num(NumSigs, "numSigs", U1, 5),
 };
@@ -542,7 +544,7 @@ static_assert(AllFit(kLayouts));
 namespace svinfo {
 enum : std::uint8_t { ITow, NumCh, GlobalFlags, HeadCount };
 constexpr Field kHead[] = {
-    Num(ITow, "iTOW", U4, 0),
+    Num(ITow, "iTOW", U4, 0, 1e-3),
     Num(NumCh, "numCh", U1, 4),
     Num(GlobalFlags, "globalFlags", X1, 5),
 };
@@ -563,8 +565,8 @@ constexpr std::array kLayouts{Layout{kNoVersion, 0, 8, kHead, 4, 12, kBlock}};
 static_assert(AllFit(kLayouts));
 } // namespace svinfo
 
-// MON-RF version 0: 4 bytes, then nBlocks blocks of 24; ZED-F9R HPS 1.30 sends 20-byte blocks
-// without the flags byte (so no jamming state) and without jamInd.
+// MON-RF version 0: 4 bytes, then nBlocks blocks of 24; ZED-F9R HPS 1.30 (protocol 33.30) sends
+// exactly nBlocks blocks of 20, without the flags byte (so no jamming state) and without jamInd.
 namespace rf {
 enum : std::uint8_t { Version, NBlocks, HeadCount };
 constexpr Field kHead[] = {
@@ -585,8 +587,8 @@ enum : std::uint8_t {
 constexpr Field kBlock[] = {
     Num(BlockId, "blockId", U1, 0),        Bits(JammingState, "flags.jammingState", X1, 1, 0, 2),
     Num(AntStatus, "antStatus", U1, 2),    Num(AntPower, "antPower", U1, 3),
-    Num(NoisePerMs, "noisePerMS", U2, 16), Num(AgcCnt, "agcCnt", U2, 18),
-    Num(JamInd, "jamInd", U1, 20),
+    Num(NoisePerMs, "noisePerMS", U2, 12), Num(AgcCnt, "agcCnt", U2, 14),
+    Num(JamInd, "jamInd", U1, 16),
 };
 static_assert(std::size(kBlock) == BlockCount);
 constexpr Field kCompactBlock[] = {
@@ -601,13 +603,13 @@ constexpr Field kCompactBlock[] = {
 static_assert(std::size(kCompactBlock) == BlockCount);
 constexpr std::array kLayouts{
     Layout{0, 0, 4, kHead, 1, 24, kBlock},
-    Layout{0, 0, 4, kHead, 1, 20, kCompactBlock},
+    Layout{0, 0, 4, kHead, 1, 20, kCompactBlock, true},
 };
 static_assert(AllFit(kLayouts));
 } // namespace rf
 
-// MON-HW: 68 bytes up to u-blox 7 (25 VP bytes), 60 on u-blox 8 (17 VP bytes); jamInd follows
-// the VP bytes.
+// MON-HW: 60 bytes on u-blox 8 (17 VP bytes), 68 on u-blox 6 (25 VP bytes); jamInd follows the
+// VP bytes, so the length tells where it is.
 namespace monhw {
 enum : std::uint8_t { NoisePerMs, AgcCnt, AStatus, APower, JammingState, JamInd, Count };
 constexpr Field kFields8[] = {
