@@ -6,6 +6,7 @@
 #include "SourceUrl.h"
 #include "TimeZone.h"
 #include "TrackOptions.h"
+#include "UbxMessages.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -133,8 +134,13 @@ bool WritesToFile(FILE *f) {
     return ::fstat(::fileno(f), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+// What the decoder has read: sentences decoded and UBX frames taken, whatever their message.
+std::uint32_t Reads(const ScanCounters &c) {
+    return c.Decoded() + c.nUbx - c.nUbxSkipped;
+}
+
 // Reads a live device through the port the window uses and prints the record whenever a
-// sentence was decoded since the last look.
+// sentence or a UBX frame was read since the last look.
 int RunLive(const std::string &device, int baud, int seconds, const std::string &send,
             bool lastOnly, bool stats) {
     constexpr int kLivePort = 1;
@@ -179,7 +185,7 @@ int RunLive(const std::string &device, int baud, int seconds, const std::string 
             std::fprintf(stderr, "fix never lost: the receiver ignored the restart\n");
             bTimed = true;
         }
-        const std::uint32_t now = port.CopyCounters().Decoded();
+        const std::uint32_t now = Reads(port.CopyCounters());
         if (now != decoded && !lastOnly) {
             decoded = now;
             PrintRecord(port);
@@ -373,7 +379,8 @@ int Run(int argc, char **argv) {
             stats = true;
         } else if (arg == "--help" || arg == "-h") {
             std::printf(
-                "%sDecodes NMEA 0183 (GGA, GSA, GSV, RMC) and prints the fix record as JSON.\n"
+                "%sDecodes NMEA 0183 (GGA, GSA, GSV, RMC, GNS) and u-blox binary (UBX) and\n"
+                "prints the fix record as JSON; RTCM 3 frames are counted (--stats).\n"
                 "With --device, reads a live receiver for S seconds (10) at N baud"
                 " (4800);\n"
                 "the device may be gpsd://[HOST[:PORT]][/DEVICE], tcp://HOST:PORT or\n"
@@ -438,32 +445,39 @@ int Run(int argc, char **argv) {
     // a count of the lines fed, so the same file always gives the same records.
     port.SetClock([] { return g_linesFed; });
     CFixTrack fixes;
+    // UBX frames of the messages the decoder reads; one that it then finds too short or of an
+    // unknown version is counted skipped.
+    std::uint32_t ubxKnown = 0;
+    NmeaHooks hooks;
+    hooks.onFrame = [&ubxKnown](FrameProtocol protocol, const unsigned char *frame, std::size_t) {
+        if (protocol == FrameProtocol::Ubx &&
+            ubx::Identify(frame[2], frame[3]) != ubx::Msg::Unknown)
+            ++ubxKnown;
+    };
     if (track.Active()) {
         lastOnly = false;
-        NmeaHooks hooks;
         hooks.onSentence = [&fixes](const char *s, std::size_t n) { fixes.AddSentence(s, n); };
-        port.SetHooks(std::move(hooks));
     }
-    std::vector<char> block(static_cast<std::size_t>(blockSize) + 1);
-    std::uint32_t decoded = 0;
+    port.SetHooks(std::move(hooks));
+    std::vector<char> block(static_cast<std::size_t>(blockSize));
+    std::uint32_t printed = 0;
+    bool lineEnded = true;
     for (;;) {
         const std::size_t n = std::fread(block.data(), 1, static_cast<std::size_t>(blockSize), in);
         if (n == 0)
             break;
-        block[n] = '\0';
-        // Feed the block a line at a time (a line ends at LF or CR), so that a record can be
-        // printed after every sentence and every line has its own tick of the clock.
-        const char *p = block.data();
-        const char *end = p + n;
-        while (p < end) {
-            const char *eol = std::find_if(p, end, [](char c) { return c == '\n' || c == '\r'; });
-            const char *stop = eol != end ? eol + 1 : end;
-            ++g_linesFed;
-            port.ParseBuffer(p, static_cast<int>(stop - p));
-            p = stop;
-            const std::uint32_t now = port.CopyCounters().Decoded();
-            if (now != decoded && !lastOnly && !track.Active()) {
-                decoded = now;
+        // Fed a byte at a time, so a record follows every sentence and every message read (UBX
+        // frames come back to back, without line ends) and where a block ends changes nothing;
+        // the clock ticks at each line, a line ending at LF or CR.
+        for (std::size_t i = 0; i < n; ++i) {
+            if (lineEnded)
+                ++g_linesFed;
+            lineEnded = block[i] == '\n' || block[i] == '\r';
+            port.ParseBuffer(&block[i], 1);
+            const ScanCounters c = port.CopyCounters();
+            const std::uint32_t now = c.Decoded() + ubxKnown - c.nUbxSkipped;
+            if (now != printed && !lastOnly && !track.Active()) {
+                printed = now;
                 PrintRecord(port);
             }
         }

@@ -1,6 +1,9 @@
 #include "FixJson.h"
 
+#include <charconv>
+#include <cmath>
 #include <cstdio>
+#include <utility>
 
 namespace {
 
@@ -8,6 +11,35 @@ void Add(std::string &out, const char *name, long value, bool comma = true) {
     char buf[64];
     std::snprintf(buf, sizeof buf, "\"%s\":%ld%s", name, value, comma ? "," : "");
     out += buf;
+}
+
+// A number with the given decimals, written alike in every locale.
+std::string Num(double v, int decimals) {
+    char b[64];
+    const auto r = std::to_chars(b, b + sizeof b, v, std::chars_format::fixed, decimals);
+    return std::isfinite(v) && r.ec == std::errc{} ? std::string(b, r.ptr) : "null";
+}
+
+// Each RF block's value, null where the receiver did not send it.
+template <typename Value> std::string PerBlock(const Integrity &integrity, Value value) {
+    std::string out = "[";
+    for (std::size_t b = 0; b < integrity.nBlocks && b < Integrity::kMaxBlocks; ++b)
+        out += (b > 0 ? "," : "") + value(integrity.blocks[b]);
+    return out + "]";
+}
+
+std::string IntegrityJson(const Integrity &in) {
+    const std::string jamInd = PerBlock(in, [](const Integrity::RfBlock &b) {
+        return b.jamInd >= 0 ? std::to_string(b.jamInd) : std::string("null");
+    });
+    // The AGC as a percent of its range, from tenths of a percent.
+    const std::string agcPct = PerBlock(in, [](const Integrity::RfBlock &b) {
+        return b.agcPermil >= 0 ? Num(b.agcPermil / 10.0, 1) : std::string("null");
+    });
+    const char *antPower = in.antPower == 0 ? "off" : in.antPower == 1 ? "on" : "unknown";
+    return "{\"jamInd\":" + jamInd + ",\"agcPct\":" + agcPct + ",\"jamming\":\"" +
+           JammingWord(in.jamming) + "\",\"spoofing\":\"" + SpoofingWord(in.spoofing) +
+           "\",\"antenna\":\"" + AntennaWord(in.antenna) + "\",\"antPower\":\"" + antPower + "\"}";
 }
 
 } // namespace
@@ -67,7 +99,9 @@ std::string FixToJson(const GpsFix &fix, const SkyView &sky) {
             out += "{";
             Add(out, "id", s.sigs[k].id);
             out += "\"band\":\"" + std::string(BandName(s.gnss, s.sigs[k].id)) + "\",";
-            Add(out, "snr", s.sigs[k].snr, false);
+            Add(out, "snr", s.sigs[k].snr, s.sigs[k].quality >= 0);
+            if (s.sigs[k].quality >= 0)
+                out += "\"quality\":\"" + std::string(SignalQualityWord(s.sigs[k].quality)) + "\"";
             out += k + 1 < s.nSigs ? "}," : "}";
         }
         out += i + 1 < sky.count ? "]}," : "]}";
@@ -111,7 +145,24 @@ std::string FixToJson(const GpsFix &fix, const SkyView &sky, const FixExtra &ext
         if (*c != '"' && *c != '\\')
             out += *c;
     }
-    return out + "\"}";
+    out += "\",\"carrier\":";
+    out += extra.carrier >= 0 ? "\"" + std::string(CarrierWord(extra.carrier)) + "\"" : "null";
+    // Each estimate only where the receiver gave one.
+    std::string accuracy;
+    for (const auto &[name, value] : {std::pair{"h_m", extra.hAccM}, std::pair{"v_m", extra.vAccM},
+                                      std::pair{"speed_mps", extra.speedAccMps}})
+        if (value >= 0.0f)
+            accuracy += std::string(accuracy.empty() ? "" : ",") + "\"" + name +
+                        "\":" + Num(static_cast<double>(value), 3);
+    out += ",\"accuracy\":{" + accuracy + "}";
+    out += ",\"precise\":";
+    if (extra.hasPrecise)
+        out += "{\"lat\":" + Num(extra.preciseLat, 9) + ",\"lon\":" + Num(extra.preciseLon, 9) +
+               ",\"height_m\":" + Num(extra.preciseHeight, 4) +
+               ",\"msl_m\":" + Num(extra.preciseMsl, 4) + "}";
+    else
+        out += "null";
+    return out + ",\"integrity\":" + IntegrityJson(extra.integrity) + "}";
 }
 
 std::string CountersToJson(const ScanCounters &c) {
@@ -125,6 +176,14 @@ std::string CountersToJson(const ScanCounters &c) {
     Add(out, "tooLong", c.nTooLong);
     Add(out, "unknownType", c.nUnknown);
     Add(out, "badByte", c.nBadByte);
-    Add(out, "GNS", c.nGns, false);
+    Add(out, "GNS", c.nGns);
+    Add(out, "ubxSkipped", c.nUbxSkipped);
+    // Every frame whose checksum holds, read or not, and every one whose checksum fails.
+    const auto protocol = [](const char *name, std::uint32_t ok, std::uint32_t bad) {
+        return "\"" + std::string(name) + "\":{\"ok\":" + std::to_string(ok) +
+               ",\"bad\":" + std::to_string(bad) + "}";
+    };
+    out += "\"protocols\":{" + protocol("NMEA", c.NmeaGood(), c.NmeaBad()) + "," +
+           protocol("UBX", c.nUbx, c.nUbxBad) + "," + protocol("RTCM3", c.nRtcm, c.nRtcmBad) + "}";
     return out + "}";
 }

@@ -12,6 +12,13 @@ std::string FixToJson(const GpsFix &fix);
 // The same with the satellite table: "sky" (every satellite in view with its "signals"),
 // "inView", "used", "signalsTracked", "leftOut" and the counts per system in "systems".
 std::string FixToJson(const GpsFix &fix, const SkyView &sky);
-// The same with GGA's "quality" ({"value": 0-8, "name": ...}, null before any) and the GNS mode.
+// The same with GGA's "quality" ({"value": 0-8, "name": ...}, null before any), the GNS mode and
+// what binary messages report: "carrier" ("none", "float", "fixed"; null before any), "accuracy"
+// (h_m, v_m, speed_mps, each only once reported), "precise" (the full-precision position; null
+// before any) and "integrity" (jamInd and agcPct per RF block, null where not sent; jamming,
+// spoofing, antenna and antPower as words, "unknown" until reported). A signal's "quality" word
+// is there once the receiver gave one.
 std::string FixToJson(const GpsFix &fix, const SkyView &sky, const FixExtra &extra);
+// The scanner's counts, with "protocols": per protocol the frames whose checksum held ("ok") and
+// those lost to a fault ("bad").
 std::string CountersToJson(const ScanCounters &counters);

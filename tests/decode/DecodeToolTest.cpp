@@ -192,7 +192,9 @@ const JsonCase kJsonCases[] = {
     {"QualityRtkFloatAndGnsMode",
      Sentence("GNGGA,123519,4807.038,N,01131.000,E,5,12,0.9,545.4,M,46.9,M,1.0,0041") +
          Sentence("GNGNS,123519,4807.038,N,01131.000,E,FFRN,12,0.9,545.4,46.9,1.0,0041,V"),
-     {"\"quality\":{\"value\":5,\"name\":\"RTK float\"},\"gnsMode\":\"FFRN\"}"}},
+     {"\"quality\":{\"value\":5,\"name\":\"RTK float\"},\"gnsMode\":\"FFRN\",\"carrier\":null,"
+      "\"accuracy\":{},\"precise\":null,\"integrity\":{\"jamInd\":[],\"agcPct\":[],\"jamming\":"
+      "\"unknown\",\"spoofing\":\"unknown\",\"antenna\":\"unknown\",\"antPower\":\"unknown\"}}"}},
 };
 
 class DecodeToolJson : public DecodeTool, public ::testing::WithParamInterface<JsonCase> {};
