@@ -171,7 +171,9 @@ struct Port {
                               track.AddSentence(s, len);
                               lastTime.OnSentence(s, len);
                           },
-                          [this](bool valid) { ttff.OnFixReportAt(valid, blockArrived); }});
+                          [this](bool valid) { ttff.OnFixReportAt(valid, blockArrived); },
+                          [this](FrameProtocol protocol, const unsigned char *frame,
+                                 std::size_t len) { epoch.OnFrame(protocol, frame, len); }});
         ttff.Start(RestartKind::Cold, Arrival());
     }
     static CFixStopwatch::Clock::time_point Arrival() {

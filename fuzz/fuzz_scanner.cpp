@@ -59,7 +59,8 @@ struct Decoding {
     Decoding() {
         decoder.SetHooks({[this](const char *b, std::size_t n) { family.OnBlock(b, n); },
                           [this](const char *l, std::size_t n) { family.OnSentence(l, n); },
-                          [this](bool valid) { stopwatch.OnFixReport(valid); }});
+                          [this](bool valid) { stopwatch.OnFixReport(valid); },
+                          {}});
         stopwatch.Start(RestartKind::Cold, CFixStopwatch::Clock::now());
     }
 };

@@ -31,6 +31,10 @@ std::string_view TimeOfFix(std::string_view s) {
 } // namespace
 
 void CEpochTracker::OnSentence(const char *sentence, std::size_t len) {
+    if (m_bUbxTimed) {
+        m_bPending = true;
+        return;
+    }
     const std::string_view time = TimeOfFix(std::string_view(sentence, len));
     if (!time.empty() && time.size() <= kMaxTime && time != std::string_view(m_time, m_nTime)) {
         // Sentences of another time wait: their epoch is over. Untimed ones (a banner) that
@@ -43,6 +47,32 @@ void CEpochTracker::OnSentence(const char *sentence, std::size_t len) {
     if (!time.empty())
         m_bTimedPending = true;
     m_bPending = true;
+}
+
+void CEpochTracker::OnFrame(FrameProtocol protocol, const unsigned char *frame, std::size_t len) {
+    constexpr unsigned char kNav = 0x01;
+    constexpr unsigned char kEoe = 0x61;
+    m_bPending = true;
+    if (protocol != FrameProtocol::Ubx || len < 8 + 4 || frame[2] != kNav)
+        return;
+    if (frame[3] == kEoe) {
+        m_bEnded = true;
+        m_bPending = m_bTimedPending = false;
+        return;
+    }
+    // The high-precision and relative messages lead with a version and reserved bytes.
+    const unsigned char id = frame[3];
+    const std::size_t at = 6 + (id == 0x13 || id == 0x14 || id == 0x3B || id == 0x3C ? 4 : 0);
+    if (len < at + 4 + 2)
+        return;
+    const std::uint32_t iTow = frame[at] | static_cast<std::uint32_t>(frame[at + 1]) << 8 |
+                               static_cast<std::uint32_t>(frame[at + 2]) << 16 |
+                               static_cast<std::uint32_t>(frame[at + 3]) << 24;
+    if (m_bUbxTimed && iTow != m_iTow && m_bTimedPending)
+        m_bEnded = true;
+    m_bUbxTimed = true;
+    m_iTow = iTow;
+    m_bTimedPending = true;
 }
 
 bool CEpochTracker::BlockDone() {
@@ -61,4 +91,6 @@ void CEpochTracker::Reset() {
     m_nTime = 0;
     m_bPending = m_bTimedPending = false;
     m_bEnded = false;
+    m_bUbxTimed = false;
+    m_iTow = 0;
 }

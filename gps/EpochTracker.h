@@ -1,6 +1,9 @@
 #pragma once
 
+#include "NmeaDecoder.h"
+
 #include <cstddef>
+#include <cstdint>
 
 // Tells when a receiver's epoch is complete: when a sentence with a new time of fix follows
 // sentences not yet reported, or when the stream goes quiet after them. Fed on the reader thread.
@@ -8,6 +11,10 @@ class CEpochTracker {
 public:
     // A good sentence, "$" through line end.
     void OnSentence(const char *sentence, std::size_t len);
+    // A good binary frame. A UBX navigation message's time of week marks its epoch as a sentence's
+    // time of fix does, and once one has, the sentences' times no longer do (the two protocols of
+    // one epoch are one epoch); NAV-EOE ends the epoch at once.
+    void OnFrame(FrameProtocol protocol, const unsigned char *frame, std::size_t len);
     // After a block was decoded: true when an epoch ended inside it.
     bool BlockDone();
     // The stream has been quiet: true when sentences wait to be reported.
@@ -23,4 +30,6 @@ private:
     bool m_bPending = false;
     bool m_bTimedPending = false; // one of them carried a time of fix
     bool m_bEnded = false;
+    bool m_bUbxTimed = false; // UBX times of week mark the epochs
+    std::uint32_t m_iTow = 0;
 };

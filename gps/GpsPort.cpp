@@ -26,7 +26,9 @@ CGpsPort::CGpsPort(int nBiasSeconds) : m_decoder(nBiasSeconds) {
                             m_history.OnSentence(s, len);
                             m_signals.OnSentence(s, len);
                         },
-                        [this](bool valid) { m_ttff.OnFixReportAt(valid, m_blockArrived); }});
+                        [this](bool valid) { m_ttff.OnFixReportAt(valid, m_blockArrived); },
+                        [this](FrameProtocol protocol, const unsigned char *frame,
+                               std::size_t len) { m_epoch.OnFrame(protocol, frame, len); }});
 }
 
 CGpsPort::~CGpsPort() {
@@ -142,7 +144,7 @@ std::uint32_t CGpsPort::WaitForDecoded(std::uint32_t seen, std::chrono::millisec
     std::unique_lock lock(m_decodedLock);
     std::uint32_t now = seen;
     m_decodedCv.wait_for(lock, timeout, [&] {
-        now = CopyCounters().Decoded();
+        now = CopyCounters().Heard();
         return now != seen;
     });
     return now;
@@ -171,9 +173,9 @@ void CGpsPort::ReaderThread() {
         if (r.count > 0) {
             block[r.count] = '\0';
             m_blockArrived = r.arrived;
-            const std::uint32_t decoded = CopyCounters().Decoded();
+            const std::uint32_t decoded = CopyCounters().Heard();
             m_decoder.ParseBuffer(block, static_cast<int>(r.count));
-            if (CopyCounters().Decoded() != decoded) {
+            if (CopyCounters().Heard() != decoded) {
                 {
                     std::lock_guard lock(m_linkLock);
                     m_link.lastData = std::chrono::steady_clock::now();

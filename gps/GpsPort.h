@@ -83,7 +83,8 @@ public:
     // Called on the reader thread each time a receiver epoch is complete (a new time of fix
     // began, or the line went quiet after sentences); keep it short. Any thread, any time.
     void SetEpochListener(std::function<void()> listener);
-    // Waits until the decoded count differs from seen or timeout passes; the count now.
+    // Waits until the count of sentences decoded and good binary frames (ScanCounters::Heard)
+    // differs from seen or timeout passes; the count now.
     std::uint32_t WaitForDecoded(std::uint32_t seen, std::chrono::milliseconds timeout);
     // How many reads of the source have returned since the port was made: a quiet line costs
     // one a second.

@@ -4,13 +4,16 @@
 #include "GpsFix.h"
 #include "ScanCounters.h"
 #include "SkyTable.h"
+#include "UbxMessages.h"
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <utility>
+#include <vector>
 
 // The binary protocols the scanner takes beside NMEA.
 enum class FrameProtocol : std::uint8_t { Ubx, Rtcm3 };
@@ -24,13 +27,13 @@ struct NmeaHooks {
     // Every complete sentence whose checksum is good, "$" through the checksum's digits, whatever
     // its type (proprietary and unknown ones included). Called before the sentence is decoded.
     std::function<void(const char *sentence, std::size_t len)> onSentence;
+    // A sentence said whether there is a fix: RMC status A, GGA quality above 0, GSA mode 2 or 3
+    // give true; the same sentences without a fix give false.
+    std::function<void(bool valid)> onFixReport;
     // Every complete binary frame whose checksum holds (UBX: "B5 62" through its checksum; RTCM 3:
     // "D3" through its CRC), whatever its type. Called before the frame is decoded.
     std::function<void(FrameProtocol protocol, const unsigned char *frame, std::size_t len)>
         onFrame;
-    // A sentence said whether there is a fix: RMC status A, GGA quality above 0, GSA mode 2 or 3
-    // give true; the same sentences without a fix give false.
-    std::function<void(bool valid)> onFixReport;
 };
 
 // The NMEA scanner and the decoders of GGA, RMC, GSA and GSV (and GNS's mode letters), with the
@@ -43,10 +46,11 @@ public:
     CNmeaDecoder(const CNmeaDecoder &) = delete;
     CNmeaDecoder &operator=(const CNmeaDecoder &) = delete;
 
-    // Feeds one block of received bytes to the scanner. A sentence cut by the end of the block is
-    // kept and completed by the next block.
+    // Feeds one block of received bytes to the scanner: NMEA sentences, UBX frames and RTCM 3
+    // frames in any mix. A sentence or frame cut by the end of the block is kept and completed by
+    // the next block.
     void ParseBuffer(const char *block, int n);
-    // Forgets a sentence carried over from an earlier block. Feeding thread only.
+    // Forgets a sentence or frame carried over from an earlier block. Feeding thread only.
     void ResetScanner();
     // Set before the feeding thread starts.
     void SetHooks(NmeaHooks hooks) { m_hooks = std::move(hooks); }
@@ -98,6 +102,18 @@ public:
 
 private:
     static constexpr std::size_t kMaxSentence = 511;
+    // The longest UBX payload taken; a longer length is a broken header (the longest messages
+    // receivers send, raw measurements of every signal, stay well below it).
+    static constexpr std::size_t kMaxUbxPayload = 8192;
+    static constexpr std::size_t kMaxFrame = 6 + kMaxUbxPayload + 2;
+
+    enum class FrameStep : std::uint8_t { More, Good, False };
+    void ScanRange(const char *begin, const char *end, bool block);
+    void Feed(const char *upTo);
+    void ResetSentence();
+    FrameStep TakeFrame(const char *&p, const char *end);
+    void HandleFrame();
+    void HandleUbx(std::uint8_t cls, std::uint8_t id, const std::uint8_t *payload, std::size_t len);
 
     void HandleSentence(const char *s, std::size_t len);
     void ParseGGA(const char *sentence, std::size_t star);
@@ -109,6 +125,43 @@ private:
     void EndBlock();
     void NoteFixReport(bool valid);
     void FeedSky(const char *sentence, const Fields &f, const int *value);
+
+    // What the receiver's binary messages reported last, on the decoder's clock (0: never). While
+    // one is recent, the sentences leave those fields to it, so one epoch gives one fix and one
+    // sky however many protocols carry it.
+    enum UbxPart : std::uint8_t {
+        kUbxValid,       // validity and mode (NAV-PVT, NAV-SOL or NAV-STATUS)
+        kUbxSolution,    // NAV-PVT or NAV-SOL, whose validity NAV-STATUS's yields to
+        kUbxPosition,    // NAV-PVT or NAV-POSLLH, whose position NAV-SOL's yields to
+        kUbxAnyPosition, // any of the three
+        kUbxAltitude,    // above mean sea level (NAV-PVT, NAV-POSLLH)
+        kUbxVelocity,    // NAV-PVT or NAV-VELNED, whose speed NAV-SOL's yields to
+        kUbxAnyVelocity, // any of the three
+        kUbxTime,        // NAV-PVT, whose UTC NAV-TIMEUTC's yields to
+        kUbxUtc,         // either
+        kUbxSatsUsed,    // NAV-PVT or NAV-SOL
+        kUbxPdop,        // NAV-PVT, NAV-SOL or NAV-DOP
+        kUbxDops,        // NAV-DOP
+        kUbxSky,         // NAV-SAT, NAV-SIG or NAV-SVINFO
+        kUbxSignals,     // NAV-SIG
+        kUbxParts
+    };
+    bool UbxSays(UbxPart part) const;
+    void ForgetUbx();
+    void UbxSaid(UbxPart part) {
+        m_ubxSaid[part] = m_nowMs == 0 ? 1 : m_nowMs;
+        m_bUbxSeen = true;
+    }
+    void UbxFixReport(std::uint8_t fixType, bool fixOk);
+    void UbxPosition(std::int32_t lat, std::int32_t lon);
+    void UbxAltitude(std::int32_t hMslMm);
+    void UbxVelocity(double speedMmPerS, std::int32_t course1e5);
+    void UbxUtc(std::uint16_t year, std::uint8_t month, std::uint8_t day, std::uint8_t hour,
+                std::uint8_t min, std::uint8_t sec, std::int32_t nano, bool validDate,
+                bool validTime);
+    void UbxSky();
+    void UbxRfBlock(std::size_t index, int jammingState, bool hasJamInd, int jamInd, int agcCnt,
+                    int antStatus, int antPower);
     static void Bump(std::atomic<std::uint32_t> &counter);
 
     // The record the decoders fill (feeding thread only) and the one the copies read, which
@@ -123,6 +176,21 @@ private:
     const int m_nBiasSeconds;
     mutable std::mutex m_fixLock;
 
+    // The block being read, fed to onBlock up to here (feeding thread only).
+    const char *m_fed = nullptr;
+    // The binary frame being taken, carried from one block to the next (feeding thread only).
+    std::unique_ptr<unsigned char[]> m_frame{new unsigned char[kMaxFrame]};
+    std::size_t m_nFrame = 0;   // bytes of it so far
+    std::size_t m_frameLen = 0; // its whole length, once its header is in; 0 before
+    bool m_bInFrame = false;
+    FrameProtocol m_frameProtocol = FrameProtocol::Ubx;
+    // The receiver's latest binary satellite and signal lists (feeding thread only).
+    std::int64_t m_ubxSaid[kUbxParts]{};
+    bool m_bUbxSeen = false;       // any binary report since the record was cleared
+    bool m_ubxSatsFromSat = false; // m_ubxSats came from NAV-SAT rather than NAV-SVINFO
+    std::vector<ubx::SvInfo> m_ubxSats;
+    std::vector<ubx::SignalInfo> m_ubxSignals;
+
     // The unfinished sentence carried from one block to the next (feeding thread only).
     char m_tail[kMaxSentence + 1]{};
     std::size_t m_nTail = 0;
@@ -133,6 +201,7 @@ private:
         std::atomic<std::uint32_t> nGga{0}, nGsa{0}, nGsv{0}, nRmc{0};
         std::atomic<std::uint32_t> nBadChecksum{0}, nCut{0}, nTooLong{0}, nUnknown{0};
         std::atomic<std::uint32_t> nBadByte{0}, nGns{0};
+        std::atomic<std::uint32_t> nUbx{0}, nUbxBad{0}, nUbxSkipped{0}, nRtcm{0}, nRtcmBad{0};
     } m_counters;
 
     NmeaHooks m_hooks;

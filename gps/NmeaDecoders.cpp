@@ -127,12 +127,17 @@ void CNmeaDecoder::ParseGGA(const char *sentence, std::size_t star) {
     // Field 8, HDOP, is taken from GSA.
     const auto altitude = static_cast<std::uint16_t>(Int(f[9]));
 
-    m_fix.cSatsUsed = satsUsed;
-    m_fix.wAltitude = altitude;
+    // A receiver's binary messages, when it sends them too, speak for what they report.
+    if (!m_bUbxSeen || !UbxSays(kUbxSatsUsed)) {
+        m_fix.cSatsUsed = satsUsed;
+        NoteSent(m_extra.sent, kSentSatsUsed, f[7].n != 0);
+    }
+    if (!m_bUbxSeen || !UbxSays(kUbxAltitude)) {
+        m_fix.wAltitude = altitude;
+        NoteSent(m_extra.sent, kSentAltitude, f[9].n != 0);
+    }
     if (f[6].n != 0)
         m_extra.quality = static_cast<std::int8_t>(quality >= 0 && quality <= 8 ? quality : -1);
-    NoteSent(m_extra.sent, kSentSatsUsed, f[7].n != 0);
-    NoteSent(m_extra.sent, kSentAltitude, f[9].n != 0);
     m_fixDirty = true;
     NoteFixReport(fixed);
 }
@@ -166,24 +171,33 @@ void CNmeaDecoder::ParseRMC(const char *sentence, std::size_t star) {
 
     const UtcDateTime local = ShiftToLocal(t, m_nBiasSeconds);
 
-    m_fix.bValid = valid;
-    m_fix.lLatitude = latitude;
-    m_fix.lLongitude = longitude;
-    m_fix.wSpeed = speed;
-    m_fix.nCourse = course;
-    m_fix.bDay = local.day;
-    m_fix.bMonth = local.month;
-    m_fix.nYear = local.year;
-    m_fix.bHour = local.hour;
-    m_fix.bMinute = local.minute;
-    m_fix.bSecond = local.second;
     std::uint16_t &sent = m_extra.sent;
-    NoteSent(sent, kSentTime, time.n != 0);
-    NoteSent(sent, kSentDate, date.n != 0);
-    NoteSent(sent, kSentValid, f[2].n != 0);
-    NoteSent(sent, kSentPosition, f[3].n != 0 && f[5].n != 0);
-    NoteSent(sent, kSentSpeed, f[7].n != 0);
-    NoteSent(sent, kSentCourse, f[8].n != 0);
+    const bool ubx = m_bUbxSeen;
+    if (!ubx || !UbxSays(kUbxValid)) {
+        m_fix.bValid = valid;
+        NoteSent(sent, kSentValid, f[2].n != 0);
+    }
+    if (!ubx || !UbxSays(kUbxAnyPosition)) {
+        m_fix.lLatitude = latitude;
+        m_fix.lLongitude = longitude;
+        NoteSent(sent, kSentPosition, f[3].n != 0 && f[5].n != 0);
+    }
+    if (!ubx || !UbxSays(kUbxAnyVelocity)) {
+        m_fix.wSpeed = speed;
+        m_fix.nCourse = course;
+        NoteSent(sent, kSentSpeed, f[7].n != 0);
+        NoteSent(sent, kSentCourse, f[8].n != 0);
+    }
+    if (!ubx || !UbxSays(kUbxUtc)) {
+        m_fix.bDay = local.day;
+        m_fix.bMonth = local.month;
+        m_fix.nYear = local.year;
+        m_fix.bHour = local.hour;
+        m_fix.bMinute = local.minute;
+        m_fix.bSecond = local.second;
+        NoteSent(sent, kSentTime, time.n != 0);
+        NoteSent(sent, kSentDate, date.n != 0);
+    }
     m_fixDirty = true;
     NoteFixReport(valid != 0);
 }
@@ -226,15 +240,23 @@ void CNmeaDecoder::ParseGSA(const char *sentence, std::size_t star) {
                     m_nowMs);
     }
 
-    m_fix.cFixMode = fixMode;
-    std::memcpy(m_fix.cUsedPrn, used, sizeof used);
-    m_fix.nPdop = pdop;
-    m_fix.nHdop = hdop;
-    m_fix.nVdop = vdop;
-    NoteSent(m_extra.sent, kSentFixMode, f[2].n != 0);
-    NoteSent(m_extra.sent, kSentPdop, f[15].n != 0);
-    NoteSent(m_extra.sent, kSentHdop, f[16].n != 0);
-    NoteSent(m_extra.sent, kSentVdop, f[17].n != 0);
+    const bool ubx = m_bUbxSeen;
+    if (!ubx || !UbxSays(kUbxValid)) {
+        m_fix.cFixMode = fixMode;
+        NoteSent(m_extra.sent, kSentFixMode, f[2].n != 0);
+    }
+    if (!ubx || !UbxSays(kUbxSky))
+        std::memcpy(m_fix.cUsedPrn, used, sizeof used);
+    if (!ubx || !UbxSays(kUbxPdop)) {
+        m_fix.nPdop = pdop;
+        NoteSent(m_extra.sent, kSentPdop, f[15].n != 0);
+    }
+    if (!ubx || !UbxSays(kUbxDops)) {
+        m_fix.nHdop = hdop;
+        m_fix.nVdop = vdop;
+        NoteSent(m_extra.sent, kSentHdop, f[16].n != 0);
+        NoteSent(m_extra.sent, kSentVdop, f[17].n != 0);
+    }
     m_fixDirty = true;
     NoteFixReport(fixMode == 2 || fixMode == 3);
 }
@@ -253,7 +275,7 @@ void CNmeaDecoder::ParseGSV(const char *sentence, std::size_t star) {
         value[i] = Int(f[i]);
     FeedSky(sentence, f, value);
     // The record has twelve slots, three messages' worth; later messages have nowhere to go.
-    if (message < 1 || message > 3)
+    if (message < 1 || message > 3 || (m_bUbxSeen && UbxSays(kUbxSky)))
         return;
 
     for (int i = 0; i < 4 && 4 * (message - 1) + i < inView; ++i) {

@@ -1,9 +1,13 @@
 #include "NmeaConvert.h"
 #include "NmeaDecoder.h"
+#include "UbxMessages.h"
 
+#include <algorithm>
+#include <array>
 #include <bit>
 #include <chrono>
 #include <cstring>
+#include <vector>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -40,9 +44,18 @@ std::uint64_t CommaBits(std::uint64_t word) {
     return ByteBits(word, ',');
 }
 
-// Where the line at p stops: the first LF, CR or "$" from p, else end. Without SSE2, nextLf
-// keeps the first LF at or after p (end when none), found once for all the lines before it, so
-// a stream without LFs is not searched to the block's end for every line.
+constexpr unsigned char kUbxSync = 0xB5;
+constexpr unsigned char kRtcmPreamble = 0xD3;
+
+// The first byte of a sentence or of a binary frame.
+bool IsStart(char c) {
+    const auto b = static_cast<unsigned char>(c);
+    return b == '$' || b == kUbxSync || b == kRtcmPreamble;
+}
+
+// Where the line at p stops: the first LF, CR, "$" or binary frame's first byte from p, else
+// end. Without SSE2, nextLf keeps the first LF at or after p (end when none), found once for all
+// the lines before it, so a stream without LFs is not searched to the block's end for every line.
 const char *FindStop(const char *p, const char *end, const char *&nextLf) {
 #if defined(__SSE2__)
     (void)nextLf;
@@ -51,13 +64,18 @@ const char *FindStop(const char *p, const char *end, const char *&nextLf) {
     const __m128i dollar = _mm_set1_epi8('$');
     for (; end - p >= 16; p += 16) {
         const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+        // A byte's own high bit marks it too: the binary frames' first bytes are among those.
         const __m128i hits =
             _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, lf), _mm_cmpeq_epi8(bytes, cr)),
-                         _mm_cmpeq_epi8(bytes, dollar));
-        if (const int mask = _mm_movemask_epi8(hits); mask != 0)
-            return p + std::countr_zero(static_cast<unsigned>(mask));
+                         _mm_or_si128(_mm_cmpeq_epi8(bytes, dollar), bytes));
+        for (auto mask = static_cast<unsigned>(_mm_movemask_epi8(hits)); mask != 0;
+             mask &= mask - 1) {
+            const char *at = p + std::countr_zero(mask);
+            if (*at == '\n' || *at == '\r' || IsStart(*at))
+                return at;
+        }
     }
-    while (p < end && *p != '\n' && *p != '\r' && *p != '$')
+    while (p < end && *p != '\n' && *p != '\r' && !IsStart(*p))
         ++p;
     return p;
 #else
@@ -70,10 +88,63 @@ const char *FindStop(const char *p, const char *end, const char *&nextLf) {
     const char *cr =
         static_cast<const char *>(std::memchr(p, '\r', static_cast<std::size_t>(nextLf - p)));
     const char *eol = cr != nullptr ? cr : nextLf;
-    const char *dollar =
-        static_cast<const char *>(std::memchr(p, '$', static_cast<std::size_t>(eol - p)));
-    return dollar != nullptr ? dollar : eol;
+    for (const char *at = p; at < eol; ++at) {
+        if (IsStart(*at))
+            return at;
+    }
+    return eol;
 #endif
+}
+
+// The first "$" or binary frame's first byte from p, else end.
+const char *FindStart(const char *p, const char *end) {
+    for (; p < end; ++p) {
+        const char c = *p;
+        if ((c == '$' || (static_cast<unsigned char>(c) & 0x80u) != 0) && IsStart(c))
+            return p;
+    }
+    return end;
+}
+
+// The CRC-24Q of RTCM 3 over n bytes.
+std::uint32_t Crc24q(const unsigned char *data, std::size_t n) {
+    static const auto kTable = [] {
+        std::array<std::uint32_t, 256> table{};
+        for (std::uint32_t i = 0; i < 256; ++i) {
+            std::uint32_t crc = i << 16;
+            for (int bit = 0; bit < 8; ++bit)
+                crc = (crc & 0x800000u) != 0 ? (crc << 1) ^ 0x864CFBu : crc << 1;
+            table[i] = crc & 0xFFFFFFu;
+        }
+        return table;
+    }();
+    std::uint32_t crc = 0;
+    for (std::size_t i = 0; i < n; ++i)
+        crc = ((crc << 8) & 0xFFFFFFu) ^ kTable[((crc >> 16) ^ data[i]) & 0xFFu];
+    return crc;
+}
+
+// UBX classes receivers send; a sync pair before any other class byte is taken for noise.
+bool IsUbxClass(unsigned char cls) {
+    switch (cls) {
+    case 0x01: // NAV
+    case 0x02: // RXM
+    case 0x04: // INF
+    case 0x05: // ACK
+    case 0x06: // CFG
+    case 0x09: // UPD
+    case 0x0A: // MON
+    case 0x0B: // AID
+    case 0x0D: // TIM
+    case 0x10: // ESF
+    case 0x13: // MGA
+    case 0x21: // LOG
+    case 0x27: // SEC
+    case 0x28: // HNR
+        return true;
+    default:
+        return false;
+    }
 }
 
 } // namespace
@@ -107,6 +178,7 @@ void CNmeaDecoder::BeginBlock() {
         std::lock_guard lock(m_fixLock);
         std::memset(&m_fix, 0, sizeof m_fix);
         m_extra = FixExtra{};
+        ForgetUbx();
         m_fixDirty = false;
         m_clearAsked.store(false, std::memory_order_relaxed);
     }
@@ -120,6 +192,7 @@ void CNmeaDecoder::EndBlock() {
             // Cleared while this block was read: its sentences belong to the cleared past.
             std::memset(&m_fix, 0, sizeof m_fix);
             m_extra = FixExtra{};
+            ForgetUbx();
             m_clearAsked.store(false, std::memory_order_relaxed);
         } else {
             std::memcpy(&m_shownFix, &m_fix, sizeof m_fix);
@@ -128,6 +201,14 @@ void CNmeaDecoder::EndBlock() {
         m_fixDirty = false;
     }
     m_sky.Publish();
+}
+
+void CNmeaDecoder::ForgetUbx() {
+    std::fill(std::begin(m_ubxSaid), std::end(m_ubxSaid), 0);
+    m_bUbxSeen = false;
+    m_ubxSats.clear();
+    m_ubxSignals.clear();
+    m_ubxSatsFromSat = false;
 }
 
 std::int64_t CNmeaDecoder::SteadyMs() {
@@ -160,53 +241,120 @@ ScanCounters CNmeaDecoder::CopyCounters() const {
     c.nUnknown = m_counters.nUnknown.load(std::memory_order_relaxed);
     c.nBadByte = m_counters.nBadByte.load(std::memory_order_relaxed);
     c.nGns = m_counters.nGns.load(std::memory_order_relaxed);
+    c.nUbx = m_counters.nUbx.load(std::memory_order_relaxed);
+    c.nUbxBad = m_counters.nUbxBad.load(std::memory_order_relaxed);
+    c.nUbxSkipped = m_counters.nUbxSkipped.load(std::memory_order_relaxed);
+    c.nRtcm = m_counters.nRtcm.load(std::memory_order_relaxed);
+    c.nRtcmBad = m_counters.nRtcmBad.load(std::memory_order_relaxed);
     return c;
 }
 
 void CNmeaDecoder::ResetScanner() {
+    ResetSentence();
+    m_bInFrame = false;
+    m_nFrame = 0;
+    m_frameLen = 0;
+}
+
+void CNmeaDecoder::ResetSentence() {
     m_nTail = 0;
     m_bInSentence = false;
     m_bTooLong = false;
 }
 
-// A sentence runs from "$" to its first CR or LF. A "$" before that starts a new sentence and
-// drops the cut one. A sentence may span blocks: its head waits in m_tail.
 void CNmeaDecoder::ParseBuffer(const char *block, int n) {
     if (block == nullptr || n <= 0)
         return;
     m_nowMs = m_clock();
     BeginBlock();
-    const char *p = block;
-    const char *const end = block + n;
-    // The raw bytes go to the watcher up to each sentence's end before the sentence does, so
-    // what it sees comes in the stream's order wherever the block edges fall.
-    const char *fed = block;
-    const auto feed = [&](const char *upTo) {
-        if (m_hooks.onBlock && upTo > fed)
-            m_hooks.onBlock(fed, static_cast<std::size_t>(upTo - fed));
-        fed = upTo;
-    };
-    const char *nextLf = block;
+    m_fed = block;
+    ScanRange(block, block + n, true);
+    Feed(block + n);
+    EndBlock();
+}
+
+// The raw bytes go to the watcher up to each sentence's or frame's end before the sentence or
+// frame does, so what it sees comes in the stream's order wherever the block edges fall.
+void CNmeaDecoder::Feed(const char *upTo) {
+    if (upTo <= m_fed)
+        return;
+    if (m_hooks.onBlock)
+        m_hooks.onBlock(m_fed, static_cast<std::size_t>(upTo - m_fed));
+    m_fed = upTo;
+}
+
+// A sentence runs from "$" to its first CR or LF. A "$" or a binary frame's first byte before
+// that starts anew and drops the cut sentence. A sentence may span ranges: its head waits in
+// m_tail; so may a binary frame, in m_frame. A frame that proves false (a wrong checksum, a
+// header no frame has) is read again from its second byte, so a sentence it seemed to swallow
+// is still found. block: the range is the block itself, fed to the watcher; otherwise it holds
+// bytes of earlier blocks read again.
+void CNmeaDecoder::ScanRange(const char *begin, const char *const end, bool block) {
+    const char *p = begin;
+    const char *nextLf = begin;
+    // Where the frame being taken began in this range; nullptr when it began in an earlier one.
+    const char *frameStart = nullptr;
     while (p < end) {
-        const char *start = nullptr; // the "$" when the sentence begins in this block
-        if (!m_bInSentence) {
-            p = static_cast<const char *>(std::memchr(p, '$', static_cast<std::size_t>(end - p)));
-            if (p == nullptr)
+        if (m_bInFrame) {
+            const FrameStep step = TakeFrame(p, end);
+            if (step == FrameStep::More)
                 break;
+            if (step == FrameStep::Good) {
+                if (block)
+                    Feed(p);
+                HandleFrame();
+                frameStart = nullptr;
+                continue;
+            }
+            // Read again from the byte after the false frame's first.
+            if (frameStart != nullptr) {
+                p = frameStart + 1;
+            } else {
+                // Its head came from earlier ranges: read that first, then this range again.
+                const auto here = static_cast<std::size_t>(p - begin);
+                const std::size_t earlier = m_nFrame - here;
+                std::vector<char> again(m_frame.get() + 1, m_frame.get() + earlier);
+                m_bInFrame = false;
+                m_nFrame = 0;
+                ScanRange(again.data(), again.data() + again.size(), false);
+                p = begin;
+            }
+            m_bInFrame = false;
+            m_nFrame = 0;
+            m_frameLen = 0;
+            frameStart = nullptr;
+            nextLf = begin;
+            continue;
+        }
+        const char *start = nullptr; // the "$" when the sentence begins in this range
+        if (!m_bInSentence) {
+            p = FindStart(p, end);
+            if (p == end)
+                break;
+            if (*p != '$') {
+                m_bInFrame = true;
+                m_frameProtocol = static_cast<unsigned char>(*p) == kUbxSync ? FrameProtocol::Ubx
+                                                                             : FrameProtocol::Rtcm3;
+                m_nFrame = 0;
+                m_frameLen = 0;
+                frameStart = p;
+                continue;
+            }
             start = p++;
             m_bInSentence = true;
             m_bTooLong = false;
             m_nTail = 0;
         }
         const char *stop = FindStop(p, end, nextLf);
-        const bool lineEnd = stop != end && *stop != '$';
-        if (stop != end && *stop == '$') {
+        const bool cut = stop != end && IsStart(*stop);
+        const bool lineEnd = stop != end && !cut;
+        if (cut) {
             // Judge the dropped bytes by their length, not by where the block edges fell.
             const char *cutHead = start != nullptr ? start : p;
             const bool tooLong =
                 m_bTooLong || m_nTail + static_cast<std::size_t>(stop - cutHead) > kMaxSentence;
             Bump(tooLong ? m_counters.nTooLong : m_counters.nCut);
-            ResetScanner();
+            ResetSentence();
             p = stop;
             continue;
         }
@@ -215,14 +363,15 @@ void CNmeaDecoder::ParseBuffer(const char *block, int n) {
         if (!m_bTooLong && m_nTail + piece > kMaxSentence)
             m_bTooLong = true;
         if (!lineEnd) {
-            // The sentence goes on in the next block: keep what fits.
+            // The sentence goes on in the next range: keep what fits.
             if (!m_bTooLong) {
                 std::memcpy(m_tail + m_nTail, head, piece);
                 m_nTail += piece;
             }
             break;
         }
-        feed(stop + 1);
+        if (block)
+            Feed(stop + 1);
         if (m_bTooLong) {
             Bump(m_counters.nTooLong);
         } else if (m_nTail == 0) {
@@ -231,11 +380,78 @@ void CNmeaDecoder::ParseBuffer(const char *block, int n) {
             std::memcpy(m_tail + m_nTail, head, piece);
             HandleSentence(m_tail, m_nTail + piece);
         }
-        ResetScanner();
+        ResetSentence();
         p = stop + 1;
     }
-    feed(end);
-    EndBlock();
+}
+
+// Takes the frame's bytes from p on, as far as the frame reaches, checking its header as soon as
+// it is in and its checksum once the frame is whole.
+CNmeaDecoder::FrameStep CNmeaDecoder::TakeFrame(const char *&p, const char *end) {
+    const bool ubx = m_frameProtocol == FrameProtocol::Ubx;
+    unsigned char *const frame = m_frame.get();
+    while (p < end) {
+        // UBX: sync pair, class, id, 16-bit length; RTCM 3: preamble, 6 zero bits, 10-bit length.
+        const std::size_t want = m_frameLen != 0 ? m_frameLen : ubx ? 6 : 3;
+        const std::size_t take = std::min(want - m_nFrame, static_cast<std::size_t>(end - p));
+        std::memcpy(frame + m_nFrame, p, take);
+        m_nFrame += take;
+        p += take;
+        if (m_nFrame < want)
+            return FrameStep::More;
+        if (m_frameLen == 0) {
+            if (ubx) {
+                // A sync pair without a class receivers send is noise, not a broken frame.
+                if (frame[1] != 0x62 || !IsUbxClass(frame[2]))
+                    return FrameStep::False;
+                const std::size_t len = frame[4] | static_cast<std::size_t>(frame[5]) << 8;
+                if (len > kMaxUbxPayload) {
+                    Bump(m_counters.nUbxBad);
+                    return FrameStep::False;
+                }
+                m_frameLen = 6 + len + 2;
+            } else {
+                if ((frame[1] & 0xFCu) != 0)
+                    return FrameStep::False;
+                m_frameLen = 3 + ((frame[1] & 0x03u) << 8 | frame[2]) + 3;
+            }
+            continue;
+        }
+        bool good;
+        if (ubx) {
+            std::uint8_t a, b;
+            ubx::Checksum(frame + 2, m_frameLen - 4, a, b);
+            good = a == frame[m_frameLen - 2] && b == frame[m_frameLen - 1];
+        } else {
+            const std::uint32_t crc = static_cast<std::uint32_t>(frame[m_frameLen - 3]) << 16 |
+                                      static_cast<std::uint32_t>(frame[m_frameLen - 2]) << 8 |
+                                      frame[m_frameLen - 1];
+            good = Crc24q(frame, m_frameLen - 3) == crc;
+        }
+        if (!good) {
+            Bump(ubx ? m_counters.nUbxBad : m_counters.nRtcmBad);
+            return FrameStep::False;
+        }
+        return FrameStep::Good;
+    }
+    return FrameStep::More;
+}
+
+// A whole frame whose checksum holds, in m_frame.
+void CNmeaDecoder::HandleFrame() {
+    const std::size_t len = m_frameLen;
+    m_bInFrame = false;
+    m_nFrame = 0;
+    m_frameLen = 0;
+    const unsigned char *frame = m_frame.get();
+    if (m_hooks.onFrame)
+        m_hooks.onFrame(m_frameProtocol, frame, len);
+    if (m_frameProtocol == FrameProtocol::Ubx) {
+        Bump(m_counters.nUbx);
+        HandleUbx(frame[2], frame[3], frame + 6, len - 8);
+    } else {
+        Bump(m_counters.nRtcm);
+    }
 }
 
 // s holds one whole sentence, "$" through the CR or LF that ended it, len bytes.

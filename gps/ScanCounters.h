@@ -24,6 +24,8 @@ struct ScanCounters {
 
     std::uint32_t Decoded() const { return nGga + nGsa + nGsv + nRmc + nGns; }
     std::uint32_t Dropped() const { return nBadChecksum + nCut + nTooLong + nUnknown + nBadByte; }
+    // Sentences decoded and binary frames whose checksum held: what shows that data comes.
+    std::uint32_t Heard() const { return Decoded() + nUbx + nRtcm; }
     // Sentences whose checksum held, read or not, and the ones lost to a fault.
     std::uint32_t NmeaGood() const { return Decoded() + nUnknown; }
     std::uint32_t NmeaBad() const { return nBadChecksum + nCut + nTooLong + nBadByte; }

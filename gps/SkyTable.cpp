@@ -61,9 +61,9 @@ const char *BandName(Gnss gnss, int signalId) {
 }
 
 const char *SignalQualityWord(int quality) {
-    static const char *const kWords[] = {"no signal", "searching", "acquired", "unusable",
-                                         "code lock", "carrier lock", "carrier lock",
-                                         "carrier lock"};
+    static const char *const kWords[] = {"no signal",    "searching",   "acquired",
+                                         "unusable",     "code lock",   "carrier lock",
+                                         "carrier lock", "carrier lock"};
     return quality >= 0 && quality <= 7 ? kWords[quality] : "";
 }
 
@@ -286,7 +286,27 @@ void CSkyTable::ResetWork() {
         m_usedDirty[g] = false;
     }
     m_workDops[0] = m_workDops[1] = m_workDops[2] = 0;
+    *m_workUbx = UbxList{};
+    m_ubxDirty = false;
     m_dirty = false;
+}
+
+void CSkyTable::OnUbxSky(const SkySat *sats, std::size_t n, std::int64_t nowMs) {
+    UbxList &list = *m_workUbx;
+    list.count = std::min(n, SkyView::kMax);
+    std::copy_n(sats, list.count, list.sats);
+    list.when = nowMs == 0 ? 1 : nowMs;
+    m_ubxDirty = m_dirty = true;
+}
+
+void CSkyTable::OnUbxDops(std::int16_t pdop, std::int16_t hdop, std::int16_t vdop,
+                          std::int64_t nowMs) {
+    UbxList &list = *m_workUbx;
+    list.dops[0] = pdop;
+    list.dops[1] = hdop;
+    list.dops[2] = vdop;
+    list.dopsWhen = nowMs == 0 ? 1 : nowMs;
+    m_ubxDirty = m_dirty = true;
 }
 
 void CSkyTable::TakeClear() {
@@ -337,6 +357,10 @@ void CSkyTable::Publish() {
     m_pdop = m_workDops[0];
     m_hdop = m_workDops[1];
     m_vdop = m_workDops[2];
+    if (m_ubxDirty) {
+        *m_ubx = *m_workUbx;
+        m_ubxDirty = false;
+    }
     m_dirty = false;
 }
 
@@ -353,7 +377,21 @@ void CSkyTable::Copy(SkyView &out, std::int64_t nowMs) const {
     out.pdop = m_pdop;
     out.hdop = m_hdop;
     out.vdop = m_vdop;
-    for (std::size_t key = 0; key < kKeys; ++key) {
+    const UbxList &ubx = *m_ubx;
+    if (ubx.dopsWhen != 0 && Fresh(ubx.dopsWhen, nowMs)) {
+        out.pdop = ubx.dops[0];
+        out.hdop = ubx.dops[1];
+        out.vdop = ubx.dops[2];
+    }
+    // The receiver's binary list, while it lasts, is the whole sky: the sentences' would count
+    // the same satellites again.
+    const bool fromUbx = ubx.when != 0 && nowMs - ubx.when < kUbxHoldMs &&
+                         Fresh(m_heardMs.load(std::memory_order_relaxed), nowMs);
+    if (fromUbx) {
+        all->count = std::min(ubx.count, kMaxDistinct);
+        std::copy_n(ubx.sats, all->count, all->sats);
+    }
+    for (std::size_t key = 0; key < kKeys && !fromUbx; ++key) {
         const int hint = key < kGnssCount ? static_cast<int>(key) : -1;
         for (std::size_t i = 0; i < kSlots; ++i) {
             const Slot &slot = m_slots[key * kSlots + i];
@@ -366,7 +404,7 @@ void CSkyTable::Copy(SkyView &out, std::int64_t nowMs) const {
                 if (!MapSatellite(hint, raw.prn, id))
                     continue;
                 const auto snr = static_cast<std::uint8_t>(std::clamp(raw.snr, 0, 99));
-                const SkySignal signal{raw.signal, snr, slot.when};
+                const SkySignal signal{raw.signal, snr, -1, slot.when};
                 SkySat *s = std::find_if(all->sats, all->sats + all->count, [&](const SkySat &o) {
                     return o.gnss == id.gnss && o.sv == id.sv;
                 });
@@ -405,7 +443,7 @@ void CSkyTable::Copy(SkyView &out, std::int64_t nowMs) const {
         }
     }
     for (const UsedSet &set : m_used) {
-        if (!set.valid || !Fresh(set.when, nowMs))
+        if (fromUbx || !set.valid || !Fresh(set.when, nowMs))
             continue;
         for (std::size_t i = 0; i < set.count; ++i) {
             SatNumber id;
@@ -461,5 +499,6 @@ void CSkyTable::Clear() {
     for (UsedSet &set : m_used)
         set.valid = false;
     m_pdop = m_hdop = m_vdop = 0;
+    m_ubx->when = m_ubx->dopsWhen = 0;
     m_clearAsked.store(true, std::memory_order_release);
 }

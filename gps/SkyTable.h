@@ -98,6 +98,15 @@ public:
     // Without a fix (mode below 2) nothing is used, in any system.
     void OnGsa(int hint, const int *prns, std::size_t n, std::int16_t pdop, std::int16_t hdop,
                std::int16_t vdop, int fixMode, std::int64_t nowMs);
+    // The receiver's own binary list of satellites with their signals, which replaces the
+    // sentences' (GSV, GSA) in Copy while it is at most kUbxHoldMs old and data still comes
+    // (receivers send it every 1 to 10 s). At most SkyView::kMax are kept.
+    static constexpr std::int64_t kUbxHoldMs = 30000;
+    void OnUbxSky(const SkySat *sats, std::size_t n, std::int64_t nowMs);
+    // The DOPs of a binary message in tenths, which replace GSA's in Copy while recent.
+    void OnUbxDops(std::int16_t pdop, std::int16_t hdop, std::int16_t vdop, std::int64_t nowMs);
+    // Data came at nowMs: the binary list stays while it does.
+    void Heard(std::int64_t nowMs) { m_heardMs.store(nowMs, std::memory_order_relaxed); }
     // Shows Copy every cycle completed and every GSA stored since the last call.
     void Publish();
     // Called by the reader before it stores: drops its own half after a Clear.
@@ -151,6 +160,13 @@ private:
         bool valid = false;
     };
 
+    struct UbxList {
+        SkySat sats[SkyView::kMax];
+        std::size_t count = 0;
+        std::int64_t when = 0; // 0: none
+        std::int16_t dops[3]{};
+        std::int64_t dopsWhen = 0; // 0: none
+    };
     Slot *SlotFor(std::size_t key, int signal);
     void ResetWork();
 
@@ -171,5 +187,10 @@ private:
     bool m_usedDirty[kGnssCount]{};
     std::int16_t m_workDops[3]{};
     bool m_dirty = false;
+    // The binary list: the reader's half and, under m_lock, the one Copy reads.
+    std::unique_ptr<UbxList> m_workUbx{new UbxList};
+    std::unique_ptr<UbxList> m_ubx{new UbxList};
+    bool m_ubxDirty = false;
+    std::atomic<std::int64_t> m_heardMs{0};
     std::atomic<bool> m_clearAsked{false};
 };

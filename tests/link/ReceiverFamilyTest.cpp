@@ -23,7 +23,8 @@ const std::string kUbxAck("\xB5\x62\x05\x01\x02\x00\x06\x01\x0F\x38", 10);
 F AfterSentences(const std::string &text) {
     CReceiverFamily family;
     CNmeaDecoder decoder(0);
-    decoder.SetHooks({{}, [&](const char *s, std::size_t len) { family.OnSentence(s, len); }, {}});
+    decoder.SetHooks(
+        {{}, [&](const char *s, std::size_t len) { family.OnSentence(s, len); }, {}, {}});
     decoder.ParseBuffer(text.data(), static_cast<int>(text.size()));
     return family.Current();
 }
@@ -103,6 +104,7 @@ TEST(ReceiverFamily, LaterOfFrameAndSentenceCountsWhereverTheBlockEdgeFalls) {
             CNmeaDecoder decoder(0);
             decoder.SetHooks({[&](const char *b, std::size_t n) { family.OnBlock(b, n); },
                               [&](const char *s, std::size_t n) { family.OnSentence(s, n); },
+                              {},
                               {}});
             decoder.ParseBuffer(row.stream.data(), static_cast<int>(cut));
             decoder.ParseBuffer(row.stream.data() + cut, static_cast<int>(row.stream.size() - cut));
