@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -19,7 +20,9 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <netinet/in.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -121,6 +124,7 @@ struct UbxFrame {
 struct SplitStream {
     std::string nmea;
     std::vector<UbxFrame> frames;
+    std::string ubx; // the frames' bytes
     std::string kinds;
     std::string error; // where the first byte that begins neither a line nor a good frame sits
 };
@@ -155,6 +159,7 @@ SplitStream Split(const std::string &s) {
             break;
         }
         out.frames.push_back({byte(i + 2), byte(i + 3), s.substr(i + 6, len)});
+        out.ubx += s.substr(i, 8 + len);
         i += 8 + len;
     }
     return out;
@@ -597,7 +602,7 @@ TEST_P(UbxStream, FramesAreWholeAndAgreeWithTheSentences) {
         return;
 
     // The last cycle's sentences against its frames.
-    const std::size_t last = split.nmea.rfind("$GNRMC");
+    const std::size_t last = split.nmea.rfind('$', split.nmea.rfind("RMC,"));
     ASSERT_NE(last, std::string::npos);
     const Decoded d = Decode(split.nmea.substr(last));
     EXPECT_EQ(d.counters.nBadChecksum, 0u);
@@ -629,6 +634,60 @@ TEST_P(UbxStream, FramesAreWholeAndAgreeWithTheSentences) {
     }
 }
 
+// The same cycles decoded from the frames alone and from the sentences alone (the two halves of
+// a --protocol both stream) give the same fix and the same sky.
+class UbxDecode : public ::testing::TestWithParam<UbxRow> {};
+
+TEST_P(UbxDecode, FramesDecodeToTheFixAndSkyOfTheSentences) {
+    REQUIRE_SIM();
+    const UbxRow &row = GetParam();
+    CSimProcess sim(row.args);
+    ASSERT_EQ(sim.Wait(10000), 0) << sim.Errors();
+    const SplitStream split = Split(sim.Output());
+    ASSERT_EQ(split.error, "");
+    const Decoded n = Decode(split.nmea), u = Decode(split.ubx);
+    EXPECT_EQ(u.counters.nUbx, split.frames.size());
+    EXPECT_EQ(u.counters.nUbxBad, 0u);
+    EXPECT_EQ(u.fix.bValid, n.fix.bValid);
+    EXPECT_EQ(u.fix.cFixMode, n.fix.cFixMode);
+    EXPECT_EQ(u.fix.nYear, n.fix.nYear);
+    EXPECT_EQ(u.fix.bMonth, n.fix.bMonth);
+    EXPECT_EQ(u.fix.bDay, n.fix.bDay);
+    EXPECT_EQ(u.fix.bHour, n.fix.bHour);
+    EXPECT_EQ(u.fix.bMinute, n.fix.bMinute);
+    EXPECT_EQ(u.fix.bSecond, n.fix.bSecond);
+    // The sentences carry 1e-4 minute (0.19 m), a tenth of a knot and a tenth of a metre.
+    EXPECT_NEAR(u.fix.lLatitude, n.fix.lLatitude, 2);
+    EXPECT_NEAR(u.fix.lLongitude, n.fix.lLongitude, 2);
+    EXPECT_NEAR(u.fix.wSpeed, n.fix.wSpeed, 10);
+    EXPECT_NEAR(u.fix.nCourse, n.fix.nCourse, 1);
+    EXPECT_NEAR(u.fix.wAltitude, n.fix.wAltitude, 1);
+    EXPECT_EQ(u.fix.cSatsUsed, n.fix.cSatsUsed);
+    EXPECT_EQ(u.fix.nPdop, n.fix.nPdop);
+    EXPECT_EQ(u.fix.nHdop, n.fix.nHdop);
+    EXPECT_EQ(u.fix.nVdop, n.fix.nVdop);
+    ASSERT_EQ(u.sky.count, n.sky.count);
+    EXPECT_EQ(u.sky.used, n.sky.used);
+    for (std::size_t i = 0; i < n.sky.count; ++i) {
+        const SkySat &a = u.sky.sats[i], &b = n.sky.sats[i];
+        const std::string what = std::string(GnssName(b.gnss)) + " " + std::to_string(b.sv);
+        ASSERT_EQ(a.gnss, b.gnss) << what;
+        ASSERT_EQ(a.sv, b.sv) << what;
+        EXPECT_EQ(a.el, b.el) << what;
+        EXPECT_EQ(a.az, b.az) << what;
+        EXPECT_EQ(a.snr, b.snr) << what;
+        EXPECT_EQ(a.used, b.used) << what;
+        ASSERT_EQ(a.nSigs, b.nSigs) << what;
+        for (std::size_t k = 0; k < b.nSigs; ++k) {
+            EXPECT_EQ(a.sigs[k].snr, b.sigs[k].snr) << what << " signal " << k;
+            if (row.bands > 1) {
+                EXPECT_STREQ(BandName(a.gnss, a.sigs[k].id), BandName(b.gnss, b.sigs[k].id))
+                    << what;
+            }
+        }
+    }
+}
+
 const UbxRow kUbxRows[] = {
     {"Ubx", {"--protocol", "ubx", "--write", "3"}, 3, 3, 1, false, 4},
     {"UbxTwoBandsAtFiveHz",
@@ -647,9 +706,29 @@ const UbxRow kUbxRows[] = {
      1},
     {"Both", {"--protocol", "both", "--write", "3"}, 3, 3, 1, true, 4},
     {"BothTwoBands", {"--protocol", "both", "--bands", "2", "--write", "2"}, 2, 2, 2, true, 4},
+    {"BothGpsOnly",
+     {"--protocol", "both", "--chip", "ublox", "--gnss", "gps", "--write", "2"},
+     2,
+     2,
+     1,
+     true,
+     1},
 };
 
 INSTANTIATE_TEST_SUITE_P(Protocols, UbxStream, ::testing::ValuesIn(kUbxRows),
+                         [](const ::testing::TestParamInfo<UbxRow> &row) {
+                             return std::string(row.param.name);
+                         });
+
+std::vector<UbxRow> BothRows() {
+    std::vector<UbxRow> rows;
+    for (const UbxRow &row : kUbxRows)
+        if (row.bBoth)
+            rows.push_back(row);
+    return rows;
+}
+
+INSTANTIATE_TEST_SUITE_P(Protocols, UbxDecode, ::testing::ValuesIn(BothRows()),
                          [](const ::testing::TestParamInfo<UbxRow> &row) {
                              return std::string(row.param.name);
                          });
@@ -666,11 +745,20 @@ std::string FixTypes(const std::string &text, SplitStream &split) {
     return types;
 }
 
-// UBX alone over the device: the banner as INF-NOTICE, no sentence, and a UBX-CFG-RST cold start
-// drops the fix (fixType 0) until it is back.
+// A UBX frame with its checksum.
+std::string UbxCommand(std::string head) {
+    std::uint8_t ckA = 0, ckB = 0;
+    ubx::Checksum(reinterpret_cast<const std::uint8_t *>(head.data()) + 2, head.size() - 2, ckA,
+                  ckB);
+    return head + static_cast<char>(ckA) + static_cast<char>(ckB);
+}
+
+// UBX alone over the device: the banner as INF-NOTICE, no sentence, a version poll answered
+// between frames (at 9600 baud a cycle fills most of the second, so the poll arrives mid-cycle),
+// and a UBX-CFG-RST cold start drops the fix (fixType 0) until it is back.
 TEST(Simulator, UbxOverTheDeviceObeysACfgRstColdStart) {
     REQUIRE_SIM();
-    CSimProcess sim({"--protocol", "ubx", "--fast"});
+    CSimProcess sim({"--protocol", "ubx", "--fast", "--baud", "9600"});
     Reader reader(sim.SlavePath());
     ASSERT_TRUE(reader.IsOpen());
     std::string text;
@@ -684,11 +772,18 @@ TEST(Simulator, UbxOverTheDeviceObeysACfgRstColdStart) {
         bBanner = bBanner || (Key(f) == 0x0402 && f.payload.find("u-blox") != std::string::npos);
     EXPECT_TRUE(bBanner);
 
+    reader.Write(UbxCommand(std::string("\xB5\x62\x0A\x04\x00\x00", 6))); // MON-VER poll
+    text.clear();
+    ASSERT_TRUE(reader.ReadFor(1500, text));
+    EXPECT_NE(FixTypes(text, split).find('3'), std::string::npos);
+    EXPECT_TRUE(split.error.empty() || split.error.rfind("frame cut short", 0) == 0) << split.error;
+    int answers = 0;
+    for (const UbxFrame &f : split.frames)
+        answers += Key(f) == 0x0A04;
+    EXPECT_EQ(answers, 1);
+
     // navBbrMask 0xFFFF (cold), resetMode 2 (software, GNSS only).
-    std::string rst("\xB5\x62\x06\x04\x04\x00\xFF\xFF\x02\x00", 10);
-    std::uint8_t ckA = 0, ckB = 0;
-    ubx::Checksum(reinterpret_cast<const std::uint8_t *>(rst.data()) + 2, rst.size() - 2, ckA, ckB);
-    reader.Write(rst + static_cast<char>(ckA) + static_cast<char>(ckB));
+    reader.Write(UbxCommand(std::string("\xB5\x62\x06\x04\x04\x00\xFF\xFF\x02\x00", 10)));
     text.clear();
     ASSERT_TRUE(reader.ReadFor(1500, text));
     const std::string lost = FixTypes(text, split);
@@ -701,6 +796,45 @@ TEST(Simulator, UbxOverTheDeviceObeysACfgRstColdStart) {
     EXPECT_EQ(back.back(), '3') << back;
     EXPECT_NE(sim.Errors().find("received cold start"), std::string::npos) << sim.Errors();
     EXPECT_NE(sim.Errors().find("fix after"), std::string::npos) << sim.Errors();
+}
+
+// Over UDP each datagram is one sentence or one whole UBX frame.
+TEST(Simulator, UdpSendsADatagramPerSentenceOrFrame) {
+    REQUIRE_SIM();
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
+    ASSERT_EQ(::getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len), 0);
+    CSimProcess sim({"--protocol", "both", "--bands", "2", "--udp",
+                     "127.0.0.1:" + std::to_string(ntohs(addr.sin_port))});
+    int sentences = 0, frames = 0;
+    const auto until = Steady::now() + std::chrono::milliseconds(2500);
+    while (Steady::now() < until) {
+        pollfd pfd{fd, POLLIN, 0};
+        if (::poll(&pfd, 1, 50) <= 0)
+            continue;
+        char buf[4096];
+        const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+        ASSERT_GT(n, 0);
+        const std::string datagram(buf, static_cast<std::size_t>(n));
+        const SplitStream split = Split(datagram);
+        EXPECT_EQ(split.error, "");
+        if (datagram[0] == '$') {
+            EXPECT_EQ(datagram.find('\n'), datagram.size() - 1) << datagram;
+            ++sentences;
+        } else {
+            EXPECT_EQ(split.frames.size(), 1u);
+            EXPECT_EQ(split.nmea, "");
+            ++frames;
+        }
+    }
+    ::close(fd);
+    EXPECT_GE(sentences, 20);
+    EXPECT_GE(frames, 10);
 }
 
 // --protocol nmea is the default: the same bytes (runs that began in the same second).

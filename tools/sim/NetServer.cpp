@@ -137,7 +137,15 @@ void CNetServer::Send(const char *data, std::size_t n) {
         return;
     for (std::size_t i = 0; i < n; ++i) {
         m_udpLine += data[i];
-        if (data[i] == '\n' || m_udpLine.size() >= 1024) {
+        // A UBX frame goes whole, as its length (bytes 4 and 5) says; a sentence up to its LF.
+        bool bEnd = data[i] == '\n' || m_udpLine.size() >= 1024;
+        if (static_cast<unsigned char>(m_udpLine[0]) == 0xB5) {
+            const auto at = [&](std::size_t k) {
+                return static_cast<std::size_t>(static_cast<unsigned char>(m_udpLine[k]));
+            };
+            bEnd = m_udpLine.size() >= 6 && m_udpLine.size() == 8 + (at(4) | at(5) << 8);
+        }
+        if (bEnd) {
             // Nobody listening (ECONNREFUSED) is normal for UDP.
             ::send(m_udp, m_udpLine.data(), m_udpLine.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
             m_udpLine.clear();

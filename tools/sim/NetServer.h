@@ -5,7 +5,8 @@
 #include <vector>
 
 // The simulated stream served on the network, as ser2net (TCP: every client gets the stream and
-// may send commands) and phone apps (UDP: one datagram per sentence to a fixed address) do.
+// may send commands) and phone apps (UDP: one datagram per sentence or UBX frame to a fixed
+// address) do.
 class CNetServer {
 public:
     using CommandHandler = std::function<void(const char *data, std::size_t n)>;

@@ -127,6 +127,22 @@ std::size_t FixMessageEnd(const std::string &epoch, SimProtocol protocol) {
     return pvt == std::string::npos ? 0 : std::min(epoch.size(), pvt + 8 + 92);
 }
 
+// Where the message (a sentence, or a UBX frame) that holds the byte before 'at' ends.
+std::size_t MessageEnd(const std::string &epoch, std::size_t at) {
+    std::size_t end = 0;
+    while (end < at && end < epoch.size()) {
+        if (epoch.compare(end, 2, "\xB5\x62") == 0 && end + 6 <= epoch.size()) {
+            const auto lo = static_cast<unsigned char>(epoch[end + 4]);
+            const auto hi = static_cast<unsigned char>(epoch[end + 5]);
+            end += 8 + (lo | static_cast<std::size_t>(hi) << 8);
+        } else {
+            const std::size_t lf = epoch.find('\n', end);
+            end = lf == std::string::npos ? epoch.size() : lf + 1;
+        }
+    }
+    return std::min(end, epoch.size());
+}
+
 // Writes the simulated sky's epochs for opt.dWrite seconds of its own clock to stdout, unpaced:
 // long recordings for replays, made in a fraction of their time.
 int WriteStream(const SimOptions &opt, double cycleSeconds) {
@@ -238,11 +254,9 @@ int main(int argc, char **argv) {
                                              charTime * static_cast<double>(off + n));
             if (!WaitUntil(due, pty, reader, sky))
                 break;
-            // A query answered mid-cycle goes out after the sentence on its way.
-            if (std::string answer = chip.TakeAnswer(); !answer.empty()) {
-                const std::size_t lf = epoch.find('\n', off + n - 1);
-                epoch.insert(lf == std::string::npos ? epoch.size() : lf + 1, answer);
-            }
+            // A query answered mid-cycle goes out after the sentence or frame on its way.
+            if (std::string answer = chip.TakeAnswer(); !answer.empty())
+                epoch.insert(MessageEnd(epoch, off + n), answer);
         }
         reader.SendAnswer(pty.Master());
         reader.m_idleFd = pty.Master();
