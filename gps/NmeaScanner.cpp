@@ -307,21 +307,20 @@ void CNmeaDecoder::ScanRange(const char *begin, const char *const end, bool bloc
                 continue;
             }
             // Read again from the byte after the false frame's first.
-            if (frameStart != nullptr) {
-                p = frameStart + 1;
-            } else {
-                // Its head came from earlier ranges: read that first, then this range again.
-                const auto here = static_cast<std::size_t>(p - begin);
-                const std::size_t earlier = m_nFrame - here;
-                std::vector<char> again(m_frame.get() + 1, m_frame.get() + earlier);
-                m_bInFrame = false;
-                m_nFrame = 0;
-                ScanRange(again.data(), again.data() + again.size(), false);
-                p = begin;
-            }
+            const std::size_t taken = m_nFrame;
             m_bInFrame = false;
             m_nFrame = 0;
             m_frameLen = 0;
+            if (frameStart != nullptr) {
+                p = frameStart + 1;
+            } else {
+                // Its head came from earlier ranges: read that first (it may leave a frame or a
+                // sentence begun), then this range again from its start.
+                const std::size_t earlier = taken - static_cast<std::size_t>(p - begin);
+                std::vector<char> again(m_frame.get() + 1, m_frame.get() + earlier);
+                ScanRange(again.data(), again.data() + again.size(), false);
+                p = begin;
+            }
             frameStart = nullptr;
             nextLf = begin;
             continue;

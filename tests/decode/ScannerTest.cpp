@@ -243,7 +243,8 @@ TEST(Scanner, HooksSeeBlocksGoodSentencesAndValidFixes) {
     std::string reports;
     decoder.SetHooks({[&](const char *, std::size_t n) { blockBytes += n; },
                       [&](const char *s, std::size_t len) { sentences.emplace_back(s, len); },
-                      [&](bool valid) { reports += valid ? 'A' : 'V'; }});
+                      [&](bool valid) { reports += valid ? 'A' : 'V'; },
+                      {}});
     const std::string pubx = Sentence("PUBX,00,081350.00,4717.113210,N");
     const std::string noFix = Sentence("GPRMC,123519,V,,,,,,,230394,,");
     const std::string stream = pubx + Replace(kGga, "*", "0*") + noFix + kGsa + kRmc +
@@ -261,3 +262,61 @@ TEST(Scanner, HooksSeeBlocksGoodSentencesAndValidFixes) {
 }
 
 } // namespace
+
+// Binary frames between and around sentences: each row's counts hold for the stream whole and cut
+// at every byte into two blocks.
+struct FrameCase {
+    const char *name;
+    std::string stream;
+    unsigned gga, rmc, ubx, ubxBad, rtcm, rtcmBad, badChecksum, cut;
+};
+
+class FrameCases : public ::testing::TestWithParam<FrameCase> {};
+
+TEST_P(FrameCases, CountsHoldWhereverTheBlocksEnd) {
+    const FrameCase &c = GetParam();
+    for (std::size_t at = 0; at <= c.stream.size(); ++at) {
+        const ScanCounters n = at == c.stream.size()
+                                   ? Scan({c.stream}).counters
+                                   : Scan({c.stream.substr(0, at), c.stream.substr(at)}).counters;
+        SCOPED_TRACE("cut at " + std::to_string(at));
+        EXPECT_EQ(n.nGga, c.gga);
+        EXPECT_EQ(n.nRmc, c.rmc);
+        EXPECT_EQ(n.nUbx, c.ubx);
+        EXPECT_EQ(n.nUbxBad, c.ubxBad);
+        EXPECT_EQ(n.nRtcm, c.rtcm);
+        EXPECT_EQ(n.nRtcmBad, c.rtcmBad);
+        EXPECT_EQ(n.nBadChecksum, c.badChecksum);
+        EXPECT_EQ(n.nCut, c.cut);
+        if (HasFailure())
+            return;
+    }
+}
+
+// UBX-ACK-ACK for a CFG-MSG, and an RTCM 3 message 1007 from a reference station's feed.
+const std::string kAck("\xB5\x62\x05\x01\x02\x00\x06\x01\x0F\x38", 10);
+const std::string kRtcm("\xD3\x00\x05\x3E\xF2\x79\x00\x00\xDE\x08\xA8", 11);
+// A NAV-PVT header whose 92 bytes never come: the sentences after it must still be read.
+const std::string kPvtHead("\xB5\x62\x01\x07\x5C\x00", 6);
+
+std::string Flip(std::string s, std::size_t at) {
+    s[at] = static_cast<char>(s[at] ^ 0x01);
+    return s;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Binary, FrameCases,
+    ::testing::Values(
+        FrameCase{"UbxBetweenSentences", kGga + kAck + kRmc, 1, 1, 1, 0, 0, 0, 0, 0},
+        FrameCase{"RtcmBetweenSentences", kGga + kRtcm + kRmc, 1, 1, 0, 0, 1, 0, 0, 0},
+        FrameCase{"FramesBackToBack", kAck + kRtcm + kAck + kRtcm, 0, 0, 2, 0, 2, 0, 0, 0},
+        FrameCase{"UbxChecksumWrong", kGga + Flip(kAck, 9) + kRmc, 1, 1, 0, 1, 0, 0, 0, 0},
+        FrameCase{"RtcmCrcWrong", kGga + Flip(kRtcm, 5) + kRmc, 1, 1, 0, 0, 0, 1, 0, 0},
+        FrameCase{"FalseHeaderGivesBackTheSentencesItTook", kPvtHead + kRmc + kGga + kGga, 2, 1, 0,
+                  1, 0, 0, 0, 0},
+        FrameCase{"FalseFrameOverATrueOne", kPvtHead + kAck + kRmc + kGga + kGga, 2, 1, 1, 1, 0, 0,
+                  0, 0},
+        FrameCase{"SentenceCutByAFrame", kGga.substr(0, 30) + kAck + kRmc, 0, 1, 1, 0, 0, 0, 0, 1},
+        FrameCase{"PreambleWithoutZeroBitsIsNoise", "\xD3\xFF" + kGga, 1, 0, 0, 0, 0, 0, 0, 0},
+        FrameCase{"SyncPairWithoutAClassIsNoise", "\xB5\x62\x99" + kGga, 1, 0, 0, 0, 0, 0, 0, 0}),
+    [](const auto &param) { return std::string(param.param.name); });
