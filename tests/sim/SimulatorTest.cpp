@@ -659,7 +659,7 @@ TEST_P(UbxDecode, FramesDecodeToTheFixAndSkyOfTheSentences) {
     // The sentences carry 1e-4 minute (0.19 m), a tenth of a knot and a tenth of a metre.
     EXPECT_NEAR(u.fix.lLatitude, n.fix.lLatitude, 2);
     EXPECT_NEAR(u.fix.lLongitude, n.fix.lLongitude, 2);
-    EXPECT_NEAR(u.fix.wSpeed, n.fix.wSpeed, 10);
+    EXPECT_NEAR(u.fix.wSpeed, n.fix.wSpeed, 11); // 0.05 knot is 9.3 hundredths of a km/h
     EXPECT_NEAR(u.fix.nCourse, n.fix.nCourse, 1);
     EXPECT_NEAR(u.fix.wAltitude, n.fix.wAltitude, 1);
     EXPECT_EQ(u.fix.cSatsUsed, n.fix.cSatsUsed);
