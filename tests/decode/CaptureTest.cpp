@@ -6,7 +6,10 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
+#include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -14,6 +17,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// Captures of sentences only; those with binary frames are in kFramed below.
 const char *const kAllCaptures[] = {"bu353s4.log",
                                     "haicom-305N.log",
                                     "pharos-360.log",
@@ -33,8 +37,6 @@ const char *const kAllCaptures[] = {"bu353s4.log",
                                     "st-teseo-liv3f.log",
                                     "beidou-gb.log",
                                     "furuno_gl_ga.log",
-                                    "ublox-zed-f9r.log",
-                                    "ublox-zed-f9t-ubx_nmea_l5.log",
                                     "ublox-f9p-hpnmea.log",
                                     "quectel-eg25-g.log"};
 
@@ -413,5 +415,383 @@ INSTANTIATE_TEST_SUITE_P(Captures, GpsOnlyCapture, ::testing::ValuesIn(kGpsOnlyW
                                      ch = '_';
                              return n;
                          });
+
+} // namespace
+
+namespace {
+
+// ---- Captures with binary frames -----------------------------------------------------------
+
+// The frames of each capture as a separate checksum-verifying scan counted them. framesFrom:
+// where the recording's frames begin (rtcm3.2.log opens in the middle of one).
+struct FramedCapture {
+    const char *name;
+    std::uint32_t nmea, ubx, rtcm;
+    std::size_t framesFrom;
+    // UBX only: the other decoder reports a sky after each NAV-SAT, NAV-SIG and NAV-SVINFO.
+    bool skyPerFrame;
+};
+const FramedCapture kFramed[] = {
+    {"ublox-glo.log", 0, 2982, 0, 0, true},
+    {"ublox-zed-f9p-hp.log", 0, 293, 0, 0, true},
+    {"ublox8-uniqid-monhw.log", 52, 100, 0, 0, false},
+    {"ublox-neo-m8t.log", 0, 242, 0, 0, true},
+    {"u-blox-m8t-time.log", 0, 1511, 0, 0, true},
+    {"ublox-f9p-rtcm.log", 0, 16, 15, 0, true},
+    {"rtcm3.2.log", 0, 0, 192, 594, false},
+    {"ublox-zed-f9r.log", 871, 277, 224, 0, false},
+    {"ublox-zed-f9t-ubx_nmea_l5.log", 252, 83, 0, 0, false},
+};
+
+std::string NameOf(const FramedCapture &c) {
+    std::string n = c.name;
+    for (char &ch : n)
+        if (!std::isalnum(static_cast<unsigned char>(ch)))
+            ch = '_';
+    return n;
+}
+
+std::int64_t FixedClock() {
+    return 1000;
+}
+
+std::string StateInBlocks(const std::string &bytes, const std::vector<std::size_t> &cuts) {
+    CNmeaDecoder decoder(0);
+    decoder.SetClock(FixedClock);
+    std::size_t at = 0;
+    for (std::size_t cut : cuts) {
+        decoder.ParseBuffer(bytes.data() + at, static_cast<int>(cut - at));
+        at = cut;
+    }
+    decoder.ParseBuffer(bytes.data() + at, static_cast<int>(bytes.size() - at));
+    return decodetest::StateOf(decoder);
+}
+
+class Framed : public ::testing::TestWithParam<FramedCapture> {};
+
+// Every frame whose checksum holds is counted once, whichever protocol; none is lost to another's
+// scanner, and a clean stretch of frames has no faults at all.
+TEST_P(Framed, CountsEveryFrameOfEveryProtocol) {
+    SKIP_WITHOUT_CAPTURES();
+    const FramedCapture &row = GetParam();
+    std::string bytes;
+    ASSERT_TRUE(LoadCapture(row.name, bytes));
+    for (std::size_t from : {std::size_t{0}, row.framesFrom}) {
+        CNmeaDecoder decoder(0);
+        decoder.ParseBuffer(bytes.data() + from, static_cast<int>(bytes.size() - from));
+        const ScanCounters c = decoder.CopyCounters();
+        EXPECT_EQ(c.NmeaGood(), row.nmea) << "from " << from;
+        EXPECT_EQ(c.nUbx, row.ubx) << "from " << from;
+        EXPECT_EQ(c.nRtcm, row.rtcm) << "from " << from;
+        if (from == row.framesFrom) {
+            EXPECT_EQ(c.NmeaBad(), 0u) << "from " << from;
+            EXPECT_EQ(c.nUbxBad, 0u) << "from " << from;
+            EXPECT_EQ(c.nRtcmBad, 0u) << "from " << from;
+        }
+    }
+}
+
+// Every block size gives the record, table and counters of the whole stream.
+TEST_P(Framed, AnyBlockSizeGivesTheStateOfTheWholeStream) {
+    SKIP_WITHOUT_CAPTURES();
+    std::string bytes;
+    ASSERT_TRUE(LoadCapture(GetParam().name, bytes));
+    const std::string whole = StateInBlocks(bytes, {});
+    for (std::size_t size = 1; size <= 1024; size += (size < 64 ? 1 : 37)) {
+        std::vector<std::size_t> cuts;
+        for (std::size_t at = size; at < bytes.size(); at += size)
+            cuts.push_back(at);
+        ASSERT_TRUE(StateInBlocks(bytes, cuts) == whole) << "block size " << size;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Captures, Framed, ::testing::ValuesIn(kFramed),
+                         [](const auto &param) { return NameOf(param.param); });
+
+// NMEA, UBX and RTCM 3 back to back, a frame cut short among them: wherever the stream is cut in
+// two, the record, the table and the counters are those of the whole.
+TEST(FramedStream, AnyCutInTwoGivesTheStateOfTheWholeStream) {
+    SKIP_WITHOUT_CAPTURES();
+    std::string monhw, rtcm, f9t;
+    ASSERT_TRUE(LoadCapture("ublox8-uniqid-monhw.log", monhw));
+    ASSERT_TRUE(LoadCapture("ublox-f9p-rtcm.log", rtcm));
+    ASSERT_TRUE(LoadCapture("ublox-zed-f9t-ubx_nmea_l5.log", f9t));
+    // monhw ends in the middle of a frame; the first 4204 bytes of f9t are a whole epoch of
+    // sentences and frames.
+    const std::string bytes = monhw.substr(monhw.size() - 1500) + rtcm + f9t.substr(0, 4204);
+    const std::string whole = StateInBlocks(bytes, {});
+    for (std::size_t k = 1; k < bytes.size(); ++k)
+        ASSERT_TRUE(StateInBlocks(bytes, {k}) == whole) << "cut at " << k;
+}
+
+// ---- Comparison with the other decoder's reports on binary captures --------------------------
+
+// The second of the GPS week of a report's "time"; -1 without one. GPS time has run 18 s ahead
+// of UTC since 2017, before every capture here.
+long long SecondOfWeek(const std::string &line) {
+    const std::size_t at = line.find("\"time\":\"");
+    std::tm tm{};
+    double sec = 0;
+    if (at == std::string::npos ||
+        std::sscanf(line.c_str() + at + 8, "%d-%d-%dT%d:%d:%lf", &tm.tm_year, &tm.tm_mon,
+                    &tm.tm_mday, &tm.tm_hour, &tm.tm_min, &sec) != 6)
+        return -1;
+    tm.tm_year -= 1900;
+    tm.tm_mon -= 1;
+    const long long utc = static_cast<long long>(timegm(&tm)) + std::llround(sec);
+    return (utc - 315964800 + 18) % 604800;
+}
+
+// NAV messages whose payload opens with the epoch's time of week.
+bool OpensWithTimeOfWeek(unsigned id) {
+    for (unsigned nav : {0x01u, 0x02u, 0x03u, 0x04u, 0x06u, 0x07u, 0x11u, 0x12u, 0x20u, 0x21u,
+                         0x22u, 0x26u, 0x30u, 0x35u, 0x43u, 0x61u})
+        if (id == nav)
+            return true;
+    return false;
+}
+
+// A satellite as the other decoder names it (gnssid, svid) in our systems; false for none.
+bool OurSatellite(int gnssid, int svid, Gnss &gnss) {
+    static const int kSystems[] = {static_cast<int>(Gnss::GPS),
+                                   static_cast<int>(Gnss::SBAS),
+                                   static_cast<int>(Gnss::Galileo),
+                                   static_cast<int>(Gnss::BeiDou),
+                                   -1,
+                                   static_cast<int>(Gnss::QZSS),
+                                   static_cast<int>(Gnss::GLONASS),
+                                   static_cast<int>(Gnss::NavIC)};
+    if (gnssid < 0 || gnssid > 7 || kSystems[gnssid] < 0 || svid <= 0 || svid == 255)
+        return false;
+    gnss = static_cast<Gnss>(kSystems[gnssid]);
+    return true;
+}
+
+// The NMEA signal id of a UBX signal (gnssId, sigId), as u-blox's NMEA output numbers it; 0 for
+// one without a table row here.
+int NmeaSignalId(int gnssid, int sigid) {
+    struct Row {
+        int gnssid, sigid, nmea;
+    };
+    static const Row kRows[] = {{0, 0, 1}, {0, 3, 6}, {0, 4, 5},  {0, 6, 7},  {0, 7, 8}, {1, 0, 1},
+                                {2, 0, 7}, {2, 1, 7}, {2, 3, 1},  {2, 4, 1},  {2, 5, 2}, {2, 6, 2},
+                                {3, 0, 1}, {3, 1, 1}, {3, 2, 11}, {3, 3, 11}, {3, 5, 3}, {3, 6, 3},
+                                {3, 7, 5}, {3, 8, 5}, {5, 0, 1},  {5, 1, 4},  {5, 4, 5}, {5, 5, 6},
+                                {5, 8, 7}, {5, 9, 8}, {6, 0, 1},  {6, 2, 3},  {7, 0, 1}};
+    for (const Row &r : kRows)
+        if (r.gnssid == gnssid && r.sigid == sigid)
+            return r.nmea;
+    return 0;
+}
+
+const SkySat *FindSat(const SkyView &sky, Gnss gnss, int sv) {
+    for (std::size_t i = 0; i < sky.count; ++i)
+        if (sky.sats[i].gnss == gnss && sky.sats[i].sv == sv)
+            return &sky.sats[i];
+    return nullptr;
+}
+
+// One sky report against our table after the frame it followed: after NAV-SAT or NAV-SVINFO the
+// satellites (position, use, and strength until signal lists come: ours is then the strongest
+// signal's, the report's the list's own), after NAV-SIG every signal of every satellite.
+void CompareSky(const std::string &report, const SkyView &sky, bool signals, bool satelliteSnr,
+                const std::string &where) {
+    double v = 0;
+    std::map<std::pair<int, int>, int> signalsOf;
+    std::size_t listed = 0;
+    for (std::size_t at = report.find("\"satellites\":["); at != std::string::npos;) {
+        at = report.find('{', at);
+        if (at == std::string::npos)
+            break;
+        const std::size_t close = report.find('}', at);
+        const std::string obj = report.substr(at, close - at + 1);
+        at = close;
+        int gnssid = -1, svid = 0, sigid = 0;
+        if (JsonNumber(obj, "gnssid", v))
+            gnssid = static_cast<int>(v);
+        if (JsonNumber(obj, "svid", v))
+            svid = static_cast<int>(v);
+        if (JsonNumber(obj, "sigid", v))
+            sigid = static_cast<int>(v);
+        Gnss gnss{};
+        if (!OurSatellite(gnssid, svid, gnss))
+            continue;
+        const SkySat *ours = FindSat(sky, gnss, svid);
+        ASSERT_NE(ours, nullptr) << where << ": " << obj;
+        double ss = 0;
+        const bool hasSs = JsonNumber(obj, "ss", ss);
+        if (signals) {
+            ++signalsOf[{gnssid, svid}];
+            const int id = NmeaSignalId(gnssid, sigid);
+            const auto sig = std::find_if(ours->sigs, ours->sigs + ours->nSigs,
+                                          [&](const SkySignal &g) { return g.id == id; });
+            ASSERT_NE(sig, ours->sigs + ours->nSigs) << where << ": " << obj;
+            EXPECT_EQ(sig->snr, hasSs ? static_cast<int>(ss) : 0) << where << ": " << obj;
+            continue;
+        }
+        ++listed;
+        double el = 0, az = 0;
+        const bool hasEl = JsonNumber(obj, "el", el) && JsonNumber(obj, "az", az);
+        EXPECT_EQ(ours->hasPosition, hasEl) << where << ": " << obj;
+        if (hasEl && ours->hasPosition) {
+            EXPECT_EQ(ours->el, static_cast<int>(el)) << where << ": " << obj;
+            EXPECT_EQ(ours->az, static_cast<int>(az)) << where << ": " << obj;
+        }
+        if (satelliteSnr) {
+            EXPECT_EQ(ours->snr, hasSs ? static_cast<int>(ss) : 0) << where << ": " << obj;
+        }
+        EXPECT_EQ(ours->used, obj.find("\"used\":true") != std::string::npos)
+            << where << ": " << obj;
+    }
+    if (signals) {
+        for (const auto &[sat, n] : signalsOf) {
+            Gnss gnss{};
+            ASSERT_TRUE(OurSatellite(sat.first, sat.second, gnss));
+            EXPECT_EQ(FindSat(sky, gnss, sat.second)->nSigs, n)
+                << where << ": signals of " << sat.first << "/" << sat.second;
+        }
+    } else {
+        EXPECT_EQ(sky.count, listed) << where;
+    }
+}
+
+// One fix report against our record at the end of its epoch: position, mode and the jamming
+// indicator where the report has them. A fix the receiver did not vouch for (gnssFixOK clear) is
+// no fix to us; the other decoder keeps its type as the mode.
+void CompareFix(const std::string &report, const GpsFix &fix, const FixExtra &extra, bool fixOk,
+                const std::string &where) {
+    double v = 0;
+    if (JsonNumber(report, "mode", v)) {
+        EXPECT_EQ(fix.cFixMode, fixOk ? static_cast<int>(v) : 1) << where;
+    }
+    if (JsonNumber(report, "lat", v)) {
+        const double lat = extra.hasPrecise ? extra.preciseLat : fix.lLatitude * 1e-6;
+        EXPECT_NEAR(lat, v, 1.001e-6) << where;
+        ASSERT_TRUE(JsonNumber(report, "lon", v));
+        const double lon = extra.hasPrecise ? extra.preciseLon : fix.lLongitude * 1e-6;
+        EXPECT_NEAR(lon, v, 1.001e-6) << where;
+    }
+    if (JsonNumber(report, "jam", v)) {
+        ASSERT_GE(extra.integrity.nBlocks, 1) << where;
+        EXPECT_EQ(extra.integrity.blocks[0].jamInd, static_cast<int>(v)) << where;
+    }
+}
+
+class FramedWithChk : public ::testing::TestWithParam<FramedCapture> {};
+
+// The other decoder reads the same frames and reports each epoch's fix (TPV) and, on the
+// binary-only captures, a sky after each satellite or signal list. We feed the capture a byte at
+// a time and compare, epoch by epoch (the time of week the NAV frames carry), and frame by frame.
+TEST_P(FramedWithChk, AgreesWithTheOtherDecodersReports) {
+    SKIP_WITHOUT_CAPTURES();
+    const FramedCapture &row = GetParam();
+    std::string bytes, chk;
+    ASSERT_TRUE(LoadCapture(row.name, bytes));
+    ASSERT_TRUE(LoadCapture(std::string(row.name) + ".chk", chk));
+    std::map<long long, std::string> fixAt; // the last fix report of each second of the week
+    std::vector<std::string> skies;
+    bool anyJam = false;
+    for (std::size_t at = 0; at < chk.size();) {
+        std::size_t lf = chk.find('\n', at);
+        if (lf == std::string::npos)
+            lf = chk.size();
+        const std::string line = chk.substr(at, lf - at);
+        at = lf + 1;
+        if (line.find("\"class\":\"TPV\"") != std::string::npos && SecondOfWeek(line) >= 0) {
+            fixAt[SecondOfWeek(line)] = line;
+            anyJam = anyJam || line.find("\"jam\":") != std::string::npos;
+        } else if (line.find("\"class\":\"SKY\"") != std::string::npos &&
+                   line.find("\"satellites\":[") != std::string::npos) {
+            skies.push_back(line);
+        }
+    }
+    ASSERT_FALSE(fixAt.empty());
+
+    CNmeaDecoder decoder(0);
+    decoder.SetClock(FixedClock);
+    GpsFix fix{};
+    FixExtra extra{};
+    auto sky = std::make_unique<SkyView>();
+    long long epoch = -1;
+    bool fixOk = true;        // the epoch's latest NAV-PVT, NAV-SOL or NAV-STATUS vouched
+    bool signalLists = false; // a NAV-SIG was read
+    std::size_t pendingSatellites = skies.size(); // a NAV-SAT report waiting for its NAV-SIG
+    std::size_t fixes = 0, skiesSeen = 0;
+    int skyFrame = 0; // the id of the satellite or signal list just read, 0 none
+    const auto finish = [&](long long second) {
+        const auto it = fixAt.find(second);
+        if (it == fixAt.end())
+            return;
+        ++fixes;
+        CompareFix(it->second, fix, extra, fixOk, std::string(row.name) + " " + it->second);
+    };
+    NmeaHooks hooks;
+    hooks.onFrame = [&](FrameProtocol protocol, const unsigned char *frame, std::size_t n) {
+        if (protocol != FrameProtocol::Ubx || frame[2] != 0x01 || n < 10)
+            return;
+        if (OpensWithTimeOfWeek(frame[3])) {
+            const long long tow =
+                frame[6] | frame[7] << 8 | frame[8] << 16 | static_cast<long long>(frame[9]) << 24;
+            const long long second = (tow + 500) / 1000 % 604800;
+            // The record as the epoch before left it: this frame is not decoded yet.
+            if (second != epoch && epoch >= 0)
+                finish(epoch);
+            epoch = second;
+        }
+        // gnssFixOK: flags of NAV-PVT (payload byte 21), NAV-SOL (11) and NAV-STATUS (5), bit 0.
+        const std::size_t flags = frame[3] == 0x07   ? 21
+                                  : frame[3] == 0x06 ? 11
+                                  : frame[3] == 0x03 ? 5
+                                                     : 0;
+        if (flags != 0 && n > 6 + flags + 2)
+            fixOk = (frame[6 + flags] & 1) != 0;
+        if (frame[3] == 0x35 || frame[3] == 0x30 || frame[3] == 0x43)
+            skyFrame = frame[3];
+    };
+    decoder.SetHooks(std::move(hooks));
+    for (char byte : bytes) {
+        decoder.ParseBuffer(&byte, 1);
+        decoder.CopyFix(fix, extra);
+        if (skyFrame != 0 && row.skyPerFrame) {
+            ASSERT_LT(skiesSeen, skies.size()) << "more satellite lists than sky reports";
+            const std::string where =
+                std::string(row.name) + " sky report " + std::to_string(skiesSeen + 1);
+            // Once signal lists come, the table shows an epoch's satellites with its signals.
+            if (skyFrame == 0x35 && signalLists) {
+                pendingSatellites = skiesSeen++;
+            } else {
+                decoder.CopySky(*sky);
+                if (skyFrame == 0x43 && pendingSatellites < skies.size())
+                    CompareSky(skies[pendingSatellites], *sky, false, false, where);
+                pendingSatellites = skies.size();
+                signalLists = signalLists || skyFrame == 0x43;
+                CompareSky(skies[skiesSeen++], *sky, skyFrame == 0x43, !signalLists, where);
+            }
+        }
+        skyFrame = 0;
+    }
+    finish(epoch);
+    // A report may fall in an epoch whose frames the capture cut off.
+    EXPECT_GE(fixes + 2, fixAt.size());
+    EXPECT_GT(fixes, 0u);
+    if (row.skyPerFrame) {
+        EXPECT_EQ(skiesSeen, skies.size());
+    }
+    if (!anyJam) {
+        for (std::size_t b = 0; b < extra.integrity.nBlocks; ++b)
+            EXPECT_EQ(extra.integrity.blocks[b].jamInd, -1) << "block " << b;
+    }
+}
+
+std::vector<FramedCapture> WithUbx() {
+    std::vector<FramedCapture> rows;
+    for (const FramedCapture &c : kFramed)
+        if (c.ubx > 0)
+            rows.push_back(c);
+    return rows;
+}
+
+INSTANTIATE_TEST_SUITE_P(Captures, FramedWithChk, ::testing::ValuesIn(WithUbx()),
+                         [](const auto &param) { return NameOf(param.param); });
 
 } // namespace

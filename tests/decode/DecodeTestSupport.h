@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 
@@ -53,6 +54,34 @@ inline bool ReadFile(const std::string &path, std::string &out) {
     s << in.rdbuf();
     out = s.str();
     return true;
+}
+
+// The record, what is kept beside it, the satellite table and the counters, as bytes to compare
+// (the table without its times heard).
+inline std::string StateOf(const CNmeaDecoder &decoder) {
+    GpsFix fix{};
+    FixExtra extra{};
+    auto sky = std::make_unique<SkyView>();
+    decoder.CopyFix(fix, extra);
+    decoder.CopySky(*sky);
+    const ScanCounters counters = decoder.CopyCounters();
+    std::string out(reinterpret_cast<const char *>(&fix), sizeof fix);
+    out.append(reinterpret_cast<const char *>(&extra), sizeof extra);
+    out.append(reinterpret_cast<const char *>(&counters), sizeof counters);
+    const auto add = [&out](long v) { out += std::to_string(v) + ","; };
+    for (std::size_t i = 0; i < sky->count; ++i) {
+        const SkySat &s = sky->sats[i];
+        for (long v : {long{static_cast<int>(s.gnss)}, long{s.sv}, long{s.el}, long{s.az},
+                       long{s.snr}, long{s.used}, long{s.hasPosition}, long{s.nSigs}})
+            add(v);
+        for (std::size_t k = 0; k < s.nSigs; ++k)
+            for (long v : {long{s.sigs[k].id}, long{s.sigs[k].snr}, long{s.sigs[k].quality}})
+                add(v);
+    }
+    for (long v :
+         {long(sky->leftOut), long(sky->used), long{sky->pdop}, long{sky->hdop}, long{sky->vdop}})
+        add(v);
+    return out;
 }
 
 } // namespace decodetest

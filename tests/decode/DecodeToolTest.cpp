@@ -118,6 +118,34 @@ TEST_F(DecodeTool, LastStatsBlockSizeAndStandardInputAgree) {
     EXPECT_EQ(implicitStdin.out, whole.out);
 }
 
+// Sentences, UBX and RTCM 3 frames mixed: every record and the counters are the same whatever
+// the block size, and every frame is counted by its protocol (as a separate scan counted them).
+TEST_F(DecodeTool, MixedCapturesGiveTheSameRecordsAtEveryBlockSize) {
+    const struct {
+        const char *capture, *protocols;
+    } kMixed[] = {
+        {"ublox-zed-f9r.log", "\"protocols\":{\"NMEA\":{\"ok\":871,\"bad\":0},\"UBX\":{\"ok\":277,"
+                              "\"bad\":0},\"RTCM3\":{\"ok\":224,\"bad\":0}}"},
+        {"ublox8-uniqid-monhw.log", "\"protocols\":{\"NMEA\":{\"ok\":52,\"bad\":0},\"UBX\":{"
+                                    "\"ok\":100,\"bad\":0},\"RTCM3\":{\"ok\":0,\"bad\":0}}"},
+        {"ublox-f9p-rtcm.log", "\"protocols\":{\"NMEA\":{\"ok\":0,\"bad\":0},\"UBX\":{\"ok\":16,"
+                               "\"bad\":0},\"RTCM3\":{\"ok\":15,\"bad\":0}}"},
+    };
+    for (const auto &c : kMixed) {
+        const std::string path = std::string(SKYWATCH_NMEA_DIR) + "/" + c.capture;
+        const ToolRun whole = RunTool("--stats '" + path + "'");
+        ASSERT_EQ(whole.exitCode, 0) << whole.err;
+        EXPECT_GE(Lines(whole.out).size(), 8u) << c.capture; // a record per message read
+        EXPECT_NE(whole.err.find(c.protocols), std::string::npos) << c.capture << ": " << whole.err;
+        for (const char *size : {"1", "7", "100", "4096"}) {
+            const ToolRun split =
+                RunTool(std::string("--stats --block-size ") + size + " '" + path + "'");
+            EXPECT_TRUE(split.out == whole.out) << c.capture << " block size " << size;
+            EXPECT_EQ(split.err, whole.err) << c.capture << " block size " << size;
+        }
+    }
+}
+
 TEST_F(DecodeTool, TimeZoneFromTheEnvironmentShiftsHourAndMinute) {
     const std::string path = WriteTemp("tool_stream.nmea", kStream);
     const ToolRun india = RunTool("--last '" + path + "'", "TZ=IST-5:30");
@@ -161,6 +189,7 @@ struct JsonCase {
     const char *name;
     std::string stream;
     std::vector<std::string> want; // pieces of the last record, each found as it is
+    const char *capture = nullptr; // a capture read instead of the stream
 };
 
 const JsonCase kJsonCases[] = {
@@ -195,12 +224,42 @@ const JsonCase kJsonCases[] = {
      {"\"quality\":{\"value\":5,\"name\":\"RTK float\"},\"gnsMode\":\"FFRN\",\"carrier\":null,"
       "\"accuracy\":{},\"precise\":null,\"integrity\":{\"jamInd\":[],\"agcPct\":[],\"jamming\":"
       "\"unknown\",\"spoofing\":\"unknown\",\"antenna\":\"unknown\",\"antPower\":\"unknown\"}}"}},
+    // The receivers' binary messages, values as a separate scan of the frames read them: MON-RF
+    // (jamInd, agcCnt of 8191, antenna), NAV-PVT (carrSoln, hAcc, vAcc, sAcc in mm and mm/s),
+    // NAV-HPPOSLLH (lat + latHp, ...), NAV-SIG (sigId, cno, qualityInd).
+    {"MonRfTwoBlocks",
+     "",
+     {"\"carrier\":\"none\",\"accuracy\":{\"h_m\":1.578,\"v_m\":2.333,\"speed_mps\":0.018},",
+      "\"integrity\":{\"jamInd\":[31,12],\"agcPct\":[60.0,51.4],\"jamming\":\"unknown\","
+      "\"spoofing\":\"unknown\",\"antenna\":\"ok\",\"antPower\":\"on\"}"},
+     "ublox-zed-f9t-ubx_nmea_l5.log"},
+    {"CompactMonRfHasNoJammingIndicator",
+     "",
+     {"\"carrier\":\"float\",\"accuracy\":{\"h_m\":0.080,\"v_m\":0.084,\"speed_mps\":0.191}",
+      "\"jamInd\":[null,null]"},
+     "ublox-zed-f9r.log"},
+    {"HighPrecisionPosition",
+     "",
+     {"\"precise\":{\"lat\":-45.877542968,\"lon\":170.500099387,\"height_m\":26.2553,"
+      "\"msl_m\":24.4647}",
+      "\"accuracy\":{\"h_m\":14.922,\"v_m\":12.457,"},
+     "ublox-zed-f9p-hp.log"},
+    {"SignalsWithTheirQuality",
+     "",
+     {"\"gnss\":\"GPS\",\"sv\":15,",
+      "\"signals\":[{\"id\":1,\"band\":\"L1 C/A\",\"snr\":48,"
+      "\"quality\":\"carrier lock\"},{\"id\":6,\"band\":\"L2 CL\",\"snr\":25,\"quality\":"
+      "\"code lock\"}]",
+      "{\"id\":2,\"band\":\"E5b\",\"snr\":17,\"quality\":\"unusable\"}"},
+     "ublox-f9p-rtcm.log"},
 };
 
 class DecodeToolJson : public DecodeTool, public ::testing::WithParamInterface<JsonCase> {};
 
 TEST_P(DecodeToolJson, LastRecordHolds) {
-    const std::string path = WriteTemp("json.nmea", GetParam().stream);
+    const std::string path = GetParam().capture != nullptr
+                                 ? std::string(SKYWATCH_NMEA_DIR) + "/" + GetParam().capture
+                                 : WriteTemp("json.nmea", GetParam().stream);
     const ToolRun r = RunTool("--last '" + path + "'");
     ASSERT_EQ(r.exitCode, 0) << r.err;
     for (const std::string &piece : GetParam().want)
