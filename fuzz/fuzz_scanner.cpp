@@ -2,13 +2,14 @@
 // hooks the port sets (receiver recogniser, stopwatch) and the copies the window takes. After
 // every block the record must hold its invariants; at the end record, counters, sky table and
 // recognised family must equal those from feeding the same bytes in one block, so a sentence or
-// frame cut by a block edge changes nothing.
+// frame cut by a block edge changes nothing. Byte 0's bit 7 mends the inputs' UBX checksums.
 #include "FixExtra.h"
 #include "FixStopwatch.h"
 #include "GpsFix.h"
 #include "NmeaDecoder.h"
 #include "ReceiverFamily.h"
 #include "ScanCounters.h"
+#include "UbxMessages.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -16,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -48,7 +50,31 @@ void CheckInvariants(const GpsFix &fix) {
 bool SameCounters(const ScanCounters &a, const ScanCounters &b) {
     return a.nGga == b.nGga && a.nGsa == b.nGsa && a.nGsv == b.nGsv && a.nRmc == b.nRmc &&
            a.nBadChecksum == b.nBadChecksum && a.nCut == b.nCut && a.nTooLong == b.nTooLong &&
-           a.nUnknown == b.nUnknown && a.nBadByte == b.nBadByte && a.nGns == b.nGns;
+           a.nUnknown == b.nUnknown && a.nBadByte == b.nBadByte && a.nGns == b.nGns &&
+           a.nUbx == b.nUbx && a.nUbxBad == b.nUbxBad && a.nUbxSkipped == b.nUbxSkipped &&
+           a.nRtcm == b.nRtcm && a.nRtcmBad == b.nRtcmBad;
+}
+
+bool SameExtra(const FixExtra &a, const FixExtra &b) {
+    const Integrity &x = a.integrity, &y = b.integrity;
+    if (x.nBlocks != y.nBlocks || x.jamming != y.jamming || x.spoofing != y.spoofing ||
+        x.antenna != y.antenna || x.antPower != y.antPower)
+        return false;
+    for (std::size_t i = 0; i < x.nBlocks && i < Integrity::kMaxBlocks; ++i) {
+        if (x.blocks[i].jamInd != y.blocks[i].jamInd ||
+            x.blocks[i].agcPermil != y.blocks[i].agcPermil)
+            return false;
+    }
+    // Compared as bits: a NaN never comes from a receiver's integers, and must not hide one.
+    return a.sent == b.sent && a.quality == b.quality && a.carrier == b.carrier &&
+           std::memcmp(&a.hAccM, &b.hAccM, sizeof a.hAccM) == 0 &&
+           std::memcmp(&a.vAccM, &b.vAccM, sizeof a.vAccM) == 0 &&
+           std::memcmp(&a.speedAccMps, &b.speedAccMps, sizeof a.speedAccMps) == 0 &&
+           a.hasPrecise == b.hasPrecise &&
+           std::memcmp(&a.preciseLat, &b.preciseLat, sizeof a.preciseLat) == 0 &&
+           std::memcmp(&a.preciseLon, &b.preciseLon, sizeof a.preciseLon) == 0 &&
+           std::memcmp(&a.preciseHeight, &b.preciseHeight, sizeof a.preciseHeight) == 0 &&
+           std::memcmp(a.gnsMode, b.gnsMode, sizeof a.gnsMode) == 0;
 }
 
 // A decoder wired as the port wires it.
@@ -56,11 +82,18 @@ struct Decoding {
     CNmeaDecoder decoder{0};
     CReceiverFamily family;
     CFixStopwatch stopwatch;
+    // Every good frame's bytes, folded in order: the same frames must come out however cut.
+    std::uint64_t frames = 1469598103934665603ull;
     Decoding() {
-        decoder.SetHooks({[this](const char *b, std::size_t n) { family.OnBlock(b, n); },
-                          [this](const char *l, std::size_t n) { family.OnSentence(l, n); },
-                          [this](bool valid) { stopwatch.OnFixReport(valid); },
-                          {}});
+        decoder.SetHooks(
+            {[this](const char *b, std::size_t n) { family.OnBlock(b, n); },
+             [this](const char *l, std::size_t n) { family.OnSentence(l, n); },
+             [this](bool valid) { stopwatch.OnFixReport(valid); },
+             [this](FrameProtocol protocol, const unsigned char *frame, std::size_t len) {
+                 frames = (frames ^ static_cast<std::uint64_t>(protocol)) * 1099511628211ull;
+                 for (std::size_t i = 0; i < len; ++i)
+                     frames = (frames ^ frame[i]) * 1099511628211ull;
+             }});
         stopwatch.Start(RestartKind::Cold, CFixStopwatch::Clock::now());
     }
 };
@@ -76,7 +109,8 @@ bool SameSky(const SkyView &a, const SkyView &b) {
             x.used != y.used || x.hasPosition != y.hasPosition || x.nSigs != y.nSigs)
             return false;
         for (std::size_t k = 0; k < x.nSigs && k < SkySat::kMaxSignals; ++k)
-            if (x.sigs[k].id != y.sigs[k].id || x.sigs[k].snr != y.sigs[k].snr)
+            if (x.sigs[k].id != y.sigs[k].id || x.sigs[k].snr != y.sigs[k].snr ||
+                x.sigs[k].quality != y.sigs[k].quality)
                 return false;
     }
     return true;
@@ -103,6 +137,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (length > 1u << 20) {
         return 0;
     }
+    // With bit 7 of byte 0 set, each UBX frame in the input gets the checksum its bytes need, so
+    // mutated payloads reach the UBX decoders rather than stop at the checksum.
+    std::vector<unsigned char> repaired;
+    if ((data[0] & 0x80u) != 0) {
+        repaired.assign(data + 1 + nSizes, data + size);
+        for (std::size_t i = 0; i + 8 <= length; ++i) {
+            if (repaired[i] != 0xB5 || repaired[i + 1] != 0x62)
+                continue;
+            const std::size_t len = repaired[i + 4] | std::size_t{repaired[i + 5]} << 8;
+            if (i + 8 + len > length)
+                continue;
+            ubx::Checksum(&repaired[i + 2], 4 + len, repaired[i + 6 + len], repaired[i + 7 + len]);
+        }
+        text = reinterpret_cast<const char *>(repaired.data());
+    }
 
     Decoding blocking;
     CNmeaDecoder &blocks = blocking.decoder;
@@ -125,12 +174,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     CNmeaDecoder &whole = wholly.decoder;
     whole.ParseBuffer(text, static_cast<int>(length));
     GpsFix wholeFix;
+    FixExtra wholeExtra{};
     SkyView wholeSky;
-    whole.CopyFix(wholeFix);
+    whole.CopyFix(wholeFix, wholeExtra);
     whole.CopySky(wholeSky);
     CheckInvariants(wholeFix);
     if (!SameSky(sky, wholeSky)) {
         Fail("sky table differs from the one decoded in a single block");
+    }
+    if (!SameExtra(extra, wholeExtra)) {
+        Fail("extra differs from the one decoded in a single block");
+    }
+    if (blocking.frames != wholly.frames) {
+        Fail("binary frames differ from those found in a single block");
     }
     if (blocking.family.Current() != wholly.family.Current()) {
         Fail("receiver family differs from the one recognised in a single block");
