@@ -190,6 +190,7 @@ private:
     bool m_ubxSatsFromSat = false; // m_ubxSats came from NAV-SAT rather than NAV-SVINFO
     std::vector<ubx::SvInfo> m_ubxSats;
     std::vector<ubx::SignalInfo> m_ubxSignals;
+    std::unique_ptr<SkySat[]> m_ubxScratch{new SkySat[SkyView::kMax]};
 
     // The unfinished sentence carried from one block to the next (feeding thread only).
     char m_tail[kMaxSentence + 1]{};

@@ -286,7 +286,8 @@ void CSkyTable::ResetWork() {
         m_usedDirty[g] = false;
     }
     m_workDops[0] = m_workDops[1] = m_workDops[2] = 0;
-    *m_workUbx = UbxList{};
+    m_workUbx->count = 0;
+    m_workUbx->when = m_workUbx->dopsWhen = 0;
     m_ubxDirty = false;
     m_dirty = false;
 }
@@ -358,7 +359,14 @@ void CSkyTable::Publish() {
     m_hdop = m_workDops[1];
     m_vdop = m_workDops[2];
     if (m_ubxDirty) {
-        *m_ubx = *m_workUbx;
+        // Only the satellites listed: the rest of the list is never read.
+        const UbxList &from = *m_workUbx;
+        UbxList &to = *m_ubx;
+        std::copy_n(from.sats, from.count, to.sats);
+        to.count = from.count;
+        to.when = from.when;
+        std::copy_n(from.dops, 3, to.dops);
+        to.dopsWhen = from.dopsWhen;
         m_ubxDirty = false;
     }
     m_dirty = false;

@@ -189,7 +189,8 @@ void CNmeaDecoder::UbxUtc(std::uint16_t year, std::uint8_t month, std::uint8_t d
 // The satellites of the latest NAV-SAT (or NAV-SVINFO) with the signals of the latest NAV-SIG,
 // to the table and to the record's twelve slots and used list.
 void CNmeaDecoder::UbxSky() {
-    SkySat sats[SkyView::kMax];
+    // Kept between calls: only the entries filled are ever read.
+    SkySat *const sats = m_ubxScratch.get();
     std::size_t n = 0;
     const auto find = [&](Gnss gnss, int sv) -> SkySat * {
         for (std::size_t i = 0; i < n; ++i) {
@@ -458,23 +459,26 @@ void CNmeaDecoder::HandleUbx(std::uint8_t cls, std::uint8_t id, const std::uint8
         break;
     }
     case ubx::Msg::NavSat: {
-        ubx::SvInfo sats[SkyView::kMax];
+        // Read in place: the list keeps its size and contents unless the read succeeds.
+        const std::size_t was = m_ubxSats.size();
+        m_ubxSats.resize(SkyView::kMax);
         std::size_t n = 0;
-        result = ubx::Read(payload, len, sats, std::size(sats), n);
+        result = ubx::Read(payload, len, m_ubxSats.data(), m_ubxSats.size(), n);
+        m_ubxSats.resize(result == ubx::Result::Ok ? n : was);
         if (result != ubx::Result::Ok)
             break;
-        m_ubxSats.assign(sats, sats + n);
         m_ubxSatsFromSat = true;
         UbxSky();
         break;
     }
     case ubx::Msg::NavSig: {
-        ubx::SignalInfo signals[2 * SkyView::kMax];
+        const std::size_t was = m_ubxSignals.size();
+        m_ubxSignals.resize(2 * SkyView::kMax);
         std::size_t n = 0;
-        result = ubx::Read(payload, len, signals, std::size(signals), n);
+        result = ubx::Read(payload, len, m_ubxSignals.data(), m_ubxSignals.size(), n);
+        m_ubxSignals.resize(result == ubx::Result::Ok ? n : was);
         if (result != ubx::Result::Ok)
             break;
-        m_ubxSignals.assign(signals, signals + n);
         UbxSaid(kUbxSignals);
         UbxSky();
         break;
