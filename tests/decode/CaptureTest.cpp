@@ -655,9 +655,9 @@ void CompareSky(const std::string &report, const SkyView &sky, bool signals, boo
     }
 }
 
-// One fix report against our record at the end of its epoch: position, mode and the jamming
-// indicator where the report has them. A fix the receiver did not vouch for (gnssFixOK clear) is
-// no fix to us; the other decoder keeps its type as the mode.
+// One fix report against our record at the end of its epoch: position, mode, altitude, speed
+// and the jamming indicator where the report has them. A fix the receiver did not vouch for
+// (gnssFixOK clear) is no fix to us; the other decoder keeps its type as the mode.
 void CompareFix(const std::string &report, const GpsFix &fix, const FixExtra &extra, bool fixOk,
                 const std::string &where) {
     double v = 0;
@@ -670,6 +670,14 @@ void CompareFix(const std::string &report, const GpsFix &fix, const FixExtra &ex
         ASSERT_TRUE(JsonNumber(report, "lon", v));
         const double lon = extra.hasPrecise ? extra.preciseLon : fix.lLongitude * 1e-6;
         EXPECT_NEAR(lon, v, 1.001e-6) << where;
+    }
+    // Altitude above mean sea level in whole metres, speed in hundredths of km/h, where ours set;
+    // with sentences beside the frames the report may hold the sentences' rounded values.
+    if ((extra.sent & kSentAltitude) != 0 && JsonNumber(report, "altMSL", v)) {
+        EXPECT_NEAR(static_cast<std::int16_t>(fix.wAltitude), v, 1.0) << where;
+    }
+    if ((extra.sent & kSentSpeed) != 0 && JsonNumber(report, "speed", v)) {
+        EXPECT_NEAR(fix.wSpeed, v * 360.0, 2.0) << where;
     }
     if (JsonNumber(report, "jam", v)) {
         ASSERT_GE(extra.integrity.nBlocks, 1) << where;
