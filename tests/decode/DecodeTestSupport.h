@@ -59,16 +59,35 @@ inline bool ReadFile(const std::string &path, std::string &out) {
 // The record, what is kept beside it, the satellite table and the counters, as bytes to compare
 // (the table without its times heard).
 inline std::string StateOf(const CNmeaDecoder &decoder) {
-    GpsFix fix{};
-    FixExtra extra{};
+    GpsFix fix;
+    FixExtra extra;
+    // Their padding is compared too: cleared first, as assignment leaves it.
+    std::memset(static_cast<void *>(&fix), 0, sizeof fix);
+    std::memset(static_cast<void *>(&extra), 0, sizeof extra);
     auto sky = std::make_unique<SkyView>();
     decoder.CopyFix(fix, extra);
     decoder.CopySky(*sky);
     const ScanCounters counters = decoder.CopyCounters();
     std::string out(reinterpret_cast<const char *>(&fix), sizeof fix);
-    out.append(reinterpret_cast<const char *>(&extra), sizeof extra);
     out.append(reinterpret_cast<const char *>(&counters), sizeof counters);
     const auto add = [&out](long v) { out += std::to_string(v) + ","; };
+    // The extra field by field: its padding is whatever the copies left there.
+    const auto bits = [&out](const auto &v) {
+        out.append(reinterpret_cast<const char *>(&v), sizeof v);
+    };
+    const Integrity &in = extra.integrity;
+    for (long v : {long{extra.sent}, long{extra.quality}, long{extra.carrier},
+                   long{extra.hasPrecise}, long{in.nBlocks}, long{in.jamming}, long{in.spoofing},
+                   long{in.antenna}, long{in.antPower}})
+        add(v);
+    for (const Integrity::RfBlock &b : in.blocks)
+        for (long v : {long{b.jamInd}, long{b.agcPermil}})
+            add(v);
+    bits(extra.gnsMode);
+    for (float v : {extra.hAccM, extra.vAccM, extra.speedAccMps})
+        bits(v);
+    for (double v : {extra.preciseLat, extra.preciseLon, extra.preciseHeight, extra.preciseMsl})
+        bits(v);
     for (std::size_t i = 0; i < sky->count; ++i) {
         const SkySat &s = sky->sats[i];
         for (long v : {long{static_cast<int>(s.gnss)}, long{s.sv}, long{s.el}, long{s.az},
