@@ -186,8 +186,9 @@ private:
     FrameProtocol m_frameProtocol = FrameProtocol::Ubx;
     // The receiver's latest binary satellite and signal lists (feeding thread only).
     std::int64_t m_ubxSaid[kUbxParts]{};
-    bool m_bUbxSeen = false;       // any binary report since the record was cleared
-    bool m_ubxSatsFromSat = false; // m_ubxSats came from NAV-SAT rather than NAV-SVINFO
+    bool m_bUbxSeen = false;         // any binary report since the record was cleared
+    bool m_ubxSatsFromSat = false;   // m_ubxSats came from NAV-SAT rather than NAV-SVINFO
+    bool m_bSatsUsedFromSky = false; // the record's satellites used were counted in the list
     std::vector<ubx::SvInfo> m_ubxSats;
     std::vector<ubx::SignalInfo> m_ubxSignals;
     std::unique_ptr<SkySat[]> m_ubxScratch{new SkySat[SkyView::kMax]};

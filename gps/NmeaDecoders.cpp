@@ -131,6 +131,7 @@ void CNmeaDecoder::ParseGGA(const char *sentence, std::size_t star) {
     if (!m_bUbxSeen || !UbxSays(kUbxSatsUsed)) {
         m_fix.cSatsUsed = satsUsed;
         NoteSent(m_extra.sent, kSentSatsUsed, f[7].n != 0);
+        m_bSatsUsedFromSky = false;
     }
     if (!m_bUbxSeen || !UbxSays(kUbxAltitude)) {
         m_fix.wAltitude = altitude;

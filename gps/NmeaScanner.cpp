@@ -209,6 +209,7 @@ void CNmeaDecoder::ForgetUbx() {
     m_ubxSats.clear();
     m_ubxSignals.clear();
     m_ubxSatsFromSat = false;
+    m_bSatsUsedFromSky = false;
 }
 
 std::int64_t CNmeaDecoder::SteadyMs() {

@@ -88,6 +88,13 @@ int RecordNumber(Gnss gnss, int sv) {
     return 0;
 }
 
+SkySat *Find(SkySat *sats, std::size_t n, Gnss gnss, int sv) {
+    SkySat *const end = sats + n;
+    SkySat *s =
+        std::find_if(sats, end, [&](const SkySat &o) { return o.gnss == gnss && o.sv == sv; });
+    return s != end ? s : nullptr;
+}
+
 void NoteSent(std::uint16_t &sent, FixSent bit) {
     sent = static_cast<std::uint16_t>(sent | bit);
 }
@@ -218,13 +225,16 @@ void CNmeaDecoder::UbxSky() {
         s->used = in.svUsed;
     }
     // Signals only while NAV-SIG still comes, so a receiver that stopped it shows none stale.
+    // With NAV-SAT's list, NAV-SIG only adds signals to its satellites and its used flags stay,
+    // so the two messages of an epoch, whichever came last, show one sky.
     const bool withSignals = UbxSays(kUbxSignals);
+    const bool satList = !m_ubxSats.empty();
     for (std::size_t k = 0; withSignals && k < m_ubxSignals.size(); ++k) {
         const ubx::SignalInfo &in = m_ubxSignals[k];
         Gnss gnss;
         if (!SystemOf(in.gnssId, gnss) || in.svId == 0 || in.svId == 255)
             continue;
-        SkySat *s = find(gnss, in.svId);
+        SkySat *s = satList ? Find(sats, n, gnss, in.svId) : find(gnss, in.svId);
         if (s == nullptr)
             continue;
         const std::uint8_t id = NmeaSignalId(in.gnssId, in.sigId);
@@ -242,7 +252,7 @@ void CNmeaDecoder::UbxSky() {
             *same = SkySignal{id, cno, static_cast<std::int8_t>(in.qualityInd), m_nowMs};
         }
         // NAV-SIG's own used flags where NAV-SAT gave none.
-        if (in.prUsed)
+        if (!satList && in.prUsed)
             s->used = true;
     }
     for (std::size_t i = 0; i < n; ++i) {
@@ -277,6 +287,14 @@ void CNmeaDecoder::UbxSky() {
             if (s.used && gnss == Gnss::GPS && used < 12)
                 m_fix.cUsedPrn[used++] = static_cast<std::int8_t>(prn);
         }
+    }
+    // Receivers that send neither NAV-PVT nor NAV-SOL (a timing receiver's set) still say which
+    // satellites they use; the sentences' count, where they give one, stays.
+    if (!UbxSays(kUbxSatsUsed) && ((m_extra.sent & kSentSatsUsed) == 0 || m_bSatsUsedFromSky)) {
+        const auto nUsed = std::count_if(sats, sats + n, [](const SkySat &s) { return s.used; });
+        m_fix.cSatsUsed = static_cast<std::int8_t>(std::min<std::ptrdiff_t>(nUsed, 127));
+        NoteSent(m_extra.sent, kSentSatsUsed);
+        m_bSatsUsedFromSky = true;
     }
     UbxSaid(kUbxSky);
     m_fixDirty = true;
