@@ -126,11 +126,14 @@ bool CNmeaDecoder::UbxSays(UbxPart part) const {
 }
 
 // Validity and mode as the sentences give them: a fix the receiver vouches for (gnssFixOK) of
-// any kind, a timing receiver's fixed position (time only) included, is valid.
+// any kind, a timing receiver's fixed position (time only) included, is valid. The mode is the
+// solution's kind whether or not it passed the receiver's masks, as GSA's mode is.
 void CNmeaDecoder::UbxFixReport(std::uint8_t fixType, bool fixOk) {
     const bool valid = fixOk && fixType >= 1 && fixType <= 5;
     m_fix.bValid = valid ? 1 : 0;
-    m_fix.cFixMode = static_cast<std::int8_t>(!valid ? 1 : fixType == 1 || fixType == 2 ? 2 : 3);
+    m_fix.cFixMode = static_cast<std::int8_t>(fixType == 1 || fixType == 2   ? 2
+                                              : fixType >= 3 && fixType <= 5 ? 3
+                                                                             : 1);
     NoteSent(m_extra.sent, kSentValid);
     NoteSent(m_extra.sent, kSentFixMode);
     UbxSaid(kUbxValid);

@@ -659,13 +659,14 @@ void CompareSky(const std::string &report, const SkyView &sky, bool signals, boo
 }
 
 // One fix report against our record at the end of its epoch: position, mode, altitude, speed
-// and the jamming indicator where the report has them. A fix the receiver did not vouch for
-// (gnssFixOK clear) is no fix to us; the other decoder keeps its type as the mode.
+// and the jamming indicator where the report has them. The mode is the solution's type, as the
+// other decoder keeps it; a fix the receiver did not vouch for (gnssFixOK clear) is not valid.
 void CompareFix(const std::string &report, const GpsFix &fix, const FixExtra &extra, bool fixOk,
                 const std::string &where) {
     double v = 0;
     if (JsonNumber(report, "mode", v)) {
-        EXPECT_EQ(fix.cFixMode, fixOk ? static_cast<int>(v) : 1) << where;
+        EXPECT_EQ(fix.cFixMode, static_cast<int>(v)) << where;
+        EXPECT_EQ(fix.bValid, fixOk && v >= 2 ? 1 : 0) << where;
     }
     if (JsonNumber(report, "lat", v)) {
         const double lat = extra.hasPrecise ? extra.preciseLat : fix.lLatitude * 1e-6;
