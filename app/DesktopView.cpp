@@ -153,8 +153,9 @@ CDesktopView::CDesktopView(QWidget *parent) : QWidget(parent) {
     right->addWidget(fix);
     right->addWidget(m_table, 1);
     auto *top = new QHBoxLayout;
-    top->addWidget(m_plot, 3);
-    top->addLayout(right, 2);
+    // Halves: the plot is round, and a dual-band receiver's table is wide.
+    top->addWidget(m_plot, 1);
+    top->addLayout(right, 1);
     auto *all = new QVBoxLayout(this);
     all->setContentsMargins(6, 6, 6, 0);
     all->addLayout(top, 1);
@@ -217,10 +218,21 @@ void CDesktopView::Show(const GpsFix &fix, display::FixFacts facts, const FixExt
         m_rowLabels[i]->setVisible(i < rows.size());
         m_rowValues[i]->setVisible(i < rows.size());
     }
-    const int columns = m_model->columnCount(), satellites = m_model->rowCount();
+    const int satellites = m_model->rowCount(), tracking = m_model->TrackingColumn();
+    const QStringList bands = m_model->Bands();
     m_model->SetSky(sky, facts.stale);
-    if (columns != m_model->columnCount() || satellites != m_model->rowCount())
+    // The tracking cells' longest text: a satellite's signals that stop agreeing lengthen it.
+    qsizetype longest = 0;
+    for (int r = 0, c = m_model->TrackingColumn(); c >= 0 && r < m_model->rowCount(); ++r)
+        longest = std::max(longest, m_model->index(r, c).data().toString().size());
+    if (bands != m_model->Bands() || tracking != m_model->TrackingColumn() ||
+        satellites != m_model->rowCount()) {
         m_table->resizeColumnsToContents();
+        m_nTrackingFit = longest;
+    } else if (longest > m_nTrackingFit) {
+        m_table->resizeColumnToContents(tracking);
+        m_nTrackingFit = longest;
+    }
     if (plotChanged)
         m_plot->update();
     m_bars->update();

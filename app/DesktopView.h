@@ -45,5 +45,6 @@ private:
     QGridLayout *m_fixGrid = nullptr;
     std::vector<QLabel *> m_rowLabels;
     std::vector<QLabel *> m_rowValues;
-    std::size_t m_nRows = 0; // rows shown; the receiver's binary messages may add some
+    std::size_t m_nRows = 0;      // rows shown; the receiver's binary messages may add some
+    qsizetype m_nTrackingFit = 0; // the longest tracking text the table's column was fitted to
 };

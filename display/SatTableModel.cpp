@@ -29,9 +29,13 @@ void CSatTableModel::SetSky(const SkyView &sky, bool stale) {
     const std::size_t count = std::min(sky.count, SkyView::kMax);
     QStringList bands;
     bool tracking = false;
+    // Where the receiver lists signals, a satellite it lists none of and hears nothing from
+    // needs no strength column of its own.
+    const bool listsSignals =
+        std::any_of(sky.sats, sky.sats + count, [](const SkySat &s) { return s.nSigs > 0; });
     for (std::size_t i = 0; i < count; ++i) {
         const SkySat &s = sky.sats[i];
-        if (s.nSigs == 0 && !bands.contains(QStringLiteral("SNR")))
+        if (s.nSigs == 0 && (s.snr > 0 || !listsSignals) && !bands.contains(QStringLiteral("SNR")))
             bands << QStringLiteral("SNR");
         for (std::size_t k = 0; k < std::min<std::size_t>(s.nSigs, SkySat::kMaxSignals); ++k) {
             if (const QString b = BandOf(s.gnss, s.sigs[k].id); !bands.contains(b))
@@ -89,11 +93,15 @@ int CSatTableModel::columnCount(const QModelIndex &parent) const {
 }
 
 int CSatTableModel::TrackingColumn() const {
-    return m_bTracking ? kFixedBefore + static_cast<int>(m_bands.size()) : -1;
+    return m_bTracking ? UsedColumn() + 1 : -1;
 }
 
-QString CSatTableModel::TrackingText(const SkySat &s) const {
-    // (band column, word) of each signal with a state; one word when they all agree.
+int CSatTableModel::UsedColumn() const {
+    return kFixedBefore + static_cast<int>(m_bands.size());
+}
+
+QString CSatTableModel::TrackingText(const SkySat &s, bool named) const {
+    // (band column, word) of each signal with a state, in the band columns' order.
     std::vector<std::pair<int, QString>> states;
     for (std::size_t k = 0; k < std::min<std::size_t>(s.nSigs, SkySat::kMaxSignals); ++k)
         if (const SkySignal &sig = s.sigs[k]; SignalQualityWord(sig.quality)[0] != '\0')
@@ -104,12 +112,12 @@ QString CSatTableModel::TrackingText(const SkySat &s) const {
     const bool agree = std::all_of(states.begin(), states.end(), [&](const auto &st) {
         return st.second == states.front().second;
     });
-    if (states.empty() || agree)
+    if (states.empty() || (agree && !named))
         return states.empty() ? QString() : states.front().second;
     QStringList parts;
     for (const auto &[band, word] : states)
-        parts << m_bands[band] + QLatin1Char(' ') + word;
-    return parts.join(QStringLiteral(", "));
+        parts << (named ? m_bands[band] + QStringLiteral(": ") + word : word);
+    return parts.join(named ? QStringLiteral("\n") : QStringLiteral(" / "));
 }
 
 QString CSatTableModel::Text(int row, int column) const {
@@ -126,10 +134,10 @@ QString CSatTableModel::Text(int row, int column) const {
     default:
         break;
     }
-    if (column == columnCount() - 1)
+    if (column == UsedColumn())
         return s.used ? QStringLiteral("yes") : QString();
     if (column == TrackingColumn())
-        return TrackingText(s);
+        return TrackingText(s, false);
     const QString &band = m_bands[column - kFixedBefore];
     if (s.nSigs == 0)
         return band == QLatin1String("SNR") && s.snr > 0 ? QString::number(s.snr) : QString();
@@ -152,7 +160,7 @@ int CSatTableModel::SortValue(const SkySat &s, int column) const {
     default:
         break;
     }
-    if (column == columnCount() - 1)
+    if (column == UsedColumn())
         return s.used ? 1 : 0;
     if (column == TrackingColumn())
         return BestQuality(s);
@@ -205,6 +213,11 @@ QVariant CSatTableModel::data(const QModelIndex &index, int role) const {
         return index.column() == 0 || index.column() == TrackingColumn()
                    ? QVariant(Qt::AlignLeft | Qt::AlignVCenter)
                    : QVariant(Qt::AlignRight | Qt::AlignVCenter);
+    case Qt::ToolTipRole:
+        // Which band each word of the tracking cell is.
+        if (index.column() == TrackingColumn())
+            return TrackingText(m_sats[static_cast<std::size_t>(index.row())], true);
+        return {};
     case Qt::ForegroundRole:
         if (m_bStale)
             return display::kStaleColour;
@@ -221,7 +234,7 @@ QVariant CSatTableModel::headerData(int section, Qt::Orientation orientation, in
     static const char *const kFixed[kFixedBefore] = {"System", "No.", "Elev.", "Azim."};
     if (section < kFixedBefore)
         return QString::fromLatin1(kFixed[section]);
-    if (section == columnCount() - 1)
+    if (section == UsedColumn())
         return QStringLiteral("Used");
     if (section == TrackingColumn())
         return QStringLiteral("Tracking");

@@ -9,8 +9,8 @@
 
 // The satellites of one sky snapshot as table rows, sorted by system then number: system,
 // number, elevation, azimuth, the strength per band (a column per band any satellite was heard
-// on, "SNR" for receivers that name no band), the tracking state of its signals (only when the
-// receiver gives one) and whether the fix uses it.
+// on, "SNR" for receivers that name no band), whether the fix uses it and the tracking state of
+// its signals (only when the receiver gives one).
 class CSatTableModel : public QAbstractTableModel {
 public:
     using QAbstractTableModel::QAbstractTableModel;
@@ -34,9 +34,11 @@ public:
 
 private:
     static constexpr int kFixedBefore = 4; // system, number, elevation, azimuth
+    int UsedColumn() const;
     QString Text(int row, int column) const;
-    // The words of a satellite's tracking states, in the band columns' order.
-    QString TrackingText(const SkySat &s) const;
+    // The words of a satellite's tracking states in the band columns' order, one where they
+    // agree; named: each on a line after its band.
+    QString TrackingText(const SkySat &s, bool named) const;
     // What a column sorts by: the system's order, numbers as numbers, no signal below any.
     int SortValue(const SkySat &s, int column) const;
     void SortRows();

@@ -321,24 +321,29 @@ TEST_F(SkyViewTest, SatTableTracksSignalsOnlyWhereTheReceiverSaysHow) {
     sky.sats[1].sigs[0] = signal(1, 30, 5), sky.sats[1].sigs[1] = signal(6, 0, 5);
     sky.sats[2].sigs[0] = signal(7, 38, -1);
     sky.sats[0].nSigs = sky.sats[1].nSigs = 2, sky.sats[2].nSigs = 1;
+    // In view, no signal listed nor heard: no column of its own.
+    Add(sky, Gnss::Galileo, 8, 10, 0, 50, false);
     CSatTableModel model;
     model.SetSky(sky, false);
     const int tracking = model.TrackingColumn();
     ASSERT_EQ(model.Bands(), QStringList({"L1 C/A", "L2 CL", "E1"}));
-    ASSERT_EQ(tracking, 7);
+    // The long texts last, after the column that says whether the fix uses the satellite.
+    ASSERT_EQ(tracking, 8);
     EXPECT_EQ(model.headerData(tracking, Qt::Horizontal).toString(), QStringLiteral("Tracking"));
-    EXPECT_EQ(model.headerData(tracking + 1, Qt::Horizontal).toString(), QStringLiteral("Used"));
+    EXPECT_EQ(model.headerData(tracking - 1, Qt::Horizontal).toString(), QStringLiteral("Used"));
+    EXPECT_EQ(model.columnCount(), 9);
     const auto column = [&](int c) {
         QStringList out;
         for (int r = 0; r < model.rowCount(); ++r)
             out << model.index(r, c).data().toString();
         return out;
     };
-    EXPECT_EQ(column(tracking),
-              QStringList({"L1 C/A carrier lock, L2 CL code lock", "carrier lock", ""}));
-    EXPECT_EQ(column(5), QStringList({"31", "-", ""}));
+    EXPECT_EQ(column(tracking), QStringList({"carrier lock / code lock", "carrier lock", "", ""}));
+    EXPECT_EQ(model.index(0, tracking).data(Qt::ToolTipRole).toString(),
+              QStringLiteral("L1 C/A: carrier lock\nL2 CL: code lock"));
+    EXPECT_EQ(column(5), QStringList({"31", "-", "", ""}));
     model.sort(tracking, Qt::AscendingOrder);
-    EXPECT_EQ(column(1), QStringList({"3", "7", "5"})) << "no state first, then by the best";
+    EXPECT_EQ(column(1), QStringList({"3", "8", "7", "5"})) << "no state first, then by the best";
     model.sort(-1);
 
     // The same sky from NMEA: no tracking column, the rest unchanged.
@@ -349,5 +354,10 @@ TEST_F(SkyViewTest, SatTableTracksSignalsOnlyWhereTheReceiverSaysHow) {
     EXPECT_EQ(model.TrackingColumn(), -1);
     EXPECT_EQ(model.columnCount(), 4 + 3 + 1);
     EXPECT_EQ(model.headerData(7, Qt::Horizontal).toString(), QStringLiteral("Used"));
-    EXPECT_EQ(column(5), QStringList({"31", "-", ""}));
+    EXPECT_EQ(column(5), QStringList({"31", "-", "", ""}));
+    // Heard, though no signal of it is listed: its strength has the "SNR" column.
+    sky.sats[3].snr = 25;
+    model.SetSky(sky, false);
+    EXPECT_EQ(model.Bands(), QStringList({"L1 C/A", "L2 CL", "E1", "SNR"}));
+    EXPECT_EQ(column(7), QStringList({"", "", "", "25"}));
 }
