@@ -251,40 +251,79 @@ TEST_F(DialogTest, StartOnTheSimulator) {
     if (!CSimProcess::Built())
         GTEST_SKIP() << "needs the simulated receiver " << CSimProcess::Binary()
                      << " (build the target skywatch-sim)";
-    CSimProcess sim;
-    ASSERT_TRUE(sim.Start({})) << sim.Errors();
-    platform::BindPort(4, sim.SlavePath());
-    CStatusDlg dlg;
-    dlg.OnInitDialog();
-    EXPECT_EQ(ShownText(dlg, ctl::kPortStatus), QStringLiteral("COM4 is on"));
-    EXPECT_EQ(ShownText(dlg, ctl::kPortList), QStringLiteral("COM4"));
-    EXPECT_EQ(ShownText(dlg, ctl::kBaudList), QStringLiteral("4800"));
-    EXPECT_EQ(ShownText(dlg, ctl::kResetList), QStringLiteral("Default"));
-    EXPECT_EQ(dlg.m_nBaudIndex, 2);
-    dlg.show();
+    // The NMEA receiver, and a u-blox one that sends its fix and sky in UBX frames only.
+    const struct {
+        const char *what;
+        std::vector<std::string> args;
+        bool ubx;
+    } receivers[] = {{"NMEA", {}, false},
+                     {"UBX only", {"--chip", "ublox", "--protocol", "ubx"}, true}};
+    for (const auto &receiver : receivers) {
+        SCOPED_TRACE(receiver.what);
+        CSimProcess sim;
+        ASSERT_TRUE(sim.Start(receiver.args)) << sim.Errors();
+        platform::BindPort(4, sim.SlavePath());
+        CStatusDlg dlg;
+        dlg.OnInitDialog();
+        EXPECT_EQ(ShownText(dlg, ctl::kPortStatus), QStringLiteral("COM4 is on"));
+        EXPECT_EQ(ShownText(dlg, ctl::kPortList), QStringLiteral("COM4"));
+        EXPECT_EQ(ShownText(dlg, ctl::kBaudList), QStringLiteral("4800"));
+        EXPECT_EQ(ShownText(dlg, ctl::kResetList), QStringLiteral("Default"));
+        EXPECT_EQ(dlg.m_nBaudIndex, 2);
+        dlg.show();
 
-    const QRegularExpression lat(QString::fromUtf8("^\\d\\d°\\d\\d' \\d?\\d\\.\\d\\d\" [NS]$"));
-    const QRegularExpression lon(QString::fromUtf8("^\\d\\d\\d°\\d\\d' \\d?\\d\\.\\d\\d\" [EW]$"));
-    auto satellitePixels = [&] {
-        const QImage shot = dlg.grab().toImage();
-        return CountColour(shot, kGlobeSquare, display::kUsedColour) +
-               CountColour(shot, kGlobeSquare, display::kTrackedColour);
-    };
-    const bool shown = PumpUntil(
-        [&] {
-            return dlg.m_curFix.lLatitude != 0 &&
-                   ShownText(dlg, ctl::kLatitude) != QString::fromUtf8("00°00' 0.00\" N") &&
-                   satellitePixels() > 8 * 100;
-        },
-        3000);
-    EXPECT_TRUE(shown) << "latitude shown: " << ShownText(dlg, ctl::kLatitude).toStdString()
-                       << ", satellite pixels: " << satellitePixels();
-    EXPECT_TRUE(lat.match(ShownText(dlg, ctl::kLatitude)).hasMatch())
-        << ShownText(dlg, ctl::kLatitude).toStdString();
-    EXPECT_TRUE(lon.match(ShownText(dlg, ctl::kLongitude)).hasMatch())
-        << ShownText(dlg, ctl::kLongitude).toStdString();
-    EXPECT_NE(ShownText(dlg, ctl::kFixMode), QStringLiteral("No Fix"));
-    dlg.done(QDialog::Rejected);
+        const QRegularExpression lat(QString::fromUtf8("^\\d\\d°\\d\\d' \\d?\\d\\.\\d\\d\" [NS]$"));
+        const QRegularExpression lon(
+            QString::fromUtf8("^\\d\\d\\d°\\d\\d' \\d?\\d\\.\\d\\d\" [EW]$"));
+        auto satellitePixels = [&] {
+            const QImage shot = dlg.grab().toImage();
+            return CountColour(shot, kGlobeSquare, display::kUsedColour) +
+                   CountColour(shot, kGlobeSquare, display::kTrackedColour);
+        };
+        const bool shown = PumpUntil(
+            [&] {
+                return dlg.m_curFix.lLatitude != 0 &&
+                       ShownText(dlg, ctl::kLatitude) != QString::fromUtf8("00°00' 0.00\" N") &&
+                       satellitePixels() > 8 * 100;
+            },
+            3000);
+        EXPECT_TRUE(shown) << "latitude shown: " << ShownText(dlg, ctl::kLatitude).toStdString()
+                           << ", satellite pixels: " << satellitePixels();
+        EXPECT_TRUE(lat.match(ShownText(dlg, ctl::kLatitude)).hasMatch())
+            << ShownText(dlg, ctl::kLatitude).toStdString();
+        EXPECT_TRUE(lon.match(ShownText(dlg, ctl::kLongitude)).hasMatch())
+            << ShownText(dlg, ctl::kLongitude).toStdString();
+        EXPECT_NE(ShownText(dlg, ctl::kFixMode), QStringLiteral("No Fix"));
+        if (receiver.ubx) {
+            // Frames whose checksums hold and no sentence at all: no baud rate to blame.
+            const QString tip = dlg.GetDlgItem(ctl::kPortStatus)->toolTip();
+            EXPECT_TRUE(tip.contains(QStringLiteral("UBX "))) << tip.toStdString();
+            EXPECT_FALSE(tip.contains(QStringLiteral("baud rate"))) << tip.toStdString();
+            // The desktop layout: what only the binary messages tell, in the panel and the table.
+            dlg.resize(1400, 900);
+            ASSERT_TRUE(dlg.IsDesktop());
+            const CDesktopView &desktop = *dlg.Desktop();
+            EXPECT_TRUE(PumpUntil(
+                [&] {
+                    return desktop.FixValue(QStringLiteral("Accuracy")) != nullptr &&
+                           desktop.Model().TrackingColumn() >= 0 && desktop.Model().rowCount() > 8;
+                },
+                3000));
+            if (const QLabel *accuracy = desktop.FixValue(QStringLiteral("Accuracy"))) {
+                EXPECT_TRUE(accuracy->text().contains(QStringLiteral(" m horiz")))
+                    << accuracy->text().toStdString();
+            }
+            EXPECT_NE(desktop.FixValue(QStringLiteral("Latitude"))->text(), QStringLiteral("-"));
+            const int tracking = desktop.Model().TrackingColumn();
+            int locked = 0;
+            for (int r = 0; r < desktop.Model().rowCount(); ++r)
+                locked +=
+                    desktop.Model().index(r, tracking).data().toString().contains("lock") ? 1 : 0;
+            EXPECT_GT(locked, 4);
+        }
+        dlg.done(QDialog::Rejected);
+        platform::UnbindAllPorts();
+    }
 }
 
 TEST_F(DialogTest, TickPaintsWithoutZoomAndLayoutSwitchPlaysIt) {
