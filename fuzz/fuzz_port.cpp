@@ -155,25 +155,32 @@ struct Port {
     CNmeaDecoder decoder{0};
     CEpochTracker epoch;
     CFixTrack track;
-    // Told only the sentences: one epoch at the end gives the stream's last time of fix.
+    // Told only the sentences and frames: one epoch at the end gives the last time of fix.
     CSignalHistory lastTime;
     CFixStopwatch::Clock::time_point blockArrived{};
     SkyView sky;
 
     Port() {
         decoder.SetClock(NowMs);
-        decoder.SetHooks({[this](const char *block, std::size_t n) { family.OnBlock(block, n); },
-                          [this](const char *s, std::size_t len) {
-                              family.OnSentence(s, len);
-                              epoch.OnSentence(s, len);
-                              history.OnSentence(s, len);
-                              signals.OnSentence(s, len);
-                              track.AddSentence(s, len);
-                              lastTime.OnSentence(s, len);
-                          },
-                          [this](bool valid) { ttff.OnFixReportAt(valid, blockArrived); },
-                          [this](FrameProtocol protocol, const unsigned char *frame,
-                                 std::size_t len) { epoch.OnFrame(protocol, frame, len); }});
+        decoder.SetHooks(
+            {[this](const char *block, std::size_t n) { family.OnBlock(block, n); },
+             [this](const char *s, std::size_t len) {
+                 family.OnSentence(s, len);
+                 epoch.OnSentence(s, len);
+                 history.OnSentence(s, len);
+                 signals.OnSentence(s, len);
+                 track.AddSentence(s, len);
+                 lastTime.OnSentence(s, len);
+             },
+             [this](bool valid) { ttff.OnFixReportAt(valid, blockArrived); },
+             [this](FrameProtocol protocol, const unsigned char *frame, std::size_t len) {
+                 epoch.OnFrame(protocol, frame, len);
+                 history.OnFrame(protocol, frame, len);
+                 signals.OnFrame(protocol, frame, len);
+                 lastTime.OnFrame(protocol, frame, len);
+                 if (protocol == FrameProtocol::Ubx)
+                     track.AddFrame(frame, len);
+             }});
         ttff.Start(RestartKind::Cold, Arrival());
     }
     static CFixStopwatch::Clock::time_point Arrival() {

@@ -2,6 +2,7 @@
 
 #include "NmeaConvert.h"
 #include "NmeaDecoder.h"
+#include "UbxMessages.h"
 
 #include <algorithm>
 #include <charconv>
@@ -24,6 +25,7 @@ constexpr double kMinAlt = -1000.0;
 constexpr double kMaxAlt = 100000.0;
 constexpr double kMaxKnots = 100000.0 / kKnotsToKmh;
 constexpr double kMaxHdop = 100.0;
+constexpr double kMaxKmh = 100000.0;
 
 // Plain decimal digits with at most one point (and a minus sign where the value may be negative),
 // nothing else: "nan", "inf", exponents and splices of two sentences are not a receiver's numbers.
@@ -112,6 +114,8 @@ std::string Number(double v, int decimals) {
 } // namespace
 
 void CFixTrack::AddSentence(const char *s, std::size_t len) {
+    if (m_ubxSpeaks)
+        return;
     const char *star = static_cast<const char *>(std::memchr(s, '*', len));
     if (star == nullptr || len < 7 || s[0] != '$' || s[1] == 'P')
         return;
@@ -200,6 +204,10 @@ void CFixTrack::StartEpoch(double utc, bool isGga) {
 }
 
 std::optional<TrackFix> CFixTrack::PendingFix() const {
+    return m_ubxSpeaks ? PendingUbxFix() : PendingNmeaFix();
+}
+
+std::optional<TrackFix> CFixTrack::PendingNmeaFix() const {
     const Epoch &e = m_epoch;
     if (!e.open || (!e.ggaFix && !e.rmcFix))
         return std::nullopt;
@@ -218,13 +226,252 @@ std::optional<TrackFix> CFixTrack::PendingFix() const {
 }
 
 void CFixTrack::CloseEpoch() {
-    if (const std::optional<TrackFix> fix = PendingFix())
+    if (const std::optional<TrackFix> fix = PendingNmeaFix())
         m_fixes.push_back(*fix);
     m_epoch = Epoch{};
 }
 
 void CFixTrack::Finish() {
     CloseEpoch();
+    CloseUbxEpoch();
+}
+
+namespace {
+
+constexpr unsigned char kUbxNav = 0x01;
+constexpr unsigned char kUbxEoe = 0x61;
+// Which message's word stands when several speak in one epoch: the fuller solution, the finer
+// position.
+constexpr int kFromStatus = 1, kFromSol = 2, kFromPvt = 3;
+constexpr int kPosEcef = 1, kPosLlh = 2, kPosPrecise = 3;
+
+bool InRange(double v, double lo, double hi) {
+    return std::isfinite(v) && v >= lo && v <= hi;
+}
+
+// ECEF metres to WGS84 latitude, longitude and ellipsoidal height (Bowring's method, better than a
+// millimetre near the earth's surface).
+void EcefToGeodetic(double x, double y, double z, double &latDeg, double &lonDeg, double &h) {
+    const double b = kWgs84A * (1.0 - kWgs84F);
+    const double e2 = kWgs84F * (2.0 - kWgs84F);
+    const double ep2 = e2 / (1.0 - e2);
+    const double p = std::hypot(x, y);
+    const double theta = std::atan2(z * kWgs84A, p * b);
+    const double st = std::sin(theta), ct = std::cos(theta);
+    const double lat = std::atan2(z + ep2 * b * st * st * st, p - e2 * kWgs84A * ct * ct * ct);
+    const double sl = std::sin(lat);
+    const double n = kWgs84A / std::sqrt(1.0 - e2 * sl * sl);
+    h = std::fabs(std::cos(lat)) > 1e-9 ? p / std::cos(lat) - n : std::fabs(z) - b;
+    latDeg = lat / kDegToRad;
+    lonDeg = std::atan2(y, x) / kDegToRad;
+}
+
+} // namespace
+
+void CFixTrack::AddFrame(const unsigned char *frame, std::size_t len) {
+    if (len < 8 || frame[0] != 0xB5 || frame[1] != 0x62 || frame[2] != kUbxNav)
+        return;
+    const unsigned char *payload = frame + 6;
+    const std::size_t n = len - 8;
+    if (frame[3] == kUbxEoe) {
+        CloseUbxEpoch();
+        return;
+    }
+    switch (ubx::Identify(frame[2], frame[3])) {
+    case ubx::Msg::NavPvt: {
+        ubx::NavPvt m;
+        if (ubx::Read(payload, n, m) != ubx::Result::Ok)
+            return;
+        StartUbxEpoch(m.iTow);
+        UbxStatus(kFromPvt, m.fixType, m.gnssFixOk, m.diffSoln, m.carrSoln);
+        if (!m.invalidLlh)
+            UbxPosition(kPosLlh, m.lat * 1e-7, m.lon * 1e-7, m.hMsl * 1e-3);
+        UbxVelocity(kFromPvt, m.gSpeed * 0.0036, m.headMot * 1e-5);
+        m_ubx.fix.satsUsed = m.numSv;
+        if (m.validTime)
+            UbxUtc(true, m.hour, m.min, m.sec, m.iTow);
+        if (m.validDate)
+            UbxDate(m.year, m.month, m.day);
+        break;
+    }
+    case ubx::Msg::NavSol: {
+        ubx::NavSol m;
+        if (ubx::Read(payload, n, m) != ubx::Result::Ok)
+            return;
+        StartUbxEpoch(m.iTow);
+        UbxStatus(kFromSol, m.gpsFix, m.gpsFixOk, m.diffSoln, 0);
+        if (m_ubx.fix.satsUsed < 0)
+            m_ubx.fix.satsUsed = m.numSv;
+        if (m.ecefX == 0 && m.ecefY == 0 && m.ecefZ == 0)
+            break;
+        double lat, lon, h;
+        EcefToGeodetic(m.ecefX / 100.0, m.ecefY / 100.0, m.ecefZ / 100.0, lat, lon, h);
+        // The ellipsoidal height is not the altitude above the sea: the position alone.
+        UbxPosition(kPosEcef, lat, lon, std::nullopt, InRange(h, kMinAlt - 200.0, kMaxAlt));
+        // The ground speed and course from the ECEF velocity, turned to east and north.
+        const double phi = lat * kDegToRad, lam = lon * kDegToRad;
+        const double vx = m.ecefVx / 100.0, vy = m.ecefVy / 100.0, vz = m.ecefVz / 100.0;
+        const double east = -std::sin(lam) * vx + std::cos(lam) * vy;
+        const double north = -std::sin(phi) * std::cos(lam) * vx -
+                             std::sin(phi) * std::sin(lam) * vy + std::cos(phi) * vz;
+        double course = std::atan2(east, north) / kDegToRad;
+        if (course < 0.0)
+            course += 360.0;
+        UbxVelocity(kFromSol, std::hypot(east, north) * 3.6, course);
+        break;
+    }
+    case ubx::Msg::NavStatus: {
+        ubx::NavStatus m;
+        if (ubx::Read(payload, n, m) != ubx::Result::Ok)
+            return;
+        StartUbxEpoch(m.iTow);
+        UbxStatus(kFromStatus, m.gpsFix, m.gpsFixOk, m.diffSoln, m.carrSoln);
+        break;
+    }
+    case ubx::Msg::NavPosllh: {
+        ubx::NavPosllh m;
+        if (ubx::Read(payload, n, m) != ubx::Result::Ok)
+            return;
+        StartUbxEpoch(m.iTow);
+        UbxPosition(kPosLlh, m.lat * 1e-7, m.lon * 1e-7, m.hMsl * 1e-3);
+        break;
+    }
+    case ubx::Msg::NavHpposllh: {
+        ubx::NavHpposllh m;
+        if (ubx::Read(payload, n, m) != ubx::Result::Ok || m.invalidLlh)
+            return;
+        StartUbxEpoch(m.iTow);
+        UbxPosition(kPosPrecise, m.lat * 1e-7 + m.latHp * 1e-9, m.lon * 1e-7 + m.lonHp * 1e-9,
+                    m.hMsl * 1e-3 + m.hMslHp * 1e-4);
+        break;
+    }
+    case ubx::Msg::NavVelned: {
+        ubx::NavVelned m;
+        if (ubx::Read(payload, n, m) != ubx::Result::Ok)
+            return;
+        StartUbxEpoch(m.iTow);
+        UbxVelocity(kFromPvt, m.gSpeed * 0.036, m.heading * 1e-5);
+        break;
+    }
+    case ubx::Msg::NavTimeutc: {
+        ubx::NavTimeutc m;
+        if (ubx::Read(payload, n, m) != ubx::Result::Ok || !m.validUtc)
+            return;
+        StartUbxEpoch(m.iTow);
+        UbxUtc(false, m.hour, m.min, m.sec, m.iTow);
+        UbxDate(m.year, m.month, m.day);
+        break;
+    }
+    case ubx::Msg::NavDop: {
+        ubx::NavDop m;
+        if (ubx::Read(payload, n, m) != ubx::Result::Ok)
+            return;
+        StartUbxEpoch(m.iTow);
+        m_ubx.fix.hdop = m.hDop / 100.0;
+        m_ubx.badHdop = m.hDop / 100.0 > kMaxHdop;
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+void CFixTrack::StartUbxEpoch(std::uint32_t iTow) {
+    if (m_ubx.open && iTow != m_ubx.iTow)
+        CloseUbxEpoch();
+    if (!m_ubx.open) {
+        m_ubx = UbxEpoch{};
+        m_ubx.open = true;
+        m_ubx.iTow = iTow;
+    }
+}
+
+void CFixTrack::UbxStatus(int from, int fixType, bool fixOk, bool diff, int carrSoln) {
+    if (from < m_ubx.statusFrom)
+        return;
+    m_ubx.statusFrom = from;
+    m_ubx.fixType = fixType;
+    m_ubx.fixOk = fixOk;
+    TrackFix &t = m_ubx.fix;
+    t.fixMode = fixType == 2 ? 2 : fixType >= 3 && fixType <= 5 ? 3 : 1;
+    // As the receiver's own GGA numbers them: 4 RTK fixed, 5 RTK float, 2 differential, else 1.
+    t.quality = carrSoln == 2 ? 4 : carrSoln == 1 ? 5 : diff ? 2 : 1;
+    Speaks();
+}
+
+void CFixTrack::UbxPosition(int from, double lat, double lon, std::optional<double> alt,
+                            bool plausible) {
+    if (from < m_ubx.posFrom)
+        return;
+    m_ubx.posFrom = from;
+    TrackFix &t = m_ubx.fix;
+    m_ubx.badPos = !plausible || !InRange(lat, -90.0, 90.0) || !InRange(lon, -180.0, 180.0) ||
+                   (alt && !InRange(*alt, kMinAlt, kMaxAlt));
+    t.lat = lat;
+    t.lon = lon;
+    t.hasAlt = alt.has_value();
+    t.alt = alt.value_or(0.0);
+    Speaks();
+}
+
+void CFixTrack::UbxVelocity(int from, double kmh, double course) {
+    if (from < m_ubx.velFrom)
+        return;
+    m_ubx.velFrom = from;
+    m_ubx.badVel = !InRange(kmh, 0.0, kMaxKmh) || !InRange(course, 0.0, 360.0);
+    m_ubx.fix.speedKmh = kmh;
+    m_ubx.fix.course = course;
+}
+
+void CFixTrack::UbxUtc(bool fromPvt, int hour, int min, int sec, std::uint32_t iTow) {
+    if (m_ubx.timeFromPvt && !fromPvt)
+        return;
+    if (hour > 23 || min > 59 || sec > 60)
+        return;
+    m_ubx.timeFromPvt = fromPvt;
+    // GPS and UTC differ by whole seconds: the epoch's fraction is its time of week's.
+    m_ubx.fix.utcSeconds = hour * 3600.0 + min * 60.0 + sec + (iTow % 1000) / 1000.0;
+}
+
+void CFixTrack::UbxDate(int year, int month, int day) {
+    if (year >= 1980 && year <= 9999 && month >= 1 && month <= 12 && day >= 1 && day <= 31)
+        m_date = year * 10000 + month * 100 + day;
+}
+
+void CFixTrack::Speaks() {
+    // The first epoch UBX can make a fix of: the sentences' epoch in progress is the same one.
+    if (!m_ubxSpeaks && m_ubx.statusFrom != 0 && m_ubx.posFrom != 0) {
+        m_ubxSpeaks = true;
+        m_handover = PendingNmeaFix();
+        m_epoch = Epoch{};
+    }
+}
+
+bool CFixTrack::UbxClaimsFix() const {
+    return m_ubx.open && m_ubx.fixOk && m_ubx.fixType >= 2 && m_ubx.fixType <= 5 &&
+           m_ubx.posFrom != 0;
+}
+
+std::optional<TrackFix> CFixTrack::PendingUbxFix() const {
+    if (!UbxClaimsFix() || m_ubx.badPos || m_ubx.badVel || m_ubx.badHdop)
+        return std::nullopt;
+    TrackFix fix = m_ubx.fix;
+    fix.date = m_date;
+    return fix;
+}
+
+void CFixTrack::CloseUbxEpoch() {
+    // The sentences' last epoch stands when UBX's first is another time; of one time, UBX's.
+    if (m_handover && m_handover->utcSeconds >= 0.0 && m_ubx.fix.utcSeconds >= 0.0 &&
+        !SameTime(m_handover->utcSeconds, m_ubx.fix.utcSeconds))
+        m_fixes.push_back(*m_handover);
+    if (m_ubx.open)
+        m_handover.reset();
+    if (const std::optional<TrackFix> fix = PendingUbxFix())
+        m_fixes.push_back(*fix);
+    else if (UbxClaimsFix())
+        ++m_rejected;
+    m_ubx = UbxEpoch{};
 }
 
 CLocalFrame::CLocalFrame(double latDeg, double lonDeg) : m_lat0(latDeg), m_lon0(lonDeg) {
@@ -415,6 +662,18 @@ std::string TrackToCsv(std::span<const TrackFix> fixes) {
 void CFixHistory::OnSentence(const char *sentence, std::size_t len) {
     std::lock_guard lock(m_lock);
     m_track.AddSentence(sentence, len);
+    TakeFixes();
+}
+
+void CFixHistory::OnFrame(FrameProtocol protocol, const unsigned char *frame, std::size_t len) {
+    if (protocol != FrameProtocol::Ubx)
+        return;
+    std::lock_guard lock(m_lock);
+    m_track.AddFrame(frame, len);
+    TakeFixes();
+}
+
+void CFixHistory::TakeFixes() {
     if (m_track.Fixes().empty())
         return;
     for (const TrackFix &t : m_track.TakeFixes()) {

@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+enum class FrameProtocol : std::uint8_t;
+
 // One epoch's fix at the precision the sentences carry (the 120-byte record rounds the position to
 // millionths of a degree and the altitude to whole metres).
 struct TrackFix {
@@ -23,7 +25,7 @@ struct TrackFix {
     int fixMode = 0;          // latest GSA mode 1-3; 0 before any
     int quality = -1;         // GGA quality; -1 when the fix came from RMC alone
     int satsUsed = -1;        // GGA; -1 when not sent
-    double hdop = -1.0;       // GGA; -1 when not sent
+    double hdop = -1.0;       // GGA or NAV-DOP; -1 when not sent
 };
 
 // Collects one valid fix per epoch from checksummed sentences: the GGA position when its quality
@@ -32,10 +34,18 @@ struct TrackFix {
 // is finite and in range (latitude within 90 degrees, longitude within 180 with their hemisphere
 // letters, altitude, speed, course and HDOP as a receiver can mean them): a sentence that claims a
 // fix with anything else gives none and is counted.
+// A u-blox receiver's binary solution makes the same fixes: NAV-PVT (or NAV-SOL, NAV-STATUS with
+// NAV-POSLLH, NAV-VELNED, NAV-TIMEUTC), NAV-HPPOSLLH's finer position and NAV-DOP's HDOP, one fix
+// per time of week (NAV-EOE ends it) when gnssFixOK and the fix type is 2D, 3D, GNSS with dead
+// reckoning or time only. Once UBX has reported a position, sentences make no more fixes: a
+// receiver sending both speaks for each epoch twice, and UBX says more.
 class CFixTrack {
 public:
     // One sentence, "$" through "*hh" (line end optional); other types are ignored.
     void AddSentence(const char *sentence, std::size_t len);
+    // One UBX frame, "B5 62" through its checksum, the checksum already checked; other messages
+    // are ignored.
+    void AddFrame(const unsigned char *frame, std::size_t len);
     // The fix the epoch in progress gives so far, if any.
     std::optional<TrackFix> PendingFix() const;
     // Ends the epoch in progress (call at the end of the stream).
@@ -54,11 +64,38 @@ private:
         bool ggaFix = false, rmcFix = false;
         TrackFix gga, rmc;
     };
+    // What the UBX messages of one time of week said.
+    struct UbxEpoch {
+        bool open = false;
+        std::uint32_t iTow = 0;
+        // Which message gave each part (0 none); a fuller one replaces a lesser one's word.
+        int statusFrom = 0, posFrom = 0, velFrom = 0;
+        bool timeFromPvt = false;
+        bool fixOk = false;
+        int fixType = 0;
+        bool badPos = false, badVel = false, badHdop = false;
+        TrackFix fix;
+    };
     void StartEpoch(double utc, bool isGga);
     void CloseEpoch();
     bool Accept(bool claimsFix, bool anyBad);
+    void StartUbxEpoch(std::uint32_t iTow);
+    void UbxStatus(int from, int fixType, bool fixOk, bool diff, int carrSoln);
+    void UbxPosition(int from, double lat, double lon, std::optional<double> alt,
+                     bool plausible = true);
+    void UbxVelocity(int from, double kmh, double course);
+    void UbxUtc(bool fromPvt, int hour, int min, int sec, std::uint32_t iTow);
+    void UbxDate(int year, int month, int day);
+    void Speaks();
+    bool UbxClaimsFix() const;
+    std::optional<TrackFix> PendingNmeaFix() const;
+    std::optional<TrackFix> PendingUbxFix() const;
+    void CloseUbxEpoch();
 
     Epoch m_epoch;
+    UbxEpoch m_ubx;
+    bool m_ubxSpeaks = false;           // UBX reported a position: sentences make no fixes
+    std::optional<TrackFix> m_handover; // the sentences' epoch in progress when UBX began
     std::size_t m_rejected = 0;
     int m_date = 0;
     int m_fixMode = 0;
@@ -120,11 +157,15 @@ class CFixHistory {
 public:
     static constexpr std::size_t kCapacity = 100000;
     void OnSentence(const char *sentence, std::size_t len);
+    // A good binary frame, as NmeaHooks::onFrame gives it.
+    void OnFrame(FrameProtocol protocol, const unsigned char *frame, std::size_t len);
     // The fixes held, oldest first.
     std::vector<GeoPoint> CopyPoints() const;
     void Clear();
 
 private:
+    void TakeFixes();
+
     mutable std::mutex m_lock;
     CFixTrack m_track;
     std::vector<GeoPoint> m_ring;

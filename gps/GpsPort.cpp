@@ -16,19 +16,23 @@ CGpsPort::CGpsPort(int nBiasSeconds) : m_decoder(nBiasSeconds) {
     // The receiver names its family in its own stream, its fix reports time a restart, a
     // recording keeps every block as it came, the history every fix and each second's signals.
     // The stopwatch takes the time the fix's bytes arrived, not the time they were decoded.
-    m_decoder.SetHooks({[this](const char *block, std::size_t n) {
-                            m_family.OnBlock(block, n);
-                            m_recorder.OnBlock(block, n);
-                        },
-                        [this](const char *s, std::size_t len) {
-                            m_family.OnSentence(s, len);
-                            m_epoch.OnSentence(s, len);
-                            m_history.OnSentence(s, len);
-                            m_signals.OnSentence(s, len);
-                        },
-                        [this](bool valid) { m_ttff.OnFixReportAt(valid, m_blockArrived); },
-                        [this](FrameProtocol protocol, const unsigned char *frame,
-                               std::size_t len) { m_epoch.OnFrame(protocol, frame, len); }});
+    m_decoder.SetHooks(
+        {[this](const char *block, std::size_t n) {
+             m_family.OnBlock(block, n);
+             m_recorder.OnBlock(block, n);
+         },
+         [this](const char *s, std::size_t len) {
+             m_family.OnSentence(s, len);
+             m_epoch.OnSentence(s, len);
+             m_history.OnSentence(s, len);
+             m_signals.OnSentence(s, len);
+         },
+         [this](bool valid) { m_ttff.OnFixReportAt(valid, m_blockArrived); },
+         [this](FrameProtocol protocol, const unsigned char *frame, std::size_t len) {
+             m_epoch.OnFrame(protocol, frame, len);
+             m_history.OnFrame(protocol, frame, len);
+             m_signals.OnFrame(protocol, frame, len);
+         }});
 }
 
 CGpsPort::~CGpsPort() {

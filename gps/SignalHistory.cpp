@@ -2,6 +2,7 @@
 
 #include "NmeaConvert.h"
 #include "NmeaDecoder.h"
+#include "UbxMessages.h"
 
 #include <algorithm>
 #include <cmath>
@@ -59,22 +60,71 @@ void CSignalHistory::OnSentence(const char *s, std::size_t len) {
     }
     // hhmmss first in all three; RMC's date ddmmyy in field 9.
     const Field t = f[1];
-    if (!Digits(t, 6))
+    if (m_ubxTimed || !Digits(t, 6))
         return;
     const int h = nmea::AtoI(t.p, 2), m = nmea::AtoI(t.p + 2, 2), sec = nmea::AtoI(t.p + 4, 2);
     if (h > 23 || m > 59 || sec > 60)
         return;
-    const std::int64_t tod = h * 3600 + m * 60 + sec;
+    int y = 0, mo = 0, d = 0;
+    if (rmc && Digits(f[9], 6)) {
+        d = nmea::AtoI(f[9].p, 2);
+        mo = nmea::AtoI(f[9].p + 2, 2);
+        y = nmea::AtoI(f[9].p + 4, 2);
+        // Two-digit years before 80 are this century's, as the receivers mean them.
+        y = y < 80 ? 2000 + y : 1900 + y;
+    }
+    SetTime(h * 3600 + m * 60 + sec, y, mo, d);
+}
+
+void CSignalHistory::OnFrame(FrameProtocol protocol, const unsigned char *frame, std::size_t len) {
+    constexpr unsigned char kNav = 0x01, kEoe = 0x61;
+    if (protocol != FrameProtocol::Ubx || len < 8 || frame[2] != kNav)
+        return;
+    const unsigned char *payload = frame + 6;
+    const std::size_t n = len - 8;
+    // NAV-EOE: the epoch that ends is the latest time's, not the one before.
+    if (frame[3] == kEoe) {
+        if (m_ubxTimed)
+            m_prevTime = m_time;
+        return;
+    }
+    // The high-precision and relative messages lead with a version and reserved bytes.
+    const unsigned char id = frame[3];
+    const std::size_t at = id == 0x13 || id == 0x14 || id == 0x3B || id == 0x3C ? 4 : 0;
+    if (n < at + 4)
+        return;
+    const std::uint32_t iTow = payload[at] | static_cast<std::uint32_t>(payload[at + 1]) << 8 |
+                               static_cast<std::uint32_t>(payload[at + 2]) << 16 |
+                               static_cast<std::uint32_t>(payload[at + 3]) << 24;
+    // A new time of week: the epoch before ended with the latest time, whatever this one's is.
+    if (m_ubxTimed && iTow != m_iTow)
+        m_prevTime = m_time;
+    m_iTow = iTow;
+    const ubx::Msg msg = ubx::Identify(frame[2], frame[3]);
+    if (msg == ubx::Msg::NavPvt) {
+        ubx::NavPvt m;
+        if (ubx::Read(payload, n, m) != ubx::Result::Ok || !m.validTime || m.hour > 23 ||
+            m.min > 59 || m.sec > 60)
+            return;
+        m_ubxTimed = true;
+        SetTime(m.hour * 3600 + m.min * 60 + m.sec, m.validDate ? m.year : 0, m.month,
+                m.validDate ? m.day : 0);
+    } else if (msg == ubx::Msg::NavTimeutc) {
+        ubx::NavTimeutc m;
+        if (ubx::Read(payload, n, m) != ubx::Result::Ok || !m.validUtc || m.hour > 23 ||
+            m.min > 59 || m.sec > 60)
+            return;
+        m_ubxTimed = true;
+        SetTime(m.hour * 3600 + m.min * 60 + m.sec, m.year, m.month, m.day);
+    }
+}
+
+void CSignalHistory::SetTime(std::int64_t tod, int year, int month, int day) {
     // A time of day far below the last one is the next day's, before a date says so.
     if (m_lastTod >= 0 && tod + 43200 < m_lastTod)
         ++m_day;
-    if (rmc && Digits(f[9], 6)) {
-        const int d = nmea::AtoI(f[9].p, 2), mo = nmea::AtoI(f[9].p + 2, 2),
-                  y = nmea::AtoI(f[9].p + 4, 2);
-        // Two-digit years before 80 are this century's, as the receivers mean them.
-        if (d >= 1 && d <= 31 && mo >= 1 && mo <= 12)
-            m_day = DaysFromCivil(y < 80 ? 2000 + y : 1900 + y, mo, d);
-    }
+    if (day >= 1 && day <= 31 && month >= 1 && month <= 12 && year >= 1900 && year <= 9999)
+        m_day = DaysFromCivil(year, month, day);
     m_lastTod = tod;
     const std::int64_t time = m_day * 86400 + tod;
     if (time != m_time) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 class CNmeaDecoder;
+enum class FrameProtocol : std::uint8_t;
 
 // One satellite's signal in a history sample, four bytes.
 struct HistorySignal {
@@ -38,7 +39,7 @@ struct SignalHistoryCopy {
 
 // Every tracked signal's strength, the satellites in view and used per system, and the HDOP, one
 // sample per second of fix time, in rings of fixed size. Fed on the reader thread (OnSentence,
-// OnEpoch); Copy and Size from any thread.
+// OnFrame, OnEpoch); Copy and Size from any thread.
 class CSignalHistory {
 public:
     // Two hours of one sample a second, with room for 48 satellites on two bands in each.
@@ -52,6 +53,10 @@ public:
 
     // A good sentence: RMC, GGA and GNS give the time of fix, RMC the date, GGA the HDOP.
     void OnSentence(const char *sentence, std::size_t len);
+    // A good binary frame: UBX NAV-PVT (valid time) and NAV-TIMEUTC give the time of fix, each
+    // NAV message's time of week its epoch, NAV-EOE its end. Once UBX gave a time, the sentences'
+    // times are no longer taken (both speak of the same epochs, and the epochs go by UBX).
+    void OnFrame(FrameProtocol protocol, const unsigned char *frame, std::size_t len);
     // An epoch ended: the decoder's sky goes into the sample of its second (a later epoch of the
     // same second replaces it). byNewTime: a sentence of the next epoch ended it, so the epoch's
     // time is the one before the latest. Nothing before the first time of fix. A time before the
@@ -67,6 +72,8 @@ public:
     std::size_t Size() const;
 
 private:
+    // A time of day in seconds, with its date when one was sent (day 0: none).
+    void SetTime(std::int64_t tod, int year, int month, int day);
     void Append(const SkyView &sky, std::int64_t time, std::int16_t hdop);
     void DropNewest();
 
@@ -80,6 +87,8 @@ private:
     std::int16_t m_ggaHdop = -1;
     std::unique_ptr<SkyView> m_sky;
     bool m_jumped = false;
+    bool m_ubxTimed = false;  // a UBX message gave the time of fix
+    std::uint32_t m_iTow = 0; // the latest UBX time of week, ms
 
     mutable std::mutex m_lock;
     std::unique_ptr<HistorySample[]> m_samples;
