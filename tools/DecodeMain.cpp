@@ -457,6 +457,12 @@ int Run(int argc, char **argv) {
     if (track.Active()) {
         lastOnly = false;
         hooks.onSentence = [&fixes](const char *s, std::size_t n) { fixes.AddSentence(s, n); };
+        hooks.onFrame = [&fixes, count = std::move(hooks.onFrame)](
+                            FrameProtocol protocol, const unsigned char *frame, std::size_t len) {
+            count(protocol, frame, len);
+            if (protocol == FrameProtocol::Ubx)
+                fixes.AddFrame(frame, len);
+        };
     }
     port.SetHooks(std::move(hooks));
     std::vector<char> block(static_cast<std::size_t>(blockSize));
