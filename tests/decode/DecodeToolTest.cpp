@@ -1,11 +1,18 @@
 #include "DecodeTestSupport.h"
+#include "UbxMessages.h"
 
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <map>
+#include <set>
+#include <sstream>
 #include <string>
 #include <unistd.h>
 #include <utility>
@@ -318,6 +325,125 @@ TEST_F(DecodeTool, SummaryMatchesFiguresComputedIndependently) {
               std::string::npos);
     EXPECT_EQ(RunTool("--summary --reference 91,0 -").exitCode, 2);
     EXPECT_EQ(RunTool("--summary --reference 1,2,3,4 -").exitCode, 2);
+}
+
+// The epochs a capture gives a fix for, walked here frame by frame and line by line: UBX times
+// of week whose fullest solution message (NAV-PVT, else NAV-SOL, else NAV-STATUS) says gnssFixOK
+// with a 2D, 3D, GNSS+DR or time-only fix, and the times ("hh:mm:ss") of those and of the
+// sentences with a fix (RMC status A, GGA quality above 0).
+struct FixEpochs {
+    std::size_t ubxValid = 0, ubxTimed = 0;
+    std::set<std::string> times;
+    // Each time once: the UBX epochs and the sentences' epochs of other times.
+    std::size_t Count() const { return ubxTimed == ubxValid ? times.size() : ubxValid; }
+};
+
+FixEpochs ValidEpochs(const std::string &log) {
+    std::map<std::uint32_t, std::pair<int, bool>> epochs; // rank of the message, valid
+    std::map<std::uint32_t, std::string> pvtTimes;
+    FixEpochs out;
+    const auto *bytes = reinterpret_cast<const std::uint8_t *>(log.data());
+    for (std::size_t i = 0; i + 8 <= log.size(); ++i) {
+        const std::uint8_t *f = bytes + i;
+        const std::size_t n = f[4] | static_cast<std::size_t>(f[5]) << 8;
+        std::uint8_t a = 0, b = 0;
+        if (f[0] == '$' &&
+            (log.compare(i + 3, 4, "RMC,") == 0 || log.compare(i + 3, 4, "GGA,") == 0)) {
+            std::vector<std::string> fields;
+            std::istringstream line(log.substr(i, log.find_first_of("*\r\n", i) - i));
+            for (std::string field; std::getline(line, field, ',');)
+                fields.push_back(field);
+            const bool rmc = log.compare(i + 3, 3, "RMC") == 0;
+            if (fields.size() > 6 && fields[1].size() >= 6 &&
+                (rmc ? fields[2] == "A" : std::atoi(fields[6].c_str()) > 0))
+                out.times.insert(fields[1].substr(0, 2) + ":" + fields[1].substr(2, 2) + ":" +
+                                 fields[1].substr(4, 2));
+            continue;
+        }
+        if (f[0] != 0xB5 || f[1] != 0x62 || i + 8 + n > log.size())
+            continue;
+        ubx::Checksum(f + 2, n + 4, a, b);
+        if (a != f[6 + n] || b != f[7 + n])
+            continue;
+        const auto mark = [&](std::uint32_t iTow, int rank, int fixType, bool ok) {
+            auto &e = epochs[iTow];
+            if (rank >= e.first)
+                e = {rank, ok && fixType >= 2 && fixType <= 5};
+        };
+        ubx::NavPvt pvt;
+        ubx::NavSol sol;
+        ubx::NavStatus status;
+        const ubx::Msg msg = ubx::Identify(f[2], f[3]);
+        if (msg == ubx::Msg::NavPvt && ubx::Read(f + 6, n, pvt) == ubx::Result::Ok) {
+            mark(pvt.iTow, 3, pvt.fixType, pvt.gnssFixOk);
+            char hms[16];
+            std::snprintf(hms, sizeof hms, "%02d:%02d:%02d", pvt.hour, pvt.min, pvt.sec);
+            pvtTimes[pvt.iTow] = hms;
+        } else if (msg == ubx::Msg::NavSol && ubx::Read(f + 6, n, sol) == ubx::Result::Ok) {
+            mark(sol.iTow, 2, sol.gpsFix, sol.gpsFixOk);
+        } else if (msg == ubx::Msg::NavStatus && ubx::Read(f + 6, n, status) == ubx::Result::Ok) {
+            mark(status.iTow, 1, status.gpsFix, status.gpsFixOk);
+        }
+        i += n + 7;
+    }
+    for (const auto &[iTow, e] : epochs) {
+        if (!e.second)
+            continue;
+        ++out.ubxValid;
+        if (pvtTimes.count(iTow) != 0) {
+            ++out.ubxTimed;
+            out.times.insert(pvtTimes[iTow]);
+        }
+    }
+    return out;
+}
+
+// A number after "key": in the other decoder's compact JSON; NaN when absent.
+double ChkNumber(const std::string &line, const std::string &key) {
+    const std::size_t at = line.find("\"" + key + "\":");
+    return at == std::string::npos ? std::nan("")
+                                   : std::strtod(line.c_str() + at + key.size() + 3, nullptr);
+}
+
+// UBX alone, or beside sentences of the same epochs: one fix per epoch, never two, at the mean
+// the other decoder reports for those epochs (all its fixes where no epoch has a time).
+TEST_F(DecodeTool, UbxSummaryHasOneFixPerValidEpoch) {
+    for (const char *capture :
+         {"ublox-glo.log", "ublox-zed-f9p-hp.log", "ublox-neo-m8t.log", "u-blox-m8t-time.log",
+          "ublox-zed-f9r.log", "ublox8-uniqid-monhw.log", "ublox-zed-f9t-ubx_nmea_l5.log"}) {
+        SCOPED_TRACE(capture);
+        const std::string path = std::string(SKYWATCH_NMEA_DIR) + "/" + capture;
+        std::string log, chk;
+        ASSERT_TRUE(decodetest::ReadFile(path, log) && decodetest::ReadFile(path + ".chk", chk));
+        const FixEpochs epochs = ValidEpochs(log);
+        // The other decoder's last report of each second (it reports an epoch as each protocol
+        // speaks of it); all of them where the epochs have no time.
+        std::map<std::string, std::pair<double, double>> reported;
+        std::istringstream in(chk);
+        for (std::string line; std::getline(in, line);) {
+            const std::size_t time = line.find("\"time\":\"");
+            if (line.find("\"class\":\"TPV\"") == std::string::npos ||
+                ChkNumber(line, "mode") < 2 || time == std::string::npos ||
+                (!epochs.times.empty() && epochs.times.count(line.substr(time + 19, 8)) == 0))
+                continue;
+            const std::string key =
+                epochs.times.empty() ? std::to_string(reported.size()) : line.substr(time + 8, 19);
+            reported[key] = {ChkNumber(line, "lat"), ChkNumber(line, "lon")};
+        }
+        double sumLat = 0.0, sumLon = 0.0;
+        for (const auto &[time, latLon] : reported) {
+            sumLat += latLon.first;
+            sumLon += latLon.second;
+        }
+        const auto reports = static_cast<double>(reported.size());
+        ASSERT_GT(reports, 0.0);
+        const ToolRun r = RunTool("--summary '" + path + "'");
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(JsonField(r.out, "fixes"), static_cast<double>(epochs.Count())) << r.out;
+        EXPECT_NEAR(JsonField(r.out, "lat"), sumLat / reports, 1e-6) << r.out;
+        EXPECT_NEAR(JsonField(r.out, "lon"), sumLon / reports, 1e-6) << r.out;
+        EXPECT_EQ(JsonField(r.out, "rejected"), 0.0);
+    }
 }
 
 // The export is read back by a GPX reader, one track point per fix, and the CSV has a row each.

@@ -1,5 +1,6 @@
 #include "SkyTable.h"
 #include "DecodeTestSupport.h"
+#include "EpochTracker.h"
 #include "SignalHistory.h"
 
 #include <gtest/gtest.h>
@@ -422,6 +423,60 @@ TEST(SignalHistory, OneSampleASecondWithinItsBound) {
     epoch(seconds - 200, 0);
     EXPECT_EQ(history.Size(), CSignalHistory::kMaxSamples - 200);
     EXPECT_EQ(history.Copy().samples.back().time, copy.samples.back().time - 199);
+}
+
+} // namespace
+
+namespace {
+
+// A receiver's capture through the port's parts (epoch tracker, signal history), in reads of a
+// serial line's size: a UBX-only or mixed stream's history has a sample for each second of fix
+// time the other decoder reported, one each, none doubled by the two protocols.
+TEST(SignalHistory, CapturesGiveOneSampleASecond) {
+    for (const char *capture : {"ublox-zed-f9r.log", "ublox-zed-f9p-hp.log", "ublox-glo.log",
+                                "u-blox-m8t-time.log", "ublox8-uniqid-monhw.log", "neo-m8n.log"}) {
+        SCOPED_TRACE(capture);
+        const std::string path = std::string(SKYWATCH_NMEA_DIR) + "/" + capture;
+        std::string log, chk;
+        ASSERT_TRUE(decodetest::ReadFile(path, log) && decodetest::ReadFile(path + ".chk", chk));
+        std::set<std::string> seconds;
+        std::istringstream in(chk);
+        for (std::string line; std::getline(in, line);) {
+            const std::size_t at = line.find("\"time\":\"");
+            if (line.find("\"class\":\"TPV\"") != std::string::npos && at != std::string::npos)
+                seconds.insert(line.substr(at + 8, 19));
+        }
+        CNmeaDecoder decoder(0);
+        decoder.SetClock(TestClock);
+        CEpochTracker epoch;
+        CSignalHistory history;
+        decoder.SetHooks({nullptr,
+                          [&](const char *s, std::size_t len) {
+                              epoch.OnSentence(s, len);
+                              history.OnSentence(s, len);
+                          },
+                          nullptr,
+                          [&](FrameProtocol protocol, const unsigned char *frame, std::size_t len) {
+                              epoch.OnFrame(protocol, frame, len);
+                              history.OnFrame(protocol, frame, len);
+                          }});
+        for (std::size_t at = 0; at < log.size(); at += 64) {
+            g_nowMs += 10;
+            decodetest::Feed(decoder, log.substr(at, 64));
+            if (epoch.BlockDone())
+                history.OnEpoch(decoder, true);
+        }
+        if (epoch.Quiet())
+            history.OnEpoch(decoder);
+        const SignalHistoryCopy copy = history.Copy();
+        // The other decoder leaves out a capture's first or last epoch where it starts or ends
+        // inside it; the history may not.
+        EXPECT_NEAR(static_cast<double>(copy.samples.size()), static_cast<double>(seconds.size()),
+                    1.0);
+        for (std::size_t i = 1; i < copy.samples.size(); ++i)
+            EXPECT_EQ(copy.samples[i].time, copy.samples[i - 1].time + 1) << i;
+        EXPECT_EQ(history.Size(), copy.samples.size());
+    }
 }
 
 } // namespace
