@@ -401,12 +401,13 @@ void CFixTrack::UbxStatus(int from, int fixType, bool fixOk, bool diff, int carr
 
 void CFixTrack::UbxPosition(int from, double lat, double lon, std::optional<double> alt,
                             bool plausible) {
+    // Any message of the epoch with a position no receiver can mean spoils the epoch's fix.
+    m_ubx.badPos = m_ubx.badPos || !plausible || !InRange(lat, -90.0, 90.0) ||
+                   !InRange(lon, -180.0, 180.0) || (alt && !InRange(*alt, kMinAlt, kMaxAlt));
     if (from < m_ubx.posFrom)
         return;
     m_ubx.posFrom = from;
     TrackFix &t = m_ubx.fix;
-    m_ubx.badPos = !plausible || !InRange(lat, -90.0, 90.0) || !InRange(lon, -180.0, 180.0) ||
-                   (alt && !InRange(*alt, kMinAlt, kMaxAlt));
     t.lat = lat;
     t.lon = lon;
     t.hasAlt = alt.has_value();

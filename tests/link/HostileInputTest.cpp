@@ -7,6 +7,7 @@
 #include "PortTable.h"
 #include "SessionRecorder.h"
 #include "TestPaths.h"
+#include "UbxMessages.h"
 #include "Wait.h"
 
 #include <gtest/gtest.h>
@@ -16,8 +17,10 @@
 #include <chrono>
 #include <clocale>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -145,6 +148,29 @@ const HostileCase kCases[] = {
          EXPECT_EQ(r.exitCode, 0);
          EXPECT_EQ(JsonNumber(r.out, "fixes"), 1.0) << r.out;
          EXPECT_EQ(JsonNumber(r.out, "rejected"), 1.0) << r.out;
+     }},
+    {"a UBX fix claimed at latitude 95 gives none and is counted",
+     [] {
+         std::string log = Slurp(std::string(SKYWATCH_NMEA_DIR) + "/ublox-zed-f9p-hp.log");
+         const std::size_t at = log.find("\xB5\x62\x01\x07\x5C\x00");
+         ASSERT_NE(at, std::string::npos);
+         // NAV-PVT's lat (1e-7 degree) at payload offset 28, then its checksum again.
+         const std::int32_t lat = 950000000;
+         std::memcpy(&log[at + 6 + 28], &lat, sizeof lat);
+         std::uint8_t a = 0, b = 0;
+         ubx::Checksum(reinterpret_cast<const std::uint8_t *>(log.data()) + at + 2, 4 + 92, a, b);
+         log[at + 6 + 92] = static_cast<char>(a);
+         log[at + 7 + 92] = static_cast<char>(b);
+         const std::string path =
+             ::testing::TempDir() + "/hostile_ubx_" + std::to_string(getpid()) + ".ubx";
+         std::ofstream(path, std::ios::binary) << log;
+         const Run good = Decode(
+             {"--summary", std::string(SKYWATCH_NMEA_DIR) + "/ublox-zed-f9p-hp.log"}, 5000ms);
+         const Run bad = Decode({"--summary", path}, 5000ms);
+         std::remove(path.c_str());
+         EXPECT_EQ(JsonNumber(bad.out, "fixes"), JsonNumber(good.out, "fixes") - 1) << bad.out;
+         EXPECT_EQ(JsonNumber(bad.out, "rejected"), 1.0) << bad.out;
+         EXPECT_EQ(JsonNumber(good.out, "rejected"), 0.0) << good.out;
      }},
     {"a spliced RMC with a right checksum does not move CEP95",
      [] {
