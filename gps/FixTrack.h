@@ -37,8 +37,9 @@ struct TrackFix {
 // A u-blox receiver's binary solution makes the same fixes: NAV-PVT (or NAV-SOL, NAV-STATUS with
 // NAV-POSLLH, NAV-VELNED, NAV-TIMEUTC), NAV-HPPOSLLH's finer position and NAV-DOP's HDOP, one fix
 // per time of week (NAV-EOE ends it) when gnssFixOK and the fix type is 2D, 3D, GNSS with dead
-// reckoning or time only. Once UBX has reported a position, sentences make no more fixes: a
-// receiver sending both speaks for each epoch twice, and UBX says more.
+// reckoning or time only. Once UBX has reported a fix status and a position, sentences make no
+// more fixes (the sentences' epoch then in progress stands only if UBX's first is another time):
+// a receiver sending both speaks for each epoch twice, and UBX says more.
 class CFixTrack {
 public:
     // One sentence, "$" through "*hh" (line end optional); other types are ignored.
