@@ -88,13 +88,6 @@ int RecordNumber(Gnss gnss, int sv) {
     return 0;
 }
 
-SkySat *Find(SkySat *sats, std::size_t n, Gnss gnss, int sv) {
-    SkySat *const end = sats + n;
-    SkySat *s =
-        std::find_if(sats, end, [&](const SkySat &o) { return o.gnss == gnss && o.sv == sv; });
-    return s != end ? s : nullptr;
-}
-
 void NoteSent(std::uint16_t &sent, FixSent bit) {
     sent = static_cast<std::uint16_t>(sent | bit);
 }
@@ -202,23 +195,29 @@ void CNmeaDecoder::UbxSky() {
     // Kept between calls: only the entries filled are ever read.
     SkySat *const sats = m_ubxScratch.get();
     std::size_t n = 0;
-    const auto find = [&](Gnss gnss, int sv) -> SkySat * {
-        for (std::size_t i = 0; i < n; ++i) {
-            if (sats[i].gnss == gnss && sats[i].sv == sv)
-                return &sats[i];
-        }
-        if (n == SkyView::kMax)
+    // Where each satellite is in sats, by system and number (svId is one byte): a NAV-SIG lists
+    // every signal of every satellite, so a search per signal would grow with their product.
+    constexpr std::uint8_t kNone = 0xFF;
+    static_assert(SkyView::kMax < kNone);
+    std::uint8_t at[kGnssCount][256];
+    std::memset(at, kNone, sizeof at);
+    const auto find = [&](Gnss gnss, int sv, bool add) -> SkySat * {
+        std::uint8_t &i = at[static_cast<std::size_t>(gnss)][sv & 0xFF];
+        if (i != kNone)
+            return &sats[i];
+        if (!add || n == SkyView::kMax)
             return nullptr;
         sats[n] = SkySat{};
         sats[n].gnss = gnss;
         sats[n].sv = static_cast<std::uint16_t>(sv);
+        i = static_cast<std::uint8_t>(n);
         return &sats[n++];
     };
     for (const ubx::SvInfo &in : m_ubxSats) {
         Gnss gnss;
         if (!SystemOf(in.gnssId, gnss) || in.svId == 0 || in.svId == 255)
             continue;
-        SkySat *s = find(gnss, in.svId);
+        SkySat *s = find(gnss, in.svId, true);
         if (s == nullptr)
             break;
         s->snr = std::min<std::uint8_t>(in.cno, 99);
@@ -237,7 +236,7 @@ void CNmeaDecoder::UbxSky() {
         Gnss gnss;
         if (!SystemOf(in.gnssId, gnss) || in.svId == 0 || in.svId == 255)
             continue;
-        SkySat *s = satList ? Find(sats, n, gnss, in.svId) : find(gnss, in.svId);
+        SkySat *s = find(gnss, in.svId, !satList);
         if (s == nullptr)
             continue;
         const std::uint8_t id = NmeaSignalId(in.gnssId, in.sigId);
