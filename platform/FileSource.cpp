@@ -32,9 +32,27 @@ int Hex(char c) {
     return -1;
 }
 
-// A "$...*hh" sentence with a good checksum somewhere in the bytes.
+// The length of the UBX frame at p whose checksum holds, else 0.
+std::size_t UbxFrameAt(const char *p, std::size_t left) {
+    const auto *b = reinterpret_cast<const unsigned char *>(p);
+    if (left < 8 || b[0] != 0xB5 || b[1] != 0x62)
+        return 0;
+    const std::size_t len = 8 + (b[4] | static_cast<std::size_t>(b[5]) << 8);
+    if (len > left)
+        return 0;
+    unsigned a = 0, c = 0;
+    for (std::size_t i = 2; i < len - 2; ++i) {
+        a = (a + b[i]) & 0xFFu;
+        c = (c + a) & 0xFFu;
+    }
+    return a == b[len - 2] && c == b[len - 1] ? len : 0;
+}
+
+// A "$...*hh" sentence or a UBX frame with a good checksum somewhere in the bytes.
 bool HoldsNmea(const char *p, std::size_t n) {
     for (std::size_t i = 0; i < n; ++i) {
+        if (static_cast<unsigned char>(p[i]) == 0xB5 && UbxFrameAt(p + i, n - i) != 0)
+            return true;
         if (p[i] != '$')
             continue;
         unsigned sum = 0;
@@ -100,7 +118,7 @@ std::string ReplayProblem(const std::string &name) {
     const int n = ::gzread(gz, head.data(), static_cast<unsigned>(head.size()));
     ::gzclose(gz);
     if (n <= 0 || !HoldsNmea(head.data(), static_cast<std::size_t>(n)))
-        return path + " holds no NMEA in its first MiB";
+        return path + " holds no NMEA or UBX in its first MiB";
     return {};
 }
 
@@ -186,6 +204,7 @@ void CFileSource::DoJump(double fraction) {
         }
     }
     m_epochUtc = -1.0;
+    m_bSentenceTimes = false;
     m_ended.store(false);
     m_position.store(std::min(1.0, static_cast<double>(m_consumed) / static_cast<double>(m_total)));
 }
@@ -210,6 +229,23 @@ double CFileSource::LineTime(const char *s, std::size_t n) {
             seconds += (t[i] - '0') * scale;
     }
     return seconds;
+}
+
+double CFileSource::FrameTime(const char *p, std::size_t left) {
+    const std::size_t len = UbxFrameAt(p, left);
+    const auto *b = reinterpret_cast<const unsigned char *>(p);
+    if (len == 0 || b[2] != 0x01)
+        return -1.0;
+    // The navigation messages lead with their time of week, after a version and reserved bytes
+    // in the high-precision and relative ones.
+    const std::size_t at =
+        6 + (b[3] == 0x13 || b[3] == 0x14 || b[3] == 0x3B || b[3] == 0x3C ? 4 : 0);
+    if (at + 4 > len - 2)
+        return -1.0;
+    const std::uint32_t iTow = b[at] | static_cast<std::uint32_t>(b[at + 1]) << 8 |
+                               static_cast<std::uint32_t>(b[at + 2]) << 16 |
+                               static_cast<std::uint32_t>(b[at + 3]) << 24;
+    return iTow / 1000.0;
 }
 
 SerialRead CFileSource::Read(char *buf, std::size_t size, int timeoutMs, const CWakeEvent &wake) {
@@ -237,8 +273,18 @@ SerialRead CFileSource::Read(char *buf, std::size_t size, int timeoutMs, const C
             m_ended.store(true);
             break;
         }
-        const std::size_t line = lf != nullptr ? static_cast<std::size_t>(lf - p) + 1 : left;
-        const double t = speed == kFastest ? -1.0 : LineTime(p, line);
+        // A piece runs to a line end, or up to the next UBX frame, which may carry a time.
+        const char *end = lf != nullptr ? lf + 1 : p + left;
+        if (const void *sync = left > 1
+                                   ? std::memchr(p + 1, 0xB5, static_cast<std::size_t>(end - p - 1))
+                                   : nullptr)
+            end = static_cast<const char *>(sync);
+        const std::size_t line = static_cast<std::size_t>(end - p);
+        double t = speed == kFastest ? -1.0 : LineTime(p, line);
+        if (t >= 0.0)
+            m_bSentenceTimes = true;
+        else if (speed != kFastest && !m_bSentenceTimes)
+            t = FrameTime(p, left);
         if (t >= 0.0 && (m_epochUtc < 0.0 || t != m_epochUtc)) {
             const double gap = t - m_epochUtc;
             const auto now = std::chrono::steady_clock::now();

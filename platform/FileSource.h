@@ -11,7 +11,8 @@
 namespace platform {
 
 // A recording played back as if the receiver sent it: the bytes as they are in the file (gzip is
-// read through zlib), paced by the times of its sentences. Speed and position are set from the
+// read through zlib), paced by the times of its sentences (of its UBX navigation messages when it
+// has no timed sentences). Speed and position are set from the
 // window's thread while the reader plays.
 class CFileSource : public CByteSource {
 public:
@@ -48,6 +49,8 @@ private:
     void DoJump(double fraction);
     // The epoch time (seconds of the day) a sentence line starts, or -1.
     static double LineTime(const char *line, std::size_t n);
+    // The time of week in seconds of the UBX navigation message at p (left bytes there), or -1.
+    static double FrameTime(const char *p, std::size_t left);
 
     std::string m_path;
     void *m_gz = nullptr; // gzFile
@@ -58,6 +61,7 @@ private:
     std::size_t m_at = 0;
     bool m_eof = false;
     double m_epochUtc = -1.0;
+    bool m_bSentenceTimes = false; // timed sentences seen: UBX times no longer pace
     std::chrono::steady_clock::time_point m_epochStart;
 
     std::atomic<int> m_speed{1};
