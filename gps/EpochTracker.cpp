@@ -68,7 +68,9 @@ void CEpochTracker::OnFrame(FrameProtocol protocol, const unsigned char *frame, 
     const std::uint32_t iTow = frame[at] | static_cast<std::uint32_t>(frame[at + 1]) << 8 |
                                static_cast<std::uint32_t>(frame[at + 2]) << 16 |
                                static_cast<std::uint32_t>(frame[at + 3]) << 24;
-    if (m_bUbxTimed && iTow != m_iTow && m_bTimedPending)
+    // The first timed frame after timed sentences ends their epoch: from here on the frames
+    // mark the epochs, and a receiver switched to UBX has said its last sentence.
+    if (m_bTimedPending && (!m_bUbxTimed || iTow != m_iTow))
         m_bEnded = true;
     m_bUbxTimed = true;
     m_iTow = iTow;

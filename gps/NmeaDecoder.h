@@ -189,6 +189,7 @@ private:
     bool m_bUbxSeen = false;         // any binary report since the record was cleared
     bool m_ubxSatsFromSat = false;   // m_ubxSats came from NAV-SAT rather than NAV-SVINFO
     bool m_bSatsUsedFromSky = false; // the record's satellites used were counted in the list
+    bool m_bGgaQuality = false;      // a GGA gave the quality, which NAV-PVT's then leaves alone
     std::vector<ubx::SvInfo> m_ubxSats;
     std::vector<ubx::SignalInfo> m_ubxSignals;
     std::unique_ptr<SkySat[]> m_ubxScratch{new SkySat[SkyView::kMax]};

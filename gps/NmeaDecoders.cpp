@@ -137,8 +137,10 @@ void CNmeaDecoder::ParseGGA(const char *sentence, std::size_t star) {
         m_fix.wAltitude = altitude;
         NoteSent(m_extra.sent, kSentAltitude, f[9].n != 0);
     }
-    if (f[6].n != 0)
+    if (f[6].n != 0) {
         m_extra.quality = static_cast<std::int8_t>(quality >= 0 && quality <= 8 ? quality : -1);
+        m_bGgaQuality = true;
+    }
     m_fixDirty = true;
     NoteFixReport(fixed);
 }

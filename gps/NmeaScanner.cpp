@@ -224,6 +224,7 @@ void CNmeaDecoder::ForgetUbx() {
     m_ubxSignals.clear();
     m_ubxSatsFromSat = false;
     m_bSatsUsedFromSky = false;
+    m_bGgaQuality = false;
 }
 
 std::int64_t CNmeaDecoder::SteadyMs() {

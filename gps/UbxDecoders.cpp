@@ -359,6 +359,16 @@ void CNmeaDecoder::HandleUbx(std::uint8_t cls, std::uint8_t id, const std::uint8
         UbxVelocity(m.gSpeed, m.headMot);
         m_extra.speedAccMps = static_cast<float>(m.sAcc / 1000.0);
         m_extra.carrier = static_cast<std::int8_t>(m.carrSoln <= 2 ? m.carrSoln : -1);
+        // GGA's quality where a GGA gives it; a receiver of UBX alone gets the same words.
+        if (!m_bGgaQuality) {
+            const bool valid = m.gnssFixOk && m.fixType >= 1 && m.fixType <= 5;
+            m_extra.quality = static_cast<std::int8_t>(!valid            ? 0
+                                                       : m.carrSoln == 2 ? 4
+                                                       : m.carrSoln == 1 ? 5
+                                                       : m.fixType == 1  ? 6
+                                                       : m.diffSoln      ? 2
+                                                                         : 1);
+        }
         m_fix.cSatsUsed = static_cast<std::int8_t>(std::min<int>(m.numSv, 127));
         NoteSent(m_extra.sent, kSentSatsUsed);
         UbxSaid(kUbxSatsUsed);
