@@ -668,6 +668,11 @@ void CompareFix(const std::string &report, const GpsFix &fix, const FixExtra &ex
         EXPECT_EQ(fix.cFixMode, static_cast<int>(v)) << where;
         EXPECT_EQ(fix.bValid, fixOk && v >= 2 ? 1 : 0) << where;
     }
+    // Differential and RTK solutions as GGA's quality (2 DGPS, 4 RTK fixed, 5 RTK float),
+    // whether a GGA or NAV-PVT gave it.
+    if (JsonNumber(report, "status", v) && v >= 2 && v <= 4) {
+        EXPECT_EQ(extra.quality, v == 2 ? 2 : v == 3 ? 4 : 5) << where;
+    }
     if (JsonNumber(report, "lat", v)) {
         const double lat = extra.hasPrecise ? extra.preciseLat : fix.lLatitude * 1e-6;
         EXPECT_NEAR(lat, v, 1.001e-6) << where;
