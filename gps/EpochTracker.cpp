@@ -1,4 +1,5 @@
 #include "EpochTracker.h"
+#include "UbxMessages.h"
 
 #include <cstring>
 #include <string_view>
@@ -60,14 +61,9 @@ void CEpochTracker::OnFrame(FrameProtocol protocol, const unsigned char *frame, 
         m_bPending = m_bTimedPending = false;
         return;
     }
-    // The high-precision and relative messages lead with a version and reserved bytes.
-    const unsigned char id = frame[3];
-    const std::size_t at = 6 + (id == 0x13 || id == 0x14 || id == 0x3B || id == 0x3C ? 4 : 0);
-    if (len < at + 4 + 2)
+    std::uint32_t iTow = 0;
+    if (!ubx::NavTimeOfWeek(frame, len, iTow))
         return;
-    const std::uint32_t iTow = frame[at] | static_cast<std::uint32_t>(frame[at + 1]) << 8 |
-                               static_cast<std::uint32_t>(frame[at + 2]) << 16 |
-                               static_cast<std::uint32_t>(frame[at + 3]) << 24;
     // The first timed frame after timed sentences ends their epoch: from here on the frames
     // mark the epochs, and a receiver switched to UBX has said its last sentence.
     if (m_bTimedPending && (!m_bUbxTimed || iTow != m_iTow))

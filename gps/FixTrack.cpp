@@ -249,8 +249,8 @@ bool InRange(double v, double lo, double hi) {
     return std::isfinite(v) && v >= lo && v <= hi;
 }
 
-// ECEF metres to WGS84 latitude, longitude and ellipsoidal height (Bowring's method, better than a
-// millimetre near the earth's surface).
+} // namespace
+
 void EcefToGeodetic(double x, double y, double z, double &latDeg, double &lonDeg, double &h) {
     const double b = kWgs84A * (1.0 - kWgs84F);
     const double e2 = kWgs84F * (2.0 - kWgs84F);
@@ -266,7 +266,17 @@ void EcefToGeodetic(double x, double y, double z, double &latDeg, double &lonDeg
     lonDeg = std::atan2(y, x) / kDegToRad;
 }
 
-} // namespace
+void EcefToGroundVelocity(double latDeg, double lonDeg, double vx, double vy, double vz,
+                          double &speed, double &courseDeg) {
+    const double phi = latDeg * kDegToRad, lam = lonDeg * kDegToRad;
+    const double east = -std::sin(lam) * vx + std::cos(lam) * vy;
+    const double north = -std::sin(phi) * std::cos(lam) * vx - std::sin(phi) * std::sin(lam) * vy +
+                         std::cos(phi) * vz;
+    speed = std::hypot(east, north);
+    courseDeg = std::atan2(east, north) / kDegToRad;
+    if (courseDeg < 0.0)
+        courseDeg += 360.0;
+}
 
 void CFixTrack::AddFrame(const unsigned char *frame, std::size_t len) {
     if (len < 8 || frame[0] != 0xB5 || frame[1] != 0x62 || frame[2] != kUbxNav)
@@ -308,16 +318,10 @@ void CFixTrack::AddFrame(const unsigned char *frame, std::size_t len) {
         EcefToGeodetic(m.ecefX / 100.0, m.ecefY / 100.0, m.ecefZ / 100.0, lat, lon, h);
         // The ellipsoidal height is not the altitude above the sea: the position alone.
         UbxPosition(kPosEcef, lat, lon, std::nullopt, InRange(h, kMinAlt - 200.0, kMaxAlt));
-        // The ground speed and course from the ECEF velocity, turned to east and north.
-        const double phi = lat * kDegToRad, lam = lon * kDegToRad;
-        const double vx = m.ecefVx / 100.0, vy = m.ecefVy / 100.0, vz = m.ecefVz / 100.0;
-        const double east = -std::sin(lam) * vx + std::cos(lam) * vy;
-        const double north = -std::sin(phi) * std::cos(lam) * vx -
-                             std::sin(phi) * std::sin(lam) * vy + std::cos(phi) * vz;
-        double course = std::atan2(east, north) / kDegToRad;
-        if (course < 0.0)
-            course += 360.0;
-        UbxVelocity(kFromSol, std::hypot(east, north) * 3.6, course);
+        double speed, course;
+        EcefToGroundVelocity(lat, lon, m.ecefVx / 100.0, m.ecefVy / 100.0, m.ecefVz / 100.0, speed,
+                             course);
+        UbxVelocity(kFromSol, speed * 3.6, course);
         break;
     }
     case ubx::Msg::NavStatus: {

@@ -88,14 +88,9 @@ void CSignalHistory::OnFrame(FrameProtocol protocol, const unsigned char *frame,
             m_prevTime = m_time;
         return;
     }
-    // The high-precision and relative messages lead with a version and reserved bytes.
-    const unsigned char id = frame[3];
-    const std::size_t at = id == 0x13 || id == 0x14 || id == 0x3B || id == 0x3C ? 4 : 0;
-    if (n < at + 4)
+    std::uint32_t iTow = 0;
+    if (!ubx::NavTimeOfWeek(frame, len, iTow))
         return;
-    const std::uint32_t iTow = payload[at] | static_cast<std::uint32_t>(payload[at + 1]) << 8 |
-                               static_cast<std::uint32_t>(payload[at + 2]) << 16 |
-                               static_cast<std::uint32_t>(payload[at + 3]) << 24;
     // A new time of week: the epoch before ended with the latest time, whatever this one's is.
     if (m_ubxTimed && iTow != m_iTow)
         m_prevTime = m_time;

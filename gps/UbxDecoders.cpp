@@ -1,3 +1,4 @@
+#include "FixTrack.h"
 #include "NmeaConvert.h"
 #include "NmeaDecoder.h"
 #include "UtcShift.h"
@@ -88,28 +89,25 @@ int RecordNumber(Gnss gnss, int sv) {
     return 0;
 }
 
+// A list message read in place, at most room entries: the list keeps its size and contents
+// unless the read succeeds.
+template <typename Entry>
+ubx::Result ReadList(const std::uint8_t *payload, std::size_t len, std::vector<Entry> &list,
+                     std::size_t room) {
+    const std::size_t was = list.size();
+    list.resize(room);
+    std::size_t n = 0;
+    const ubx::Result result = ubx::Read(payload, len, list.data(), list.size(), n);
+    list.resize(result == ubx::Result::Ok ? n : was);
+    return result;
+}
+
 void NoteSent(std::uint16_t &sent, FixSent bit) {
     sent = static_cast<std::uint16_t>(sent | bit);
 }
 
 std::int16_t Tenths(std::uint32_t hundredths) {
     return static_cast<std::int16_t>(std::min<std::uint32_t>(hundredths / 10, 32767));
-}
-
-// ECEF (cm) to WGS-84 latitude and longitude in degrees (Bowring's method, better than a
-// millimetre on the earth's surface).
-void EcefToGeodetic(double x, double y, double z, double &latDeg, double &lonDeg) {
-    constexpr double kA = 6378137.0;
-    constexpr double kF = 1.0 / 298.257223563;
-    constexpr double kB = kA * (1.0 - kF);
-    constexpr double kE2 = kF * (2.0 - kF);
-    constexpr double kEp2 = kE2 / (1.0 - kE2);
-    constexpr double kDeg = 180.0 / 3.14159265358979323846;
-    const double p = std::hypot(x, y);
-    const double theta = std::atan2(z * kA, p * kB);
-    const double st = std::sin(theta), ct = std::cos(theta);
-    latDeg = std::atan2(z + kEp2 * kB * st * st * st, p - kE2 * kA * ct * ct * ct) * kDeg;
-    lonDeg = std::atan2(y, x) * kDeg;
 }
 
 } // namespace
@@ -384,26 +382,19 @@ void CNmeaDecoder::HandleUbx(std::uint8_t cls, std::uint8_t id, const std::uint8
         ubx::NavSol m;
         if (!read(m))
             break;
-        if (!UbxSays(kUbxPosition) && (m.ecefX != 0 || m.ecefY != 0 || m.ecefZ != 0)) {
-            double lat, lon;
-            EcefToGeodetic(m.ecefX / 100.0, m.ecefY / 100.0, m.ecefZ / 100.0, lat, lon);
+        const bool hasPosition = m.ecefX != 0 || m.ecefY != 0 || m.ecefZ != 0;
+        double lat = 0.0, lon = 0.0, height = 0.0;
+        if (hasPosition)
+            EcefToGeodetic(m.ecefX / 100.0, m.ecefY / 100.0, m.ecefZ / 100.0, lat, lon, height);
+        if (!UbxSays(kUbxPosition) && hasPosition) {
             UbxPosition(static_cast<std::int32_t>(nmea::Trunc(lat * 1e7)),
                         static_cast<std::int32_t>(nmea::Trunc(lon * 1e7)));
         }
         if (!UbxSays(kUbxVelocity) && m.gpsFixOk && m.ecefX != 0) {
-            // The ground speed and course from the ECEF velocity, turned to east and north.
-            double lat, lon;
-            EcefToGeodetic(m.ecefX / 100.0, m.ecefY / 100.0, m.ecefZ / 100.0, lat, lon);
-            const double phi = lat * 3.14159265358979323846 / 180.0;
-            const double lam = lon * 3.14159265358979323846 / 180.0;
-            const double vx = m.ecefVx * 10.0, vy = m.ecefVy * 10.0, vz = m.ecefVz * 10.0;
-            const double east = -std::sin(lam) * vx + std::cos(lam) * vy;
-            const double north = -std::sin(phi) * std::cos(lam) * vx -
-                                 std::sin(phi) * std::sin(lam) * vy + std::cos(phi) * vz;
-            double course = std::atan2(east, north) * 180.0 / 3.14159265358979323846;
-            if (course < 0.0)
-                course += 360.0;
-            UbxVelocity(std::hypot(east, north), static_cast<std::int32_t>(course * 1e5));
+            double speed, course;
+            EcefToGroundVelocity(lat, lon, m.ecefVx * 10.0, m.ecefVy * 10.0, m.ecefVz * 10.0, speed,
+                                 course);
+            UbxVelocity(speed, static_cast<std::int32_t>(course * 1e5));
             m_extra.speedAccMps = static_cast<float>(m.sAcc / 100.0);
         }
         m_fix.cSatsUsed = static_cast<std::int8_t>(std::min<int>(m.numSv, 127));
@@ -489,12 +480,7 @@ void CNmeaDecoder::HandleUbx(std::uint8_t cls, std::uint8_t id, const std::uint8
         break;
     }
     case ubx::Msg::NavSat: {
-        // Read in place: the list keeps its size and contents unless the read succeeds.
-        const std::size_t was = m_ubxSats.size();
-        m_ubxSats.resize(SkyView::kMax);
-        std::size_t n = 0;
-        result = ubx::Read(payload, len, m_ubxSats.data(), m_ubxSats.size(), n);
-        m_ubxSats.resize(result == ubx::Result::Ok ? n : was);
+        result = ReadList(payload, len, m_ubxSats, SkyView::kMax);
         if (result != ubx::Result::Ok)
             break;
         m_ubxSatsFromSat = true;
@@ -502,11 +488,7 @@ void CNmeaDecoder::HandleUbx(std::uint8_t cls, std::uint8_t id, const std::uint8
         break;
     }
     case ubx::Msg::NavSig: {
-        const std::size_t was = m_ubxSignals.size();
-        m_ubxSignals.resize(2 * SkyView::kMax);
-        std::size_t n = 0;
-        result = ubx::Read(payload, len, m_ubxSignals.data(), m_ubxSignals.size(), n);
-        m_ubxSignals.resize(result == ubx::Result::Ok ? n : was);
+        result = ReadList(payload, len, m_ubxSignals, 2 * SkyView::kMax);
         if (result != ubx::Result::Ok)
             break;
         UbxSaid(kUbxSignals);

@@ -959,4 +959,18 @@ Result Read(const std::uint8_t *payload, std::size_t len, RfBlock *out, std::siz
     });
 }
 
+bool NavTimeOfWeek(const std::uint8_t *frame, std::size_t len, std::uint32_t &iTow) {
+    if (len < 8 || frame[2] != 0x01)
+        return false;
+    // The high-precision and relative messages lead with a version and reserved bytes.
+    const std::uint8_t id = frame[3];
+    const std::size_t at = 6 + (id == 0x13 || id == 0x14 || id == 0x3B || id == 0x3C ? 4 : 0);
+    if (len < at + 4 + 2)
+        return false;
+    iTow = frame[at] | static_cast<std::uint32_t>(frame[at + 1]) << 8 |
+           static_cast<std::uint32_t>(frame[at + 2]) << 16 |
+           static_cast<std::uint32_t>(frame[at + 3]) << 24;
+    return true;
+}
+
 } // namespace ubx

@@ -229,6 +229,10 @@ Result Read(const std::uint8_t *payload, std::size_t len, SvinfoChannel *out, st
 Result Read(const std::uint8_t *payload, std::size_t len, RfBlock *out, std::size_t room,
             std::size_t &n);
 
+// The time of week in ms a navigation-class frame ("B5 62" through its checksum) leads with;
+// false for frames of other classes or too short to hold it.
+bool NavTimeOfWeek(const std::uint8_t *frame, std::size_t len, std::uint32_t &iTow);
+
 // The 8-bit Fletcher checksum over class, id, length and payload (a frame's bytes from 2 up to
 // its two checksum bytes).
 inline void Checksum(const std::uint8_t *data, std::size_t n, std::uint8_t &ckA,
