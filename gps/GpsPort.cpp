@@ -2,7 +2,9 @@
 
 #include "PortTable.h"
 #include "TimeZone.h"
+#include "UbxMessages.h"
 #include "UserActivity.h"
+#include "UserDirs.h"
 
 #include <cerrno>
 #include <chrono>
@@ -13,6 +15,8 @@
 CGpsPort::CGpsPort() : CGpsPort(platform::StandardBiasSeconds()) {}
 
 CGpsPort::CGpsPort(int nBiasSeconds) : m_decoder(nBiasSeconds) {
+    m_watchThresholds = LoadThresholds(m_watchProblems);
+    m_watch = std::make_unique<CIntegrityWatch>(m_watchThresholds);
     // The receiver names its family in its own stream, its fix reports time a restart, a
     // recording keeps every block as it came, the history every fix and each second's signals.
     // The stopwatch takes the time the fix's bytes arrived, not the time they were decoded.
@@ -32,6 +36,13 @@ CGpsPort::CGpsPort(int nBiasSeconds) : m_decoder(nBiasSeconds) {
              m_epoch.OnFrame(protocol, frame, len);
              m_history.OnFrame(protocol, frame, len);
              m_signals.OnFrame(protocol, frame, len);
+             // The receiver's version names its baseline beside its family.
+             if (protocol == FrameProtocol::Ubx && len >= 8 &&
+                 ubx::Identify(frame[2], frame[3]) == ubx::Msg::MonVer && m_firmware.empty()) {
+                 ubx::MonVer version;
+                 if (ubx::Read(frame + 6, len - 8, version) == ubx::Result::Ok)
+                     m_firmware = version.swVersion;
+             }
          }});
 }
 
@@ -48,6 +59,10 @@ bool CGpsPort::Open(int nPort, int nBaud) {
     Close();
     m_openFailure = {};
     m_family.Reset();
+    // Another source may be another receiver: its watch starts afresh with its own baseline.
+    m_firmware.clear();
+    m_nUnnamedEpochs = 0;
+    m_watch = std::make_unique<CIntegrityWatch>(m_watchThresholds);
     m_openDevice = platform::PortDevice(nPort);
     if (m_openDevice.empty()) {
         m_openDevice = "COM" + std::to_string(nPort) + ":";
@@ -100,6 +115,9 @@ void CGpsPort::Close() {
         m_reader.join();
     }
     m_source.reset();
+    // What the receiver taught the watch outlives the program.
+    std::string why;
+    m_watch->SaveBaseline(why);
     m_ttff.Cancel();
     {
         std::lock_guard lock(m_linkLock);
@@ -137,8 +155,65 @@ void CGpsPort::SetEpochListener(std::function<void()> listener) {
     m_epochListener = std::move(listener);
 }
 
+WatchStatus CGpsPort::CopyWatch() const {
+    std::lock_guard lock(m_watchLock);
+    return m_watchStatus;
+}
+
+std::vector<WatchEvent> CGpsPort::WatchEventsSince(std::uint64_t &seen) const {
+    std::lock_guard lock(m_watchLock);
+    std::vector<WatchEvent> out;
+    for (const auto &[n, event] : m_watchEvents)
+        if (n > seen)
+            out.push_back(event);
+    if (!m_watchEvents.empty())
+        seen = std::max(seen, m_watchEvents.back().first);
+    return out;
+}
+
+void CGpsPort::FeedWatch() {
+    // A restart being timed loses every satellite on purpose: nothing to compare with.
+    if (m_ttff.Running())
+        m_watch->ResetReferences();
+    // A receiver's baseline goes by its family and version; one that never names itself by
+    // the device it is on. A recording is not this installation: it learns nothing to keep.
+    const bool replay = Replay() != nullptr;
+    if (m_watch->Receiver().empty() && !replay) {
+        const ReceiverFamily family = m_family.Current();
+        ++m_nUnnamedEpochs;
+        std::string receiver;
+        if (family != ReceiverFamily::Unknown && (!m_firmware.empty() || m_nUnnamedEpochs >= 10))
+            receiver = m_firmware.empty() ? FamilyName(family)
+                                          : std::string(FamilyName(family)) + " " + m_firmware;
+        else if (family == ReceiverFamily::Unknown && m_nUnnamedEpochs >= 30)
+            receiver = m_openDevice;
+        if (!receiver.empty())
+            m_watch->SetReceiver(receiver, platform::StateDir());
+    }
+    const std::int64_t arrived = replay ? -1
+                                        : std::chrono::duration_cast<std::chrono::milliseconds>(
+                                              std::chrono::steady_clock::now().time_since_epoch())
+                                              .count();
+    if (!m_watchSky)
+        m_watchSky = std::make_unique<SkyView>();
+    m_watch->OnEpoch(EpochOf(m_decoder, *m_watchSky, m_watchIntegrity, arrived));
+    std::vector<WatchEvent> events = m_watch->TakeEvents();
+    if (m_watch->SaveDue()) {
+        std::string why;
+        m_watch->SaveBaseline(why);
+    }
+    std::lock_guard lock(m_watchLock);
+    m_watchStatus = m_watch->Status();
+    for (WatchEvent &event : events) {
+        m_watchEvents.emplace_back(++m_nWatchEvents, std::move(event));
+        if (m_watchEvents.size() > kKeptWatchEvents)
+            m_watchEvents.pop_front();
+    }
+}
+
 void CGpsPort::NotifyEpoch(bool byNewTime) {
     m_signals.OnEpoch(m_decoder, byNewTime);
+    FeedWatch();
     std::lock_guard lock(m_listenerLock);
     if (m_epochListener)
         m_epochListener();
@@ -170,8 +245,10 @@ void CGpsPort::ReaderThread() {
         if (r.woken && r.count == 0)
             return;
         // Only a replay's jump may cut the signal history; a live stream's time going back may not.
-        if (r.jumped)
+        if (r.jumped) {
             m_signals.OnJump();
+            m_watch->ResetReferences();
+        }
         if (r.count == 0 && r.error == 0 && !r.gone && m_epoch.Quiet())
             NotifyEpoch(false);
         if (r.count > 0) {
@@ -216,6 +293,7 @@ void CGpsPort::ReaderThread() {
                 return;
             // Nothing the receiver said before it went away counts as sent by the one now here.
             m_decoder.ClearFix();
+            m_watch->ResetReferences();
             std::lock_guard lock(m_linkLock);
             m_link.bReconnecting = false;
             m_link.device = m_source->Description();

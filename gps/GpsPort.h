@@ -6,6 +6,7 @@
 #include "FixStopwatch.h"
 #include "FixTrack.h"
 #include "GpsFix.h"
+#include "IntegrityWatch.h"
 #include "LinkState.h"
 #include "NmeaDecoder.h"
 #include "ReceiverFamily.h"
@@ -19,12 +20,14 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <utility>
+#include <vector>
 
 // The one connection to the receiver: the byte source (a serial port or the network) and its
 // reader thread, which feeds the decoder that fills the live fix record.
@@ -96,6 +99,13 @@ public:
     const CFixHistory &History() const { return m_history; }
     // Each second's signals, satellite counts and HDOP, for the signal history.
     const CSignalHistory &Signals() const { return m_signals; }
+    // The jamming and spoofing watch's state now, for the window.
+    WatchStatus CopyWatch() const;
+    // The watch's events after the one numbered seen (0: from the first kept), oldest first;
+    // seen becomes the latest's number. The last 256 are kept.
+    std::vector<WatchEvent> WatchEventsSince(std::uint64_t &seen) const;
+    // What was wrong in the user's thresholds file (those lines kept the shipped values).
+    const std::vector<std::string> &WatchProblems() const { return m_watchProblems; }
     // The recording being replayed, or nullptr when the source is a receiver. Owner's thread.
     platform::CFileSource *Replay() const {
         return dynamic_cast<platform::CFileSource *>(m_source.get());
@@ -119,6 +129,8 @@ private:
     void ReaderThread();
     // byNewTime: the next epoch's first sentence ended it, rather than a quiet line.
     void NotifyEpoch(bool byNewTime);
+    // The epoch to the integrity watch, its status and events out to the copies.
+    void FeedWatch();
     // Waits for an unplugged device to come back; false when Close stopped the wait.
     bool Reconnect();
 
@@ -128,6 +140,19 @@ private:
     platform::CSessionRecorder m_recorder;
     CFixHistory m_history;
     CSignalHistory m_signals;
+    // The watch is fed on the reader thread; its status and events are copied out under the lock.
+    mutable std::mutex m_watchLock;
+    static constexpr std::size_t kKeptWatchEvents = 256;
+    WatchThresholds m_watchThresholds;
+    std::vector<std::string> m_watchProblems;
+    std::unique_ptr<CIntegrityWatch> m_watch;
+    std::unique_ptr<SkyView> m_watchSky;
+    Integrity m_watchIntegrity;
+    WatchStatus m_watchStatus;
+    std::deque<std::pair<std::uint64_t, WatchEvent>> m_watchEvents;
+    std::uint64_t m_nWatchEvents = 0;
+    std::string m_firmware; // the receiver's own version text, for its baseline's name
+    int m_nUnnamedEpochs = 0;
     // Fed and reset by the reader thread only.
     CNmeaDecoder m_decoder;
     CEpochTracker m_epoch;

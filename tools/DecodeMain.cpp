@@ -1,6 +1,8 @@
 // skywatch-decode: the window's scanner and decoders on a file or standard input.
+#include "EpochTracker.h"
 #include "FixJson.h"
 #include "GpsPort.h"
+#include "IntegrityWatch.h"
 #include "PortTable.h"
 #include "RestartCommands.h"
 #include "SourceUrl.h"
@@ -33,7 +35,9 @@ constexpr const char *kUsage =
     "       skywatch-decode --device PATH|URL [--baud N] [--seconds S]"
     " [--send cold|warm|hot] [--last] [--stats]\n"
     "       skywatch-decode --device PATH|URL [--baud N] --send cold|warm|hot --repeat N"
-    " [--seconds S] [--json]\n";
+    " [--seconds S] [--json]\n"
+    "       skywatch-decode --events [--stats] FILE|-\n"
+    "       skywatch-decode --events --device PATH|URL [--baud N] [--seconds S] [--stats]\n";
 
 // The decoder's clock while a file is read, in lines fed.
 std::int64_t g_linesFed = 0;
@@ -142,7 +146,7 @@ std::uint32_t Reads(const ScanCounters &c) {
 // Reads a live device through the port the window uses and prints the record whenever a
 // sentence or a UBX frame was read since the last look.
 int RunLive(const std::string &device, int baud, int seconds, const std::string &send,
-            bool lastOnly, bool stats) {
+            bool lastOnly, bool stats, bool events) {
     constexpr int kLivePort = 1;
     platform::BindPort(kLivePort, device);
     CGpsPort port;
@@ -164,7 +168,10 @@ int RunLive(const std::string &device, int baud, int seconds, const std::string 
         if (const int rc = SendRestart(port, kind); rc != 0)
             return rc;
     }
+    for (const std::string &problem : port.WatchProblems())
+        std::fprintf(stderr, "skywatch-decode: %s\n", problem.c_str());
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    std::uint64_t eventsSeen = 0;
     std::uint32_t decoded = 0;
     bool bTimed = send.empty();
     std::string warning;
@@ -185,6 +192,15 @@ int RunLive(const std::string &device, int baud, int seconds, const std::string 
             std::fprintf(stderr, "fix never lost: the receiver ignored the restart\n");
             bTimed = true;
         }
+        if (events) {
+            for (const WatchEvent &event : port.WatchEventsSince(eventsSeen))
+                NoteOutput(std::printf("%s\n", EventToJson(event).c_str()));
+            if (flushEach && std::fflush(stdout) != 0)
+                NoteOutput(-1);
+            if (OutputFailed())
+                break;
+            continue;
+        }
         const std::uint32_t now = Reads(port.CopyCounters());
         if (now != decoded && !lastOnly) {
             decoded = now;
@@ -198,6 +214,9 @@ int RunLive(const std::string &device, int baud, int seconds, const std::string 
     if (!bTimed)
         std::fprintf(stderr, "no fix within %d s\n", seconds);
     port.Close();
+    if (events)
+        for (const WatchEvent &event : port.WatchEventsSince(eventsSeen))
+            NoteOutput(std::printf("%s\n", EventToJson(event).c_str()));
     if (lastOnly)
         PrintRecord(port);
     if (stats)
@@ -341,6 +360,7 @@ int Run(int argc, char **argv) {
     bool secondsSet = false;
     int repeat = 0;
     bool json = false;
+    bool events = false;
     TrackOptions track;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -373,6 +393,8 @@ int Run(int argc, char **argv) {
             send = argv[++i];
             if (send != "cold" && send != "warm" && send != "hot")
                 return Usage("--send takes cold, warm or hot");
+        } else if (arg == "--events") {
+            events = true;
         } else if (arg == "--last") {
             lastOnly = true;
         } else if (arg == "--stats") {
@@ -393,7 +415,12 @@ int Run(int argc, char **argv) {
                 "median, 95th percentile and maximum and the failures (--json: one line).\n"
                 "--summary prints the spread of the valid fixes (one per epoch) as JSON, about\n"
                 "their mean or the --reference point; --gpx and --csv write those fixes.\n"
-                "These three take the place of the record lines.\n",
+                "These three take the place of the record lines.\n"
+                "--events prints, in place of the records, a JSON line when signs of jamming\n"
+                "or spoofing start and when they end (nothing when there are none); the\n"
+                "thresholds are the shipped ones and those of\n"
+                "$XDG_CONFIG_HOME/skywatch/integrity.conf. A live receiver's usual signal is\n"
+                "learnt and kept in $XDG_STATE_HOME/skywatch; a file's is not.\n",
                 kUsage);
             return 0;
         } else if (arg.size() > 1 && arg[0] == '-') {
@@ -407,6 +434,9 @@ int Run(int argc, char **argv) {
 
     if (json && repeat == 0)
         return Usage("--json goes with --repeat");
+    if (events && (lastOnly || repeat > 0 || !send.empty() || track.Active() || track.reference))
+        return Usage(
+            "--events goes with --device, --baud, --seconds, --stats and --block-size only");
     if (repeat > 0 && device.empty())
         return Usage("--repeat needs --device");
     if (!device.empty()) {
@@ -422,7 +452,7 @@ int Run(int argc, char **argv) {
                                                       : RestartKind::Hot;
             return RunRepeat(device, baud, secondsSet ? seconds : 300, kind, repeat, json);
         }
-        return RunLive(device, baud, seconds, send, lastOnly, stats);
+        return RunLive(device, baud, seconds, send, lastOnly, stats, events);
     }
 
     // Nothing is read or written while an export would land on the input or on another export.
@@ -464,6 +494,29 @@ int Run(int argc, char **argv) {
                 fixes.AddFrame(frame, len);
         };
     }
+    // --events: the epochs as the port tells them, each to the watch; a file keeps no baseline.
+    CEpochTracker epochs;
+    std::vector<std::string> problems;
+    const WatchThresholds thresholds = LoadThresholds(problems);
+    for (const std::string &problem : problems)
+        std::fprintf(stderr, "skywatch-decode: %s\n", problem.c_str());
+    CIntegrityWatch watch(thresholds);
+    auto sky = std::make_unique<SkyView>();
+    Integrity integrity;
+    const auto watchEpoch = [&] {
+        watch.OnEpoch(EpochOf(port, *sky, integrity, -1));
+        for (const WatchEvent &event : watch.TakeEvents())
+            NoteOutput(std::printf("%s\n", EventToJson(event).c_str()));
+    };
+    if (events) {
+        lastOnly = true;
+        hooks.onSentence = [&epochs](const char *s, std::size_t n) { epochs.OnSentence(s, n); };
+        hooks.onFrame = [&epochs, count = std::move(hooks.onFrame)](
+                            FrameProtocol protocol, const unsigned char *frame, std::size_t len) {
+            count(protocol, frame, len);
+            epochs.OnFrame(protocol, frame, len);
+        };
+    }
     port.SetHooks(std::move(hooks));
     std::vector<char> block(static_cast<std::size_t>(blockSize));
     std::uint32_t printed = 0;
@@ -480,6 +533,11 @@ int Run(int argc, char **argv) {
                 ++g_linesFed;
             lineEnded = block[i] == '\n' || block[i] == '\r';
             port.ParseBuffer(&block[i], 1);
+            if (events) {
+                if (epochs.BlockDone())
+                    watchEpoch();
+                continue;
+            }
             const ScanCounters c = port.CopyCounters();
             const std::uint32_t now = c.Decoded() + ubxKnown - c.nUbxSkipped;
             if (now != printed && !lastOnly && !track.Active()) {
@@ -500,8 +558,12 @@ int Run(int argc, char **argv) {
                      path ? path : "standard input", std::strerror(readErrno));
         return 2;
     }
-    if (lastOnly)
+    if (events) {
+        if (epochs.Quiet())
+            watchEpoch();
+    } else if (lastOnly) {
         PrintRecord(port);
+    }
     if (stats)
         std::fprintf(stderr, "%s\n", CountersToJson(port.CopyCounters()).c_str());
     if (track.Active()) {

@@ -1,0 +1,967 @@
+#include "IntegrityWatch.h"
+
+#include "GpsFix.h"
+#include "IntegrityDefaults.h"
+#include "NmeaDecoder.h"
+#include "UserDirs.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
+
+namespace {
+
+// The thresholds file's names, each with its member.
+struct ThresholdName {
+    const char *name;
+    double WatchThresholds::*real;
+    int WatchThresholds::*whole;
+};
+constexpr ThresholdName kThresholdNames[] = {
+    {"reference_from_s", &WatchThresholds::referenceFromS, nullptr},
+    {"reference_to_s", &WatchThresholds::referenceToS, nullptr},
+    {"cn0_drop_db", &WatchThresholds::cn0DropDb, nullptr},
+    {"cn0_drop_share", &WatchThresholds::cn0DropShare, nullptr},
+    {"min_satellites", nullptr, &WatchThresholds::minSatellites},
+    {"lost_share", &WatchThresholds::lostShare, nullptr},
+    {"baseline_drop_db", &WatchThresholds::baselineDropDb, nullptr},
+    {"jam_ind_rise", nullptr, &WatchThresholds::jamIndRise},
+    {"agc_drop_permil", nullptr, &WatchThresholds::agcDropPermil},
+    {"uniform_spread_db", &WatchThresholds::uniformSpreadDb, nullptr},
+    {"uniform_min_cn0", &WatchThresholds::uniformMinCn0, nullptr},
+    {"uniform_min_satellites", nullptr, &WatchThresholds::uniformMinSatellites},
+    {"position_window_s", &WatchThresholds::positionWindowS, nullptr},
+    {"position_slack_m", &WatchThresholds::positionSlackM, nullptr},
+    {"fix_settle_s", &WatchThresholds::fixSettleS, nullptr},
+    {"speed_margin_mps", &WatchThresholds::speedMarginMps, nullptr},
+    {"time_slack_s", &WatchThresholds::timeSlackS, nullptr},
+    {"max_epoch_gap_s", &WatchThresholds::maxEpochGapS, nullptr},
+    {"start_hold_s", &WatchThresholds::startHoldS, nullptr},
+    {"end_hold_s", &WatchThresholds::endHoldS, nullptr},
+    {"shown_after_s", &WatchThresholds::shownAfterS, nullptr},
+    {"baseline_min_epochs", nullptr, &WatchThresholds::baselineMinEpochs},
+    {"save_every_epochs", nullptr, &WatchThresholds::saveEveryEpochs},
+};
+
+std::string_view Trim(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
+        s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
+        s.remove_suffix(1);
+    return s;
+}
+
+bool ParseReal(std::string_view text, double &value) {
+    const auto r = std::from_chars(text.data(), text.data() + text.size(), value);
+    return r.ec == std::errc{} && r.ptr == text.data() + text.size() && std::isfinite(value);
+}
+
+double Median(std::vector<double> &v) {
+    if (v.empty())
+        return 0.0;
+    const std::size_t mid = v.size() / 2;
+    std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(mid), v.end());
+    const double upper = v[mid];
+    if (v.size() % 2 == 1)
+        return upper;
+    return (*std::max_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(mid)) + upper) /
+           2.0;
+}
+
+template <std::size_t N> int HistogramMedian(const std::array<double, N> &bins) {
+    double total = 0.0;
+    for (const double c : bins)
+        total += c;
+    if (total <= 0.0)
+        return -1;
+    double seen = 0.0;
+    for (std::size_t i = 0; i < N; ++i) {
+        seen += bins[i];
+        if (seen >= total / 2.0)
+            return static_cast<int>(i);
+    }
+    return static_cast<int>(N - 1);
+}
+
+// Days since 1970-01-01 of a civil date (proleptic Gregorian).
+std::int64_t DaysFromCivil(int y, int m, int d) {
+    y -= m <= 2 ? 1 : 0;
+    const int era = (y >= 0 ? y : y - 399) / 400;
+    const int yoe = y - era * 400;
+    const int doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return static_cast<std::int64_t>(era) * 146097 + doe - 719468;
+}
+
+double DistanceM(double lat1, double lon1, double lat2, double lon2) {
+    constexpr double kEarthRadiusM = 6371008.8;
+    constexpr double kRad = 3.14159265358979323846 / 180.0;
+    const double dLat = (lat2 - lat1) * kRad;
+    const double dLon = (lon2 - lon1) * kRad;
+    const double a =
+        std::sin(dLat / 2) * std::sin(dLat / 2) +
+        std::cos(lat1 * kRad) * std::cos(lat2 * kRad) * std::sin(dLon / 2) * std::sin(dLon / 2);
+    return 2.0 * kEarthRadiusM * std::asin(std::min(1.0, std::sqrt(a)));
+}
+
+// "12:03:41" of a fix time.
+std::string ClockText(std::int64_t timeMs) {
+    const std::int64_t s = ((timeMs / 1000) % 86400 + 86400) % 86400;
+    char text[16];
+    std::snprintf(text, sizeof text, "%02d:%02d:%02d", static_cast<int>(s / 3600),
+                  static_cast<int>(s / 60 % 60), static_cast<int>(s % 60));
+    return text;
+}
+
+std::string Number(double v) {
+    char text[32];
+    if (v == std::floor(v) && std::fabs(v) < 1e15)
+        std::snprintf(text, sizeof text, "%.0f", v);
+    else
+        std::snprintf(text, sizeof text, "%.1f", v);
+    return text;
+}
+
+// Signs that are one epoch's news and start an alarm at once.
+bool Instant(const std::string &sign) {
+    return sign == "time_jump" || sign == "receiver_jamming_state" ||
+           sign == "receiver_spoofing_state";
+}
+
+} // namespace
+
+std::string_view DefaultThresholdsText() {
+    return kShippedThresholds;
+}
+
+bool ParseThresholds(std::string_view text, WatchThresholds &t,
+                     std::vector<std::string> &problems) {
+    const std::size_t before = problems.size();
+    int lineNo = 0;
+    while (!text.empty()) {
+        ++lineNo;
+        const std::size_t eol = text.find('\n');
+        std::string_view line = text.substr(0, eol);
+        text = eol == std::string_view::npos ? std::string_view{} : text.substr(eol + 1);
+        if (const std::size_t hash = line.find('#'); hash != std::string_view::npos)
+            line = line.substr(0, hash);
+        line = Trim(line);
+        if (line.empty())
+            continue;
+        const std::string where = "line " + std::to_string(lineNo) + ": ";
+        const std::size_t eq = line.find('=');
+        if (eq == std::string_view::npos) {
+            problems.push_back(where + "no \"name = value\"");
+            continue;
+        }
+        const std::string_view name = Trim(line.substr(0, eq));
+        const std::string_view value = Trim(line.substr(eq + 1));
+        const auto *entry = std::find_if(std::begin(kThresholdNames), std::end(kThresholdNames),
+                                         [&](const ThresholdName &n) { return name == n.name; });
+        if (entry == std::end(kThresholdNames)) {
+            problems.push_back(where + "unknown name \"" + std::string(name) + "\"");
+            continue;
+        }
+        double v = 0.0;
+        if (!ParseReal(value, v) || v < 0.0 || v > 1e6 ||
+            (entry->whole != nullptr && v != std::floor(v))) {
+            problems.push_back(where + std::string(name) + " takes a number from 0" +
+                               (entry->whole != nullptr ? " (whole)" : "") + ", not \"" +
+                               std::string(value) + "\"");
+            continue;
+        }
+        if (entry->real != nullptr)
+            t.*(entry->real) = v;
+        else
+            t.*(entry->whole) = static_cast<int>(v);
+    }
+    return problems.size() == before;
+}
+
+WatchThresholds LoadThresholds(std::vector<std::string> &problems) {
+    WatchThresholds t;
+    ParseThresholds(DefaultThresholdsText(), t, problems);
+    const std::string dir = platform::ConfigDir();
+    if (dir.empty())
+        return t;
+    const std::string path = dir + "/integrity.conf";
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return t;
+    std::ostringstream text;
+    text << in.rdbuf();
+    std::vector<std::string> own;
+    ParseThresholds(text.str(), t, own);
+    for (const std::string &p : own)
+        problems.push_back(path + ": " + p);
+    return t;
+}
+
+const char *ThreatName(Threat threat) {
+    return threat == Threat::Jamming ? "jamming" : "spoofing";
+}
+
+WatchEpoch EpochOf(const CNmeaDecoder &decoder, SkyView &sky, Integrity &integrity,
+                   std::int64_t arrivedMs) {
+    GpsFix fix{};
+    FixExtra extra;
+    decoder.CopyFix(fix, extra);
+    decoder.CopySky(sky);
+    integrity = extra.integrity;
+    WatchEpoch e;
+    e.sky = &sky;
+    e.integrity = &integrity;
+    e.arrivedMs = arrivedMs;
+    if ((extra.sent & kSentTime) != 0) {
+        const std::int64_t tod = fix.bHour * 3600 + fix.bMinute * 60 + fix.bSecond;
+        e.hasDate = (extra.sent & kSentDate) != 0 && fix.nYear > 0 && fix.bMonth >= 1 &&
+                    fix.bMonth <= 12 && fix.bDay >= 1 && fix.bDay <= 31;
+        std::int64_t s = tod + decoder.BiasSeconds();
+        if (e.hasDate)
+            s += DaysFromCivil(fix.nYear, fix.bMonth, fix.bDay) * 86400;
+        else
+            s = (s % 86400 + 86400) % 86400;
+        e.timeMs = s * 1000;
+    }
+    e.valid = fix.bValid == 1 && fix.cFixMode != 1;
+    if ((extra.sent & kSentPosition) != 0) {
+        e.hasPosition = true;
+        e.lat = extra.hasPrecise ? extra.preciseLat : fix.lLatitude / 1e6;
+        e.lon = extra.hasPrecise ? extra.preciseLon : fix.lLongitude / 1e6;
+    }
+    if ((extra.sent & kSentSpeed) != 0)
+        e.speedMps = fix.wSpeed / 100.0 / 3.6;
+    e.hAccM = extra.hAccM;
+    return e;
+}
+
+std::string EventToJson(const WatchEvent &event) {
+    std::string out = "{\"event\": \"";
+    out += ThreatName(event.threat);
+    out += "\", \"state\": \"";
+    out += event.start ? "start" : "end";
+    out += "\", \"time\": \"";
+    const std::int64_t s = event.timeMs / 1000;
+    char when[40];
+    if (event.hasDate) {
+        // Civil date from days since 1970.
+        std::int64_t z = (s >= 0 ? s : s - 86399) / 86400 + 719468;
+        const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+        const std::int64_t doe = z - era * 146097;
+        const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+        const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+        const std::int64_t mp = (5 * doy + 2) / 153;
+        const std::int64_t d = doy - (153 * mp + 2) / 5 + 1;
+        const std::int64_t m = mp < 10 ? mp + 3 : mp - 9;
+        const std::int64_t y = yoe + era * 400 + (m <= 2 ? 1 : 0);
+        std::snprintf(when, sizeof when, "%04d-%02d-%02dT%sZ", static_cast<int>(y),
+                      static_cast<int>(m), static_cast<int>(d), ClockText(event.timeMs).c_str());
+    } else {
+        // A receiver that never sent a date: the time of day alone, still UTC.
+        std::snprintf(when, sizeof when, "%sZ", ClockText(event.timeMs).c_str());
+    }
+    out += when;
+    out += "\", \"signs\": [";
+    for (std::size_t i = 0; i < event.signs.size(); ++i)
+        out += (i > 0 ? ", \"" : "\"") + event.signs[i] + "\"";
+    out += "], \"evidence\": {";
+    for (std::size_t i = 0; i < event.evidence.size(); ++i)
+        out += (i > 0 ? ", \"" : "\"") + event.evidence[i].first +
+               "\": " + Number(event.evidence[i].second);
+    out += "}";
+    if (!event.start)
+        out += ", \"duration_s\": " + Number(event.durationS);
+    out += "}";
+    return out;
+}
+
+double WatchBaseline::Cn0Median() const {
+    return HistogramMedian(cn0);
+}
+
+int WatchBaseline::JamIndMedian(std::size_t block) const {
+    return block < jamInd.size() ? HistogramMedian(jamInd[block]) : -1;
+}
+
+int WatchBaseline::AgcMedianPermil(std::size_t block) const {
+    const int bin = block < agc.size() ? HistogramMedian(agc[block]) : -1;
+    return bin < 0 ? -1 : bin * 10;
+}
+
+namespace {
+
+template <std::size_t N> void WriteBins(std::string &out, const std::array<double, N> &bins) {
+    char text[48];
+    for (std::size_t i = 0; i < N; ++i) {
+        if (bins[i] <= 0.0)
+            continue;
+        std::snprintf(text, sizeof text, " %zu:%.6g", i, bins[i]);
+        out += text;
+    }
+}
+
+template <std::size_t N> bool ReadBins(std::istringstream &line, std::array<double, N> &bins) {
+    std::string item;
+    while (line >> item) {
+        const std::size_t colon = item.find(':');
+        if (colon == std::string::npos)
+            return false;
+        std::size_t bin = 0;
+        const auto r = std::from_chars(item.data(), item.data() + colon, bin);
+        double count = 0.0;
+        if (r.ec != std::errc{} || r.ptr != item.data() + colon || bin >= N ||
+            !ParseReal(std::string_view(item).substr(colon + 1), count) || count < 0.0 ||
+            count > 1e12)
+            return false;
+        bins[bin] = count;
+    }
+    return true;
+}
+
+} // namespace
+
+std::string WatchBaseline::ToText(const std::string &receiver) const {
+    std::string out =
+        "# Skywatch: this receiver's usual signal, learnt from epochs without alarm.\n"
+        "# Delete the file to learn it again.\n";
+    out += "receiver " + receiver + "\n";
+    char text[48];
+    std::snprintf(text, sizeof text, "epochs %.6g\n", epochs);
+    out += text;
+    out += "cn0";
+    WriteBins(out, cn0);
+    out += "\n";
+    for (std::size_t b = 0; b < Integrity::kMaxBlocks; ++b) {
+        out += "jamind " + std::to_string(b);
+        WriteBins(out, jamInd[b]);
+        out += "\nagc " + std::to_string(b);
+        WriteBins(out, agc[b]);
+        out += "\n";
+    }
+    return out;
+}
+
+bool WatchBaseline::FromText(std::string_view text, WatchBaseline &out, std::string &error) {
+    WatchBaseline b;
+    std::istringstream in{std::string(text)};
+    std::string raw;
+    int lineNo = 0;
+    bool sawEpochs = false;
+    while (std::getline(in, raw)) {
+        ++lineNo;
+        if (raw.empty() || raw[0] == '#')
+            continue;
+        std::istringstream line(raw);
+        std::string key;
+        line >> key;
+        bool ok = true;
+        if (key == "receiver") {
+            continue;
+        } else if (key == "epochs") {
+            std::string v;
+            ok = static_cast<bool>(line >> v) && ParseReal(v, b.epochs) && b.epochs >= 0.0;
+            sawEpochs = ok;
+        } else if (key == "cn0") {
+            ok = ReadBins(line, b.cn0);
+        } else if (key == "jamind" || key == "agc") {
+            std::size_t block = 0;
+            ok = static_cast<bool>(line >> block) && block < Integrity::kMaxBlocks &&
+                 (key == "jamind" ? ReadBins(line, b.jamInd[block]) : ReadBins(line, b.agc[block]));
+        } else {
+            ok = false;
+        }
+        if (!ok) {
+            error = "line " + std::to_string(lineNo) + " is not part of a baseline";
+            return false;
+        }
+    }
+    if (!sawEpochs) {
+        error = "no \"epochs\" line";
+        return false;
+    }
+    out = b;
+    return true;
+}
+
+// The watch's memory: a minute of each satellite's C/N0 and of the receiver's RF indicators,
+// the last fixes, and each threat's alarm.
+struct CIntegrityWatch::Impl {
+    struct Sample {
+        double t;
+        double value;
+        bool clean; // taken while no jamming sign was seen: fit to be a reference
+    };
+    // A minute of one quantity with its reference (the median of its clean samples between
+    // referenceFromS and referenceToS ago), held while a sign keeps the new samples out.
+    struct Series {
+        std::deque<Sample> samples;
+        double ref = -1.0;
+        double lastT = -1.0;
+        double elevation = 0.0;
+    };
+    struct FixPoint {
+        double t, lat, lon, speed;
+    };
+    struct Alarm {
+        bool active = false;
+        bool endedShown = false;
+        double onsetT = 0.0, lastSignT = 0.0, endT = 0.0;
+        std::int64_t onsetMs = 0;
+        std::string text;
+        std::map<std::string, double> signSince; // sign -> first epoch it was seen in a row
+    };
+
+    WatchThresholds t;
+    std::map<std::uint32_t, Series> sats; // Gnss << 16 | sv
+    Series jamInd[Integrity::kMaxBlocks];
+    Series agc[Integrity::kMaxBlocks];
+    std::deque<FixPoint> fixes;
+    double lastT = -1.0;
+    double validSince = -1.0; // the first epoch of the fix held since, -1 without one
+    std::int64_t lastArrivedMs = -1;
+    bool lastValid = false;
+    bool lastHasDate = false;
+    Alarm alarms[kThreatCount];
+    std::vector<AlarmSpan> spans; // latest first
+    std::vector<WatchEvent> events;
+    WatchBaseline baseline;
+    std::string stateDir;
+    int epochsSinceSave = 0;
+
+    void Forget() {
+        sats.clear();
+        for (auto &s : jamInd)
+            s = Series{};
+        for (auto &s : agc)
+            s = Series{};
+        fixes.clear();
+        validSince = -1.0;
+    }
+
+    // The reference of a series at time now, from its clean samples of the reference window;
+    // held when the window has too few (a long alarm).
+    void Reference(Series &s, double now) const {
+        std::vector<double> v;
+        for (const Sample &x : s.samples)
+            if (x.clean && x.value > 0.0 && now - x.t <= t.referenceFromS &&
+                now - x.t >= t.referenceToS)
+                v.push_back(x.value);
+        // A third of the window's seconds: a satellite heard now and then is no reference.
+        // Clean samples over a third of the window: a satellite heard now and then is no
+        // reference, whatever the receiver's rate.
+        double first = now, last = 0.0;
+        for (const Sample &x : s.samples)
+            if (x.clean && x.value > 0.0 && now - x.t <= t.referenceFromS &&
+                now - x.t >= t.referenceToS) {
+                first = std::min(first, x.t);
+                last = std::max(last, x.t);
+            }
+        if (v.size() >= 3 && last - first >= (t.referenceFromS - t.referenceToS) / 3)
+            s.ref = Median(v);
+        else if (!s.samples.empty() && now - s.samples.front().t > t.referenceFromS + 30.0)
+            s.ref = -1.0;
+    }
+
+    void Add(Series &s, double now, double value, bool clean) {
+        s.lastT = now;
+        // One sample a second is reference enough, whatever the receiver's rate.
+        if (!s.samples.empty() && now - s.samples.back().t < 0.9 && now >= s.samples.back().t)
+            return;
+        s.samples.push_back({now, value, clean});
+        while (!s.samples.empty() && now - s.samples.front().t > t.referenceFromS + 1.0)
+            s.samples.pop_front();
+    }
+};
+
+CIntegrityWatch::CIntegrityWatch(const WatchThresholds &t) : m_impl(std::make_unique<Impl>()) {
+    m_impl->t = t;
+}
+
+CIntegrityWatch::~CIntegrityWatch() = default;
+
+void CIntegrityWatch::ResetReferences() {
+    m_impl->Forget();
+    m_impl->lastT = -1.0;
+}
+
+void CIntegrityWatch::OnEpoch(const WatchEpoch &e) {
+    Impl &w = *m_impl;
+    const WatchThresholds &t = w.t;
+    if (e.timeMs < 0) {
+        // No time, no comparison; but a lost fix still breaks the chain of positions and times.
+        if (!e.valid) {
+            w.lastValid = false;
+            w.fixes.clear();
+            w.validSince = -1.0;
+        }
+        return;
+    }
+    const double now = static_cast<double>(e.timeMs) / 1000.0;
+    // Signs of this epoch, each with the numbers that show it, per threat.
+    std::vector<std::string> signs[kThreatCount];
+    std::vector<std::pair<std::string, double>> evidence[kThreatCount];
+    auto sign = [&](Threat threat, const char *name) {
+        signs[static_cast<int>(threat)].emplace_back(name);
+    };
+    auto prove = [&](Threat threat, const char *name, double v) {
+        evidence[static_cast<int>(threat)].emplace_back(name, v);
+    };
+
+    // The step of the fix time against the clock: a jump, or a gap that breaks every comparison.
+    if (w.lastT >= 0.0) {
+        double step = now - w.lastT;
+        if (!e.hasDate || !w.lastHasDate)
+            step = std::remainder(step, 86400.0); // a day's wrap is one second
+        if (step == 0.0) {
+            // The same epoch told twice, or epochs without a time of their own (no fix): only
+            // a lost fix counts, as it breaks the chain of positions and times.
+            if (!e.valid) {
+                w.lastValid = false;
+                w.fixes.clear();
+                w.validSince = -1.0;
+            }
+            return;
+        }
+        const double elapsed = e.arrivedMs >= 0 && w.lastArrivedMs >= 0
+                                   ? static_cast<double>(e.arrivedMs - w.lastArrivedMs) / 1000.0
+                                   : -1.0;
+        const bool bothValid = e.valid && w.lastValid;
+        // A recording has no clock beside the fix time: there a step forward may be a gap in
+        // the data as well as a jump, and only a step back is sure to be one.
+        const bool jump = step < -0.5 || (elapsed >= 0.0 && step > elapsed + t.timeSlackS);
+        if (bothValid && jump) {
+            sign(Threat::Spoofing, "time_jump");
+            prove(Threat::Spoofing, "time_step_s", std::round(step * 10) / 10);
+            if (elapsed >= 0.0)
+                prove(Threat::Spoofing, "elapsed_s", std::round(elapsed * 10) / 10);
+        }
+        const bool gap = elapsed >= 0.0 ? elapsed > t.maxEpochGapS : step > t.maxEpochGapS;
+        if (jump || gap)
+            w.Forget();
+    }
+    w.lastT = now;
+    w.lastArrivedMs = e.arrivedMs;
+    w.lastHasDate = e.hasDate;
+
+    // C/N0 against a minute ago, satellite by satellite.
+    const SkyView *sky = e.sky;
+    std::vector<double> tracked;
+    std::size_t nRef = 0, nDown = 0, nLost = 0;
+    std::vector<double> drops, stillDrops;
+    std::vector<std::uint32_t> named;
+    bool systemNamed[kGnssCount]{};
+    if (sky != nullptr) {
+        for (std::size_t i = 0; i < sky->count; ++i) {
+            const SkySat &s = sky->sats[i];
+            const std::uint32_t key = static_cast<std::uint32_t>(s.gnss) << 16 | s.sv;
+            named.push_back(key);
+            systemNamed[static_cast<std::size_t>(s.gnss) % kGnssCount] = true;
+            Impl::Series &series = w.sats[key];
+            if (s.hasPosition)
+                series.elevation = s.el;
+            w.Reference(series, now);
+            if (s.snr > 0)
+                tracked.push_back(s.snr);
+            if (series.ref <= 0.0)
+                continue;
+            ++nRef;
+            const double drop = series.ref - s.snr;
+            drops.push_back(s.snr > 0 ? drop : series.ref);
+            if (s.snr == 0)
+                ++nLost;
+            else
+                stillDrops.push_back(drop);
+            if (s.snr == 0 || drop >= t.cn0DropDb)
+                ++nDown;
+        }
+        // A satellite high in the sky a moment ago that the list no longer names, while its
+        // system's list goes on, was lost too (some receivers list only what they track); one
+        // that set is not, nor one whose system's list stopped coming.
+        std::sort(named.begin(), named.end());
+        for (auto &[key, series] : w.sats) {
+            if (std::binary_search(named.begin(), named.end(), key) || series.ref <= 0.0 ||
+                series.elevation < 15.0 || !systemNamed[(key >> 16) % kGnssCount])
+                continue;
+            w.Reference(series, now);
+            if (series.ref <= 0.0)
+                continue;
+            ++nRef;
+            ++nLost;
+            ++nDown;
+            drops.push_back(series.ref);
+        }
+    }
+    if (nRef >= static_cast<std::size_t>(t.minSatellites)) {
+        const double median = Median(drops);
+        const double share = static_cast<double>(nDown) / static_cast<double>(nRef);
+        if (median >= t.cn0DropDb && share >= t.cn0DropShare) {
+            sign(Threat::Jamming, "cn0_drop");
+            prove(Threat::Jamming, "cn0_drop_db",
+                  std::round(stillDrops.empty() ? median : Median(stillDrops)));
+            prove(Threat::Jamming, "satellites_down", static_cast<double>(nDown));
+            prove(Threat::Jamming, "satellites_before", static_cast<double>(nRef));
+        }
+        if (static_cast<double>(nLost) >= t.lostShare * static_cast<double>(nRef)) {
+            sign(Threat::Jamming, "satellites_lost");
+            prove(Threat::Jamming, "satellites_lost", static_cast<double>(nLost));
+            prove(Threat::Jamming, "satellites_before", static_cast<double>(nRef));
+        }
+    }
+    const bool baselineCounts = w.baseline.epochs >= t.baselineMinEpochs;
+    const double cn0Now = tracked.size() >= 4 ? Median(tracked) : -1.0;
+    if (baselineCounts && cn0Now > 0.0 && w.baseline.Cn0Median() > 0.0 &&
+        cn0Now <= w.baseline.Cn0Median() - t.baselineDropDb) {
+        sign(Threat::Jamming, "cn0_below_baseline");
+        prove(Threat::Jamming, "cn0_median", std::round(cn0Now));
+        prove(Threat::Jamming, "cn0_baseline", w.baseline.Cn0Median());
+    }
+
+    // The receiver's own indicators, against its learnt baseline or a minute ago.
+    const Integrity *in = e.integrity;
+    if (in != nullptr) {
+        for (std::size_t b = 0; b < in->nBlocks && b < Integrity::kMaxBlocks; ++b) {
+            const auto &blk = in->blocks[b];
+            if (blk.jamInd >= 0) {
+                w.Reference(w.jamInd[b], now);
+                const int learnt = baselineCounts ? w.baseline.JamIndMedian(b) : -1;
+                // The series holds the indicator plus one (its 0 is a value).
+                const double ref = learnt >= 0 ? learnt : w.jamInd[b].ref - 1.0;
+                if (ref >= 0.0 && blk.jamInd - ref >= t.jamIndRise) {
+                    sign(Threat::Jamming, "jamming_indicator");
+                    prove(Threat::Jamming, "jamming_indicator", blk.jamInd);
+                    prove(Threat::Jamming, "jamming_indicator_baseline", std::round(ref));
+                }
+            }
+            if (blk.agcPermil >= 0) {
+                w.Reference(w.agc[b], now);
+                const int learnt = baselineCounts ? w.baseline.AgcMedianPermil(b) : -1;
+                const double ref = learnt >= 0 ? learnt : w.agc[b].ref;
+                if (ref > 0.0 && ref - blk.agcPermil >= t.agcDropPermil) {
+                    sign(Threat::Jamming, "agc_drop");
+                    prove(Threat::Jamming, "agc_permil", blk.agcPermil);
+                    prove(Threat::Jamming, "agc_baseline_permil", std::round(ref));
+                }
+            }
+        }
+        if (in->jamming == kJamWarning || in->jamming == kJamCritical) {
+            sign(Threat::Jamming, "receiver_jamming_state");
+            prove(Threat::Jamming, "receiver_jamming_state", in->jamming);
+        }
+        if (in->spoofing == kSpoofIndicated || in->spoofing == kSpoofMultiple) {
+            sign(Threat::Spoofing, "receiver_spoofing_state");
+            prove(Threat::Spoofing, "receiver_spoofing_state", in->spoofing);
+        }
+    }
+
+    // C/N0 flat and high across the sky: one transmitter.
+    if (tracked.size() >= static_cast<std::size_t>(t.uniformMinSatellites)) {
+        double sum = 0.0;
+        for (const double v : tracked)
+            sum += v;
+        const double mean = sum / static_cast<double>(tracked.size());
+        double var = 0.0;
+        for (const double v : tracked)
+            var += (v - mean) * (v - mean);
+        const double spread = std::sqrt(var / static_cast<double>(tracked.size()));
+        const double median = Median(tracked);
+        if (spread <= t.uniformSpreadDb && median >= t.uniformMinCn0) {
+            sign(Threat::Spoofing, "cn0_uniform");
+            prove(Threat::Spoofing, "cn0_median", std::round(median));
+            prove(Threat::Spoofing, "cn0_spread_db", std::round(spread * 10) / 10);
+            prove(Threat::Spoofing, "satellites", static_cast<double>(tracked.size()));
+        }
+    }
+
+    // The position against the speed the receiver reports; a lost fix breaks the chain.
+    if (e.valid && w.validSince < 0.0)
+        w.validSince = now;
+    // A fix that just came back converges for a while: its first positions scatter widely.
+    const bool settled = e.valid && now - w.validSince >= t.fixSettleS;
+    if (settled && e.hasPosition && e.speedMps >= 0.0) {
+        while (!w.fixes.empty() && now - w.fixes.front().t > t.positionWindowS)
+            w.fixes.pop_front();
+        if (!w.fixes.empty() && now - w.fixes.front().t >= 1.0) {
+            const Impl::FixPoint &from = w.fixes.front();
+            double fastest = e.speedMps;
+            for (const auto &f : w.fixes)
+                fastest = std::max(fastest, f.speed);
+            const double span = now - from.t;
+            const double moved = DistanceM(from.lat, from.lon, e.lat, e.lon);
+            const double slack = t.positionSlackM + (e.hAccM > 0.0f ? 3.0 * e.hAccM : 0.0);
+            if (moved > (fastest + t.speedMarginMps) * span + slack) {
+                sign(Threat::Spoofing, "position_jump");
+                prove(Threat::Spoofing, "moved_m", std::round(moved));
+                prove(Threat::Spoofing, "over_s", std::round(span * 10) / 10);
+                prove(Threat::Spoofing, "speed_mps", std::round(fastest * 10) / 10);
+            }
+        }
+        w.fixes.push_back({now, e.lat, e.lon, e.speedMps});
+    } else if (!e.valid) {
+        w.fixes.clear();
+        w.validSince = -1.0;
+    }
+    w.lastValid = e.valid;
+
+    // Each threat's alarm: started by a sign held startHoldS (or an instant one), ended when
+    // every sign has been gone endHoldS.
+    for (std::size_t k = 0; k < kThreatCount; ++k) {
+        Impl::Alarm &a = w.alarms[k];
+        const Threat threat = static_cast<Threat>(k);
+        std::map<std::string, double> since;
+        bool ripe = false;
+        double onset = now;
+        for (const std::string &s : signs[k]) {
+            const auto old = a.signSince.find(s);
+            const double first = old != a.signSince.end() ? old->second : now;
+            since[s] = first;
+            onset = std::min(onset, first);
+            if (Instant(s) || now - first >= t.startHoldS)
+                ripe = true;
+        }
+        a.signSince = std::move(since);
+        auto words = [&](double from) {
+            const std::string when = ClockText(static_cast<std::int64_t>(from * 1000.0));
+            const auto ev = [&](const char *name) {
+                for (const auto &[n, v] : evidence[k])
+                    if (n == name)
+                        return Number(v);
+                return std::string("?");
+            };
+            const std::string &first = signs[k].front();
+            std::string text =
+                threat == Threat::Jamming ? "Possible jamming: " : "Possible spoofing: ";
+            if (first == "cn0_drop")
+                text += "C/N0 down " + ev("cn0_drop_db") + " dB on " + ev("satellites_down") +
+                        " of " + ev("satellites_before") + " satellites";
+            else if (first == "satellites_lost")
+                text +=
+                    ev("satellites_lost") + " of " + ev("satellites_before") + " satellites lost";
+            else if (first == "cn0_below_baseline")
+                text += "C/N0 " + ev("cn0_median") + " dB-Hz, usually " + ev("cn0_baseline");
+            else if (first == "jamming_indicator")
+                text += "jamming indicator " + ev("jamming_indicator") + ", usually " +
+                        ev("jamming_indicator_baseline");
+            else if (first == "agc_drop")
+                text += "AGC " + ev("agc_permil") + "\u2030, usually " + ev("agc_baseline_permil");
+            else if (first == "receiver_jamming_state")
+                text += std::string("the receiver reports jamming (") +
+                        JammingWord(in != nullptr ? in->jamming : -1) + ")";
+            else if (first == "cn0_uniform")
+                text += "C/N0 " + ev("cn0_median") + " dB-Hz on " + ev("satellites") +
+                        " satellites, spread " + ev("cn0_spread_db") + " dB";
+            else if (first == "position_jump")
+                text += "moved " + ev("moved_m") + " m in " + ev("over_s") + " s at " +
+                        ev("speed_mps") + " m/s";
+            else if (first == "time_jump")
+                text += "fix time stepped " + ev("time_step_s") + " s";
+            else
+                text += "the receiver reports spoofing";
+            return text + " since " + when;
+        };
+        if (!a.active) {
+            if (!ripe)
+                continue;
+            a.active = true;
+            a.endedShown = false;
+            a.onsetT = onset;
+            a.onsetMs = static_cast<std::int64_t>(onset * 1000.0);
+            a.lastSignT = now;
+            a.text = words(onset);
+            WatchEvent ev;
+            ev.threat = threat;
+            ev.start = true;
+            ev.timeMs = e.timeMs;
+            ev.hasDate = e.hasDate;
+            ev.signs = signs[k];
+            ev.evidence = evidence[k];
+            ev.text = a.text;
+            w.events.push_back(std::move(ev));
+            w.spans.insert(w.spans.begin(),
+                           AlarmSpan{threat, static_cast<std::int64_t>(std::floor(onset)), -1});
+            if (w.spans.size() > WatchStatus::kMaxSpans)
+                w.spans.pop_back();
+        } else if (!signs[k].empty()) {
+            a.lastSignT = now;
+            a.text = words(a.onsetT);
+        } else if (now - a.lastSignT >= t.endHoldS) {
+            a.active = false;
+            a.endedShown = true;
+            a.endT = now;
+            WatchEvent ev;
+            ev.threat = threat;
+            ev.start = false;
+            ev.timeMs = e.timeMs;
+            ev.hasDate = e.hasDate;
+            ev.durationS = std::round((a.lastSignT - a.onsetT + 1.0) * 10) / 10;
+            a.text = std::string(threat == Threat::Jamming ? "Jamming" : "Spoofing") + " from " +
+                     ClockText(a.onsetMs) + " to " +
+                     ClockText(static_cast<std::int64_t>(a.lastSignT * 1000.0)) + " (" +
+                     Number(ev.durationS) + " s)";
+            ev.text = a.text;
+            w.events.push_back(std::move(ev));
+            for (AlarmSpan &s : w.spans)
+                if (s.threat == threat && s.to < 0) {
+                    s.to = static_cast<std::int64_t>(std::ceil(a.lastSignT));
+                    break;
+                }
+        }
+    }
+    for (Impl::Alarm &a : w.alarms)
+        if (a.endedShown && now - a.endT > t.shownAfterS)
+            a.endedShown = false;
+
+    // What a clean epoch teaches: a reference for later epochs and the receiver's baseline.
+    // A spoofer's flat C/N0 is no reference either.
+    const bool clean =
+        signs[0].empty() && signs[1].empty() && !w.alarms[0].active && !w.alarms[1].active;
+    if (sky != nullptr)
+        for (std::size_t i = 0; i < sky->count; ++i) {
+            const SkySat &s = sky->sats[i];
+            w.Add(w.sats[static_cast<std::uint32_t>(s.gnss) << 16 | s.sv], now, s.snr, clean);
+        }
+    // Satellites not named for a minute are forgotten.
+    std::erase_if(w.sats, [&](const auto &kv) { return now - kv.second.lastT > t.referenceFromS; });
+    if (in != nullptr)
+        for (std::size_t b = 0; b < in->nBlocks && b < Integrity::kMaxBlocks; ++b) {
+            if (in->blocks[b].jamInd >= 0)
+                w.Add(w.jamInd[b], now, in->blocks[b].jamInd + 1.0, clean); // 0 is a value here
+            if (in->blocks[b].agcPermil >= 0)
+                w.Add(w.agc[b], now, in->blocks[b].agcPermil, clean);
+        }
+    if (clean && e.valid) {
+        WatchBaseline &base = w.baseline;
+        if (cn0Now > 0.0 && tracked.size() >= static_cast<std::size_t>(t.minSatellites))
+            base.cn0[std::min<std::size_t>(static_cast<std::size_t>(cn0Now),
+                                           WatchBaseline::kCn0Bins - 1)] += 1.0;
+        if (in != nullptr)
+            for (std::size_t b = 0; b < in->nBlocks && b < Integrity::kMaxBlocks; ++b) {
+                if (in->blocks[b].jamInd >= 0)
+                    base.jamInd[b][std::min<std::size_t>(in->blocks[b].jamInd, 255)] += 1.0;
+                if (in->blocks[b].agcPermil >= 0)
+                    base.agc[b][std::min<std::size_t>(in->blocks[b].agcPermil / 10, 100)] += 1.0;
+            }
+        base.epochs += 1.0;
+        ++w.epochsSinceSave;
+    }
+}
+
+bool CIntegrityWatch::SaveDue() const {
+    return m_impl->epochsSinceSave >= m_impl->t.saveEveryEpochs;
+}
+
+std::vector<WatchEvent> CIntegrityWatch::TakeEvents() {
+    std::vector<WatchEvent> out;
+    out.swap(m_impl->events);
+    return out;
+}
+
+WatchStatus CIntegrityWatch::Status() const {
+    const Impl &w = *m_impl;
+    WatchStatus s;
+    for (std::size_t k = 0; k < kThreatCount; ++k) {
+        const Impl::Alarm &a = w.alarms[k];
+        s.alarms[k].active = a.active;
+        s.alarms[k].ended = !a.active && a.endedShown;
+        if (a.active || a.endedShown) {
+            s.alarms[k].text = a.text;
+            s.alarms[k].sinceMs = a.onsetMs;
+        }
+    }
+    s.learning = w.baseline.epochs < w.t.baselineMinEpochs;
+    s.receiver = m_receiver;
+    s.spans = w.spans;
+    return s;
+}
+
+std::string CIntegrityWatch::BaselinePath(const std::string &stateDir,
+                                          const std::string &receiver) {
+    std::string safe;
+    for (const char c : receiver)
+        safe += (std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '_')
+                    ? c
+                    : '_';
+    if (safe.empty() || safe[0] == '.')
+        safe.insert(safe.begin(), '_');
+    return stateDir + "/baseline-" + safe.substr(0, 120) + ".txt";
+}
+
+void CIntegrityWatch::SetReceiver(const std::string &receiver, const std::string &stateDir) {
+    Impl &w = *m_impl;
+    m_receiver = receiver;
+    w.stateDir = stateDir;
+    if (stateDir.empty())
+        return;
+    std::ifstream in(BaselinePath(stateDir, receiver), std::ios::binary);
+    if (!in)
+        return;
+    std::ostringstream text;
+    text << in.rdbuf();
+    WatchBaseline stored;
+    std::string error;
+    if (!WatchBaseline::FromText(text.str(), stored, error))
+        return; // learnt again, and the file replaced once it is
+    // What this run learnt before the receiver named itself counts for it too.
+    WatchBaseline &base = w.baseline;
+    for (std::size_t i = 0; i < base.cn0.size(); ++i)
+        base.cn0[i] += stored.cn0[i];
+    for (std::size_t b = 0; b < Integrity::kMaxBlocks; ++b) {
+        for (std::size_t i = 0; i < WatchBaseline::kJamBins; ++i)
+            base.jamInd[b][i] += stored.jamInd[b][i];
+        for (std::size_t i = 0; i < WatchBaseline::kAgcBins; ++i)
+            base.agc[b][i] += stored.agc[b][i];
+    }
+    base.epochs += stored.epochs;
+}
+
+bool CIntegrityWatch::SaveBaseline(std::string &error) {
+    Impl &w = *m_impl;
+    error.clear();
+    if (w.stateDir.empty() || m_receiver.empty() || w.baseline.epochs < w.t.baselineMinEpochs)
+        return true;
+    // A week of seconds at most: older habits fade as the installation changes.
+    constexpr double kMaxEpochs = 7 * 86400.0;
+    if (w.baseline.epochs > kMaxEpochs) {
+        const double f = kMaxEpochs / 2 / w.baseline.epochs;
+        for (double &c : w.baseline.cn0)
+            c *= f;
+        for (auto &bins : w.baseline.jamInd)
+            for (double &c : bins)
+                c *= f;
+        for (auto &bins : w.baseline.agc)
+            for (double &c : bins)
+                c *= f;
+        w.baseline.epochs *= f;
+    }
+    if (!platform::MakeDirs(w.stateDir)) {
+        error = w.stateDir + ": " + std::strerror(errno);
+        return false;
+    }
+    const std::string path = BaselinePath(w.stateDir, m_receiver);
+    const std::string temp = path + ".new";
+    const std::string text = w.baseline.ToText(m_receiver);
+    FILE *f = std::fopen(temp.c_str(), "wb");
+    if (f == nullptr) {
+        error = temp + ": " + std::strerror(errno);
+        return false;
+    }
+    const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+    const int writeErrno = errno;
+    if (std::fclose(f) != 0 || !written) {
+        error = temp + ": " + std::strerror(written ? errno : writeErrno);
+        ::unlink(temp.c_str());
+        return false;
+    }
+    if (std::rename(temp.c_str(), path.c_str()) != 0) {
+        error = path + ": " + std::strerror(errno);
+        ::unlink(temp.c_str());
+        return false;
+    }
+    w.epochsSinceSave = 0;
+    return true;
+}
