@@ -15,12 +15,15 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cmath>
 #include <cstdio>
+#include <ctime>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <netinet/in.h>
+#include <numbers>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -862,6 +865,186 @@ TEST(Simulator, ProtocolNmeaSendsWhatTheDefaultSends) {
     }
 }
 
+// One cycle of a --write stream: its bytes (each UBX frame written out again), what they decode
+// to, and its MON-RF payload ("" without one).
+struct Cycle {
+    std::string bytes;
+    Decoded d;
+    std::string rf;
+};
+
+// The stream cut into its cycles: from each RMC on, or with UBX alone from each NAV-STATUS on.
+std::vector<Cycle> Cycles(const std::string &stream) {
+    const SplitStream split = Split(stream);
+    std::vector<Cycle> cycles;
+    if (!split.error.empty())
+        return cycles;
+    for (std::size_t at = split.nmea.find("RMC,"); at != std::string::npos;) {
+        const std::size_t next = split.nmea.find("RMC,", at + 4);
+        const std::size_t from = split.nmea.rfind('$', at);
+        const std::size_t to =
+            next == std::string::npos ? split.nmea.size() : split.nmea.rfind('$', next);
+        cycles.push_back({split.nmea.substr(from, to - from), {}, ""});
+        at = next;
+    }
+    for (const UbxFrame &f : split.frames) {
+        if (Key(f) == kNavStatus)
+            cycles.emplace_back();
+        if (cycles.empty())
+            continue;
+        const std::size_t n = f.payload.size();
+        cycles.back().bytes += UbxCommand(std::string("\xB5\x62", 2) + char(f.cls) + char(f.id) +
+                                          char(n & 0xFF) + char(n >> 8) + f.payload);
+        if (Key(f) == kMonRf)
+            cycles.back().rf = f.payload;
+    }
+    for (Cycle &c : cycles)
+        c.d = Decode(c.bytes);
+    return cycles;
+}
+
+// Fix time, seconds since 1970.
+long long FixSeconds(const GpsFix &fix) {
+    std::tm tm{};
+    tm.tm_year = fix.nYear - 1900;
+    tm.tm_mon = fix.bMonth - 1;
+    tm.tm_mday = fix.bDay;
+    tm.tm_hour = fix.bHour;
+    tm.tm_min = fix.bMinute;
+    tm.tm_sec = fix.bSecond;
+    return static_cast<long long>(::timegm(&tm));
+}
+
+// --jam and --spoof against the same run without them (same seed, same start second): inside
+// the window a jam lowers every signal by its dB (a signal under 20 dB-Hz is lost, never used),
+// raises MON-RF's jamming indicator about 5 a dB and lowers the AGC about 2% of its range a dB;
+// a spoof holds every tracked signal at 45 +-1 dB-Hz, drags the position north-east at 30 m/s
+// with speed and course true, and puts the time 2 h ahead (date and all). Outside it, every byte
+// is the plain run's.
+struct InjectRow {
+    const char *name;
+    std::vector<std::string> receiver;
+    std::vector<std::string> inject;
+    double start, seconds; // the window, seconds after the first epoch; seconds < 0: to the end
+    double jamDb;          // 0: a spoof
+    bool bFixInWindow;
+};
+
+void PrintTo(const InjectRow &row, std::ostream *os) {
+    *os << row.name;
+}
+
+class Interference : public ::testing::TestWithParam<InjectRow> {};
+
+TEST_P(Interference, ChangesOnlyItsWindow) {
+    REQUIRE_SIM();
+    constexpr int kTrackFloor = 20, kCycles = 5;
+    constexpr long long kSpoofAheadS = 2 * 3600;
+    constexpr double kDriftMps = 30.0;
+    const InjectRow &row = GetParam();
+    std::vector<std::string> plainArgs = row.receiver;
+    plainArgs.insert(plainArgs.end(), {"--seed", "7", "--write", std::to_string(kCycles)});
+    std::vector<std::string> args = plainArgs;
+    args.insert(args.end(), row.inject.begin(), row.inject.end());
+    std::string plain, injected, again;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        CSimProcess a(plainArgs), b(args), c(args);
+        ASSERT_EQ(a.Wait(5000), 0) << a.Errors();
+        ASSERT_EQ(b.Wait(5000), 0) << b.Errors();
+        ASSERT_EQ(c.Wait(5000), 0) << c.Errors();
+        plain = a.Output();
+        injected = b.Output();
+        again = c.Output();
+        // The first cycle's time says which second a run began in.
+        if (plain.substr(0, 17) == injected.substr(0, 17) &&
+            again.substr(0, 17) == plain.substr(0, 17))
+            break;
+    }
+    EXPECT_EQ(injected, again) << "the same seed draws the same signals";
+    const std::vector<Cycle> p = Cycles(plain), j = Cycles(injected);
+    ASSERT_EQ(p.size(), std::size_t(kCycles));
+    ASSERT_EQ(j.size(), p.size());
+    int inside = 0;
+    for (std::size_t i = 0; i < p.size(); ++i) {
+        const double t = static_cast<double>(i);
+        const bool bIn = t >= row.start && (row.seconds < 0 || t < row.start + row.seconds);
+        const std::string at = "cycle " + std::to_string(i);
+        if (!bIn) {
+            EXPECT_EQ(j[i].bytes, p[i].bytes) << at;
+            continue;
+        }
+        ++inside;
+        const GpsFix &pf = p[i].d.fix, &jf = j[i].d.fix;
+        const SkyView &ps = p[i].d.sky, &js = j[i].d.sky;
+        EXPECT_EQ(jf.bValid != 0, row.bFixInWindow) << at;
+        ASSERT_EQ(js.count, ps.count) << at;
+        for (std::size_t k = 0; k < ps.count; ++k) {
+            const SkySat &a = ps.sats[k], &b = js.sats[k];
+            const std::string sat = at + " " + GnssName(a.gnss) + " " + std::to_string(a.sv);
+            ASSERT_EQ(b.sv, a.sv) << sat;
+            EXPECT_EQ(b.el, a.el) << sat;
+            ASSERT_EQ(b.nSigs, a.nSigs) << sat;
+            EXPECT_FALSE(b.used && b.snr == 0) << sat;
+            std::vector<std::pair<int, int>> snrs = {{a.snr, b.snr}};
+            for (std::size_t s = 0; s < a.nSigs; ++s)
+                snrs.emplace_back(a.sigs[s].snr, b.sigs[s].snr);
+            for (const auto &[before, now] : snrs) {
+                if (before == 0) {
+                    EXPECT_EQ(now, 0) << sat;
+                } else if (row.jamDb > 0 && now == 0) {
+                    EXPECT_LT(before - row.jamDb, kTrackFloor) << sat;
+                } else if (row.jamDb > 0) {
+                    EXPECT_EQ(now, before - row.jamDb) << sat;
+                } else {
+                    EXPECT_NEAR(now, 45, 1) << sat;
+                }
+            }
+        }
+        if (row.jamDb > 0) {
+            EXPECT_EQ(FixSeconds(jf), FixSeconds(pf)) << at;
+            ASSERT_EQ(j[i].rf.size(), p[i].rf.size()) << at;
+            for (std::size_t b = 4; b + 24 <= p[i].rf.size(); b += 24) {
+                const std::string &pr = p[i].rf, &jr = j[i].rf;
+                EXPECT_EQ(Le(jr, b + 1, 1) & 3, 1) << "broadband jamming leaves the state ok";
+                const auto field = [&](const std::string &rf, std::size_t off, int bytes) {
+                    return static_cast<double>(Le(rf, b + off, bytes));
+                };
+                EXPECT_NEAR(field(jr, 16, 1) - field(pr, 16, 1), 5 * row.jamDb, 1) << at;
+                EXPECT_NEAR(field(jr, 14, 2),
+                            std::max(0.0, field(pr, 14, 2) - 0.02 * 8191 * row.jamDb), 1)
+                    << at;
+            }
+            continue;
+        }
+        EXPECT_EQ(FixSeconds(jf) - FixSeconds(pf), kSpoofAheadS) << at;
+        EXPECT_EQ(jf.wSpeed, pf.wSpeed) << at;
+        EXPECT_EQ(jf.nCourse, pf.nCourse) << at;
+        const double north = (jf.lLatitude - pf.lLatitude) * 0.11132;
+        const double east = (jf.lLongitude - pf.lLongitude) * 0.11132 *
+                            std::cos(pf.lLatitude * 1e-6 * std::numbers::pi / 180);
+        const double drift = kDriftMps * (t - row.start);
+        EXPECT_NEAR(north, drift / std::sqrt(2.0), 1.0) << at;
+        EXPECT_NEAR(east, drift / std::sqrt(2.0), 1.0) << at;
+    }
+    EXPECT_GT(inside, 0);
+}
+
+const InjectRow kInjectRows[] = {
+    {"JamNmea", {}, {"--jam", "2,6,3"}, 2, 3, 6, true},
+    {"JamTwoBandsLosesTheFix", {"--bands", "2"}, {"--jam", "1,25,2"}, 1, 2, 25, false},
+    {"JamGpsOnlyFromAFraction", {"--gnss", "gps"}, {"--jam", "1.5,8,2"}, 1.5, 2, 8, true},
+    {"JamUbx", {"--protocol", "ubx"}, {"--jam", "1,10,2"}, 1, 2, 10, true},
+    {"JamUbxTwoBands", {"--protocol", "ubx", "--bands", "2"}, {"--jam", "1,40,3"}, 1, 3, 40, false},
+    {"SpoofNmea", {}, {"--spoof", "1,2"}, 1, 2, 0, true},
+    {"SpoofMtkToTheEnd", {"--chip", "mtk"}, {"--spoof", "2"}, 2, -1, 0, true},
+    {"SpoofUbxTwoBands", {"--protocol", "ubx", "--bands", "2"}, {"--spoof", "1,3"}, 1, 3, 0, true},
+};
+
+INSTANTIATE_TEST_SUITE_P(Injections, Interference, ::testing::ValuesIn(kInjectRows),
+                         [](const ::testing::TestParamInfo<InjectRow> &row) {
+                             return std::string(row.param.name);
+                         });
+
 TEST(Simulator, BadOptionsExitTwoWithOneLine) {
     REQUIRE_SIM();
     const std::vector<std::vector<std::string>> cases = {
@@ -886,6 +1069,20 @@ TEST(Simulator, BadOptionsExitTwoWithOneLine) {
         {"--protocol", "both", "--chip", "mtk"},
         {"--protocol", "ubx", "--gnss", "gps"},
         {"--protocol", "ubx", "--replay", "/dev/null"},
+        {"--jam"},
+        {"--jam", "1,6"},
+        {"--jam", "-1,6,5"},
+        {"--jam", "1,41,5"},
+        {"--jam", "1,0,5"},
+        {"--jam", "1,6,0"},
+        {"--jam", "1,6,5x"},
+        {"--jam", "1,6,5,2"},
+        {"--jam", "a,6,5"},
+        {"--spoof", ""},
+        {"--spoof", "1,"},
+        {"--spoof", "nan"},
+        {"--spoof", "1,-2"},
+        {"--spoof", "1", "--replay", "/dev/null"},
     };
     for (const auto &args : cases) {
         CSimProcess sim(args);

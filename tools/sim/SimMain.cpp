@@ -143,12 +143,27 @@ std::size_t MessageEnd(const std::string &epoch, std::size_t at) {
     return std::min(end, epoch.size());
 }
 
+// The seed of --seed, else one from the clock.
+unsigned Seed(const SimOptions &opt) {
+    return opt.bSeedSet ? opt.nSeed
+                        : static_cast<unsigned>(Steady::now().time_since_epoch().count());
+}
+
+// Gives sky the interference of the command line; a spoofer's draws are said with their seed.
+void SetInterference(CSimSky &sky, const SimOptions &opt, unsigned seed) {
+    sky.SetInterference(opt.interference, seed);
+    if (opt.interference.dSpoofStart >= 0.0)
+        std::fprintf(stderr, "skywatch-sim: spoofing from %.1f s, seed %u\n",
+                     opt.interference.dSpoofStart, seed);
+}
+
 // Writes the simulated sky's epochs for opt.dWrite seconds of its own clock to stdout, unpaced:
 // long recordings for replays, made in a fraction of their time.
 int WriteStream(const SimOptions &opt, double cycleSeconds) {
     CSimSky sky(opt.bFast, !opt.bGpsOnly);
     sky.SetBands(opt.nBands);
     sky.SetProtocol(opt.protocol);
+    SetInterference(sky, opt, Seed(opt));
     const auto start = std::chrono::time_point_cast<std::chrono::seconds>(CSimSky::Clock::now());
     const auto cycles = static_cast<long>(std::lround(opt.dWrite / cycleSeconds));
     for (long i = 0; i < cycles && !g_stop; ++i) {
@@ -207,14 +222,13 @@ int main(int argc, char **argv) {
     CSimSky sky(opt.bFast, !opt.bGpsOnly);
     sky.SetBands(opt.nBands);
     sky.SetProtocol(opt.protocol);
+    const unsigned seed = Seed(opt);
     if (opt.dTtffSpread > 0.0) {
-        const unsigned seed = opt.bSeedSet
-                                  ? opt.nSeed
-                                  : static_cast<unsigned>(Steady::now().time_since_epoch().count());
         sky.SetSpread(opt.dTtffSpread, seed);
         std::fprintf(stderr, "skywatch-sim: time to fix spread %.1f s, seed %u\n", opt.dTtffSpread,
                      seed);
     }
+    SetInterference(sky, opt, seed);
     CSimChip chip(opt.chip, opt.bRunning);
     chip.SetUbxOnly(opt.protocol == SimProtocol::Ubx);
     CCommandReader reader(chip);

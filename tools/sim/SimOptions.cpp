@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
+#include <vector>
 
 namespace {
 
@@ -20,6 +21,26 @@ bool ToSeconds(const char *text, double &value) {
     char *end = nullptr;
     value = std::strtod(text, &end);
     return end != text && *end == '\0' && std::isfinite(value) && value >= 0.0 && value <= 86400.0;
+}
+
+// "a,b,c": between nMin and nMax numbers, each all digits of a finite double.
+bool ToNumbers(const std::string &text, std::size_t nMin, std::size_t nMax,
+               std::vector<double> &values) {
+    values.clear();
+    const char *p = text.data();
+    const char *const end = p + text.size();
+    for (;;) {
+        double v = 0.0;
+        const auto [ptr, ec] = std::from_chars(p, end, v);
+        if (ec != std::errc() || ptr == p || !std::isfinite(v) || values.size() == nMax)
+            return false;
+        values.push_back(v);
+        if (ptr == end)
+            return values.size() >= nMin;
+        if (*ptr != ',')
+            return false;
+        p = ptr + 1;
+    }
 }
 
 constexpr std::string_view kUsage =
@@ -56,6 +77,15 @@ constexpr std::string_view kUsage =
     "                      sends the same fix and sky as UBX NAV-PVT, NAV-SAT, NAV-SIG,\n"
     "                      NAV-DOP and NAV-STATUS each cycle and MON-RF each second, or\n"
     "                      those after its sentences\n"
+    "  --jam START,DB,SECONDS\n"
+    "                      broadband jamming from START seconds after the first epoch for\n"
+    "                      SECONDS: every signal DB dB weaker (0 < DB <= 40), lost under\n"
+    "                      20 dB-Hz, the fix lost with fewer than 4 of 25 dB-Hz; MON-RF's\n"
+    "                      jamming indicator up 5 a dB, its AGC down 2% a dB\n"
+    "  --spoof START[,SECONDS]\n"
+    "                      a spoofer from START (for SECONDS, else to the end): every\n"
+    "                      signal at 45 +-1 dB-Hz (drawn from --seed), the position drifting\n"
+    "                      north-east at 30 m/s, speed and course true, the time 2 h ahead\n"
     "  --running           a receiver that was already running: no banner until a restart\n"
     "                      (it answers its own family's version query)\n"
     "  -h, --help          print this help and exit\n";
@@ -105,6 +135,31 @@ bool SimOptions::Parse(int argc, char **argv, std::string &error) {
             } else {
                 error = "--protocol wants nmea, ubx or both, got \"" + v + "\"";
                 return false;
+            }
+        } else if (arg == "--jam" || arg == "--spoof") {
+            const std::string v = bHasValue ? value() : "";
+            std::vector<double> n;
+            SimInterference &in = interference;
+            if (arg == "--jam") {
+                if (!ToNumbers(v, 3, 3, n) || n[0] < 0.0 || n[1] <= 0.0 || n[1] > 40.0 ||
+                    n[2] <= 0.0) {
+                    error = "--jam wants START,DB,SECONDS (START from 0, DB above 0 to 40, "
+                            "SECONDS above 0), got \"" +
+                            v + "\"";
+                    return false;
+                }
+                in.dJamStart = n[0];
+                in.dJamDb = n[1];
+                in.dJamSeconds = n[2];
+            } else {
+                if (!ToNumbers(v, 1, 2, n) || n[0] < 0.0 || (n.size() > 1 && n[1] <= 0.0)) {
+                    error =
+                        "--spoof wants START[,SECONDS] (START from 0, SECONDS above 0), got \"" +
+                        v + "\"";
+                    return false;
+                }
+                in.dSpoofStart = n[0];
+                in.dSpoofSeconds = n.size() > 1 ? n[1] : -1.0;
             }
         } else if (arg == "--gnss") {
             const std::string v = bHasValue ? value() : "";
@@ -184,6 +239,10 @@ bool SimOptions::Parse(int argc, char **argv, std::string &error) {
     // The GPS-only talk is the old SiRF receivers' own.
     if (!bChipSet && bGpsOnly)
         chip = SimFamily::Sirf;
+    if (!strReplay.empty() && (interference.dJamStart >= 0.0 || interference.dSpoofStart >= 0.0)) {
+        error = "--jam and --spoof do not apply to --replay, which sends the log as recorded";
+        return false;
+    }
     if (protocol != SimProtocol::Nmea) {
         const char *name = protocol == SimProtocol::Ubx ? "ubx" : "both";
         if (chip != SimFamily::Ublox) {

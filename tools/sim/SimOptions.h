@@ -27,6 +27,7 @@ struct SimOptions {
     bool bChipSet = false;
     int nBands = 1; // --bands 2: each satellite on two signals, as dual-band modules send
     SimProtocol protocol = SimProtocol::Nmea; // --protocol: NMEA, u-blox UBX or both
+    SimInterference interference;             // --jam and --spoof
 
     bool Parse(int argc, char **argv, std::string &error);
     static const char *Usage();

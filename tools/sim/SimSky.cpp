@@ -12,6 +12,17 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 constexpr int kPrns[CSimSky::kSatellites] = {2, 5, 7, 9, 13, 15, 18, 21, 24, 26, 30};
+// Below 20 dB-Hz a consumer receiver's carrier loop loses lock (high-sensitivity ones hold a
+// little lower only with aiding); from 25 the simulated receiver uses a signal in its fix.
+constexpr int kTrackFloor = 20;
+constexpr int kUseFloor = 25;
+// A spoofer's signals all come from one transmitter: about one strength, a little above the sky's.
+constexpr int kSpoofCn0 = 45;
+// It drags the position away north-east at 30 m/s, while the velocity it reports stays the
+// receiver's true one, and its clock runs two hours ahead of the true time.
+constexpr double kSpoofDriftMps = 30.0;
+constexpr double kSpoofDriftBearing = 45.0;
+constexpr std::chrono::seconds kSpoofClockAhead{2 * 3600};
 
 std::string Format(const char *fmt, auto... args) {
     char buf[160];
@@ -91,9 +102,20 @@ bool CSimSky::Acquire(Clock::time_point now, int n, int &nInView) {
     return false;
 }
 
-std::string CSimSky::ModernEpoch(const std::string &hms, const std::string &date, double knots,
-                                 double course, double alt, double t, bool bFix, int nInView,
-                                 SimUbxEpoch &ubx) const {
+int CSimSky::Cn0(int snr) {
+    if (snr <= 0)
+        return 0;
+    int cn0 = m_bSpoofNow ? kSpoofCn0 + static_cast<int>(m_spoofNoise() % 3) - 1 : snr;
+    if (m_dJamDbNow > 0.0) {
+        cn0 = static_cast<int>(std::lround(cn0 - m_dJamDbNow));
+        if (cn0 < kTrackFloor)
+            return 0;
+    }
+    return cn0;
+}
+
+std::string CSimSky::ModernEpoch(const std::string &hms, const std::string &date, double t,
+                                 int nInView, SimUbxEpoch &ubx) {
     struct System {
         const char *talker; // of its GSV
         int id;             // NMEA 4.10 system id of its GSA
@@ -110,6 +132,23 @@ std::string CSimSky::ModernEpoch(const std::string &hms, const std::string &date
     // NMEA 4.11 signal ids of the two bands a dual-band module tracks, per system: GPS L1 C/A and
     // L5 Q, GLONASS G1 and G2 C/A, Galileo E1 and E5a, BeiDou B1I and B2a.
     static const int kBandIds[4][2] = {{1, 8}, {1, 3}, {7, 1}, {1, 5}};
+    // Each satellite's signals first: with fewer than 4 strong enough to use there is no fix.
+    struct Signals {
+        int snr, snr2;
+    };
+    std::vector<Signals> signals;
+    int nUsable = 0;
+    for (int index = 0; index < nInView && index < kModernSatellites; ++index) {
+        const double el = 45.0 + 40.0 * std::sin(t / 2400.0 + index * 0.7);
+        // Every fifth satellite without signal, the low ones tracked but not used.
+        const int snr = index % 5 == 4 ? 0 : static_cast<int>(std::lround(18.0 + el * 0.3));
+        // The second band is a little weaker, and lost on the weakest satellites.
+        const Signals s{Cn0(snr), Cn0(snr > 24 ? snr - 4 : 0)};
+        nUsable += s.snr >= kUseFloor;
+        signals.push_back(s);
+    }
+    const bool bFix = ubx.bFix && nUsable >= 4;
+    ubx.bFix = bFix;
     std::string gsa[4], gsv;
     int nUsed = 0, index = 0;
     for (int k = 0; k < 4; ++k) {
@@ -123,22 +162,19 @@ std::string CSimSky::ModernEpoch(const std::string &hms, const std::string &date
             const double el = 45.0 + 40.0 * std::sin(t / 2400.0 + index * 0.7);
             const int az =
                 static_cast<int>(std::lround(std::fmod(index * 47.0 + t / 60.0, 360.0))) % 360;
-            // Every fifth satellite without signal, the low ones tracked but not used.
-            const int snr = index % 5 == 4 ? 0 : static_cast<int>(std::lround(18.0 + el * 0.3));
+            const auto [snr, snr2] = signals[static_cast<std::size_t>(index)];
             const int prn = sys.firstPrn + i * sys.prnStep;
             std::string sat =
                 Format(",%02d,%02d,%03d,", prn, static_cast<int>(std::lround(el)), az);
             if (snr > 0)
                 sat += Format("%02d", snr);
             sats.push_back(sat);
-            // The second band is a little weaker, and lost on the weakest satellites.
-            const int snr2 = snr > 24 ? snr - 4 : 0;
             std::string sat2 =
                 Format(",%02d,%02d,%03d,", prn, static_cast<int>(std::lround(el)), az);
             if (snr2 > 0)
                 sat2 += Format("%02d", snr2);
             second.push_back(sat2);
-            const bool bUsed = bFix && snr >= 25 && nUsedHere < 12;
+            const bool bUsed = bFix && snr >= kUseFloor && nUsedHere < 12;
             if (bUsed) {
                 prns += Format("%02d,", prn);
                 ++nUsedHere;
@@ -184,11 +220,11 @@ std::string CSimSky::ModernEpoch(const std::string &hms, const std::string &date
     ubx.nBands = m_nBands;
     std::string out;
     if (bFix) {
-        const std::string lat = Angle(m_dLat, 2, 'N', 'S'), lon = Angle(m_dLon, 3, 'E', 'W');
+        const std::string lat = Angle(ubx.dLat, 2, 'N', 'S'), lon = Angle(ubx.dLon, 3, 'E', 'W');
         out += NmeaLine(Format("GNRMC,%s,A,%s,%s,%.1f,%.1f,%s,,,A,V", hms.c_str(), lat.c_str(),
-                               lon.c_str(), knots, course, date.c_str()));
+                               lon.c_str(), ubx.dKnots, ubx.dCourse, date.c_str()));
         out += NmeaLine(Format("GNGGA,%s,%s,%s,1,%02d,%.1f,%.1f,M,47.6,M,,", hms.c_str(),
-                               lat.c_str(), lon.c_str(), nUsed, hdop, alt));
+                               lat.c_str(), lon.c_str(), nUsed, hdop, ubx.dAltMsl));
     } else {
         out += NmeaLine(Format("GNRMC,%s,V,,,,,,,%s,,,N,V", hms.c_str(), date.c_str()));
         out += NmeaLine(Format("GNGGA,%s,,,,,0,00,,,M,,M,,", hms.c_str()));
@@ -208,7 +244,40 @@ std::string CSimSky::Epoch(Clock::time_point now, double dtSeconds) {
     m_dLat += metres * std::cos(course * kPi / 180.0) / 111320.0;
     m_dLon += metres * std::sin(course * kPi / 180.0) / (111320.0 * std::cos(m_dLat * kPi / 180.0));
 
-    const auto sinceEpoch = now.time_since_epoch();
+    // The interference of this epoch, by its time since the first one.
+    if (!m_bStarted) {
+        m_bStarted = true;
+        m_firstEpoch = now;
+    }
+    const double since = std::chrono::duration<double>(now - m_firstEpoch).count();
+    const auto within = [since](double start, double seconds) {
+        // A microsecond's grace: --write's epochs fall on whole cycles, give or take rounding.
+        return start >= 0.0 && since + 1e-6 >= start &&
+               (seconds < 0.0 || since + 1e-6 < start + seconds);
+    };
+    const SimInterference &in = m_interference;
+    m_dJamDbNow = within(in.dJamStart, in.dJamSeconds) ? in.dJamDb : 0.0;
+    m_bSpoofNow = within(in.dSpoofStart, in.dSpoofSeconds);
+
+    SimUbxEpoch ubx;
+    ubx.time = now;
+    ubx.dLat = m_dLat;
+    ubx.dLon = m_dLon;
+    ubx.dAltMsl = 520.0 + 3.0 * std::sin(m_dTrackTime / 90.0);
+    ubx.dGeoidSep = 47.6; // as the GGA says
+    ubx.dKnots = knots;
+    ubx.dCourse = course;
+    ubx.dJamDb = m_dJamDbNow;
+    if (m_bSpoofNow) {
+        // The spoofer's fix: dragged away from the truth, its clock ahead; the velocity true.
+        const double drift = kSpoofDriftMps * (since - in.dSpoofStart);
+        ubx.dLat += drift * std::cos(kSpoofDriftBearing * kPi / 180.0) / 111320.0;
+        ubx.dLon += drift * std::sin(kSpoofDriftBearing * kPi / 180.0) /
+                    (111320.0 * std::cos(ubx.dLat * kPi / 180.0));
+        ubx.time += kSpoofClockAhead;
+    }
+
+    const auto sinceEpoch = ubx.time.time_since_epoch();
     const std::time_t secs = std::chrono::duration_cast<std::chrono::seconds>(sinceEpoch).count();
     const int millis = static_cast<int>(
         std::chrono::duration_cast<std::chrono::milliseconds>(sinceEpoch).count() % 1000);
@@ -217,27 +286,28 @@ std::string CSimSky::Epoch(Clock::time_point now, double dtSeconds) {
     const std::string hms =
         Format("%02d%02d%02d.%03d", utc.tm_hour, utc.tm_min, utc.tm_sec, millis);
     const std::string date = Format("%02d%02d%02d", utc.tm_mday, utc.tm_mon + 1, utc.tm_year % 100);
-
-    Sat sats[kSatellites];
-    Sky(static_cast<double>(secs), sats);
+    // The satellites stand where they truly are.
+    const auto trueSecs = static_cast<double>(
+        std::chrono::duration_cast<std::chrono::seconds>(now.time_since_epoch()).count());
 
     int nInView = 0;
-    const bool bFix = Acquire(now, m_bModern ? kModernSatellites : kSatellites, nInView);
-    SimUbxEpoch ubx;
-    ubx.time = now;
-    ubx.bFix = bFix;
-    ubx.dLat = m_dLat;
-    ubx.dLon = m_dLon;
-    ubx.dAltMsl = 520.0 + 3.0 * std::sin(m_dTrackTime / 90.0);
-    ubx.dGeoidSep = 47.6; // as the GGA says
-    ubx.dKnots = knots;
-    ubx.dCourse = course;
+    ubx.bFix = Acquire(now, m_bModern ? kModernSatellites : kSatellites, nInView);
     if (m_bModern) {
-        std::string out = ModernEpoch(hms, date, knots, course, ubx.dAltMsl,
-                                      static_cast<double>(secs), bFix, nInView, ubx);
+        std::string out = ModernEpoch(hms, date, trueSecs, nInView, ubx);
         return Output(out, ubx, now);
     }
 
+    Sat sats[kSatellites];
+    Sky(trueSecs, sats);
+    int nUsable = 0;
+    for (int i = 0; i < nInView; ++i) {
+        sats[i].nSnr = Cn0(sats[i].nSnr);
+        sats[i].bUsed = sats[i].nSnr >= kUseFloor;
+        nUsable += sats[i].bUsed;
+    }
+    // With fewer than 4 satellites strong enough to use there is no fix.
+    const bool bFix = ubx.bFix && nUsable >= 4;
+    ubx.bFix = bFix;
     int nUsed = 0;
     std::string prns;
     for (int i = 0; i < nInView; ++i) {
@@ -268,11 +338,11 @@ std::string CSimSky::Epoch(Clock::time_point now, double dtSeconds) {
     std::string out;
     if (bFix) {
         out += NmeaLine(Format("GPRMC,%s,A,%s,%s,%.1f,%.1f,%s,,,A", hms.c_str(),
-                               Angle(m_dLat, 2, 'N', 'S').c_str(),
-                               Angle(m_dLon, 3, 'E', 'W').c_str(), knots, course, date.c_str()));
+                               Angle(ubx.dLat, 2, 'N', 'S').c_str(),
+                               Angle(ubx.dLon, 3, 'E', 'W').c_str(), knots, course, date.c_str()));
         out += NmeaLine(Format("GPGGA,%s,%s,%s,1,%02d,%.1f,%.1f,M,47.6,M,,0000", hms.c_str(),
-                               Angle(m_dLat, 2, 'N', 'S').c_str(),
-                               Angle(m_dLon, 3, 'E', 'W').c_str(), nUsed, hdop, alt));
+                               Angle(ubx.dLat, 2, 'N', 'S').c_str(),
+                               Angle(ubx.dLon, 3, 'E', 'W').c_str(), nUsed, hdop, alt));
         out += NmeaLine(Format("GPGSA,A,3,%s%.1f,%.1f,%.1f", prns.c_str(), pdop, hdop, vdop));
     } else {
         out += NmeaLine(Format("GPRMC,%s,V,,,,,,,%s,,,N", hms.c_str(), date.c_str()));

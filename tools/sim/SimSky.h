@@ -10,11 +10,22 @@
 // sentences first).
 enum class SimProtocol { Nmea, Ubx, Both };
 
+// Interference the receiver meets, in seconds after its first epoch: broadband jamming that
+// lowers every signal's C/N0, and a spoofer that takes over its signals.
+struct SimInterference {
+    double dJamStart = -1.0; // negative: no jamming
+    double dJamDb = 0.0;
+    double dJamSeconds = 0.0;
+    double dSpoofStart = -1.0;   // negative: no spoofing
+    double dSpoofSeconds = -1.0; // negative: to the end
+};
+
 // A small simulated sky and a receiver moving slowly along a track. Epoch() gives one cycle of
 // RMC, GGA, GSA and GSV sentences; Restart() makes it lose the fix and reacquire it. The modern
 // receiver talks as GN with one GSA per system (NMEA 4.10 system id) and GP, GL, GA and GB GSV;
 // the other one as a GPS-only SiRF receiver. SetProtocol makes it send the same fix and sky as
-// u-blox UBX messages instead of, or after, its sentences.
+// u-blox UBX messages instead of, or after, its sentences; SetInterference makes it meet a
+// jammer or a spoofer.
 class CSimSky {
 public:
     using Clock = std::chrono::system_clock;
@@ -35,6 +46,11 @@ public:
         m_dSpread = seconds;
         m_random.seed(seed);
     }
+    // The interference to play; seed draws the spoofed signals' C/N0.
+    void SetInterference(const SimInterference &interference, unsigned seed) {
+        m_interference = interference;
+        m_spoofNoise.seed(seed);
+    }
     // Still without its fix after a restart.
     bool Acquiring() const { return m_dAcquireSeconds > 0.0; }
 
@@ -53,9 +69,10 @@ private:
     void Sky(double t, Sat (&sats)[kSatellites]) const;
     // Satellites in view after a restart (all of n once the fix is back); false while no fix.
     bool Acquire(Clock::time_point now, int n, int &nInView);
-    std::string ModernEpoch(const std::string &hms, const std::string &date, double knots,
-                            double course, double alt, double t, bool bFix, int nInView,
-                            SimUbxEpoch &ubx) const;
+    std::string ModernEpoch(const std::string &hms, const std::string &date, double t, int nInView,
+                            SimUbxEpoch &ubx);
+    // A signal's C/N0 (0: none) as this epoch's interference leaves it.
+    int Cn0(int snr);
     // What goes out for the epoch in the chosen protocol: the sentences, its UBX messages or both.
     std::string Output(std::string &nmea, SimUbxEpoch &ubx, Clock::time_point now);
 
@@ -74,4 +91,10 @@ private:
     bool m_bPowered = false;
     double m_dTtff = 0.0; // seconds from m_poweredAt to the fix; 0 until it came
     long long m_lastRfSecond = -1;
+    SimInterference m_interference;
+    std::mt19937 m_spoofNoise;
+    bool m_bStarted = false;
+    Clock::time_point m_firstEpoch{};
+    double m_dJamDbNow = 0.0; // this epoch's
+    bool m_bSpoofNow = false;
 };

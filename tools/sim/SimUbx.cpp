@@ -2,6 +2,7 @@
 
 #include "UbxWriter.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -123,7 +124,8 @@ std::string NavSat(const SimUbxEpoch &e, std::uint32_t iTow) {
     CUbxWriter w;
     w.U4(iTow).U1(1).U1(static_cast<unsigned>(e.sats.size())).Zeros(2);
     for (const SimUbxSat &s : e.sats) {
-        const int snr = s.nSnr[0];
+        // The satellite's strongest signal.
+        const int snr = e.nBands > 1 ? std::max(s.nSnr[0], s.nSnr[1]) : s.nSnr[0];
         std::uint32_t flags = Quality(snr, s.bUsed) | (s.bUsed ? 1u << 3 : 0u) | 1u << 4;
         flags |= snr > 0 ? 1u << 8 | 1u << 11 : 2u << 8; // orbit from ephemeris, else almanac
         flags |= 1u << 12;                               // almanac available
@@ -156,14 +158,21 @@ std::string NavSig(const SimUbxEpoch &e, std::uint32_t iTow) {
 
 std::string MonRf(const SimUbxEpoch &e, long long unixMs) {
     const double t = static_cast<double>(unixMs / 1000);
+    // Broadband jamming raises the CW jamming indicator by about 5 a dB and turns the gain
+    // control down by about 2% of its 0..8191 range a dB; the jamming state stays "ok", as many
+    // receivers leave it for broadband noise.
+    const long jamRise = std::lround(5.0 * e.dJamDb);
+    const long agcDrop = std::lround(0.02 * 8191.0 * e.dJamDb);
     CUbxWriter w;
     w.U1(0).U1(static_cast<unsigned>(e.nBands)).Zeros(2);
     for (int b = 0; b < e.nBands; ++b) {
         w.U1(static_cast<unsigned>(b)).U1(1).U1(2).U1(1); // jamming ok, antenna ok, power on
         w.U4(0).Zeros(4);                                 // postStatus, reserved
         w.U2(static_cast<unsigned>(88 + 6 * b));          // noisePerMS
-        w.U2(static_cast<unsigned>(5600 - 300 * b + std::lround(60.0 * std::sin(t / 40.0))));
-        w.U1(static_cast<unsigned>(12 + 3 * b + std::lround(3.0 + 3.0 * std::sin(t / 17.0))));
+        const long agc = 5600 - 300 * b + std::lround(60.0 * std::sin(t / 40.0)) - agcDrop;
+        w.U2(static_cast<unsigned>(std::max(0L, agc)));
+        const long jamInd = 12 + 3 * b + std::lround(3.0 + 3.0 * std::sin(t / 17.0)) + jamRise;
+        w.U1(static_cast<unsigned>(std::min(255L, jamInd)));
         w.I1(0).U1(120).I1(0).U1(118).Zeros(3); // ofsI, magI, ofsQ, magQ
     }
     return w.Frame(kMon, 0x38);

@@ -26,6 +26,7 @@ struct SimUbxEpoch {
     int nBands = 1;
     double dSinceStart = 0.0; // seconds since power-up or the last restart
     double dTtff = 0.0;       // seconds from then to the fix; 0 while without one
+    double dJamDb = 0.0;      // broadband jamming: dB it lowers every signal by
     std::vector<SimUbxSat> sats;
 };
 
