@@ -62,6 +62,7 @@ bool CGpsPort::Open(int nPort, int nBaud) {
     // Another source may be another receiver: its watch starts afresh with its own baseline.
     m_firmware.clear();
     m_nUnnamedEpochs = 0;
+    m_nNamedEpochs = 0;
     m_watch = std::make_unique<CIntegrityWatch>(m_watchThresholds);
     m_openDevice = platform::PortDevice(nPort);
     if (m_openDevice.empty()) {
@@ -180,12 +181,12 @@ void CGpsPort::FeedWatch() {
     const bool replay = Replay() != nullptr;
     if (m_watch->Receiver().empty() && !replay) {
         const ReceiverFamily family = m_family.Current();
-        ++m_nUnnamedEpochs;
         std::string receiver;
-        if (family != ReceiverFamily::Unknown && (!m_firmware.empty() || m_nUnnamedEpochs >= 10))
+        // Its version comes with its first messages, if at all: a few epochs' wait for it.
+        if (family != ReceiverFamily::Unknown && (!m_firmware.empty() || ++m_nNamedEpochs >= 3))
             receiver = m_firmware.empty() ? FamilyName(family)
                                           : std::string(FamilyName(family)) + " " + m_firmware;
-        else if (family == ReceiverFamily::Unknown && m_nUnnamedEpochs >= 30)
+        else if (family == ReceiverFamily::Unknown && ++m_nUnnamedEpochs >= 30)
             receiver = m_openDevice;
         if (!receiver.empty())
             m_watch->SetReceiver(receiver, platform::StateDir());

@@ -151,8 +151,9 @@ private:
     WatchStatus m_watchStatus;
     std::deque<std::pair<std::uint64_t, WatchEvent>> m_watchEvents;
     std::uint64_t m_nWatchEvents = 0;
-    std::string m_firmware; // the receiver's own version text, for its baseline's name
-    int m_nUnnamedEpochs = 0;
+    std::string m_firmware;   // the receiver's own version text, for its baseline's name
+    int m_nUnnamedEpochs = 0; // epochs before the receiver named its family
+    int m_nNamedEpochs = 0;   // and after, waiting for its version
     // Fed and reset by the reader thread only.
     CNmeaDecoder m_decoder;
     CEpochTracker m_epoch;

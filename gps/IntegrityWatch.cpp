@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <unistd.h>
 
@@ -126,6 +127,10 @@ std::string Number(double v) {
     else
         std::snprintf(text, sizeof text, "%.1f", v);
     return text;
+}
+
+std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
+    return a / b - ((a % b != 0) && ((a < 0) != (b < 0)) ? 1 : 0);
 }
 
 // Signs that are one epoch's news and start an alarm at once.
@@ -411,8 +416,10 @@ struct CIntegrityWatch::Impl {
     struct Alarm {
         bool active = false;
         bool endedShown = false;
+        // On the watch's own clock (seconds of epochs, which a jump of the fix time does not move).
         double onsetT = 0.0, lastSignT = 0.0, endT = 0.0;
-        std::int64_t onsetMs = 0;
+        std::int64_t onsetMs = 0, lastSignMs = 0; // fix times
+        std::vector<std::string> seen;            // every sign since the start
         std::string text;
         std::map<std::string, double> signSince; // sign -> first epoch it was seen in a row
     };
@@ -423,6 +430,10 @@ struct CIntegrityWatch::Impl {
     Series agc[Integrity::kMaxBlocks];
     std::deque<FixPoint> fixes;
     double lastT = -1.0;
+    // Seconds of epochs: the fix time's steps where they are plausible, else the clock's or the
+    // usual step. Holds and durations go by it, so a jump of the fix time cannot end an alarm.
+    double mono = 0.0;
+    double usualStep = 1.0;
     double validSince = -1.0; // the first epoch of the fix held since, -1 without one
     std::int64_t lastArrivedMs = -1;
     bool lastValid = false;
@@ -541,9 +552,17 @@ void CIntegrityWatch::OnEpoch(const WatchEpoch &e) {
             if (elapsed >= 0.0)
                 prove(Threat::Spoofing, "elapsed_s", std::round(elapsed * 10) / 10);
         }
+        if (!jump && step > 0.0 && step <= t.maxEpochGapS) {
+            w.mono += step;
+            w.usualStep = step;
+        } else {
+            w.mono += elapsed > 0.0 ? elapsed : w.usualStep;
+        }
         const bool gap = elapsed >= 0.0 ? elapsed > t.maxEpochGapS : step > t.maxEpochGapS;
         if (jump || gap)
             w.Forget();
+    } else {
+        w.mono += w.usualStep;
     }
     w.lastT = now;
     w.lastArrivedMs = e.arrivedMs;
@@ -614,11 +633,18 @@ void CIntegrityWatch::OnEpoch(const WatchEpoch &e) {
         }
     }
     const bool baselineCounts = w.baseline.epochs >= t.baselineMinEpochs;
-    const double cn0Now = tracked.size() >= 4 ? Median(tracked) : -1.0;
+    // The strongest four: a jammer takes the same dB from each, while how many weak or blocked
+    // satellites a receiver lists changes with the sky and the receiver.
+    double cn0Now = -1.0;
+    if (tracked.size() >= 4) {
+        std::vector<double> top = tracked;
+        std::partial_sort(top.begin(), top.begin() + 4, top.end(), std::greater<>());
+        cn0Now = (top[0] + top[1] + top[2] + top[3]) / 4.0;
+    }
     if (baselineCounts && cn0Now > 0.0 && w.baseline.Cn0Median() > 0.0 &&
         cn0Now <= w.baseline.Cn0Median() - t.baselineDropDb) {
         sign(Threat::Jamming, "cn0_below_baseline");
-        prove(Threat::Jamming, "cn0_median", std::round(cn0Now));
+        prove(Threat::Jamming, "cn0_strongest", std::round(cn0Now));
         prove(Threat::Jamming, "cn0_baseline", w.baseline.Cn0Median());
     }
 
@@ -710,23 +736,31 @@ void CIntegrityWatch::OnEpoch(const WatchEpoch &e) {
 
     // Each threat's alarm: started by a sign held startHoldS (or an instant one), ended when
     // every sign has been gone endHoldS.
+    const double m = w.mono;
     for (std::size_t k = 0; k < kThreatCount; ++k) {
         Impl::Alarm &a = w.alarms[k];
         const Threat threat = static_cast<Threat>(k);
+        // One value per name: the first sign's.
+        std::vector<std::pair<std::string, double>> proof;
+        for (const auto &item : evidence[k])
+            if (std::none_of(proof.begin(), proof.end(),
+                             [&](const auto &p) { return p.first == item.first; }))
+                proof.push_back(item);
+        evidence[k] = std::move(proof);
         std::map<std::string, double> since;
         bool ripe = false;
-        double onset = now;
+        double onset = m;
         for (const std::string &s : signs[k]) {
             const auto old = a.signSince.find(s);
-            const double first = old != a.signSince.end() ? old->second : now;
+            const double first = old != a.signSince.end() ? old->second : m;
             since[s] = first;
             onset = std::min(onset, first);
-            if (Instant(s) || now - first >= t.startHoldS)
+            if (Instant(s) || m - first >= t.startHoldS)
                 ripe = true;
         }
         a.signSince = std::move(since);
-        auto words = [&](double from) {
-            const std::string when = ClockText(static_cast<std::int64_t>(from * 1000.0));
+        auto words = [&](std::int64_t fromMs) {
+            const std::string when = ClockText(fromMs);
             const auto ev = [&](const char *name) {
                 for (const auto &[n, v] : evidence[k])
                     if (n == name)
@@ -743,7 +777,8 @@ void CIntegrityWatch::OnEpoch(const WatchEpoch &e) {
                 text +=
                     ev("satellites_lost") + " of " + ev("satellites_before") + " satellites lost";
             else if (first == "cn0_below_baseline")
-                text += "C/N0 " + ev("cn0_median") + " dB-Hz, usually " + ev("cn0_baseline");
+                text += "strongest C/N0 " + ev("cn0_strongest") + " dB-Hz, usually " +
+                        ev("cn0_baseline");
             else if (first == "jamming_indicator")
                 text += "jamming indicator " + ev("jamming_indicator") + ", usually " +
                         ev("jamming_indicator_baseline");
@@ -770,9 +805,11 @@ void CIntegrityWatch::OnEpoch(const WatchEpoch &e) {
             a.active = true;
             a.endedShown = false;
             a.onsetT = onset;
-            a.onsetMs = static_cast<std::int64_t>(onset * 1000.0);
-            a.lastSignT = now;
-            a.text = words(onset);
+            a.onsetMs = e.timeMs - static_cast<std::int64_t>((m - onset) * 1000.0);
+            a.lastSignT = m;
+            a.lastSignMs = e.timeMs;
+            a.seen = signs[k];
+            a.text = words(a.onsetMs);
             WatchEvent ev;
             ev.threat = threat;
             ev.start = true;
@@ -782,38 +819,45 @@ void CIntegrityWatch::OnEpoch(const WatchEpoch &e) {
             ev.evidence = evidence[k];
             ev.text = a.text;
             w.events.push_back(std::move(ev));
-            w.spans.insert(w.spans.begin(),
-                           AlarmSpan{threat, static_cast<std::int64_t>(std::floor(onset)), -1});
+            w.spans.insert(w.spans.begin(), AlarmSpan{threat, FloorDiv(a.onsetMs, 1000), -1});
             if (w.spans.size() > WatchStatus::kMaxSpans)
                 w.spans.pop_back();
         } else if (!signs[k].empty()) {
-            a.lastSignT = now;
-            a.text = words(a.onsetT);
-        } else if (now - a.lastSignT >= t.endHoldS) {
+            a.lastSignT = m;
+            a.lastSignMs = e.timeMs;
+            for (const std::string &s : signs[k])
+                if (std::find(a.seen.begin(), a.seen.end(), s) == a.seen.end())
+                    a.seen.push_back(s);
+            a.text = words(a.onsetMs);
+        } else if (m - a.lastSignT >= t.endHoldS) {
             a.active = false;
             a.endedShown = true;
-            a.endT = now;
+            a.endT = m;
             WatchEvent ev;
             ev.threat = threat;
             ev.start = false;
             ev.timeMs = e.timeMs;
             ev.hasDate = e.hasDate;
-            ev.durationS = std::round((a.lastSignT - a.onsetT + 1.0) * 10) / 10;
+            ev.signs = a.seen;
+            ev.durationS = std::round((a.lastSignT - a.onsetT + w.usualStep) * 10) / 10;
             a.text = std::string(threat == Threat::Jamming ? "Jamming" : "Spoofing") + " from " +
-                     ClockText(a.onsetMs) + " to " +
-                     ClockText(static_cast<std::int64_t>(a.lastSignT * 1000.0)) + " (" +
+                     ClockText(a.onsetMs) + " to " + ClockText(a.lastSignMs) + " (" +
                      Number(ev.durationS) + " s)";
             ev.text = a.text;
             w.events.push_back(std::move(ev));
             for (AlarmSpan &s : w.spans)
                 if (s.threat == threat && s.to < 0) {
-                    s.to = static_cast<std::int64_t>(std::ceil(a.lastSignT));
+                    // A fix time that went back during the alarm: the span keeps its length.
+                    s.to = std::max(FloorDiv(a.lastSignMs + 999, 1000),
+                                    s.from + static_cast<std::int64_t>(std::ceil(ev.durationS)));
+                    if (a.lastSignMs >= a.onsetMs)
+                        s.to = FloorDiv(a.lastSignMs + 999, 1000);
                     break;
                 }
         }
     }
     for (Impl::Alarm &a : w.alarms)
-        if (a.endedShown && now - a.endT > t.shownAfterS)
+        if (a.endedShown && m - a.endT > t.shownAfterS)
             a.endedShown = false;
 
     // What a clean epoch teaches: a reference for later epochs and the receiver's baseline.
@@ -906,23 +950,17 @@ void CIntegrityWatch::SetReceiver(const std::string &receiver, const std::string
     std::string error;
     if (!WatchBaseline::FromText(text.str(), stored, error))
         return; // learnt again, and the file replaced once it is
-    // What this run learnt before the receiver named itself counts for it too.
-    WatchBaseline &base = w.baseline;
-    for (std::size_t i = 0; i < base.cn0.size(); ++i)
-        base.cn0[i] += stored.cn0[i];
-    for (std::size_t b = 0; b < Integrity::kMaxBlocks; ++b) {
-        for (std::size_t i = 0; i < WatchBaseline::kJamBins; ++i)
-            base.jamInd[b][i] += stored.jamInd[b][i];
-        for (std::size_t i = 0; i < WatchBaseline::kAgcBins; ++i)
-            base.agc[b][i] += stored.agc[b][i];
-    }
-    base.epochs += stored.epochs;
+    // A few epochs before the receiver named itself taught less than its stored baseline, and
+    // may have been jammed already: the stored one replaces them.
+    w.baseline = stored;
+    w.epochsSinceSave = 0;
 }
 
 bool CIntegrityWatch::SaveBaseline(std::string &error) {
     Impl &w = *m_impl;
     error.clear();
-    if (w.stateDir.empty() || m_receiver.empty() || w.baseline.epochs < w.t.baselineMinEpochs)
+    if (w.stateDir.empty() || m_receiver.empty() || w.baseline.epochs < w.t.baselineMinEpochs ||
+        w.epochsSinceSave == 0)
         return true;
     // A week of seconds at most: older habits fade as the installation changes.
     constexpr double kMaxEpochs = 7 * 86400.0;

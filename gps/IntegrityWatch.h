@@ -26,7 +26,7 @@ struct WatchThresholds {
     double cn0DropShare = 0;   // the share of reference satellites down by cn0DropDb or lost
     int minSatellites = 0;     // reference satellites still in view needed to judge
     double lostShare = 0;      // the share of them no longer tracked that counts as a collapse
-    double baselineDropDb = 0; // median C/N0 below the receiver's stored baseline
+    double baselineDropDb = 0; // the strongest four's C/N0 below the receiver's baseline
     int jamIndRise = 0;        // jamming indicator above its baseline
     int agcDropPermil = 0;     // AGC below its baseline, tenths of a percent of its range
     // Spoofing.
@@ -116,8 +116,9 @@ struct WatchStatus {
     static constexpr std::size_t kMaxSpans = 64;
 };
 
-// A receiver's usual signal: histograms of its epochs' median C/N0 and of each RF block's jamming
-// indicator and AGC, learnt from epochs without alarm and kept across runs.
+// A receiver's usual signal: histograms of its epochs' C/N0 (the strongest four's mean) and of
+// each RF block's jamming indicator and AGC, learnt from epochs without alarm and kept across
+// runs.
 struct WatchBaseline {
     static constexpr std::size_t kCn0Bins = 100; // dB-Hz
     static constexpr std::size_t kJamBins = 256; // the indicator's range
@@ -152,12 +153,13 @@ public:
     // starts the comparisons afresh.
     WatchStatus Status() const;
 
-    // The receiver whose baseline to use: its stored one in stateDir is read (stateDir "": kept
-    // in memory only). The epochs learnt so far in this run count for it.
+    // The receiver whose baseline to use: its stored one in stateDir, when there is one,
+    // replaces what this run learnt so far (stateDir "": kept in memory only).
     void SetReceiver(const std::string &receiver, const std::string &stateDir);
     const std::string &Receiver() const { return m_receiver; }
     // Writes the baseline to the state folder (a new file renamed over the old); false with the
-    // reason when it could not. Nothing is written before baselineMinEpochs or with no folder.
+    // reason when it could not. Nothing is written before baselineMinEpochs, with nothing learnt
+    // since the last write, or with no folder.
     bool SaveBaseline(std::string &error);
     // True once saveEveryEpochs clean epochs were learnt since the last save.
     bool SaveDue() const;

@@ -1,0 +1,232 @@
+#include "IntegrityWatch.h"
+#include "DecodeTestSupport.h"
+#include "NmeaDecoder.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kDecode = std::string(SKYWATCH_BINARY_DIR) + "/tools/skywatch-decode";
+const std::string kSim = std::string(SKYWATCH_BINARY_DIR) + "/tools/skywatch-sim";
+
+struct ShellRun {
+    int exitCode = -1;
+    std::string out, err;
+};
+
+// A command through the shell, its output and errors kept in files of this process's own.
+ShellRun Shell(const std::string &command) {
+    static int runs = 0;
+    const std::string base =
+        ::testing::TempDir() + "/watch_" + std::to_string(getpid()) + "_" + std::to_string(++runs);
+    const int status =
+        std::system(("(" + command + ") >'" + base + ".out' 2>'" + base + ".err'").c_str());
+    ShellRun r;
+    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    decodetest::ReadFile(base + ".out", r.out);
+    decodetest::ReadFile(base + ".err", r.err);
+    return r;
+}
+
+// What a test may know of an event line without a JSON parser: its fields as printed.
+struct Event {
+    std::string threat, state, signs;
+    std::time_t time = 0;
+};
+
+std::string Field(const std::string &line, const std::string &name) {
+    const std::string key = "\"" + name + "\": ";
+    const std::size_t at = line.find(key);
+    if (at == std::string::npos)
+        return {};
+    const std::size_t from = at + key.size();
+    if (line[from] == '"')
+        return line.substr(from + 1, line.find('"', from + 1) - from - 1);
+    if (line[from] == '[')
+        return line.substr(from, line.find(']', from) - from + 1);
+    return line.substr(from, line.find_first_of(",}", from) - from);
+}
+
+std::vector<Event> Events(const std::string &out) {
+    std::vector<Event> events;
+    std::size_t at = 0;
+    for (std::size_t lf; (lf = out.find('\n', at)) != std::string::npos; at = lf + 1) {
+        const std::string line = out.substr(at, lf - at);
+        Event e;
+        e.threat = Field(line, "event");
+        e.state = Field(line, "state");
+        e.signs = Field(line, "signs");
+        std::tm tm{};
+        if (strptime(Field(line, "time").c_str(), "%Y-%m-%dT%H:%M:%SZ", &tm) != nullptr)
+            e.time = timegm(&tm);
+        events.push_back(e);
+    }
+    return events;
+}
+
+// The fix time of a stream's first epoch, as the watch sees it.
+std::time_t FirstFixTime(const std::string &bytes) {
+    CNmeaDecoder decoder(0);
+    auto sky = std::make_unique<SkyView>();
+    Integrity integrity;
+    for (std::size_t at = 0; at < bytes.size(); at += 16) {
+        decoder.ParseBuffer(bytes.data() + at,
+                            static_cast<int>(std::min<std::size_t>(16, bytes.size() - at)));
+        const WatchEpoch e = EpochOf(decoder, *sky, integrity, -1);
+        if (e.timeMs >= 0 && e.hasDate)
+            return static_cast<std::time_t>(e.timeMs / 1000);
+    }
+    return 0;
+}
+
+// Settings of a test's own, never the user's: XDG folders inside the test's temporary folder.
+std::string OwnHome(const std::string &name, const std::string &thresholds = "") {
+    const std::string home =
+        ::testing::TempDir() + "/watch_home_" + std::to_string(getpid()) + "_" + name;
+    fs::remove_all(home);
+    fs::create_directories(home + "/config/skywatch");
+    if (!thresholds.empty()) {
+        FILE *f = std::fopen((home + "/config/skywatch/integrity.conf").c_str(), "wb");
+        if (f != nullptr) {
+            std::fputs(thresholds.c_str(), f);
+            std::fclose(f);
+        }
+    }
+    return "XDG_CONFIG_HOME='" + home + "/config' XDG_STATE_HOME='" + home + "/state' ";
+}
+
+// One injection into the simulated receiver and when its alarm must come and go: seconds after
+// the first epoch; its fix time runs ahead by shiftS while spoofed.
+struct Injection {
+    const char *name;
+    const char *args;
+    const char *threat;
+    double onsetS, endS, shiftS;
+    const char *sign; // one sign the start must name
+};
+
+const Injection kInjections[] = {
+    {"Jam10Nmea", "--jam 60,10,40", "jamming", 60, 100, 0, "cn0_drop"},
+    {"Jam15Ubx", "--protocol ubx --jam 60,15,40", "jamming", 60, 100, 0, "jamming_indicator"},
+    {"Jam10TwoBandsBoth", "--protocol both --bands 2 --jam 60,10,40", "jamming", 60, 100, 0,
+     "agc_drop"},
+    {"Jam15Mediatek", "--chip mtk --jam 60,15,40", "jamming", 60, 100, 0, "satellites_lost"},
+    {"SpoofNmea", "--spoof 60,40", "spoofing", 60, 100, 7200, "cn0_uniform"},
+    {"SpoofUbx", "--protocol ubx --spoof 60,40", "spoofing", 60, 100, 7200, "cn0_uniform"},
+};
+
+class Injected : public ::testing::TestWithParam<Injection> {};
+
+// The alarm starts within 5 s of the onset and ends within 15 s of the end, and nothing is said
+// before the onset nor of the other threat.
+TEST_P(Injected, StartsAndEndsOnTime) {
+    const Injection &c = GetParam();
+    const std::string file =
+        ::testing::TempDir() + "/watch_" + std::to_string(getpid()) + "_" + c.name + ".bin";
+    ASSERT_EQ(Shell("'" + kSim + "' --write 200 --seed 1 " + c.args + " >'" + file + "'").exitCode,
+              0);
+    std::string bytes;
+    ASSERT_TRUE(decodetest::ReadFile(file, bytes));
+    const std::time_t first = FirstFixTime(bytes);
+    ASSERT_NE(first, 0);
+    const ShellRun r = Shell(OwnHome(c.name) + "'" + kDecode + "' --events '" + file + "'");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::vector<Event> events = Events(r.out);
+    ASSERT_EQ(events.size(), 2u) << r.out;
+    const Event &start = events[0], &end = events[1];
+    EXPECT_EQ(start.threat, c.threat);
+    EXPECT_EQ(start.state, "start");
+    EXPECT_NE(start.signs.find(c.sign), std::string::npos) << start.signs;
+    const double startDelay = static_cast<double>(start.time - first) - c.onsetS - c.shiftS;
+    EXPECT_GE(startDelay, 0.0);
+    EXPECT_LE(startDelay, 5.0);
+    EXPECT_EQ(end.threat, c.threat);
+    EXPECT_EQ(end.state, "end");
+    const double endDelay = static_cast<double>(end.time - first) - c.endS;
+    EXPECT_GE(endDelay, 0.0);
+    EXPECT_LE(endDelay, 15.0);
+    fs::remove(file);
+}
+
+INSTANTIATE_TEST_SUITE_P(Simulator, Injected, ::testing::ValuesIn(kInjections),
+                         [](const auto &row) { return std::string(row.param.name); });
+
+// No receiver of a normal day cries wolf: not one event from any capture in the tree.
+TEST(QuietDay, NoCaptureRaisesAnAlarm) {
+    std::size_t n = 0;
+    for (const auto &entry : fs::directory_iterator(SKYWATCH_NMEA_DIR)) {
+        const std::string ext = entry.path().extension().string();
+        if (!entry.is_regular_file() || (ext != ".log" && ext != ".nmea"))
+            continue;
+        ++n;
+        const ShellRun r = Shell(OwnHome("captures") + "'" + kDecode + "' --events '" +
+                                 entry.path().string() + "'");
+        EXPECT_EQ(r.exitCode, 0) << entry.path();
+        EXPECT_EQ(r.out, "") << entry.path();
+    }
+    EXPECT_GE(n, 30u);
+}
+
+// The shipped file sets every threshold, and a user's copy replaces what it names and says
+// which of its lines it could not take.
+TEST(Thresholds, ShippedFileSetsEveryOneAndAUsersCopyOverrides) {
+    WatchThresholds t;
+    std::vector<std::string> problems;
+    EXPECT_TRUE(ParseThresholds(DefaultThresholdsText(), t, problems));
+    EXPECT_TRUE(problems.empty()) << problems.front();
+    const double values[] = {t.referenceFromS,
+                             t.referenceToS,
+                             t.cn0DropDb,
+                             t.cn0DropShare,
+                             double(t.minSatellites),
+                             t.lostShare,
+                             t.baselineDropDb,
+                             double(t.jamIndRise),
+                             double(t.agcDropPermil),
+                             t.uniformSpreadDb,
+                             t.uniformMinCn0,
+                             double(t.uniformMinSatellites),
+                             t.positionWindowS,
+                             t.positionSlackM,
+                             t.fixSettleS,
+                             t.speedMarginMps,
+                             t.timeSlackS,
+                             t.maxEpochGapS,
+                             t.startHoldS,
+                             t.endHoldS,
+                             t.shownAfterS,
+                             double(t.baselineMinEpochs),
+                             double(t.saveEveryEpochs)};
+    for (const double v : values)
+        EXPECT_GT(v, 0.0);
+
+    const std::string file =
+        ::testing::TempDir() + "/watch_" + std::to_string(getpid()) + "_override.bin";
+    ASSERT_EQ(Shell("'" + kSim + "' --write 120 --seed 1 --jam 60,10,40 >'" + file + "'").exitCode,
+              0);
+    const ShellRun shipped =
+        Shell(OwnHome("shipped") + "'" + kDecode + "' --events '" + file + "'");
+    EXPECT_NE(shipped.out, "");
+    const ShellRun own = Shell(OwnHome("own", "cn0_drop_db = 30\nbogus = 1\nend_hold_s = soon\n") +
+                               "'" + kDecode + "' --events '" + file + "'");
+    EXPECT_EQ(own.exitCode, 0);
+    EXPECT_EQ(own.out, "");
+    EXPECT_NE(own.err.find("line 2: unknown name \"bogus\""), std::string::npos) << own.err;
+    EXPECT_NE(own.err.find("line 3: end_hold_s"), std::string::npos) << own.err;
+    fs::remove(file);
+}
+
+} // namespace
