@@ -11,6 +11,7 @@
 #include "FixStopwatch.h"
 #include "FixTrack.h"
 #include "GpsPort.h"
+#include "IntegrityWatch.h"
 #include "NmeaConvert.h"
 #include "NmeaDecoder.h"
 #include "PortTable.h"
@@ -159,6 +160,37 @@ struct Port {
     CSignalHistory lastTime;
     CFixStopwatch::Clock::time_point blockArrived{};
     SkyView sky;
+    // The integrity watch with the shipped thresholds, fed each epoch as the port feeds it.
+    CIntegrityWatch watch{ShippedThresholds()};
+    SkyView watchSky;
+    Integrity watchIntegrity;
+    bool alarmOn[kThreatCount]{};
+
+    static WatchThresholds ShippedThresholds() {
+        WatchThresholds t;
+        std::vector<std::string> problems;
+        Check(ParseThresholds(DefaultThresholdsText(), t, problems), "shipped thresholds refused");
+        return t;
+    }
+    // Each threat's events alternate start and end; every number is finite.
+    void CheckWatch() {
+        for (const WatchEvent &e : watch.TakeEvents()) {
+            bool &on = alarmOn[static_cast<std::size_t>(e.threat)];
+            Check(e.start != on, "an alarm started twice or ended unstarted");
+            on = e.start;
+            Check(std::isfinite(e.durationS) && e.durationS >= 0.0, "alarm of no length");
+            for (const auto &[name, v] : e.evidence)
+                Check(std::isfinite(v), "evidence not a number");
+            const std::string json = EventToJson(e);
+            Check(json.find("nan") == std::string::npos && json.find("inf") == std::string::npos,
+                  "event line with no number");
+        }
+        const WatchStatus status = watch.Status();
+        for (std::size_t k = 0; k < kThreatCount; ++k)
+            Check(status.alarms[k].active == alarmOn[k], "status and events disagree");
+        for (const AlarmSpan &span : status.spans)
+            Check(span.to < 0 || span.to >= span.from, "span ends before it starts");
+    }
 
     Port() {
         decoder.SetClock(NowMs);
@@ -187,11 +219,16 @@ struct Port {
         return CFixStopwatch::Clock::time_point{} + std::chrono::hours(1) +
                std::chrono::milliseconds(g_nowMs);
     }
-    void NotifyEpoch(bool byNewTime) { signals.OnEpoch(decoder, byNewTime); }
+    void NotifyEpoch(bool byNewTime) {
+        signals.OnEpoch(decoder, byNewTime);
+        watch.OnEpoch(EpochOf(decoder, watchSky, watchIntegrity, g_nowMs));
+        CheckWatch();
+    }
     // A replay's read that jumped, as the reader reports it before the read's bytes.
     void Jump() {
         signals.OnJump();
         lastTime.OnJump();
+        watch.ResetReferences();
     }
     void Block(const char *bytes, std::size_t n) {
         g_nowMs += 100;
@@ -213,6 +250,7 @@ struct Port {
         decoder.ClearFix();
         history.Clear();
         ttff.Cancel();
+        watch.ResetReferences();
     }
     // What the window and the tools read, at any moment.
     void CheckCopies() {

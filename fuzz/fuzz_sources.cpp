@@ -1,6 +1,8 @@
 // Feeds arbitrary text to what reads addresses and gpsd's replies: the source address parser
-// (whose canonical form must parse back to the same address), and gpsd's JSON reply lines.
+// (whose canonical form must parse back to the same address), and gpsd's JSON reply lines; and
+// to the readers of the user's thresholds file and of a receiver's stored baseline.
 #include "GpsdReply.h"
+#include "IntegrityWatch.h"
 #include "SourceUrl.h"
 
 #include <cstddef>
@@ -8,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -44,6 +47,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         }
     } else if (error.empty()) {
         Fail("refused without a reason", text);
+    }
+
+    WatchThresholds thresholds;
+    std::vector<std::string> problems;
+    if (ParseThresholds(text, thresholds, problems) != problems.empty())
+        Fail("thresholds refused without a reason, or a reason without a refusal", text);
+    WatchBaseline baseline;
+    if (WatchBaseline::FromText(text, baseline, error)) {
+        WatchBaseline again;
+        if (!WatchBaseline::FromText(baseline.ToText("r"), again, error) ||
+            again.Cn0Median() != baseline.Cn0Median() ||
+            again.JamIndMedian(0) != baseline.JamIndMedian(0) ||
+            again.AgcMedianPermil(3) != baseline.AgcMedianPermil(3))
+            Fail("a baseline that does not read back as written", text);
     }
 
     const platform::GpsdReply reply = platform::ParseGpsdReply(text);

@@ -306,7 +306,7 @@ template <std::size_t N> void WriteBins(std::string &out, const std::array<doubl
     for (std::size_t i = 0; i < N; ++i) {
         if (bins[i] <= 0.0)
             continue;
-        std::snprintf(text, sizeof text, " %zu:%.6g", i, bins[i]);
+        std::snprintf(text, sizeof text, " %zu:%.17g", i, bins[i]);
         out += text;
     }
 }
@@ -337,7 +337,7 @@ std::string WatchBaseline::ToText(const std::string &receiver) const {
         "# Delete the file to learn it again.\n";
     out += "receiver " + receiver + "\n";
     char text[48];
-    std::snprintf(text, sizeof text, "epochs %.6g\n", epochs);
+    std::snprintf(text, sizeof text, "epochs %.17g\n", epochs);
     out += text;
     out += "cn0";
     WriteBins(out, cn0);
