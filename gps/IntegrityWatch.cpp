@@ -518,7 +518,9 @@ void CIntegrityWatch::OnEpoch(const WatchEpoch &e) {
     std::vector<std::string> signs[kThreatCount];
     std::vector<std::pair<std::string, double>> evidence[kThreatCount];
     auto sign = [&](Threat threat, const char *name) {
-        signs[static_cast<int>(threat)].emplace_back(name);
+        auto &list = signs[static_cast<int>(threat)];
+        if (std::find(list.begin(), list.end(), name) == list.end())
+            list.emplace_back(name);
     };
     auto prove = [&](Threat threat, const char *name, double v) {
         evidence[static_cast<int>(threat)].emplace_back(name, v);
