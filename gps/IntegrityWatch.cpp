@@ -11,9 +11,10 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
+#include <fcntl.h>
 #include <functional>
 #include <sstream>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -139,6 +140,40 @@ bool Instant(const std::string &sign) {
            sign == "receiver_spoofing_state";
 }
 
+// A settings file of at most 64 KiB (a file name may lead anywhere: a device, a pipe, a huge
+// file); false with errno (EFBIG past the size) when it cannot be read.
+bool ReadSmallFile(const std::string &path, std::string &text) {
+    constexpr std::size_t kMax = 64 * 1024;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        errno = EINVAL;
+        return false;
+    }
+    text.clear();
+    char buf[4096];
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            const int err = errno;
+            ::close(fd);
+            errno = err;
+            return n == 0;
+        }
+        text.append(buf, static_cast<std::size_t>(n));
+        if (text.size() > kMax) {
+            ::close(fd);
+            errno = EFBIG;
+            return false;
+        }
+    }
+}
+
 } // namespace
 
 std::string_view DefaultThresholdsText() {
@@ -196,13 +231,17 @@ WatchThresholds LoadThresholds(std::vector<std::string> &problems) {
     if (dir.empty())
         return t;
     const std::string path = dir + "/integrity.conf";
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
+    std::string text;
+    if (!ReadSmallFile(path, text)) {
+        if (errno != ENOENT)
+            problems.push_back(path + ": " +
+                               (errno == EFBIG    ? "larger than 64 KiB"
+                                : errno == EINVAL ? "not a regular file"
+                                                  : std::strerror(errno)));
         return t;
-    std::ostringstream text;
-    text << in.rdbuf();
+    }
     std::vector<std::string> own;
-    ParseThresholds(text.str(), t, own);
+    ParseThresholds(text, t, own);
     for (const std::string &p : own)
         problems.push_back(path + ": " + p);
     return t;
@@ -943,14 +982,12 @@ void CIntegrityWatch::SetReceiver(const std::string &receiver, const std::string
     w.stateDir = stateDir;
     if (stateDir.empty())
         return;
-    std::ifstream in(BaselinePath(stateDir, receiver), std::ios::binary);
-    if (!in)
+    std::string text;
+    if (!ReadSmallFile(BaselinePath(stateDir, receiver), text))
         return;
-    std::ostringstream text;
-    text << in.rdbuf();
     WatchBaseline stored;
     std::string error;
-    if (!WatchBaseline::FromText(text.str(), stored, error))
+    if (!WatchBaseline::FromText(text, stored, error))
         return; // learnt again, and the file replaced once it is
     // A few epochs before the receiver named itself taught less than its stored baseline, and
     // may have been jammed already: the stored one replaces them.

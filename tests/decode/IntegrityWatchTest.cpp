@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include <ctime>
 #include <filesystem>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -128,6 +130,10 @@ const Injection kInjections[] = {
     {"SpoofUbx", "--protocol ubx --spoof 60,40", "spoofing", 60, 100, 7200, "cn0_uniform"},
 };
 
+void PrintTo(const Injection &c, std::ostream *os) {
+    *os << c.args;
+}
+
 class Injected : public ::testing::TestWithParam<Injection> {};
 
 // The alarm starts within 5 s of the onset and ends within 15 s of the end, and nothing is said
@@ -226,6 +232,14 @@ TEST(Thresholds, ShippedFileSetsEveryOneAndAUsersCopyOverrides) {
     EXPECT_EQ(own.out, "");
     EXPECT_NE(own.err.find("line 2: unknown name \"bogus\""), std::string::npos) << own.err;
     EXPECT_NE(own.err.find("line 3: end_hold_s"), std::string::npos) << own.err;
+    // A settings file that is a pipe nobody writes to is refused, not waited on.
+    const std::string env = OwnHome("fifo");
+    const std::size_t quote = env.find('\'') + 1;
+    const std::string home = env.substr(quote, env.find("/config'") - quote);
+    ASSERT_EQ(mkfifo((home + "/config/skywatch/integrity.conf").c_str(), 0600), 0);
+    const ShellRun fifo = Shell(env + "timeout 10 '" + kDecode + "' --events '" + file + "'");
+    EXPECT_EQ(fifo.exitCode, 0);
+    EXPECT_NE(fifo.err.find("integrity.conf: not a regular file"), std::string::npos) << fifo.err;
     fs::remove(file);
 }
 
