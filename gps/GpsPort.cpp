@@ -64,6 +64,10 @@ bool CGpsPort::Open(int nPort, int nBaud) {
     m_nUnnamedEpochs = 0;
     m_nNamedEpochs = 0;
     m_watch = std::make_unique<CIntegrityWatch>(m_watchThresholds);
+    {
+        std::lock_guard lock(m_watchLock);
+        m_watchStatus = WatchStatus{};
+    }
     m_openDevice = platform::PortDevice(nPort);
     if (m_openDevice.empty()) {
         m_openDevice = "COM" + std::to_string(nPort) + ":";
