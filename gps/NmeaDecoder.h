@@ -65,7 +65,6 @@ public:
     void CopySky(SkyView &dest) const { m_sky.Copy(dest, m_clock()); }
     // Milliseconds of a steady clock; tests set their own before feeding.
     void SetClock(std::int64_t (*clock)()) { m_clock = clock; }
-    std::int64_t Now() const { return m_clock(); }
     // Seconds west of UTC the record's times were moved by.
     int BiasSeconds() const { return m_nBiasSeconds; }
     ScanCounters CopyCounters() const;

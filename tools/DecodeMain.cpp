@@ -193,6 +193,8 @@ int RunLive(const std::string &device, int baud, int seconds, const std::string 
             bTimed = true;
         }
         if (events) {
+            // The next wait is for data after what was read now.
+            decoded = port.CopyCounters().Heard();
             for (const WatchEvent &event : port.WatchEventsSince(eventsSeen))
                 NoteOutput(std::printf("%s\n", EventToJson(event).c_str()));
             if (flushEach && std::fflush(stdout) != 0)
