@@ -13,10 +13,44 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPixmap>
+#include <QStringList>
 #include <QStyledItemDelegate>
 #include <QTableView>
 #include <QVBoxLayout>
 #include <algorithm>
+
+class CDesktopView::CBanner : public QWidget {
+public:
+    explicit CBanner(QWidget *parent) : QWidget(parent) {
+        setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+        setAttribute(Qt::WA_OpaquePaintEvent);
+        setAccessibleName(QStringLiteral("Alarms"));
+        hide();
+    }
+    void SetLines(const std::vector<display::BannerLine> &lines) {
+        if (lines == m_lines)
+            return;
+        m_lines = lines;
+        QStringList texts;
+        for (const display::BannerLine &line : lines)
+            texts << line.text;
+        // The whole words, where the window cuts a line short.
+        setToolTip(texts.join(QLatin1Char('\n')));
+        setAccessibleDescription(toolTip());
+        setFixedHeight(display::BannerLineHeight(fontMetrics()) * static_cast<int>(lines.size()));
+        setVisible(!lines.empty());
+        update();
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override {
+        QPainter p(this);
+        display::DrawBanner(p, QRectF(rect()), m_lines);
+    }
+
+private:
+    std::vector<display::BannerLine> m_lines;
+};
 
 class CDesktopView::CSkyPlot : public QWidget {
 public:
@@ -156,10 +190,25 @@ CDesktopView::CDesktopView(QWidget *parent) : QWidget(parent) {
     // Halves: the plot is round, and a dual-band receiver's table is wide.
     top->addWidget(m_plot, 1);
     top->addLayout(right, 1);
+    auto *body = new QVBoxLayout;
+    body->setContentsMargins(6, 6, 6, 0);
+    body->addLayout(top, 1);
+    body->addWidget(m_bars);
+    // The banner spans the whole width above everything else.
+    m_banner = new CBanner(this);
     auto *all = new QVBoxLayout(this);
-    all->setContentsMargins(6, 6, 6, 0);
-    all->addLayout(top, 1);
-    all->addWidget(m_bars);
+    all->setContentsMargins(0, 0, 0, 0);
+    all->setSpacing(0);
+    all->addWidget(m_banner);
+    all->addLayout(body, 1);
+}
+
+void CDesktopView::ShowAlarms(const std::vector<display::BannerLine> &lines) {
+    m_banner->SetLines(lines);
+}
+
+QWidget *CDesktopView::Banner() const {
+    return m_banner;
 }
 
 QLabel *CDesktopView::FixValue(const QString &label) const {

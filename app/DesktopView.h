@@ -1,5 +1,6 @@
 #pragma once
 
+#include "AlarmBanner.h"
 #include "FixExtra.h"
 #include "GpsFix.h"
 #include "SkyTable.h"
@@ -26,18 +27,24 @@ public:
     void Show(const GpsFix &fix, display::FixFacts facts, const FixExtra &extra, const SkyView &sky,
               const QString &live);
 
+    // The alarm banner across the top: a line per alarm on show, hidden (taking no room) without.
+    void ShowAlarms(const std::vector<display::BannerLine> &lines);
+    QWidget *Banner() const;
+
     const CSatTableModel &Model() const { return *m_model; }
     QTableView *Table() const { return m_table; }
     // The value label of the fix panel's row named label, or nullptr.
     QLabel *FixValue(const QString &label) const;
 
 private:
+    class CBanner;
     class CSkyPlot;
     class CBars;
     class CCells;
 
     SkyView m_sky{};
     bool m_bStale = false;
+    CBanner *m_banner = nullptr;
     CSkyPlot *m_plot = nullptr;
     CBars *m_bars = nullptr;
     CSatTableModel *m_model = nullptr;

@@ -20,7 +20,7 @@ protected:
     void paintEvent(QPaintEvent *) override {
         QPainter p(this);
         display::PaintHistory(p, QRectF(rect()), m_view.m_history, m_view.SpanSeconds(),
-                              m_view.m_picked);
+                              m_view.m_picked, m_view.m_spans);
     }
     void mousePressEvent(QMouseEvent *event) override {
         const QRectF area = display::LayoutHistory(QRectF(rect())).signal;
@@ -71,6 +71,7 @@ int CHistoryView::SpanSeconds() const {
 
 void CHistoryView::Refresh() {
     m_history = m_port.Signals().Copy();
+    m_spans = m_port.CopyWatch().spans;
     std::vector<SatNumber> sats = display::HistorySatellites(m_history);
     const auto same = [](const SatNumber &a, const SatNumber &b) {
         return a.gnss == b.gnss && a.sv == b.sv;

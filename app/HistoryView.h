@@ -1,5 +1,6 @@
 #pragma once
 
+#include "IntegrityWatch.h"
 #include "SignalHistory.h"
 
 #include <QRect>
@@ -40,6 +41,7 @@ private:
 
     const CGpsPort &m_port;
     SignalHistoryCopy m_history;
+    std::vector<AlarmSpan> m_spans; // the watch's alarms, shaded behind the plots
     std::vector<SatNumber> m_satellites;
     std::optional<SatNumber> m_picked;
     CPlot *m_plot = nullptr;

@@ -1,5 +1,6 @@
 #include "StatusDlg.h"
 
+#include "AlarmBanner.h"
 #include "ControlIds.h"
 #include "LiveCaption.h"
 #include "PortTable.h"
@@ -48,7 +49,10 @@ void CStatusDlg::UpdateLiveStatus() {
     if (const std::string warning = m_port.SourceWarning(); !warning.empty())
         more << QString::fromStdString(warning);
     more << SessionCaption(m_port);
-    const QString caption = LiveCaption(state, more.join(QStringLiteral("; ")));
+    QString caption = LiveCaption(state, more.join(QStringLiteral("; ")));
+    // An alarm goes last, set apart, so the usual words keep their places.
+    if (const QString alarm = display::AlarmCaption(m_curWatch); !alarm.isEmpty())
+        caption += QStringLiteral(" \u2014 ") + alarm;
     if (windowTitle() != caption)
         setWindowTitle(caption);
 

@@ -1,5 +1,6 @@
 #include "StatusDlg.h"
 
+#include "AlarmBanner.h"
 #include "BaudRates.h"
 #include "Canvas.h"
 #include "ControlIds.h"
@@ -174,6 +175,7 @@ void CStatusDlg::OnTimer(int nIdEvent) {
         return;
     m_port.CopyFix(m_curFix, m_curExtra);
     m_port.CopySky(m_curSky);
+    m_curWatch = m_port.CopyWatch();
     UpdateLiveStatus();
     UpdateDesktop();
     m_epochRepaint.Painted();
@@ -445,4 +447,5 @@ void CStatusDlg::UpdateDesktop() {
     display::ApplyTimeRule(cur, m_timeRule, m_nBiasSeconds);
     m_desktop->Show(cur, display::FixFacts{m_curExtra.sent, m_bNoData}, m_curExtra, m_curSky,
                     m_strLive);
+    m_desktop->ShowAlarms(display::BannerLines(m_curWatch, m_bNoData));
 }

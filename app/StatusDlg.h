@@ -91,6 +91,8 @@ public:
     QString m_strLive;
     // The satellite table as of the last tick; the sky view and the bars draw from it.
     SkyView m_curSky{};
+    // The jamming and spoofing watch as of the last tick: the desktop's banner, the caption.
+    WatchStatus m_curWatch;
     CGpsPort m_port;
     // Repaints once a receiver epoch is complete; the tick paints while none arrive.
     CEpochRepaint m_epochRepaint{m_port, [this] {

@@ -8,6 +8,8 @@
 #include <QStringList>
 #include <algorithm>
 #include <cmath>
+#include <optional>
+#include <utility>
 
 namespace display {
 
@@ -30,11 +32,23 @@ struct Axes {
     QRectF inner;
     std::int64_t start = 0, span = 1;
     std::int64_t gap = kGapSeconds;
+    const std::vector<AlarmSpan> *alarms = nullptr; // shaded behind the plot
     double X(std::int64_t t) const {
         return inner.left() +
                static_cast<double>(t - start) * (inner.width() - 1) / static_cast<double>(span);
     }
 };
+
+// Where an alarm's time lies on the plot, clipped to it: left and right edge, or nothing when
+// it lies outside. One that goes on reaches the newest sample.
+std::optional<std::pair<double, double>> SpanEdges(const Axes &a, const AlarmSpan &s) {
+    const std::int64_t end = a.start + a.span;
+    const std::int64_t to = s.to < 0 ? end : std::min(s.to, end);
+    if (to < a.start || s.from > end || to < s.from)
+        return std::nullopt;
+    const double left = a.X(std::max(s.from, a.start));
+    return std::pair{left, std::max(a.X(to), left + 1)};
+}
 
 Axes MakeAxes(const QRectF &area, const SignalHistoryCopy &h, int spanSeconds) {
     Axes a;
@@ -92,6 +106,12 @@ void DrawFrame(QPainter &p, const Axes &a, const QString &title, double top, dou
     const QRectF &r = a.inner;
     p.setRenderHint(QPainter::Antialiasing, false);
     p.fillRect(r, Qt::white);
+    if (a.alarms != nullptr)
+        for (const AlarmSpan &s : *a.alarms)
+            if (const auto edges = SpanEdges(a, s))
+                p.fillRect(
+                    QRectF(QPointF(edges->first, r.top()), QPointF(edges->second, r.bottom())),
+                    HistorySpanColour(s.threat));
     static const int kSteps[] = {10, 30, 60, 120, 300, 600, 900, 1800, 3600};
     const double room = std::max(1.0, r.width() / 70.0);
     int stepT = kSteps[std::size(kSteps) - 1];
@@ -365,6 +385,14 @@ QColor HistoryBandColour(std::size_t band) {
     return kColours[band % std::size(kColours)];
 }
 
+QColor HistorySpanColour(Threat threat) {
+    return threat == Threat::Jamming ? QColor(255, 222, 222) : QColor(232, 222, 255);
+}
+
+QColor HistorySpanInk(Threat threat) {
+    return threat == Threat::Jamming ? QColor(170, 30, 30) : QColor(100, 50, 170);
+}
+
 HistoryLayout LayoutHistory(const QRectF &area) {
     const double h = area.height();
     HistoryLayout l;
@@ -388,13 +416,35 @@ std::vector<SatNumber> HistorySatellites(const SignalHistoryCopy &h) {
 }
 
 void PaintHistory(QPainter &painter, const QRectF &area, const SignalHistoryCopy &history,
-                  int spanSeconds, const std::optional<SatNumber> &picked) {
+                  int spanSeconds, const std::optional<SatNumber> &picked,
+                  const std::vector<AlarmSpan> &spans) {
     painter.save();
     painter.fillRect(area, QColor(245, 245, 245));
     const HistoryLayout l = LayoutHistory(area);
-    PaintSignals(painter, MakeAxes(l.signal, history, spanSeconds), history, picked);
-    PaintCounts(painter, MakeAxes(l.counts, history, spanSeconds), history);
-    PaintHdop(painter, MakeAxes(l.hdop, history, spanSeconds), history);
+    const auto axes = [&](const QRectF &plot) {
+        Axes a = MakeAxes(plot, history, spanSeconds);
+        if (!history.samples.empty())
+            a.alarms = &spans;
+        return a;
+    };
+    const Axes signal = axes(l.signal);
+    PaintSignals(painter, signal, history, picked);
+    PaintCounts(painter, axes(l.counts), history);
+    PaintHdop(painter, axes(l.hdop), history);
+    // Each alarm named near its top left in the signal plot, over the lines, where it fits.
+    if (signal.alarms != nullptr)
+        for (const AlarmSpan &s : spans) {
+            const auto edges = SpanEdges(signal, s);
+            const QString name = QString::fromLatin1(ThreatName(s.threat));
+            const int width = painter.fontMetrics().horizontalAdvance(name);
+            if (!edges || edges->second - edges->first < width + 6)
+                continue;
+            painter.setPen(HistorySpanInk(s.threat));
+            // A line apiece, so the labels of overlapping alarms stay apart.
+            const double y = signal.inner.top() + 1 + 16 * static_cast<int>(s.threat);
+            painter.drawText(QRectF(edges->first + 3, y, width + 2, 16),
+                             Qt::AlignLeft | Qt::AlignTop, name);
+        }
     if (history.samples.empty()) {
         painter.setPen(Qt::darkGray);
         painter.drawText(l.signal, Qt::AlignCenter, QStringLiteral("no time of fix yet"));

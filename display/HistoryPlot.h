@@ -1,5 +1,6 @@
 #pragma once
 
+#include "IntegrityWatch.h"
 #include "SignalHistory.h"
 
 #include <QColor>
@@ -18,6 +19,9 @@ namespace display {
 QColor HistorySystemColour(Gnss gnss);
 // The colour of the picked satellite's band-th band (0 to 3), in the order they are first seen.
 QColor HistoryBandColour(std::size_t band);
+// The light shade behind the plots over a time with an alarm of this threat, and its label's ink.
+QColor HistorySpanColour(Threat threat);
+QColor HistorySpanInk(Threat threat);
 
 // The three plots stacked in area: signal strength, satellites in view and used, HDOP.
 struct HistoryLayout {
@@ -30,9 +34,11 @@ std::vector<SatNumber> HistorySatellites(const SignalHistoryCopy &history);
 
 // The last spanSeconds up to the newest sample (less when the history is shorter), time of fix
 // on the x axis (UTC). Every signal is a thin line in its system's tint, the picked satellite's
-// bands bold and named. Costs one pixel write per point of the thin lines.
+// bands bold and named; the times of alarms (spans, in the samples' time) shaded behind the
+// plots. Costs one pixel write per point of the thin lines.
 void PaintHistory(QPainter &painter, const QRectF &area, const SignalHistoryCopy &history,
-                  int spanSeconds, const std::optional<SatNumber> &picked);
+                  int spanSeconds, const std::optional<SatNumber> &picked,
+                  const std::vector<AlarmSpan> &spans = {});
 
 // The satellite whose line passes within a few pixels of at in the signal plot drawn in
 // signalArea (LayoutHistory's), if any.

@@ -1,12 +1,15 @@
 // The session's history in the window: recording from it, on a real pseudo-terminal.
+#include "AlarmBanner.h"
 #include "AppTestSupport.h"
 #include "ControlIds.h"
+#include "DesktopView.h"
 #include "HistoryPlot.h"
 #include "HistoryView.h"
 #include "LinkTestSupport.h"
 #include "PortTable.h"
 #include "ScatterView.h"
 #include "SessionMenu.h"
+#include "SimProcess.h"
 #include "SkyPlot.h"
 #include "StatusDlg.h"
 
@@ -230,6 +233,105 @@ TEST_F(SessionWindow, HistoryOfAReplayDrawsThePickedSatellite) {
     ASSERT_TRUE(view->Picked().has_value());
     EXPECT_GT(CountColour(view->grab().toImage(), QRect(on - QPoint(3, 3), QSize(7, 7)), bold), 0)
         << display::SatLabel(view->Picked()->gnss, view->Picked()->sv).toStdString();
+}
+
+} // namespace
+
+namespace {
+
+// Columns of area that hold colour c: the first and the last, or (-1, -1).
+std::pair<int, int> ColumnsOf(const QImage &img, const QRect &area, const QColor &c) {
+    std::pair<int, int> found{-1, -1};
+    for (int x = area.left(); x <= area.right(); ++x)
+        if (CountColour(img, QRect(x, area.top(), 1, area.height()), c) > 0)
+            found = {found.first < 0 ? x : found.first, x};
+    return found;
+}
+
+// The simulator's jamming replayed: while the alarm is on show the desktop's banner says so in its
+// colours and the caption carries the active one at any size; the signal history shades its time;
+// once the replay's data stops the banner turns grey. A recording without jamming shows none.
+TEST_F(SessionWindow, JammingInAReplayShowsInTheBannerCaptionAndHistory) {
+    if (!CSimProcess::Built())
+        GTEST_SKIP() << "needs the simulated receiver " << CSimProcess::Binary();
+    const struct {
+        const char *name;
+        int seconds;
+        bool jam, active;
+        double shadeFrom, shadeTo; // where in the history's width the alarm's time may lie
+    } rows[] = {{"jammed to the end", 80, true, true, 0.7, 1.0},
+                {"jamming over", 200, true, false, 0.28, 0.6},
+                {"no jamming", 40, false, false, 0, 0}};
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        const QString path = m_dir.filePath(QString::fromLatin1(row.name) + ".nmea");
+        ASSERT_TRUE(WriteSimRecording(path, row.seconds,
+                                      row.jam ? QStringList{"--jam", "60,15,40"} : QStringList{}));
+        platform::BindPort(kPort, QFile::encodeName(path).toStdString());
+        CStatusDlg dlg;
+        dlg.OnInitDialog();
+        CSessionMenu menu(dlg);
+        dlg.resize(1400, 900);
+        dlg.show();
+        ASSERT_TRUE(dlg.IsDesktop());
+        ASSERT_NE(dlg.m_port.Replay(), nullptr);
+        dlg.m_port.Replay()->SetSpeed(platform::CFileSource::kFastest);
+        QWidget *banner = dlg.Desktop()->Banner();
+        const QColor shown = row.active ? display::kAlarmBackground : display::kEndedBackground;
+        const auto pixels = [&](const QColor &c) {
+            return banner->isVisible() ? CountColour(banner->grab().toImage(), banner->rect(), c)
+                                       : 0;
+        };
+        ASSERT_TRUE(PumpUntil([&] { return dlg.m_port.Replay()->Ended(); }, 5000));
+        // The tick after the end, while the data is still recent.
+        if (row.jam)
+            EXPECT_TRUE(PumpUntil([&] { return pixels(shown) > 1000; }, 2500));
+        else
+            PumpUntil([] { return false; }, 1100);
+        ASSERT_FALSE(dlg.m_bNoData);
+        const WatchStatus::Alarm &jam = dlg.m_curWatch.alarms[0];
+        EXPECT_EQ(jam.active, row.active);
+        EXPECT_EQ(jam.ended, row.jam && !row.active);
+        EXPECT_EQ(banner->isVisible(), row.jam);
+        EXPECT_EQ(banner->toolTip(), QString::fromStdString(jam.text));
+        const QString alarm = QString::fromUtf8(" \u2014 Possible jamming: ");
+        EXPECT_EQ(dlg.windowTitle().contains(alarm), row.active) << dlg.windowTitle().toStdString();
+        EXPECT_TRUE(dlg.windowTitle().startsWith(QStringLiteral("Skywatch - ")))
+            << dlg.windowTitle().toStdString();
+
+        // The history shades the alarm's time, and only that.
+        CHistoryView *view = menu.OpenHistory();
+        view->resize(800, 600);
+        view->Refresh();
+        const QRect plot = view->SignalPlotRect();
+        const QImage history = view->grab().toImage();
+        const auto [first, last] =
+            ColumnsOf(history, plot, display::HistorySpanColour(Threat::Jamming));
+        if (row.jam) {
+            EXPECT_GE(first, plot.left() + row.shadeFrom * plot.width());
+            EXPECT_LE(last, plot.left() + row.shadeTo * plot.width());
+            EXPECT_GT(last - first, plot.width() / 50);
+        } else {
+            EXPECT_EQ(first, -1);
+        }
+
+        // The dialog's own size keeps its layout: no banner, the caption still warns.
+        dlg.resize(240, 268);
+        EXPECT_FALSE(dlg.IsDesktop());
+        EXPECT_EQ(dlg.windowTitle().contains(alarm), row.active) << dlg.windowTitle().toStdString();
+        dlg.resize(1400, 900);
+
+        // Stopped data greys the banner: what it says is no longer news.
+        if (row.jam) {
+            EXPECT_TRUE(PumpUntil(
+                [&] { return dlg.m_bNoData && pixels(display::kAlarmStaleBackground) > 1000; },
+                6000));
+            EXPECT_EQ(pixels(shown), 0);
+            EXPECT_TRUE(banner->toolTip().endsWith(QStringLiteral(" (no data)")))
+                << banner->toolTip().toStdString();
+        }
+        dlg.done(QDialog::Rejected);
+    }
 }
 
 } // namespace

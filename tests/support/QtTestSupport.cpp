@@ -1,6 +1,9 @@
 #include "QtTestSupport.h"
 
+#include "SimProcess.h"
+
 #include <QCoreApplication>
+#include <QProcess>
 
 void QtTest::SetUpTestSuite() {
     if (QApplication::instance())
@@ -33,4 +36,13 @@ int CountColour(const QImage &img, const QRect &area, const QColor &c) {
         for (int x = area.left(); x <= area.right(); ++x)
             n += QColor(img.pixel(x, y)) == c ? 1 : 0;
     return n;
+}
+
+bool WriteSimRecording(const QString &path, int seconds, const QStringList &args) {
+    QProcess sim;
+    sim.setStandardOutputFile(path);
+    sim.start(QString::fromStdString(CSimProcess::Binary()),
+              QStringList{QStringLiteral("--write"), QString::number(seconds)} + args);
+    return sim.waitForFinished(120000) && sim.exitStatus() == QProcess::NormalExit &&
+           sim.exitCode() == 0;
 }

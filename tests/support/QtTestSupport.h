@@ -8,6 +8,7 @@
 #include <QImage>
 #include <QRect>
 #include <QString>
+#include <QStringList>
 #include <functional>
 #include <gtest/gtest.h>
 #include <ostream>
@@ -28,3 +29,7 @@ bool PumpUntil(const std::function<bool()> &cond, int ms, const std::function<vo
 
 // How many pixels of area have exactly colour c.
 int CountColour(const QImage &img, const QRect &area, const QColor &c);
+
+// Writes seconds of the simulated receiver (skywatch-sim --write, with args) to path; false when
+// it failed to run or to exit cleanly.
+bool WriteSimRecording(const QString &path, int seconds, const QStringList &args = {});

@@ -1,4 +1,5 @@
 #include "Canvas.h"
+#include "HistoryPlot.h"
 #include "OpeningZoom.h"
 #include "QtTestSupport.h"
 #include "SatTableModel.h"
@@ -360,4 +361,96 @@ TEST_F(SkyViewTest, SatTableTracksSignalsOnlyWhereTheReceiverSaysHow) {
     model.SetSky(sky, false);
     EXPECT_EQ(model.Bands(), QStringList({"L1 C/A", "L2 CL", "E1", "SNR"}));
     EXPECT_EQ(column(7), QStringList({"", "", "", "25"}));
+}
+
+namespace {
+
+// A hundred seconds from 1000 on, one GPS satellite at 40 dB-Hz.
+SignalHistoryCopy SteadyHistory() {
+    SignalHistoryCopy h;
+    for (std::int64_t t = 1000; t <= 1100; ++t) {
+        HistorySample s;
+        s.time = t;
+        s.first = static_cast<std::uint32_t>(h.sigs.size());
+        s.count = 1;
+        s.hdop = 9;
+        s.inView[static_cast<std::size_t>(Gnss::GPS)] = 8;
+        s.used[static_cast<std::size_t>(Gnss::GPS)] = 6;
+        h.samples.push_back(s);
+        h.sigs.push_back(HistorySignal{static_cast<std::uint8_t>(Gnss::GPS) | 0x80, 5, 1, 40});
+    }
+    return h;
+}
+
+// The first and last column of img holding colour c in rows top to bottom, or (-1, -1).
+std::pair<int, int> ColumnsOf(const QImage &img, int top, int bottom, const QColor &c) {
+    std::pair<int, int> found{-1, -1};
+    for (int x = 0; x < img.width(); ++x)
+        if (CountColour(img, QRect(x, top, 1, bottom - top + 1), c) > 0)
+            found = {found.first < 0 ? x : found.first, x};
+    return found;
+}
+
+} // namespace
+
+using HistoryPaintTest = QtTest;
+
+// Each alarm's time is shaded in its threat's colour in all three plots, over its own columns
+// only; one still going on reaches the newest sample, one outside the shown time shows nowhere.
+TEST_F(HistoryPaintTest, AlarmSpansShadeTheirTimeInEveryPlot) {
+    const SignalHistoryCopy h = SteadyHistory();
+    const struct {
+        const char *name;
+        std::vector<AlarmSpan> spans;
+        std::int64_t jamFrom, jamTo, spoofFrom, spoofTo; // -1: not shown
+    } rows[] = {
+        {"jamming", {{Threat::Jamming, 1020, 1040}}, 1020, 1040, -1, -1},
+        {"both, spoofing going on",
+         {{Threat::Spoofing, 1060, -1}, {Threat::Jamming, 1020, 1040}},
+         1020,
+         1040,
+         1060,
+         1100},
+        {"before the history, and past its end",
+         {{Threat::Jamming, 1090, 2000}, {Threat::Spoofing, 900, 950}},
+         1090,
+         1100,
+         -1,
+         -1},
+        {"none", {}, -1, -1, -1, -1},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        QImage img(800, 600, QImage::Format_RGB32);
+        {
+            QPainter p(&img);
+            display::PaintHistory(p, QRectF(img.rect()), h, 600, std::nullopt, row.spans);
+        }
+        // The time axis from the signal plot's frame: its left and right edge.
+        const display::HistoryLayout l = display::LayoutHistory(QRectF(img.rect()));
+        const auto [left, right] = ColumnsOf(img, qRound(l.signal.center().y()),
+                                             qRound(l.signal.center().y()), QColor(150, 150, 150));
+        ASSERT_GT(right - left, 600);
+        const auto column = [&](std::int64_t t) {
+            return left + static_cast<int>((t - 1000) * (right - left) / 100);
+        };
+        for (const QRectF &plot : {l.signal, l.counts, l.hdop}) {
+            const int top = qRound(plot.top()), bottom = qRound(plot.bottom()) - 1;
+            for (const auto &[threat, from, to] :
+                 {std::tuple{Threat::Jamming, row.jamFrom, row.jamTo},
+                  std::tuple{Threat::Spoofing, row.spoofFrom, row.spoofTo}}) {
+                const auto [first, last] =
+                    ColumnsOf(img, top, bottom, display::HistorySpanColour(threat));
+                SCOPED_TRACE(ThreatName(threat));
+                if (from < 0) {
+                    EXPECT_EQ(first, -1);
+                    continue;
+                }
+                EXPECT_NEAR(first, column(from), 2);
+                EXPECT_NEAR(last, column(to), 2);
+            }
+        }
+    }
+    EXPECT_NE(display::HistorySpanColour(Threat::Jamming),
+              display::HistorySpanColour(Threat::Spoofing));
 }
