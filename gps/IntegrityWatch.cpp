@@ -42,6 +42,7 @@ constexpr ThresholdName kThresholdNames[] = {
     {"position_slack_m", &WatchThresholds::positionSlackM, nullptr},
     {"fix_settle_s", &WatchThresholds::fixSettleS, nullptr},
     {"speed_margin_mps", &WatchThresholds::speedMarginMps, nullptr},
+    {"range_error_m", &WatchThresholds::rangeErrorM, nullptr},
     {"time_slack_s", &WatchThresholds::timeSlackS, nullptr},
     {"max_epoch_gap_s", &WatchThresholds::maxEpochGapS, nullptr},
     {"start_hold_s", &WatchThresholds::startHoldS, nullptr},
@@ -282,6 +283,8 @@ WatchEpoch EpochOf(const CNmeaDecoder &decoder, SkyView &sky, Integrity &integri
     if ((extra.sent & kSentSpeed) != 0)
         e.speedMps = fix.wSpeed / 100.0 / 3.6;
     e.hAccM = extra.hAccM;
+    if ((extra.sent & kSentHdop) != 0 && fix.nHdop > 0)
+        e.hdop = fix.nHdop / 10.0;
     return e;
 }
 
@@ -760,7 +763,10 @@ void CIntegrityWatch::OnEpoch(const WatchEpoch &e) {
                 fastest = std::max(fastest, f.speed);
             const double span = now - from.t;
             const double moved = DistanceM(from.lat, from.lon, e.lat, e.lon);
-            const double slack = t.positionSlackM + (e.hAccM > 0.0f ? 3.0 * e.hAccM : 0.0);
+            // Three times the fix's own accuracy, or HDOP's estimate of it, beyond the slack.
+            const double accuracy =
+                e.hAccM > 0.0f ? e.hAccM : (e.hdop > 0.0 ? e.hdop * t.rangeErrorM : 0.0);
+            const double slack = t.positionSlackM + 3.0 * accuracy;
             if (moved > (fastest + t.speedMarginMps) * span + slack) {
                 sign(Threat::Spoofing, "position_jump");
                 prove(Threat::Spoofing, "moved_m", std::round(moved));

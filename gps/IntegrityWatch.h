@@ -37,6 +37,7 @@ struct WatchThresholds {
     double positionSlackM = 0;  // metres a fix may wander beyond what its speed allows
     double fixSettleS = 0;      // a fix held this long before its positions are compared
     double speedMarginMps = 0;  // and m/s beyond the speed it reports
+    double rangeErrorM = 0;     // times HDOP: the fix's scatter when it gives no accuracy
     double timeSlackS = 0;      // fix time ahead of the time since the last epoch
     double maxEpochGapS = 0;    // without a clock (a recording): a longer step is a jump
     // An alarm starts when a sign held for startHoldS (one-epoch signs at once) and ends when
@@ -72,6 +73,7 @@ struct WatchEpoch {
     double lat = 0.0, lon = 0.0; // degrees
     double speedMps = -1.0;      // below 0 when not sent
     float hAccM = -1.0f;
+    double hdop = -1.0; // below 0 when not sent
     const SkyView *sky = nullptr;
     const Integrity *integrity = nullptr;
 };

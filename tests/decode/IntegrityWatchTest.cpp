@@ -209,6 +209,7 @@ TEST(Thresholds, ShippedFileSetsEveryOneAndAUsersCopyOverrides) {
                              t.positionSlackM,
                              t.fixSettleS,
                              t.speedMarginMps,
+                             t.rangeErrorM,
                              t.timeSlackS,
                              t.maxEpochGapS,
                              t.startHoldS,
