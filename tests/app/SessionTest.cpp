@@ -322,7 +322,7 @@ TEST_F(SessionWindow, JammingInAReplayShowsInTheBannerCaptionAndHistory) {
         dlg.resize(1400, 900);
 
         // Stopped data greys the banner: what it says is no longer news.
-        if (row.jam) {
+        if (row.active) {
             EXPECT_TRUE(PumpUntil(
                 [&] { return dlg.m_bNoData && pixels(display::kAlarmStaleBackground) > 1000; },
                 6000));
