@@ -256,7 +256,7 @@ TEST(CommandLineRun, DemoShowsTheSimulatedReceiver) {
     const QString demoPng = dir.filePath(QStringLiteral("demo.png"));
     const QString offPng = dir.filePath(QStringLiteral("off.png"));
     const ProgramRun demo = RunProgram({QStringLiteral("--demo"), QStringLiteral("--screenshot"),
-                                        demoPng, QStringLiteral("--after"), QStringLiteral("5")},
+                                        demoPng, QStringLiteral("--after"), QStringLiteral("3")},
                                        kOffscreen);
     ASSERT_EQ(demo.exitCode, 0) << demo.err.toStdString();
     const ProgramRun off =
@@ -294,7 +294,7 @@ TEST(CommandLineRun, ViewsOpenAtStartAndTheScreenshotIsOfThem) {
         const ProgramRun r = RunProgram(
             {QString::fromStdString(NmeaDir() + "/ublox-neo-m9n-nmea.log"),
              QStringLiteral("--view"), QString::fromLatin1(row.view),
-             QStringLiteral("--screenshot"), png, QStringLiteral("--after"), QStringLiteral("3")},
+             QStringLiteral("--screenshot"), png, QStringLiteral("--after"), QStringLiteral("1.5")},
             kOffscreen);
         EXPECT_EQ(r.exitCode, 0) << row.view << ": " << r.err.toStdString();
         EXPECT_TRUE(r.out.contains(QString::fromLatin1(row.says))) << r.out.toStdString();
