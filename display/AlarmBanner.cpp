@@ -8,17 +8,17 @@ namespace display {
 
 std::vector<BannerLine> BannerLines(const WatchStatus &watch, bool noData) {
     std::vector<BannerLine> lines;
-    for (const WatchStatus::Alarm &alarm : watch.alarms) {
-        if (!alarm.active && !alarm.ended)
-            continue;
-        BannerLine line{QString::fromStdString(alarm.text), kEndedInk, kEndedBackground};
-        if (alarm.active)
-            line = BannerLine{line.text, kAlarmInk, kAlarmBackground};
-        if (noData)
-            line = BannerLine{line.text + QStringLiteral(" (no data)"), kAlarmStaleInk,
-                              kAlarmStaleBackground};
-        lines.push_back(line);
-    }
+    // The active alarms first: an ended one is the lesser news.
+    for (const bool active : {true, false})
+        for (const WatchStatus::Alarm &alarm : watch.alarms) {
+            if (alarm.active != active || (!alarm.active && !alarm.ended))
+                continue;
+            const QString text = QString::fromStdString(alarm.text);
+            lines.push_back(noData ? BannerLine{text + QStringLiteral(" (no data)"), kAlarmStaleInk,
+                                                kAlarmStaleBackground}
+                            : active ? BannerLine{text, kAlarmInk, kAlarmBackground}
+                                     : BannerLine{text, kEndedInk, kEndedBackground});
+        }
     return lines;
 }
 

@@ -28,8 +28,8 @@ struct BannerLine {
     bool operator==(const BannerLine &) const = default;
 };
 
-// A line per threat with an alarm on show (active, else ended a moment ago), greyed and marked
-// "(no data)" while no data comes; none when no alarm is on show.
+// A line per threat with an alarm on show (active, else ended a moment ago), the active ones
+// first, greyed and marked "(no data)" while no data comes; none when no alarm is on show.
 std::vector<BannerLine> BannerLines(const WatchStatus &watch, bool noData);
 
 // The active alarms' texts for the caption, "; " between them; "" when none is active.

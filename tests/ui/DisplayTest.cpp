@@ -1,3 +1,4 @@
+#include "AlarmBanner.h"
 #include "Canvas.h"
 #include "HistoryPlot.h"
 #include "OpeningZoom.h"
@@ -453,4 +454,53 @@ TEST_F(HistoryPaintTest, AlarmSpansShadeTheirTimeInEveryPlot) {
     }
     EXPECT_NE(display::HistorySpanColour(Threat::Jamming),
               display::HistorySpanColour(Threat::Spoofing));
+}
+
+// The banner's lines: active alarms first in the warning colours, an ended one in the quiet ones,
+// all grey and marked when data stops, none without an alarm on show; the caption names only the
+// active ones.
+TEST(AlarmBanner, ActiveFirstEndedQuietGreyWithoutData) {
+    const QString jam = QStringLiteral("Jamming from 12:03:41 to 12:05:10 (89 s)");
+    const QString spoof = QStringLiteral("Possible spoofing: time 7200 s ahead since 12:06:00");
+    const struct {
+        const char *name;
+        bool jamActive, jamEnded, spoofActive, noData;
+        std::vector<std::pair<QString, QColor>> lines;
+        QString caption;
+    } rows[] = {
+        {"none", false, false, false, false, {}, {}},
+        {"ended jamming, active spoofing",
+         false,
+         true,
+         true,
+         false,
+         {{spoof, display::kAlarmBackground}, {jam, display::kEndedBackground}},
+         spoof},
+        {"both active",
+         true,
+         false,
+         true,
+         false,
+         {{jam, display::kAlarmBackground}, {spoof, display::kAlarmBackground}},
+         jam + QStringLiteral("; ") + spoof},
+        {"no data",
+         false,
+         true,
+         true,
+         true,
+         {{spoof + QStringLiteral(" (no data)"), display::kAlarmStaleBackground},
+          {jam + QStringLiteral(" (no data)"), display::kAlarmStaleBackground}},
+         spoof},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        WatchStatus watch;
+        watch.alarms[0] = {row.jamActive, row.jamEnded, jam.toStdString(), 0};
+        watch.alarms[1] = {row.spoofActive, false, spoof.toStdString(), 0};
+        std::vector<std::pair<QString, QColor>> lines;
+        for (const display::BannerLine &line : display::BannerLines(watch, row.noData))
+            lines.emplace_back(line.text, line.background);
+        EXPECT_EQ(lines, row.lines);
+        EXPECT_EQ(display::AlarmCaption(watch), row.caption);
+    }
 }
