@@ -6,6 +6,7 @@
 #include "SkyPlot.h"
 #include "SkyView.h"
 
+#include <QEvent>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -37,7 +38,7 @@ public:
         // The whole words, where the window cuts a line short.
         setToolTip(texts.join(QLatin1Char('\n')));
         setAccessibleDescription(toolTip());
-        setFixedHeight(display::BannerLineHeight(fontMetrics()) * static_cast<int>(lines.size()));
+        FitHeight();
         setVisible(!lines.empty());
         update();
     }
@@ -47,8 +48,16 @@ protected:
         QPainter p(this);
         display::DrawBanner(p, QRectF(rect()), m_lines);
     }
+    void changeEvent(QEvent *event) override {
+        if (event->type() == QEvent::FontChange)
+            FitHeight();
+        QWidget::changeEvent(event);
+    }
 
 private:
+    void FitHeight() {
+        setFixedHeight(display::BannerLineHeight(fontMetrics()) * static_cast<int>(m_lines.size()));
+    }
     std::vector<display::BannerLine> m_lines;
 };
 
