@@ -445,7 +445,8 @@ struct CIntegrityWatch::Impl {
         bool clean; // taken while no jamming sign was seen: fit to be a reference
     };
     // A minute of one quantity with its reference (the median of its clean samples between
-    // referenceFromS and referenceToS ago), held while a sign keeps the new samples out.
+    // referenceFromS and referenceToS ago), held while a sign keeps the new samples out. Its
+    // times are the watch's own clock (mono), which a jump of the fix time does not move.
     struct Series {
         std::deque<Sample> samples;
         double ref = -1.0;
@@ -602,9 +603,16 @@ void CIntegrityWatch::OnEpoch(const WatchEpoch &e) {
         } else {
             w.mono += elapsed > 0.0 ? elapsed : w.usualStep;
         }
-        const bool gap = elapsed >= 0.0 ? elapsed > t.maxEpochGapS : step > t.maxEpochGapS;
-        if (jump || gap)
+        // Data that stopped may have been a restart or another receiver: everything starts
+        // afresh. A jump of the fix time, or a recording's long step (a gap or a jump, it cannot
+        // tell), moves only the positions: what was tracked a moment ago still was.
+        const bool gap = elapsed > t.maxEpochGapS;
+        if (gap) {
             w.Forget();
+        } else if (jump || step > t.maxEpochGapS) {
+            w.fixes.clear();
+            w.validSince = -1.0;
+        }
     } else {
         w.mono += w.usualStep;
     }
@@ -628,7 +636,7 @@ void CIntegrityWatch::OnEpoch(const WatchEpoch &e) {
             Impl::Series &series = w.sats[key];
             if (s.hasPosition)
                 series.elevation = s.el;
-            w.Reference(series, now);
+            w.Reference(series, w.mono);
             if (s.snr > 0)
                 tracked.push_back(s.snr);
             if (series.ref <= 0.0)
@@ -651,7 +659,7 @@ void CIntegrityWatch::OnEpoch(const WatchEpoch &e) {
             if (std::binary_search(named.begin(), named.end(), key) || series.ref <= 0.0 ||
                 series.elevation < 15.0 || !systemNamed[(key >> 16) % kGnssCount])
                 continue;
-            w.Reference(series, now);
+            w.Reference(series, w.mono);
             if (series.ref <= 0.0)
                 continue;
             ++nRef;
@@ -698,7 +706,7 @@ void CIntegrityWatch::OnEpoch(const WatchEpoch &e) {
         for (std::size_t b = 0; b < in->nBlocks && b < Integrity::kMaxBlocks; ++b) {
             const auto &blk = in->blocks[b];
             if (blk.jamInd >= 0) {
-                w.Reference(w.jamInd[b], now);
+                w.Reference(w.jamInd[b], w.mono);
                 const int learnt = baselineCounts ? w.baseline.JamIndMedian(b) : -1;
                 // The series holds the indicator plus one (its 0 is a value).
                 const double ref = learnt >= 0 ? learnt : w.jamInd[b].ref - 1.0;
@@ -709,7 +717,7 @@ void CIntegrityWatch::OnEpoch(const WatchEpoch &e) {
                 }
             }
             if (blk.agcPermil >= 0) {
-                w.Reference(w.agc[b], now);
+                w.Reference(w.agc[b], w.mono);
                 const int learnt = baselineCounts ? w.baseline.AgcMedianPermil(b) : -1;
                 const double ref = learnt >= 0 ? learnt : w.agc[b].ref;
                 if (ref > 0.0 && ref - blk.agcPermil >= t.agcDropPermil) {
@@ -914,16 +922,17 @@ void CIntegrityWatch::OnEpoch(const WatchEpoch &e) {
     if (sky != nullptr)
         for (std::size_t i = 0; i < sky->count; ++i) {
             const SkySat &s = sky->sats[i];
-            w.Add(w.sats[static_cast<std::uint32_t>(s.gnss) << 16 | s.sv], now, s.snr, clean);
+            w.Add(w.sats[static_cast<std::uint32_t>(s.gnss) << 16 | s.sv], w.mono, s.snr, clean);
         }
     // Satellites not named for a minute are forgotten.
-    std::erase_if(w.sats, [&](const auto &kv) { return now - kv.second.lastT > t.referenceFromS; });
+    std::erase_if(w.sats,
+                  [&](const auto &kv) { return w.mono - kv.second.lastT > t.referenceFromS; });
     if (in != nullptr)
         for (std::size_t b = 0; b < in->nBlocks && b < Integrity::kMaxBlocks; ++b) {
             if (in->blocks[b].jamInd >= 0)
-                w.Add(w.jamInd[b], now, in->blocks[b].jamInd + 1.0, clean); // 0 is a value here
+                w.Add(w.jamInd[b], w.mono, in->blocks[b].jamInd + 1.0, clean); // 0 is a value here
             if (in->blocks[b].agcPermil >= 0)
-                w.Add(w.agc[b], now, in->blocks[b].agcPermil, clean);
+                w.Add(w.agc[b], w.mono, in->blocks[b].agcPermil, clean);
         }
     if (clean && e.valid) {
         WatchBaseline &base = w.baseline;
