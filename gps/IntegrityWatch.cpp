@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -90,16 +91,6 @@ template <std::size_t N> int HistogramMedian(const std::array<double, N> &bins) 
             return static_cast<int>(i);
     }
     return static_cast<int>(N - 1);
-}
-
-// Days since 1970-01-01 of a civil date (proleptic Gregorian).
-std::int64_t DaysFromCivil(int y, int m, int d) {
-    y -= m <= 2 ? 1 : 0;
-    const int era = (y >= 0 ? y : y - 399) / 400;
-    const int yoe = y - era * 400;
-    const int doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return static_cast<std::int64_t>(era) * 146097 + doe - 719468;
 }
 
 double DistanceM(double lat1, double lon1, double lat2, double lon2) {
@@ -269,7 +260,10 @@ WatchEpoch EpochOf(const CNmeaDecoder &decoder, SkyView &sky, Integrity &integri
                     fix.bMonth <= 12 && fix.bDay >= 1 && fix.bDay <= 31;
         std::int64_t s = tod + decoder.BiasSeconds();
         if (e.hasDate)
-            s += DaysFromCivil(fix.nYear, fix.bMonth, fix.bDay) * 86400;
+            s += std::chrono::sys_days{std::chrono::year{fix.nYear} / fix.bMonth / fix.bDay}
+                     .time_since_epoch()
+                     .count() *
+                 86400;
         else
             s = (s % 86400 + 86400) % 86400;
         e.timeMs = s * 1000;
@@ -297,18 +291,13 @@ std::string EventToJson(const WatchEvent &event) {
     const std::int64_t s = event.timeMs / 1000;
     char when[40];
     if (event.hasDate) {
-        // Civil date from days since 1970.
-        std::int64_t z = (s >= 0 ? s : s - 86399) / 86400 + 719468;
-        const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-        const std::int64_t doe = z - era * 146097;
-        const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-        const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-        const std::int64_t mp = (5 * doy + 2) / 153;
-        const std::int64_t d = doy - (153 * mp + 2) / 5 + 1;
-        const std::int64_t m = mp < 10 ? mp + 3 : mp - 9;
-        const std::int64_t y = yoe + era * 400 + (m <= 2 ? 1 : 0);
-        std::snprintf(when, sizeof when, "%04d-%02d-%02dT%sZ", static_cast<int>(y),
-                      static_cast<int>(m), static_cast<int>(d), ClockText(event.timeMs).c_str());
+        const std::chrono::year_month_day date{std::chrono::floor<std::chrono::days>(
+            std::chrono::sys_seconds{std::chrono::seconds{s}})};
+        const int y = static_cast<int>(date.year());
+        const unsigned m = static_cast<unsigned>(date.month()),
+                       d = static_cast<unsigned>(date.day());
+        std::snprintf(when, sizeof when, "%04d-%02u-%02uT%sZ", y, m, d,
+                      ClockText(event.timeMs).c_str());
     } else {
         // A receiver that never sent a date: the time of day alone, still UTC.
         std::snprintf(when, sizeof when, "%sZ", ClockText(event.timeMs).c_str());
