@@ -22,6 +22,8 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include <memory>
+
 namespace {
 
 constexpr int kPort = 4;
@@ -268,7 +270,10 @@ TEST_F(SessionWindow, JammingInAReplayShowsInTheBannerCaptionAndHistory) {
         ASSERT_TRUE(WriteSimRecording(path, row.seconds,
                                       row.jam ? QStringList{"--jam", "60,15,40"} : QStringList{}));
         platform::BindPort(kPort, QFile::encodeName(path).toStdString());
-        CStatusDlg dlg;
+        // On the heap: each row's window and reader thread at a place of their own, which
+        // ThreadSanitizer cannot mistake for the last row's (it does not see a stack reused).
+        const auto window = std::make_unique<CStatusDlg>();
+        CStatusDlg &dlg = *window;
         dlg.OnInitDialog();
         CSessionMenu menu(dlg);
         dlg.resize(1400, 900);
