@@ -431,7 +431,7 @@ struct CIntegrityWatch::Impl {
     struct Sample {
         double t;
         double value;
-        bool clean; // taken while no jamming sign was seen: fit to be a reference
+        bool clean; // taken with no sign of either threat and no alarm: fit to be a reference
     };
     // A minute of one quantity with its reference (the median of its clean samples between
     // referenceFromS and referenceToS ago), held while a sign keeps the new samples out. Its
@@ -487,27 +487,28 @@ struct CIntegrityWatch::Impl {
         validSince = -1.0;
     }
 
-    // The reference of a series at time now, from its clean samples of the reference window;
-    // held when the window has too few (a long alarm).
+    // The reference of a series at time now: the median of its clean samples of the reference
+    // window, when they span a third of it (a satellite heard now and then is no reference,
+    // whatever the receiver's rate). Without them the last one is held while signs keep new
+    // samples out (a long alarm), and dropped when quiet samples say it was simply not tracked.
     void Reference(Series &s, double now) const {
         std::vector<double> v;
-        for (const Sample &x : s.samples)
-            if (x.clean && x.value > 0.0 && now - x.t <= t.referenceFromS &&
-                now - x.t >= t.referenceToS)
+        double first = now, last = 0.0, quietFirst = now, quietLast = 0.0;
+        for (const Sample &x : s.samples) {
+            if (!x.clean || now - x.t > t.referenceFromS || now - x.t < t.referenceToS)
+                continue;
+            quietFirst = std::min(quietFirst, x.t);
+            quietLast = std::max(quietLast, x.t);
+            if (x.value > 0.0) {
                 v.push_back(x.value);
-        // A third of the window's seconds: a satellite heard now and then is no reference.
-        // Clean samples over a third of the window: a satellite heard now and then is no
-        // reference, whatever the receiver's rate.
-        double first = now, last = 0.0;
-        for (const Sample &x : s.samples)
-            if (x.clean && x.value > 0.0 && now - x.t <= t.referenceFromS &&
-                now - x.t >= t.referenceToS) {
                 first = std::min(first, x.t);
                 last = std::max(last, x.t);
             }
-        if (v.size() >= 3 && last - first >= (t.referenceFromS - t.referenceToS) / 3)
+        }
+        const double enough = (t.referenceFromS - t.referenceToS) / 3;
+        if (v.size() >= 3 && last - first >= enough)
             s.ref = Median(v);
-        else if (!s.samples.empty() && now - s.samples.front().t > t.referenceFromS + 30.0)
+        else if (quietLast - quietFirst >= enough)
             s.ref = -1.0;
     }
 

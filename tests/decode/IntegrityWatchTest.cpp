@@ -170,6 +170,36 @@ TEST_P(Injected, StartsAndEndsOnTime) {
 INSTANTIATE_TEST_SUITE_P(Simulator, Injected, ::testing::ValuesIn(kInjections),
                          [](const auto &row) { return std::string(row.param.name); });
 
+// Ten minutes of a receiver at rest whose satellites are lost one by one as they go behind a
+// building or set, each still listed without a strength, as receivers list them: single losses
+// of a normal day, never a jam, however many pile up.
+std::string SlowLosses() {
+    std::string out;
+    char body[160];
+    for (int t = 0; t < 600; ++t) {
+        const int hh = 12, mm = t / 60, ss = t % 60;
+        std::string used, gsv[3];
+        for (int k = 0; k < 10; ++k) {
+            const bool tracked = t < 60 + 50 * k;
+            if (tracked)
+                used += "," + std::to_string(k + 1);
+            std::snprintf(body, sizeof body, ",%02d,%02d,%03d,", k + 1, 20 + 6 * k, 36 * k);
+            gsv[k / 4] += body + (tracked ? std::to_string(38 + k % 4) : std::string());
+        }
+        std::snprintf(body, sizeof body,
+                      "GPRMC,%02d%02d%02d,A,4807.038,N,01131.000,E,0.0,0.0,101226,,", hh, mm, ss);
+        out += decodetest::Sentence(body);
+        std::snprintf(body, sizeof body,
+                      "GPGGA,%02d%02d%02d,4807.038,N,01131.000,E,1,04,1.2,545.4,M,46.9,M,,", hh, mm,
+                      ss);
+        out += decodetest::Sentence(body);
+        out += decodetest::Sentence("GPGSA,A,3" + used + ",2.0,1.2,1.6");
+        for (int m = 0; m < 3; ++m)
+            out += decodetest::Sentence("GPGSV,3," + std::to_string(m + 1) + ",10" + gsv[m]);
+    }
+    return out;
+}
+
 // No receiver of a normal day cries wolf: not one event from any capture in the tree.
 TEST(QuietDay, NoCaptureRaisesAnAlarm) {
     std::size_t n = 0;
@@ -184,6 +214,17 @@ TEST(QuietDay, NoCaptureRaisesAnAlarm) {
         EXPECT_EQ(r.out, "") << entry.path();
     }
     EXPECT_GE(n, 30u);
+    const std::string file =
+        ::testing::TempDir() + "/watch_" + std::to_string(getpid()) + "_slow_losses.nmea";
+    FILE *f = std::fopen(file.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    const std::string day = SlowLosses();
+    std::fwrite(day.data(), 1, day.size(), f);
+    std::fclose(f);
+    const ShellRun r = Shell(OwnHome("slow") + "'" + kDecode + "' --events '" + file + "'");
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out, "");
+    fs::remove(file);
 }
 
 // The shipped file sets every threshold, and a user's copy replaces what it names and says
