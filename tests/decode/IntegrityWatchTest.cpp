@@ -125,7 +125,7 @@ const Injection kInjections[] = {
     {"Jam15Ubx", "--protocol ubx --jam 60,15,40", "jamming", 60, 100, 0, "jamming_indicator"},
     {"Jam10TwoBandsBoth", "--protocol both --bands 2 --jam 60,10,40", "jamming", 60, 100, 0,
      "agc_drop"},
-    {"Jam15Mediatek", "--chip mtk --jam 60,15,40", "jamming", 60, 100, 0, "satellites_lost"},
+    {"Jam15Mediatek", "--chip mtk --jam 60,15,40", "jamming", 60, 100, 0, "cn0_drop"},
     {"SpoofNmea", "--spoof 60,40", "spoofing", 60, 100, 7200, "cn0_uniform"},
     {"SpoofUbx", "--protocol ubx --spoof 60,40", "spoofing", 60, 100, 7200, "cn0_uniform"},
 };
