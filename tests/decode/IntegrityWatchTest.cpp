@@ -268,12 +268,13 @@ TEST(Thresholds, ShippedFileSetsEveryOneAndAUsersCopyOverrides) {
     const ShellRun shipped =
         Shell(OwnHome("shipped") + "'" + kDecode + "' --events '" + file + "'");
     EXPECT_NE(shipped.out, "");
-    const ShellRun own = Shell(OwnHome("own", "cn0_drop_db = 30\nbogus = 1\nend_hold_s = soon\n") +
-                               "'" + kDecode + "' --events '" + file + "'");
+    const ShellRun own =
+        Shell(OwnHome("own", "cn0_drop_db = 30\nlost_share = 2\nbogus = 1\nend_hold_s = soon\n") +
+              "'" + kDecode + "' --events '" + file + "'");
     EXPECT_EQ(own.exitCode, 0);
     EXPECT_EQ(own.out, "");
-    EXPECT_NE(own.err.find("line 2: unknown name \"bogus\""), std::string::npos) << own.err;
-    EXPECT_NE(own.err.find("line 3: end_hold_s"), std::string::npos) << own.err;
+    EXPECT_NE(own.err.find("line 3: unknown name \"bogus\""), std::string::npos) << own.err;
+    EXPECT_NE(own.err.find("line 4: end_hold_s"), std::string::npos) << own.err;
     // A settings file that is a pipe nobody writes to is refused, not waited on.
     const std::string env = OwnHome("fifo");
     const std::size_t quote = env.find('\'') + 1;
