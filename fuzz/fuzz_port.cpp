@@ -17,6 +17,7 @@
 #include "PortTable.h"
 #include "ReceiverFamily.h"
 #include "RestartCommands.h"
+#include "Rtcm3.h"
 #include "SignalHistory.h"
 
 #include <algorithm>
@@ -162,6 +163,8 @@ struct Port {
     SkyView sky;
     // The integrity watch with the shipped thresholds, fed each epoch as the port feeds it.
     CIntegrityWatch watch{ShippedThresholds()};
+    // What the decode tool's --rtcm reads of each RTCM 3 frame.
+    rtcm3::Tally rtcm;
     SkyView watchSky;
     Integrity watchIntegrity;
     bool alarmOn[kThreatCount]{};
@@ -212,6 +215,8 @@ struct Port {
                  lastTime.OnFrame(protocol, frame, len);
                  if (protocol == FrameProtocol::Ubx)
                      track.AddFrame(frame, len);
+                 else
+                     rtcm.Add(frame, len);
              }});
         ttff.Start(RestartKind::Cold, Arrival());
     }

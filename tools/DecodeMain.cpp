@@ -1,10 +1,12 @@
 // skywatch-decode: the window's scanner and decoders on a file or standard input.
 #include "EpochTracker.h"
 #include "FixJson.h"
+#include "FixTrack.h"
 #include "GpsPort.h"
 #include "IntegrityWatch.h"
 #include "PortTable.h"
 #include "RestartCommands.h"
+#include "Rtcm3.h"
 #include "SourceUrl.h"
 #include "TimeZone.h"
 #include "TrackOptions.h"
@@ -37,6 +39,7 @@ constexpr const char *kUsage =
     "       skywatch-decode --device PATH|URL [--baud N] --send cold|warm|hot --repeat N"
     " [--seconds S] [--json]\n"
     "       skywatch-decode --events [--stats] FILE|-\n"
+    "       skywatch-decode --rtcm FILE|-\n"
     "       skywatch-decode --events --device PATH|URL [--baud N] [--seconds S] [--stats]\n";
 
 // The decoder's clock while a file is read, in lines fed.
@@ -350,6 +353,59 @@ int RunRepeat(const std::string &device, int baud, int seconds, RestartKind kind
     return Summarise(runs).fixes > 0 ? 0 : 1;
 }
 
+// --rtcm: the RTCM 3 frames of a file as one JSON object: frames per message number, the stations
+// named and the last base station position; sentences and UBX frames between them are counted.
+int PrintRtcm(FILE *in, int blockSize) {
+    CNmeaDecoder decoder(0);
+    rtcm3::Tally tally;
+    NmeaHooks hooks;
+    hooks.onFrame = [&tally](FrameProtocol protocol, const unsigned char *frame, std::size_t len) {
+        if (protocol == FrameProtocol::Rtcm3)
+            tally.Add(frame, len);
+    };
+    decoder.SetHooks(std::move(hooks));
+    std::vector<char> block(static_cast<std::size_t>(blockSize));
+    for (std::size_t n; (n = std::fread(block.data(), 1, block.size(), in)) != 0;)
+        decoder.ParseBuffer(block.data(), static_cast<int>(n));
+    if (std::ferror(in))
+        return 2;
+    const ScanCounters c = decoder.CopyCounters();
+    std::string out = "{\"frames\": " + std::to_string(tally.frames) +
+                      ", \"badCrc\": " + std::to_string(c.nRtcmBad) + ", \"types\": {";
+    const char *sep = "";
+    for (const auto &[type, n] : tally.types) {
+        out += sep + ("\"" + std::to_string(type) + "\": ") + std::to_string(n);
+        sep = ", ";
+    }
+    out += "}, \"stations\": [";
+    sep = "";
+    for (const int id : tally.stations) {
+        out += sep + std::to_string(id);
+        sep = ", ";
+    }
+    out += "]";
+    if (tally.hasBase) {
+        const rtcm3::Station &b = tally.base;
+        double lat = 0.0, lon = 0.0, h = 0.0;
+        EcefToGeodetic(b.x, b.y, b.z, lat, lon, h);
+        char text[256];
+        std::snprintf(text, sizeof text,
+                      ", \"base\": {\"station\": %d, \"ecef_m\": [%.4f, %.4f, %.4f], "
+                      "\"lat\": %.9f, \"lon\": %.9f, \"h_m\": %.4f",
+                      b.id, b.x, b.y, b.z, lat, lon, h);
+        out += text;
+        if (b.hasHeight) {
+            std::snprintf(text, sizeof text, ", \"antenna_m\": %.4f", b.heightM);
+            out += text;
+        }
+        out += "}";
+    }
+    out += ", \"skipped\": {\"nmea\": " + std::to_string(c.NmeaGood()) +
+           ", \"ubx\": " + std::to_string(c.nUbx) + "}}";
+    NoteOutput(std::printf("%s\n", out.c_str()));
+    return 0;
+}
+
 int Run(int argc, char **argv) {
     int blockSize = 1024;
     bool lastOnly = false;
@@ -363,6 +419,7 @@ int Run(int argc, char **argv) {
     int repeat = 0;
     bool json = false;
     bool events = false;
+    bool rtcm = false;
     TrackOptions track;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -395,6 +452,8 @@ int Run(int argc, char **argv) {
             send = argv[++i];
             if (send != "cold" && send != "warm" && send != "hot")
                 return Usage("--send takes cold, warm or hot");
+        } else if (arg == "--rtcm") {
+            rtcm = true;
         } else if (arg == "--events") {
             events = true;
         } else if (arg == "--last") {
@@ -422,7 +481,10 @@ int Run(int argc, char **argv) {
                 "or spoofing start and when they end (nothing when there are none); the\n"
                 "thresholds are the shipped ones and those of\n"
                 "$XDG_CONFIG_HOME/skywatch/integrity.conf. A live receiver's usual signal is\n"
-                "learnt and kept in $XDG_STATE_HOME/skywatch; a file's is not.\n",
+                "learnt and kept in $XDG_STATE_HOME/skywatch; a file's is not.\n"
+                "--rtcm prints a file's RTCM 3 frames as one JSON object: frames per message\n"
+                "number, frames with a bad CRC, the stations named and the last base station\n"
+                "position (1005/1006); sentences and UBX frames are skipped and counted.\n",
                 kUsage);
             return 0;
         } else if (arg.size() > 1 && arg[0] == '-') {
@@ -436,6 +498,9 @@ int Run(int argc, char **argv) {
 
     if (json && repeat == 0)
         return Usage("--json goes with --repeat");
+    if (rtcm && (events || lastOnly || stats || repeat > 0 || !send.empty() || !device.empty() ||
+                 track.Active() || track.reference))
+        return Usage("--rtcm reads a file and goes with --block-size only");
     if (events && (lastOnly || repeat > 0 || !send.empty() || track.Active() || track.reference))
         return Usage(
             "--events goes with --device, --baud, --seconds, --stats and --block-size only");
@@ -472,6 +537,15 @@ int Run(int argc, char **argv) {
         }
     }
 
+    if (rtcm) {
+        const int rc = PrintRtcm(in, blockSize);
+        if (in != stdin)
+            std::fclose(in);
+        if (rc != 0)
+            std::fprintf(stderr, "skywatch-decode: cannot read %s\n",
+                         path ? path : "standard input");
+        return rc;
+    }
     CNmeaDecoder port(platform::StandardBiasSeconds());
     // A file is read at the pace of the disk, not of the receiver: the table's "when heard" is
     // a count of the lines fed, so the same file always gives the same records.

@@ -6,10 +6,12 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <cctype>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <set>
 #include <sstream>
@@ -550,5 +552,95 @@ TEST_P(DecodeToolOutput, NeverOverwritesWhatItShouldNot) {
 
 INSTANTIATE_TEST_SUITE_P(Outputs, DecodeToolOutput, ::testing::ValuesIn(kOutputCases),
                          [](const auto &row) { return std::string(row.param.name); });
+
+} // namespace
+
+namespace {
+
+// The RTCM 3 frames of a recording per message number, as the other decoder reported them, and
+// the base station position of its last 1005/1006 report ("" when none).
+std::map<int, int> ChkTypes(const std::string &chk, std::string &station) {
+    std::map<int, int> types;
+    std::istringstream in(chk);
+    for (std::string line; std::getline(in, line);) {
+        const std::size_t at = line.find("\"class\":\"RTCM3\",\"type\":");
+        if (at == std::string::npos)
+            continue;
+        const int type = std::atoi(line.c_str() + at + 23);
+        ++types[type];
+        if (type == 1005 || type == 1006) {
+            const auto number = [&](const char *key) {
+                const std::size_t k = line.find(key);
+                return k == std::string::npos
+                           ? std::string()
+                           : line.substr(k + std::strlen(key),
+                                         line.find_first_of(",}", k) - k - std::strlen(key));
+            };
+            station = number("\"station_id\":") + ", \"ecef_m\": [" + number("\"x\":") + ", " +
+                      number("\"y\":") + ", " + number("\"z\":") + "]";
+        }
+    }
+    return types;
+}
+
+struct RtcmFile {
+    const char *name;
+    bool typesAsChk; // every frame the other decoder reported has a good CRC here
+    std::uint32_t frames, nmea, ubx;
+};
+
+const RtcmFile kRtcmFiles[] = {
+    {"rtcm3.2.log", true, 192, 0, 0},
+    {"rtcm3.bndm.log", true, 100, 0, 0},
+    // Mixed streams: the sentences and UBX frames between the RTCM 3 frames are counted apart.
+    {"ublox-zed-f9r.log", false, 224, 871, 277},
+    {"ublox-f9p-rtcm.log", false, 15, 0, 16},
+};
+
+void PrintTo(const RtcmFile &c, std::ostream *os) {
+    *os << c.name;
+}
+
+class RtcmTool : public ::testing::TestWithParam<RtcmFile> {};
+
+// --rtcm counts every frame per message number as the other decoder does, and reads the base
+// station's position from 1005/1006 to the tenth of a millimetre.
+TEST_P(RtcmTool, CountsFramesPerTypeAndReadsTheBase) {
+    const RtcmFile &c = GetParam();
+    const std::string path = std::string(SKYWATCH_NMEA_DIR) + "/" + c.name;
+    const ToolRun r = RunTool("--rtcm '" + path + "'");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("{\"frames\": " + std::to_string(c.frames) + ", \"badCrc\": 0, "),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("\"skipped\": {\"nmea\": " + std::to_string(c.nmea) +
+                         ", \"ubx\": " + std::to_string(c.ubx) + "}"),
+              std::string::npos)
+        << r.out;
+    std::string chk, station;
+    ASSERT_TRUE(decodetest::ReadFile(path + ".chk", chk));
+    const std::map<int, int> types = ChkTypes(chk, station);
+    if (c.typesAsChk) {
+        std::string expected = "\"types\": {";
+        for (const auto &[type, n] : types)
+            expected += (expected.back() == '{' ? "\"" : ", \"") + std::to_string(type) +
+                        "\": " + std::to_string(n);
+        EXPECT_NE(r.out.find(expected + "}"), std::string::npos) << r.out << "\n" << expected;
+    }
+    if (!station.empty())
+        EXPECT_NE(r.out.find("\"base\": {\"station\": " + station), std::string::npos)
+            << r.out << "\n"
+            << station;
+    else
+        EXPECT_EQ(r.out.find("\"base\""), std::string::npos) << r.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(Captures, RtcmTool, ::testing::ValuesIn(kRtcmFiles), [](const auto &row) {
+    std::string n = row.param.name;
+    for (char &ch : n)
+        if (!std::isalnum(static_cast<unsigned char>(ch)))
+            ch = '_';
+    return n;
+});
 
 } // namespace

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <set>
+
+// Reading RTCM 3 frames ("D3", 6 zero bits, a 10-bit length, the payload, CRC-24Q) whose CRC the
+// scanner has checked: enough to count them per message and to know the base station.
+namespace rtcm3 {
+
+// The message number: the payload's first 12 bits; -1 for a frame too short to hold one.
+int MessageType(const unsigned char *frame, std::size_t len);
+
+// A base station's antenna reference point (1005, and 1006 with the antenna's height).
+struct Station {
+    int id = -1;                      // 0-4095
+    double x = 0.0, y = 0.0, z = 0.0; // ECEF metres
+    double heightM = 0.0;             // 1006 only
+    bool hasHeight = false;
+};
+// True for a 1005 or 1006 frame long enough for its fields.
+bool ReadStation(const unsigned char *frame, std::size_t len, Station &out);
+
+// What a stream of frames said: frames per message number and the stations heard, with the last
+// position a station gave.
+struct Tally {
+    std::uint32_t frames = 0;
+    std::map<int, std::uint32_t> types;
+    std::set<int> stations; // every station id a message carried that names one
+    bool hasBase = false;
+    Station base;
+    void Add(const unsigned char *frame, std::size_t len);
+};
+
+} // namespace rtcm3
