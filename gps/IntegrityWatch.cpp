@@ -1,5 +1,6 @@
 #include "IntegrityWatch.h"
 
+#include "FixTrack.h"
 #include "GpsFix.h"
 #include "IntegrityDefaults.h"
 #include "NmeaDecoder.h"
@@ -91,17 +92,6 @@ template <std::size_t N> int HistogramMedian(const std::array<double, N> &bins) 
             return static_cast<int>(i);
     }
     return static_cast<int>(N - 1);
-}
-
-double DistanceM(double lat1, double lon1, double lat2, double lon2) {
-    constexpr double kEarthRadiusM = 6371008.8;
-    constexpr double kRad = 3.14159265358979323846 / 180.0;
-    const double dLat = (lat2 - lat1) * kRad;
-    const double dLon = (lon2 - lon1) * kRad;
-    const double a =
-        std::sin(dLat / 2) * std::sin(dLat / 2) +
-        std::cos(lat1 * kRad) * std::cos(lat2 * kRad) * std::sin(dLon / 2) * std::sin(dLon / 2);
-    return 2.0 * kEarthRadiusM * std::asin(std::min(1.0, std::sqrt(a)));
 }
 
 // "12:03:41" of a fix time.
@@ -760,7 +750,9 @@ void CIntegrityWatch::OnEpoch(const WatchEpoch &e) {
             for (const auto &f : w.fixes)
                 fastest = std::max(fastest, f.speed);
             const double span = now - from.t;
-            const double moved = DistanceM(from.lat, from.lon, e.lat, e.lon);
+            double east = 0.0, north = 0.0;
+            CLocalFrame(from.lat, from.lon).ToEastNorth(e.lat, e.lon, east, north);
+            const double moved = std::hypot(east, north);
             // Three times the fix's own accuracy, or HDOP's estimate of it, beyond the slack.
             const double accuracy =
                 e.hAccM > 0.0f ? e.hAccM : (e.hdop > 0.0 ? e.hdop * t.rangeErrorM : 0.0);

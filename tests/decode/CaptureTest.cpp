@@ -225,13 +225,7 @@ TEST(GpsOnlyRecords, ByteIdenticalAfterEveryLine) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Captures, EveryCapture, ::testing::ValuesIn(kAllCaptures),
-                         [](const auto &param) {
-                             std::string n = param.param;
-                             for (char &ch : n)
-                                 if (!std::isalnum(static_cast<unsigned char>(ch)))
-                                     ch = '_';
-                             return n;
-                         });
+                         [](const auto &param) { return decodetest::TestName(param.param); });
 
 // ---- Comparison with the other decoder's reports -------------------------------------------
 
@@ -411,13 +405,7 @@ TEST_P(GpsOnlyCapture, AgreesWithTheOtherDecodersReports) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Captures, GpsOnlyCapture, ::testing::ValuesIn(kGpsOnlyWithChk),
-                         [](const auto &param) {
-                             std::string n = param.param;
-                             for (char &ch : n)
-                                 if (!std::isalnum(static_cast<unsigned char>(ch)))
-                                     ch = '_';
-                             return n;
-                         });
+                         [](const auto &param) { return decodetest::TestName(param.param); });
 
 } // namespace
 
@@ -447,11 +435,7 @@ const FramedCapture kFramed[] = {
 };
 
 std::string NameOf(const FramedCapture &c) {
-    std::string n = c.name;
-    for (char &ch : n)
-        if (!std::isalnum(static_cast<unsigned char>(ch)))
-            ch = '_';
-    return n;
+    return decodetest::TestName(c.name);
 }
 
 std::int64_t FixedClock() {

@@ -3,6 +3,7 @@
 #include "GpsFix.h"
 #include "NmeaDecoder.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -11,6 +12,14 @@
 #include <string>
 
 namespace decodetest {
+
+// A table row's name as a test name: what is not a letter or a digit becomes '_'.
+inline std::string TestName(std::string name) {
+    for (char &ch : name)
+        if (!std::isalnum(static_cast<unsigned char>(ch)))
+            ch = '_';
+    return name;
+}
 
 // "$" + body + "*" + the right checksum + line end.
 inline std::string Sentence(const std::string &body, const char *eol = "\r\n") {

@@ -635,12 +635,7 @@ TEST_P(RtcmTool, CountsFramesPerTypeAndReadsTheBase) {
         EXPECT_EQ(r.out.find("\"base\""), std::string::npos) << r.out;
 }
 
-INSTANTIATE_TEST_SUITE_P(Captures, RtcmTool, ::testing::ValuesIn(kRtcmFiles), [](const auto &row) {
-    std::string n = row.param.name;
-    for (char &ch : n)
-        if (!std::isalnum(static_cast<unsigned char>(ch)))
-            ch = '_';
-    return n;
-});
+INSTANTIATE_TEST_SUITE_P(Captures, RtcmTool, ::testing::ValuesIn(kRtcmFiles),
+                         [](const auto &row) { return decodetest::TestName(row.param.name); });
 
 } // namespace

@@ -190,13 +190,7 @@ const SkyCapture kSkyCaptures[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Captures, SkyAgreement, ::testing::ValuesIn(kSkyCaptures),
-                         [](const auto &row) {
-                             std::string n = row.param.name;
-                             for (char &ch : n)
-                                 if (!std::isalnum(static_cast<unsigned char>(ch)))
-                                     ch = '_';
-                             return n;
-                         });
+                         [](const auto &row) { return decodetest::TestName(row.param.name); });
 
 } // namespace
 
