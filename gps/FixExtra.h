@@ -57,6 +57,10 @@ struct FixExtra {
     char gnsMode[8] = {};     // GNS mode letters as sent, one per system, zero-terminated
     // From the receiver's binary messages only: NMEA has no words for them.
     std::int8_t carrier = -1; // CarrierSolution; -1 not reported
+    // The receiver's own word on the corrections it uses: their age in seconds and the base
+    // station's id (GGA fields 13 and 14, or UBX); below 0 when not reported.
+    float diffAgeS = -1.0f;
+    std::int16_t diffStation = -1;
     // Accuracy estimates in metres and metres per second; below 0 when not reported.
     float hAccM = -1.0f, vAccM = -1.0f, speedAccMps = -1.0f;
     // The position at full precision (degrees; metres above the ellipsoid and mean sea level).

@@ -251,6 +251,15 @@ bool InRange(double v, double lo, double hi) {
 
 } // namespace
 
+void GeodeticToEcef(double latDeg, double lonDeg, double h, double &x, double &y, double &z) {
+    const double e2 = kWgs84F * (2.0 - kWgs84F);
+    const double lat = latDeg * kDegToRad, lon = lonDeg * kDegToRad;
+    const double n = kWgs84A / std::sqrt(1.0 - e2 * std::sin(lat) * std::sin(lat));
+    x = (n + h) * std::cos(lat) * std::cos(lon);
+    y = (n + h) * std::cos(lat) * std::sin(lon);
+    z = (n * (1.0 - e2) + h) * std::sin(lat);
+}
+
 void EcefToGeodetic(double x, double y, double z, double &latDeg, double &lonDeg, double &h) {
     const double b = kWgs84A * (1.0 - kWgs84F);
     const double e2 = kWgs84F * (2.0 - kWgs84F);

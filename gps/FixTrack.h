@@ -106,6 +106,8 @@ private:
 // ECEF metres to WGS84 latitude and longitude in degrees and height above the ellipsoid in
 // metres (Bowring's method, better than a millimetre near the earth's surface).
 void EcefToGeodetic(double x, double y, double z, double &latDeg, double &lonDeg, double &h);
+// WGS84 latitude and longitude in degrees and height above the ellipsoid in metres to ECEF metres.
+void GeodeticToEcef(double latDeg, double lonDeg, double h, double &x, double &y, double &z);
 // An ECEF velocity (m/s) at a point, turned to east and north: ground speed (m/s) and course
 // (degrees true, 0 to 360).
 void EcefToGroundVelocity(double latDeg, double lonDeg, double vx, double vy, double vz,

@@ -47,6 +47,7 @@ CGpsPort::CGpsPort(int nBiasSeconds) : m_decoder(nBiasSeconds) {
 }
 
 CGpsPort::~CGpsPort() {
+    StopCorrections();
     Close();
 }
 
@@ -79,7 +80,11 @@ bool CGpsPort::Open(int nPort, int nBaud) {
         return false;
     }
     m_stop.Lower();
-    m_source = platform::OpenByteSource(m_openDevice, nBaud, m_openFailure);
+    {
+        auto source = platform::OpenByteSource(m_openDevice, nBaud, m_openFailure);
+        std::lock_guard lock(m_sendLock);
+        m_source = std::move(source);
+    }
     if (!m_source) {
         m_nOpenError = m_openFailure.error;
         std::lock_guard lock(m_linkLock);
@@ -100,6 +105,7 @@ bool CGpsPort::Open(int nPort, int nBaud) {
         m_reader = std::thread(&CGpsPort::ReaderThread, this);
     } catch (const std::system_error &e) {
         m_nOpenError = e.code().value();
+        std::lock_guard lock(m_sendLock);
         m_source.reset();
         return false;
     }
@@ -119,7 +125,10 @@ void CGpsPort::Close() {
         m_stop.Raise();
         m_reader.join();
     }
-    m_source.reset();
+    {
+        std::lock_guard lock(m_sendLock);
+        m_source.reset();
+    }
     // What the receiver taught the watch outlives the program.
     std::string why;
     m_watch->SaveBaseline(why);
@@ -152,7 +161,52 @@ void CGpsPort::Send(const char *data, std::size_t n) {
     m_sendFailure.clear();
     if (m_hPort == -1 || data == nullptr || n == 0 || !m_source)
         return;
+    // One writer at a time, so a command never lands inside a correction frame.
+    std::lock_guard lock(m_sendLock);
     m_source->Write(data, n, kWriteTimeoutMs, m_sendFailure);
+}
+
+bool CGpsPort::SendCorrection(const unsigned char *frame, std::size_t n, std::string &why) {
+    std::lock_guard lock(m_sendLock);
+    if (!m_source) {
+        why = "the receiver's port is closed";
+        return false;
+    }
+    if (dynamic_cast<const platform::CFileSource *>(m_source.get()) != nullptr) {
+        why = "a replay cannot take corrections";
+        return false;
+    }
+    if (!m_source->CanSendCommands(why))
+        return false;
+    return m_source->Write(reinterpret_cast<const char *>(frame), n, kWriteTimeoutMs, why);
+}
+
+void CGpsPort::StartCorrections(const NtripOptions &options) {
+    StopCorrections();
+    auto client = std::make_unique<CNtripClient>(
+        options,
+        [this](const unsigned char *frame, std::size_t n, std::string &why) {
+            return SendCorrection(frame, n, why);
+        },
+        [this](GpsFix &fix, FixExtra &extra) { m_decoder.CopyFix(fix, extra); });
+    client->Start();
+    std::lock_guard lock(m_ntripLock);
+    m_ntrip = std::move(client);
+}
+
+void CGpsPort::StopCorrections() {
+    std::unique_ptr<CNtripClient> client;
+    {
+        std::lock_guard lock(m_ntripLock);
+        client = std::move(m_ntrip);
+    }
+    if (client)
+        client->Stop();
+}
+
+CorrectionStatus CGpsPort::CopyCorrections() const {
+    std::lock_guard lock(m_ntripLock);
+    return m_ntrip ? m_ntrip->Status() : CorrectionStatus{};
 }
 
 void CGpsPort::SetEpochListener(std::function<void()> listener) {

@@ -9,6 +9,7 @@
 #include "IntegrityWatch.h"
 #include "LinkState.h"
 #include "NmeaDecoder.h"
+#include "NtripClient.h"
 #include "ReceiverFamily.h"
 #include "ScanCounters.h"
 #include "SessionRecorder.h"
@@ -106,6 +107,13 @@ public:
     std::vector<WatchEvent> WatchEventsSince(std::uint64_t &seen) const;
     // What was wrong in the user's thresholds file (those lines kept the shipped values).
     const std::vector<std::string> &WatchProblems() const { return m_watchProblems; }
+    // Fetches corrections from an NTRIP caster and writes their RTCM 3 frames to the receiver,
+    // while the source can be written (a serial port, TCP, a local gpsd); replaces a client that
+    // runs. Owner's thread.
+    void StartCorrections(const NtripOptions &options);
+    void StopCorrections();
+    // Where the corrections stand; on is false while no client runs. Any thread.
+    CorrectionStatus CopyCorrections() const;
     // The recording being replayed, or nullptr when the source is a receiver. Owner's thread.
     platform::CFileSource *Replay() const {
         return dynamic_cast<platform::CFileSource *>(m_source.get());
@@ -133,6 +141,8 @@ private:
     void FeedWatch();
     // Waits for an unplugged device to come back; false when Close stopped the wait.
     bool Reconnect();
+    // One correction frame to the receiver, from the NTRIP client's thread.
+    bool SendCorrection(const unsigned char *frame, std::size_t n, std::string &why);
 
     // Told by the decoder's hooks on the reader thread; read from any thread.
     CReceiverFamily m_family;
@@ -165,7 +175,11 @@ private:
     std::mutex m_listenerLock;
     std::function<void()> m_epochListener;
 
-    std::unique_ptr<platform::CByteSource> m_source;
+    std::unique_ptr<platform::CByteSource> m_source; // replaced under m_sendLock
+    // Writes to the source (commands, corrections) one at a time, and its replacement.
+    mutable std::mutex m_sendLock;
+    mutable std::mutex m_ntripLock;
+    std::unique_ptr<CNtripClient> m_ntrip;
     // Raised by Close to stop the reader wherever it waits.
     platform::CWakeEvent m_stop;
     std::thread m_reader;

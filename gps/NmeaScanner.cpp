@@ -1,5 +1,6 @@
 #include "NmeaConvert.h"
 #include "NmeaDecoder.h"
+#include "Rtcm3.h"
 #include "UbxMessages.h"
 
 #include <algorithm>
@@ -104,38 +105,6 @@ const char *FindStart(const char *p, const char *end) {
             return p;
     }
     return end;
-}
-
-// The CRC-24Q of RTCM 3 over n bytes, four bytes a step: the CRC sits in the top 24 bits of a
-// 32-bit word, and table k gives a byte's effect k bytes further on.
-std::uint32_t Crc24q(const unsigned char *data, std::size_t n) {
-    static const auto kTables = [] {
-        constexpr std::uint32_t kPoly = 0x864CFBu << 8;
-        std::array<std::array<std::uint32_t, 256>, 4> t{};
-        for (std::uint32_t i = 0; i < 256; ++i) {
-            std::uint32_t crc = i << 24;
-            for (int bit = 0; bit < 8; ++bit)
-                crc = (crc & 0x80000000u) != 0 ? (crc << 1) ^ kPoly : crc << 1;
-            t[0][i] = crc;
-        }
-        for (std::size_t k = 1; k < 4; ++k) {
-            for (std::uint32_t i = 0; i < 256; ++i)
-                t[k][i] = (t[k - 1][i] << 8) ^ t[0][t[k - 1][i] >> 24];
-        }
-        return t;
-    }();
-    std::uint32_t crc = 0;
-    std::size_t i = 0;
-    for (; i + 4 <= n; i += 4) {
-        const std::uint32_t x =
-            crc ^ (std::uint32_t{data[i]} << 24 | std::uint32_t{data[i + 1]} << 16 |
-                   std::uint32_t{data[i + 2]} << 8 | data[i + 3]);
-        crc = kTables[3][x >> 24] ^ kTables[2][(x >> 16) & 0xFFu] ^ kTables[1][(x >> 8) & 0xFFu] ^
-              kTables[0][x & 0xFFu];
-    }
-    for (; i < n; ++i)
-        crc = (crc << 8) ^ kTables[0][(crc >> 24) ^ data[i]];
-    return crc >> 8;
 }
 
 // UBX classes receivers send; a sync pair before any other class byte is taken for noise.
@@ -441,7 +410,7 @@ CNmeaDecoder::FrameStep CNmeaDecoder::TakeFrame(const char *&p, const char *end)
             const std::uint32_t crc = static_cast<std::uint32_t>(frame[m_frameLen - 3]) << 16 |
                                       static_cast<std::uint32_t>(frame[m_frameLen - 2]) << 8 |
                                       frame[m_frameLen - 1];
-            good = Crc24q(frame, m_frameLen - 3) == crc;
+            good = rtcm3::Crc24q(frame, m_frameLen - 3) == crc;
         }
         if (!good) {
             Bump(ubx ? m_counters.nUbxBad : m_counters.nRtcmBad);

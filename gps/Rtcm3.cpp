@@ -1,5 +1,7 @@
 #include "Rtcm3.h"
 
+#include <array>
+
 namespace rtcm3 {
 
 namespace {
@@ -73,25 +75,100 @@ bool ReadStation(const unsigned char *frame, std::size_t len, Station &out) {
     return true;
 }
 
-void Tally::Add(const unsigned char *frame, std::size_t len) {
-    ++frames;
+int StationId(const unsigned char *frame, std::size_t len) {
     const int type = MessageType(frame, len);
-    ++types[type];
     // The observation, station and antenna messages (1001-1013, 1033, the MSM 1071-1137, 1230)
     // name their station in the 12 bits after the number.
     const bool named = (type >= 1001 && type <= 1013) || type == 1033 ||
                        (type >= 1071 && type <= 1137) || type == 1230;
     const std::size_t n = PayloadLength(frame, len);
-    if (named && n >= 3) {
-        CBits bits(frame + kHeader, n);
-        bits.Skip(12);
-        stations.insert(static_cast<int>(bits.Unsigned(12)));
+    if (!named || n < 3)
+        return -1;
+    CBits bits(frame + kHeader, n);
+    bits.Skip(12);
+    return static_cast<int>(bits.Unsigned(12));
+}
+
+void Tally::Add(const unsigned char *frame, std::size_t len) {
+    ++frames;
+    ++types[MessageType(frame, len)];
+    if (const int id = StationId(frame, len); id >= 0) {
+        stations.insert(id);
+        lastStation = id;
     }
     Station s;
     if (ReadStation(frame, len, s)) {
         base = s;
         hasBase = true;
     }
+}
+
+// The CRC-24Q of RTCM 3 over n bytes, four bytes a step: the CRC sits in the top 24 bits of a
+// 32-bit word, and table k gives a byte's effect k bytes further on.
+std::uint32_t Crc24q(const unsigned char *data, std::size_t n) {
+    static const auto kTables = [] {
+        constexpr std::uint32_t kPoly = 0x864CFBu << 8;
+        std::array<std::array<std::uint32_t, 256>, 4> t{};
+        for (std::uint32_t i = 0; i < 256; ++i) {
+            std::uint32_t crc = i << 24;
+            for (int bit = 0; bit < 8; ++bit)
+                crc = (crc & 0x80000000u) != 0 ? (crc << 1) ^ kPoly : crc << 1;
+            t[0][i] = crc;
+        }
+        for (std::size_t k = 1; k < 4; ++k) {
+            for (std::uint32_t i = 0; i < 256; ++i)
+                t[k][i] = (t[k - 1][i] << 8) ^ t[0][t[k - 1][i] >> 24];
+        }
+        return t;
+    }();
+    std::uint32_t crc = 0;
+    std::size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        const std::uint32_t x =
+            crc ^ (std::uint32_t{data[i]} << 24 | std::uint32_t{data[i + 1]} << 16 |
+                   std::uint32_t{data[i + 2]} << 8 | data[i + 3]);
+        crc = kTables[3][x >> 24] ^ kTables[2][(x >> 16) & 0xFFu] ^ kTables[1][(x >> 8) & 0xFFu] ^
+              kTables[0][x & 0xFFu];
+    }
+    for (; i < n; ++i)
+        crc = (crc << 8) ^ kTables[0][(crc >> 24) ^ data[i]];
+    return crc >> 8;
+}
+
+void CFramer::Feed(const unsigned char *data, std::size_t n, const OnFrame &onFrame) {
+    m_buf.insert(m_buf.end(), data, data + n);
+    std::size_t at = 0;
+    while (at < m_buf.size()) {
+        if (m_buf[at] != 0xD3) {
+            ++at;
+            ++m_skipped;
+            continue;
+        }
+        if (m_buf.size() - at < kHeader)
+            break;
+        // Six reserved bits that are not zero say this D3 starts no frame.
+        if ((m_buf[at + 1] & 0xFCu) != 0) {
+            ++at;
+            ++m_skipped;
+            continue;
+        }
+        const std::size_t len =
+            kHeader + ((std::size_t{m_buf[at + 1]} & 3u) << 8 | m_buf[at + 2]) + 3;
+        if (m_buf.size() - at < len)
+            break;
+        const unsigned char *frame = m_buf.data() + at;
+        const std::uint32_t crc = std::uint32_t{frame[len - 3]} << 16 |
+                                  std::uint32_t{frame[len - 2]} << 8 | frame[len - 1];
+        if (Crc24q(frame, len - 3) == crc) {
+            onFrame(frame, len);
+            at += len;
+        } else {
+            ++m_badCrc;
+            ++at;
+            ++m_skipped;
+        }
+    }
+    m_buf.erase(m_buf.begin(), m_buf.begin() + static_cast<std::ptrdiff_t>(at));
 }
 
 } // namespace rtcm3

@@ -5,9 +5,6 @@
 
 namespace platform {
 
-namespace {
-
-// HOST[:PORT] with HOST possibly in brackets (an IPv6 address); port stays as given when absent.
 bool SplitHostPort(const std::string &text, const std::string &whole, std::string &host, int &port,
                    bool &hasPort, std::string &error) {
     std::string portText;
@@ -70,8 +67,6 @@ bool SplitHostPort(const std::string &text, const std::string &whole, std::strin
     port = static_cast<int>(value);
     return true;
 }
-
-} // namespace
 
 bool LooksLikeUrl(const std::string &text) {
     const std::size_t sep = text.find("://");

@@ -16,6 +16,10 @@ struct SourceUrl {
 
 constexpr int kGpsdDefaultPort = 2947;
 
+// HOST[:PORT] with HOST possibly in brackets (an IPv6 address); port stays as given when absent.
+// whole is the text the error quotes.
+bool SplitHostPort(const std::string &text, const std::string &whole, std::string &host, int &port,
+                   bool &hasPort, std::string &error);
 // True when text names a network source (it has a "scheme://" prefix).
 bool LooksLikeUrl(const std::string &text);
 // Parses text; false with a one-line reason in error. A text without "://" is a serial path.

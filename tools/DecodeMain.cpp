@@ -40,6 +40,8 @@ constexpr const char *kUsage =
     " [--seconds S] [--json]\n"
     "       skywatch-decode --events [--stats] FILE|-\n"
     "       skywatch-decode --rtcm FILE|-\n"
+    "       skywatch-decode --device PATH|URL --ntrip URL [--gga] [--baud N] [--seconds S]"
+    " [--last]\n"
     "       skywatch-decode --events --device PATH|URL [--baud N] [--seconds S] [--stats]\n";
 
 // The decoder's clock while a file is read, in lines fed.
@@ -80,6 +82,13 @@ const CNmeaDecoder &DecoderOf(const CGpsPort &port) {
     return port.Decoder();
 }
 
+CorrectionStatus CorrectionsOf(const CNmeaDecoder &) {
+    return {};
+}
+CorrectionStatus CorrectionsOf(const CGpsPort &port) {
+    return port.CopyCorrections();
+}
+
 // The record the decoder holds now, as one JSON line; the port and the bare decoder alike.
 template <typename Decoder> void PrintRecord(const Decoder &decoder) {
     GpsFix fix{};
@@ -87,7 +96,13 @@ template <typename Decoder> void PrintRecord(const Decoder &decoder) {
     auto sky = std::make_unique<SkyView>();
     DecoderOf(decoder).CopyFix(fix, extra);
     decoder.CopySky(*sky);
-    NoteOutput(std::printf("%s\n", FixToJson(fix, *sky, extra).c_str()));
+    std::string line = FixToJson(fix, *sky, extra);
+    if (const std::string corrections = CorrectionsToJson(CorrectionsOf(decoder), fix, extra);
+        !corrections.empty()) {
+        line.pop_back();
+        line += ",\"corrections\":" + corrections + "}";
+    }
+    NoteOutput(std::printf("%s\n", line.c_str()));
 }
 
 bool ParseInt(const char *text, int &value) {
@@ -149,7 +164,7 @@ std::uint32_t Reads(const ScanCounters &c) {
 // Reads a live device through the port the window uses and prints the record whenever a
 // sentence or a UBX frame was read since the last look.
 int RunLive(const std::string &device, int baud, int seconds, const std::string &send,
-            bool lastOnly, bool stats, bool events) {
+            bool lastOnly, bool stats, bool events, const std::optional<NtripOptions> &ntrip) {
     constexpr int kLivePort = 1;
     platform::BindPort(kLivePort, device);
     CGpsPort port;
@@ -173,6 +188,9 @@ int RunLive(const std::string &device, int baud, int seconds, const std::string 
     }
     for (const std::string &problem : port.WatchProblems())
         std::fprintf(stderr, "skywatch-decode: %s\n", problem.c_str());
+    if (ntrip)
+        port.StartCorrections(*ntrip);
+    std::string correctionState, notForwarded;
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     std::uint64_t eventsSeen = 0;
     std::uint32_t decoded = 0;
@@ -187,6 +205,25 @@ int RunLive(const std::string &device, int baud, int seconds, const std::string 
             warning = now;
             if (!warning.empty())
                 std::fprintf(stderr, "skywatch-decode: %s\n", warning.c_str());
+        }
+        if (ntrip) {
+            // What the corrections do is told as it changes, never with the password.
+            const CorrectionStatus c = port.CopyCorrections();
+            // The seconds of a stall count up: it is said once, when it begins.
+            const std::string kind =
+                c.state.rfind("no corrections for ", 0) == 0 ? "stalled" : c.state;
+            if (kind != correctionState) {
+                correctionState = kind;
+                std::fprintf(stderr, "skywatch-decode: corrections from %s: %s\n", c.url.c_str(),
+                             c.state.c_str());
+            }
+            if (c.notForwarded != notForwarded) {
+                notForwarded = c.notForwarded;
+                if (!notForwarded.empty())
+                    std::fprintf(stderr,
+                                 "skywatch-decode: corrections not passed to the receiver: %s\n",
+                                 notForwarded.c_str());
+            }
         }
         if (const auto ttff = port.Stopwatch().Result(); ttff && !bTimed) {
             std::fprintf(stderr, "fix in %.1f s\n", *ttff);
@@ -218,14 +255,22 @@ int RunLive(const std::string &device, int baud, int seconds, const std::string 
     }
     if (!bTimed)
         std::fprintf(stderr, "no fix within %d s\n", seconds);
+    // The last record still says how the corrections stood.
+    const CorrectionStatus corrections = port.CopyCorrections();
+    if (lastOnly)
+        PrintRecord(port);
+    port.StopCorrections();
     port.Close();
     if (events)
         for (const WatchEvent &event : port.WatchEventsSince(eventsSeen))
             NoteOutput(std::printf("%s\n", EventToJson(event).c_str()));
-    if (lastOnly)
-        PrintRecord(port);
     if (stats)
         std::fprintf(stderr, "%s\n", CountersToJson(port.CopyCounters()).c_str());
+    if (ntrip && corrections.frames == 0) {
+        std::fprintf(stderr, "skywatch-decode: no corrections arrived from %s: %s\n",
+                     corrections.url.c_str(), corrections.state.c_str());
+        return 1;
+    }
     return 0;
 }
 
@@ -420,6 +465,8 @@ int Run(int argc, char **argv) {
     bool json = false;
     bool events = false;
     bool rtcm = false;
+    std::optional<NtripOptions> ntrip;
+    bool gga = false;
     TrackOptions track;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -454,6 +501,18 @@ int Run(int argc, char **argv) {
                 return Usage("--send takes cold, warm or hot");
         } else if (arg == "--rtcm") {
             rtcm = true;
+        } else if (arg == "--ntrip") {
+            NtripOptions options;
+            std::string why;
+            if (i + 1 >= argc)
+                return Usage("--ntrip takes ntrip://[USER[:PASSWORD]@]HOST[:PORT]/MOUNTPOINT");
+            if (!platform::ntrip::ParseNtripUrl(argv[++i], options.url, why))
+                return Usage(("--ntrip: " + why).c_str());
+            if (options.url.mount.empty())
+                return Usage("--ntrip needs a mount point: ntrip://HOST[:PORT]/MOUNTPOINT");
+            ntrip = options;
+        } else if (arg == "--gga") {
+            gga = true;
         } else if (arg == "--events") {
             events = true;
         } else if (arg == "--last") {
@@ -484,7 +543,13 @@ int Run(int argc, char **argv) {
                 "learnt and kept in $XDG_STATE_HOME/skywatch; a file's is not.\n"
                 "--rtcm prints a file's RTCM 3 frames as one JSON object: frames per message\n"
                 "number, frames with a bad CRC, the stations named and the last base station\n"
-                "position (1005/1006); sentences and UBX frames are skipped and counted.\n",
+                "position (1005/1006); sentences and UBX frames are skipped and counted.\n"
+                "--ntrip ntrip://[USER[:PASSWORD]@]HOST[:PORT]/MOUNTPOINT fetches corrections\n"
+                "from an NTRIP caster (port 2101 by default) and writes each RTCM 3 frame\n"
+                "whose CRC holds to the receiver while it reads; each record gains\n"
+                "\"corrections\". --gga sends the receiver's position to the caster every\n"
+                "10 s, as it is sent anyway when the caster's source table asks for it.\n"
+                "Exit 1 when no corrections arrived.\n",
                 kUsage);
             return 0;
         } else if (arg.size() > 1 && arg[0] == '-') {
@@ -498,6 +563,12 @@ int Run(int argc, char **argv) {
 
     if (json && repeat == 0)
         return Usage("--json goes with --repeat");
+    if (ntrip && (device.empty() || repeat > 0))
+        return Usage("--ntrip passes corrections to a receiver: it goes with --device");
+    if (gga && !ntrip)
+        return Usage("--gga goes with --ntrip");
+    if (ntrip)
+        ntrip->ggaUpload = gga;
     if (rtcm && (events || lastOnly || stats || repeat > 0 || !send.empty() || !device.empty() ||
                  track.Active() || track.reference))
         return Usage("--rtcm reads a file and goes with --block-size only");
@@ -519,7 +590,7 @@ int Run(int argc, char **argv) {
                                                       : RestartKind::Hot;
             return RunRepeat(device, baud, secondsSet ? seconds : 300, kind, repeat, json);
         }
-        return RunLive(device, baud, seconds, send, lastOnly, stats, events);
+        return RunLive(device, baud, seconds, send, lastOnly, stats, events, ntrip);
     }
 
     // Nothing is read or written while an export would land on the input or on another export.

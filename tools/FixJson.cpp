@@ -1,5 +1,7 @@
 #include "FixJson.h"
 
+#include <nlohmann/json.hpp>
+
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -163,6 +165,39 @@ std::string FixToJson(const GpsFix &fix, const SkyView &sky, const FixExtra &ext
     else
         out += "null";
     return out + ",\"integrity\":" + IntegrityJson(extra.integrity) + "}";
+}
+
+std::string CorrectionsToJson(const CorrectionStatus &status, const GpsFix &fix,
+                              const FixExtra &extra) {
+    if (!status.on && extra.diffAgeS < 0.0f && extra.diffStation < 0)
+        return {};
+    using nlohmann::json;
+    json out = {{"mount", nullptr},  {"state", nullptr},   {"bytes", nullptr},
+                {"frames", nullptr}, {"badCrc", nullptr},  {"types", nullptr},
+                {"age_s", nullptr},  {"station", nullptr}, {"base_km", nullptr}};
+    if (status.on) {
+        out["mount"] = status.mount;
+        out["state"] = status.state;
+        out["bytes"] = status.bytes;
+        out["frames"] = status.frames;
+        out["badCrc"] = status.badCrc;
+        json types = json::object();
+        for (const auto &[type, n] : status.types)
+            types[std::to_string(type)] = n;
+        out["types"] = types;
+        if (status.ageS >= 0.0)
+            out["age_s"] = std::round(status.ageS * 10.0) / 10.0;
+        if (status.station >= 0)
+            out["station"] = status.station;
+        if (const double km = BaseDistanceKm(status, fix, extra); km >= 0.0)
+            out["base_km"] = std::round(km * 1000.0) / 1000.0;
+        if (!status.notForwarded.empty())
+            out["notForwarded"] = status.notForwarded;
+    }
+    out["rxAge_s"] =
+        extra.diffAgeS >= 0.0f ? json(std::round(extra.diffAgeS * 10.0) / 10.0) : json();
+    out["rxStation"] = extra.diffStation >= 0 ? json(extra.diffStation) : json();
+    return out.dump();
 }
 
 std::string CountersToJson(const ScanCounters &c) {

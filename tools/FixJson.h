@@ -2,6 +2,7 @@
 
 #include "FixExtra.h"
 #include "GpsFix.h"
+#include "NtripClient.h"
 #include "ScanCounters.h"
 #include "SkyTable.h"
 
@@ -19,6 +20,12 @@ std::string FixToJson(const GpsFix &fix, const SkyView &sky);
 // spoofing, antenna and antPower as words, "unknown" until reported). A signal's "quality" word
 // is there once the receiver gave one.
 std::string FixToJson(const GpsFix &fix, const SkyView &sky, const FixExtra &extra);
+// The corrections as a JSON object: the client's mount, state, bytes, frames, badCrc, types,
+// age_s, station and base_km (null without a client, or before they are known), and the
+// receiver's own rxAge_s and rxStation, kept apart. "" when there is no client and the receiver
+// reported neither.
+std::string CorrectionsToJson(const CorrectionStatus &status, const GpsFix &fix,
+                              const FixExtra &extra);
 // The scanner's counts, with "protocols": per protocol the frames whose checksum held ("ok") and
 // those lost to a fault ("bad").
 std::string CountersToJson(const ScanCounters &counters);
