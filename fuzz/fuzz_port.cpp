@@ -165,6 +165,9 @@ struct Port {
     CIntegrityWatch watch{ShippedThresholds()};
     // What the decode tool's --rtcm reads of each RTCM 3 frame.
     rtcm3::Tally rtcm;
+    // What the NTRIP client passes on of the same bytes, had they come from a caster.
+    rtcm3::CFramer framer;
+    std::vector<std::vector<unsigned char>> framed;
     SkyView watchSky;
     Integrity watchIntegrity;
     bool alarmOn[kThreatCount]{};
@@ -241,6 +244,10 @@ struct Port {
         decoder.ParseBuffer(bytes, static_cast<int>(n));
         if (epoch.BlockDone())
             NotifyEpoch(true);
+        framer.Feed(reinterpret_cast<const unsigned char *>(bytes), n,
+                    [&](const unsigned char *frame, std::size_t len) {
+                        framed.emplace_back(frame, frame + len);
+                    });
     }
     void QuietLine() {
         g_nowMs += 1000;
@@ -353,6 +360,9 @@ int PortMode(const std::uint8_t *data, std::size_t size) {
     whole->Block(text, length);
     whole->QuietLine();
     whole->CheckCopies();
+
+    Check(split->framed == whole->framed && split->framer.BadCrc() == whole->framer.BadCrc(),
+          "correction frames differ from the ones found in a single block");
 
     // Sentences reach the fix track one by one whatever the blocks, so the blocks change nothing.
     const std::vector<GeoPoint> points = split->history.CopyPoints();

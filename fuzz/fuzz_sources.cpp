@@ -1,8 +1,10 @@
 // Feeds arbitrary text to what reads addresses and gpsd's replies: the source address parser
 // (whose canonical form must parse back to the same address), and gpsd's JSON reply lines; and
-// to the readers of the user's thresholds file and of a receiver's stored baseline.
+// to the readers of the user's thresholds file and of a receiver's stored baseline; and to what
+// reads an NTRIP caster: its address, its answer's head, chunked transfer and source table.
 #include "GpsdReply.h"
 #include "IntegrityWatch.h"
+#include "Ntrip.h"
 #include "SourceUrl.h"
 
 #include <cstddef>
@@ -62,6 +64,33 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             again.AgcMedianPermil(3) != baseline.AgcMedianPermil(3))
             Fail("a baseline that does not read back as written", text);
     }
+
+    namespace ntrip = platform::ntrip;
+    ntrip::NtripUrl caster;
+    if (ntrip::ParseNtripUrl(text, caster, error)) {
+        ntrip::NtripUrl again;
+        const std::string masked = ntrip::MaskedUrl(caster);
+        const std::string credentials = masked.substr(0, masked.find('@'));
+        if (!caster.password.empty() && credentials != "ntrip://" + caster.user + ":***")
+            Fail("a password shown", text);
+        if (!ntrip::ParseNtripUrl(masked, again, error) || again.host != caster.host ||
+            again.port != caster.port || again.mount != caster.mount)
+            Fail("a caster's address does not read back", text);
+    }
+    if (const std::size_t head = ntrip::HeadLength(text); head > text.size())
+        Fail("a head longer than the answer", text);
+    (void)ntrip::RefusalWords(ntrip::ParseHead(text));
+    ntrip::CChunkDecoder chunks;
+    std::string payload;
+    chunks.Feed(text.data(), text.size(), payload);
+    if (payload.size() > text.size())
+        Fail("chunked transfer gave more than it got", text);
+    auto table = ntrip::ParseSourceTable(text);
+    ntrip::SortByDistance(table, 50.0, 8.0);
+    for (std::size_t i = 1; i < table.size(); ++i)
+        if (table[i].hasPosition &&
+            (!table[i - 1].hasPosition || table[i].distanceKm < table[i - 1].distanceKm))
+            Fail("source table out of order", text);
 
     const platform::GpsdReply reply = platform::ParseGpsdReply(text);
     const std::string chosen = platform::FirstSendingDevice(reply.devices);

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <pthread.h>
 
 namespace {
 
@@ -167,6 +168,8 @@ bool CNtripClient::LearnGga() {
 }
 
 void CNtripClient::Run() {
+    // Named, so that top -H and a debugger tell it from the reader.
+    pthread_setname_np(pthread_self(), "skywatch-ntrip");
     if (!m_options.ggaUpload && !LearnGga())
         return;
     int failures = 0;

@@ -43,6 +43,8 @@ public:
 protected:
     void OnConnected() override;
     std::size_t Filter(char *buf, std::size_t n) override;
+    // Corrections are binary and framed by the client: each arrival goes on at once.
+    bool EndsBlock(const char *, std::size_t) const override { return true; }
 
 private:
     ntrip::NtripUrl m_ntrip;

@@ -257,7 +257,7 @@ SerialRead CSocketSource::Read(char *buf, std::size_t size, int timeoutMs, const
                 deadline = r.arrived + std::chrono::milliseconds(timeoutMs);
         }
         // A complete line goes at once; a part line once the peer has been quiet for a gap.
-        if (r.count == size || timedOut || (fresh && HoldsLineEnd(buf + had, r.count - had)) ||
+        if (r.count == size || timedOut || (fresh && EndsBlock(buf + had, r.count - had)) ||
             (r.count > 0 && !fresh))
             return r;
         const auto until = r.count == 0 ? deadline : std::min(deadline, After(gapMs));

@@ -50,6 +50,9 @@ protected:
         (void)buf;
         return n;
     }
+    // True when freshly received bytes end a block the reader should have at once (a line end);
+    // otherwise the read waits for a quiet gap.
+    virtual bool EndsBlock(const char *data, std::size_t n) const { return HoldsLineEnd(data, n); }
     // Writes all of data to the connection before the deadline; false when it could not.
     bool SendAll(const char *data, std::size_t size, int timeoutMs);
 
