@@ -2,9 +2,11 @@
 // restart commands, the link, unplugging, replay, its UBX output and refused options.
 
 #include "SimProcess.h"
+#include "TestPaths.h"
 
 #include "GpsFix.h"
 #include "NmeaDecoder.h"
+#include "Rtcm3.h"
 #include "ScanCounters.h"
 #include "SkyTable.h"
 #include "UbxMessages.h"
@@ -1055,6 +1057,160 @@ INSTANTIATE_TEST_SUITE_P(Injections, Interference, ::testing::ValuesIn(kInjectRo
                          [](const ::testing::TestParamInfo<InjectRow> &row) {
                              return std::string(row.param.name);
                          });
+
+// RTCM 3 written to the port makes it an RTK rover. One run, its phases in turn: frames with a
+// broken CRC alone change nothing; a base station's frames (a real feed, three a second) bring
+// RTK float (GGA quality 5) a few seconds after the first, fixed (4) 10 s after that, with the
+// corrections' age and the station in GGA fields 13 and 14 and NAV-PVT agreeing; once the frames
+// stop it keeps the solution until their age passes 20 s, then falls back to its own fix.
+enum class RtcmFeed { None, BrokenCrc, Good };
+struct RtkPhase {
+    const char *what;
+    RtcmFeed feed;
+    int nQuality;        // GGA's quality the phase ends with
+    double dFromS, dToS; // seconds after the phase began within which it comes
+    double dMaxAgeS;     // the largest age field 13 may show meanwhile
+};
+const RtkPhase kRtkPhases[] = {
+    {"broken CRCs change nothing", RtcmFeed::BrokenCrc, 1, 3.0, 3.0, 0.0},
+    {"float within 10 s of the first good frame", RtcmFeed::Good, 5, 2.0, 11.0, 2.0},
+    {"fixed 10 s after float", RtcmFeed::Good, 4, 8.5, 11.5, 2.0},
+    {"own fix once the frames are 20 s old", RtcmFeed::None, 1, 19.0, 22.5, 20.0},
+};
+
+// One cycle of the rover: GGA's quality and fields 13 and 14, NAV-PVT's flags and flags3.
+struct RoverCycle {
+    int nQuality = -1;
+    std::string age, station;
+    long flags = -1, flags3 = -1, fixType = -1;
+};
+
+// The whole cycles (RMC to RMC) at the front of text, taken out of it.
+std::vector<RoverCycle> TakeRoverCycles(std::string &text) {
+    std::vector<RoverCycle> cycles;
+    const std::size_t first = text.find("$GNRMC"), last = text.rfind("$GNRMC");
+    if (first == std::string::npos || last == first)
+        return cycles;
+    const SplitStream split = Split(text.substr(first, last - first));
+    text.erase(0, last);
+    EXPECT_EQ(split.error, "");
+    for (std::size_t at = split.nmea.find("$GNGGA,"); at != std::string::npos;
+         at = split.nmea.find("$GNGGA,", at + 1)) {
+        const std::string line = split.nmea.substr(at, split.nmea.find('*', at) - at);
+        std::vector<std::string> f;
+        for (std::size_t from = 0;;) {
+            const std::size_t comma = line.find(',', from);
+            f.push_back(line.substr(from, comma - from));
+            if (comma == std::string::npos)
+                break;
+            from = comma + 1;
+        }
+        EXPECT_EQ(f.size(), 15u) << line;
+        if (f.size() == 15)
+            cycles.push_back({std::atoi(f[6].c_str()), f[13], f[14]});
+    }
+    std::size_t k = 0;
+    for (const UbxFrame &frame : split.frames) {
+        if (Key(frame) != kNavPvt || k >= cycles.size())
+            continue;
+        cycles[k].fixType = Le(frame.payload, 20, 1);
+        cycles[k].flags = Le(frame.payload, 21, 1);
+        cycles[k++].flags3 = Le(frame.payload, 78, 2);
+    }
+    EXPECT_EQ(k, cycles.size());
+    return cycles;
+}
+
+TEST(Simulator, RtcmCorrectionsMakeAnRtkRover) {
+    REQUIRE_SIM();
+    // The frames of a real feed and the station they name.
+    std::ifstream in(NmeaDir() + "/rtcm3.bndm.log", std::ios::binary);
+    const std::string feed((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_FALSE(feed.empty());
+    std::vector<std::string> frames;
+    rtcm3::Tally tally;
+    CNmeaDecoder scanner(0);
+    NmeaHooks hooks;
+    hooks.onFrame = [&](FrameProtocol protocol, const unsigned char *frame, std::size_t len) {
+        if (protocol != FrameProtocol::Rtcm3)
+            return;
+        frames.emplace_back(reinterpret_cast<const char *>(frame), len);
+        tally.Add(frame, len);
+    };
+    scanner.SetHooks(hooks);
+    scanner.ParseBuffer(feed.data(), static_cast<int>(feed.size()));
+    ASSERT_GE(frames.size(), 30u);
+    ASSERT_EQ(tally.stations.size(), 1u);
+    char station[8];
+    std::snprintf(station, sizeof station, "%04d", *tally.stations.begin());
+
+    CSimProcess sim({"--protocol", "both", "--running"});
+    Reader reader(sim.SlavePath());
+    ASSERT_TRUE(reader.IsOpen());
+    std::string text;
+    std::size_t next = 0;
+    int quality = 1;
+    for (const RtkPhase &phase : kRtkPhases) {
+        SCOPED_TRACE(phase.what);
+        const auto start = Steady::now();
+        auto nextWrite = start;
+        double reachedS = -1.0;
+        double seconds = 0.0;
+        while (reachedS < 0.0 && seconds < phase.dToS + 1.0) {
+            if (phase.feed != RtcmFeed::None && Steady::now() >= nextWrite) {
+                std::string burst;
+                for (int i = 0; i < 3; ++i, ++next) {
+                    std::string frame = frames[next % frames.size()];
+                    if (phase.feed == RtcmFeed::BrokenCrc)
+                        frame.back() = static_cast<char>(frame.back() ^ 0x5A);
+                    burst += frame;
+                }
+                // Cut across two writes, as a caster's data arrives.
+                reader.Write(burst.substr(0, burst.size() / 2));
+                reader.Write(burst.substr(burst.size() / 2));
+                nextWrite += std::chrono::seconds(1);
+            }
+            ASSERT_TRUE(reader.ReadFor(100, text));
+            seconds = std::chrono::duration<double>(Steady::now() - start).count();
+            for (const RoverCycle &c : TakeRoverCycles(text)) {
+                const bool bCorrected = c.nQuality == 4 || c.nQuality == 5;
+                ASSERT_TRUE(c.nQuality == quality || c.nQuality == phase.nQuality)
+                    << c.nQuality << " at " << seconds << " s";
+                EXPECT_EQ(c.fixType, 3);
+                // diffSoln, and carrSoln 1 with float, 2 with fixed.
+                EXPECT_EQ((c.flags >> 1) & 1, bCorrected ? 1 : 0);
+                EXPECT_EQ(c.flags >> 6, c.nQuality == 5 ? 1 : c.nQuality == 4 ? 2 : 0);
+                const long ageCode = (c.flags3 >> 1) & 0xF;
+                if (!bCorrected) {
+                    EXPECT_EQ(c.age + "," + c.station, ",");
+                    EXPECT_EQ(ageCode, 0);
+                } else {
+                    EXPECT_EQ(c.station, station);
+                    ASSERT_EQ(c.age.size() - c.age.find('.'), 2u) << c.age; // one decimal
+                    const double age = std::atof(c.age.c_str());
+                    EXPECT_LE(age, phase.dMaxAgeS);
+                    // lastCorrectionAge: 1 under 1 s .. 6 for 15-20 s.
+                    EXPECT_GE(ageCode, age <= 1.0 ? 1 : 2) << c.age;
+                    EXPECT_LE(ageCode, age < 2.0 ? 2 : 6) << c.age;
+                }
+                if (c.nQuality == phase.nQuality && phase.nQuality != quality && reachedS < 0.0)
+                    reachedS = seconds;
+            }
+        }
+        if (phase.nQuality == quality) {
+            EXPECT_GE(seconds, phase.dToS);
+        } else {
+            EXPECT_GE(reachedS, phase.dFromS);
+            EXPECT_LE(reachedS, phase.dToS);
+        }
+        quality = phase.nQuality;
+    }
+    EXPECT_NE(sim.Errors().find("ignored (bad CRC): RTCM 3 frame"), std::string::npos);
+    EXPECT_NE(sim.Errors().find(std::string("RTCM 3 corrections from station ") +
+                                std::to_string(*tally.stations.begin())),
+              std::string::npos)
+        << sim.Errors();
+}
 
 TEST(Simulator, BadOptionsExitTwoWithOneLine) {
     REQUIRE_SIM();

@@ -1,6 +1,7 @@
 #include "SimChip.h"
 
 #include "NmeaLine.h"
+#include "SimRtk.h"
 #include "UbxWriter.h"
 
 #include <cstdio>
@@ -143,12 +144,20 @@ std::string CSimChip::NextCycle() {
 
 std::vector<int> CSimChip::Feed(const char *data, std::size_t n) {
     std::vector<int> restarts;
-    for (std::size_t i = 0; i < n; ++i) {
-        const auto b = static_cast<unsigned char>(data[i]);
+    // The bytes of a false RTCM 3 frame are read again from its second, so they join the input.
+    std::string in(data, n);
+    for (std::size_t i = 0; i < in.size(); ++i) {
+        const auto b = static_cast<unsigned char>(in[i]);
+        if (!m_rtcm.empty()) {
+            OnRtcmByte(b, in, i);
+            continue;
+        }
         if (!m_frame.empty()) {
             m_frame += static_cast<char>(b);
             if (m_frame.size() == 2 && b != 0x62) {
+                // Not a UBX frame after all: this byte may start something else.
                 m_frame.clear();
+                --i;
                 continue;
             }
             if (m_frame.size() < 6)
@@ -164,6 +173,9 @@ std::vector<int> CSimChip::Feed(const char *data, std::size_t n) {
             }
         } else if (b == 0xB5) {
             m_frame = static_cast<char>(b);
+        } else if (b == 0xD3) {
+            // Commands are ASCII: this byte can only start an RTCM 3 frame.
+            m_rtcm = static_cast<char>(b);
         } else if (b == '\r' || b == '\n') {
             if (!m_line.empty())
                 OnLine(m_line, restarts);
@@ -177,6 +189,40 @@ std::vector<int> CSimChip::Feed(const char *data, std::size_t n) {
         }
     }
     return restarts;
+}
+
+void CSimChip::OnRtcmByte(unsigned char b, std::string &in, std::size_t at) {
+    m_rtcm += static_cast<char>(b);
+    const auto *frame = reinterpret_cast<const unsigned char *>(m_rtcm.data());
+    // Six zero bits follow the preamble.
+    const bool bFalseStart = m_rtcm.size() == 2 && (b & 0xFC) != 0;
+    if (!bFalseStart) {
+        if (m_rtcm.size() < 3)
+            return;
+        const std::size_t length = static_cast<std::size_t>(frame[1] & 0x03) << 8 | frame[2];
+        if (m_rtcm.size() < 6 + length)
+            return;
+        int type = -1, station = -1;
+        if (Rtcm3Frame(frame, m_rtcm.size(), type, station)) {
+            if (station >= 0 && station != m_nLastStation)
+                std::fprintf(stderr, "RTCM 3 corrections from station %d\n", station);
+            m_nLastStation = station >= 0 ? station : m_nLastStation;
+            // An empty frame carries no message.
+            if (type >= 0)
+                m_stations.push_back(station);
+            m_rtcm.clear();
+            return;
+        }
+        std::fprintf(stderr, "ignored (bad CRC): RTCM 3 frame of %zu bytes\n", m_rtcm.size());
+    }
+    in.insert(at + 1, m_rtcm, 1);
+    m_rtcm.clear();
+}
+
+std::vector<int> CSimChip::TakeStations() {
+    std::vector<int> stations;
+    stations.swap(m_stations);
+    return stations;
 }
 
 std::string CSimChip::TakeAnswer() {

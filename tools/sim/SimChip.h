@@ -28,8 +28,13 @@ public:
     std::string NextCycle();
 
     // Bytes a reader wrote. Returns the reset configuration (4 cold, 2 warm, 1 hot) of every
-    // restart command obeyed, and says on stderr what was received or ignored.
+    // restart command obeyed, and says on stderr what was received or ignored. RTCM 3 frames
+    // among them are kept for TakeStations.
     std::vector<int> Feed(const char *data, std::size_t n);
+
+    // The station of every RTCM 3 frame with a good CRC received since the last call (-1 for a
+    // message that names none).
+    std::vector<int> TakeStations();
 
     // The answer to a version query of this chip's family received since the last call (bytes
     // to send at the next line boundary), or "".
@@ -44,6 +49,8 @@ private:
     std::vector<std::string> Banner() const;
     void OnLine(const std::string &line, std::vector<int> &restarts);
     void OnFrame(std::vector<int> &restarts);
+    // Takes byte b into the RTCM 3 frame being collected; bytes of a false one go back to in.
+    void OnRtcmByte(unsigned char b, std::string &in, std::size_t at);
     // True when line is one of the families' version queries; this family's gets its answer.
     bool OnQuery(const std::string &body, const std::string &line);
     void Obey(int nResetCfg, const std::string &what, std::vector<int> &restarts);
@@ -54,6 +61,9 @@ private:
     int m_nCycle = 0;
     std::string m_line;
     std::string m_frame; // a UBX frame being collected
+    std::string m_rtcm;  // an RTCM 3 frame being collected
+    std::vector<int> m_stations;
+    int m_nLastStation = -1;
     std::string m_answer;
     bool m_bTiming = false;
     std::chrono::steady_clock::time_point m_restartAt{};

@@ -32,7 +32,8 @@ void OnSignal(int) {
     g_stop = 1;
 }
 
-// Hands what a reader writes to the chip, which obeys its own family's restart commands.
+// Hands what a reader writes to the chip, which obeys its own family's restart commands; the
+// RTCM 3 corrections among it go to the sky.
 class CCommandReader {
 public:
     explicit CCommandReader(CSimChip &chip) : m_chip(chip) {}
@@ -50,6 +51,8 @@ public:
     void Feed(const char *data, std::size_t n, CSimSky &sky) {
         for (int cfg : m_chip.Feed(data, n))
             sky.Restart(cfg, CSimSky::Clock::now());
+        for (int station : m_chip.TakeStations())
+            sky.OnCorrections(station, CSimSky::Clock::now());
         // Between cycles the line is idle: an answer goes out at once.
         if (m_idleFd >= 0)
             SendAnswer(m_idleFd);

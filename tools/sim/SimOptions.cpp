@@ -46,7 +46,10 @@ bool ToNumbers(const std::string &text, std::size_t nMin, std::size_t nMax,
 constexpr std::string_view kUsage =
     "Usage: skywatch-sim [options]\n"
     "A simulated receiver (NMEA, or u-blox UBX) on a pseudo-terminal; prints the device path\n"
-    "on stdout.\n\n"
+    "on stdout. It reads RTCM 3 written to its port and acts as an RTK rover: RTK float 3 s\n"
+    "after the first frame with a good CRC, fixed 10 s later (GGA quality 5, then 4, with the\n"
+    "corrections' age and station; NAV-PVT's carrier solution), its own fix again once the\n"
+    "last frame is 20 s old.\n\n"
     "  --baud N            character pace: 1200, 2400, 4800, 9600, 19200, 38400, 57600\n"
     "                      or 115200 (default 9600, 4800 with --gnss gps, 38400 with\n"
     "                      --bands 2 or UBX; about N/10 characters a second)\n"

@@ -221,10 +221,15 @@ std::string CSimSky::ModernEpoch(const std::string &hms, const std::string &date
     std::string out;
     if (bFix) {
         const std::string lat = Angle(ubx.dLat, 2, 'N', 'S'), lon = Angle(ubx.dLon, 3, 'E', 'W');
-        out += NmeaLine(Format("GNRMC,%s,A,%s,%s,%.1f,%.1f,%s,,,A,V", hms.c_str(), lat.c_str(),
-                               lon.c_str(), ubx.dKnots, ubx.dCourse, date.c_str()));
-        out += NmeaLine(Format("GNGGA,%s,%s,%s,1,%02d,%.1f,%.1f,M,47.6,M,,", hms.c_str(),
-                               lat.c_str(), lon.c_str(), nUsed, hdop, ubx.dAltMsl));
+        const SimRtkState rtk{ubx.nQuality, ubx.nCarrier, ubx.dDiffAgeS, ubx.nDiffStation};
+        out += NmeaLine(Format("GNRMC,%s,A,%s,%s,%.1f,%.1f,%s,,,%c,V", hms.c_str(), lat.c_str(),
+                               lon.c_str(), ubx.dKnots, ubx.dCourse, date.c_str(),
+                               rtk.nCarrier == 2   ? 'R'
+                               : rtk.nCarrier == 1 ? 'F'
+                                                   : 'A'));
+        out += NmeaLine(Format("GNGGA,%s,%s,%s,%d,%02d,%.1f,%.1f,M,47.6,M%s", hms.c_str(),
+                               lat.c_str(), lon.c_str(), rtk.nQuality, nUsed, hdop, ubx.dAltMsl,
+                               DiffFields(rtk, ",").c_str()));
     } else {
         out += NmeaLine(Format("GNRMC,%s,V,,,,,,,%s,,,N,V", hms.c_str(), date.c_str()));
         out += NmeaLine(Format("GNGGA,%s,,,,,0,00,,,M,,M,,", hms.c_str()));
@@ -290,6 +295,13 @@ std::string CSimSky::Epoch(Clock::time_point now, double dtSeconds) {
     const auto trueSecs = static_cast<double>(
         std::chrono::duration_cast<std::chrono::seconds>(now.time_since_epoch()).count());
 
+    // The corrections as they stand now; the sky decides below whether there is a fix to correct.
+    const SimRtkState rtk = m_rtk.At(now);
+    ubx.nQuality = rtk.nQuality;
+    ubx.nCarrier = rtk.nCarrier;
+    ubx.dDiffAgeS = rtk.dAgeS;
+    ubx.nDiffStation = rtk.nStation;
+
     int nInView = 0;
     ubx.bFix = Acquire(now, m_bModern ? kModernSatellites : kSatellites, nInView);
     if (m_bModern) {
@@ -340,9 +352,10 @@ std::string CSimSky::Epoch(Clock::time_point now, double dtSeconds) {
         out += NmeaLine(Format("GPRMC,%s,A,%s,%s,%.1f,%.1f,%s,,,A", hms.c_str(),
                                Angle(ubx.dLat, 2, 'N', 'S').c_str(),
                                Angle(ubx.dLon, 3, 'E', 'W').c_str(), knots, course, date.c_str()));
-        out += NmeaLine(Format("GPGGA,%s,%s,%s,1,%02d,%.1f,%.1f,M,47.6,M,,0000", hms.c_str(),
+        out += NmeaLine(Format("GPGGA,%s,%s,%s,%d,%02d,%.1f,%.1f,M,47.6,M%s", hms.c_str(),
                                Angle(ubx.dLat, 2, 'N', 'S').c_str(),
-                               Angle(ubx.dLon, 3, 'E', 'W').c_str(), nUsed, hdop, alt));
+                               Angle(ubx.dLon, 3, 'E', 'W').c_str(), rtk.nQuality, nUsed, hdop, alt,
+                               DiffFields(rtk, ",0000").c_str()));
         out += NmeaLine(Format("GPGSA,A,3,%s%.1f,%.1f,%.1f", prns.c_str(), pdop, hdop, vdop));
     } else {
         out += NmeaLine(Format("GPRMC,%s,V,,,,,,,%s,,,N", hms.c_str(), date.c_str()));
@@ -362,6 +375,12 @@ std::string CSimSky::Epoch(Clock::time_point now, double dtSeconds) {
         out += NmeaLine(body);
     }
     return Output(out, ubx, now);
+}
+
+std::string CSimSky::DiffFields(const SimRtkState &rtk, const char *uncorrected) const {
+    if (!rtk.Corrected())
+        return std::string(",") + uncorrected;
+    return Format(",%.1f,", rtk.dAgeS) + (rtk.nStation >= 0 ? Format("%04d", rtk.nStation) : "");
 }
 
 std::string CSimSky::Output(std::string &nmea, SimUbxEpoch &ubx, Clock::time_point now) {

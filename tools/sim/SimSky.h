@@ -1,5 +1,6 @@
 #pragma once
 
+#include "SimRtk.h"
 #include "SimUbx.h"
 
 #include <chrono>
@@ -51,6 +52,8 @@ public:
         m_interference = interference;
         m_spoofNoise.seed(seed);
     }
+    // An RTCM 3 frame of station nStation arrived: the receiver works towards an RTK solution.
+    void OnCorrections(int nStation, Clock::time_point now) { m_rtk.OnFrame(nStation, now); }
     // Still without its fix after a restart.
     bool Acquiring() const { return m_dAcquireSeconds > 0.0; }
 
@@ -73,6 +76,9 @@ private:
                             SimUbxEpoch &ubx);
     // A signal's C/N0 (0: none) as this epoch's interference leaves it.
     int Cn0(int snr);
+    // GGA's quality and its fields 13 and 14 (age and station), as ",age,station" or ",,";
+    // uncorrected the SiRF receiver sends station 0000.
+    std::string DiffFields(const SimRtkState &rtk, const char *uncorrected) const;
     // What goes out for the epoch in the chosen protocol: the sentences, its UBX messages or both.
     std::string Output(std::string &nmea, SimUbxEpoch &ubx, Clock::time_point now);
 
@@ -97,4 +103,5 @@ private:
     Clock::time_point m_firstEpoch{};
     double m_dJamDbNow = 0.0; // this epoch's
     bool m_bSpoofNow = false;
+    CSimRtk m_rtk;
 };

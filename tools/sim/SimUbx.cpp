@@ -48,6 +48,21 @@ unsigned Quality(int snr, bool bUsed) {
     return snr <= 0 ? 1 : bUsed ? 7 : 4;
 }
 
+// NAV-PVT's flags3 lastCorrectionAge: 1 under 1 s, then 1-2, 2-5, 5-10, 10-15, 15-20, 20-30,
+// 30-45, 45-60, 60-90, 90-120 s, 12 beyond; 0 without corrections.
+unsigned CorrectionAgeCode(double ageS) {
+    static constexpr double kUpper[] = {1, 2, 5, 10, 15, 20, 30, 45, 60, 90, 120};
+    if (ageS < 0.0)
+        return 0;
+    unsigned code = 1;
+    for (double upper : kUpper) {
+        if (ageS < upper)
+            return code;
+        ++code;
+    }
+    return code;
+}
+
 std::string NavStatus(const SimUbxEpoch &e, std::uint32_t iTow) {
     CUbxWriter w;
     w.U4(iTow).U1(e.bFix ? 3 : 0);
@@ -93,8 +108,12 @@ std::string NavPvt(const SimUbxEpoch &e, std::uint32_t iTow, long long unixMs) {
     w.U1(e.bFix ? 0x07 : 0x03); // validDate, validTime, fullyResolved
     w.U4(e.bFix ? 20 : 500000); // tAcc, ns
     w.I4(static_cast<std::int32_t>(unixMs % 1000 * 1000000));
-    w.U1(e.bFix ? 3 : 0).U1(e.bFix ? 0x01 : 0x00); // fixType; flags: gnssFixOK
-    w.U1(0xE0);                                    // flags2: date and time confirmed
+    // flags: gnssFixOK, diffSoln, carrSoln (bits 6-7: 1 float, 2 fixed).
+    const bool bRtk = e.bFix && e.nCarrier > 0;
+    const unsigned flags =
+        e.bFix ? 0x01u | (bRtk ? 0x02u | static_cast<unsigned>(e.nCarrier) << 6 : 0u) : 0u;
+    w.U1(e.bFix ? 3 : 0).U1(flags);
+    w.U1(0xE0); // flags2: date and time confirmed
     w.U1(static_cast<unsigned>(e.nUsed));
     if (e.bFix) {
         w.I4(static_cast<std::int32_t>(std::lround(e.dLon * 1e7)))
@@ -115,7 +134,8 @@ std::string NavPvt(const SimUbxEpoch &e, std::uint32_t iTow, long long unixMs) {
         w.I4(0).I4(0).I4(0).I4(0).I4(0).U4(kUnknownAcc).U4(18000000);
     }
     w.U2(Dop(e.dPdop, e.bFix));
-    w.U2(e.bFix ? 0 : 1);         // flags3: invalidLlh
+    // flags3: invalidLlh, lastCorrectionAge in bits 1-4.
+    w.U2((e.bFix ? 0u : 1u) | (bRtk ? CorrectionAgeCode(e.dDiffAgeS) << 1 : 0u));
     w.Zeros(4).I4(0).I2(0).U2(0); // reserved, headVeh, magDec, magAcc
     return w.Frame(kNav, 0x07);
 }

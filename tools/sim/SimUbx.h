@@ -27,6 +27,11 @@ struct SimUbxEpoch {
     double dSinceStart = 0.0; // seconds since power-up or the last restart
     double dTtff = 0.0;       // seconds from then to the fix; 0 while without one
     double dJamDb = 0.0;      // broadband jamming: dB it lowers every signal by
+    // RTK: GGA's quality (1, 5 float, 4 fixed), the carrier solution (0 none, 1 float, 2 fixed),
+    // and the corrections' age (s) and station while they are used (-1 otherwise).
+    int nQuality = 1, nCarrier = 0;
+    double dDiffAgeS = -1.0;
+    int nDiffStation = -1;
     std::vector<SimUbxSat> sats;
 };
 
