@@ -88,6 +88,34 @@ std::int16_t Tenths(Field f) {
     return static_cast<std::int16_t>(Trunc(Real(f) * kDopFactor));
 }
 
+// GGA field 13, the differential data's age: seconds, plain digits with at most one point; -1
+// when empty or anything else.
+float DiffAge(Field f) {
+    constexpr std::size_t kMaxChars = 8;
+    std::size_t digits = 0, points = 0;
+    for (std::size_t i = 0; i < f.n; ++i) {
+        const char c = f.p[i];
+        digits += c >= '0' && c <= '9';
+        points += c == '.';
+    }
+    if (digits == 0 || f.n > kMaxChars || digits + points != f.n || points > 1)
+        return -1.0f;
+    return static_cast<float>(Real(f));
+}
+
+// GGA field 14, the station: NMEA gives 0-1023, RTCM 3 stations reach 4095; -1 when empty or
+// anything else.
+std::int16_t DiffStation(Field f) {
+    if (f.n == 0 || f.n > 4)
+        return -1;
+    for (std::size_t i = 0; i < f.n; ++i) {
+        if (f.p[i] < '0' || f.p[i] > '9')
+            return -1;
+    }
+    const int station = Int(f);
+    return static_cast<std::int16_t>(station <= 4095 ? station : -1);
+}
+
 } // namespace
 
 const char *QualityName(int quality) {
@@ -118,6 +146,7 @@ const char *CarrierWord(int carrier) {
 }
 
 // $GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47
+// $GNGGA,231408.00,4503.94632,N,00739.54368,E,5,12,0.82,257.4,M,47.2,M,0.0,0041*64
 void CNmeaDecoder::ParseGGA(const char *sentence, std::size_t star) {
     Fields f;
     SplitFields(sentence, star, f);
@@ -140,6 +169,10 @@ void CNmeaDecoder::ParseGGA(const char *sentence, std::size_t star) {
     if (f[6].n != 0) {
         m_extra.quality = static_cast<std::int8_t>(quality >= 0 && quality <= 8 ? quality : -1);
         m_bGgaQuality = true;
+        // Fields 13 and 14 belong to the quality: the corrections it was computed with. A station
+        // without the age of its data is a placeholder (SiRF sends 0000 on every fix).
+        m_extra.diffAgeS = DiffAge(f[13]);
+        m_extra.diffStation = m_extra.diffAgeS >= 0.0f ? DiffStation(f[14]) : std::int16_t{-1};
     }
     m_fixDirty = true;
     NoteFixReport(fixed);

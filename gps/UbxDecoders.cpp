@@ -110,6 +110,20 @@ std::int16_t Tenths(std::uint32_t hundredths) {
     return static_cast<std::int16_t>(std::min<std::uint32_t>(hundredths / 10, 32767));
 }
 
+// NAV-PVT's lastCorrectionAge as the upper end of the range it stands for, in seconds (12: 120 s
+// and more); -1 for 0 (not available) and codes beyond the table.
+float CorrectionAgeS(std::uint8_t code) {
+    static constexpr float kUpperS[] = {-1, 1, 2, 5, 10, 15, 20, 30, 45, 60, 90, 120, 120};
+    return code < std::size(kUpperS) ? kUpperS[code] : -1.0f;
+}
+
+// The RTCM 3 messages that name their reference station: observations, station and antenna
+// descriptions, MSM, GLONASS biases.
+bool NamesStation(int msgType) {
+    return (msgType >= 1001 && msgType <= 1013) || msgType == 1033 ||
+           (msgType >= 1071 && msgType <= 1137) || msgType == 1230;
+}
+
 } // namespace
 
 bool CNmeaDecoder::UbxSays(UbxPart part) const {
@@ -366,6 +380,10 @@ void CNmeaDecoder::HandleUbx(std::uint8_t cls, std::uint8_t id, const std::uint8
                                                        : m.fixType == 1  ? 6
                                                        : m.diffSoln      ? 2
                                                                          : 1);
+            // With the quality, the corrections' age; without any in use, no station either.
+            m_extra.diffAgeS = CorrectionAgeS(m.lastCorrectionAge);
+            if (!m.diffSoln && m.lastCorrectionAge == 0)
+                m_extra.diffStation = -1;
         }
         m_fix.cSatsUsed = static_cast<std::int8_t>(std::min<int>(m.numSv, 127));
         NoteSent(m_extra.sent, kSentSatsUsed);
@@ -561,6 +579,19 @@ void CNmeaDecoder::HandleUbx(std::uint8_t cls, std::uint8_t id, const std::uint8
     case ubx::Msg::MonVer: {
         ubx::MonVer m;
         read(m);
+        break;
+    }
+    case ubx::Msg::RxmRtcm: {
+        ubx::RxmRtcm m;
+        if (!read(m))
+            break;
+        // A frame the receiver took (its CRC held, not refused) names the base it corrects with;
+        // GGA's field 14 says it where a GGA comes.
+        if (!m_bGgaQuality && !m.crcFailed && m.msgUsed != 1 && NamesStation(m.msgType) &&
+            m.refStation <= 4095) {
+            m_extra.diffStation = static_cast<std::int16_t>(m.refStation);
+            m_fixDirty = true;
+        }
         break;
     }
     case ubx::Msg::AckAck:

@@ -255,6 +255,7 @@ enum : std::uint8_t {
     SAcc,
     PDop,
     InvalidLlh,
+    LastCorrectionAge,
     Count
 };
 constexpr Field kFields[] = {
@@ -284,6 +285,7 @@ constexpr Field kFields[] = {
     Num(SAcc, "sAcc", U4, 68, 1e-3),
     Num(PDop, "pDOP", U2, 76, 0.01),
     Bits(InvalidLlh, "flags3.invalidLlh", X2, 78, 0),
+    Bits(LastCorrectionAge, "flags3.lastCorrectionAge", X2, 78, 1, 4),
 };
 static_assert(std::size(kFields) == Count);
 constexpr std::array kLayouts{Layout{kNoVersion, 0, 92, kFields}};
@@ -683,6 +685,21 @@ constexpr std::array kLayouts{Layout{kNoVersion, 0, 40, kFields}};
 static_assert(AllFit(kLayouts));
 } // namespace monver
 
+// RXM-RTCM version 2, 8 bytes.
+namespace rxmrtcm {
+enum : std::uint8_t { CrcFailed, MsgUsed, SubType, RefStation, MsgType, Count };
+constexpr Field kFields[] = {
+    Bits(CrcFailed, "flags.crcFailed", X1, 1, 0),
+    Bits(MsgUsed, "flags.msgUsed", X1, 1, 1, 2),
+    Num(SubType, "subType", U2, 2),
+    Num(RefStation, "refStation", U2, 4),
+    Num(MsgType, "msgType", U2, 6),
+};
+static_assert(std::size(kFields) == Count);
+constexpr std::array kLayouts{Layout{2, 0, 8, kFields}};
+static_assert(AllFit(kLayouts));
+} // namespace rxmrtcm
+
 struct MsgEntry {
     Msg msg;
     std::uint8_t cls, id;
@@ -697,7 +714,7 @@ constexpr MsgEntry kMsgIds[] = {
     {Msg::NavSvinfo, 0x01, 0x30, "NAV-SVINFO"},   {Msg::MonRf, 0x0A, 0x38, "MON-RF"},
     {Msg::MonHw, 0x0A, 0x09, "MON-HW"},           {Msg::SecSig, 0x27, 0x09, "SEC-SIG"},
     {Msg::MonVer, 0x0A, 0x04, "MON-VER"},         {Msg::AckAck, 0x05, 0x01, "ACK-ACK"},
-    {Msg::AckNak, 0x05, 0x00, "ACK-NAK"},
+    {Msg::AckNak, 0x05, 0x00, "ACK-NAK"},         {Msg::RxmRtcm, 0x02, 0x32, "RXM-RTCM"},
 };
 
 } // namespace
@@ -745,6 +762,7 @@ Result Read(const std::uint8_t *payload, std::size_t len, NavPvt &out) {
         v.To(o.sAcc, SAcc);
         v.To(o.pDop, PDop);
         v.To(o.invalidLlh, InvalidLlh);
+        v.To(o.lastCorrectionAge, LastCorrectionAge);
     });
 }
 
@@ -892,6 +910,17 @@ Result Read(const std::uint8_t *payload, std::size_t len, MonVer &out) {
     return ReadOne(payload, len, kLayouts, out, [](const View &v, MonVer &o) {
         v.ToText(o.swVersion, sizeof o.swVersion, SwVersion);
         v.ToText(o.hwVersion, sizeof o.hwVersion, HwVersion);
+    });
+}
+
+Result Read(const std::uint8_t *payload, std::size_t len, RxmRtcm &out) {
+    using namespace rxmrtcm;
+    return ReadOne(payload, len, kLayouts, out, [](const View &v, RxmRtcm &o) {
+        v.To(o.crcFailed, CrcFailed);
+        v.To(o.msgUsed, MsgUsed);
+        v.To(o.subType, SubType);
+        v.To(o.refStation, RefStation);
+        v.To(o.msgType, MsgType);
     });
 }
 

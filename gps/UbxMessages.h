@@ -29,6 +29,7 @@ enum class Msg : std::uint8_t {
     MonVer,      // 0A 04
     AckAck,      // 05 01
     AckNak,      // 05 00
+    RxmRtcm,     // 02 32
 };
 Msg Identify(std::uint8_t cls, std::uint8_t id);
 // "NAV-PVT", ...; "" for Unknown.
@@ -59,6 +60,10 @@ struct NavPvt {
     std::uint32_t sAcc = 0;            // mm/s
     std::uint16_t pDop = 0;            // 0.01
     bool invalidLlh = false;           // flags3 bit 0 (version with flags3): lon/lat/height bad
+    // flags3 bits 1-4: the corrections' age, 0 not available, 1 under 1 s, 2 1-2 s, 3 2-5 s,
+    // 4 5-10 s, 5 10-15 s, 6 15-20 s, 7 20-30 s, 8 30-45 s, 9 45-60 s, 10 60-90 s, 11 90-120 s,
+    // 12 120 s and more.
+    std::uint8_t lastCorrectionAge = 0;
 };
 
 // 01 14: the position to 0.1 mm.
@@ -200,6 +205,15 @@ struct Ack {
     std::uint8_t clsId = 0, msgId = 0;
 };
 
+// 02 32: an RTCM 3 frame the receiver was given.
+struct RxmRtcm {
+    bool crcFailed = false;
+    std::uint8_t msgUsed = 0; // 0 not known, 1 not used, 2 used
+    std::uint16_t subType = 0;
+    std::uint16_t refStation = 0;
+    std::uint16_t msgType = 0;
+};
+
 // 0A 04: software and hardware versions, zero-terminated.
 struct MonVer {
     char swVersion[31] = {};
@@ -220,6 +234,7 @@ Result Read(const std::uint8_t *payload, std::size_t len, MonHw &out);
 Result Read(const std::uint8_t *payload, std::size_t len, SecSig &out);
 Result Read(const std::uint8_t *payload, std::size_t len, Ack &out);
 Result Read(const std::uint8_t *payload, std::size_t len, MonVer &out);
+Result Read(const std::uint8_t *payload, std::size_t len, RxmRtcm &out);
 Result Read(const std::uint8_t *payload, std::size_t len, SvInfo *out, std::size_t room,
             std::size_t &n);
 Result Read(const std::uint8_t *payload, std::size_t len, SignalInfo *out, std::size_t room,

@@ -672,6 +672,14 @@ void CompareFix(const std::string &report, const GpsFix &fix, const FixExtra &ex
     if ((extra.sent & kSentSpeed) != 0 && JsonNumber(report, "speed", v)) {
         EXPECT_NEAR(fix.wSpeed, v * 360.0, 2.0) << where;
     }
+    // The corrections' age and station, as GGA fields 13 and 14 give them.
+    if (JsonNumber(report, "dgpsAge", v)) {
+        EXPECT_NEAR(extra.diffAgeS, v, 0.01) << where;
+        ASSERT_TRUE(JsonNumber(report, "dgpsSta", v)) << where;
+        EXPECT_EQ(extra.diffStation, static_cast<int>(v)) << where;
+    } else {
+        EXPECT_LT(extra.diffAgeS, 0.0f) << where;
+    }
     if (JsonNumber(report, "jam", v)) {
         ASSERT_GE(extra.integrity.nBlocks, 1) << where;
         EXPECT_EQ(extra.integrity.blocks[0].jamInd, static_cast<int>(v)) << where;

@@ -2,6 +2,7 @@
 
 #include "GpsFix.h"
 #include "NmeaDecoder.h"
+#include "UbxMessages.h"
 
 #include <cctype>
 #include <cstdio>
@@ -31,6 +32,26 @@ inline std::string Sentence(const std::string &body, const char *eol = "\r\n") {
     return "$" + body + "*" + hex + eol;
 }
 
+// Bytes from hex digits, two a byte.
+inline std::string FromHex(const char *hex) {
+    std::string out;
+    for (std::size_t i = 0; hex[i] != '\0' && hex[i + 1] != '\0'; i += 2)
+        out += static_cast<char>(std::stoi(std::string(hex + i, 2), nullptr, 16));
+    return out;
+}
+
+// A UBX frame around payload: sync, class, id, length, payload, checksum.
+inline std::string UbxFrame(std::uint8_t cls, std::uint8_t id, const std::string &payload) {
+    const auto n = static_cast<unsigned>(payload.size());
+    std::string frame = std::string("\xB5\x62", 2) + static_cast<char>(cls) +
+                        static_cast<char>(id) + static_cast<char>(n & 0xFFu) +
+                        static_cast<char>(n >> 8) + payload;
+    std::uint8_t ckA = 0, ckB = 0;
+    ubx::Checksum(reinterpret_cast<const std::uint8_t *>(frame.data()) + 2, frame.size() - 2, ckA,
+                  ckB);
+    return frame + static_cast<char>(ckA) + static_cast<char>(ckB);
+}
+
 inline void Feed(CNmeaDecoder &port, const std::string &bytes) {
     port.ParseBuffer(bytes.data(), static_cast<int>(bytes.size()));
 }
@@ -41,6 +62,16 @@ inline GpsFix Decode(const std::string &bytes, int nBiasSeconds = 0) {
     GpsFix fix{};
     port.CopyFix(fix);
     return fix;
+}
+
+// What the decoder keeps beside the record after bytes.
+inline FixExtra DecodeExtra(const std::string &bytes) {
+    CNmeaDecoder port(0);
+    Feed(port, bytes);
+    GpsFix fix{};
+    FixExtra extra;
+    port.CopyFix(fix, extra);
+    return extra;
 }
 
 // Control characters as C escapes, for messages.

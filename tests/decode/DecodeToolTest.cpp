@@ -232,7 +232,9 @@ const JsonCase kJsonCases[] = {
          Sentence("GNGNS,123519,4807.038,N,01131.000,E,FFRN,12,0.9,545.4,46.9,1.0,0041,V"),
      {"\"quality\":{\"value\":5,\"name\":\"RTK float\"},\"gnsMode\":\"FFRN\",\"carrier\":null,"
       "\"accuracy\":{},\"precise\":null,\"integrity\":{\"jamInd\":[],\"agcPct\":[],\"jamming\":"
-      "\"unknown\",\"spoofing\":\"unknown\",\"antenna\":\"unknown\",\"antPower\":\"unknown\"}}"}},
+      "\"unknown\",\"spoofing\":\"unknown\",\"antenna\":\"unknown\",\"antPower\":\"unknown\"}",
+      // The receiver's own word on its corrections: GGA fields 13 and 14.
+      "\"rxAge_s\":1.0,\"rxStation\":41,"}},
     // The receivers' binary messages, values as a separate scan of the frames read them: MON-RF
     // (jamInd, agcCnt of 8191, antenna), NAV-PVT (carrSoln, hAcc, vAcc, sAcc in mm and mm/s),
     // NAV-HPPOSLLH (lat + latHp, ...), NAV-SIG (sigId, cno, qualityInd).

@@ -119,14 +119,27 @@ struct GgaCase {
     const char *body;
     std::int8_t sats;
     std::uint16_t altitude;
+    // Fields 13 and 14: the corrections' age and station; -1 when empty or unreadable.
+    float diffAgeS = -1.0f;
+    std::int16_t diffStation = -1;
 };
 
 class GgaDecode : public ::testing::TestWithParam<GgaCase> {};
 
-TEST_P(GgaDecode, StoresSatsAndAltitude) {
-    const GpsFix fix = Decode(Sentence(GetParam().body));
-    EXPECT_EQ(fix.cSatsUsed, GetParam().sats);
-    EXPECT_EQ(fix.wAltitude, GetParam().altitude);
+TEST_P(GgaDecode, StoresSatsAltitudeAndCorrections) {
+    const GgaCase &c = GetParam();
+    // A corrected fix first: every GGA states its corrections afresh.
+    const std::string before =
+        Sentence("GNGGA,1,4807.038,N,01131.000,E,4,12,0.6,545.4,M,46.9,M,2.0,0007");
+    CNmeaDecoder port(0);
+    decodetest::Feed(port, before + Sentence(c.body));
+    GpsFix fix{};
+    FixExtra extra;
+    port.CopyFix(fix, extra);
+    EXPECT_EQ(fix.cSatsUsed, c.sats);
+    EXPECT_EQ(fix.wAltitude, c.altitude);
+    EXPECT_FLOAT_EQ(extra.diffAgeS, c.diffAgeS);
+    EXPECT_EQ(extra.diffStation, c.diffStation);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -135,7 +148,93 @@ INSTANTIATE_TEST_SUITE_P(
         GgaCase{"GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,", 8, 545},
         GgaCase{"GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,-12.6,M,46.9,M,,", 8, 65524},
         GgaCase{"GNGGA,,,,,,0,,,,M,,M,,", 0, 0},
-        GgaCase{"GPGGA,1,2,N,3,E,1,300,0.9,70000.9,M,,M,,", 44, 4464}));
+        GgaCase{"GPGGA,1,2,N,3,E,1,300,0.9,70000.9,M,,M,,", 44, 4464},
+        // ublox-zed-f9r.log: RTK float on station 41.
+        GgaCase{"GNGGA,231408.00,4503.94632,N,00739.54368,E,5,12,0.82,257.4,M,47.2,M,0.0,0041", 12,
+                257, 0.0f, 41},
+        GgaCase{"GNGGA,1,2,N,3,E,4,10,0.9,12.0,M,,M,1.0,0123", 10, 12, 1.0f, 123},
+        // RTCM 3 stations reach 4095, beyond NMEA's 1023; an age without a station.
+        GgaCase{"GNGGA,1,2,N,3,E,2,10,0.9,12.0,M,,M,12.5,4095", 10, 12, 12.5f, 4095},
+        GgaCase{"GNGGA,1,2,N,3,E,2,10,0.9,12.0,M,,M,7,", 10, 12, 7.0f, -1},
+        // SiRF's 0000 on an uncorrected fix names no station.
+        GgaCase{"GPGGA,1,2,N,3,E,1,10,0.9,12.0,M,,M,,0000", 10, 12},
+        // Garbage in either field reads as not sent; the other field stands.
+        GgaCase{"GNGGA,1,2,N,3,E,4,10,0.9,12.0,M,,M,x1.0,0123", 10, 12},
+        GgaCase{"GNGGA,1,2,N,3,E,4,10,0.9,12.0,M,,M,1.0.0,0123", 10, 12},
+        GgaCase{"GNGGA,1,2,N,3,E,4,10,0.9,12.0,M,,M,-1.0,0123", 10, 12},
+        GgaCase{"GNGGA,1,2,N,3,E,4,10,0.9,12.0,M,,M,123456789.0,0123", 10, 12},
+        GgaCase{"GNGGA,1,2,N,3,E,4,10,0.9,12.0,M,,M,1.0,12a4", 10, 12, 1.0f, -1},
+        GgaCase{"GNGGA,1,2,N,3,E,4,10,0.9,12.0,M,,M,1.0,4096", 10, 12, 1.0f, -1},
+        GgaCase{"GNGGA,1,2,N,3,E,4,10,0.9,12.0,M,,M,1.0,-001", 10, 12, 1.0f, -1},
+        GgaCase{"GNGGA,1,2,N,3,E,4,10,0.9,12.0,M,,M,1.0,00123", 10, 12, 1.0f, -1}));
+
+// NAV-PVT of ublox-zed-f9r.log (RTK float), its flags and flags3 rewritten per row.
+std::string NavPvt(unsigned flags, unsigned correctionAgeCode) {
+    std::string p = decodetest::FromHex(
+        "5070BC1EE907040B170E08371500000044CD02000343EA1915AE9004B87DDC1AFFA504007CED03005C000000"
+        "58000000F9FFFFFF0000000021000000070000006EFB2101C400000080A812018E000000042D4B346EFB2101"
+        "00000000");
+    p[21] = static_cast<char>(flags);
+    p[78] = static_cast<char>(correctionAgeCode << 1);
+    return decodetest::UbxFrame(0x01, 0x07, p);
+}
+
+// RXM-RTCM version 2: flags (crcFailed, msgUsed), subType, refStation, msgType.
+std::string RxmRtcm(unsigned flags, unsigned station, unsigned msgType) {
+    const std::string p = {2,
+                           static_cast<char>(flags),
+                           0,
+                           0,
+                           static_cast<char>(station & 0xFF),
+                           static_cast<char>(station >> 8),
+                           static_cast<char>(msgType & 0xFF),
+                           static_cast<char>(msgType >> 8)};
+    return decodetest::UbxFrame(0x02, 0x32, p);
+}
+
+// A receiver of UBX alone: the age from NAV-PVT's flags3 (the upper end of its range), the
+// station from RXM-RTCM of a frame it took that names one. Where GGA comes, its fields speak.
+struct CorrectionsCase {
+    const char *name;
+    std::string stream;
+    float diffAgeS;
+    std::int16_t diffStation;
+};
+
+class UbxCorrections : public ::testing::TestWithParam<CorrectionsCase> {};
+
+TEST_P(UbxCorrections, GiveTheAgeAndStation) {
+    const FixExtra extra = decodetest::DecodeExtra(GetParam().stream);
+    EXPECT_FLOAT_EQ(extra.diffAgeS, GetParam().diffAgeS);
+    EXPECT_EQ(extra.diffStation, GetParam().diffStation);
+}
+
+const unsigned kFloat = 0x43, kAutonomous = 0x01, kUsed = 2u << 1, kCrcFailed = 1,
+               kNotUsed = 1u << 1;
+INSTANTIATE_TEST_SUITE_P(
+    Streams, UbxCorrections,
+    ::testing::Values(
+        CorrectionsCase{"NoAgeFromOldFirmware", NavPvt(kFloat, 0), -1.0f, -1},
+        CorrectionsCase{"UnderOneSecond", NavPvt(kFloat, 1), 1.0f, -1},
+        CorrectionsCase{"TwoToFive", NavPvt(kFloat, 3), 5.0f, -1},
+        CorrectionsCase{"FifteenToTwenty", NavPvt(kFloat, 6), 20.0f, -1},
+        CorrectionsCase{"TwoMinutesAndMore", NavPvt(kFloat, 12), 120.0f, -1},
+        CorrectionsCase{"CodeBeyondTheTable", NavPvt(kFloat, 15), -1.0f, -1},
+        CorrectionsCase{"StationOfAnMsm", RxmRtcm(kUsed, 278, 1077) + NavPvt(kFloat, 1), 1.0f, 278},
+        CorrectionsCase{"StationOf1230", NavPvt(kFloat, 2) + RxmRtcm(0, 4095, 1230), 2.0f, 4095},
+        CorrectionsCase{"CrcFailed", RxmRtcm(kUsed | kCrcFailed, 278, 1077), -1.0f, -1},
+        CorrectionsCase{"NotUsed", RxmRtcm(kNotUsed, 278, 1077), -1.0f, -1},
+        CorrectionsCase{"EphemerisNamesNoStation", RxmRtcm(kUsed, 0, 1019), -1.0f, -1},
+        CorrectionsCase{"LaterFailedFrameKeepsTheStation",
+                        RxmRtcm(kUsed, 278, 1077) + RxmRtcm(kCrcFailed, 9, 1077), -1.0f, 278},
+        CorrectionsCase{"CorrectionsGoneClearTheStation",
+                        RxmRtcm(kUsed, 278, 1077) + NavPvt(kFloat, 1) + NavPvt(kAutonomous, 0),
+                        -1.0f, -1},
+        CorrectionsCase{"GgaSpeaksWhereItComes",
+                        Sentence("GNGGA,1,2,N,3,E,5,12,0.8,257.4,M,47.2,M,0.0,0041") +
+                            RxmRtcm(kUsed, 278, 1077) + NavPvt(kFloat, 3),
+                        0.0f, 41}),
+    [](const ::testing::TestParamInfo<CorrectionsCase> &row) { return row.param.name; });
 
 struct GsaCase {
     const char *body;
