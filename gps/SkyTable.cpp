@@ -172,8 +172,12 @@ CSkyTable::GsvSat *CSkyTable::OpenGsv(int hint, int signal, int total, int messa
     if (message == 1) {
         o.slot = SlotFor(KeyOf(hint), signal);
         // The same sequence completed twice within one block: show the first before refilling.
-        if (o.slot->ready)
+        // A clear asked meanwhile drops every slot with the rest: this sequence takes a new one.
+        if (o.slot->ready) {
             Publish();
+            if (o.slot == nullptr)
+                o.slot = SlotFor(KeyOf(hint), signal);
+        }
         o.slot->lists[o.slot->shown ^ 1].count = 0;
         o.total = total;
         o.inView = inView;

@@ -301,6 +301,24 @@ TEST_P(TableRules, SameInOneBlock) {
 INSTANTIATE_TEST_SUITE_P(Sky, TableRules, ::testing::ValuesIn(kTableCases),
                          [](const auto &row) { return std::string(row.param.name); });
 
+// A clear (the window's Re-set, a replay's jump) asked just before a sequence repeats within one
+// block drops what came before and keeps the repeat.
+TEST(SkyTable, ClearBetweenRepeatsInOneBlock) {
+    CNmeaDecoder decoder(0);
+    decoder.SetClock(TestClock);
+    g_nowMs = 100000;
+    int sentences = 0;
+    NmeaHooks hooks;
+    hooks.onSentence = [&](const char *, std::size_t) {
+        if (++sentences == 2)
+            decoder.ClearFix();
+    };
+    decoder.SetHooks(std::move(hooks));
+    decodetest::Feed(decoder,
+                     Sentence("GPGSV,1,1,01,05,40,083,46") + Sentence("GPGSV,1,1,01,07,40,083,41"));
+    EXPECT_EQ(Describe(Sky(decoder)), "GPS7/41 used 0 dop 0,0,0");
+}
+
 // A full view keeps the used satellites first, then the strongest, and counts the rest per system.
 struct FullCase {
     const char *name;
