@@ -40,8 +40,8 @@ constexpr const char *kUsage =
     " [--seconds S] [--json]\n"
     "       skywatch-decode --events [--stats] FILE|-\n"
     "       skywatch-decode --rtcm FILE|-\n"
-    "       skywatch-decode --device PATH|URL --ntrip URL [--gga] [--baud N] [--seconds S]"
-    " [--last]\n"
+    "       skywatch-decode --device PATH|URL --ntrip URL [--gga] [--gga-interval S] [--baud N]"
+    " [--seconds S] [--last]\n"
     "       skywatch-decode --events --device PATH|URL [--baud N] [--seconds S] [--stats]\n";
 
 // The decoder's clock while a file is read, in lines fed.
@@ -467,6 +467,7 @@ int Run(int argc, char **argv) {
     bool rtcm = false;
     std::optional<NtripOptions> ntrip;
     bool gga = false;
+    int ggaInterval = 0;
     TrackOptions track;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -513,6 +514,10 @@ int Run(int argc, char **argv) {
             ntrip = options;
         } else if (arg == "--gga") {
             gga = true;
+        } else if (arg == "--gga-interval") {
+            if (i + 1 >= argc || !ParseInt(argv[++i], ggaInterval) || ggaInterval < 1 ||
+                ggaInterval > 3600)
+                return Usage("--gga-interval takes a whole number of seconds from 1 to 3600");
         } else if (arg == "--events") {
             events = true;
         } else if (arg == "--last") {
@@ -548,7 +553,8 @@ int Run(int argc, char **argv) {
                 "from an NTRIP caster (port 2101 by default) and writes each RTCM 3 frame\n"
                 "whose CRC holds to the receiver while it reads; each record gains\n"
                 "\"corrections\". --gga sends the receiver's position to the caster every\n"
-                "10 s, as it is sent anyway when the caster's source table asks for it.\n"
+                "10 s (--gga-interval), as it is sent anyway when the caster's source table\n"
+                "asks for it.\n"
                 "Exit 1 when no corrections arrived.\n",
                 kUsage);
             return 0;
@@ -565,10 +571,13 @@ int Run(int argc, char **argv) {
         return Usage("--json goes with --repeat");
     if (ntrip && (device.empty() || repeat > 0))
         return Usage("--ntrip passes corrections to a receiver: it goes with --device");
-    if (gga && !ntrip)
-        return Usage("--gga goes with --ntrip");
-    if (ntrip)
+    if ((gga || ggaInterval > 0) && !ntrip)
+        return Usage("--gga and --gga-interval go with --ntrip");
+    if (ntrip) {
         ntrip->ggaUpload = gga;
+        if (ggaInterval > 0)
+            ntrip->ggaIntervalS = ggaInterval;
+    }
     if (rtcm && (events || lastOnly || stats || repeat > 0 || !send.empty() || !device.empty() ||
                  track.Active() || track.reference))
         return Usage("--rtcm reads a file and goes with --block-size only");
