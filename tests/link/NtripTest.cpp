@@ -7,15 +7,24 @@
 #include "TestPaths.h"
 
 #include <atomic>
+#include <csignal>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <poll.h>
 #include <set>
+#include <spawn.h>
 #include <sstream>
 #include <string_view>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace std::chrono_literals;
 using Mode = CTestCaster::Mode;
+
+extern char **environ;
 
 namespace {
 
@@ -407,6 +416,68 @@ TEST_F(NtripStr2StrTest, GgaReachesTheCastersInput) {
         WaitUntil([&] { return DecodeUpload(m_str2str.RelayedBack()).counters.nGga >= 2; }, 8s))
         << m_str2str.RelayedBack();
     ExpectRoverPosition(m_str2str.RelayedBack());
+}
+
+// The simulated rover on a pseudo-terminal, corrected through skywatch-decode --ntrip from
+// str2str: its GGA quality goes to RTK float (5), then to RTK fixed (4); nothing the tool prints
+// shows the password.
+TEST_F(NtripStr2StrTest, SimulatedRoverReachesRtkFixed) {
+    const std::string decode = BinaryDir() + "/tools/skywatch-decode";
+    if (!CSimProcess::Built() || ::access(decode.c_str(), X_OK) != 0)
+        GTEST_SKIP() << "needs skywatch-sim and skywatch-decode built";
+    CSimProcess sim(std::vector<std::string>{});
+    ASSERT_FALSE(sim.SlavePath().empty()) << sim.Errors();
+    const std::string url = Url(std::string("rover:") + kPassword, m_str2str.Settings().mount);
+    std::vector<const char *> argv = {decode.c_str(), "--device",  sim.SlavePath().c_str(),
+                                      "--ntrip",      url.c_str(), "--seconds",
+                                      "40",           nullptr};
+    int out[2];
+    ASSERT_EQ(::pipe2(out, O_CLOEXEC), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDERR_FILENO);
+    pid_t pid = -1;
+    const auto start = std::chrono::steady_clock::now();
+    const int rc = ::posix_spawn(&pid, decode.c_str(), &actions, nullptr,
+                                 const_cast<char *const *>(argv.data()), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(out[1]);
+    ASSERT_EQ(rc, 0);
+    // Seconds from the start to the first record of each quality.
+    std::map<int, double> firstSeen;
+    std::string lines, all;
+    const std::string key = "\"quality\":{\"value\":";
+    while (firstSeen.count(4) == 0 && std::chrono::steady_clock::now() - start < 35s) {
+        pollfd fd{out[0], POLLIN, 0};
+        if (::poll(&fd, 1, 500) != 1)
+            continue;
+        char buf[4096];
+        const ssize_t n = ::read(out[0], buf, sizeof buf);
+        if (n <= 0)
+            break;
+        lines.append(buf, static_cast<std::size_t>(n));
+        all.append(buf, static_cast<std::size_t>(n));
+        for (std::size_t end; (end = lines.find('\n')) != std::string::npos;
+             lines.erase(0, end + 1)) {
+            const std::size_t at = lines.find(key);
+            if (at >= end)
+                continue;
+            const int quality = std::atoi(lines.c_str() + at + key.size());
+            firstSeen.emplace(
+                quality,
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        }
+    }
+    ::kill(pid, SIGTERM);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ::close(out[0]);
+    EXPECT_EQ(all.find(kPassword), std::string::npos);
+    ASSERT_EQ(firstSeen.count(5), 1u) << "no RTK float";
+    ASSERT_EQ(firstSeen.count(4), 1u) << "no RTK fixed";
+    EXPECT_LT(firstSeen[5], firstSeen[4]);
+    std::printf("RTK float after %.1f s, RTK fixed after %.1f s\n", firstSeen[5], firstSeen[4]);
 }
 
 } // namespace
