@@ -283,13 +283,15 @@ struct GgaRow {
     const char *name;
     bool ggaUpload;
     const char *nmeaField; // the STR line's field 12
+    bool tableV1;          // the table as "SOURCETABLE 200 OK"
     bool expectGga;
 };
 
 const GgaRow kGgaRows[] = {
-    {"asked_by_user", true, "0", true},
-    {"asked_by_source_table", false, "1", true},
-    {"not_asked", false, "0", false},
+    {"asked_by_user", true, "0", false, true},
+    {"asked_by_source_table", false, "1", false, true},
+    {"asked_by_v1_source_table", false, "1", true, true},
+    {"not_asked", false, "0", false, false},
 };
 
 void PrintTo(const GgaRow &row, std::ostream *os) {
@@ -303,6 +305,7 @@ TEST_P(NtripGgaTest, UploadsTheFixOnlyOnceThereIsOne) {
     CTestCaster::Options options;
     options.table = {std::string("STR;MOUNT;Test;RTCM 3.2;1077(1);2;GPS;TEST;USA;45.12;-122.65;") +
                      row.nmeaField + ";0;test;none;N;N;0;"};
+    options.tableV1 = row.tableV1;
     options.payload = Capture("rtcm3.bndm.log");
     options.framesPerTick = 1;
     CTestCaster caster(options);
