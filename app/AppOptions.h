@@ -22,4 +22,5 @@ struct AppOptions {
     QString replayFile; // --replay FILE, played by the simulator: no recording may go there
     QString view;       // "scatter" or "history": open that view at start (and screenshot it)
     QString reference;  // --reference LAT,LON[,ALT] for the scatter, as given
+    QString ntrip;      // --ntrip URL: corrections from this caster once the port is open
 };

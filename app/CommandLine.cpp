@@ -1,6 +1,7 @@
 #include "CommandLine.h"
 
 #include "FileSource.h"
+#include "Ntrip.h"
 #include "PortTable.h"
 #include "SameFile.h"
 #include "SerialLine.h"
@@ -66,6 +67,10 @@ QString HelpText() {
         "                      signal strength per band, satellites in view and used, and\n"
         "                      HDOP over the last 10 minutes to 2 hours\n"
         "  --reference LAT,LON[,ALT]  the scatter's centre instead of the mean\n"
+        "  --ntrip URL         RTK corrections from an NTRIP caster, written to the receiver:\n"
+        "                      ntrip://[USER[:PASSWORD]@]HOST[:PORT]/MOUNTPOINT (port 2101\n"
+        "                      by default); Ctrl+T in the window lists a caster's mount\n"
+        "                      points nearest first and connects to one\n"
         "  --version           print the version and exit\n"
         "  -h, --help          print this help and exit\n\n"
         "Without a display: QT_QPA_PLATFORM=offscreen skywatch --screenshot FILE\n");
@@ -117,6 +122,19 @@ QString ReplayProblem(const QString &path) {
             .arg(path);
     if (::access(name.constData(), R_OK) != 0)
         return QStringLiteral("replay file %1 cannot be read: permission denied").arg(path);
+    return {};
+}
+
+// Why --ntrip's address names no caster's mount point, or empty; never with the password.
+QString NtripProblem(const QString &text) {
+    platform::ntrip::NtripUrl url;
+    std::string error;
+    if (!platform::ntrip::ParseNtripUrl(text.toStdString(), url, error))
+        return QStringLiteral("--ntrip: %1").arg(QString::fromStdString(error));
+    if (url.mount.empty())
+        return QStringLiteral("--ntrip %1 names no mount point; add /MOUNTPOINT (the window's "
+                              "NTRIP dialog lists the caster's)")
+            .arg(QString::fromStdString(platform::ntrip::MaskedUrl(url)));
     return {};
 }
 
@@ -259,8 +277,9 @@ CommandLine ParseCommandLine(const QStringList &arguments) {
     const QCommandLineOption time(QStringLiteral("time"), QString(), QStringLiteral("RULE"));
     const QCommandLineOption layout(QStringLiteral("layout"), QString(), QStringLiteral("NAME"));
     const QCommandLineOption size(QStringLiteral("size"), QString(), QStringLiteral("WxH"));
+    const QCommandLineOption ntrip(QStringLiteral("ntrip"), QString(), QStringLiteral("URL"));
     parser.addOptions({help, version, com, demo, replay, shot, after, scale, time});
-    parser.addOptions({layout, size});
+    parser.addOptions({layout, size, ntrip});
     AddSessionOptions(parser);
     parser.addPositionalArgument(QStringLiteral("DEVICE"), QString());
 
@@ -365,6 +384,11 @@ CommandLine ParseCommandLine(const QStringList &arguments) {
                                        "got \"%1\"")
                             .arg(parser.value(size)));
         c.options.size = QSize(w, h);
+    }
+    if (parser.isSet(ntrip)) {
+        c.options.ntrip = parser.value(ntrip);
+        if (const QString problem = NtripProblem(c.options.ntrip); !problem.isEmpty())
+            return Fail(problem);
     }
     const QString problem = TakeSessionOptions(parser, c.options);
     if (const QString clash = RecordClash(c); !clash.isEmpty())

@@ -240,7 +240,8 @@ bool SamePlot(const SkySat &a, const SkySat &b) {
 } // namespace
 
 void CDesktopView::Show(const GpsFix &fix, display::FixFacts facts, const FixExtra &extra,
-                        const SkyView &sky, const QString &live) {
+                        const SkyView &sky, const QString &live,
+                        const CorrectionStatus &corrections) {
     // Most epochs only change strengths: the sky plot is painted again when a mark would move
     // or change its look.
     const bool plotChanged =
@@ -248,7 +249,8 @@ void CDesktopView::Show(const GpsFix &fix, display::FixFacts facts, const FixExt
         !std::equal(sky.sats, sky.sats + std::min(sky.count, SkyView::kMax), m_sky.sats, SamePlot);
     m_sky = sky;
     m_bStale = facts.stale;
-    const std::vector<display::FixRow> rows = display::FixPanelRows(fix, facts, extra, sky, live);
+    const std::vector<display::FixRow> rows =
+        display::FixPanelRows(fix, facts, extra, sky, live, corrections);
     for (std::size_t i = 0; i < rows.size(); ++i) {
         if (i >= m_rowLabels.size()) {
             auto *label = new QLabel(m_fixGrid->parentWidget());

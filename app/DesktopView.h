@@ -3,6 +3,7 @@
 #include "AlarmBanner.h"
 #include "FixExtra.h"
 #include "GpsFix.h"
+#include "NtripClient.h"
 #include "SkyTable.h"
 #include "TextFields.h"
 
@@ -23,9 +24,9 @@ public:
     explicit CDesktopView(QWidget *parent = nullptr);
 
     // One snapshot: the record under the time rule, what the stream set, the sky, the live
-    // state in words ("" while live).
+    // state in words ("" while live), the corrections.
     void Show(const GpsFix &fix, display::FixFacts facts, const FixExtra &extra, const SkyView &sky,
-              const QString &live);
+              const QString &live, const CorrectionStatus &corrections);
 
     // The alarm banner across the top: a line per alarm on show, hidden (taking no room) without.
     void ShowAlarms(const std::vector<display::BannerLine> &lines);

@@ -2,6 +2,7 @@
 
 #include "CommandLine.h"
 #include "HistoryView.h"
+#include "NtripDialog.h"
 #include "SameFile.h"
 #include "ScatterView.h"
 #include "StatusDlg.h"
@@ -32,6 +33,11 @@ CSessionMenu::CSessionMenu(CStatusDlg &dlg) : QObject(&dlg), m_dlg(dlg) {
     m_historyAction->setShortcutContext(Qt::WindowShortcut);
     connect(m_historyAction, &QAction::triggered, this, [this] { OpenHistory(); });
     dlg.addAction(m_historyAction);
+    m_ntripAction = new QAction(QStringLiteral("NTRIP corrections..."), this);
+    m_ntripAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
+    m_ntripAction->setShortcutContext(Qt::WindowShortcut);
+    connect(m_ntripAction, &QAction::triggered, this, [this] { OpenNtrip(); });
+    dlg.addAction(m_ntripAction);
     using platform::CFileSource;
     const auto speed = [](int x) { return [x](CGpsPort &port) { port.Replay()->SetSpeed(x); }; };
     AddReplayAction(QStringLiteral("Pause"), QKeySequence(Qt::CTRL | Qt::Key_P),
@@ -125,6 +131,21 @@ CHistoryView *CSessionMenu::OpenHistory() {
     return m_history;
 }
 
+CNtripDialog *CSessionMenu::OpenNtrip() {
+    if (m_ntrip == nullptr) {
+        m_ntrip = new CNtripDialog(m_dlg.m_port, &m_dlg);
+        m_ntrip->setAttribute(Qt::WA_DeleteOnClose, false);
+        platform::ntrip::NtripUrl url;
+        std::string error;
+        if (!m_ntripAddress.isEmpty() &&
+            platform::ntrip::ParseNtripUrl(m_ntripAddress.toStdString(), url, error))
+            m_ntrip->SetUrl(url);
+    }
+    m_ntrip->show();
+    m_ntrip->raise();
+    return m_ntrip;
+}
+
 QAction *CSessionMenu::AddReplayAction(const QString &text, const QKeySequence &key,
                                        std::function<void(CGpsPort &)> act) {
     auto *action = new QAction(text, this);
@@ -160,6 +181,7 @@ void CSessionMenu::ShowMenu(const QPoint &pos) {
     menu.addAction(m_record);
     menu.addAction(m_scatterAction);
     menu.addAction(m_historyAction);
+    menu.addAction(m_ntripAction);
     if (m_dlg.m_port.Replay() != nullptr) {
         menu.addSeparator();
         for (QAction *a : m_replay)

@@ -17,7 +17,8 @@ class QAction;
 class QPoint;
 
 // The window's context menu for the session's history, with its keys: start and stop a recording
-// (Ctrl+R); the position scatter (Ctrl+D); the signal history (Ctrl+H); while a recording plays,
+// (Ctrl+R); the position scatter (Ctrl+D); the signal history (Ctrl+H); the NTRIP corrections
+// dialog (Ctrl+T); while a recording plays,
 // pause (Ctrl+P), x1, x10 and as fast as possible (Ctrl+1, 2, 3), and jumps (Ctrl+Left, Ctrl+Right:
 // 10%; Ctrl+Home: the start).
 class CSessionMenu : public QObject {
@@ -45,6 +46,13 @@ public:
     class CHistoryView *History() const {
         return m_history;
     }
+    // Opens (or raises) the NTRIP corrections dialog.
+    class CNtripDialog *OpenNtrip();
+    class CNtripDialog *Ntrip() const {
+        return m_ntrip;
+    }
+    // The caster the command line named, for the dialog's fields.
+    void SetNtripAddress(const QString &address) { m_ntripAddress = address; }
     // The replay's actions in menu order: pause, x1, x10, fastest, back, forward, start.
     const std::vector<QAction *> &ReplayActions() const { return m_replay; }
 
@@ -60,6 +68,9 @@ private:
     class CScatterView *m_scatter = nullptr;
     QAction *m_historyAction = nullptr;
     class CHistoryView *m_history = nullptr;
+    QAction *m_ntripAction = nullptr;
+    class CNtripDialog *m_ntrip = nullptr;
+    QString m_ntripAddress;
     std::vector<QAction *> m_replay;
     QString m_replayFile;
 };

@@ -2,6 +2,7 @@
 
 #include "CommandLine.h"
 #include "HistoryView.h"
+#include "NtripDialog.h"
 #include "ScatterView.h"
 #include "SessionMenu.h"
 #include "StatusDlg.h"
@@ -34,6 +35,14 @@ int CStatusApp::Run(const AppOptions &options) {
         dlg.resize(options.size);
     CSessionMenu sessionMenu(dlg);
     sessionMenu.SetReplayFile(options.replayFile);
+    sessionMenu.SetNtripAddress(options.ntrip);
+    // The port is open (or said why not): the client writes to it from its first frame.
+    if (!options.ntrip.isEmpty()) {
+        if (const QString why = StartCorrections(dlg.m_port, options.ntrip); !why.isEmpty()) {
+            std::fprintf(stderr, "skywatch: --ntrip: %s\n", qPrintable(why));
+            return 2;
+        }
+    }
     if (options.view == QStringLiteral("scatter")) {
         GeoPoint reference;
         const bool hasReference = ParseReference(options.reference.toStdString(), reference);

@@ -176,6 +176,7 @@ void CStatusDlg::OnTimer(int nIdEvent) {
     m_port.CopyFix(m_curFix, m_curExtra);
     m_port.CopySky(m_curSky);
     m_curWatch = m_port.CopyWatch();
+    m_curCorrections = m_port.CopyCorrections();
     UpdateLiveStatus();
     UpdateDesktop();
     m_epochRepaint.Painted();
@@ -446,6 +447,6 @@ void CStatusDlg::UpdateDesktop() {
     GpsFix cur = m_curFix;
     display::ApplyTimeRule(cur, m_timeRule, m_nBiasSeconds);
     m_desktop->Show(cur, display::FixFacts{m_curExtra.sent, m_bNoData}, m_curExtra, m_curSky,
-                    m_strLive);
+                    m_strLive, m_curCorrections);
     m_desktop->ShowAlarms(display::BannerLines(m_curWatch, m_bNoData));
 }

@@ -93,6 +93,8 @@ public:
     SkyView m_curSky{};
     // The jamming and spoofing watch as of the last tick: the desktop's banner, the caption.
     WatchStatus m_curWatch;
+    // The NTRIP client's state as of the last tick: the desktop's fix panel.
+    CorrectionStatus m_curCorrections;
     CGpsPort m_port;
     // Repaints once a receiver epoch is complete; the tick paints while none arrive.
     CEpochRepaint m_epochRepaint{m_port, [this] {

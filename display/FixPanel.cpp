@@ -66,10 +66,62 @@ void AddIntegrityRows(const Integrity &in, bool g, std::vector<FixRow> &rows) {
         rows.push_back({QStringLiteral("Antenna"), antenna.join(QStringLiteral(", ")), g});
 }
 
+QString SecondsText(double s) {
+    return QString::number(s, 'f', s < 100.0 ? 1 : 0) + QStringLiteral(" s");
+}
+
+// What answers "why no RTK fix": whether corrections come, reach the receiver, and from how far;
+// and, kept apart, whether the receiver says it uses any.
+void AddCorrectionRows(const CorrectionStatus &c, const GpsFix &fix, const FixExtra &extra, bool g,
+                       std::vector<FixRow> &rows) {
+    if (c.on) {
+        rows.push_back({QStringLiteral("Corrections"),
+                        QStringLiteral("%1 %2").arg(QString::fromStdString(c.mount),
+                                                    QString::fromStdString(c.state)),
+                        false});
+        if (c.bytes > 0 || c.frames > 0 || c.badCrc > 0) {
+            QStringList parts;
+            if (c.ageS >= 0.0)
+                parts << QStringLiteral("age ") + SecondsText(c.ageS);
+            parts << QStringLiteral("%1 frames, %2 bad").arg(c.frames).arg(c.badCrc);
+            rows.push_back({QStringLiteral("RTCM"), parts.join(QStringLiteral(", ")), false});
+        }
+        const int station = c.station >= 0 ? c.station : c.hasBase ? c.base.id : -1;
+        if (station >= 0 || c.hasBase) {
+            QStringList parts;
+            if (station >= 0)
+                parts << QStringLiteral("station %1").arg(station);
+            if (const double km = BaseDistanceKm(c, fix, extra); km >= 0.0)
+                parts << QString::number(km, 'f', km < 100.0 ? 1 : 0) + QStringLiteral(" km");
+            rows.push_back({QStringLiteral("Base"), parts.join(QStringLiteral(", ")), false});
+        }
+        if (!c.notForwarded.empty())
+            rows.push_back({QStringLiteral("Forwarding"),
+                            QStringLiteral("not passed to the receiver: ") +
+                                QString::fromStdString(c.notForwarded),
+                            false});
+        if (c.ggaOn)
+            rows.push_back({QStringLiteral("GGA up"),
+                            c.ggaSent == 0 ? QStringLiteral("no position sent yet")
+                            : c.ggaSent == 1
+                                ? QStringLiteral("position sent once")
+                                : QStringLiteral("position sent %1 times").arg(c.ggaSent),
+                            false});
+    }
+    QStringList used;
+    if (extra.diffAgeS >= 0.0f)
+        used << QStringLiteral("age ") + SecondsText(extra.diffAgeS);
+    if (extra.diffStation >= 0)
+        used << QStringLiteral("station %1").arg(extra.diffStation);
+    if (!used.isEmpty())
+        rows.push_back({QStringLiteral("Receiver uses"), used.join(QStringLiteral(", ")), g});
+}
+
 } // namespace
 
 std::vector<FixRow> FixPanelRows(const GpsFix &fix, FixFacts facts, const FixExtra &extra,
-                                 const SkyView &sky, const QString &live) {
+                                 const SkyView &sky, const QString &live,
+                                 const CorrectionStatus &corrections) {
     QHash<int, QString> text;
     for (const TextField &f : ChangedTextFields(fix, fix, kViewFull, true, facts, facts))
         text.insert(f.id, f.text);
@@ -113,6 +165,7 @@ std::vector<FixRow> FixPanelRows(const GpsFix &fix, FixFacts facts, const FixExt
     else if (CarrierWord(extra.carrier)[0] != '\0')
         rows.push_back(
             {QStringLiteral("Carrier"), QStringLiteral("RTK ") + CarrierWord(extra.carrier), g});
+    AddCorrectionRows(corrections, fix, extra, g, rows);
     rows.push_back({QStringLiteral("Satellites"),
                     QStringLiteral("%1 used, %2 in view, %3 signals")
                         .arg(sky.used)

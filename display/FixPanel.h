@@ -2,6 +2,7 @@
 
 #include "FixExtra.h"
 #include "GpsFix.h"
+#include "NtripClient.h"
 #include "SkyTable.h"
 #include "TextFields.h"
 
@@ -21,8 +22,10 @@ struct FixRow {
 // quality the receiver gave, satellites used, in view and signals, and the live state (live is
 // "" while data flows). What only binary messages tell (accuracy, carrier solution, jamming,
 // spoofing, antenna) adds rows once the receiver reported it, so an NMEA receiver's panel keeps
-// its rows.
+// its rows. Beside the fix quality, the corrections: the client's state, data and base while it
+// runs, and apart from them what the receiver says it uses.
 std::vector<FixRow> FixPanelRows(const GpsFix &fix, FixFacts facts, const FixExtra &extra,
-                                 const SkyView &sky, const QString &live);
+                                 const SkyView &sky, const QString &live,
+                                 const CorrectionStatus &corrections);
 
 } // namespace display

@@ -203,14 +203,18 @@ TEST(TextFields, OnlyChangedFieldsAreWritten) {
 }
 
 // The desktop fix panel: an NMEA receiver's panel has its rows as they always were; what only
-// binary messages report adds rows, each value as the receiver gave it and none it did not send.
+// binary messages report adds rows, each value as the receiver gave it and none it did not send;
+// the corrections' rows say whether they come, reach the receiver, and whether it uses them.
 TEST(FixPanel, RowsOfWhatTheReceiverReported) {
     using Rows = std::vector<std::pair<QString, QString>>;
     GpsFix fix = EmptyFix();
     fix.wSpeed = 1250;
+    fix.bValid = 1;
     SkyView sky{};
-    const auto panel = [&](const FixExtra &extra, bool stale = false) {
-        return display::FixPanelRows(fix, {display::kSentAll, stale}, extra, sky, QString());
+    const auto panel = [&](const FixExtra &extra, bool stale = false,
+                           const CorrectionStatus &corrections = {}) {
+        return display::FixPanelRows(fix, {display::kSentAll, stale}, extra, sky, QString(),
+                                     corrections);
     };
     FixExtra nmea;
     nmea.quality = 4;
@@ -235,7 +239,9 @@ TEST(FixPanel, RowsOfWhatTheReceiverReported) {
         const char *what;
         void (*set)(FixExtra &);
         Rows rows;
+        void (*correct)(CorrectionStatus &) = nullptr;
     };
+
     const Row rows[] = {
         {"NMEA only", [](FixExtra &) {}, {}},
         {"RTK accuracy",
@@ -283,14 +289,57 @@ TEST(FixPanel, RowsOfWhatTheReceiverReported) {
              e.integrity.spoofing = kSpoofIndicated, e.integrity.jamming = kJamCritical;
          },
          {{"Jamming", "critical"}, {"Spoofing", "indicated"}}},
+        {"corrections arriving from a base 11 km away, the receiver using them",
+         [](FixExtra &e) {
+             e.sent = kSentPosition, e.hasPrecise = true, e.preciseLat = 48.1, e.preciseLon = 11.0;
+             e.diffAgeS = 1.0f, e.diffStation = 2045;
+         },
+         {{"Corrections", "MUNICH receiving"},
+          {"RTCM", "age 1.2 s, 1234 frames, 0 bad"},
+          {"Base", "station 2045, 11.1 km"},
+          {"Receiver uses", "age 1.0 s, station 2045"}},
+         [](CorrectionStatus &c) {
+             c.on = true, c.mount = "MUNICH", c.state = "receiving", c.receiving = true;
+             c.bytes = 180000, c.frames = 1234, c.ageS = 1.2, c.station = 2045;
+             // The base at 48 N, 11 E on the ellipsoid, 0.1 degree south of the fix.
+             c.hasBase = true, c.base = {2045, 4197160.825, 815845.419, 4716876.330};
+         }},
+        {"refused login",
+         [](FixExtra &) {},
+         {{"Corrections", "MUNICH wrong user or password"}},
+         [](CorrectionStatus &c) {
+             c.on = true, c.mount = "MUNICH", c.state = "wrong user or password";
+         }},
+        {"stalled and not reaching a replay, position going up",
+         [](FixExtra &) {},
+         {{"Corrections", "MUNICH no corrections for 15 s"},
+          {"RTCM", "age 15.4 s, 40 frames, 2 bad"},
+          {"Base", "station 2045"},
+          {"Forwarding", "not passed to the receiver: a replay takes no commands"},
+          {"GGA up", "position sent 3 times"}},
+         [](CorrectionStatus &c) {
+             c.on = true, c.mount = "MUNICH", c.state = "no corrections for 15 s";
+             c.bytes = 6000, c.frames = 40, c.badCrc = 2, c.ageS = 15.4, c.station = 2045;
+             c.notForwarded = "a replay takes no commands";
+             c.ggaOn = true, c.ggaSent = 3;
+         }},
+        {"the receiver's own corrections, no client",
+         [](FixExtra &e) { e.diffAgeS = 2.0f; },
+         {{"Receiver uses", "age 2.0 s"}}},
     };
+    // The client's rows tell its own state, which goes on while the receiver is silent.
+    const QStringList client{"Corrections", "RTCM", "Base", "Forwarding", "GGA up"};
     for (const Row &r : rows) {
         FixExtra extra = nmea;
         r.set(extra);
-        EXPECT_EQ(changed(panel(extra)), r.rows) << r.what;
+        CorrectionStatus corrections;
+        if (r.correct != nullptr)
+            r.correct(corrections);
+        EXPECT_EQ(changed(panel(extra, false, corrections)), r.rows) << r.what;
         // Stale data greys the new rows as every other.
-        for (const display::FixRow &row : panel(extra, true))
-            EXPECT_EQ(row.greyed, row.label != "Valid" && row.label != "State")
+        for (const display::FixRow &row : panel(extra, true, corrections))
+            EXPECT_EQ(row.greyed,
+                      row.label != "Valid" && row.label != "State" && !client.contains(row.label))
                 << r.what << ": " << row.label.toStdString();
     }
 }

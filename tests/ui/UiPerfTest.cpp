@@ -223,7 +223,7 @@ TEST_F(UiPerf, DesktopPaintWithSixtyFourSatellites) {
         sky.sats[i].snr = static_cast<std::uint8_t>(sky.sats[i].snr + 1);
         QElapsedTimer t;
         t.start();
-        dlg.Desktop()->Show(fix, {display::kSentAll, false}, extra, sky, QString());
+        dlg.Desktop()->Show(fix, {display::kSentAll, false}, extra, sky, QString(), {});
         // The view and its children, painted as the window's backing store would be.
         dlg.Desktop()->render(&target);
         ms.push_back(static_cast<double>(t.nsecsElapsed()) / 1e6);
