@@ -1,26 +1,34 @@
 // The session's history in the window: recording from it, on a real pseudo-terminal.
 #include "AlarmBanner.h"
 #include "AppTestSupport.h"
+#include "CommandLine.h"
 #include "ControlIds.h"
 #include "DesktopView.h"
 #include "HistoryPlot.h"
 #include "HistoryView.h"
 #include "LinkTestSupport.h"
+#include "NtripCaster.h"
+#include "NtripDialog.h"
 #include "PortTable.h"
 #include "ScatterView.h"
 #include "SessionMenu.h"
 #include "SimProcess.h"
 #include "SkyPlot.h"
 #include "StatusDlg.h"
+#include "TestPaths.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMouseEvent>
+#include <QPushButton>
 #include <QRegularExpression>
+#include <QSpinBox>
 #include <QTemporaryDir>
+#include <QTreeWidget>
 
 #include <memory>
 
@@ -337,6 +345,139 @@ TEST_F(SessionWindow, JammingInAReplayShowsInTheBannerCaptionAndHistory) {
         }
         dlg.done(QDialog::Rejected);
     }
+}
+
+} // namespace
+
+namespace {
+
+CTestCaster::Options CasterServing(std::vector<std::string> mounts) {
+    CTestCaster::Options options;
+    options.user = "user", options.password = "secret";
+    options.mounts = std::move(mounts);
+    options.payload = ReadWholeFile(NmeaDir() + "/rtcm3.2.log");
+    options.framesPerTick = 5;
+    return options;
+}
+
+// --ntrip on a replay: the corrections come and the fix panel says why they go nowhere; the
+// password shows in no caption, text or tooltip of the window or its NTRIP dialog.
+TEST_F(SessionWindow, CorrectionsOnAReplaySayWhyTheyGoNowhereAndHideThePassword) {
+    CTestCaster caster(CasterServing({"MOUNT"}));
+    ASSERT_TRUE(caster.Start());
+    const CommandLine c = ParseCommandLine(
+        {QStringLiteral("skywatch"), QStringLiteral("--ntrip"),
+         QString::fromStdString(LoopbackNtripUrl("user:secret", caster.Port(), "MOUNT")),
+         QStringLiteral("--layout"), QStringLiteral("desktop"),
+         QStringLiteral(SKYWATCH_NMEA_DIR "/telit-he910.log")});
+    ASSERT_EQ(c.action, CommandLine::Action::Run) << c.message.toStdString();
+    BindPorts(c, m_dir.path());
+    CStatusDlg dlg;
+    dlg.m_layoutChoice = c.options.layout;
+    dlg.OnInitDialog();
+    dlg.resize(1400, 900);
+    CSessionMenu menu(dlg);
+    menu.SetNtripAddress(c.options.ntrip);
+    ASSERT_EQ(StartCorrections(dlg.m_port, c.options.ntrip), QString());
+    dlg.show();
+    const auto row = [&](const char *label) {
+        const QLabel *value = dlg.Desktop()->FixValue(QString::fromLatin1(label));
+        return value != nullptr ? value->text() : QString();
+    };
+    ASSERT_TRUE(PumpUntil(
+        [&] {
+            return row("Forwarding").startsWith(QStringLiteral("not passed to the receiver: "));
+        },
+        8000))
+        << row("Forwarding").toStdString();
+    EXPECT_EQ(row("Corrections"), QStringLiteral("MOUNT receiving"));
+    EXPECT_TRUE(row("RTCM").contains(QStringLiteral(" frames, 0 bad")))
+        << row("RTCM").toStdString();
+    ASSERT_NE(menu.OpenNtrip(), nullptr);
+    EXPECT_EQ(menu.Ntrip()->findChild<QLineEdit *>(QStringLiteral("host"))->text(),
+              QStringLiteral("127.0.0.1"));
+    EXPECT_EQ(menu.Ntrip()->findChild<QLineEdit *>(QStringLiteral("password"))->text(),
+              QStringLiteral("secret"));
+    PumpUntil([] { return false; }, 1100); // the dialog's status line follows the client
+    const QStringList texts = ShownTexts(dlg) + ShownTexts(*menu.Ntrip());
+    EXPECT_TRUE(texts.join(QLatin1Char('\n')).contains(QStringLiteral("user:***@127.0.0.1")));
+    for (const QString &text : texts)
+        EXPECT_FALSE(text.contains(QStringLiteral("secret"))) << text.toStdString();
+    dlg.m_port.StopCorrections();
+}
+
+// The NTRIP dialog over a receiver with a fix: the caster's mount points nearest first, the one
+// that wants the rover's position marked and ticking GGA when picked, Connect streaming from it;
+// a caster that does not answer says so in words.
+TEST_F(SessionWindow, NtripDialogListsMountPointsNearestFirstAndConnects) {
+    CTestCaster::Options options = CasterServing({"NEAR", "FAR"});
+    options.table = {
+        "STR;FAR;Berlin;RTCM 3.2;1005(10),1074(1);2;GPS;NET;DEU;52.52;13.40;0;0;sNTRIP;none;B;N;"
+        "9600;",
+        "STR;NOWHERE;Unknown;RTCM 3.2;1005(10);2;GPS;NET;DEU;0.00;0.00;0;0;sNTRIP;none;B;N;9600;",
+        "STR;NEAR;Munich;RTCM 3.3;1005(10),1077(1);2;GPS+GLO;NET;DEU;48.15;11.58;1;1;sNTRIP;none;"
+        "B;N;9600;"};
+    CTestCaster caster(options);
+    ASSERT_TRUE(caster.Start());
+    CStatusDlg dlg;
+    dlg.OnInitDialog();
+    CSessionMenu menu(dlg);
+    // The receiver's fix (48.12 N, 11.52 E) orders the list.
+    ASSERT_TRUE(TalkUntil(
+        [&] {
+            GpsFix fix{};
+            FixExtra extra;
+            dlg.m_port.CopyFix(fix, extra);
+            return fix.bValid != 0 && (extra.sent & kSentPosition) != 0;
+        },
+        4000));
+    CNtripDialog *ntrip = menu.OpenNtrip();
+    ASSERT_NE(ntrip, nullptr);
+    const auto field = [&](const char *name) {
+        return ntrip->findChild<QLineEdit *>(QString::fromLatin1(name));
+    };
+    auto *list = ntrip->findChild<QTreeWidget *>(QStringLiteral("mounts"));
+    auto *gga = ntrip->findChild<QCheckBox *>(QStringLiteral("gga"));
+    auto *status = ntrip->findChild<QLabel *>(QStringLiteral("status"));
+    ASSERT_TRUE(list && gga && status && field("host"));
+    field("host")->setText(QStringLiteral("127.0.0.1"));
+    ntrip->findChild<QSpinBox *>(QStringLiteral("port"))->setValue(caster.Port());
+    field("user")->setText(QStringLiteral("user"));
+    field("password")->setText(QStringLiteral("secret"));
+    ntrip->findChild<QPushButton *>(QStringLiteral("fetch"))->click();
+    ASSERT_TRUE(PumpUntil([&] { return list->topLevelItemCount() == 3; }, 10000))
+        << status->text().toStdString();
+    QStringList order, notes;
+    for (int i = 0; i < list->topLevelItemCount(); ++i) {
+        order << list->topLevelItem(i)->text(0);
+        notes << list->topLevelItem(i)->text(4);
+    }
+    EXPECT_EQ(order, (QStringList{"NEAR", "FAR", "NOWHERE"}));
+    EXPECT_EQ(notes, (QStringList{"sends position", "", ""}));
+    EXPECT_TRUE(list->topLevelItem(0)->text(3).endsWith(QStringLiteral(" km")));
+    EXPECT_EQ(list->topLevelItem(2)->text(3), QString()) << "no position, no distance";
+
+    EXPECT_FALSE(gga->isChecked());
+    list->setCurrentItem(list->topLevelItem(0));
+    EXPECT_EQ(field("mount")->text(), QStringLiteral("NEAR"));
+    EXPECT_TRUE(gga->isChecked()) << "the mount point wants the rover's position";
+    ntrip->findChild<QPushButton *>(QStringLiteral("connect"))->click();
+    EXPECT_TRUE(
+        TalkUntil([&] { return status->text().contains(QStringLiteral("receiving")); }, 8000))
+        << status->text().toStdString();
+    ASSERT_FALSE(caster.Heads().empty());
+    EXPECT_TRUE(caster.Heads().back().starts_with("GET /NEAR ")) << caster.Heads().back();
+    EXPECT_TRUE(dlg.m_port.CopyCorrections().ggaOn);
+    ntrip->findChild<QPushButton *>(QStringLiteral("disconnect"))->click();
+    EXPECT_FALSE(dlg.m_port.CopyCorrections().on);
+
+    // Nothing listens any more: no table, and the reason in words.
+    caster.Stop();
+    ntrip->findChild<QPushButton *>(QStringLiteral("fetch"))->click();
+    ASSERT_TRUE(PumpUntil([&] { return !ntrip->Fetching(); }, 10000));
+    EXPECT_TRUE(status->text().startsWith(QStringLiteral("No source table: ")))
+        << status->text().toStdString();
+    EXPECT_EQ(list->topLevelItemCount(), 0);
 }
 
 } // namespace
