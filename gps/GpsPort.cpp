@@ -30,6 +30,9 @@ CGpsPort::CGpsPort(int nBiasSeconds) : m_decoder(nBiasSeconds) {
              m_epoch.OnSentence(s, len);
              m_history.OnSentence(s, len);
              m_signals.OnSentence(s, len);
+             std::lock_guard lock(m_replyLock);
+             if (m_replyListener)
+                 m_replyListener(s, len, false);
          },
          [this](bool valid) { m_ttff.OnFixReportAt(valid, m_blockArrived); },
          [this](FrameProtocol protocol, const unsigned char *frame, std::size_t len) {
@@ -42,6 +45,11 @@ CGpsPort::CGpsPort(int nBiasSeconds) : m_decoder(nBiasSeconds) {
                  ubx::MonVer version;
                  if (ubx::Read(frame + 6, len - 8, version) == ubx::Result::Ok)
                      m_firmware = version.swVersion;
+             }
+             if (protocol == FrameProtocol::Ubx) {
+                 std::lock_guard lock(m_replyLock);
+                 if (m_replyListener)
+                     m_replyListener(reinterpret_cast<const char *>(frame), len, true);
              }
          }});
 }
@@ -212,6 +220,20 @@ CorrectionStatus CGpsPort::CopyCorrections() const {
 void CGpsPort::SetEpochListener(std::function<void()> listener) {
     std::lock_guard lock(m_listenerLock);
     m_epochListener = std::move(listener);
+}
+
+void CGpsPort::SetReplyListener(
+    std::function<void(const char *data, std::size_t len, bool binary)> listener) {
+    std::lock_guard lock(m_replyLock);
+    m_replyListener = std::move(listener);
+}
+
+bool CGpsPort::ChangeBaud(int nBaud) {
+    const int nPort = m_nPort;
+    if (nPort < 0 || IsNetworkSource() || Replay() != nullptr)
+        return false;
+    Close();
+    return Open(nPort, nBaud);
 }
 
 WatchStatus CGpsPort::CopyWatch() const {

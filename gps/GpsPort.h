@@ -87,6 +87,13 @@ public:
     // Called on the reader thread each time a receiver epoch is complete (a new time of fix
     // began, or the line went quiet after sentences); keep it short. Any thread, any time.
     void SetEpochListener(std::function<void()> listener);
+    // Called on the reader thread with every good sentence ("$" through its checksum) and every
+    // good UBX frame (binary true), for a command's reply; keep it short. Any thread, any time.
+    void
+    SetReplyListener(std::function<void(const char *data, std::size_t len, bool binary)> listener);
+    // Reopens the same port at nBaud, as after the receiver was told to change speed; false when
+    // the port is closed, on the network, or does not open at that speed. Owner's thread.
+    bool ChangeBaud(int nBaud);
     // Waits until the count of sentences decoded and good binary frames (ScanCounters::Heard)
     // differs from seen or timeout passes; the count now.
     std::uint32_t WaitForDecoded(std::uint32_t seen, std::chrono::milliseconds timeout);
@@ -174,6 +181,8 @@ private:
     std::condition_variable m_decodedCv;
     std::mutex m_listenerLock;
     std::function<void()> m_epochListener;
+    std::mutex m_replyLock;
+    std::function<void(const char *, std::size_t, bool)> m_replyListener;
 
     std::unique_ptr<platform::CByteSource> m_source; // replaced under m_sendLock
     // Writes to the source (commands, corrections) one at a time, and its replacement.
