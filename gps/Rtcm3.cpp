@@ -75,14 +75,14 @@ bool ReadStation(const unsigned char *frame, std::size_t len, Station &out) {
     return true;
 }
 
+bool NamesStation(int type) {
+    return (type >= 1001 && type <= 1013) || type == 1033 || (type >= 1071 && type <= 1137) ||
+           type == 1230;
+}
+
 int StationId(const unsigned char *frame, std::size_t len) {
-    const int type = MessageType(frame, len);
-    // The observation, station and antenna messages (1001-1013, 1033, the MSM 1071-1137, 1230)
-    // name their station in the 12 bits after the number.
-    const bool named = (type >= 1001 && type <= 1013) || type == 1033 ||
-                       (type >= 1071 && type <= 1137) || type == 1230;
     const std::size_t n = PayloadLength(frame, len);
-    if (!named || n < 3)
+    if (!NamesStation(MessageType(frame, len)) || n < 3)
         return -1;
     CBits bits(frame + kHeader, n);
     bits.Skip(12);

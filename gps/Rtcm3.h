@@ -14,6 +14,9 @@ namespace rtcm3 {
 // The message number: the payload's first 12 bits; -1 for a frame too short to hold one.
 int MessageType(const unsigned char *frame, std::size_t len);
 
+// True for the messages that name their reference station in the 12 bits after the number:
+// observations, station and antenna descriptions, MSM, GLONASS biases.
+bool NamesStation(int type);
 // The reference station a message names (observations, station and antenna messages); -1 for
 // the others.
 int StationId(const unsigned char *frame, std::size_t len);

@@ -1,6 +1,7 @@
 #include "FixTrack.h"
 #include "NmeaConvert.h"
 #include "NmeaDecoder.h"
+#include "Rtcm3.h"
 #include "UtcShift.h"
 
 #include <algorithm>
@@ -115,13 +116,6 @@ std::int16_t Tenths(std::uint32_t hundredths) {
 float CorrectionAgeS(std::uint8_t code) {
     static constexpr float kUpperS[] = {-1, 1, 2, 5, 10, 15, 20, 30, 45, 60, 90, 120, 120};
     return code < std::size(kUpperS) ? kUpperS[code] : -1.0f;
-}
-
-// The RTCM 3 messages that name their reference station: observations, station and antenna
-// descriptions, MSM, GLONASS biases.
-bool NamesStation(int msgType) {
-    return (msgType >= 1001 && msgType <= 1013) || msgType == 1033 ||
-           (msgType >= 1071 && msgType <= 1137) || msgType == 1230;
 }
 
 } // namespace
@@ -587,7 +581,7 @@ void CNmeaDecoder::HandleUbx(std::uint8_t cls, std::uint8_t id, const std::uint8
             break;
         // A frame the receiver took (its CRC held, not refused) names the base it corrects with;
         // GGA's field 14 says it where a GGA comes.
-        if (!m_bGgaQuality && !m.crcFailed && m.msgUsed != 1 && NamesStation(m.msgType) &&
+        if (!m_bGgaQuality && !m.crcFailed && m.msgUsed != 1 && rtcm3::NamesStation(m.msgType) &&
             m.refStation <= 4095) {
             m_extra.diffStation = static_cast<std::int16_t>(m.refStation);
             m_fixDirty = true;
