@@ -4,6 +4,7 @@
 #include "FixTrack.h"
 #include "GpsPort.h"
 #include "IntegrityWatch.h"
+#include "NtripSource.h"
 #include "PortTable.h"
 #include "RestartCommands.h"
 #include "Rtcm3.h"
@@ -42,6 +43,7 @@ constexpr const char *kUsage =
     "       skywatch-decode --rtcm FILE|-\n"
     "       skywatch-decode --device PATH|URL --ntrip URL [--gga] [--gga-interval S] [--baud N]"
     " [--seconds S] [--last]\n"
+    "       skywatch-decode --ntrip ntrip://HOST[:PORT]/ [--reference LAT,LON]\n"
     "       skywatch-decode --events --device PATH|URL [--baud N] [--seconds S] [--stats]\n";
 
 // The decoder's clock while a file is read, in lines fed.
@@ -451,6 +453,24 @@ int PrintRtcm(FILE *in, int blockSize) {
     return 0;
 }
 
+// A caster's source table, one JSON line per mount point; nearest first from reference when
+// given. 1 with the reason when the caster gives none.
+int PrintSourceTable(const platform::ntrip::NtripUrl &url,
+                     const std::optional<GeoPoint> &reference) {
+    std::string why;
+    auto entries = platform::CNtripSource::FetchSourceTable(url, 10000, why);
+    if (entries.empty()) {
+        std::fprintf(stderr, "skywatch-decode: %s: %s\n", platform::ntrip::MaskedUrl(url).c_str(),
+                     why.c_str());
+        return 1;
+    }
+    if (reference)
+        platform::ntrip::SortByDistance(entries, reference->lat, reference->lon);
+    for (const auto &e : entries)
+        NoteOutput(std::printf("%s\n", SourceEntryToJson(e).c_str()));
+    return 0;
+}
+
 int Run(int argc, char **argv) {
     int blockSize = 1024;
     bool lastOnly = false;
@@ -509,8 +529,6 @@ int Run(int argc, char **argv) {
                 return Usage("--ntrip takes ntrip://[USER[:PASSWORD]@]HOST[:PORT]/MOUNTPOINT");
             if (!platform::ntrip::ParseNtripUrl(argv[++i], options.url, why))
                 return Usage(("--ntrip: " + why).c_str());
-            if (options.url.mount.empty())
-                return Usage("--ntrip needs a mount point: ntrip://HOST[:PORT]/MOUNTPOINT");
             ntrip = options;
         } else if (arg == "--gga") {
             gga = true;
@@ -555,7 +573,9 @@ int Run(int argc, char **argv) {
                 "\"corrections\". --gga sends the receiver's position to the caster every\n"
                 "10 s (--gga-interval), as it is sent anyway when the caster's source table\n"
                 "asks for it.\n"
-                "Exit 1 when no corrections arrived.\n",
+                "Exit 1 when no corrections arrived. Without --device and a mount point\n"
+                "(ntrip://HOST[:PORT]/) it prints the caster's source table, a JSON line per\n"
+                "mount point, nearest first from --reference LAT,LON when given.\n",
                 kUsage);
             return 0;
         } else if (arg.size() > 1 && arg[0] == '-') {
@@ -569,6 +589,12 @@ int Run(int argc, char **argv) {
 
     if (json && repeat == 0)
         return Usage("--json goes with --repeat");
+    if (ntrip && ntrip->url.mount.empty()) {
+        if (!device.empty() || path != nullptr || repeat > 0)
+            return Usage("--ntrip needs a mount point to pass corrections: "
+                         "ntrip://HOST[:PORT]/MOUNTPOINT");
+        return PrintSourceTable(ntrip->url, track.reference);
+    }
     if (ntrip && (device.empty() || repeat > 0))
         return Usage("--ntrip passes corrections to a receiver: it goes with --device");
     if ((gga || ggaInterval > 0) && !ntrip)

@@ -197,7 +197,26 @@ std::string CorrectionsToJson(const CorrectionStatus &status, const GpsFix &fix,
     out["rxAge_s"] =
         extra.diffAgeS >= 0.0f ? json(std::round(extra.diffAgeS * 10.0) / 10.0) : json();
     out["rxStation"] = extra.diffStation >= 0 ? json(extra.diffStation) : json();
-    return out.dump();
+    return out.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
+std::string SourceEntryToJson(const platform::ntrip::SourceEntry &e) {
+    using nlohmann::json;
+    // A caster's text may be in any encoding: bytes that are not UTF-8 are replaced, not fatal.
+    json out = {{"mount", e.mount},
+                {"identifier", e.identifier},
+                {"format", e.format},
+                {"formatDetails", e.formatDetails},
+                {"navSystem", e.navSystem},
+                {"network", e.network},
+                {"country", e.country},
+                {"lat", e.hasPosition ? json(e.lat) : json()},
+                {"lon", e.hasPosition ? json(e.lon) : json()},
+                {"nmea", e.wantsGga},
+                {"authentication", e.authentication},
+                {"distance_km",
+                 e.distanceKm >= 0.0 ? json(std::round(e.distanceKm * 10.0) / 10.0) : json()}};
+    return out.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
 std::string CountersToJson(const ScanCounters &c) {

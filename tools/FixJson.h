@@ -2,6 +2,7 @@
 
 #include "FixExtra.h"
 #include "GpsFix.h"
+#include "Ntrip.h"
 #include "NtripClient.h"
 #include "ScanCounters.h"
 #include "SkyTable.h"
@@ -26,6 +27,10 @@ std::string FixToJson(const GpsFix &fix, const SkyView &sky, const FixExtra &ext
 // reported neither.
 std::string CorrectionsToJson(const CorrectionStatus &status, const GpsFix &fix,
                               const FixExtra &extra);
+// One mount point of a caster's source table: mount, identifier, format, formatDetails,
+// navSystem, network, country, lat and lon (null without a position), nmea (the caster wants the
+// rover's position), authentication and distance_km (null before a sort by distance).
+std::string SourceEntryToJson(const platform::ntrip::SourceEntry &entry);
 // The scanner's counts, with "protocols": per protocol the frames whose checksum held ("ok") and
 // those lost to a fault ("bad").
 std::string CountersToJson(const ScanCounters &counters);
