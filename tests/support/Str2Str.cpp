@@ -116,13 +116,25 @@ void CStr2Str::Feed() {
 
 void CStr2Str::Stop() {
     m_stop = true;
+    // A send blocked on a full socket returns at once.
+    if (m_input >= 0)
+        ::shutdown(m_input, SHUT_RDWR);
     if (m_feeder.joinable())
         m_feeder.join();
     if (m_pid > 0) {
-        ::kill(m_pid, SIGTERM);
         int status = 0;
-        if (!WaitUntil([&] { return ::waitpid(m_pid, &status, WNOHANG) == m_pid; },
-                       std::chrono::seconds(3))) {
+        // A signal that comes while it is still starting is lost (its loop clears the flag the
+        // handler sets): asked again every 100 ms.
+        auto nextAsk = std::chrono::steady_clock::now();
+        if (!WaitUntil(
+                [&] {
+                    if (std::chrono::steady_clock::now() >= nextAsk) {
+                        ::kill(m_pid, SIGTERM);
+                        nextAsk += std::chrono::milliseconds(100);
+                    }
+                    return ::waitpid(m_pid, &status, WNOHANG) == m_pid;
+                },
+                std::chrono::seconds(3))) {
             ::kill(m_pid, SIGKILL);
             ::waitpid(m_pid, &status, 0);
         }
