@@ -6,8 +6,10 @@
 #include "IntegrityWatch.h"
 #include "NtripSource.h"
 #include "PortTable.h"
+#include "ReceiverSettings.h"
 #include "RestartCommands.h"
 #include "Rtcm3.h"
+#include "SetReceiver.h"
 #include "SourceUrl.h"
 #include "TimeZone.h"
 #include "TrackOptions.h"
@@ -44,7 +46,9 @@ constexpr const char *kUsage =
     "       skywatch-decode --device PATH|URL --ntrip URL [--gga] [--gga-interval S] [--baud N]"
     " [--seconds S] [--last]\n"
     "       skywatch-decode --ntrip ntrip://HOST[:PORT]/ [--reference LAT,LON]\n"
-    "       skywatch-decode --events --device PATH|URL [--baud N] [--seconds S] [--stats]\n";
+    "       skywatch-decode --events --device PATH|URL [--baud N] [--seconds S] [--stats]\n"
+    "       skywatch-decode --device PATH|URL [--baud N] --set rate=HZ|gnss=LIST|baud=N ..."
+    " [--save]\n";
 
 // The decoder's clock while a file is read, in lines fed.
 std::int64_t g_linesFed = 0;
@@ -489,6 +493,8 @@ int Run(int argc, char **argv) {
     bool gga = false;
     int ggaInterval = 0;
     TrackOptions track;
+    std::vector<Setting> settings;
+    bool save = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (std::string error; ParseTrackOption(argc, argv, i, track, error)) {
@@ -536,6 +542,16 @@ int Run(int argc, char **argv) {
             if (i + 1 >= argc || !ParseInt(argv[++i], ggaInterval) || ggaInterval < 1 ||
                 ggaInterval > 3600)
                 return Usage("--gga-interval takes a whole number of seconds from 1 to 3600");
+        } else if (arg == "--set") {
+            Setting setting;
+            std::string why;
+            if (i + 1 >= argc)
+                return Usage("--set takes rate=HZ, gnss=GPS,GLO,GAL,BDS,QZSS,SBAS or baud=N");
+            if (!ParseSetting(argv[++i], setting, why) || setting.kind == SettingKind::Save)
+                return Usage(("--set: " + (why.empty() ? "save is its own option" : why)).c_str());
+            settings.push_back(setting);
+        } else if (arg == "--save") {
+            save = true;
         } else if (arg == "--events") {
             events = true;
         } else if (arg == "--last") {
@@ -575,7 +591,14 @@ int Run(int argc, char **argv) {
                 "asks for it.\n"
                 "Exit 1 when no corrections arrived. Without --device and a mount point\n"
                 "(ntrip://HOST[:PORT]/) it prints the caster's source table, a JSON line per\n"
-                "mount point, nearest first from --reference LAT,LON when given.\n",
+                "mount point, nearest first from --reference LAT,LON when given.\n"
+                "--set rate=HZ, --set gnss=GPS,GLO,GAL,BDS,QZSS,SBAS and --set baud=N change\n"
+                "the receiver's settings in its own language, in the order given, and check\n"
+                "each against what it then does (the epochs a second, the systems in view,\n"
+                "the stream at the new speed, which the port follows); --save then keeps them\n"
+                "over a power cycle. One JSON line each: setting, value, result (confirmed,\n"
+                "nak, no answer, not supported, refused) and detail; exit 1 unless every one\n"
+                "is confirmed.\n",
                 kUsage);
             return 0;
         } else if (arg.size() > 1 && arg[0] == '-') {
@@ -612,6 +635,14 @@ int Run(int argc, char **argv) {
             "--events goes with --device, --baud, --seconds, --stats and --block-size only");
     if (repeat > 0 && device.empty())
         return Usage("--repeat needs --device");
+    if (!settings.empty() || save) {
+        if (device.empty() || path != nullptr)
+            return Usage("--set and --save change a live receiver: they go with --device");
+        if (repeat > 0 || !send.empty() || ntrip || events || lastOnly || stats || secondsSet ||
+            track.Active() || track.reference)
+            return Usage("--set and --save go with --device and --baud only");
+        return RunSettings(device, baud, settings, save);
+    }
     if (!device.empty()) {
         if (path != nullptr)
             return Usage("--device reads no file");
