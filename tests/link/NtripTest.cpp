@@ -142,7 +142,29 @@ void ExpectRoverPosition(const std::string &upload) {
     EXPECT_EQ(up.fix.wAltitude, kAlt) << up.gga;
 }
 
-enum class Expect { AllFrames, Refused, Stall, Reconnects };
+// Damaged: every fifth frame of the capture with a byte flipped and noise between others.
+enum class Expect { AllFrames, Damaged, Refused, Stall, Reconnects };
+
+// The capture with every fifth frame's middle byte flipped and a sentence of noise before every
+// fifth other one; how many frames were damaged.
+std::string Damage(const std::string &capture, std::size_t &damaged) {
+    std::string out;
+    std::size_t at = 0, n = 0;
+    for (const std::string &frame : Rtcm3Frames(capture)) {
+        const std::size_t pos = capture.find(frame, at);
+        out += capture.substr(at, pos - at);
+        std::string copy = frame;
+        if (++n % 5 == 0) {
+            copy[copy.size() / 2] = static_cast<char>(copy[copy.size() / 2] ^ 0x5A);
+            ++damaged;
+        } else if (n % 5 == 2) {
+            out += "$GPTXT,01,01,02,noise*00\r\n";
+        }
+        out += copy;
+        at = pos + frame.size();
+    }
+    return out + capture.substr(at);
+}
 
 struct CasterRow {
     const char *name;
@@ -177,6 +199,8 @@ const CasterRow kCasterRows[] = {
      Expect::Refused, "no such mount point"},
     {"unknown_mount_table", Mode::Chunked, "rtcm3.2.log", 0, false, "", kRight, "NOPE", true,
      Expect::Refused, "no such mount point"},
+    {"damaged_frames", Mode::Chunked, "rtcm3.2.log", 4, false, "", kRight, "MOUNT", false,
+     Expect::Damaged, "receiving"},
     {"silent", Mode::Silent, "rtcm3.2.log", 0, false, "", kRight, "MOUNT", false, Expect::Stall,
      "no corrections for "},
     {"closes_after_head", Mode::Close, "rtcm3.2.log", 0, false, "", kRight, "MOUNT", false,
@@ -201,6 +225,10 @@ TEST_P(NtripCasterTest, StatusAndFramesFollowTheCaster) {
     options.icyHead = row.icyHead;
     options.chunkExtensions = row.chunkExtensions;
     options.payload = Capture(row.capture);
+    const std::size_t intact = Rtcm3Frames(options.payload).size();
+    std::size_t damaged = 0;
+    if (row.expect == Expect::Damaged)
+        options.payload = Damage(options.payload, damaged);
     options.framesPerTick = row.framesPerTick;
     options.tickMs = 50;
     ASSERT_FALSE(options.payload.empty()) << row.capture;
@@ -212,10 +240,17 @@ TEST_P(NtripCasterTest, StatusAndFramesFollowTheCaster) {
     rover.client.Start();
 
     const std::vector<std::string> expected = Rtcm3Frames(options.payload);
+    rtcm3::CFramer framer;
+    framer.Feed(reinterpret_cast<const unsigned char *>(options.payload.data()),
+                options.payload.size(), [](const unsigned char *, std::size_t) {});
     CorrectionStatus status;
     switch (row.expect) {
-    case Expect::AllFrames: {
-        ASSERT_FALSE(expected.empty());
+    case Expect::AllFrames:
+    case Expect::Damaged: {
+        // A damaged frame costs itself only.
+        ASSERT_EQ(expected.size(), intact - damaged);
+        ASSERT_EQ(damaged > 0, row.expect == Expect::Damaged);
+        ASSERT_GE(framer.BadCrc(), damaged);
         status = rover.Await(
             [&](const CorrectionStatus &s) {
                 return s.frames >= expected.size() && s.bytes >= options.payload.size();
@@ -223,7 +258,7 @@ TEST_P(NtripCasterTest, StatusAndFramesFollowTheCaster) {
             15s);
         EXPECT_EQ(rover.Frames(), expected);
         EXPECT_EQ(status.frames, expected.size());
-        EXPECT_EQ(status.badCrc, 0u);
+        EXPECT_EQ(status.badCrc, framer.BadCrc());
         EXPECT_EQ(status.forwarded, expected.size());
         // Head and chunking taken off: what is left is the capture, byte for byte.
         EXPECT_EQ(status.bytes, options.payload.size());
