@@ -6,6 +6,7 @@
 #include "Str2Str.h"
 #include "TestPaths.h"
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <fcntl.h>
@@ -142,8 +143,9 @@ void ExpectRoverPosition(const std::string &upload) {
     EXPECT_EQ(up.fix.wAltitude, kAlt) << up.gga;
 }
 
-// Damaged: every fifth frame of the capture with a byte flipped and noise between others.
-enum class Expect { AllFrames, Damaged, Refused, Stall, Reconnects };
+// Damaged: every fifth frame of the capture with a byte flipped and noise between others;
+// Broken: every frame, then the state's words once the chunked transfer broke.
+enum class Expect { AllFrames, Damaged, Broken, Refused, Stall, Reconnects };
 
 // The capture with every fifth frame's middle byte flipped and a sentence of noise before every
 // fifth other one; how many frames were damaged.
@@ -201,6 +203,8 @@ const CasterRow kCasterRows[] = {
      Expect::Refused, "no such mount point"},
     {"damaged_frames", Mode::Chunked, "rtcm3.2.log", 4, false, "", kRight, "MOUNT", false,
      Expect::Damaged, "receiving"},
+    {"broken_chunks", Mode::Broken, "rtcm3.bndm.log", 0, false, "", kRight, "MOUNT", false,
+     Expect::Broken, "the caster's chunked transfer is broken"},
     {"silent", Mode::Silent, "rtcm3.2.log", 0, false, "", kRight, "MOUNT", false, Expect::Stall,
      "no corrections for "},
     {"closes_after_head", Mode::Close, "rtcm3.2.log", 0, false, "", kRight, "MOUNT", false,
@@ -268,6 +272,15 @@ TEST_P(NtripCasterTest, StatusAndFramesFollowTheCaster) {
         EXPECT_EQ(status.types, tally.types);
         EXPECT_TRUE(status.receiving);
         EXPECT_EQ(status.state, row.state);
+        break;
+    }
+    case Expect::Broken: {
+        status = rover.Await([&](const CorrectionStatus &s) { return s.state == row.state; }, 10s);
+        EXPECT_EQ(status.state, row.state);
+        // The frames before the break, in the same read as it or not, all arrived.
+        const std::vector<std::string> frames = rover.Frames();
+        ASSERT_GE(frames.size(), expected.size());
+        EXPECT_TRUE(std::equal(expected.begin(), expected.end(), frames.begin()));
         break;
     }
     case Expect::Refused:

@@ -215,7 +215,7 @@ bool CTestCaster::Listen(int fd, int ms) {
 }
 
 void CTestCaster::SendData(int fd, const std::string &bytes, std::size_t &chunk) {
-    if (m_options.mode != Mode::Chunked) {
+    if (m_options.mode == Mode::Icy) {
         SendAll(fd, bytes);
         return;
     }
@@ -302,6 +302,8 @@ void CTestCaster::Answer(int fd, const std::string &head) {
             }
             SendData(fd, m_options.payload.substr(from), chunk);
         }
+        if (m_options.mode == Mode::Broken)
+            SendAll(fd, "ZZ\r\nnot a chunk\r\n");
     }
     // Stays open, reading what the client sends, until it leaves or the caster stops.
     while (Listen(fd, 1000)) {

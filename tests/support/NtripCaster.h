@@ -17,6 +17,7 @@ public:
         Icy,     // "ICY 200 OK", then the bytes as they are
         Silent,  // the NTRIP 2 head, then nothing
         Close,   // the NTRIP 2 head, then the connection closed
+        Broken,  // as Chunked, then a size line that is no number
     };
     struct Options {
         std::string user, password; // an empty user takes any client
