@@ -334,13 +334,22 @@ bool CReceiverConfigurator::Admit(ReceiverFamily family, int protocolVersion,
     if (setting.kind == SettingKind::Save || m_port.IsNetworkSource())
         return true;
     // Judged before anything is sent: a line that cannot carry the stream loses the receiver.
-    const int baud = setting.kind == SettingKind::Baud ? setting.baud : m_port.m_nBaud;
-    double rate = setting.rateHz;
-    if (setting.kind != SettingKind::Rate)
+    // Settings written but not yet in use (ST) count as what the receiver will run on.
+    int baud = m_pending.baud > 0 ? m_pending.baud : m_port.m_nBaud;
+    double rate = m_pending.rateHz;
+    unsigned gnss = m_pending.gnss;
+    if (setting.kind == SettingKind::Baud)
+        baud = setting.baud;
+    if (setting.kind == SettingKind::Rate)
+        rate = setting.rateHz;
+    else if (rate <= 0.0)
         rate = m_rateHz > 0.0 ? m_rateHz : Measure(kRateMeasureMs).rateHz;
     if (rate <= 0.0)
         rate = 1.0;
-    const unsigned gnss = setting.kind == SettingKind::Gnss ? setting.gnss : SystemsInView(m_port);
+    if (setting.kind == SettingKind::Gnss)
+        gnss = setting.gnss;
+    else if (gnss == 0)
+        gnss = SystemsInView(m_port);
     if (!FitsLine(static_cast<int>(std::lround(rate)), gnss, baud, why)) {
         result.result = "refused";
         result.detail = why;
@@ -355,7 +364,9 @@ bool CReceiverConfigurator::Prepare(const Setting &setting, SettingResult &resul
     result.setting = SettingName(setting.kind);
     result.value = SettingValue(setting);
     std::string why;
-    const auto ready = Clock::now() + milliseconds(kCanSendWaitMs);
+    // gpsd names the device it serves just after the connection stands: waited for once.
+    const auto ready = Clock::now() + milliseconds(m_waitedForSource ? 0 : kCanSendWaitMs);
+    m_waitedForSource = true;
     while (!m_port.CanSend(why) && Clock::now() < ready)
         std::this_thread::sleep_for(milliseconds(20));
     if (!m_port.CanSend(why)) {
@@ -493,10 +504,18 @@ std::vector<SettingResult> CReceiverConfigurator::ApplyAll(const std::vector<Set
     for (const Setting &setting : settings) {
         SettingResult result;
         if (Prepare(setting, result, family, protocolVersion, m_support) &&
-            SendSetting(family, protocolVersion, setting, result))
+            SendSetting(family, protocolVersion, setting, result)) {
             pending.push_back(results.size());
+            if (setting.kind == SettingKind::Rate)
+                m_pending.rateHz = setting.rateHz;
+            else if (setting.kind == SettingKind::Gnss)
+                m_pending.gnss = setting.gnss;
+            else if (setting.kind == SettingKind::Baud)
+                m_pending.baud = setting.baud;
+        }
         results.push_back(result);
     }
+    m_pending = Current{};
     SettingResult saved;
     saved.setting = SettingName(SettingKind::Save);
     const bool stored = SendSetting(family, protocolVersion, saving, saved);

@@ -31,7 +31,9 @@ std::string ResultText(const SettingResult &result);
 // epochs for the rate, the systems in view for the constellations, the stream decoding at the
 // new speed for the baud rate (the port follows; after a few seconds without a stream it goes
 // back to the old speed and says so). Nothing is reported as set that was not. Blocking: run it
-// on a thread of its own, never the port's reader.
+// on a thread of its own, never the port's reader. A baud change reopens the port from that
+// thread (CGpsPort::ChangeBaud): meanwhile the owner must not open or close it nor read its
+// public numbers (m_nPort, m_nBaud, m_hPort).
 class CReceiverConfigurator {
 public:
     explicit CReceiverConfigurator(CGpsPort &port);
@@ -84,7 +86,9 @@ private:
     int m_protocolVersion = -1;
     FamilySupport m_support;
     double m_rateHz = 0.0;       // the rate last measured
+    Current m_pending;           // written, not yet in use until saved and reset (ST)
     bool m_acknowledged = false; // a step of the last setting sent was acknowledged
+    bool m_waitedForSource = false;
     // Replies seen by the port's reader, taken by Apply.
     std::mutex m_lock;
     std::condition_variable m_changed;

@@ -251,6 +251,15 @@ TEST_F(NetworkSource, RestartThatCannotGoIsNotTimed) {
         EXPECT_NE(got[0].find("cold start not sent"), std::string::npos) << got[0];
         EXPECT_NE(got[0].find(row.says), std::string::npos) << got[0];
         EXPECT_EQ(got.back(), "1") << row.url;
+        // Settings neither: each line says why, none waits for a reply.
+        const std::vector<std::string> set =
+            RunLines(kDecode + " --device " + row.url + " --set rate=5 --save 2>&1; echo $?");
+        ASSERT_EQ(set.size(), 3u) << row.url;
+        for (std::size_t i = 0; i < 2; ++i) {
+            EXPECT_NE(set[i].find("\"result\":\"refused\""), std::string::npos) << set[i];
+            EXPECT_NE(set[i].find(row.says), std::string::npos) << set[i];
+        }
+        EXPECT_EQ(set.back(), "1") << row.url;
     }
     // The device query gives up at its deadline, however the look-alike sends.
     const auto start = std::chrono::steady_clock::now();
