@@ -87,3 +87,18 @@ bool CPtyLink::PointLink(const std::string &link, std::string &error) const {
     }
     return true;
 }
+
+int CPtyLink::ReaderBaud() const {
+    termios tio{};
+    if (m_slave < 0 || ::tcgetattr(m_slave, &tio) != 0)
+        return 0;
+    const struct {
+        speed_t speed;
+        int baud;
+    } kSpeeds[] = {{B1200, 1200},   {B2400, 2400},   {B4800, 4800},   {B9600, 9600},
+                   {B19200, 19200}, {B38400, 38400}, {B57600, 57600}, {B115200, 115200}};
+    for (const auto &s : kSpeeds)
+        if (s.speed == ::cfgetospeed(&tio))
+            return s.baud;
+    return 0;
+}

@@ -23,6 +23,9 @@ public:
     // Points link at the slave through a temporary link renamed over it.
     bool PointLink(const std::string &link, std::string &error) const;
 
+    // The baud rate the reader set on its side of the line, 0 when unknown.
+    int ReaderBaud() const;
+
     int Master() const { return m_master; }
     const std::string &SlavePath() const { return m_slavePath; }
 

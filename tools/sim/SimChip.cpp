@@ -43,8 +43,15 @@ constexpr Query kQueries[] = {
     {SimFamily::St, "$PSTMGETSWVER,0", "PSTMVER,GNSSLIB_8.4.18.25_ARM"},
 };
 
+// "PROTVER=18.00" for 1800.
+std::string ProtVer(int version) {
+    char text[32];
+    std::snprintf(text, sizeof text, "PROTVER=%d.%02d", version / 100, version % 100);
+    return text;
+}
+
 // UBX-MON-VER: swVersion (30 characters), hwVersion (10), then 30-character extensions.
-std::string MonVer() {
+std::string MonVer(int protocol) {
     const auto field = [](const char *text, std::size_t n) {
         std::string f(text);
         f.resize(n, '\0');
@@ -52,7 +59,7 @@ std::string MonVer() {
     };
     return UbxFrame(0x0A, 0x04,
                     field("ROM CORE 3.01 (107888)", 30) + field("00080000", 10) +
-                        field("FWVER=SPG 3.01", 30) + field("PROTVER=18.00", 30));
+                        field("FWVER=SPG 3.01", 30) + field(ProtVer(protocol).c_str(), 30));
 }
 
 const char *FamilyText(SimFamily family) {
@@ -104,7 +111,7 @@ std::vector<std::string> CSimChip::Banner() const {
     case SimFamily::Ublox:
         bodies = {"GNTXT,01,01,02,u-blox AG - www.u-blox.com",
                   "GNTXT,01,01,02,HW UBX-M8030 00080000", "GNTXT,01,01,02,ROM CORE 3.01 (107888)",
-                  "GNTXT,01,01,02,FWVER=SPG 3.01", "GNTXT,01,01,02,PROTVER=18.00"};
+                  "GNTXT,01,01,02,FWVER=SPG 3.01", "GNTXT,01,01,02," + ProtVer(m_nProtocol)};
         break;
     case SimFamily::Mtk:
         bodies = {"PMTK011,MTKGPS", "PMTK010,001"};
@@ -268,6 +275,13 @@ void CSimChip::OnLine(const std::string &line, std::vector<int> &restarts) {
     const std::string body = line.substr(0, line.rfind('*'));
     if (OnQuery(body, line))
         return;
+    bool bReset = false;
+    if (m_config.OnSentence(body, m_answer, bReset)) {
+        std::fprintf(stderr, "configuration command: %s\n", line.c_str());
+        if (bReset)
+            Obey(kHot, line, restarts);
+        return;
+    }
     if (m_family == SimFamily::Sirf && body.rfind("$PSRF104,", 0) == 0) {
         // The reset configuration is the last field: 4 cold, 2 warm, 1 hot.
         const int cfg = std::atoi(body.substr(body.rfind(',') + 1).c_str());
@@ -310,10 +324,14 @@ void CSimChip::OnFrame(std::vector<int> &restarts) {
     if (at(2) == 0x0A && at(3) == 0x04 && m_frame.size() == 8) {
         if (m_family == SimFamily::Ublox) {
             std::fprintf(stderr, "answered version query: %s\n", hex.c_str());
-            m_answer += MonVer();
+            m_answer += MonVer(m_nProtocol);
         } else {
             std::fprintf(stderr, "ignored (a u-blox query): %s\n", hex.c_str());
         }
+        return;
+    }
+    if (at(2) == 0x06 && at(3) != 0x04 && m_config.OnUbx(m_frame, m_answer)) {
+        std::fprintf(stderr, "configuration message: %s\n", hex.c_str());
         return;
     }
     // UBX-CFG-RST: class 0x06, id 0x04, payload navBbrMask (2 bytes), resetMode, reserved.

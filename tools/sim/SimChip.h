@@ -1,5 +1,7 @@
 #pragma once
 
+#include "SimConfig.h"
+
 #include <chrono>
 #include <cstddef>
 #include <string>
@@ -19,6 +21,10 @@ public:
 
     // UBX output only (u-blox): the banner goes out as UBX-INF-NOTICE messages, not sentences.
     void SetUbxOnly(bool bUbxOnly) { m_bUbxOnly = bUbxOnly; }
+    // The u-blox protocol version times 100 that MON-VER and the banner name.
+    void SetUbxProtocol(int version) { m_nProtocol = version; }
+    // The settings it obeys its family's configuration commands with.
+    CSimConfig &Config() { return m_config; }
 
     // "sirf", "ublox", "mtk", "casic", "st".
     static bool Parse(const std::string &name, SimFamily &family);
@@ -56,6 +62,8 @@ private:
     void Obey(int nResetCfg, const std::string &what, std::vector<int> &restarts);
 
     SimFamily m_family;
+    CSimConfig m_config{m_family, SimSettings{}};
+    int m_nProtocol = 1800;
     bool m_bSilent;
     bool m_bUbxOnly = false;
     int m_nCycle = 0;

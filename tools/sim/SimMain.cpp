@@ -44,6 +44,12 @@ public:
             const ssize_t n = ::read(fd, buf, sizeof buf);
             if (n <= 0)
                 return;
+            // Bytes sent at another speed than the receiver's reach it as noise.
+            if (m_pLine != nullptr && m_pLine->Garbled()) {
+                std::fprintf(stderr, "ignored (sent at %d baud to a receiver at %d): %zd bytes\n",
+                             m_pLine->pty.ReaderBaud(), m_pLine->nBaud, n);
+                continue;
+            }
             Feed(buf, static_cast<std::size_t>(n), sky);
         }
     }
@@ -61,6 +67,13 @@ public:
     void SendAnswer(int fd);
     // The pty master while no cycle is being sent, else -1.
     int m_idleFd = -1;
+    // The line's speeds, once a command has changed the receiver's.
+    struct Line {
+        const CPtyLink &pty;
+        int nBaud;
+        bool bGuard;
+        bool Garbled() const { return bGuard && pty.ReaderBaud() != nBaud; }
+    } *m_pLine = nullptr;
 
 private:
     CSimChip &m_chip;
@@ -75,6 +88,16 @@ void CCommandReader::SendAnswer(int fd) {
     g_net.Send(answer.data(), answer.size());
     if (::write(fd, answer.data(), answer.size()) < 0 && errno != EAGAIN)
         std::fprintf(stderr, "skywatch-sim: answer not written: %s\n", std::strerror(errno));
+}
+
+// What a reader at another speed makes of the bytes: framing errors, never a sentence or frame.
+std::string Garble(const char *data, std::size_t n) {
+    std::string out(data, n);
+    for (char &c : out) {
+        const auto b = static_cast<unsigned char>(static_cast<unsigned char>(c) | 0x80u);
+        c = static_cast<char>(b == 0xB5 || b == 0xD3 ? 0xFF : b);
+    }
+    return out;
 }
 
 // Sleeps until 'until', reading commands meanwhile; false when asked to stop.
@@ -196,9 +219,9 @@ int main(int argc, char **argv) {
         std::fputs(SimOptions::Usage(), stdout);
         return 0;
     }
-    const double cycleSeconds = 1.0 / opt.nRate;
-    const double charsPerSecond = opt.nBaud / 10.0;
-    const auto cycleBytes = static_cast<std::size_t>(charsPerSecond * cycleSeconds);
+    double cycleSeconds = 1.0 / opt.nRate;
+    double charsPerSecond = opt.nBaud / 10.0;
+    auto cycleBytes = static_cast<std::size_t>(charsPerSecond * cycleSeconds);
     CSimReplay replay;
     if (!opt.strReplay.empty() && !replay.Load(opt.strReplay, cycleBytes, error)) {
         std::fprintf(stderr, "skywatch-sim: %s\n", error.c_str());
@@ -234,17 +257,40 @@ int main(int argc, char **argv) {
     SetInterference(sky, opt, seed);
     CSimChip chip(opt.chip, opt.bRunning);
     chip.SetUbxOnly(opt.protocol == SimProtocol::Ubx);
+    chip.SetUbxProtocol(opt.nUbxProtocol);
+    SimSettings pace{opt.nRate, 0xF, opt.nBaud};
+    chip.Config() = CSimConfig(opt.chip, pace);
+    chip.Config().SetUbx(opt.nUbxProtocol, opt.refuseKey);
     CCommandReader reader(chip);
+    CCommandReader::Line line{pty, opt.nBaud, false};
+    reader.m_pLine = &line;
     bool bWarned = false;
     // Chunks of about 20 ms of line time keep the pace smooth without a write per character.
-    const auto chunk = std::max<std::size_t>(1, static_cast<std::size_t>(charsPerSecond / 50.0));
-    const auto charTime = std::chrono::duration<double>(1.0 / charsPerSecond);
-    const auto cycle =
+    auto chunk = std::max<std::size_t>(1, static_cast<std::size_t>(charsPerSecond / 50.0));
+    auto charTime = std::chrono::duration<double>(1.0 / charsPerSecond);
+    auto cycle =
         std::chrono::duration_cast<Steady::duration>(std::chrono::duration<double>(cycleSeconds));
     auto openedAt = Steady::now();
     auto cycleStart = Steady::now();
 
     while (!g_stop) {
+        // Settings a command changed take effect from the next cycle, after its answer.
+        if (const SimSettings &now = chip.Config().Working(); !(now == pace)) {
+            pace = now;
+            cycleSeconds = 1.0 / pace.nRate;
+            charsPerSecond = pace.nBaud / 10.0;
+            cycleBytes = static_cast<std::size_t>(charsPerSecond * cycleSeconds);
+            chunk = std::max<std::size_t>(1, static_cast<std::size_t>(charsPerSecond / 50.0));
+            charTime = std::chrono::duration<double>(1.0 / charsPerSecond);
+            cycle = std::chrono::duration_cast<Steady::duration>(
+                std::chrono::duration<double>(cycleSeconds));
+            sky.SetSystems(pace.systems);
+            line.bGuard = line.bGuard || pace.nBaud != opt.nBaud;
+            line.nBaud = pace.nBaud;
+            bWarned = false;
+            std::fprintf(stderr, "skywatch-sim: now %d Hz, %d baud, systems 0x%X\n", pace.nRate,
+                         pace.nBaud, pace.systems);
+        }
         std::string epoch =
             opt.strReplay.empty() ? sky.Epoch(CSimSky::Clock::now(), cycleSeconds) : replay.Next();
         const bool bAcquiring = sky.Acquiring();
@@ -252,7 +298,7 @@ int main(int argc, char **argv) {
             std::fprintf(stderr,
                          "skywatch-sim: a cycle of %zu characters does not fit %d baud at %d Hz "
                          "(%zu characters); the cycles stretch\n",
-                         epoch.size(), opt.nBaud, opt.nRate, cycleBytes);
+                         epoch.size(), pace.nBaud, pace.nRate, cycleBytes);
             bWarned = true;
         }
         if (opt.strReplay.empty()) {
@@ -265,7 +311,9 @@ int main(int argc, char **argv) {
             const std::size_t n = std::min(chunk, epoch.size() - off);
             // With nobody reading, a full buffer drops bytes, as on a real line.
             g_net.Send(epoch.data() + off, n);
-            if (::write(pty.Master(), epoch.data() + off, n) < 0 && errno != EAGAIN)
+            const std::string out =
+                line.Garbled() ? Garble(epoch.data() + off, n) : epoch.substr(off, n);
+            if (::write(pty.Master(), out.data(), n) < 0 && errno != EAGAIN)
                 break;
             const auto due = sendStart + std::chrono::duration_cast<Steady::duration>(
                                              charTime * static_cast<double>(off + n));
@@ -294,6 +342,8 @@ int main(int argc, char **argv) {
                 break;
             }
             g_net.Close();
+            // Without power the receiver keeps only what it saved.
+            chip.Config().PowerCycle();
             std::fprintf(stderr, "skywatch-sim: unplugged\n");
             const auto back = Steady::now() + std::chrono::duration_cast<Steady::duration>(
                                                   std::chrono::duration<double>(opt.dUnplugPause));

@@ -56,6 +56,9 @@ constexpr std::string_view kUsage =
     "  --gnss all|gps      all: a modern receiver (GN fix, GSA per system, GPS, GLONASS,\n"
     "                      Galileo and BeiDou in view; the default); gps: GPS only\n"
     "  --rate HZ           cycles a second, 1 to 10 (default 1)\n"
+    "                      The receiver obeys its family's commands for the rate, the\n"
+    "                      systems and the baud rate, and for saving them: a power cycle\n"
+    "                      (--unplug-after) brings back only what was saved\n"
     "  --link PATH         also make PATH a symbolic link to the device\n"
     "  --fast              restarts reacquire ten times faster (cold 3.5 s, warm 3 s)\n"
     "  --ttff-spread S     each restart's time to fix drawn evenly from S seconds either\n"
@@ -89,6 +92,11 @@ constexpr std::string_view kUsage =
     "                      a spoofer from START (for SECONDS, else to the end): every\n"
     "                      signal at 45 +-1 dB-Hz (drawn from --seed), the position drifting\n"
     "                      north-east at 30 m/s, speed and course true, the time 2 h ahead\n"
+    "  --ubx-protocol V    the u-blox protocol version MON-VER names (default 18.00); from\n"
+    "                      23.01 it also takes CFG-VALSET, besides CFG-RATE, CFG-GNSS,\n"
+    "                      CFG-PRT and CFG-CFG\n"
+    "  --refuse-key KEY    a u-blox configuration key (0x10310024: QZSS) it refuses, so a\n"
+    "                      CFG-VALSET holding it is answered ACK-NAK and nothing applied\n"
     "  --running           a receiver that was already running: no banner until a restart\n"
     "                      (it answers its own family's version query)\n"
     "  -h, --help          print this help and exit\n";
@@ -164,6 +172,23 @@ bool SimOptions::Parse(int argc, char **argv, std::string &error) {
                 in.dSpoofStart = n[0];
                 in.dSpoofSeconds = n.size() > 1 ? n[1] : -1.0;
             }
+        } else if (arg == "--ubx-protocol") {
+            const std::string v = bHasValue ? value() : "";
+            std::vector<double> n;
+            if (!ToNumbers(v, 1, 1, n) || n[0] < 10.0 || n[0] >= 100.0) {
+                error = "--ubx-protocol wants a version such as 27.11, got \"" + v + "\"";
+                return false;
+            }
+            nUbxProtocol = static_cast<int>(std::lround(n[0] * 100.0));
+        } else if (arg == "--refuse-key") {
+            const std::string v = bHasValue ? value() : "";
+            char *end = nullptr;
+            const unsigned long key = std::strtoul(v.c_str(), &end, 16);
+            if (v.empty() || *end != '\0' || key == 0 || key > 0xFFFFFFFFul) {
+                error = "--refuse-key wants a key id in hex such as 0x10310024, got \"" + v + "\"";
+                return false;
+            }
+            refuseKey = static_cast<std::uint32_t>(key);
         } else if (arg == "--gnss") {
             const std::string v = bHasValue ? value() : "";
             if (v != "gps" && v != "all") {

@@ -3,6 +3,7 @@
 #include "SimChip.h"
 #include "SimSky.h"
 
+#include <cstdint>
 #include <string>
 
 // The command line of skywatch-sim. Parse returns false with a one-line message on bad input.
@@ -28,6 +29,8 @@ struct SimOptions {
     int nBands = 1; // --bands 2: each satellite on two signals, as dual-band modules send
     SimProtocol protocol = SimProtocol::Nmea; // --protocol: NMEA, u-blox UBX or both
     SimInterference interference;             // --jam and --spoof
+    int nUbxProtocol = 1800;     // --ubx-protocol 27.11: 2711; from 23.01 the key interface
+    std::uint32_t refuseKey = 0; // --refuse-key: a configuration key the u-blox refuses
 
     bool Parse(int argc, char **argv, std::string &error);
     static const char *Usage();

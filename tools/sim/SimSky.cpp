@@ -138,13 +138,20 @@ std::string CSimSky::ModernEpoch(const std::string &hms, const std::string &date
     };
     std::vector<Signals> signals;
     int nUsable = 0;
+    // Which system each satellite belongs to: the receiver tracks only those it is set to.
+    const auto enabled = [&](int index) {
+        int k = 0;
+        for (int first = 0; k < 3 && index >= first + kSystems[k].count; ++k)
+            first += kSystems[k].count;
+        return (m_systems & (1u << k)) != 0;
+    };
     for (int index = 0; index < nInView && index < kModernSatellites; ++index) {
         const double el = 45.0 + 40.0 * std::sin(t / 2400.0 + index * 0.7);
         // Every fifth satellite without signal, the low ones tracked but not used.
         const int snr = index % 5 == 4 ? 0 : static_cast<int>(std::lround(18.0 + el * 0.3));
         // The second band is a little weaker, and lost on the weakest satellites.
         const Signals s{Cn0(snr), Cn0(snr > 24 ? snr - 4 : 0)};
-        nUsable += s.snr >= kUseFloor;
+        nUsable += s.snr >= kUseFloor && enabled(index);
         signals.push_back(s);
     }
     const bool bFix = ubx.bFix && nUsable >= 4;
@@ -153,6 +160,10 @@ std::string CSimSky::ModernEpoch(const std::string &hms, const std::string &date
     int nUsed = 0, index = 0;
     for (int k = 0; k < 4; ++k) {
         const System &sys = kSystems[k];
+        if ((m_systems & (1u << k)) == 0) {
+            index += sys.count;
+            continue;
+        }
         std::string prns, body;
         int nUsedHere = 0;
         std::vector<std::string> sats, second;
@@ -235,8 +246,9 @@ std::string CSimSky::ModernEpoch(const std::string &hms, const std::string &date
         out += NmeaLine(Format("GNGGA,%s,,,,,0,00,,,M,,M,,", hms.c_str()));
     }
     for (int k = 0; k < 4; ++k)
-        out += NmeaLine(Format("GNGSA,A,%d,%s%.1f,%.1f,%.1f,%d", bFix ? 3 : 1, gsa[k].c_str(), pdop,
-                               hdop, vdop, kSystems[k].id));
+        if ((m_systems & (1u << k)) != 0)
+            out += NmeaLine(Format("GNGSA,A,%d,%s%.1f,%.1f,%.1f,%d", bFix ? 3 : 1, gsa[k].c_str(),
+                                   pdop, hdop, vdop, kSystems[k].id));
     return out + gsv;
 }
 

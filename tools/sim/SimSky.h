@@ -41,6 +41,8 @@ public:
     // 2: the modern receiver reports each satellite on two signals (NMEA 4.11 signal ids).
     void SetBands(int nBands) { m_nBands = nBands; }
     void SetProtocol(SimProtocol protocol) { m_protocol = protocol; }
+    // The modern receiver's systems: 1 GPS, 2 GLONASS, 4 Galileo, 8 BeiDou.
+    void SetSystems(unsigned systems) { m_systems = systems; }
     // Spreads every later restart's time to fix evenly over +-seconds around its own, drawn from
     // a generator seeded with seed (never below half a second).
     void SetSpread(double seconds, unsigned seed) {
@@ -85,6 +87,7 @@ private:
     bool m_bFast;
     bool m_bModern;
     int m_nBands = 1;
+    unsigned m_systems = 0xF;
     double m_dLat = 48.1173; // degrees north
     double m_dLon = 11.5167; // degrees east
     double m_dTrackTime = 0.0;
