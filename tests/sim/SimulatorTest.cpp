@@ -30,6 +30,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -805,6 +806,86 @@ TEST(Simulator, UbxOverTheDeviceObeysACfgRstColdStart) {
     EXPECT_EQ(back.back(), '3') << back;
     EXPECT_NE(sim.Errors().find("received cold start"), std::string::npos) << sim.Errors();
     EXPECT_NE(sim.Errors().find("fix after"), std::string::npos) << sim.Errors();
+}
+
+// Each family's answer to a setting, and whether it then runs at the new rate: the refusals a
+// receiver makes (a rate it does not have, a key it lacks, ST's parameters before a save and a
+// reset) change nothing. At 115200 baud every rate fits the line.
+struct SettingRow {
+    std::vector<std::string> args;
+    std::string command;
+    std::string reply; // what answers it, "" for nothing
+    int rateHz;        // epochs a second after it
+};
+
+const SettingRow kSettingRows[] = {
+    {{"--chip", "mtk"}, "$PMTK220,50*1B\r\n", "$PMTK001,220,2*31", 1},
+    {{"--chip", "mtk"}, "$PMTK220,200*2C\r\n", "$PMTK001,220,3*30", 5},
+    {{"--chip", "casic"}, "$PCAS02,100*1E\r\n", "", 1},
+    {{"--chip", "casic"}, "$PCAS02,500*1A\r\n", "", 2},
+    {{"--chip", "st"}, "$PSTMSETPAR,1303,0.1*35\r\n", "$PSTMSETPAROK,1303", 1},
+    // CFG-VALSET of CFG-RATE-MEAS 100 ms: unknown to protocol 18.00, taken by 27.11.
+    {{"--chip", "ublox"},
+     UbxCommand(
+         std::string("\xB5\x62\x06\x8A\x0A\x00\x00\x01\x00\x00\x01\x00\x21\x30\x64\x00", 16)),
+     std::string("\xB5\x62\x05\x00\x02\x00\x06\x8A", 8),
+     1},
+    {{"--chip", "ublox", "--ubx-protocol", "27.11"},
+     UbxCommand(
+         std::string("\xB5\x62\x06\x8A\x0A\x00\x00\x01\x00\x00\x01\x00\x21\x30\x64\x00", 16)),
+     std::string("\xB5\x62\x05\x01\x02\x00\x06\x8A", 8),
+     10},
+    // The same with CFG-SIGNAL-QZSS_ENA, which this one lacks: nothing of it is applied.
+    {{"--chip", "ublox", "--ubx-protocol", "27.11", "--refuse-key", "0x10310024"},
+     UbxCommand(std::string("\xB5\x62\x06\x8A\x0F\x00\x00\x01\x00\x00\x01\x00\x21\x30\x64\x00"
+                            "\x24\x00\x31\x10\x00",
+                            21)),
+     std::string("\xB5\x62\x05\x00\x02\x00\x06\x8A", 8),
+     1},
+};
+
+TEST(Simulator, ObeysOrRefusesSettingsAsItsFamilyDoes) {
+    REQUIRE_SIM();
+    struct Outcome {
+        std::string answer, counted;
+    };
+    std::vector<Outcome> outcomes(std::size(kSettingRows));
+    // The rows wait on the clock: each has a simulator and a thread of its own.
+    std::vector<std::thread> threads;
+    for (std::size_t i = 0; i < std::size(kSettingRows); ++i) {
+        threads.emplace_back([i, &outcomes] {
+            const SettingRow &row = kSettingRows[i];
+            std::vector<std::string> args = row.args;
+            args.insert(args.end(), {"--baud", "115200", "--running"});
+            CSimProcess sim(args);
+            Reader reader(sim.SlavePath());
+            std::string text;
+            if (!reader.IsOpen() || !reader.ReadFor(300, text))
+                return;
+            reader.Write(row.command);
+            // The answer comes at once; the new rate from the next cycle on.
+            if (reader.ReadFor(1200, outcomes[i].answer))
+                reader.ReadFor(2000, outcomes[i].counted);
+        });
+    }
+    for (std::thread &t : threads)
+        t.join();
+    for (std::size_t i = 0; i < std::size(kSettingRows); ++i) {
+        const SettingRow &row = kSettingRows[i];
+        SCOPED_TRACE(row.args[1] + " row " + std::to_string(i));
+        const Outcome &o = outcomes[i];
+        if (!row.reply.empty())
+            EXPECT_NE(o.answer.find(row.reply), std::string::npos);
+        else
+            EXPECT_EQ(o.answer.find("$PCAS"), std::string::npos);
+        int rmc = 0;
+        for (std::size_t at = o.counted.find("RMC,"); at != std::string::npos;
+             at = o.counted.find("RMC,", at + 1))
+            ++rmc;
+        // Two seconds of epochs, allowing for a late one under load.
+        EXPECT_GE(rmc, std::max(1, row.rateHz * 16 / 10)) << o.counted.size() << " bytes";
+        EXPECT_LE(rmc, 2 * row.rateHz + 1);
+    }
 }
 
 // Over UDP each datagram is one sentence or one whole UBX frame.
