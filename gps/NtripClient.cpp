@@ -222,13 +222,6 @@ CNtripClient::Session CNtripClient::RunSession(int version) {
             session.answered = true;
             SetState("waiting for data", {}, {});
         }
-        if (phase == platform::CNtripSource::Phase::Refused) {
-            session.answered = source.Head().kind != platform::ntrip::ResponseHead::Kind::Other;
-            session.refused = true;
-            const std::string words = source.Refusal();
-            SetState(words, {}, words);
-            return session;
-        }
         if (r.count > 0) {
             {
                 std::lock_guard lock(m_lock);
@@ -245,6 +238,14 @@ CNtripClient::Session CNtripClient::RunSession(int version) {
                 m_status.badCrc += framer.BadCrc() - badSeen;
                 badSeen = framer.BadCrc();
             }
+        }
+        // Frames that came before a break are good: they went on above.
+        if (phase == platform::CNtripSource::Phase::Refused) {
+            session.answered = source.Head().kind != platform::ntrip::ResponseHead::Kind::Other;
+            session.refused = true;
+            const std::string words = source.Refusal();
+            SetState(words, {}, words);
+            return session;
         }
         if (r.gone) {
             const std::string why = r.error == 0 || r.error == ECONNRESET

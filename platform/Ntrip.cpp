@@ -285,7 +285,7 @@ std::size_t CChunkDecoder::FeedInPlace(char *buf, std::size_t n) {
                 // Eight hex digits are more than any caster's chunk: more is a broken stream.
                 if (++m_digits > 8) {
                     m_state = State::Failed;
-                    return 0;
+                    return out;
                 }
                 m_left = m_left * 16 + static_cast<std::size_t>(v);
             } else if (m_digits > 0 && (c == ';' || c == ' ' || c == '\t')) {
@@ -294,7 +294,7 @@ std::size_t CChunkDecoder::FeedInPlace(char *buf, std::size_t n) {
                 m_state = State::SizeLf;
             } else {
                 m_state = State::Failed;
-                return 0;
+                return out;
             }
             break;
         case State::Extension:
@@ -306,7 +306,7 @@ std::size_t CChunkDecoder::FeedInPlace(char *buf, std::size_t n) {
         case State::SizeLf:
             if (c != '\n') {
                 m_state = State::Failed;
-                return 0;
+                return out;
             }
             m_state = m_left == 0 ? State::Trailer : State::Data;
             m_trailerLineEmpty = true;
@@ -324,14 +324,14 @@ std::size_t CChunkDecoder::FeedInPlace(char *buf, std::size_t n) {
         case State::DataCr:
             if (c != '\r') {
                 m_state = State::Failed;
-                return 0;
+                return out;
             }
             m_state = State::DataLf;
             break;
         case State::DataLf:
             if (c != '\n') {
                 m_state = State::Failed;
-                return 0;
+                return out;
             }
             m_state = State::Size;
             m_digits = 0;

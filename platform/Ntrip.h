@@ -58,8 +58,8 @@ class CChunkDecoder {
 public:
     // Appends the payload bytes in data to out; false once the encoding proved broken.
     bool Feed(const char *data, std::size_t n, std::string &out);
-    // In place: the payload of buf's n bytes moved to its front; how many. 0 and Failed when
-    // broken.
+    // In place: the payload of buf's n bytes moved to its front; how many. Once broken (Failed),
+    // the payload before the break is still given.
     std::size_t FeedInPlace(char *buf, std::size_t n);
     bool Failed() const { return m_state == State::Failed; }
     // True after the last (zero-size) chunk.
