@@ -207,43 +207,54 @@ int CReceiverConfigurator::ProtocolVersion() {
     if (m_protocolVersion >= 0)
         return m_protocolVersion;
     static const unsigned char kPoll[] = {0xB5, 0x62, 0x0A, 0x04, 0x00, 0x00, 0x0E, 0x34};
-    ClearReplies();
-    m_port.Send(reinterpret_cast<const char *>(kPoll), sizeof kPoll);
-    const auto until = Clock::now() + milliseconds(kMonVerWaitMs);
-    std::unique_lock lock(m_lock);
-    while (Clock::now() < until) {
-        for (const Reply &reply : m_replies)
-            if (reply.binary && IsMonVer(reply.bytes)) {
-                m_protocolVersion = ProtocolVersionOf(reply.bytes);
-                return m_protocolVersion;
-            }
-        m_changed.wait_until(lock, until);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        ClearReplies();
+        m_port.Send(reinterpret_cast<const char *>(kPoll), sizeof kPoll);
+        const auto until = Clock::now() + milliseconds(kMonVerWaitMs);
+        std::unique_lock lock(m_lock);
+        while (Clock::now() < until) {
+            for (const Reply &reply : m_replies)
+                if (reply.binary && IsMonVer(reply.bytes)) {
+                    m_protocolVersion = ProtocolVersionOf(reply.bytes);
+                    return m_protocolVersion;
+                }
+            m_changed.wait_until(lock, until);
+        }
     }
     // A receiver that does not answer is taken for one of the legacy messages, not remembered.
     return 0;
 }
 
 int CReceiverConfigurator::SendStep(const ConfigStep &step, std::string &failure) {
-    ClearReplies();
-    m_port.Send(step.bytes.data(), step.bytes.size());
-    if (!m_port.LastSendFailure().empty()) {
-        failure = m_port.LastSendFailure();
-        return 0;
+    // A command lost on the line is sent once more before the receiver is called silent.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        ClearReplies();
+        m_port.Send(step.bytes.data(), step.bytes.size());
+        if (!m_port.LastSendFailure().empty()) {
+            failure = m_port.LastSendFailure();
+            return 0;
+        }
+        if (step.reply.kind == ReplyMatch::Kind::None)
+            return 2;
+        if (const int match = AwaitReply(step.reply); match != 0)
+            return match;
     }
-    if (step.reply.kind == ReplyMatch::Kind::None)
-        return 2;
+    return 0;
+}
+
+int CReceiverConfigurator::AwaitReply(const ReplyMatch &reply) {
     const auto until = Clock::now() + milliseconds(kReplyWaitMs);
     std::unique_lock lock(m_lock);
     for (;;) {
         while (!m_replies.empty()) {
-            const Reply reply = std::move(m_replies.front());
+            const Reply got = std::move(m_replies.front());
             m_replies.pop_front();
             const int match =
-                reply.binary
-                    ? MatchUbxFrame(step.reply,
-                                    reinterpret_cast<const unsigned char *>(reply.bytes.data()),
-                                    reply.bytes.size())
-                    : MatchSentence(step.reply, reply.bytes.data(), reply.bytes.size());
+                got.binary
+                    ? MatchUbxFrame(reply,
+                                    reinterpret_cast<const unsigned char *>(got.bytes.data()),
+                                    got.bytes.size())
+                    : MatchSentence(reply, got.bytes.data(), got.bytes.size());
             if (match != 0)
                 return match;
         }
@@ -279,8 +290,8 @@ bool CReceiverConfigurator::SendSetting(ReceiverFamily family, int protocolVersi
         // A baud change may be answered at the new speed or not at all: the stream decides.
         if (outcome == 0 && setting.kind != SettingKind::Baud) {
             result.result = "no answer";
-            result.detail = failure.empty() ? "no reply to " + step.what + " within " +
-                                                  Fixed1(kReplyWaitMs / 1000.0) + " s"
+            result.detail = failure.empty() ? "no reply to " + step.what + ", sent twice, " +
+                                                  Fixed1(kReplyWaitMs / 1000.0) + " s each"
                                             : step.what + " not sent: " + failure;
             return false;
         }

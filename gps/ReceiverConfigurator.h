@@ -69,6 +69,8 @@ private:
     // 1 acknowledged, -1 refused, 0 nothing (failure says why when it was not sent), 2 when
     // nothing answers the step.
     int SendStep(const ConfigStep &step, std::string &failure);
+    // 1 acknowledged, -1 refused, 0 nothing within the reply time.
+    int AwaitReply(const ReplyMatch &reply);
     bool Prepare(const Setting &setting, SettingResult &result, ReceiverFamily &family,
                  int &protocolVersion, FamilySupport &support);
     // Refuses, before anything is sent, what the family cannot do or the line cannot carry.
