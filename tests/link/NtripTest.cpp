@@ -472,63 +472,86 @@ TEST_F(NtripStr2StrTest, GgaReachesTheCastersInput) {
 // The simulated rover on a pseudo-terminal, corrected through skywatch-decode --ntrip from
 // str2str: its GGA quality goes to RTK float (5), then to RTK fixed (4); nothing the tool prints
 // shows the password.
+// The simulated rover through skywatch-decode --ntrip: with the right password it goes to RTK
+// float, then fixed; with a wrong one the tool says so and the fix stays the receiver's own.
 TEST_F(NtripStr2StrTest, SimulatedRoverReachesRtkFixed) {
     const std::string decode = BinaryDir() + "/tools/skywatch-decode";
     if (!CSimProcess::Built() || ::access(decode.c_str(), X_OK) != 0)
         GTEST_SKIP() << "needs skywatch-sim and skywatch-decode built";
-    CSimProcess sim(std::vector<std::string>{});
-    ASSERT_FALSE(sim.SlavePath().empty()) << sim.Errors();
-    const std::string url = Url(std::string("rover:") + kPassword, m_str2str.Settings().mount);
-    std::vector<const char *> argv = {decode.c_str(), "--device",  sim.SlavePath().c_str(),
-                                      "--ntrip",      url.c_str(), "--seconds",
-                                      "40",           nullptr};
-    int out[2];
-    ASSERT_EQ(::pipe2(out, O_CLOEXEC), 0);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDERR_FILENO);
-    pid_t pid = -1;
-    const auto start = std::chrono::steady_clock::now();
-    const int rc = ::posix_spawn(&pid, decode.c_str(), &actions, nullptr,
-                                 const_cast<char *const *>(argv.data()), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(out[1]);
-    ASSERT_EQ(rc, 0);
-    // Seconds from the start to the first record of each quality.
-    std::map<int, double> firstSeen;
-    std::string lines, all;
-    const std::string key = "\"quality\":{\"value\":";
-    while (firstSeen.count(4) == 0 && std::chrono::steady_clock::now() - start < 35s) {
-        pollfd fd{out[0], POLLIN, 0};
-        if (::poll(&fd, 1, 500) != 1)
-            continue;
-        char buf[4096];
-        const ssize_t n = ::read(out[0], buf, sizeof buf);
-        if (n <= 0)
-            break;
-        lines.append(buf, static_cast<std::size_t>(n));
-        all.append(buf, static_cast<std::size_t>(n));
-        for (std::size_t end; (end = lines.find('\n')) != std::string::npos;
-             lines.erase(0, end + 1)) {
-            const std::size_t at = lines.find(key);
-            if (at >= end)
+    struct RoverCase {
+        const char *password;
+        const char *seconds; // how long the tool runs
+        bool corrected;
+        const char *says;
+    };
+    const RoverCase cases[] = {
+        {kPassword, "40", true, "corrections from"},
+        {"not-the-password", "6", false, "wrong user or password"},
+    };
+    for (const RoverCase &c : cases) {
+        SCOPED_TRACE(c.says);
+        CSimProcess sim(std::vector<std::string>{});
+        ASSERT_FALSE(sim.SlavePath().empty()) << sim.Errors();
+        const std::string url = Url(std::string("rover:") + c.password, m_str2str.Settings().mount);
+        std::vector<const char *> argv = {decode.c_str(), "--device",  sim.SlavePath().c_str(),
+                                          "--ntrip",      url.c_str(), "--seconds",
+                                          c.seconds,      nullptr};
+        int out[2];
+        ASSERT_EQ(::pipe2(out, O_CLOEXEC), 0);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+        posix_spawn_file_actions_adddup2(&actions, out[1], STDERR_FILENO);
+        pid_t pid = -1;
+        const auto start = std::chrono::steady_clock::now();
+        const int rc = ::posix_spawn(&pid, decode.c_str(), &actions, nullptr,
+                                     const_cast<char *const *>(argv.data()), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(out[1]);
+        ASSERT_EQ(rc, 0);
+        // Seconds from the start to the first record of each quality.
+        std::map<int, double> firstSeen;
+        std::string lines, all;
+        const std::string key = "\"quality\":{\"value\":";
+        while (firstSeen.count(4) == 0 && std::chrono::steady_clock::now() - start < 35s) {
+            pollfd fd{out[0], POLLIN, 0};
+            if (::poll(&fd, 1, 500) != 1)
                 continue;
-            const int quality = std::atoi(lines.c_str() + at + key.size());
-            firstSeen.emplace(
-                quality,
-                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+            char buf[4096];
+            const ssize_t n = ::read(out[0], buf, sizeof buf);
+            if (n <= 0)
+                break;
+            lines.append(buf, static_cast<std::size_t>(n));
+            all.append(buf, static_cast<std::size_t>(n));
+            for (std::size_t end; (end = lines.find('\n')) != std::string::npos;
+                 lines.erase(0, end + 1)) {
+                const std::size_t at = lines.find(key);
+                if (at >= end)
+                    continue;
+                const int quality = std::atoi(lines.c_str() + at + key.size());
+                firstSeen.emplace(
+                    quality, std::chrono::duration<double>(std::chrono::steady_clock::now() - start)
+                                 .count());
+            }
         }
+        if (c.corrected)
+            ::kill(pid, SIGTERM);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        ::close(out[0]);
+        EXPECT_EQ(all.find(c.password), std::string::npos);
+        EXPECT_NE(all.find(c.says), std::string::npos) << all.substr(0, 2000);
+        if (!c.corrected) {
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << "none arrived: exit 1";
+            EXPECT_EQ(firstSeen.count(5) + firstSeen.count(4), 0u) << "corrected without data";
+            EXPECT_EQ(firstSeen.count(1), 1u) << "the receiver's own fix went on";
+            continue;
+        }
+        ASSERT_EQ(firstSeen.count(5), 1u) << "no RTK float";
+        ASSERT_EQ(firstSeen.count(4), 1u) << "no RTK fixed";
+        EXPECT_LT(firstSeen[5], firstSeen[4]);
+        std::printf("RTK float after %.1f s, RTK fixed after %.1f s\n", firstSeen[5], firstSeen[4]);
     }
-    ::kill(pid, SIGTERM);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    ::close(out[0]);
-    EXPECT_EQ(all.find(kPassword), std::string::npos);
-    ASSERT_EQ(firstSeen.count(5), 1u) << "no RTK float";
-    ASSERT_EQ(firstSeen.count(4), 1u) << "no RTK fixed";
-    EXPECT_LT(firstSeen[5], firstSeen[4]);
-    std::printf("RTK float after %.1f s, RTK fixed after %.1f s\n", firstSeen[5], firstSeen[4]);
 }
 
 } // namespace
