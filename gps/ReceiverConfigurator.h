@@ -47,7 +47,7 @@ public:
     std::vector<SettingResult> ApplyAll(const std::vector<Setting> &settings, bool save);
 
     // What the receiver does now, measured over ms: fixes a second, systems in view, the port's
-    // baud rate (0 on a network source).
+    // baud rate (0 on a network source). Not while Apply runs: both read the same replies.
     struct Current {
         double rateHz = 0.0;
         unsigned gnss = 0;
