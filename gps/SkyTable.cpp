@@ -382,6 +382,7 @@ void CSkyTable::Copy(SkyView &out, std::int64_t nowMs) const {
     struct Scratch {
         SkySat sats[kMaxDistinct];
         std::uint64_t order[kMaxDistinct][SkySat::kMaxSignals]; // each signal's sequence order
+        std::uint8_t positionSnr[kMaxDistinct]; // strength of the signal that gave the position
         std::size_t count = 0;
     };
     auto all = std::make_unique<Scratch>();
@@ -444,12 +445,16 @@ void CSkyTable::Copy(SkyView &out, std::int64_t nowMs) const {
                     orders[s->nSigs] = slot.order;
                     s->sigs[s->nSigs++] = signal;
                 }
-                // The satellite's own strength and position are its strongest signal's.
-                if (s->nSigs == 1 || snr > s->snr) {
+                // The satellite's strength is its strongest signal's; its position that of the
+                // strongest signal that gave one, since L5 reports often leave it blank.
+                std::uint8_t &posSnr = all->positionSnr[s - all->sats];
+                if (s->nSigs == 1 || snr > s->snr)
                     s->snr = snr;
+                if (raw.hasPosition && (!s->hasPosition || snr > posSnr)) {
+                    posSnr = snr;
                     s->el = static_cast<std::int16_t>(raw.el);
                     s->az = static_cast<std::int16_t>(raw.az);
-                    s->hasPosition = raw.hasPosition;
+                    s->hasPosition = true;
                 }
             }
         }

@@ -38,7 +38,8 @@ const char *const kAllCaptures[] = {"bu353s4.log",
                                     "beidou-gb.log",
                                     "furuno_gl_ga.log",
                                     "ublox-f9p-hpnmea.log",
-                                    "quectel-eg25-g.log"};
+                                    "quectel-eg25-g.log",
+                                    "quectelLC79D.log"};
 
 // Captures with GPS talkers only and another decoder's output beside them.
 const char *const kGpsOnlyWithChk[] = {

@@ -32,6 +32,7 @@ struct Seen {
     int el, az, ss;
     bool used, hasPosition;
     std::vector<int> signals; // the strength of each signal, sorted
+    int positionSs = 0;       // the strength of the signal that gave the position
 };
 // The table as gnssid/svid -> values, in the other decoder's numbering.
 std::map<std::pair<int, int>, Seen> ByGnssId(const SkyView &v) {
@@ -40,7 +41,7 @@ std::map<std::pair<int, int>, Seen> ByGnssId(const SkyView &v) {
     for (std::size_t i = 0; i < v.count; ++i) {
         const SkySat &s = v.sats[i];
         Seen &seen = out[{kGnssId[static_cast<int>(s.gnss)], s.sv}];
-        seen = {s.el, s.az, s.snr, s.used, s.hasPosition, {}};
+        seen = {s.el, s.az, s.snr, s.used, s.hasPosition, {}, 0};
         for (std::size_t k = 0; k < s.nSigs; ++k)
             seen.signals.push_back(s.sigs[k].snr);
         std::sort(seen.signals.begin(), seen.signals.end());
@@ -54,7 +55,8 @@ double Number(const std::string &obj, const std::string &key, double otherwise) 
 }
 
 // The satellites of one SKY report, keyed like ByGnssId. The report lists a satellite once per
-// signal; its own strength and position are its strongest signal's.
+// signal; its own strength is its strongest signal's, its position that of the strongest signal
+// that gave one.
 std::map<std::pair<int, int>, Seen> ReportedSky(const std::string &line) {
     std::map<std::pair<int, int>, Seen> out;
     std::size_t at = line.find("\"satellites\":[");
@@ -66,16 +68,20 @@ std::map<std::pair<int, int>, Seen> ReportedSky(const std::string &line) {
                        static_cast<int>(Number(obj, "ss", 0)),
                        obj.find("\"used\":true") != std::string::npos,
                        hasPosition,
-                       {}};
+                       {},
+                       static_cast<int>(Number(obj, "ss", 0))};
         const std::pair<int, int> id{static_cast<int>(Number(obj, "gnssid", -1)),
                                      static_cast<int>(Number(obj, "svid", -1))};
         const auto [it, fresh] = out.try_emplace(id, one);
         Seen &seen = it->second;
-        if (!fresh && one.ss > seen.ss) {
-            seen.el = one.el;
-            seen.az = one.az;
-            seen.ss = one.ss;
-            seen.hasPosition = one.hasPosition;
+        if (!fresh) {
+            if (one.hasPosition && (!seen.hasPosition || one.ss > seen.positionSs)) {
+                seen.el = one.el;
+                seen.az = one.az;
+                seen.positionSs = one.ss;
+                seen.hasPosition = true;
+            }
+            seen.ss = std::max(seen.ss, one.ss);
         }
         seen.used = seen.used || one.used;
         seen.signals.insert(std::upper_bound(seen.signals.begin(), seen.signals.end(), one.ss),
@@ -144,6 +150,8 @@ TEST_P(SkyAgreement, TableAgreesWithTheOtherDecodersSkyReports) {
             EXPECT_EQ(h->second.signals, w.signals)
                 << "epoch " << epochs << " sat " << id.first << "/" << id.second;
             signals += w.signals.size();
+            EXPECT_EQ(h->second.hasPosition, w.hasPosition)
+                << "epoch " << epochs << " sat " << id.first << "/" << id.second;
             if (w.hasPosition) {
                 EXPECT_EQ(h->second.el, w.el) << "epoch " << epochs << " sat " << id.second;
                 EXPECT_EQ(h->second.az, w.az) << "epoch " << epochs << " sat " << id.second;
@@ -187,6 +195,9 @@ const SkyCapture kSkyCaptures[] = {
     {"ublox-f9p-hpnmea.log", {}, 1},
     // BeiDou comes only in the maker's own $PQGSV, which the other decoder reads and we do not.
     {"quectel-eg25-g.log", {{3, -1}}, 1},
+    // L1 and L5, the L5 reports without elevation and azimuth, at times the stronger signal.
+    // BeiDou 19 comes in one GSV only, which this test's clock (10 ms a line) keeps for 5 s.
+    {"quectelLC79D.log", {{3, 19}}, 1},
 };
 
 INSTANTIATE_TEST_SUITE_P(Captures, SkyAgreement, ::testing::ValuesIn(kSkyCaptures),
