@@ -1,6 +1,7 @@
 #include "SessionMenu.h"
 
 #include "CommandLine.h"
+#include "ConsoleView.h"
 #include "HistoryView.h"
 #include "NtripDialog.h"
 #include "SameFile.h"
@@ -33,6 +34,11 @@ CSessionMenu::CSessionMenu(CStatusDlg &dlg) : QObject(&dlg), m_dlg(dlg) {
     m_historyAction->setShortcutContext(Qt::WindowShortcut);
     connect(m_historyAction, &QAction::triggered, this, [this] { OpenHistory(); });
     dlg.addAction(m_historyAction);
+    m_consoleAction = new QAction(QStringLiteral("Console"), this);
+    m_consoleAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_K));
+    m_consoleAction->setShortcutContext(Qt::WindowShortcut);
+    connect(m_consoleAction, &QAction::triggered, this, [this] { OpenConsole(); });
+    dlg.addAction(m_consoleAction);
     m_ntripAction = new QAction(QStringLiteral("NTRIP corrections..."), this);
     m_ntripAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
     m_ntripAction->setShortcutContext(Qt::WindowShortcut);
@@ -131,6 +137,17 @@ CHistoryView *CSessionMenu::OpenHistory() {
     return m_history;
 }
 
+CConsoleView *CSessionMenu::OpenConsole() {
+    if (m_console == nullptr) {
+        m_console = new CConsoleView(m_dlg.m_port, &m_dlg);
+        m_console->setAttribute(Qt::WA_DeleteOnClose, false);
+    }
+    m_console->show();
+    m_console->raise();
+    m_console->Refresh();
+    return m_console;
+}
+
 CNtripDialog *CSessionMenu::OpenNtrip() {
     if (m_ntrip == nullptr) {
         m_ntrip = new CNtripDialog(m_dlg.m_port, &m_dlg);
@@ -181,6 +198,7 @@ void CSessionMenu::ShowMenu(const QPoint &pos) {
     menu.addAction(m_record);
     menu.addAction(m_scatterAction);
     menu.addAction(m_historyAction);
+    menu.addAction(m_consoleAction);
     menu.addAction(m_ntripAction);
     if (m_dlg.m_port.Replay() != nullptr) {
         menu.addSeparator();

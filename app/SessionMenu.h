@@ -17,7 +17,8 @@ class QAction;
 class QPoint;
 
 // The window's context menu for the session's history, with its keys: start and stop a recording
-// (Ctrl+R); the position scatter (Ctrl+D); the signal history (Ctrl+H); the NTRIP corrections
+// (Ctrl+R); the position scatter (Ctrl+D); the signal history (Ctrl+H); the console (Ctrl+K);
+// the NTRIP corrections
 // dialog (Ctrl+T); while a recording plays,
 // pause (Ctrl+P), x1, x10 and as fast as possible (Ctrl+1, 2, 3), and jumps (Ctrl+Left, Ctrl+Right:
 // 10%; Ctrl+Home: the start).
@@ -46,6 +47,11 @@ public:
     class CHistoryView *History() const {
         return m_history;
     }
+    // Opens (or raises) the console of the raw stream.
+    class CConsoleView *OpenConsole();
+    class CConsoleView *Console() const {
+        return m_console;
+    }
     // Opens (or raises) the NTRIP corrections dialog.
     class CNtripDialog *OpenNtrip();
     class CNtripDialog *Ntrip() const {
@@ -68,6 +74,8 @@ private:
     class CScatterView *m_scatter = nullptr;
     QAction *m_historyAction = nullptr;
     class CHistoryView *m_history = nullptr;
+    QAction *m_consoleAction = nullptr;
+    class CConsoleView *m_console = nullptr;
     QAction *m_ntripAction = nullptr;
     class CNtripDialog *m_ntrip = nullptr;
     QString m_ntripAddress;

@@ -18,8 +18,12 @@ void AddSessionOptions(QCommandLineParser &parser) {
 QString TakeSessionOptions(const QCommandLineParser &parser, AppOptions &options) {
     if (parser.isSet(QStringLiteral("view"))) {
         options.view = parser.value(QStringLiteral("view"));
-        if (options.view != QStringLiteral("scatter") && options.view != QStringLiteral("history"))
-            return QStringLiteral("--view wants scatter or history, got \"%1\"").arg(options.view);
+        static const QStringList kViews = {QStringLiteral("scatter"), QStringLiteral("history"),
+                                           QStringLiteral("console"), QStringLiteral("console-hex"),
+                                           QStringLiteral("console-decoded")};
+        if (!kViews.contains(options.view))
+            return QStringLiteral("--view wants %1, got \"%2\"")
+                .arg(kViews.join(QStringLiteral(", ")), options.view);
     }
     if (parser.isSet(QStringLiteral("reference"))) {
         options.reference = parser.value(QStringLiteral("reference"));

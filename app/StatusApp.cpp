@@ -1,6 +1,7 @@
 #include "StatusApp.h"
 
 #include "CommandLine.h"
+#include "ConsoleView.h"
 #include "HistoryView.h"
 #include "NtripDialog.h"
 #include "ScatterView.h"
@@ -49,6 +50,11 @@ int CStatusApp::Run(const AppOptions &options) {
         sessionMenu.OpenScatter(hasReference ? std::optional<GeoPoint>(reference) : std::nullopt);
     } else if (options.view == QStringLiteral("history")) {
         sessionMenu.OpenHistory();
+    } else if (options.view.startsWith(QStringLiteral("console"))) {
+        sessionMenu.OpenConsole()->SetView(
+            options.view.endsWith(QStringLiteral("-hex"))       ? CConsoleModel::View::Hex
+            : options.view.endsWith(QStringLiteral("-decoded")) ? CConsoleModel::View::Decoded
+                                                                : CConsoleModel::View::Text);
     }
 
     int exitCode = 0;
@@ -63,6 +69,10 @@ int CStatusApp::Run(const AppOptions &options) {
                 history->Refresh();
                 shown = history;
                 std::printf("%s\n", qPrintable(history->LatestText()));
+            } else if (CConsoleView *console = sessionMenu.Console()) {
+                console->Refresh();
+                shown = console;
+                std::printf("%s\n", qPrintable(console->SummaryText()));
             } else if (sessionMenu.Scatter() != nullptr) {
                 shown = sessionMenu.Scatter();
                 std::printf("%s\n", qPrintable(sessionMenu.Scatter()->FiguresText()));

@@ -30,6 +30,7 @@ CGpsPort::CGpsPort(int nBiasSeconds) : m_decoder(nBiasSeconds) {
              m_epoch.OnSentence(s, len);
              m_history.OnSentence(s, len);
              m_signals.OnSentence(s, len);
+             m_tap.Add(TapKind::Sentence, s, len);
              std::lock_guard lock(m_replyLock);
              if (m_replyListener)
                  m_replyListener(s, len, false);
@@ -39,6 +40,7 @@ CGpsPort::CGpsPort(int nBiasSeconds) : m_decoder(nBiasSeconds) {
              m_epoch.OnFrame(protocol, frame, len);
              m_history.OnFrame(protocol, frame, len);
              m_signals.OnFrame(protocol, frame, len);
+             m_tap.Add(protocol == FrameProtocol::Ubx ? TapKind::Ubx : TapKind::Rtcm, frame, len);
              // The receiver's version names its baseline beside its family.
              if (protocol == FrameProtocol::Ubx && len >= 8 &&
                  ubx::Identify(frame[2], frame[3]) == ubx::Msg::MonVer && m_firmware.empty()) {
@@ -51,7 +53,8 @@ CGpsPort::CGpsPort(int nBiasSeconds) : m_decoder(nBiasSeconds) {
                  if (m_replyListener)
                      m_replyListener(reinterpret_cast<const char *>(frame), len, true);
              }
-         }});
+         },
+         [this](const char *s, std::size_t len) { m_tap.Add(TapKind::BadSentence, s, len); }});
 }
 
 CGpsPort::~CGpsPort() {
@@ -171,7 +174,8 @@ void CGpsPort::Send(const char *data, std::size_t n) {
         return;
     // One writer at a time, so a command never lands inside a correction frame.
     std::lock_guard lock(m_sendLock);
-    m_source->Write(data, n, kWriteTimeoutMs, m_sendFailure);
+    if (m_source->Write(data, n, kWriteTimeoutMs, m_sendFailure))
+        m_tap.Add(TapKind::Sent, data, n);
 }
 
 bool CGpsPort::SendCorrection(const unsigned char *frame, std::size_t n, std::string &why) {

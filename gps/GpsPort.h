@@ -14,6 +14,7 @@
 #include "ScanCounters.h"
 #include "SessionRecorder.h"
 #include "SignalHistory.h"
+#include "StreamTap.h"
 #include "WakeEvent.h"
 
 #include <atomic>
@@ -107,6 +108,8 @@ public:
     const CFixHistory &History() const { return m_history; }
     // Each second's signals, satellite counts and HDOP, for the signal history.
     const CSignalHistory &Signals() const { return m_signals; }
+    // The newest sentences and frames as they came and the commands sent, for the console.
+    const CStreamTap &Tap() const { return m_tap; }
     // The jamming and spoofing watch's state now, for the window.
     WatchStatus CopyWatch() const;
     // The watch's events after the one numbered seen (0: from the first kept), oldest first;
@@ -157,6 +160,7 @@ private:
     platform::CSessionRecorder m_recorder;
     CFixHistory m_history;
     CSignalHistory m_signals;
+    CStreamTap m_tap;
     // The watch is fed on the reader thread; its status and events are copied out under the lock.
     mutable std::mutex m_watchLock;
     static constexpr std::size_t kKeptWatchEvents = 256;

@@ -34,6 +34,8 @@ struct NmeaHooks {
     // "D3" through its CRC), whatever its type. Called before the frame is decoded.
     std::function<void(FrameProtocol protocol, const unsigned char *frame, std::size_t len)>
         onFrame;
+    // Every complete sentence counted for a wrong or missing checksum, "$" through its end.
+    std::function<void(const char *sentence, std::size_t len)> onBadSentence{};
 };
 
 // The NMEA scanner and the decoders of GGA, RMC, GSA and GSV (and GNS's mode letters), with the

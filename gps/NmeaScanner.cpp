@@ -446,6 +446,8 @@ void CNmeaDecoder::HandleSentence(const char *s, std::size_t len) {
         --len;
     if (len < 4 || s[len - 3] != '*') {
         Bump(m_counters.nBadChecksum);
+        if (m_hooks.onBadSentence)
+            m_hooks.onBadSentence(s, len);
         return;
     }
     // The limit counts the sentence with a CR LF, however it really ended.
@@ -505,6 +507,8 @@ void CNmeaDecoder::HandleSentence(const char *s, std::size_t len) {
     }
     if (hi < 0 || lo < 0 || sum != static_cast<unsigned>(hi * 16 + lo)) {
         Bump(m_counters.nBadChecksum);
+        if (m_hooks.onBadSentence)
+            m_hooks.onBadSentence(s, len);
         return;
     }
     if (m_hooks.onSentence)

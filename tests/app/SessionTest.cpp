@@ -2,6 +2,7 @@
 #include "AlarmBanner.h"
 #include "AppTestSupport.h"
 #include "CommandLine.h"
+#include "ConsoleView.h"
 #include "ControlIds.h"
 #include "DesktopView.h"
 #include "HistoryPlot.h"
@@ -31,6 +32,7 @@
 #include <QTreeWidget>
 
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -478,6 +480,205 @@ TEST_F(SessionWindow, NtripDialogListsMountPointsNearestFirstAndConnects) {
     EXPECT_TRUE(status->text().startsWith(QStringLiteral("No source table: ")))
         << status->text().toStdString();
     EXPECT_EQ(list->topLevelItemCount(), 0);
+}
+
+} // namespace
+
+namespace {
+
+// The rows the console shows for filter, of kind only.
+int ConsoleRows(CConsoleView &console, const QString &filter, TapKind kind) {
+    console.SetFilter(filter);
+    const CConsoleModel &model = console.Model();
+    int n = 0;
+    for (int r = 0; r < model.rowCount(); ++r)
+        n += model.index(r).data(CConsoleModel::KindRole).toInt() == static_cast<int>(kind);
+    return n;
+}
+
+// Replays path at full speed into a window with the console open, until every line is in it.
+void ReplayIntoConsole(CStatusDlg &dlg, CSessionMenu &menu, CConsoleView *&console) {
+    ASSERT_NE(dlg.m_port.Replay(), nullptr);
+    console = menu.OpenConsole();
+    ASSERT_NE(console, nullptr);
+    dlg.m_port.Replay()->SetSpeed(platform::CFileSource::kFastest);
+    ASSERT_TRUE(PumpUntil([&] { return dlg.m_port.Replay()->Ended(); }, 60000));
+    // The reader decodes the last block after the source said it ended: wait for 300 ms
+    // without a new line.
+    std::uint64_t added = 0;
+    auto since = std::chrono::steady_clock::now();
+    PumpUntil(
+        [&] {
+            const auto now = std::chrono::steady_clock::now();
+            if (std::exchange(added, dlg.m_port.Tap().Added()) != added)
+                since = now;
+            return added > 0 && now - since > std::chrono::milliseconds(300);
+        },
+        5000);
+    console->Refresh();
+}
+
+// Every line of a mixed capture is in the console once, of the type and kind the decoder
+// counted it as; frames are named with their length.
+TEST_F(SessionWindow, ConsoleOfACaptureHoldsALinePerSentenceAndFrame) {
+    for (const char *capture : {"ublox-f9p-rtcm.log", "ublox-zed-f9r.log",
+                                "ublox-zed-f9t-ubx_nmea_l5.log", "hostile/splice.nmea"}) {
+        SCOPED_TRACE(capture);
+        platform::BindPort(kPort, QStringLiteral(SKYWATCH_NMEA_DIR "/%1")
+                                      .arg(QString::fromLatin1(capture))
+                                      .toStdString());
+        CStatusDlg dlg;
+        dlg.OnInitDialog();
+        CSessionMenu menu(dlg);
+        CConsoleView *console = nullptr;
+        ReplayIntoConsole(dlg, menu, console);
+        if (HasFatalFailure())
+            return;
+        const ScanCounters c = dlg.m_port.CopyCounters();
+        ASSERT_GT(c.Heard(), 0u);
+        const struct {
+            const char *filter;
+            TapKind kind;
+            std::uint32_t counted;
+        } rows[] = {
+            {"GGA", TapKind::Sentence, c.nGga},
+            {"RMC", TapKind::Sentence, c.nRmc},
+            {"GSA", TapKind::Sentence, c.nGsa},
+            {"GSV", TapKind::Sentence, c.nGsv},
+            {"UBX", TapKind::Ubx, c.nUbx},
+            {"RTCM", TapKind::Rtcm, c.nRtcm},
+            {"bad", TapKind::BadSentence, c.nBadChecksum},
+        };
+        for (const auto &row : rows)
+            EXPECT_EQ(ConsoleRows(*console, QString::fromLatin1(row.filter), row.kind),
+                      static_cast<int>(row.counted))
+                << row.filter;
+        console->SetFilter(QString());
+        const CConsoleModel &model = console->Model();
+        EXPECT_EQ(model.rowCount(),
+                  static_cast<int>(c.NmeaGood() + c.nBadChecksum + c.nUbx + c.nRtcm));
+        const QRegularExpression named(
+            QStringLiteral("^(UBX [A-Z0-9]+-[A-Z0-9]+|RTCM [0-9]{4}) ([0-9]+) bytes$"));
+        for (int r = 0; r < model.rowCount(); ++r) {
+            const auto kind =
+                static_cast<TapKind>(model.index(r).data(CConsoleModel::KindRole).toInt());
+            const QString text = model.RowText(r);
+            if (kind == TapKind::Ubx || kind == TapKind::Rtcm)
+                EXPECT_TRUE(named.match(text).hasMatch()) << text.toStdString();
+            else
+                EXPECT_TRUE(text.startsWith(QLatin1Char('$'))) << text.toStdString();
+        }
+        // Each view of a line: hex bytes, then named fields.
+        const struct {
+            CConsoleModel::View view;
+            const char *filter;
+            const char *pattern;
+        } views[] = {
+            {CConsoleModel::View::Hex, "UBX", "^b5 62 ([0-9a-f]{2} )+ \\|.*\\|$"},
+            {CConsoleModel::View::Hex, "GGA", "^24 ([0-9a-f]{2} )+ \\|\\$G.GGA,.*\\|$"},
+            {CConsoleModel::View::Decoded, "GGA",
+             "^G.GGA  time=[0-9.]+  lat=.*  quality=[0-9]  sats="},
+            {CConsoleModel::View::Decoded, "GSV",
+             "^G.GSV  msgs=[0-9]+  msg=[0-9]+  in view=[0-9]+  sv="},
+            {CConsoleModel::View::Decoded, "RTCM", "^RTCM [0-9]{4}  payload [0-9]+ bytes"},
+            {CConsoleModel::View::Decoded, "UBX",
+             "^UBX [A-Z0-9-]+  class 0x[0-9A-F]{2} id 0x[0-9A-F]{2}  payload [0-9]+ bytes$"},
+        };
+        for (const auto &v : views) {
+            console->SetFilter(QString::fromLatin1(v.filter));
+            console->SetView(v.view);
+            if (model.rowCount() == 0)
+                continue;
+            EXPECT_TRUE(QRegularExpression(QString::fromLatin1(v.pattern))
+                            .match(model.RowText(0))
+                            .hasMatch())
+                << v.filter << ": " << model.RowText(0).toStdString();
+        }
+        console->SetView(CConsoleModel::View::Text);
+        // A bad sentence is drawn in another colour than the good ones.
+        if (c.nBadChecksum > 0) {
+            console->SetFilter(QStringLiteral("bad"));
+            const QVariant bad = model.index(0).data(Qt::ForegroundRole);
+            console->SetFilter(QStringLiteral("GGA"));
+            EXPECT_NE(bad, model.index(0).data(Qt::ForegroundRole));
+        }
+    }
+}
+
+// Ten minutes at 10 Hz, far more lines than the bound: the console keeps the newest 10,000, the
+// last of them the recording's last line, and holds no more after another pass.
+TEST_F(SessionWindow, ConsoleStaysAtItsBoundOnALongFastStream) {
+    const QString path = m_dir.filePath(QStringLiteral("ten-minutes.nmea"));
+    ASSERT_TRUE(WriteSimRecording(path, 600, {QStringLiteral("--rate"), QStringLiteral("10")}));
+    platform::BindPort(kPort, path.toStdString());
+    CStatusDlg dlg;
+    dlg.OnInitDialog();
+    CSessionMenu menu(dlg);
+    CConsoleView *console = nullptr;
+    ReplayIntoConsole(dlg, menu, console);
+    ASSERT_FALSE(HasFatalFailure());
+    EXPECT_GT(dlg.m_port.Tap().Added(), 5 * CStreamTap::kCapacity);
+    EXPECT_EQ(dlg.m_port.Tap().Size(), CStreamTap::kCapacity);
+    EXPECT_EQ(console->Model().Held(), CStreamTap::kCapacity);
+    EXPECT_EQ(console->Model().rowCount(), static_cast<int>(CStreamTap::kCapacity));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = file.readAll().trimmed().split('\n');
+    EXPECT_EQ(console->Model().RowText(console->Model().rowCount() - 1),
+              QString::fromLatin1(lines.back().trimmed()));
+    dlg.m_port.Replay()->JumpTo(0.0);
+    ReplayIntoConsole(dlg, menu, console);
+    EXPECT_EQ(console->Model().Held(), CStreamTap::kCapacity);
+}
+
+// A command typed into the console reaches the simulated receiver, which answers it; a replay
+// cannot be written and the console says so.
+TEST_F(SessionWindow, ConsoleCommandReachesTheSimulator) {
+    if (!CSimProcess::Built())
+        GTEST_SKIP() << "needs the simulated receiver " << CSimProcess::Binary();
+    const struct {
+        std::vector<std::string> sim;
+        const char *typed;
+        const char *sentLine; // the console's line for it, marked sent
+        const char *answer;   // a line the receiver answers with
+    } rows[] = {
+        {{"--chip", "ublox", "--baud", "115200"},
+         "06 08 c8 00 01 00 01 00",
+         ">> UBX CFG-RATE 14 bytes",
+         "UBX ACK-ACK 10 bytes"},
+        {{"--chip", "mtk", "--baud", "115200"},
+         "$PMTK220,200*00",
+         ">> $PMTK220,200*2C",
+         "$PMTK001,220,3"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.typed);
+        CSimProcess sim;
+        ASSERT_TRUE(sim.Start(row.sim));
+        platform::BindPort(kPort, sim.SlavePath());
+        CStatusDlg dlg;
+        dlg.OnInitDialog();
+        CSessionMenu menu(dlg);
+        CConsoleView *console = menu.OpenConsole();
+        ASSERT_TRUE(PumpUntil([&] { return dlg.m_port.CopyCounters().Heard() > 0; }, 5000));
+        const QString said = console->SendCommand(QString::fromLatin1(row.typed));
+        EXPECT_TRUE(said.startsWith(QStringLiteral("sent "))) << said.toStdString();
+        const auto shows = [&](const char *text) {
+            const CConsoleModel &model = console->Model();
+            for (int r = 0; r < model.rowCount(); ++r)
+                if (model.RowText(r).startsWith(QString::fromLatin1(text)))
+                    return true;
+            return false;
+        };
+        EXPECT_TRUE(shows(row.sentLine));
+        EXPECT_TRUE(PumpUntil([&] { return shows(row.answer); }, 5000));
+    }
+    platform::BindPort(kPort, SKYWATCH_NMEA_DIR "/telit-he910.log");
+    CStatusDlg dlg;
+    dlg.OnInitDialog();
+    CSessionMenu menu(dlg);
+    const QString said = menu.OpenConsole()->SendCommand(QStringLiteral("$PMTK220,200"));
+    EXPECT_TRUE(said.startsWith(QStringLiteral("not sent: "))) << said.toStdString();
 }
 
 } // namespace
