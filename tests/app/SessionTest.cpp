@@ -595,6 +595,14 @@ TEST_F(SessionWindow, ConsoleOfACaptureHoldsALinePerSentenceAndFrame) {
                 << v.filter << ": " << model.RowText(0).toStdString();
         }
         console->SetView(CConsoleModel::View::Text);
+        // Saved: the rows shown, a line each.
+        console->SetFilter(QStringLiteral("RTCM"));
+        const QString saved = m_dir.filePath(QStringLiteral("console.txt"));
+        QString why;
+        ASSERT_TRUE(console->SaveTo(saved, why)) << why.toStdString();
+        QFile file(saved);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        EXPECT_EQ(file.readAll().count('\n'), static_cast<int>(c.nRtcm));
         // A bad sentence is drawn in another colour than the good ones.
         if (c.nBadChecksum > 0) {
             console->SetFilter(QStringLiteral("bad"));
@@ -671,7 +679,18 @@ TEST_F(SessionWindow, ConsoleCommandReachesTheSimulator) {
             return false;
         };
         EXPECT_TRUE(shows(row.sentLine));
-        EXPECT_TRUE(PumpUntil([&] { return shows(row.answer); }, 5000));
+        // The answer stops the console: it is the last line shown while more come.
+        console->SetStopOn(QString::fromLatin1(row.answer));
+        EXPECT_TRUE(PumpUntil([&] { return console->Paused(); }, 5000));
+        const int shown = console->Model().rowCount();
+        ASSERT_GT(shown, 0);
+        EXPECT_TRUE(
+            console->Model().RowText(shown - 1).startsWith(QString::fromLatin1(row.answer)));
+        const std::uint64_t added = dlg.m_port.Tap().Added();
+        PumpUntil([&] { return dlg.m_port.Tap().Added() > added + 5; }, 3000);
+        EXPECT_EQ(console->Model().rowCount(), shown);
+        console->SetPaused(false);
+        EXPECT_GT(console->Model().rowCount(), shown);
     }
     platform::BindPort(kPort, SKYWATCH_NMEA_DIR "/telit-he910.log");
     CStatusDlg dlg;
