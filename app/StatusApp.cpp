@@ -8,6 +8,7 @@
 #include "SessionMenu.h"
 #include "StatusDlg.h"
 
+#include <QApplication>
 #include <QFile>
 #include <QPixmap>
 #include <QTimer>
@@ -34,6 +35,8 @@ int CStatusApp::Run(const AppOptions &options) {
     dlg.OnInitDialog();
     if (options.size.isValid())
         dlg.resize(options.size);
+    // Shown before a view opens, so the view stays in front of it whatever its size.
+    dlg.show();
     CSessionMenu sessionMenu(dlg);
     sessionMenu.SetReplayFile(options.replayFile);
     sessionMenu.SetNtripAddress(options.ntrip);
@@ -77,6 +80,9 @@ int CStatusApp::Run(const AppOptions &options) {
                 shown = sessionMenu.Scatter();
                 std::printf("%s\n", qPrintable(sessionMenu.Scatter()->FiguresText()));
             }
+            // The window in front is what a person sees.
+            if (QWidget *front = QApplication::activeWindow())
+                shown = front;
             const QPixmap shot = shown->grab();
             // Opened by its bytes: QFile would write a name that is not UTF-8 under another name.
             QFile file;

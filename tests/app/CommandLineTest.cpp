@@ -10,9 +10,11 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QGuiApplication>
 #include <QImage>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <cstdlib>
 #include <dirent.h>
@@ -287,26 +289,54 @@ TEST(CommandLineRun, DemoShowsTheSimulatedReceiver) {
     EXPECT_NE(a.copy(0, 155, 240, 50), b.copy(0, 155, 240, 50));
 }
 
-// A view opened at start is what --screenshot writes, with its figures on standard output.
+// The window in front is what --screenshot writes: a view opened at start, in front of the dialog
+// whatever the dialog's size, with its figures on standard output.
 TEST(CommandLineRun, ViewsOpenAtStartAndTheScreenshotIsOfThem) {
     if (!QFile::exists(kProgram))
         GTEST_SKIP() << "needs the built skywatch program at " << kProgram.toStdString();
+    QtTest::SetUpTestSuite(); // the screen the program opens on
     QTemporaryDir dir;
     const struct {
-        const char *view, *says;
-    } rows[] = {{"scatter", "fixes "}, {"history", "UTC: GPS "}};
+        QStringList args;
+        const char *says;
+        QSize notSize; // the dialog's: the shot is of another window
+        QSize atLeast;
+    } rows[] = {
+        {{QStringLiteral("--view"), QStringLiteral("scatter")}, "fixes ", {240, 268}, {}},
+        {{QStringLiteral("--view"), QStringLiteral("history")}, "UTC: GPS ", {240, 268}, {}},
+        {{QStringLiteral("--view"), QStringLiteral("scatter"), QStringLiteral("--size"),
+          QStringLiteral("1400x900")},
+         "fixes ",
+         {1400, 900},
+         {}},
+        {{QStringLiteral("--view"), QStringLiteral("history"), QStringLiteral("--size"),
+          QStringLiteral("1400x900")},
+         "UTC: GPS ",
+         {1400, 900},
+         {}},
+    };
+    const QSize screen = QGuiApplication::primaryScreen()->availableGeometry().size();
+    int n = 0;
     for (const auto &row : rows) {
-        const QString png = dir.filePath(QString::fromLatin1(row.view) + QStringLiteral(".png"));
-        const ProgramRun r = RunProgram(
-            {QString::fromStdString(NmeaDir() + "/ublox-neo-m9n-nmea.log"),
-             QStringLiteral("--view"), QString::fromLatin1(row.view),
-             QStringLiteral("--screenshot"), png, QStringLiteral("--after"), QStringLiteral("1.5")},
-            kOffscreen);
-        EXPECT_EQ(r.exitCode, 0) << row.view << ": " << r.err.toStdString();
+        const QString what = row.args.join(QLatin1Char(' '));
+        const QString png = dir.filePath(QStringLiteral("%1.png").arg(++n));
+        const ProgramRun r =
+            RunProgram(QStringList{QString::fromStdString(NmeaDir() + "/ublox-neo-m9n-nmea.log"),
+                                   QStringLiteral("--screenshot"), png, QStringLiteral("--after"),
+                                   QStringLiteral("1.5")} +
+                           row.args,
+                       kOffscreen);
+        EXPECT_EQ(r.exitCode, 0) << what.toStdString() << ": " << r.err.toStdString();
         EXPECT_TRUE(r.out.contains(QString::fromLatin1(row.says))) << r.out.toStdString();
         const QImage shot(png);
-        ASSERT_FALSE(shot.isNull()) << row.view;
-        EXPECT_NE(shot.size(), QSize(240, 268)) << row.view << ": the dialog, not the view";
+        ASSERT_FALSE(shot.isNull()) << what.toStdString();
+        EXPECT_NE(shot.size(), row.notSize) << what.toStdString() << ": the dialog, not the view";
+        EXPECT_GE(shot.width(), row.atLeast.width()) << what.toStdString();
+        EXPECT_GE(shot.height(), row.atLeast.height()) << what.toStdString();
+        if (row.notSize.isEmpty()) {
+            EXPECT_LE(shot.width(), screen.width()) << what.toStdString();
+            EXPECT_LE(shot.height(), screen.height()) << what.toStdString();
+        }
     }
 }
 
