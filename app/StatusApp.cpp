@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QFile>
 #include <QPixmap>
+#include <QScreen>
 #include <QTimer>
 #include <cstdio>
 #include <fcntl.h>
@@ -33,8 +34,22 @@ int CStatusApp::Run(const AppOptions &options) {
         }
     }
     dlg.OnInitDialog();
-    if (options.size.isValid())
-        dlg.resize(options.size);
+    QSize size = options.size;
+    // The desktop layout asked for without a size opens where it fits: 640 x 480 at least,
+    // within the screen.
+    if (!size.isValid() && options.layout == LayoutChoice::Desktop) {
+        size = dlg.size().expandedTo(QSize(640, 480));
+        if (const QScreen *screen = dlg.screen())
+            size = size.boundedTo(screen->availableGeometry().size());
+    }
+    if (size.isValid()) {
+        dlg.resize(size);
+        if (const QScreen *screen = dlg.screen()) {
+            QRect frame = dlg.frameGeometry();
+            frame.moveCenter(screen->availableGeometry().center());
+            dlg.move(frame.topLeft());
+        }
+    }
     // Shown before a view opens, so the view stays in front of it whatever its size.
     dlg.show();
     CSessionMenu sessionMenu(dlg);

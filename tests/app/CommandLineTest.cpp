@@ -290,7 +290,8 @@ TEST(CommandLineRun, DemoShowsTheSimulatedReceiver) {
 }
 
 // The window in front is what --screenshot writes: a view opened at start, in front of the dialog
-// whatever the dialog's size, with its figures on standard output.
+// whatever the dialog's size, with its figures on standard output; the desktop layout asked for
+// without a size opens where it fits, within the screen.
 TEST(CommandLineRun, ViewsOpenAtStartAndTheScreenshotIsOfThem) {
     if (!QFile::exists(kProgram))
         GTEST_SKIP() << "needs the built skywatch program at " << kProgram.toStdString();
@@ -314,6 +315,7 @@ TEST(CommandLineRun, ViewsOpenAtStartAndTheScreenshotIsOfThem) {
          "UTC: GPS ",
          {1400, 900},
          {}},
+        {{QStringLiteral("--layout"), QStringLiteral("desktop")}, "", {}, {640, 480}},
     };
     const QSize screen = QGuiApplication::primaryScreen()->availableGeometry().size();
     int n = 0;
