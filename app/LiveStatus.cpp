@@ -11,6 +11,9 @@
 #include <cstring>
 
 void CStatusDlg::UpdateLiveStatus() {
+    // The port may be reopening on the settings' thread: the caption waits for it.
+    if (PortBusy())
+        return;
     const LinkState link = m_port.CopyLinkState();
     LiveState state;
     if (link.bReconnecting) {

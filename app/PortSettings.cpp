@@ -2,11 +2,14 @@
 
 #include "BaudRates.h"
 #include "CommandLine.h"
+#include "ControlIds.h"
 #include "LiveCaption.h"
 #include "OpenFailure.h"
 #include "RestartCommands.h"
 #include "StatusDlgTemplate.h"
 
+#include <QComboBox>
+#include <QLabel>
 #include <QMessageBox>
 #include <QTimer>
 #include <cerrno>
@@ -62,6 +65,11 @@ QString OpenFailureDetail(int nErrno, const QString &devicePath, const QString &
 }
 
 void CStatusDlg::OnResetButton() {
+    if (PortBusy()) {
+        if (auto *status = qobject_cast<QLabel *>(GetDlgItem(ctl::kPortStatus)))
+            status->setText(QStringLiteral("Re-set waits: %1").arg(m_strPortBusy));
+        return;
+    }
     DoDataExchange(true);
     m_port.Stopwatch().Cancel();
     // Another Re-set replaces a restart still waiting for the receiver to name itself.
@@ -119,6 +127,27 @@ void CStatusDlg::OnResetButton() {
     m_rewriteAll = true;
     update();
     DoDataExchange(false);
+    UpdateToolTips();
+    UpdateLiveStatus();
+}
+
+void CStatusDlg::SetPortBusy(const QString &why) {
+    const bool wasBusy = PortBusy();
+    if (!wasBusy)
+        m_nBusyBaud = m_port.m_nBaud;
+    m_strPortBusy = why;
+    for (int id : {ctl::kResetButton, ctl::kPortList, ctl::kBaudList, ctl::kResetList})
+        if (QWidget *w = GetDlgItem(id))
+            w->setEnabled(why.isEmpty());
+    if (!why.isEmpty())
+        return;
+    // The receiver was told a new speed and the port followed it.
+    if (wasBusy && m_port.m_nBaud > 0 && m_port.m_nBaud != m_nBusyBaud &&
+        !m_port.IsNetworkSource()) {
+        m_nBaudIndex = BaudIndexForRate(m_port.m_nBaud);
+        if (auto *baud = qobject_cast<QComboBox *>(GetDlgItem(ctl::kBaudList)))
+            baud->setCurrentIndex(m_nBaudIndex);
+    }
     UpdateToolTips();
     UpdateLiveStatus();
 }

@@ -4,6 +4,7 @@
 #include "ConsoleView.h"
 #include "HistoryView.h"
 #include "NtripDialog.h"
+#include "ReceiverSettingsDialog.h"
 #include "SameFile.h"
 #include "ScatterView.h"
 #include "StatusDlg.h"
@@ -44,6 +45,11 @@ CSessionMenu::CSessionMenu(CStatusDlg &dlg) : QObject(&dlg), m_dlg(dlg) {
     m_ntripAction->setShortcutContext(Qt::WindowShortcut);
     connect(m_ntripAction, &QAction::triggered, this, [this] { OpenNtrip(); });
     dlg.addAction(m_ntripAction);
+    m_settingsAction = new QAction(QStringLiteral("Receiver settings..."), this);
+    m_settingsAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
+    m_settingsAction->setShortcutContext(Qt::WindowShortcut);
+    connect(m_settingsAction, &QAction::triggered, this, [this] { OpenReceiverSettings(); });
+    dlg.addAction(m_settingsAction);
     using platform::CFileSource;
     const auto speed = [](int x) { return [x](CGpsPort &port) { port.Replay()->SetSpeed(x); }; };
     AddReplayAction(QStringLiteral("Pause"), QKeySequence(Qt::CTRL | Qt::Key_P),
@@ -163,13 +169,28 @@ CNtripDialog *CSessionMenu::OpenNtrip() {
     return m_ntrip;
 }
 
+CReceiverSettingsDialog *CSessionMenu::OpenReceiverSettings() {
+    if (m_settings == nullptr) {
+        m_settings = new CReceiverSettingsDialog(m_dlg.m_port, &m_dlg);
+        m_settings->setAttribute(Qt::WA_DeleteOnClose, false);
+        connect(m_settings, &CReceiverSettingsDialog::BusyChanged, this, [this](bool busy) {
+            m_dlg.SetPortBusy(busy ? QStringLiteral("receiver settings are being applied")
+                                   : QString());
+        });
+    }
+    m_settings->Read();
+    m_settings->show();
+    m_settings->raise();
+    return m_settings;
+}
+
 QAction *CSessionMenu::AddReplayAction(const QString &text, const QKeySequence &key,
                                        std::function<void(CGpsPort &)> act) {
     auto *action = new QAction(text, this);
     action->setShortcut(key);
     action->setShortcutContext(Qt::WindowShortcut);
     connect(action, &QAction::triggered, this, [this, act] {
-        if (m_dlg.m_port.Replay() == nullptr)
+        if (m_dlg.PortBusy() || m_dlg.m_port.Replay() == nullptr)
             return;
         act(m_dlg.m_port);
         m_dlg.UpdateLiveStatus();
@@ -180,6 +201,8 @@ QAction *CSessionMenu::AddReplayAction(const QString &text, const QKeySequence &
 }
 
 void CSessionMenu::UpdateActions() {
+    if (m_dlg.PortBusy())
+        return;
     const platform::CFileSource *replay = m_dlg.m_port.Replay();
     for (QAction *a : m_replay)
         a->setEnabled(replay != nullptr);
@@ -200,7 +223,8 @@ void CSessionMenu::ShowMenu(const QPoint &pos) {
     menu.addAction(m_historyAction);
     menu.addAction(m_consoleAction);
     menu.addAction(m_ntripAction);
-    if (m_dlg.m_port.Replay() != nullptr) {
+    menu.addAction(m_settingsAction);
+    if (!m_dlg.PortBusy() && m_dlg.m_port.Replay() != nullptr) {
         menu.addSeparator();
         for (QAction *a : m_replay)
             menu.addAction(a);

@@ -19,7 +19,7 @@ class QPoint;
 // The window's context menu for the session's history, with its keys: start and stop a recording
 // (Ctrl+R); the position scatter (Ctrl+D); the signal history (Ctrl+H); the console (Ctrl+K);
 // the NTRIP corrections
-// dialog (Ctrl+T); while a recording plays,
+// dialog (Ctrl+T); the receiver's settings (Ctrl+,); while a recording plays,
 // pause (Ctrl+P), x1, x10 and as fast as possible (Ctrl+1, 2, 3), and jumps (Ctrl+Left, Ctrl+Right:
 // 10%; Ctrl+Home: the start).
 class CSessionMenu : public QObject {
@@ -57,6 +57,11 @@ public:
     class CNtripDialog *Ntrip() const {
         return m_ntrip;
     }
+    // Opens (or raises) the receiver settings dialog and reads the receiver's settings afresh.
+    class CReceiverSettingsDialog *OpenReceiverSettings();
+    class CReceiverSettingsDialog *ReceiverSettings() const {
+        return m_settings;
+    }
     // The caster the command line named, for the dialog's fields.
     void SetNtripAddress(const QString &address) { m_ntripAddress = address; }
     // The replay's actions in menu order: pause, x1, x10, fastest, back, forward, start.
@@ -78,6 +83,8 @@ private:
     class CConsoleView *m_console = nullptr;
     QAction *m_ntripAction = nullptr;
     class CNtripDialog *m_ntrip = nullptr;
+    QAction *m_settingsAction = nullptr;
+    class CReceiverSettingsDialog *m_settings = nullptr;
     QString m_ntripAddress;
     std::vector<QAction *> m_replay;
     QString m_replayFile;

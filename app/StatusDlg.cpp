@@ -8,6 +8,7 @@
 #include "DialogBuilder.h"
 #include "LiveCaption.h"
 #include "OpeningZoom.h"
+#include "ReceiverSettingsDialog.h"
 #include "SkyView.h"
 #include "StatusDlgTemplate.h"
 #include "TextFields.h"
@@ -67,6 +68,8 @@ CStatusDlg::CStatusDlg(QWidget *parent) : QDialog(parent) {
 
 // m_port's destructor closes the connection and stops the reader after the window has gone.
 CStatusDlg::~CStatusDlg() {
+    // Its worker may still use the port, which goes with this object before its children.
+    qDeleteAll(findChildren<CReceiverSettingsDialog *>());
     delete m_controls;
 }
 

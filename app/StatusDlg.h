@@ -64,6 +64,11 @@ public:
     // The caption says whether what the window shows is live; the port status's tooltip tells
     // the device, the counts and the last error.
     void UpdateLiveStatus();
+    // Set while another thread changes the receiver's settings through the port (a baud change
+    // reopens it there): Re-set and the port lists wait, and the tick leaves the port's numbers
+    // alone; why says so. Cleared (empty why), the baud list follows a new speed.
+    void SetPortBusy(const QString &why);
+    bool PortBusy() const { return !m_strPortBusy.isEmpty(); }
 
     // State the display, the layouts and the reset command share.
     int m_redrawAll = 1;
@@ -155,6 +160,9 @@ private:
     QRect ToWindow(const QRect &units) const;
 
     int m_nTimerId = 0;
+    // Why the port is another thread's now, and its speed when it became so.
+    QString m_strPortBusy;
+    int m_nBusyBaud = -1;
     // A restart waiting up to kFamilyQueryMs for the receiver to answer the family queries.
     QTimer *m_restartWait = nullptr;
     RestartKind m_pendingRestart = RestartKind::Cold;

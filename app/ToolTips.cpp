@@ -134,7 +134,7 @@ void CStatusDlg::UpdateToolTips() {
     auto *port = qobject_cast<QComboBox *>(GetDlgItem(ctl::kPortList));
     auto *baud = qobject_cast<QComboBox *>(GetDlgItem(ctl::kBaudList));
     auto *reset = qobject_cast<QComboBox *>(GetDlgItem(ctl::kResetList));
-    if (port && baud && reset) {
+    if (port && baud && reset && !PortBusy()) {
         const int nPort = port->currentIndex() + 1;
         const int nBaud = BaudRateForIndex(baud->currentIndex());
         const bool bApply =
@@ -176,7 +176,7 @@ void CStatusDlg::UpdateToolTips() {
 
 void CStatusDlg::UpdatePortToolTips() {
     auto *list = qobject_cast<QComboBox *>(GetDlgItem(ctl::kPortList));
-    if (!list)
+    if (!list || PortBusy())
         return;
     bool anyNetwork = false;
     for (int i = 0; i < list->count() && i < 4; ++i) {

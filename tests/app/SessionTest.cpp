@@ -11,6 +11,7 @@
 #include "NtripCaster.h"
 #include "NtripDialog.h"
 #include "PortTable.h"
+#include "ReceiverSettingsDialog.h"
 #include "ScatterView.h"
 #include "SessionMenu.h"
 #include "SimProcess.h"
@@ -24,6 +25,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QListWidget>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -31,6 +33,7 @@
 #include <QTemporaryDir>
 #include <QTreeWidget>
 
+#include <algorithm>
 #include <memory>
 #include <utility>
 
@@ -698,6 +701,110 @@ TEST_F(SessionWindow, ConsoleCommandReachesTheSimulator) {
     CSessionMenu menu(dlg);
     const QString said = menu.OpenConsole()->SendCommand(QStringLiteral("$PMTK220,200"));
     EXPECT_TRUE(said.startsWith(QStringLiteral("not sent: "))) << said.toStdString();
+}
+
+} // namespace
+
+namespace {
+
+// The receiver settings dialog, opened by its key: what the receiver does read back, only its
+// family's choices offered, Apply confirmed by what it then does and the window's baud list
+// following the port, Re-set held back meanwhile; a replay offers nothing and says why.
+TEST_F(SessionWindow, ReceiverSettingsReadApplyAndFollowTheBaud) {
+    if (!CSimProcess::Built())
+        GTEST_SKIP() << "needs the simulated receiver " << CSimProcess::Binary();
+    const struct {
+        const char *name;
+        std::vector<std::string> sim; // none: a replay
+        const char *family;
+        const char *nowBefore, *nowAfter; // the "Now" line starts with
+        int rateHz, baud;                 // picked
+        QStringList results;
+        const char *status; // the status line holds this before Apply
+    } rows[] = {
+        {"MediaTek at 4800 baud",
+         {"--chip", "mtk", "--baud", "4800", "--gnss", "gps"},
+         "MediaTek",
+         "rate 1.0 Hz, ",
+         "rate 5.0 Hz, ",
+         5,
+         115200,
+         {"baud 115200: confirmed", "rate 5 Hz: confirmed"},
+         ""},
+        {"a replay", {}, "", "-", "-", 0, 0, {}, "cannot be changed: a replay takes no commands"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        CSimProcess sim;
+        if (!row.sim.empty()) {
+            ASSERT_TRUE(sim.Start(row.sim)) << sim.Errors();
+        }
+        platform::BindPort(kPort, row.sim.empty()
+                                      ? std::string(SKYWATCH_NMEA_DIR "/telit-he910.log")
+                                      : sim.SlavePath());
+        const auto window = std::make_unique<CStatusDlg>();
+        CStatusDlg &dlg = *window;
+        dlg.OnInitDialog();
+        CSessionMenu menu(dlg);
+        dlg.show();
+        const QList<QAction *> actions = dlg.actions();
+        const auto key = std::find_if(actions.begin(), actions.end(), [](QAction *a) {
+            return a->shortcut() == QKeySequence(QStringLiteral("Ctrl+,"));
+        });
+        ASSERT_NE(key, actions.end());
+        (*key)->trigger();
+        CReceiverSettingsDialog *settings = menu.ReceiverSettings();
+        ASSERT_NE(settings, nullptr);
+        const auto child = [&](const char *name) {
+            return settings->findChild<QWidget *>(QString::fromLatin1(name));
+        };
+        const auto text = [&](const char *name) {
+            return static_cast<QLabel *>(child(name))->text();
+        };
+        auto *results = settings->findChild<QListWidget *>(QStringLiteral("results"));
+        ASSERT_TRUE(PumpUntil([&] { return !settings->Busy(); }, 8000));
+        EXPECT_TRUE(text("current").startsWith(QLatin1String(row.nowBefore)))
+            << text("current").toStdString();
+        EXPECT_TRUE(text("status").contains(QLatin1String(row.status)))
+            << text("status").toStdString();
+        if (row.sim.empty()) {
+            for (const char *name : {"rate", "gnss", "baud", "apply", "save"})
+                EXPECT_FALSE(child(name)->isEnabled()) << name;
+            continue;
+        }
+        EXPECT_EQ(text("family"), QLatin1String(row.family));
+        EXPECT_TRUE(text("current").endsWith(QStringLiteral(", 4800 baud")))
+            << text("current").toStdString();
+        // GPS cannot be switched off; this family keeps its settings without a save.
+        EXPECT_FALSE(child("GPS")->isEnabled());
+        EXPECT_FALSE(child("save")->isEnabled());
+        EXPECT_TRUE(child("save")->toolTip().contains(QStringLiteral("without a save")));
+        auto *rate = static_cast<QComboBox *>(child("rate"));
+        auto *baud = static_cast<QComboBox *>(child("baud"));
+        rate->setCurrentIndex(rate->findData(row.rateHz));
+        baud->setCurrentIndex(baud->findData(row.baud));
+        static_cast<QPushButton *>(child("apply"))->click();
+        ASSERT_TRUE(settings->Busy());
+        EXPECT_EQ(text("status"), QStringLiteral("Applying..."));
+        EXPECT_FALSE(dlg.GetDlgItem(ctl::kResetButton)->isEnabled());
+        dlg.OnResetButton();
+        EXPECT_TRUE(ShownText(dlg, ctl::kPortStatus).startsWith(QStringLiteral("Re-set waits: ")));
+        ASSERT_TRUE(PumpUntil([&] { return !settings->Busy(); }, 20000)) << sim.Errors();
+        QStringList lines;
+        for (int i = 0; i < results->count(); ++i) {
+            lines << results->item(i)->text();
+            const QColor c = results->item(i)->foreground().color();
+            EXPECT_GT(lines.back().endsWith(QStringLiteral(": confirmed")) ? c.green() : c.red(),
+                      100)
+                << lines.back().toStdString();
+        }
+        EXPECT_EQ(lines, row.results) << sim.Errors();
+        EXPECT_TRUE(text("current").startsWith(QLatin1String(row.nowAfter)))
+            << text("current").toStdString();
+        EXPECT_TRUE(dlg.GetDlgItem(ctl::kResetButton)->isEnabled());
+        EXPECT_EQ(ShownText(dlg, ctl::kBaudList), QString::number(row.baud));
+        EXPECT_EQ(dlg.m_port.m_nBaud, row.baud);
+    }
 }
 
 } // namespace
