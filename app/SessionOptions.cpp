@@ -22,8 +22,9 @@ QString TakeSessionOptions(const QCommandLineParser &parser, AppOptions &options
                                            QStringLiteral("console"), QStringLiteral("console-hex"),
                                            QStringLiteral("console-decoded")};
         if (!kViews.contains(options.view))
-            return QStringLiteral("--view wants %1, got \"%2\"")
-                .arg(kViews.join(QStringLiteral(", ")), options.view);
+            return QStringLiteral("--view wants scatter or history or console (console-hex, "
+                                  "console-decoded: in that view), got \"%1\"")
+                .arg(options.view);
     }
     if (parser.isSet(QStringLiteral("reference"))) {
         options.reference = parser.value(QStringLiteral("reference"));

@@ -316,6 +316,15 @@ TEST(CommandLineRun, ViewsOpenAtStartAndTheScreenshotIsOfThem) {
          {1400, 900},
          {}},
         {{QStringLiteral("--layout"), QStringLiteral("desktop")}, "", {}, {640, 480}},
+        {{QStringLiteral("--view"), QStringLiteral("console")}, "console: text ", {240, 268}, {}},
+        {{QStringLiteral("--view"), QStringLiteral("console-hex")},
+         "console: hex ",
+         {240, 268},
+         {}},
+        {{QStringLiteral("--view"), QStringLiteral("console-decoded")},
+         "console: decoded ",
+         {240, 268},
+         {}},
     };
     const QSize screen = QGuiApplication::primaryScreen()->availableGeometry().size();
     int n = 0;
