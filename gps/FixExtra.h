@@ -67,6 +67,15 @@ struct FixExtra {
     bool hasPrecise = false;
     double preciseLat = 0.0, preciseLon = 0.0;
     double preciseHeight = 0.0, preciseMsl = 0.0;
+    // The record's position, altitude, speed and DOPs at the digits the receiver sent, before
+    // the record cuts them; set with the record's field, so a reader checks that they agree.
+    double fineLat = 0.0, fineLon = 0.0; // degrees
+    double speedKmh = 0.0;
+    double altMslM = 0.0, geoidSepM = 0.0;
+    std::int8_t altDecimals = -1, sepDecimals = -1; // digits sent after the point; -1 not sent
+    float pdop = 0.0f, hdop = 0.0f, vdop = 0.0f;
+    // GST's 1-sigma errors of latitude, longitude and altitude in metres; below 0 when not sent.
+    float errLatM = -1.0f, errLonM = -1.0f, errAltM = -1.0f;
     Integrity integrity;
 };
 

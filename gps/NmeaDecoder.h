@@ -125,6 +125,7 @@ private:
     void ParseGSA(const char *sentence, std::size_t star);
     void ParseGSV(const char *sentence, std::size_t star);
     void ParseGNS(const char *sentence, std::size_t star);
+    void ParseGST(const char *sentence, std::size_t star);
     void BeginBlock();
     void EndBlock();
     void NoteFixReport(bool valid);
@@ -207,7 +208,7 @@ private:
     struct Counters {
         std::atomic<std::uint32_t> nGga{0}, nGsa{0}, nGsv{0}, nRmc{0};
         std::atomic<std::uint32_t> nBadChecksum{0}, nCut{0}, nTooLong{0}, nUnknown{0};
-        std::atomic<std::uint32_t> nBadByte{0}, nGns{0};
+        std::atomic<std::uint32_t> nBadByte{0}, nGns{0}, nGst{0};
         std::atomic<std::uint32_t> nUbx{0}, nUbxBad{0}, nUbxSkipped{0}, nRtcm{0}, nRtcmBad{0};
     } m_counters;
 

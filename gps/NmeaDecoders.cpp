@@ -88,6 +88,37 @@ std::int16_t Tenths(Field f) {
     return static_cast<std::int16_t>(Trunc(Real(f) * kDopFactor));
 }
 
+// The digits sent after the point; -1 for an empty field.
+std::int8_t Decimals(Field f) {
+    if (f.n == 0)
+        return -1;
+    for (std::size_t i = 0; i < f.n; ++i) {
+        if (f.p[i] == '.')
+            return static_cast<std::int8_t>(std::min<std::size_t>(f.n - i - 1, 9));
+    }
+    return 0;
+}
+
+// ddmm.mmmm at the digits sent, signed by the hemisphere letter.
+double FineCoordinate(Field f, std::size_t degreeDigits, Field hemisphere) {
+    const double value = Int(Piece(f, 0, degreeDigits)) + Real(Piece(f, degreeDigits, f.n)) / 60.0;
+    const char h = hemisphere.First();
+    return h == 'S' || h == 'W' ? -value : value;
+}
+
+// A GST error in metres; -1 when empty or not a plain number of at most 12 characters.
+float ErrorMetres(Field f) {
+    constexpr std::size_t kMaxChars = 12;
+    std::size_t digits = 0, points = 0;
+    for (std::size_t i = 0; i < f.n; ++i) {
+        digits += f.p[i] >= '0' && f.p[i] <= '9';
+        points += f.p[i] == '.';
+    }
+    if (digits == 0 || f.n > kMaxChars || digits + points != f.n || points > 1)
+        return -1.0f;
+    return static_cast<float>(Real(f));
+}
+
 // GGA field 13, the differential data's age: seconds, plain digits with at most one point; -1
 // when empty or anything else.
 float DiffAge(Field f) {
@@ -165,6 +196,11 @@ void CNmeaDecoder::ParseGGA(const char *sentence, std::size_t star) {
     if (!m_bUbxSeen || !UbxSays(kUbxAltitude)) {
         m_fix.wAltitude = altitude;
         NoteSent(m_extra.sent, kSentAltitude, f[9].n != 0);
+        // Fields 9 and 11: altitude above mean sea level and the geoid's separation, metres.
+        m_extra.altMslM = Real(f[9]);
+        m_extra.altDecimals = Decimals(f[9]);
+        m_extra.geoidSepM = Real(f[11]);
+        m_extra.sepDecimals = Decimals(f[11]);
     }
     if (f[6].n != 0) {
         m_extra.quality = static_cast<std::int8_t>(quality >= 0 && quality <= 8 ? quality : -1);
@@ -216,11 +252,14 @@ void CNmeaDecoder::ParseRMC(const char *sentence, std::size_t star) {
     if (!ubx || !UbxSays(kUbxAnyPosition)) {
         m_fix.lLatitude = latitude;
         m_fix.lLongitude = longitude;
+        m_extra.fineLat = FineCoordinate(f[3], 2, f[4]);
+        m_extra.fineLon = FineCoordinate(f[5], 3, f[6]);
         NoteSent(sent, kSentPosition, f[3].n != 0 && f[5].n != 0);
     }
     if (!ubx || !UbxSays(kUbxAnyVelocity)) {
         m_fix.wSpeed = speed;
         m_fix.nCourse = course;
+        m_extra.speedKmh = Real(f[7]) * 1.852;
         NoteSent(sent, kSentSpeed, f[7].n != 0);
         NoteSent(sent, kSentCourse, f[8].n != 0);
     }
@@ -285,11 +324,14 @@ void CNmeaDecoder::ParseGSA(const char *sentence, std::size_t star) {
         std::memcpy(m_fix.cUsedPrn, used, sizeof used);
     if (!ubx || !UbxSays(kUbxPdop)) {
         m_fix.nPdop = pdop;
+        m_extra.pdop = static_cast<float>(Real(f[15]));
         NoteSent(m_extra.sent, kSentPdop, f[15].n != 0);
     }
     if (!ubx || !UbxSays(kUbxDops)) {
         m_fix.nHdop = hdop;
         m_fix.nVdop = vdop;
+        m_extra.hdop = static_cast<float>(Real(f[16]));
+        m_extra.vdop = static_cast<float>(Real(f[17]));
         NoteSent(m_extra.sent, kSentHdop, f[16].n != 0);
         NoteSent(m_extra.sent, kSentVdop, f[17].n != 0);
     }
@@ -334,6 +376,18 @@ void CNmeaDecoder::ParseGNS(const char *sentence, std::size_t star) {
     const std::size_t n = std::min(mode.n, sizeof m_extra.gnsMode - 1);
     std::memcpy(m_extra.gnsMode, mode.p, n);
     std::memset(m_extra.gnsMode + n, 0, sizeof m_extra.gnsMode - n);
+    m_fixDirty = true;
+}
+
+// $GNGST,231408.00,32,0.19,0.12,97,0.049,0.078,0.088*43
+// Fields 6-8, the 1-sigma errors of latitude, longitude and altitude, are kept; the rms and the
+// error ellipse (fields 2-5) are passed over.
+void CNmeaDecoder::ParseGST(const char *sentence, std::size_t star) {
+    Fields f;
+    SplitFields(sentence, star, f);
+    m_extra.errLatM = ErrorMetres(f[6]);
+    m_extra.errLonM = ErrorMetres(f[7]);
+    m_extra.errAltM = ErrorMetres(f[8]);
     m_fixDirty = true;
 }
 

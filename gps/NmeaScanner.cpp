@@ -226,6 +226,7 @@ ScanCounters CNmeaDecoder::CopyCounters() const {
     c.nUnknown = m_counters.nUnknown.load(std::memory_order_relaxed);
     c.nBadByte = m_counters.nBadByte.load(std::memory_order_relaxed);
     c.nGns = m_counters.nGns.load(std::memory_order_relaxed);
+    c.nGst = m_counters.nGst.load(std::memory_order_relaxed);
     c.nUbx = m_counters.nUbx.load(std::memory_order_relaxed);
     c.nUbxBad = m_counters.nUbxBad.load(std::memory_order_relaxed);
     c.nUbxSkipped = m_counters.nUbxSkipped.load(std::memory_order_relaxed);
@@ -536,6 +537,9 @@ void CNmeaDecoder::HandleSentence(const char *s, std::size_t len) {
     } else if (IsType(s, "GNS")) {
         decode = &CNmeaDecoder::ParseGNS;
         counter = &m_counters.nGns;
+    } else if (IsType(s, "GST")) {
+        decode = &CNmeaDecoder::ParseGST;
+        counter = &m_counters.nGst;
     } else {
         Bump(m_counters.nUnknown);
         return;

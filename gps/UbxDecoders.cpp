@@ -144,6 +144,8 @@ void CNmeaDecoder::UbxFixReport(std::uint8_t fixType, bool fixOk) {
 void CNmeaDecoder::UbxPosition(std::int32_t lat, std::int32_t lon) {
     m_fix.lLatitude = lat / 10;
     m_fix.lLongitude = lon / 10;
+    m_extra.fineLat = lat * 1e-7;
+    m_extra.fineLon = lon * 1e-7;
     NoteSent(m_extra.sent, kSentPosition);
     UbxSaid(kUbxAnyPosition);
     m_fixDirty = true;
@@ -151,6 +153,9 @@ void CNmeaDecoder::UbxPosition(std::int32_t lat, std::int32_t lon) {
 
 void CNmeaDecoder::UbxAltitude(std::int32_t hMslMm) {
     m_fix.wAltitude = static_cast<std::uint16_t>(hMslMm / 1000);
+    m_extra.altMslM = hMslMm * 1e-3;
+    m_extra.altDecimals = 3;
+    m_extra.sepDecimals = -1;
     NoteSent(m_extra.sent, kSentAltitude);
     UbxSaid(kUbxAltitude);
     m_fixDirty = true;
@@ -160,6 +165,7 @@ void CNmeaDecoder::UbxAltitude(std::int32_t hMslMm) {
 void CNmeaDecoder::UbxVelocity(double speedMmPerS, std::int32_t course1e5) {
     const std::int64_t speed = nmea::Trunc(speedMmPerS * 0.36);
     m_fix.wSpeed = static_cast<std::uint16_t>(std::clamp<std::int64_t>(speed, 0, 65535));
+    m_extra.speedKmh = speedMmPerS * 0.0036;
     m_fix.nCourse = static_cast<std::int16_t>(course1e5 / 100000);
     NoteSent(m_extra.sent, kSentSpeed);
     NoteSent(m_extra.sent, kSentCourse);
@@ -384,6 +390,7 @@ void CNmeaDecoder::HandleUbx(std::uint8_t cls, std::uint8_t id, const std::uint8
         UbxSaid(kUbxSatsUsed);
         if (!UbxSays(kUbxDops)) {
             m_fix.nPdop = Tenths(m.pDop);
+            m_extra.pdop = static_cast<float>(m.pDop * 0.01);
             NoteSent(m_extra.sent, kSentPdop);
             UbxSaid(kUbxPdop);
         }
@@ -414,6 +421,7 @@ void CNmeaDecoder::HandleUbx(std::uint8_t cls, std::uint8_t id, const std::uint8
         UbxSaid(kUbxSatsUsed);
         if (!UbxSays(kUbxDops)) {
             m_fix.nPdop = Tenths(m.pDop);
+            m_extra.pdop = static_cast<float>(m.pDop * 0.01);
             NoteSent(m_extra.sent, kSentPdop);
             UbxSaid(kUbxPdop);
         }
@@ -484,6 +492,9 @@ void CNmeaDecoder::HandleUbx(std::uint8_t cls, std::uint8_t id, const std::uint8
         m_fix.nPdop = Tenths(m.pDop);
         m_fix.nHdop = Tenths(m.hDop);
         m_fix.nVdop = Tenths(m.vDop);
+        m_extra.pdop = static_cast<float>(m.pDop * 0.01);
+        m_extra.hdop = static_cast<float>(m.hDop * 0.01);
+        m_extra.vdop = static_cast<float>(m.vDop * 0.01);
         NoteSent(m_extra.sent, kSentPdop);
         NoteSent(m_extra.sent, kSentHdop);
         NoteSent(m_extra.sent, kSentVdop);

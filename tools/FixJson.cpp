@@ -231,6 +231,7 @@ std::string CountersToJson(const ScanCounters &c) {
     Add(out, "unknownType", c.nUnknown);
     Add(out, "badByte", c.nBadByte);
     Add(out, "GNS", c.nGns);
+    Add(out, "GST", c.nGst);
     Add(out, "ubxSkipped", c.nUbxSkipped);
     // Every frame whose checksum holds, read or not, and every one whose checksum fails.
     const auto protocol = [](const char *name, std::uint32_t ok, std::uint32_t bad) {

@@ -408,6 +408,69 @@ TEST_P(GpsOnlyCapture, AgreesWithTheOtherDecodersReports) {
 INSTANTIATE_TEST_SUITE_P(Captures, GpsOnlyCapture, ::testing::ValuesIn(kGpsOnlyWithChk),
                          [](const auto &param) { return decodetest::TestName(param.param); });
 
+// GST's errors, the DOPs and a sentence's position at the digits sent, against the other
+// decoder's reports (position only where no binary message overrules the sentences).
+struct ErrorCapture {
+    const char *name;
+    bool sentencesPosition;
+};
+class GstCapture : public ::testing::TestWithParam<ErrorCapture> {};
+
+TEST_P(GstCapture, ErrorsAndDigitsAgreeWithTheOtherDecoder) {
+    SKIP_WITHOUT_CAPTURES();
+    std::string chk;
+    ASSERT_TRUE(LoadCapture(std::string(GetParam().name) + ".chk", chk));
+    CNmeaDecoder port(0);
+    std::string type;
+    int errors = 0, positions = 0, dops = 0;
+    for (std::size_t at = 0; at < chk.size();) {
+        std::size_t lf = chk.find('\n', at);
+        if (lf == std::string::npos)
+            lf = chk.size();
+        const std::string line = chk.substr(at, lf - at + 1);
+        at = lf + 1;
+        if (line.starts_with("$")) {
+            decodetest::Feed(port, line);
+            type = line.size() > 6 ? line.substr(3, 3) : "";
+            continue;
+        }
+        GpsFix fix;
+        FixExtra extra;
+        port.CopyFix(fix, extra);
+        double v = 0;
+        if (type == "GST" && line.find("\"class\":\"GST\"") != std::string::npos) {
+            type.clear();
+            ++errors;
+            for (const auto &[key, ours] :
+                 {std::pair{"lat", extra.errLatM}, {"lon", extra.errLonM}, {"alt", extra.errAltM}})
+                if (JsonNumber(line, key, v)) {
+                    EXPECT_NEAR(ours, v, 5e-4) << key << " " << line;
+                }
+        } else if (type == "GSA" && line.find("\"class\":\"SKY\"") != std::string::npos &&
+                   JsonNumber(line, "hdop", v)) {
+            type.clear();
+            ++dops;
+            EXPECT_NEAR(extra.hdop, v, 5e-3) << line;
+        } else if (GetParam().sentencesPosition && type == "RMC" && fix.bValid != 0 &&
+                   line.find("\"class\":\"TPV\"") != std::string::npos &&
+                   JsonNumber(line, "lat", v)) {
+            type.clear();
+            ++positions;
+            EXPECT_NEAR(extra.fineLat, v, 1.5e-9) << line;
+            ASSERT_TRUE(JsonNumber(line, "lon", v));
+            EXPECT_NEAR(extra.fineLon, v, 1.5e-9) << line;
+        }
+    }
+    EXPECT_GT(errors, 0);
+    EXPECT_GT(dops + positions, 0);
+    EXPECT_TRUE(positions > 0 || !GetParam().sentencesPosition);
+}
+
+INSTANTIATE_TEST_SUITE_P(Captures, GstCapture,
+                         ::testing::Values(ErrorCapture{"ublox-neo-m9n-nmea.log", true},
+                                           ErrorCapture{"ublox-zed-f9r.log", false}),
+                         [](const auto &param) { return decodetest::TestName(param.param.name); });
+
 } // namespace
 
 namespace {
