@@ -5,6 +5,7 @@
 #include <QHash>
 #include <QStringList>
 #include <algorithm>
+#include <cmath>
 
 namespace display {
 
@@ -12,19 +13,59 @@ namespace {
 
 const QString kPlusMinus = QStringLiteral("\u00b1");
 
-// An accuracy estimate in metres: millimetres below 10 m, fewer decimals as it grows, whole
-// kilometres from 10 km (a receiver without a fix reports thousands of kilometres).
-QString AccuracyText(float metres) {
-    if (metres >= 10000.0f)
+// An accuracy estimate: millimetres below 10 m, fewer decimals as it grows, whole kilometres
+// from 10 km (a receiver without a fix reports thousands of kilometres); in feet when chosen.
+QString AccuracyText(float metres, LengthUnit unit) {
+    if (metres >= 10000.0f && unit == LengthUnit::Metres)
         return kPlusMinus + QString::number(metres / 1000.0f, 'f', 0) + QStringLiteral(" km");
     const int decimals = metres < 10.0f ? 3 : metres < 100.0f ? 2 : metres < 1000.0f ? 1 : 0;
-    return kPlusMinus + QString::number(metres, 'f', decimals) + QStringLiteral(" m");
+    return kPlusMinus + LengthText(metres, decimals, unit);
 }
 
-// The speed's estimate in the speed field's unit, km/h.
-QString SpeedAccuracyText(float mps) {
-    const float kmh = mps * 3.6f;
-    return kPlusMinus + QString::number(kmh, 'f', kmh < 1.0f ? 2 : kmh < 10.0f ? 1 : 0);
+// The speed's estimate in the speed field's unit.
+QString SpeedAccuracyText(float mps, SpeedUnit unit) {
+    const QString text = SpeedText(mps * 3.6, unit); // "0.050 m/s"
+    const double value = text.section(QLatin1Char(' '), 0, 0).toDouble();
+    return kPlusMinus + QString::number(value, 'f', value < 1.0 ? 2 : value < 10.0 ? 1 : 0);
+}
+
+// A finer value of a field, taken only while it agrees with the record's cut one (a sentence
+// type the binary messages overrule keeps its last digits).
+bool Agrees(double fine, double cut, double step) {
+    return std::abs(fine - cut) <= step * 1.01;
+}
+
+QString DopRow(std::int16_t tenths, float fine) {
+    return Agrees(fine * 10.0, tenths, 1.0) ? DopText(fine)
+                                            : Rounded(static_cast<double>(tenths) * 0.1, 1);
+}
+
+// The binary messages' precise position, altitude and height, while its position agrees.
+bool PreciseAgrees(const GpsFix &fix, const FixExtra &extra) {
+    constexpr double kStep = 1e-6; // the record's millionths of a degree
+    return extra.hasPrecise && Agrees(extra.preciseLat, fix.lLatitude * 1e-6, kStep) &&
+           Agrees(extra.preciseLon, fix.lLongitude * 1e-6, kStep);
+}
+
+int RecordAltitude(std::uint16_t stored) {
+    return stored >= 64536 ? static_cast<int>(stored) - 65536 : static_cast<int>(stored);
+}
+
+// The altitude above mean sea level and, when known, above the ellipsoid.
+void AltitudeRows(const GpsFix &fix, const FixExtra &extra, LengthUnit unit, QString &msl,
+                  QString &ellipsoid) {
+    const int cut = RecordAltitude(fix.wAltitude);
+    if (PreciseAgrees(fix, extra) && static_cast<int>(extra.preciseMsl) == cut) {
+        msl = LengthText(extra.preciseMsl, 3, unit);
+        ellipsoid = LengthText(extra.preciseHeight, 3, unit);
+    } else if (extra.altDecimals >= 0 && static_cast<int>(extra.altMslM) == cut) {
+        msl = LengthText(extra.altMslM, extra.altDecimals, unit);
+        if (extra.sepDecimals >= 0)
+            ellipsoid = LengthText(extra.altMslM + extra.geoidSepM,
+                                   std::max(extra.altDecimals, extra.sepDecimals), unit);
+    } else {
+        msl = LengthText(cut, 0, unit);
+    }
 }
 
 // The band an RF block listens on: u-blox F9 receivers have L1 on the first, L2 or L5 on the
@@ -119,37 +160,80 @@ void AddCorrectionRows(const CorrectionStatus &c, const GpsFix &fix, const FixEx
 
 } // namespace
 
+void PanelPosition(const GpsFix &fix, const FixExtra &extra, double &lat, double &lon) {
+    lat = fix.lLatitude * 1e-6;
+    lon = fix.lLongitude * 1e-6;
+    if (PreciseAgrees(fix, extra)) {
+        lat = extra.preciseLat, lon = extra.preciseLon;
+    } else if (Agrees(extra.fineLat, lat, 1e-6) && Agrees(extra.fineLon, lon, 1e-6)) {
+        lat = extra.fineLat, lon = extra.fineLon;
+    }
+}
+
 std::vector<FixRow> FixPanelRows(const GpsFix &fix, FixFacts facts, const FixExtra &extra,
                                  const SkyView &sky, const QString &live,
-                                 const CorrectionStatus &corrections) {
+                                 const CorrectionStatus &corrections, const PanelOptions &options) {
     QHash<int, QString> text;
     for (const TextField &f : ChangedTextFields(fix, fix, kViewFull, true, facts, facts))
         text.insert(f.id, f.text);
     const bool g = facts.stale;
     const QString none = QString::fromLatin1(kNotSentText);
-    QString speed = text.value(ctl::kSpeed);
-    if (extra.speedAccMps >= 0.0f && (facts.sent & kSentSpeed) != 0)
-        speed += QLatin1Char(' ') + SpeedAccuracyText(extra.speedAccMps);
+    const UnitChoice &units = options.units;
+    const auto sent = [&](FixSent bit) { return (facts.sent & bit) != 0; };
+    QString time = text.value(ctl::kTime);
+    if (sent(kSentTime) && !options.zone.isEmpty())
+        time += QLatin1Char(' ') + options.zone;
+    QString lat = none, lon = none, altitude = none, ellipsoid, speed = none;
+    if (sent(kSentPosition)) {
+        double la = 0.0, lo = 0.0;
+        PanelPosition(fix, extra, la, lo);
+        lat = CoordinateText(la, true, units.degrees);
+        lon = CoordinateText(lo, false, units.degrees);
+    }
+    if (sent(kSentAltitude))
+        AltitudeRows(fix, extra, units.length, altitude, ellipsoid);
+    if (sent(kSentSpeed)) {
+        const double cut = fix.wSpeed * 0.01;
+        speed = Agrees(extra.speedKmh, cut, 0.01) ? SpeedText(extra.speedKmh, units.speed)
+                                                  : SpeedText(cut, units.speed, 2);
+        if (extra.speedAccMps >= 0.0f)
+            speed += QLatin1Char(' ') + SpeedAccuracyText(extra.speedAccMps, units.speed);
+    }
     std::vector<FixRow> rows = {
-        {QStringLiteral("Time"), text.value(ctl::kTime), g},
+        {QStringLiteral("Time"), time, g},
         {QStringLiteral("Date"), text.value(ctl::kDate), g},
-        {QStringLiteral("Latitude"), text.value(ctl::kLatitude), g},
-        {QStringLiteral("Longitude"), text.value(ctl::kLongitude), g},
-        {QStringLiteral("Altitude"), text.value(ctl::kAltitude), g},
-        {QStringLiteral("Speed"), speed, g},
-        {QStringLiteral("Course"), text.value(ctl::kCourse), g},
-        {QStringLiteral("HDOP"), text.value(ctl::kHdop), g},
-        {QStringLiteral("PDOP"), text.value(ctl::kPdop), g},
-        {QStringLiteral("VDOP"),
-         (facts.sent & kSentVdop) != 0 ? QString::asprintf("%3.1f", fix.nVdop * 0.1) : none, g},
+        {QStringLiteral("Latitude"), lat, g},
+        {QStringLiteral("Longitude"), lon, g},
+        {QStringLiteral("Altitude"), altitude, g},
     };
+    if (!ellipsoid.isEmpty())
+        rows.push_back({QStringLiteral("Ellipsoid height"), ellipsoid, g});
+    rows.insert(
+        rows.end(),
+        {
+            {QStringLiteral("Speed"), speed, g},
+            {QStringLiteral("Course"), text.value(ctl::kCourse), g},
+            {QStringLiteral("HDOP"), sent(kSentHdop) ? DopRow(fix.nHdop, extra.hdop) : none, g},
+            {QStringLiteral("PDOP"), sent(kSentPdop) ? DopRow(fix.nPdop, extra.pdop) : none, g},
+            {QStringLiteral("VDOP"), sent(kSentVdop) ? DopRow(fix.nVdop, extra.vdop) : none, g},
+        });
     QStringList accuracy;
     if (extra.hAccM >= 0.0f)
-        accuracy << AccuracyText(extra.hAccM) + QStringLiteral(" horiz");
+        accuracy << AccuracyText(extra.hAccM, units.length) + QStringLiteral(" horiz");
     if (extra.vAccM >= 0.0f)
-        accuracy << AccuracyText(extra.vAccM) + QStringLiteral(" vert");
+        accuracy << AccuracyText(extra.vAccM, units.length) + QStringLiteral(" vert");
     if (!accuracy.isEmpty())
         rows.push_back({QStringLiteral("Accuracy"), accuracy.join(QStringLiteral(", ")), g});
+    // GST's 1-sigma errors, each only when sent.
+    QStringList error;
+    const std::pair<const char *, float> errors[] = {
+        {"lat", extra.errLatM}, {"lon", extra.errLonM}, {"alt", extra.errAltM}};
+    for (const auto &[name, metres] : errors)
+        if (metres >= 0.0f)
+            error << QString::fromLatin1(name) + QLatin1Char(' ') +
+                         LengthText(metres, 3, units.length);
+    if (!error.isEmpty())
+        rows.push_back({QStringLiteral("Error"), error.join(QStringLiteral(", ")), g});
     rows.insert(rows.end(), {
                                 {QStringLiteral("Valid"), text.value(ctl::kValidity), false},
                                 {QStringLiteral("Fix mode"), text.value(ctl::kFixMode), g},

@@ -5,6 +5,7 @@
 #include "NtripClient.h"
 #include "SkyTable.h"
 #include "TextFields.h"
+#include "Units.h"
 
 #include <QString>
 #include <vector>
@@ -24,8 +25,19 @@ struct FixRow {
 // spoofing, antenna) adds rows once the receiver reported it, so an NMEA receiver's panel keeps
 // its rows. Beside the fix quality, the corrections: the client's state, data and base while it
 // runs, and apart from them what the receiver says it uses.
+// Position, altitude, speed and DOPs at the precision the receiver sent, in the chosen units;
+// the time with its zone's name.
+struct PanelOptions {
+    UnitChoice units;
+    QString zone; // "CEST", "UTC"; "" names none
+};
 std::vector<FixRow> FixPanelRows(const GpsFix &fix, FixFacts facts, const FixExtra &extra,
                                  const SkyView &sky, const QString &live,
-                                 const CorrectionStatus &corrections);
+                                 const CorrectionStatus &corrections,
+                                 const PanelOptions &options = {});
+
+// The position at the precision the receiver sent: the binary messages' precise one, the
+// sentence's digits, or the record's millionths, whichever agrees with the record first.
+void PanelPosition(const GpsFix &fix, const FixExtra &extra, double &lat, double &lon);
 
 } // namespace display

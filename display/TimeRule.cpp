@@ -70,4 +70,14 @@ QString TimeRuleText(TimeRule rule, int nBiasSeconds, int shownOffset) {
         .arg(OffsetText(-nBiasSeconds));
 }
 
+QString TimeZoneName(TimeRule rule, int shownOffset) {
+    if (rule == TimeRule::Utc)
+        return QStringLiteral("UTC");
+    const std::string name = platform::ZoneAbbreviation(shownOffset);
+    // Zones without a word for their offset spell it as digits ("+0545"): the offset reads better.
+    if (name.empty() || name[0] == '+' || name[0] == '-')
+        return OffsetText(shownOffset);
+    return QString::fromStdString(name);
+}
+
 } // namespace display

@@ -22,4 +22,8 @@ int ApplyTimeRule(GpsFix &fix, TimeRule rule, int nBiasSeconds);
 QString TimeRuleText(TimeRule rule, int nBiasSeconds);
 QString TimeRuleText(TimeRule rule, int nBiasSeconds, int shownOffset);
 
+// The zone's name beside a time shown under the rule with shownOffset (seconds east of UTC):
+// "UTC", the zone's abbreviation ("CEST"), or the offset ("UTC+05:45") when it has none.
+QString TimeZoneName(TimeRule rule, int shownOffset);
+
 } // namespace display

@@ -18,4 +18,17 @@ int UtcOffsetSecondsAt(long long utcSeconds) {
     return static_cast<int>(local.tm_gmtoff);
 }
 
+std::string ZoneAbbreviation(int offsetEast) {
+    tzset();
+    const std::time_t now = std::time(nullptr);
+    constexpr std::time_t kHalfYear = 182 * 24 * 3600;
+    for (const std::time_t t : {now, now + kHalfYear}) {
+        std::tm local{};
+        if (localtime_r(&t, &local) != nullptr && local.tm_gmtoff == offsetEast &&
+            local.tm_zone != nullptr)
+            return local.tm_zone;
+    }
+    return {};
+}
+
 } // namespace platform

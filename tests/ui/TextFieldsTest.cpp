@@ -1,6 +1,8 @@
 #include "TextFields.h"
 #include "ControlIds.h"
 #include "FixPanel.h"
+#include "NmeaDecoder.h"
+#include "Units.h"
 
 #include <QStringList>
 #include <algorithm>
@@ -255,7 +257,7 @@ TEST(FixPanel, RowsOfWhatTheReceiverReported) {
          {{"Accuracy", "\u00b14295 km horiz, \u00b13750 m vert"}}},
         {"speed accuracy in the speed's unit",
          [](FixExtra &e) { e.speedAccMps = 0.05f; },
-         {{"Speed", "12 KM/Hr \u00b10.18"}}},
+         {{"Speed", "12.50 km/h \u00b10.18"}}},
         {"no carrier solution",
          [](FixExtra &e) { e.carrier = kCarrierNone; },
          {{"Carrier", "none"}}},
@@ -364,5 +366,119 @@ TEST(TextFields, SplitDegreesWorkedValues) {
         EXPECT_EQ(m, r.minutes) << r.value;
         EXPECT_NEAR(s, r.seconds, 1e-4) << r.value;
         EXPECT_EQ(p, r.positive) << r.value;
+    }
+}
+
+// Rounding and units: a table of values and formats; then real sentences through the decoder to
+// the fix panel, whose texts keep the digits the receiver sent, in each unit.
+TEST(FixPanel, RoundingAndUnits) {
+    using namespace display;
+    using D = DegreeFormat;
+    const std::pair<QString, const char *> values[] = {
+        {DopText(0.49), "0.49"},
+        {DopText(0.495), "0.50"}, // rounded, not cut
+        {DopText(1.234), "1.23"},
+        {LengthText(1139.6, 1, LengthUnit::Metres), "1139.6 m"},
+        {LengthText(1139.6, 1, LengthUnit::Feet), "3738.8 ft"},
+        {LengthText(-12.3456, 3, LengthUnit::Metres), "-12.346 m"},
+        {LengthText(0.12345, 5, LengthUnit::Metres), "0.123 m"},
+        {SpeedText(0.187, SpeedUnit::Kmh), "0.187 km/h"},
+        {SpeedText(0.187, SpeedUnit::Mps), "0.052 m/s"},
+        {SpeedText(0.187, SpeedUnit::Knots), "0.101 kn"},
+        {SpeedText(0.187, SpeedUnit::Mph), "0.116 mph"},
+        {SpeedText(1.852, SpeedUnit::Knots), "1.000 kn"},
+        {CoordinateText(48.1173, true, D::Decimal), "48.117300000\u00b0"},
+        {CoordinateText(-122.626897, false, D::Decimal), "-122.626897000\u00b0"},
+        {CoordinateText(48.1173, true, D::DegreesMinutes), "48\u00b0 07.03800' N"},
+        {CoordinateText(-122.626897, false, D::DegreesMinutes), "122\u00b0 37.61382' W"},
+        {CoordinateText(38.110494, true, D::Dms), "38\u00b0 06' 37.7784\" N"},
+        {CoordinateText(-7.5, false, D::Dms), "007\u00b0 30' 00.0000\" W"},
+        {CoordinateText(-33.99999999999, true, D::Dms), "34\u00b0 00' 00.0000\" S"},
+        {CoordinateText(47.9999999999, true, D::DegreesMinutes), "48\u00b0 00.00000' N"},
+        {PositionText(45.0657718, 7.6590617, D::Decimal), "45.065771800\u00b0, 7.659061700\u00b0"},
+    };
+    for (const auto &[got, want] : values)
+        EXPECT_EQ(got, QString::fromUtf8(want));
+
+    using Rows = std::vector<std::pair<QString, QString>>;
+    struct Row {
+        const char *what;
+        std::vector<const char *> sentences;
+        UnitChoice units;
+        Rows want; // these rows' values; a row named with "" value must be absent
+    };
+    // One epoch of a u-blox NEO-M9N (ublox-neo-m9n-nmea.log) and a ZED-F9R's GST.
+    const std::vector<const char *> m9n = {
+        "$GNRMC,223747.00,A,3806.62968,N,12237.61386,W,0.084,,110720,,,D,V*0C",
+        "$GNGGA,223747.00,3806.62968,N,12237.61386,W,2,12,0.56,83.0,M,-29.5,M,,0000*4D",
+        "$GNGSA,A,3,29,20,18,16,51,13,44,26,,,,,1.04,0.56,0.88,1*02",
+        "$GNGST,223747.00,865,2.5,2.4,125,0.98,1.0,3.0*71"};
+    const Row rows[] = {
+        {"NEO-M9N in metres, km/h, DMS",
+         m9n,
+         {},
+         {{"Latitude", "38\u00b0 06' 37.7808\" N"},
+          {"Longitude", "122\u00b0 37' 36.8316\" W"},
+          {"Altitude", "83.0 m"},
+          {"Ellipsoid height", "53.5 m"},
+          {"Speed", "0.156 km/h"},
+          {"HDOP", "0.56"},
+          {"PDOP", "1.04"},
+          {"VDOP", "0.88"},
+          {"Error", "lat 0.980 m, lon 1.000 m, alt 3.000 m"}}},
+        {"NEO-M9N in feet, knots, decimal degrees",
+         m9n,
+         {D::Decimal, SpeedUnit::Knots, LengthUnit::Feet},
+         {{"Latitude", "38.110494667\u00b0"},
+          {"Longitude", "-122.626897667\u00b0"},
+          {"Altitude", "272.3 ft"},
+          {"Ellipsoid height", "175.5 ft"},
+          {"Speed", "0.084 kn"},
+          {"Error", "lat 3.215 ft, lon 3.281 ft, alt 9.843 ft"}}},
+        {"NEO-M9N in m/s, degrees and minutes",
+         m9n,
+         {D::DegreesMinutes, SpeedUnit::Mps, LengthUnit::Metres},
+         {{"Latitude", "38\u00b0 06.62968' N"},
+          {"Longitude", "122\u00b0 37.61386' W"},
+          {"Speed", "0.043 m/s"}}},
+        {"NEO-M9N in mph",
+         m9n,
+         {D::Dms, SpeedUnit::Mph, LengthUnit::Metres},
+         {{"Speed", "0.097 mph"}}},
+        {"ZED-F9R's centimetre errors",
+         {"$GNGST,231408.00,32,0.19,0.12,97,0.049,0.078,0.088*43"},
+         {},
+         {{"Error", "lat 0.049 m, lon 0.078 m, alt 0.088 m"}, {"Ellipsoid height", ""}}},
+        {"an empty latitude error",
+         {"$GPGST,172814.0,0.006,0.023,0.020,273.6,,0.022,0.031*47"},
+         {},
+         {{"Error", "lon 0.022 m, alt 0.031 m"}}},
+        {"a negative and a garbled error are not read",
+         {"$GPGST,172814.0,0.006,0.023,0.020,273.6,-1.5,0.02x,0.031*0A"},
+         {},
+         {{"Error", "alt 0.031 m"}}},
+        {"no GST, no error row", {m9n[0], m9n[1]}, {}, {{"Error", ""}}},
+    };
+    for (const Row &r : rows) {
+        CNmeaDecoder decoder(0);
+        for (const char *s : r.sentences) {
+            const std::string line = std::string(s) + "\r\n";
+            decoder.ParseBuffer(line.data(), static_cast<int>(line.size()));
+        }
+        GpsFix fix{};
+        FixExtra extra{};
+        decoder.CopyFix(fix, extra);
+        const std::vector<FixRow> panel =
+            FixPanelRows(fix, {extra.sent, false}, extra, SkyView{}, QString(), {}, {r.units, {}});
+        for (const auto &[label, value] : r.want) {
+            const auto it = std::find_if(panel.begin(), panel.end(),
+                                         [&](const FixRow &p) { return p.label == label; });
+            if (value.isEmpty())
+                EXPECT_EQ(it, panel.end()) << r.what << ": " << label.toStdString();
+            else if (it == panel.end())
+                ADD_FAILURE() << r.what << ": no row " << label.toStdString();
+            else
+                EXPECT_EQ(it->value, value) << r.what << ": " << label.toStdString();
+        }
     }
 }

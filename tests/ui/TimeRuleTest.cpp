@@ -36,6 +36,7 @@ struct Row {
     display::TimeRule rule;
     int year, month, day, hour, minute, second;       // the record: local standard time
     int sYear, sMonth, sDay, sHour, sMinute, sSecond; // shown
+    const char *zone = nullptr;                       // named beside the time
 };
 
 } // namespace
@@ -43,14 +44,18 @@ struct Row {
 TEST_F(TimeRuleTest, ShiftsByTheRulesOffsetAcrossDaysMonthsAndYears) {
     using display::TimeRule;
     const Row rows[] = {
-        {"standard as recorded", TimeRule::Standard, 2026, 7, 1, 12, 0, 0, 2026, 7, 1, 12, 0, 0},
-        {"summer: one hour on", TimeRule::Local, 2026, 7, 1, 12, 0, 0, 2026, 7, 1, 13, 0, 0},
-        {"winter: as standard", TimeRule::Local, 2026, 12, 8, 12, 0, 0, 2026, 12, 8, 12, 0, 0},
+        {"standard as recorded", TimeRule::Standard, 2026, 7, 1, 12, 0, 0, 2026, 7, 1, 12, 0, 0,
+         "CET"},
+        {"summer: one hour on", TimeRule::Local, 2026, 7, 1, 12, 0, 0, 2026, 7, 1, 13, 0, 0,
+         "CEST"},
+        {"winter: as standard", TimeRule::Local, 2026, 12, 8, 12, 0, 0, 2026, 12, 8, 12, 0, 0,
+         "CET"},
         {"summer into the next month", TimeRule::Local, 2026, 8, 31, 23, 30, 5, 2026, 9, 1, 0, 30,
          5},
         {"just before the switch", TimeRule::Local, 2026, 3, 29, 1, 59, 59, 2026, 3, 29, 1, 59, 59},
         {"at the switch", TimeRule::Local, 2026, 3, 29, 2, 0, 0, 2026, 3, 29, 3, 0, 0},
-        {"utc back over the year", TimeRule::Utc, 2026, 1, 1, 0, 30, 0, 2025, 12, 31, 23, 30, 0},
+        {"utc back over the year", TimeRule::Utc, 2026, 1, 1, 0, 30, 0, 2025, 12, 31, 23, 30, 0,
+         "UTC"},
         {"utc back over a leap day", TimeRule::Utc, 2028, 3, 1, 0, 0, 7, 2028, 2, 29, 23, 0, 7},
         {"off the calendar: time of day", TimeRule::Utc, 0, 0, 0, 0, 30, 0, 0, 0, 0, 23, 30, 0},
         {"empty record stays empty", TimeRule::Utc, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
@@ -64,7 +69,11 @@ TEST_F(TimeRuleTest, ShiftsByTheRulesOffsetAcrossDaysMonthsAndYears) {
         f.bMinute = static_cast<std::uint8_t>(r.minute);
         f.bSecond = static_cast<std::uint8_t>(r.second);
         f.lLatitude = 123;
-        display::ApplyTimeRule(f, r.rule, bias);
+        const int shownOffset = display::ApplyTimeRule(f, r.rule, bias);
+        if (r.zone != nullptr) {
+            EXPECT_EQ(display::TimeZoneName(r.rule, shownOffset), QString::fromLatin1(r.zone))
+                << r.what;
+        }
         EXPECT_EQ(f.nYear, r.sYear) << r.what;
         EXPECT_EQ(f.bMonth, r.sMonth) << r.what;
         EXPECT_EQ(f.bDay, r.sDay) << r.what;
@@ -79,4 +88,9 @@ TEST_F(TimeRuleTest, ShiftsByTheRulesOffsetAcrossDaysMonthsAndYears) {
     EXPECT_TRUE(display::TimeRuleText(TimeRule::Utc, bias).startsWith("UTC"));
     EXPECT_EQ(display::TimeRuleText(TimeRule::Standard, 12600),
               QStringLiteral("Local standard time, UTC-03:30 (summer time not applied)"));
+    // A zone without a word for its offset is named by the offset.
+    qputenv("TZ", "<+0545>-5:45");
+    tzset();
+    EXPECT_EQ(display::TimeZoneName(TimeRule::Local, 20700), QStringLiteral("UTC+05:45"));
+    EXPECT_EQ(display::TimeZoneName(TimeRule::Utc, 20700), QStringLiteral("UTC"));
 }
