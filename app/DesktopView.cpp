@@ -5,6 +5,7 @@
 #include "SatTableModel.h"
 #include "SkyPlot.h"
 #include "SkyView.h"
+#include "ViewUnits.h"
 
 #include <QEvent>
 #include <QGridLayout>
@@ -210,6 +211,25 @@ CDesktopView::CDesktopView(QWidget *parent) : QWidget(parent) {
     all->setSpacing(0);
     all->addWidget(m_banner);
     all->addLayout(body, 1);
+    m_units = new CViewUnits(
+        *this,
+        [this] {
+            const CorrectionStatus corrections = m_corrections;
+            Show(m_fix, m_facts, m_extra, m_sky, m_live, corrections);
+        },
+        [this](display::DegreeFormat format) { return PositionText(format); });
+}
+
+void CDesktopView::AddMenuActions(QMenu &menu) const {
+    m_units->AddTo(menu);
+}
+
+QString CDesktopView::PositionText(display::DegreeFormat format) const {
+    if ((m_facts.sent & kSentPosition) == 0)
+        return {};
+    double lat = 0.0, lon = 0.0;
+    display::PanelPosition(m_fix, m_extra, lat, lon);
+    return display::PositionText(lat, lon, format);
 }
 
 void CDesktopView::ShowAlarms(const std::vector<display::BannerLine> &lines) {
@@ -249,8 +269,11 @@ void CDesktopView::Show(const GpsFix &fix, display::FixFacts facts, const FixExt
         !std::equal(sky.sats, sky.sats + std::min(sky.count, SkyView::kMax), m_sky.sats, SamePlot);
     m_sky = sky;
     m_bStale = facts.stale;
-    const std::vector<display::FixRow> rows =
-        display::FixPanelRows(fix, facts, extra, sky, live, corrections);
+    m_fix = fix, m_facts = facts, m_extra = extra, m_live = live;
+    if (&corrections != &m_corrections)
+        m_corrections = corrections;
+    const std::vector<display::FixRow> rows = display::FixPanelRows(
+        fix, facts, extra, sky, live, corrections, {m_units->Units(), m_zone});
     for (std::size_t i = 0; i < rows.size(); ++i) {
         if (i >= m_rowLabels.size()) {
             auto *label = new QLabel(m_fixGrid->parentWidget());

@@ -6,12 +6,15 @@
 #include "NtripClient.h"
 #include "SkyTable.h"
 #include "TextFields.h"
+#include "Units.h"
 
 #include <QString>
 #include <QWidget>
 #include <vector>
 
 class CSatTableModel;
+class CViewUnits;
+class QMenu;
 class QGridLayout;
 class QLabel;
 class QTableView;
@@ -27,6 +30,13 @@ public:
     // state in words ("" while live), the corrections.
     void Show(const GpsFix &fix, display::FixFacts facts, const FixExtra &extra, const SkyView &sky,
               const QString &live, const CorrectionStatus &corrections);
+
+    // The zone's name written beside the time ("CEST", "UTC").
+    void SetZone(const QString &zone) { m_zone = zone; }
+    // The unit choices and the position's copies, for the context menu.
+    void AddMenuActions(QMenu &menu) const;
+    // The shown position in a format, as the clipboard gets it; "" while none was sent.
+    QString PositionText(display::DegreeFormat format) const;
 
     // The alarm banner across the top: a line per alarm on show, hidden (taking no room) without.
     void ShowAlarms(const std::vector<display::BannerLine> &lines);
@@ -44,6 +54,14 @@ private:
     class CCells;
 
     SkyView m_sky{};
+    // The last snapshot, shown again when the units change.
+    GpsFix m_fix{};
+    display::FixFacts m_facts{};
+    FixExtra m_extra{};
+    QString m_live;
+    CorrectionStatus m_corrections;
+    QString m_zone;
+    CViewUnits *m_units = nullptr;
     bool m_bStale = false;
     CBanner *m_banner = nullptr;
     CSkyPlot *m_plot = nullptr;

@@ -2,6 +2,7 @@
 
 #include "CommandLine.h"
 #include "ConsoleView.h"
+#include "DesktopView.h"
 #include "HistoryView.h"
 #include "NtripDialog.h"
 #include "ReceiverSettingsDialog.h"
@@ -224,6 +225,10 @@ void CSessionMenu::ShowMenu(const QPoint &pos) {
     menu.addAction(m_consoleAction);
     menu.addAction(m_ntripAction);
     menu.addAction(m_settingsAction);
+    if (const CDesktopView *desktop = m_dlg.Desktop(); desktop != nullptr && desktop->isVisible()) {
+        menu.addSeparator();
+        desktop->AddMenuActions(menu);
+    }
     if (!m_dlg.PortBusy() && m_dlg.m_port.Replay() != nullptr) {
         menu.addSeparator();
         for (QAction *a : m_replay)

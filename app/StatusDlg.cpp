@@ -448,7 +448,8 @@ void CStatusDlg::UpdateDesktop() {
     if (!m_bDesktop || !m_desktop)
         return;
     GpsFix cur = m_curFix;
-    display::ApplyTimeRule(cur, m_timeRule, m_nBiasSeconds);
+    const int shownOffset = display::ApplyTimeRule(cur, m_timeRule, m_nBiasSeconds);
+    m_desktop->SetZone(display::TimeZoneName(m_timeRule, shownOffset));
     m_desktop->Show(cur, display::FixFacts{m_curExtra.sent, m_bNoData}, m_curExtra, m_curSky,
                     m_strLive, m_curCorrections);
     m_desktop->ShowAlarms(display::BannerLines(m_curWatch, m_bNoData));

@@ -12,11 +12,16 @@
 #include "SkyView.h"
 #include "StatusDlgTemplate.h"
 #include "TestPaths.h"
+#include "UserDirs.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
+#include <QFile>
 #include <QIcon>
 #include <QImage>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPainter>
@@ -496,4 +501,105 @@ TEST_F(SkyWindowTest, DesktopLayoutListsEverySatelliteAndSwitchesOnResize) {
     EXPECT_TRUE(dlg.IsDesktop());
     dlg.done(QDialog::Rejected);
     platform::UnbindAllPorts();
+}
+
+// The desktop layout's units: each View action rewrites its fix panel row in that unit, the
+// choice is kept for the next window (the settings folder), and Ctrl+C and the context menu's
+// copies put the position on the clipboard as shown or in the format asked for.
+TEST_F(SkyWindowTest, UnitChoiceRewritesThePanelIsKeptAndCopiesThePosition) {
+    if (!CSimProcess::Built())
+        GTEST_SKIP() << "needs the simulated receiver " << CSimProcess::Binary();
+    // The choice is written to the settings folder: one in the build folder, never the user's.
+    struct ConfigHome {
+        bool had = qEnvironmentVariableIsSet("XDG_CONFIG_HOME");
+        ~ConfigHome() {
+            if (!had)
+                qunsetenv("XDG_CONFIG_HOME");
+        }
+    } home;
+    if (!home.had)
+        qputenv("XDG_CONFIG_HOME", SKYWATCH_BINARY_DIR "/test-home/config");
+    const QString settings = QString::fromStdString(platform::ConfigDir()) + "/view.conf";
+    QFile::remove(settings);
+    CSimProcess sim;
+    ASSERT_TRUE(
+        sim.Start({"--replay", SKYWATCH_NMEA_DIR "/ublox-neo-m9n-nmea.log", "--baud", "115200"}))
+        << sim.Errors();
+    platform::BindPort(4, sim.SlavePath());
+    const auto row = [](const CStatusDlg &dlg, const char *label) {
+        const QLabel *value = dlg.Desktop()->FixValue(QString::fromLatin1(label));
+        return value != nullptr ? value->text() : QString();
+    };
+    const auto pick = [](CStatusDlg &dlg, const char *name) {
+        QAction *a = dlg.Desktop()->findChild<QAction *>(QString::fromLatin1(name));
+        if (a != nullptr)
+            a->trigger();
+        return a != nullptr;
+    };
+    struct Choice {
+        const char *action, *label, *pattern;
+    };
+    // The capture sends knots to 0.001, altitude to 0.1 m, minutes to 0.00001'.
+    const Choice choices[] = {
+        {"view-speed-mps", "Speed", "^\\d+\\.\\d{3} m/s$"},
+        {"view-speed-mph", "Speed", "^\\d+\\.\\d{3} mph$"},
+        {"view-speed-kmh", "Speed", "^\\d+\\.\\d{3} km/h$"},
+        {"view-speed-knots", "Speed", "^\\d+\\.\\d{3} kn$"},
+        {"view-length-m", "Altitude", "^\\d+\\.\\d m$"},
+        {"view-degrees-dm", "Latitude", "^38\u00b0 06\\.\\d{5}' N$"},
+        {"view-degrees-dms", "Longitude", "^122\u00b0 37' \\d\\d\\.\\d{4}\" W$"},
+        {"view-degrees-decimal", "Latitude", "^38\\.\\d{9}\u00b0$"},
+        {"view-length-ft", "Altitude", "^\\d+\\.\\d ft$"},
+    };
+    {
+        CStatusDlg dlg;
+        dlg.OnInitDialog();
+        dlg.resize(1400, 900);
+        dlg.show();
+        ASSERT_TRUE(dlg.IsDesktop());
+        ASSERT_TRUE(PumpUntil(
+            [&] {
+                return row(dlg, "Error").startsWith("lat ") && row(dlg, "Speed") != "-" &&
+                       row(dlg, "Altitude") != "-" && row(dlg, "Latitude") != "-";
+            },
+            8000))
+            << row(dlg, "Error").toStdString();
+        for (const Choice &c : choices) {
+            ASSERT_TRUE(pick(dlg, c.action)) << c.action;
+            const QRegularExpression want(QString::fromUtf8(c.pattern));
+            EXPECT_TRUE(want.match(row(dlg, c.label)).hasMatch())
+                << c.action << ": " << row(dlg, c.label).toStdString();
+        }
+        EXPECT_TRUE(row(dlg, "Error").endsWith(" ft")) << row(dlg, "Error").toStdString();
+        dlg.done(QDialog::Rejected);
+    }
+    // The next window starts with the last choice: knots, feet, decimal degrees.
+    CStatusDlg dlg;
+    dlg.OnInitDialog();
+    dlg.resize(1400, 900);
+    dlg.show();
+    ASSERT_TRUE(PumpUntil([&] { return !row(dlg, "Speed").startsWith('-'); }, 8000));
+    EXPECT_TRUE(row(dlg, "Speed").endsWith(" kn")) << row(dlg, "Speed").toStdString();
+    EXPECT_TRUE(row(dlg, "Altitude").endsWith(" ft")) << row(dlg, "Altitude").toStdString();
+    ASSERT_TRUE(PumpUntil([&] { return row(dlg, "Latitude").startsWith("38."); }, 3000))
+        << row(dlg, "Latitude").toStdString();
+
+    dlg.activateWindow();
+    ASSERT_TRUE(PumpUntil([&] { return QApplication::activeWindow() == &dlg; }, 3000));
+    QGuiApplication::clipboard()->clear();
+    // A key press the program sends goes through the window's shortcuts first, as typed ones do.
+    QKeyEvent ctrlC(QEvent::KeyPress, Qt::Key_C, Qt::ControlModifier);
+    QApplication::sendEvent(&dlg, &ctrlC);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(),
+              row(dlg, "Latitude") + QStringLiteral(", ") + row(dlg, "Longitude"));
+    ASSERT_TRUE(pick(dlg, "copy-position-dms"));
+    EXPECT_TRUE(
+        QRegularExpression(QString::fromUtf8("^38\u00b0 06' \\d\\d\\.\\d{4}\" N, 122\u00b0 37' "
+                                             "\\d\\d\\.\\d{4}\" W$"))
+            .match(QGuiApplication::clipboard()->text())
+            .hasMatch())
+        << QGuiApplication::clipboard()->text().toStdString();
+    dlg.done(QDialog::Rejected);
+    platform::UnbindAllPorts();
+    QFile::remove(settings);
 }
