@@ -56,7 +56,10 @@ CSessionMenu::CSessionMenu(CStatusDlg &dlg) : QObject(&dlg), m_dlg(dlg) {
     AddReplayAction(QStringLiteral("Pause"), QKeySequence(Qt::CTRL | Qt::Key_P),
                     [](CGpsPort &port) {
                         CFileSource *r = port.Replay();
-                        r->SetSpeed(r->Speed() == CFileSource::kPaused ? 1 : CFileSource::kPaused);
+                        if (r->Speed() == CFileSource::kPaused)
+                            r->Resume();
+                        else
+                            r->SetSpeed(CFileSource::kPaused);
                     });
     AddReplayAction(QStringLiteral("Play x1"), QKeySequence(Qt::CTRL | Qt::Key_1), speed(1));
     AddReplayAction(QStringLiteral("Play x10"), QKeySequence(Qt::CTRL | Qt::Key_2), speed(10));

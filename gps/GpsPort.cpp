@@ -110,6 +110,10 @@ bool CGpsPort::Open(int nPort, int nBaud) {
         m_link.lastData = std::chrono::steady_clock::now();
         m_link.device = m_source->Description();
     }
+    {
+        std::lock_guard lock(m_heldLock);
+        m_heldSky.reset();
+    }
     // Taken before the reader starts: from then on the reader may replace the descriptor.
     const int hPort = m_source->Handle();
     try {
@@ -365,6 +369,8 @@ void CGpsPort::ReaderThread() {
                 }
             }
         }
+        if (const platform::CFileSource *replay = Replay())
+            HoldWhilePaused(*replay, r.count > 0 || r.jumped);
         // Close woke the read: what it had taken is decoded and recorded before the reader ends.
         if (r.woken)
             return;
@@ -391,6 +397,34 @@ void CGpsPort::ReaderThread() {
             if (m_stop.WaitUntil(started + std::chrono::milliseconds(kReadTimeoutMs)))
                 return;
         }
+    }
+}
+
+void CGpsPort::CopySky(SkyView &dest) const {
+    {
+        std::lock_guard lock(m_heldLock);
+        if (m_heldSky) {
+            dest = *m_heldSky;
+            return;
+        }
+    }
+    m_decoder.CopySky(dest);
+}
+
+void CGpsPort::HoldWhilePaused(const platform::CFileSource &replay, bool moved) {
+    const bool paused = replay.Speed() == platform::CFileSource::kPaused;
+    if (paused) {
+        // Paused is not silent: the window goes on showing the moment it paused at.
+        std::lock_guard lock(m_linkLock);
+        m_link.lastData = std::chrono::steady_clock::now();
+    }
+    std::lock_guard lock(m_heldLock);
+    if (!paused) {
+        m_heldSky.reset();
+    } else if (!m_heldSky || moved) {
+        auto sky = std::make_unique<SkyView>();
+        m_decoder.CopySky(*sky);
+        m_heldSky = std::move(sky);
     }
 }
 

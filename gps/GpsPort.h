@@ -81,7 +81,8 @@ public:
     void CopyFix(GpsFix &dest, FixExtra &extra) const { m_decoder.CopyFix(dest, extra); }
     void ClearFix() { m_decoder.ClearFix(); }
     ScanCounters CopyCounters() const { return m_decoder.CopyCounters(); }
-    void CopySky(SkyView &dest) const { m_decoder.CopySky(dest); }
+    // A paused replay's sky is the one of the moment it paused at, or jumped to.
+    void CopySky(SkyView &dest) const;
     LinkState CopyLinkState() const;
     // The reader's decoder, to read from (counters, valid fixes) on any thread.
     const CNmeaDecoder &Decoder() const { return m_decoder; }
@@ -203,4 +204,8 @@ private:
     std::string m_sendFailure;
     mutable std::mutex m_linkLock;
     LinkState m_link;
+    // Reader thread: a paused replay holds its sky and keeps its link live.
+    void HoldWhilePaused(const platform::CFileSource &replay, bool moved);
+    mutable std::mutex m_heldLock;
+    std::unique_ptr<SkyView> m_heldSky; // null while the replay plays
 };

@@ -19,6 +19,7 @@ constexpr std::size_t kSniff = 1u << 20;
 // A gap between epochs longer than this (a pause in the recording, a day's wrap) plays at once.
 constexpr double kLongestWait = 10.0;
 constexpr int kPausedPollMs = 100;
+constexpr std::size_t kStepMaxBytes = 16384;
 
 gzFile Gz(void *p) {
     return static_cast<gzFile>(p);
@@ -251,12 +252,18 @@ double CFileSource::FrameTime(const char *p, std::size_t left) {
 SerialRead CFileSource::Read(char *buf, std::size_t size, int timeoutMs, const CWakeEvent &wake) {
     SerialRead r;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    const bool paused = m_paused.load();
     if (const double jump = m_jump.exchange(-1.0); jump >= 0.0) {
         DoJump(jump);
         r.jumped = true;
+        m_step = paused && m_jumpWhilePaused.load();
+        m_stepEpochs = 0;
+        m_stepBytes = 0;
     }
-    const int speed = m_speed.load();
-    if (speed == kPaused || (m_ended.load() && m_at >= m_chunk.size())) {
+    if (!paused)
+        m_step = false;
+    const int speed = m_step ? kFastest : m_speed.load();
+    if ((paused && !m_step) || (m_ended.load() && m_at >= m_chunk.size())) {
         r.woken = wake.WaitFor(std::chrono::milliseconds(std::min(timeoutMs, kPausedPollMs)));
         return r;
     }
@@ -280,6 +287,25 @@ SerialRead CFileSource::Read(char *buf, std::size_t size, int timeoutMs, const C
                                    : nullptr)
             end = static_cast<const char *>(sync);
         const std::size_t line = static_cast<std::size_t>(end - p);
+        // The step runs to the end of the second epoch after the jump (the first may be cut), or
+        // through a stretch whose sentences carry no time.
+        if (m_step && m_stepBytes >= kStepMaxBytes) {
+            m_step = false;
+            break;
+        }
+        if (m_step) {
+            double when = LineTime(p, line);
+            if (when < 0.0 && !m_bSentenceTimes)
+                when = FrameTime(p, left);
+            if (when >= 0.0 && when != m_epochUtc) {
+                m_epochUtc = when;
+                if (++m_stepEpochs == 3) {
+                    m_step = false;
+                    m_epochUtc = -1.0;
+                    break;
+                }
+            }
+        }
         double t = speed == kFastest ? -1.0 : LineTime(p, line);
         if (t >= 0.0)
             m_bSentenceTimes = true;
@@ -318,6 +344,7 @@ SerialRead CFileSource::Read(char *buf, std::size_t size, int timeoutMs, const C
         std::memcpy(buf + r.count, p, n);
         r.count += n;
         m_at += n;
+        m_stepBytes += n;
         m_consumed += n;
     }
     m_position.store(std::min(1.0, static_cast<double>(m_consumed) / static_cast<double>(m_total)));

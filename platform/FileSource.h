@@ -34,11 +34,21 @@ public:
     bool CanSendCommands(std::string &why) const override;
     bool IsNetwork() const override { return false; }
 
-    // 1, 10, kFastest, or kPaused.
-    void SetSpeed(int speed) { m_speed.store(speed); }
-    int Speed() const { return m_speed.load(); }
+    // 1, 10, kFastest, or kPaused, which keeps the speed to resume at.
+    void SetSpeed(int speed) {
+        if (speed != kPaused)
+            m_speed.store(speed);
+        m_paused.store(speed == kPaused);
+    }
+    int Speed() const { return m_paused.load() ? kPaused : m_speed.load(); }
+    // Plays on at the speed it had before the pause.
+    void Resume() { m_paused.store(false); }
     // Jumps to this fraction (0-1) of the recording, to the next line there.
-    void JumpTo(double fraction) { m_jump.store(fraction); }
+    // Asked while paused, it plays the moment it lands on, then holds there.
+    void JumpTo(double fraction) {
+        m_jumpWhilePaused.store(m_paused.load());
+        m_jump.store(fraction);
+    }
     // How far the playback is, 0-1 (of the file's bytes).
     double Position() const { return m_position.load(); }
     bool Ended() const { return m_ended.load(); }
@@ -65,6 +75,11 @@ private:
     std::chrono::steady_clock::time_point m_epochStart;
 
     std::atomic<int> m_speed{1};
+    std::atomic<bool> m_paused{false};
+    std::atomic<bool> m_jumpWhilePaused{false};
+    bool m_step = false;  // playing the moment a jump while paused landed on
+    int m_stepEpochs = 0; // epochs begun since that jump
+    std::size_t m_stepBytes = 0;
     std::atomic<double> m_jump{-1.0};
     std::atomic<double> m_position{0.0};
     std::atomic<bool> m_ended{false};

@@ -136,6 +136,42 @@ TEST_F(SessionWindow, AReplayPlaysSaysSoAndRefusesRestartCommands) {
         << dlg.windowTitle().toStdString();
 }
 
+// A paused replay goes on showing the moment it paused at, however long it stays paused; a jump
+// while paused shows the moment it lands on; playing on keeps the speed.
+TEST_F(SessionWindow, APausedReplayHoldsItsMomentAndItsSpeed) {
+    platform::BindPort(kPort, SKYWATCH_NMEA_DIR "/ublox-neo-m9n-nmea.log");
+    CStatusDlg dlg;
+    dlg.OnInitDialog();
+    CSessionMenu menu(dlg);
+    dlg.show();
+    ASSERT_NE(dlg.m_port.Replay(), nullptr);
+    menu.ReplayActions()[2]->trigger(); // x10
+    ASSERT_TRUE(PumpUntil([&] { return dlg.m_curSky.count > 20 && dlg.m_curFix.bValid; }, 5000));
+    menu.ReplayActions()[0]->trigger(); // pause
+    // An epoch already on its way when the pause came still arrives.
+    PumpUntil([] { return false; }, 1200);
+    const auto second = [&] { return dlg.m_curFix.bMinute * 60 + dlg.m_curFix.bSecond; };
+    const int pausedAt = second();
+    const std::size_t inView = dlg.m_curSky.count;
+    // Longer than the silence that means no data (3 s) and than a sky cycle is kept (5 s).
+    PumpUntil([] { return false; }, 6000);
+    EXPECT_TRUE(dlg.windowTitle().contains(QStringLiteral("replay paused")))
+        << dlg.windowTitle().toStdString();
+    EXPECT_FALSE(dlg.m_bNoData);
+    EXPECT_EQ(dlg.m_curSky.count, inView);
+    EXPECT_EQ(second(), pausedAt);
+    menu.ReplayActions()[5]->trigger(); // forward 10%
+    EXPECT_TRUE(PumpUntil([&] { return second() >= pausedAt + 5; }, 3000))
+        << pausedAt << " -> " << second();
+    EXPECT_GT(dlg.m_curSky.count, 20u);
+    EXPECT_TRUE(dlg.windowTitle().contains(QStringLiteral("replay paused")))
+        << dlg.windowTitle().toStdString();
+    menu.ReplayActions()[0]->trigger(); // play on
+    EXPECT_TRUE(
+        PumpUntil([&] { return dlg.windowTitle().contains(QStringLiteral("replay x10")); }, 3000))
+        << dlg.windowTitle().toStdString();
+}
+
 } // namespace
 
 namespace {
