@@ -9,6 +9,8 @@ QString LiveText(const LiveState &state) {
     case LiveState::Port::Open:
         if (state.nSilentSeconds >= kSilentAfterSeconds)
             live = QStringLiteral("no data for %1 s").arg(state.nSilentSeconds);
+        else if (!state.bEverData)
+            live = QStringLiteral("waiting for data");
         break;
     case LiveState::Port::Reconnecting:
         live = state.bNetwork ? (state.bEverData ? QStringLiteral("source gone, waiting")
@@ -27,7 +29,8 @@ QString LiveText(const LiveState &state) {
 }
 
 bool IsNoData(const LiveState &state) {
-    return state.port != LiveState::Port::Open || state.nSilentSeconds >= kSilentAfterSeconds;
+    return state.port != LiveState::Port::Open || state.nSilentSeconds >= kSilentAfterSeconds ||
+           !state.bEverData;
 }
 
 QString LiveCaption(const LiveState &state, const QString &more) {

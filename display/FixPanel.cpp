@@ -224,14 +224,14 @@ std::vector<FixRow> FixPanelRows(const GpsFix &fix, FixFacts facts, const FixExt
         accuracy << AccuracyText(extra.vAccM, units.length) + QStringLiteral(" vert");
     if (!accuracy.isEmpty())
         rows.push_back({QStringLiteral("Accuracy"), accuracy.join(QStringLiteral(", ")), g});
-    // GST's 1-sigma errors, each only when sent.
+    // GST's 1-sigma errors, each only when sent, with the digits sent (at most millimetres).
     QStringList error;
     const std::pair<const char *, float> errors[] = {
         {"lat", extra.errLatM}, {"lon", extra.errLonM}, {"alt", extra.errAltM}};
     for (const auto &[name, metres] : errors)
         if (metres >= 0.0f)
             error << QString::fromLatin1(name) + QLatin1Char(' ') +
-                         LengthText(metres, 3, units.length);
+                         LengthText(metres, extra.errDecimals, units.length);
     if (!error.isEmpty())
         rows.push_back({QStringLiteral("Error"), error.join(QStringLiteral(", ")), g});
     rows.insert(rows.end(), {
@@ -250,11 +250,13 @@ std::vector<FixRow> FixPanelRows(const GpsFix &fix, FixFacts facts, const FixExt
         rows.push_back(
             {QStringLiteral("Carrier"), QStringLiteral("RTK ") + CarrierWord(extra.carrier), g});
     AddCorrectionRows(corrections, fix, extra, g, rows);
+    // Counts are of data that comes: before it and after it stops they are not known.
     rows.push_back({QStringLiteral("Satellites"),
-                    QStringLiteral("%1 used, %2 in view, %3 signals")
-                        .arg(sky.used)
-                        .arg(sky.count)
-                        .arg(sky.signalsTracked),
+                    g ? QString::fromLatin1(kNotSentText)
+                      : QStringLiteral("%1 used, %2 in view, %3 signals")
+                            .arg(sky.used)
+                            .arg(sky.count)
+                            .arg(sky.signalsTracked),
                     g});
     if (sky.leftOut > 0)
         rows.push_back({QStringLiteral("Left out"),

@@ -334,8 +334,14 @@ TEST_F(ResetTest, AfterReSetEveryTextShowsTheEmptyRecord) {
     Settle(300);
 
     PickAndReset(*m_dlg, 3, 2, 0);
-    EXPECT_TRUE(PumpUntil([&] { return ValueTexts(*m_dlg) == empty; }, 2500));
-    const QMap<int, QString> now = ValueTexts(*m_dlg);
+    // The validity says "No data" until a sentence comes, "-" after one that set nothing.
+    const auto same = [&](QMap<int, QString> texts) {
+        if (texts[ctl::kValidity] == QString::fromLatin1(display::kNotSentText))
+            texts[ctl::kValidity] = empty[ctl::kValidity];
+        return texts;
+    };
+    EXPECT_TRUE(PumpUntil([&] { return same(ValueTexts(*m_dlg)) == empty; }, 2500));
+    const QMap<int, QString> now = same(ValueTexts(*m_dlg));
     for (int id : kValueIds)
         EXPECT_EQ(now[id], empty[id]) << "control " << id;
     EXPECT_EQ(m_dlg->m_redrawAll, 0);
@@ -452,14 +458,16 @@ TEST_F(ResetTest, ChangedReceiverIsRecognisedAnewAfterReSet) {
 // The caption times the restart, shows the result, and another Re-set clears it.
 TEST_F(ResetTest, CaptionTimesTheRestartToTheFix) {
     Settle();
-    EXPECT_EQ(m_dlg->windowTitle(), QStringLiteral("Skywatch"));
+    EXPECT_EQ(m_dlg->windowTitle(), QStringLiteral("Skywatch - waiting for data"));
     const std::string fix = Sentence("$GPRMC,120000,A,4807.038,N,01131.000,E,0.0,0.0,230394,,");
     // Sent before the restart took effect: no time yet.
     ASSERT_TRUE(m_com4.Write(fix));
     PickAndReset(*m_dlg, 3, 2, 1);
     // The receiver has not named itself: it is asked first, and timed once the restart went.
-    EXPECT_EQ(m_dlg->windowTitle(),
-              QStringLiteral("Skywatch - warm start: asking the receiver which kind it is"));
+    // Whether the sentence was read yet decides "waiting for data" before it.
+    EXPECT_TRUE(m_dlg->windowTitle().endsWith(
+        QStringLiteral("warm start: asking the receiver which kind it is")))
+        << m_dlg->windowTitle().toStdString();
     EXPECT_TRUE(PumpUntil(
         [&] { return m_dlg->windowTitle() == QStringLiteral("Skywatch - warm start, 1 s"); }, 3500))
         << m_dlg->windowTitle().toStdString();
@@ -472,8 +480,9 @@ TEST_F(ResetTest, CaptionTimesTheRestartToTheFix) {
         2500))
         << m_dlg->windowTitle().toStdString();
     PickAndReset(*m_dlg, 3, 2, 3);
-    EXPECT_TRUE(
-        PumpUntil([&] { return m_dlg->windowTitle() == QStringLiteral("Skywatch"); }, 1500));
+    EXPECT_TRUE(PumpUntil(
+        [&] { return m_dlg->windowTitle() == QStringLiteral("Skywatch - waiting for data"); },
+        1500));
 }
 
 TEST(LiveCaptionTest, OneShortStateAfterTheName) {
@@ -487,6 +496,8 @@ TEST(LiveCaptionTest, OneShortStateAfterTheName) {
         {{Port::Open, 2, {}}, {}, QStringLiteral("Skywatch")},
         {{Port::Open, 3, {}}, {}, QStringLiteral("Skywatch - no data for 3 s")},
         {{Port::Open, 12, {}}, {}, QStringLiteral("Skywatch - no data for 12 s")},
+        {{Port::Open, 2, {}, false, false}, {}, QStringLiteral("Skywatch - waiting for data")},
+        {{Port::Open, 3, {}, false, false}, {}, QStringLiteral("Skywatch - no data for 3 s")},
         {{Port::Reconnecting, 40, {}},
          {},
          QStringLiteral("Skywatch - receiver unplugged, waiting")},
@@ -501,8 +512,11 @@ TEST(LiveCaptionTest, OneShortStateAfterTheName) {
          QStringLiteral("cold start, 12 s"),
          QStringLiteral("Skywatch - no data for 5 s; cold start, 12 s")},
     };
-    for (const auto &row : rows)
+    for (const auto &row : rows) {
         EXPECT_EQ(LiveCaption(row.state, row.more), row.caption);
+        // The values are grey whenever there is a state to tell.
+        EXPECT_EQ(IsNoData(row.state), !LiveText(row.state).isEmpty()) << row.caption.toStdString();
+    }
     EXPECT_EQ(ShortOpenFailure(ENOENT, QStringLiteral("/dev/ttyS3")),
               QStringLiteral("/dev/ttyS3 not found"));
     EXPECT_EQ(ShortOpenFailure(ENOTTY, QStringLiteral("/dev/watchdog")),
@@ -558,10 +572,13 @@ TEST(LiveCaptionTest, PortTipCountsEachProtocolAndHintsAtTheBaudRate) {
 // The caption follows the receiver each tick: live, silent, unplugged, closed by the user.
 TEST_F(ResetTest, CaptionSaysWhetherWhatItShowsIsLive) {
     const auto caption = [&] { return m_dlg->windowTitle(); };
-    EXPECT_EQ(caption(), QStringLiteral("Skywatch"));
+    EXPECT_EQ(caption(), QStringLiteral("Skywatch - waiting for data"));
+    EXPECT_TRUE(m_dlg->m_bNoData);
     ASSERT_TRUE(m_com4.Write(FixBurst()));
     ASSERT_TRUE(PumpUntil([&] { return m_dlg->m_port.CopyCounters().Decoded() > 0; }, 2000));
     const auto last = std::chrono::steady_clock::now();
+    ASSERT_TRUE(PumpUntil([&] { return caption() == QStringLiteral("Skywatch"); }, 1500));
+    EXPECT_FALSE(m_dlg->m_bNoData);
     ASSERT_TRUE(PumpUntil([&] { return caption() != QStringLiteral("Skywatch"); }, 6000));
     const double delay =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - last).count();
