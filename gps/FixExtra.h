@@ -76,6 +76,7 @@ struct FixExtra {
     float pdop = 0.0f, hdop = 0.0f, vdop = 0.0f;
     // GST's 1-sigma errors of latitude, longitude and altitude in metres; below 0 when not sent.
     float errLatM = -1.0f, errLonM = -1.0f, errAltM = -1.0f;
+    std::int8_t errDecimals = -1; // the most digits any of them was sent with after the point
     Integrity integrity;
 };
 

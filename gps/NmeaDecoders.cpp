@@ -388,6 +388,7 @@ void CNmeaDecoder::ParseGST(const char *sentence, std::size_t star) {
     m_extra.errLatM = ErrorMetres(f[6]);
     m_extra.errLonM = ErrorMetres(f[7]);
     m_extra.errAltM = ErrorMetres(f[8]);
+    m_extra.errDecimals = std::max({Decimals(f[6]), Decimals(f[7]), Decimals(f[8])});
     m_fixDirty = true;
 }
 
