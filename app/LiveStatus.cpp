@@ -37,8 +37,13 @@ void CStatusDlg::UpdateLiveStatus() {
     m_strLive = LiveText(state);
     // A window manager may cut the caption short: the port's state says what to do, too.
     if (auto *status = qobject_cast<QLabel *>(GetDlgItem(ctl::kPortStatus))) {
-        const bool ptyGone = state.port == LiveState::Port::Reconnecting && state.bPty;
-        const QString shown = ptyGone ? QString::fromLatin1(kPressResetText) : m_strStatus;
+        QString shown = m_strStatus;
+        if (state.port == LiveState::Port::Reconnecting)
+            shown = state.bPty ? QString::fromLatin1(kPressResetText) : QStringLiteral("Unplugged");
+        else if (m_port.Replay() != nullptr)
+            shown = QStringLiteral("Replay");
+        else if (state.port == LiveState::Port::Open && state.bEverData && m_bNoData)
+            shown = QStringLiteral("No data");
         if (status->text() != shown)
             status->setText(shown);
     }

@@ -591,7 +591,7 @@ TEST_F(ResetTest, CaptionSaysWhetherWhatItShowsIsLive) {
     EXPECT_TRUE(tip.contains(QStringLiteral("4 sentences decoded, 0 not used (other sentence "
                                             "types), 0 bad (checksum or bytes)")))
         << tip.toStdString();
-    EXPECT_EQ(Text(*m_dlg, ctl::kPortStatus), QStringLiteral("COM4 is on"));
+    EXPECT_EQ(Text(*m_dlg, ctl::kPortStatus), QStringLiteral("No data"));
     // In the window too: the validity says so, the values and marks turn grey.
     const auto grey = [&](int id) {
         return m_dlg->GetDlgItem(id)->palette().color(QPalette::WindowText) ==
@@ -606,6 +606,7 @@ TEST_F(ResetTest, CaptionSaysWhetherWhatItShowsIsLive) {
     ASSERT_TRUE(m_com4.Write(FixBurst()));
     EXPECT_TRUE(PumpUntil([&] { return caption() == QStringLiteral("Skywatch"); }, 2500));
     EXPECT_TRUE(PumpUntil([&] { return Text(*m_dlg, ctl::kValidity) == "Valid"; }, 1500));
+    EXPECT_EQ(Text(*m_dlg, ctl::kPortStatus), QStringLiteral("COM4 is on"));
     EXPECT_FALSE(grey(ctl::kTime) || grey(ctl::kLatitude));
     m_com4.CloseMaster();
     // A pseudo-terminal never comes back by itself: the caption says what to do.
@@ -639,6 +640,7 @@ TEST_F(ResetTest, CaptionFollowsAnUnplugAndTheReturn) {
     EXPECT_TRUE(PumpUntil(
         [&] { return caption() == QStringLiteral("Skywatch - receiver unplugged, waiting"); },
         8000));
+    EXPECT_EQ(Text(*m_dlg, ctl::kPortStatus), QStringLiteral("Unplugged"));
     EXPECT_TRUE(PumpUntil([&] { return caption() == QStringLiteral("Skywatch"); }, 8000))
         << caption().toStdString() << "\n"
         << sim.Errors();

@@ -117,6 +117,7 @@ TEST_F(SessionWindow, AReplayPlaysSaysSoAndRefusesRestartCommands) {
     ASSERT_TRUE(
         PumpUntil([&] { return dlg.windowTitle().contains(QStringLiteral("replay x1, ")); }, 3000))
         << dlg.windowTitle().toStdString();
+    EXPECT_EQ(ShownText(dlg, ctl::kPortStatus), QStringLiteral("Replay"));
     menu.ReplayActions()[3]->trigger(); // as fast as possible
     ASSERT_TRUE(
         PumpUntil([&] { return dlg.windowTitle().contains(QStringLiteral("replay ended")); }, 5000))
