@@ -45,21 +45,6 @@ std::string Sentence(const std::string &body) {
     return buf;
 }
 
-std::string Frame(std::uint8_t cls, std::uint8_t id, const std::string &payload) {
-    std::string frame = "\xB5\x62";
-    frame += static_cast<char>(cls);
-    frame += static_cast<char>(id);
-    frame += static_cast<char>(payload.size() & 0xFF);
-    frame += static_cast<char>((payload.size() >> 8) & 0xFF);
-    frame += payload;
-    std::uint8_t ckA = 0, ckB = 0;
-    ubx::Checksum(reinterpret_cast<const std::uint8_t *>(frame.data()) + 2, frame.size() - 2, ckA,
-                  ckB);
-    frame += static_cast<char>(ckA);
-    frame += static_cast<char>(ckB);
-    return frame;
-}
-
 void Put(std::string &out, std::uint32_t value, int bytes) {
     for (int i = 0; i < bytes; ++i)
         out += static_cast<char>((value >> (8 * i)) & 0xFFu);
@@ -124,7 +109,7 @@ ConfigStep ValSet(const std::vector<KeyValue> &items, const std::string &what) {
         Put(payload, kv.value, kv.key.size);
     }
     ConfigStep step;
-    step.bytes = Frame(kCfg, kValSet, payload);
+    step.bytes = ubx::Frame(kCfg, kValSet, payload);
     step.reply = UbxAck(kValSet);
     step.what = what;
     return step;
@@ -173,7 +158,7 @@ std::vector<ConfigStep> UbxLegacySteps(const Setting &s) {
         Put(payload, static_cast<std::uint32_t>(1000 / s.rateHz), 2);
         Put(payload, 1, 2);
         Put(payload, 1, 2);
-        step.bytes = Frame(kCfg, kRate, payload);
+        step.bytes = ubx::Frame(kCfg, kRate, payload);
         step.reply = UbxAck(kRate);
         step.what = "CFG-RATE";
         break;
@@ -196,7 +181,7 @@ std::vector<ConfigStep> UbxLegacySteps(const Setting &s) {
             Put(payload, 0, 1);
             Put(payload, 0x00010000u | ((s.gnss & b.bit) != 0 ? 1u : 0u), 4);
         }
-        step.bytes = Frame(kCfg, kGnss, payload);
+        step.bytes = ubx::Frame(kCfg, kGnss, payload);
         step.reply = UbxAck(kGnss);
         step.what = "CFG-GNSS";
         break;
@@ -213,7 +198,7 @@ std::vector<ConfigStep> UbxLegacySteps(const Setting &s) {
         Put(payload, 0x0003, 2);
         Put(payload, 0, 2);
         Put(payload, 0, 2);
-        step.bytes = Frame(kCfg, kPrt, payload);
+        step.bytes = ubx::Frame(kCfg, kPrt, payload);
         step.what = "CFG-PRT";
         step.settleMs = 200;
         break;
@@ -232,7 +217,7 @@ ConfigStep UbxSave() {
     Put(payload, 0, 4);
     Put(payload, 0x17, 1);
     ConfigStep step;
-    step.bytes = Frame(kCfg, kCfgCfg, payload);
+    step.bytes = ubx::Frame(kCfg, kCfgCfg, payload);
     step.reply = UbxAck(kCfgCfg);
     step.what = "CFG-CFG";
     return step;

@@ -354,15 +354,7 @@ bool BuildCommand(const std::string &typed, std::string &bytes, std::string &why
         why = "the payload is longer than a UBX frame carries";
         return false;
     }
-    // Sync, class, id, little-endian length, payload, then the checksum over all but the sync.
-    bytes.assign("\xB5\x62", 2);
-    bytes += raw.substr(0, 2);
-    bytes += static_cast<char>(payload & 0xFF);
-    bytes += static_cast<char>(payload >> 8);
-    bytes += raw.substr(2);
-    std::uint8_t a, b;
-    ubx::Checksum(reinterpret_cast<const std::uint8_t *>(bytes.data()) + 2, bytes.size() - 2, a, b);
-    bytes += static_cast<char>(a);
-    bytes += static_cast<char>(b);
+    bytes = ubx::Frame(static_cast<std::uint8_t>(raw[0]), static_cast<std::uint8_t>(raw[1]),
+                       std::string_view(raw).substr(2));
     return true;
 }

@@ -2,6 +2,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <string_view>
 
 // The u-blox binary messages the decoder reads. Each message's layout is a table (field name,
 // type, scale, offset) per version, walked by one reader; a payload shorter than its layout or of
@@ -267,6 +269,22 @@ inline void Checksum(const std::uint8_t *data, std::size_t n, std::uint8_t &ckA,
     }
     ckA = static_cast<std::uint8_t>(a & 0xFFu);
     ckB = static_cast<std::uint8_t>(b & 0xFFu);
+}
+
+// A whole frame: sync, class, id, little-endian length, payload, then the checksum over all but
+// the sync.
+inline std::string Frame(std::uint8_t cls, std::uint8_t id, std::string_view payload) {
+    std::string frame("\xB5\x62", 2);
+    frame += static_cast<char>(cls);
+    frame += static_cast<char>(id);
+    frame += static_cast<char>(payload.size() & 0xFF);
+    frame += static_cast<char>((payload.size() >> 8) & 0xFF);
+    frame += payload;
+    std::uint8_t ckA = 0, ckB = 0;
+    Checksum(reinterpret_cast<const std::uint8_t *>(frame.data()) + 2, frame.size() - 2, ckA, ckB);
+    frame += static_cast<char>(ckA);
+    frame += static_cast<char>(ckB);
+    return frame;
 }
 
 } // namespace ubx
