@@ -190,8 +190,12 @@ std::vector<FixRow> FixPanelRows(const GpsFix &fix, FixFacts facts, const FixExt
         lat = CoordinateText(la, true, units.degrees);
         lon = CoordinateText(lo, false, units.degrees);
     }
+    // A 2D fix holds an altitude fixed beforehand: the receiver did not solve for it.
+    const bool heightAside = sent(kSentAltitude) && fix.cFixMode == 2;
     if (sent(kSentAltitude))
         AltitudeRows(fix, extra, units.length, altitude, ellipsoid);
+    if (heightAside)
+        altitude += QStringLiteral(" (not in the 2D fix)");
     if (sent(kSentSpeed)) {
         const double cut = fix.wSpeed * 0.01;
         speed = Agrees(extra.speedKmh, cut, 0.01) ? SpeedText(extra.speedKmh, units.speed)
@@ -204,10 +208,10 @@ std::vector<FixRow> FixPanelRows(const GpsFix &fix, FixFacts facts, const FixExt
         {QStringLiteral("Date"), text.value(ctl::kDate), g},
         {QStringLiteral("Latitude"), lat, g},
         {QStringLiteral("Longitude"), lon, g},
-        {QStringLiteral("Altitude"), altitude, g},
+        {QStringLiteral("Altitude"), altitude, g || heightAside},
     };
     if (!ellipsoid.isEmpty())
-        rows.push_back({QStringLiteral("Ellipsoid height"), ellipsoid, g});
+        rows.push_back({QStringLiteral("Ellipsoid height"), ellipsoid, g || heightAside});
     rows.insert(
         rows.end(),
         {

@@ -8,7 +8,10 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <iterator>
+#include <string>
 #include <utility>
 
 namespace {
@@ -484,5 +487,40 @@ TEST(FixPanel, RoundingAndUnits) {
             else
                 EXPECT_EQ(it->value, value) << r.what << ": " << label.toStdString();
         }
+    }
+}
+
+// The fix mode is the receiver's word; an altitude beside a 2D fix is shown apart from the fix,
+// decoded from the captures' own sentences.
+TEST(FixPanel, AltitudeBesideATwoDimensionalFixIsSetApart) {
+    const struct {
+        const char *capture;
+        const char *mode;
+        bool aside;
+    } rows[] = {
+        {"telit-pls83-w.log", "2D", true}, // GGA gives 250.8 m, every GSA says 2D
+        {"bu353s4.log", "3D", false},
+    };
+    for (const auto &row : rows) {
+        std::ifstream in(std::string(SKYWATCH_NMEA_DIR) + "/" + row.capture, std::ios::binary);
+        const std::string bytes{std::istreambuf_iterator<char>(in), {}};
+        ASSERT_FALSE(bytes.empty()) << row.capture;
+        CNmeaDecoder decoder(0);
+        decoder.ParseBuffer(bytes.data(), static_cast<int>(bytes.size()));
+        GpsFix fix{};
+        FixExtra extra;
+        decoder.CopyFix(fix, extra);
+        const auto panel =
+            display::FixPanelRows(fix, {extra.sent, false}, extra, SkyView{}, QString(), {});
+        const auto find = [&](const char *label) {
+            return *std::find_if(panel.begin(), panel.end(),
+                                 [&](const display::FixRow &r) { return r.label == label; });
+        };
+        EXPECT_EQ(find("Fix mode").value, QString::fromLatin1(row.mode)) << row.capture;
+        const display::FixRow altitude = find("Altitude");
+        EXPECT_EQ(altitude.value.contains(QStringLiteral("not in the 2D fix")), row.aside)
+            << row.capture << ": " << altitude.value.toStdString();
+        EXPECT_EQ(altitude.greyed, row.aside) << row.capture;
+        EXPECT_NE(altitude.value, QStringLiteral("-")) << row.capture;
     }
 }
