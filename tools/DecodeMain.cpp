@@ -4,8 +4,8 @@
 #include "FixTrack.h"
 #include "GpsPort.h"
 #include "IntegrityWatch.h"
+#include "LivePort.h"
 #include "NtripSource.h"
-#include "PortTable.h"
 #include "ReceiverSettings.h"
 #include "RestartCommands.h"
 #include "Rtcm3.h"
@@ -171,20 +171,9 @@ std::uint32_t Reads(const ScanCounters &c) {
 // sentence or a UBX frame was read since the last look.
 int RunLive(const std::string &device, int baud, int seconds, const std::string &send,
             bool lastOnly, bool stats, bool events, const std::optional<NtripOptions> &ntrip) {
-    constexpr int kLivePort = 1;
-    platform::BindPort(kLivePort, device);
     CGpsPort port;
-    if (!port.Open(kLivePort, baud)) {
-        if (!port.LastOpenMessage().empty())
-            std::fprintf(stderr, "skywatch-decode: %s\n", port.LastOpenMessage().c_str());
-        else
-            std::fprintf(stderr, "skywatch-decode: cannot open %s: %s\n",
-                         port.LastOpenDevice().c_str(), std::strerror(port.LastOpenError()));
+    if (!OpenLivePort(port, device, baud))
         return 2;
-    }
-    // A busy device read through gpsd instead: say so, the record is the same either way.
-    if (port.IsNetworkSource() && !platform::LooksLikeUrl(device))
-        std::fprintf(stderr, "skywatch-decode: %s\n", port.SourceDescription().c_str());
     if (!send.empty()) {
         const RestartKind kind = send == "cold"   ? RestartKind::Cold
                                  : send == "warm" ? RestartKind::Warm
@@ -363,15 +352,9 @@ bool WaitSettled(const CGpsPort &port, std::chrono::steady_clock::time_point unt
 // to the fix (up to seconds) and prints the runs and their statistics.
 int RunRepeat(const std::string &device, int baud, int seconds, RestartKind kind, int count,
               bool json) {
-    constexpr int kLivePort = 1;
-    platform::BindPort(kLivePort, device);
     CGpsPort port;
-    if (!port.Open(kLivePort, baud)) {
-        std::fprintf(stderr, "skywatch-decode: cannot open %s: %s\n", port.LastOpenDevice().c_str(),
-                     port.LastOpenMessage().empty() ? std::strerror(port.LastOpenError())
-                                                    : port.LastOpenMessage().c_str());
+    if (!OpenLivePort(port, device, baud))
         return 2;
-    }
     const auto limit = std::chrono::seconds(seconds);
     std::vector<std::optional<double>> runs;
     for (int i = 1; i <= count; ++i) {

@@ -1,12 +1,10 @@
 #include "SetReceiver.h"
 
 #include "GpsPort.h"
-#include "PortTable.h"
-#include "SourceUrl.h"
+#include "LivePort.h"
 
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <nlohmann/json.hpp>
 
 std::string SettingResultToJson(const SettingResult &result) {
@@ -22,19 +20,9 @@ std::string SettingResultToJson(const SettingResult &result) {
 
 int RunSettings(const std::string &device, int baud, const std::vector<Setting> &settings,
                 bool save) {
-    constexpr int kLivePort = 1;
-    platform::BindPort(kLivePort, device);
     CGpsPort port;
-    if (!port.Open(kLivePort, baud)) {
-        if (!port.LastOpenMessage().empty())
-            std::fprintf(stderr, "skywatch-decode: %s\n", port.LastOpenMessage().c_str());
-        else
-            std::fprintf(stderr, "skywatch-decode: cannot open %s: %s\n",
-                         port.LastOpenDevice().c_str(), std::strerror(port.LastOpenError()));
+    if (!OpenLivePort(port, device, baud))
         return 2;
-    }
-    if (port.IsNetworkSource() && !platform::LooksLikeUrl(device))
-        std::fprintf(stderr, "skywatch-decode: %s\n", port.SourceDescription().c_str());
     CReceiverConfigurator configurator(port);
     bool all = true;
     for (const SettingResult &result : configurator.ApplyAll(settings, save)) {

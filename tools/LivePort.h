@@ -1,0 +1,9 @@
+#pragma once
+
+#include "GpsPort.h"
+
+#include <string>
+
+// Opens device (a serial path or a source address) at baud as the window opens its port; false
+// with the reason on standard error. A busy device read through gpsd instead is said so.
+bool OpenLivePort(CGpsPort &port, const std::string &device, int baud);
