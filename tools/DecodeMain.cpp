@@ -10,7 +10,6 @@
 #include "RestartCommands.h"
 #include "Rtcm3.h"
 #include "SetReceiver.h"
-#include "SourceUrl.h"
 #include "TimeZone.h"
 #include "TrackOptions.h"
 #include "UbxMessages.h"
