@@ -224,6 +224,10 @@ int DrawSignalBars(QPainter &painter, const QRectF &area, const SkyView &sky, bo
     auto height = [&](int snr) { return std::min<qreal>(full, full * snr / 60.0); };
     int segments = 0;
     qreal x = area.left();
+    // Where the last label drawn ends: a label with no room beside it is left out.
+    qreal labelEnd = area.left() - area.width();
+    QRectF lastStrength;
+    const qreal gap = fm.averageCharWidth();
     for (std::size_t i = 0; i < count; ++i) {
         const SkySat &s = sky.sats[i];
         if (i == 0 || s.gnss != sky.sats[i - 1].gnss)
@@ -245,13 +249,25 @@ int DrawSignalBars(QPainter &painter, const QRectF &area, const SkyView &sky, bo
             ++segments;
         }
         painter.setPen(stale ? kStaleColour : QColor(Qt::black));
-        cache.Draw(painter, QRectF(x - column * 0.25, base + 1, column * 1.5, labelH),
-                   Qt::AlignHCenter | Qt::AlignTop, SatLabel(s.gnss, s.sv));
-        if (s.snr > 0)
-            cache.Draw(painter,
-                       QRectF(x - column * 0.25, base - height(s.snr) - fm.height() - 1,
-                              column * 1.5, fm.height()),
-                       Qt::AlignHCenter | Qt::AlignBottom, QString::number(s.snr));
+        const qreal middle = x + column * 0.5;
+        const QString label = SatLabel(s.gnss, s.sv);
+        const qreal textW = cache.Size(painter, label).width() + 2;
+        if (middle - textW / 2 >= labelEnd + gap) {
+            const qreal labelW = std::max(column * 1.5, textW);
+            cache.Draw(painter, QRectF(middle - labelW / 2, base + 1, labelW, labelH),
+                       Qt::AlignHCenter | Qt::AlignTop, label);
+            labelEnd = middle + textW / 2;
+        }
+        if (s.snr > 0) {
+            const QString strength = QString::number(s.snr);
+            const qreal numberW = cache.Size(painter, strength).width() + 2;
+            const QRectF r(middle - numberW / 2, base - height(s.snr) - fm.height() - 1, numberW,
+                           fm.height());
+            if (!r.adjusted(-gap, 0, gap, 0).intersects(lastStrength)) {
+                cache.Draw(painter, r, Qt::AlignHCenter | Qt::AlignBottom, strength);
+                lastStrength = r;
+            }
+        }
         x += column;
     }
     painter.setPen(QColor(170, 170, 170));

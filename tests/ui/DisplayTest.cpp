@@ -9,9 +9,12 @@
 
 #include <QImage>
 #include <QPainter>
+#include <QtMath>
 #include <algorithm>
 #include <cstring>
 #include <ostream>
+#include <utility>
+#include <vector>
 
 // Colours in failure messages as r,g,b.
 inline void PrintTo(const QColor &c, std::ostream *os) {
@@ -306,6 +309,47 @@ TEST_F(SkyViewTest, SkyPlotKeepsHorizonMarksWhole) {
     EXPECT_GT(zenith, 150);
     for (int az : {0, 90, 180, 270})
         EXPECT_GE(usedPixels(0, az), zenith * 95 / 100) << az;
+}
+
+// The bars' satellite labels never run together: where the bars are too narrow for them, some
+// are left out; where there is room, every bar has its own.
+TEST_F(SkyViewTest, SignalBarLabelsLeaveOutWhatHasNoRoom) {
+    SkyView sky = EmptySky();
+    for (int sv = 1; sv <= 32; ++sv)
+        Add(sky, Gnss::GPS, sv, 30, 40, 0, false);
+    for (int sv : {131, 133, 138})
+        Add(sky, Gnss::SBAS, sv, 30, 40, 0, false);
+    for (int sv = 1; sv <= 6; ++sv)
+        Add(sky, Gnss::GLONASS, sv, 30, 40, 0, false);
+    const struct {
+        int width;
+        bool all; // room for every label
+    } rows[] = {{300, false}, {700, false}, {1388, false}, {4000, true}};
+    for (const auto &row : rows) {
+        QImage img(row.width, 150, QImage::Format_RGB32);
+        QPainter p(&img);
+        display::DrawSignalBars(p, QRectF(img.rect()), sky, false);
+        const QFontMetricsF fm(p.font());
+        p.end();
+        const int widest = qCeil(fm.horizontalAdvance(QStringLiteral("S138"))) + 2;
+        // Ink in the label row, as runs of columns; a gap of four columns or less is in a label.
+        std::vector<std::pair<int, int>> runs;
+        for (int x = 0; x < img.width(); ++x) {
+            bool ink = false;
+            for (int y = img.height() - qCeil(fm.height()); y < img.height() && !ink; ++y)
+                ink = qGray(img.pixel(x, y)) < 128;
+            if (ink && !runs.empty() && x - runs.back().second <= 5)
+                runs.back().second = x;
+            else if (ink)
+                runs.emplace_back(x, x);
+        }
+        for (const auto &[first, last] : runs)
+            EXPECT_LE(last - first + 1, widest) << row.width << ": " << first << "-" << last;
+        EXPECT_GE(runs.size(), std::size_t(row.width / widest / 3)) << row.width;
+        if (row.all) {
+            EXPECT_EQ(runs.size(), sky.count) << row.width;
+        }
+    }
 }
 
 // The satellite table gives each signal's tracking state where the receiver sent one (u-blox
