@@ -304,17 +304,25 @@ void CDesktopView::Show(const GpsFix &fix, display::FixFacts facts, const FixExt
     const int satellites = m_model->rowCount(), tracking = m_model->TrackingColumn();
     const QStringList bands = m_model->Bands();
     m_model->SetSky(sky, facts.stale);
-    // The tracking cells' longest text: a satellite's signals that stop agreeing lengthen it.
-    qsizetype longest = 0;
-    for (int r = 0, c = m_model->TrackingColumn(); c >= 0 && r < m_model->rowCount(); ++r)
-        longest = std::max(longest, m_model->index(r, c).data().toString().size());
+    // Each column's widest text: a system, a number or a tracking state wider than the column
+    // was fitted to would run into the next column.
+    const QFontMetrics fm = m_table->fontMetrics();
+    std::vector<int> widest(static_cast<std::size_t>(m_model->columnCount()), 0);
+    for (int c = 0; c < m_model->columnCount(); ++c)
+        for (int r = 0; r < m_model->rowCount(); ++r)
+            widest[static_cast<std::size_t>(c)] =
+                std::max(widest[static_cast<std::size_t>(c)],
+                         fm.horizontalAdvance(m_model->index(r, c).data().toString()));
     if (bands != m_model->Bands() || tracking != m_model->TrackingColumn() ||
-        satellites != m_model->rowCount()) {
+        satellites != m_model->rowCount() || widest.size() != m_fitWidths.size()) {
         m_table->resizeColumnsToContents();
-        m_nTrackingFit = longest;
-    } else if (longest > m_nTrackingFit) {
-        m_table->resizeColumnToContents(tracking);
-        m_nTrackingFit = longest;
+        m_fitWidths = widest;
+    } else {
+        for (std::size_t c = 0; c < widest.size(); ++c)
+            if (widest[c] > m_fitWidths[c]) {
+                m_table->resizeColumnToContents(static_cast<int>(c));
+                m_fitWidths[c] = widest[c];
+            }
     }
     if (plotChanged)
         m_plot->update();

@@ -71,6 +71,7 @@ private:
     QGridLayout *m_fixGrid = nullptr;
     std::vector<QLabel *> m_rowLabels;
     std::vector<QLabel *> m_rowValues;
-    std::size_t m_nRows = 0;      // rows shown; the receiver's binary messages may add some
-    qsizetype m_nTrackingFit = 0; // the longest tracking text the table's column was fitted to
+    std::size_t m_nRows = 0; // rows shown; the receiver's binary messages may add some
+    // The widest text of each table column when it was last fitted.
+    std::vector<int> m_fitWidths;
 };

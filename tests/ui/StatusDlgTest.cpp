@@ -430,6 +430,40 @@ TEST_F(SkyWindowTest, ReplayedMultiSystemReceiverDrawsEveryMark) {
 
 } // namespace
 
+// The table's columns grow to a wider text that comes without a change of shape: a GPS row
+// becoming a GLONASS one, a two-digit number a three-digit one.
+TEST_F(DialogTest, DesktopTableColumnsFitTextsThatComeLater) {
+    platform::BindPort(4, kMissingDevice);
+    CStatusDlg dlg;
+    dlg.OnInitDialog();
+    dlg.resize(1400, 900);
+    dlg.show();
+    ASSERT_TRUE(dlg.IsDesktop());
+    const auto sky = [](Gnss gnss, int firstSv) {
+        SkyView v{};
+        for (int i = 0; i < 8; ++i) {
+            SkySat &s = v.sats[v.count++];
+            s.gnss = gnss, s.sv = static_cast<std::uint16_t>(firstSv + i);
+            s.el = 30, s.az = static_cast<std::int16_t>(40 * i), s.snr = 40, s.hasPosition = true;
+        }
+        return v;
+    };
+    QTableView *table = dlg.Desktop()->Table();
+    const QFontMetrics fm = table->fontMetrics();
+    for (const SkyView &v : {sky(Gnss::GPS, 1), sky(Gnss::GLONASS, 1), sky(Gnss::SBAS, 120)}) {
+        dlg.Desktop()->Show(GpsFix{}, {display::kSentAll, false}, FixExtra{}, v, QString(), {});
+        const QAbstractItemModel &model = *table->model();
+        for (int c = 0; c < model.columnCount(); ++c)
+            for (int r = 0; r < model.rowCount(); ++r) {
+                const QString text = model.index(r, c).data().toString();
+                EXPECT_LE(fm.horizontalAdvance(text) + 4, table->columnWidth(c))
+                    << text.toStdString() << " in column " << c;
+            }
+    }
+    dlg.done(QDialog::Rejected);
+    platform::UnbindAllPorts();
+}
+
 // A large window shows the desktop layout: its table lists every satellite of the replayed
 // receiver with a column per band, the bars draw a segment per signal, and the dialog's layouts
 // come back when the window is made small.
