@@ -39,33 +39,45 @@ const char *ShapeName(Gnss gnss) {
     }
 }
 
-// The mark of one satellite, in the 18-pixel box around (x, y) that the GPS circle fills.
-void DrawMark(CCanvas &canvas, Gnss gnss, int x, int y) {
+// The mark of one satellite, in the 18-pixel box around (x, y) that the GPS circle fills, grown
+// by grow pixels all round.
+void DrawMark(CCanvas &canvas, Gnss gnss, int x, int y, int grow = 0) {
+    const int g = grow;
+    // A polygon's corners moved out from the centre by grow pixels.
+    const auto out = [&](QPoint *p, int n) {
+        for (int i = 0; i < n; ++i)
+            p[i] += QPoint(p[i].x() > x ? g : (p[i].x() < x ? -g : 0),
+                           p[i].y() > y ? g : (p[i].y() < y ? -g : 0));
+    };
     switch (gnss) {
     case Gnss::GPS:
-        canvas.Ellipse(x - 9, y - 9, x + 9, y + 9);
+        canvas.Ellipse(x - 9 - g, y - 9 - g, x + 9 + g, y + 9 + g);
         return;
     case Gnss::GLONASS:
-        canvas.Rectangle(x - 8, y - 8, x + 8, y + 8);
+        canvas.Rectangle(x - 8 - g, y - 8 - g, x + 8 + g, y + 8 + g);
         return;
     case Gnss::Galileo: {
-        const QPoint p[] = {{x, y - 9}, {x + 9, y}, {x, y + 9}, {x - 9, y}};
+        QPoint p[] = {{x, y - 9}, {x + 9, y}, {x, y + 9}, {x - 9, y}};
+        out(p, 4);
         canvas.Polygon(p, 4);
         return;
     }
     case Gnss::BeiDou: {
-        const QPoint p[] = {{x, y - 10}, {x + 10, y + 8}, {x - 10, y + 8}};
+        QPoint p[] = {{x, y - 10}, {x + 10, y + 8}, {x - 10, y + 8}};
+        out(p, 3);
         canvas.Polygon(p, 3);
         return;
     }
     case Gnss::QZSS: {
-        const QPoint p[] = {{x - 10, y - 8}, {x + 10, y - 8}, {x, y + 10}};
+        QPoint p[] = {{x - 10, y - 8}, {x + 10, y - 8}, {x, y + 10}};
+        out(p, 3);
         canvas.Polygon(p, 3);
         return;
     }
     default: {
-        const QPoint p[] = {{x - 5, y - 9}, {x + 5, y - 9}, {x + 9, y},
-                            {x + 5, y + 9}, {x - 5, y + 9}, {x - 9, y}};
+        QPoint p[] = {{x - 5, y - 9}, {x + 5, y - 9}, {x + 9, y},
+                      {x + 5, y + 9}, {x - 5, y + 9}, {x - 9, y}};
+        out(p, 6);
         canvas.Polygon(p, 6);
         return;
     }
@@ -101,6 +113,15 @@ int DrawSkyView(CCanvas &canvas, const SkyView &sky, ViewMode mode, int gw, int 
     const std::size_t count = std::min(sky.count, SkyView::kMax);
     int marks = 0;
 
+    // Used marks ringed in white first: their green is as dark as the land's.
+    canvas.SelectBrush(Qt::white);
+    for (std::size_t i = 0; i < count; ++i) {
+        const SkySat &s = sky.sats[i];
+        if (s.hasPosition && !stale && &Colour(s) == &kUsedColour) {
+            const QPoint p = SkyPosition(s.el, s.az, gw, gh);
+            DrawMark(canvas, s.gnss, p.x(), p.y(), 3);
+        }
+    }
     for (std::size_t i = 0; i < count; ++i) {
         const SkySat &s = sky.sats[i];
         if (!s.hasPosition)

@@ -207,6 +207,17 @@ TEST_F(SkyViewTest, PlacementAndColoursAtTheWorkedPoints) {
     }
     // Only the expected colours and no strip below the globe in the full layout.
     EXPECT_EQ(CountColour(img, QRect(0, 170, 240, 98), Qt::white), 240 * 98);
+    // Over land as green as they are, used marks keep a white ring; the others need none.
+    const QColor land(70, 130, 90);
+    QImage over(240, 268, QImage::Format_RGB32);
+    over.fill(land);
+    CCanvas canvas(&over);
+    display::DrawSkyView(canvas, sky, kViewFull, kGlobe, kGlobe);
+    for (const SatRow &r : rows)
+        for (const QPoint &ring : {QPoint(-10, 0), QPoint(0, 10), QPoint(10, 0)})
+            EXPECT_EQ(At(over, r.centre.x() + ring.x(), r.centre.y() + ring.y()),
+                      r.colour == display::kUsedColour ? QColor(Qt::white) : land)
+                << "PRN " << r.prn << " at " << ring.x() << "," << ring.y();
 }
 
 // Each system has its own shape: the corners of its 18-pixel box tell them apart.
