@@ -157,6 +157,9 @@ int DrawSkyView(CCanvas &canvas, const SkyView &sky, ViewMode mode, int gw, int 
             canvas.TextOutFit(col + 2, 254, 16, SystemLetter(s.gnss) + QString::number(s.sv));
             canvas.TextOutFit(col + 2, 239, 16, QString::number(s.snr));
         }
+        // How many of all the bars show, in the globe's corner outside its circle.
+        if (count > shown)
+            canvas.TextOutFit(0, 0, 34, QStringLiteral("%1/%2").arg(shown).arg(count));
     }
     canvas.SelectBrush(kept);
     return marks;

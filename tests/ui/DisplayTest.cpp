@@ -266,6 +266,17 @@ TEST_F(SkyViewTest, CompactBarsShowTheTwelveStrongestInTableOrder) {
                     std::min(snrs[i], 42) - 2, 1)
             << "column " << i;
     }
+    // "12/16" in the globe's dark corner says that bars are left out; all twelve need no word.
+    const auto cornerInk = [](const SkyView &v) {
+        QImage dark(240, 268, QImage::Format_RGB32);
+        dark.fill(Qt::black);
+        CCanvas canvas(&dark);
+        display::DrawSkyView(canvas, v, kViewCompact, kGlobe, kGlobe);
+        return CountColour(dark, QRect(0, 0, 34, 12), Qt::white);
+    };
+    EXPECT_GT(cornerInk(sky), 15);
+    sky.count = 12;
+    EXPECT_EQ(cornerInk(sky), 0);
 }
 
 TEST_F(SkyViewTest, ToolTipGivesLegendAndCountsPerSystem) {
