@@ -10,6 +10,7 @@
 #include <QPolygonF>
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <vector>
 
 namespace display {
@@ -137,7 +138,7 @@ int DrawSkyPlot(QPainter &painter, const QRectF &area, const SkyView &sky, bool 
 }
 
 int DrawSkyPlotMarks(QPainter &painter, const QRectF &area, const SkyView &sky, bool stale,
-                     CPaintCache *texts) {
+                     CPaintCache *texts, int *labels) {
     CPaintCache once;
     CPaintCache &cache = texts != nullptr ? *texts : once;
     const qreal dpr = painter.device() != nullptr ? painter.device()->devicePixelRatioF() : 1.0;
@@ -165,35 +166,51 @@ int DrawSkyPlotMarks(QPainter &painter, const QRectF &area, const SkyView &sky, 
                                kPlotMarkSize, kPlotMarkSize));
         ++marks;
     }
-    // Labels beside their marks, at the first of eight places that covers nothing drawn yet.
+    // Labels beside their marks, at the first of eight places that covers nothing drawn yet;
+    // in a crowd, at one of eight places a label further out; else where it covers least.
     painter.setPen(stale ? kStaleColour : QColor(Qt::black));
+    int drawn = 0;
     for (std::size_t i = 0; i < count; ++i) {
         const SkySat &s = sky.sats[i];
         if (!s.hasPosition)
             continue;
         const QString label = SatLabel(s.gnss, s.sv);
         const QSizeF size(cache.Size(painter, label).width() + 2, fm.height());
-        const qreal d = kPlotMarkSize / 2 + 1;
-        const QPointF offsets[] = {{d, -size.height() / 2},
-                                   {-d - size.width(), -size.height() / 2},
-                                   {-size.width() / 2, -d - size.height()},
-                                   {-size.width() / 2, d},
-                                   {d * 0.7, -d * 0.7 - size.height()},
-                                   {-d * 0.7 - size.width(), -d * 0.7 - size.height()},
-                                   {d * 0.7, d * 0.7},
-                                   {-d * 0.7 - size.width(), d * 0.7}};
-        for (const QPointF &o : offsets) {
-            const QRectF r(at[i] + o, size);
-            if (!area.contains(r))
-                continue;
-            if (std::none_of(taken.begin(), taken.end(),
-                             [&](const QRectF &t) { return t.intersects(r); })) {
-                cache.Draw(painter, r, Qt::AlignCenter, label);
-                taken.push_back(r);
-                break;
+        std::optional<QRectF> best;
+        qreal bestCover = 0;
+        for (const qreal d : {kPlotMarkSize / 2 + 1, kPlotMarkSize / 2 + 1 + size.height()}) {
+            const QPointF offsets[] = {{d, -size.height() / 2},
+                                       {-d - size.width(), -size.height() / 2},
+                                       {-size.width() / 2, -d - size.height()},
+                                       {-size.width() / 2, d},
+                                       {d * 0.7, -d * 0.7 - size.height()},
+                                       {-d * 0.7 - size.width(), -d * 0.7 - size.height()},
+                                       {d * 0.7, d * 0.7},
+                                       {-d * 0.7 - size.width(), d * 0.7}};
+            for (const QPointF &o : offsets) {
+                const QRectF r(at[i] + o, size);
+                if (!area.contains(r))
+                    continue;
+                qreal cover = 0;
+                for (const QRectF &t : taken)
+                    if (const QRectF both = t.intersected(r); !both.isEmpty())
+                        cover += both.width() * both.height();
+                if (!best || cover < bestCover)
+                    best = r, bestCover = cover;
+                if (cover == 0)
+                    break;
             }
+            if (best && bestCover == 0)
+                break;
+        }
+        if (best) {
+            cache.Draw(painter, *best, Qt::AlignCenter, label);
+            taken.push_back(*best);
+            ++drawn;
         }
     }
+    if (labels != nullptr)
+        *labels = drawn;
     painter.restore();
     return marks;
 }

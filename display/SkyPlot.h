@@ -29,10 +29,11 @@ qreal SkyPlotRadius(const QRectF &area);
 // number of marks drawn.
 int DrawSkyPlot(QPainter &painter, const QRectF &area, const SkyView &sky, bool stale);
 // The two halves of DrawSkyPlot: the grid, which depends on the area only (a view may keep it),
-// and the marks and labels over it. A view that paints often passes its own text cache.
+// and the marks and labels over it. A view that paints often passes its own text cache; labels,
+// when given, receives how many labels were drawn.
 void DrawSkyPlotGrid(QPainter &painter, const QRectF &area);
 int DrawSkyPlotMarks(QPainter &painter, const QRectF &area, const SkyView &sky, bool stale,
-                     CPaintCache *texts = nullptr);
+                     CPaintCache *texts = nullptr, int *labels = nullptr);
 
 // A satellite's short name: system letter and number ("G10", "R10", "E10", "C10", "S131").
 QString SatLabel(Gnss gnss, int sv);

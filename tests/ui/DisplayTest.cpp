@@ -327,6 +327,28 @@ TEST_F(SkyViewTest, SkyPlotKeepsHorizonMarksWhole) {
         p.end();
         return CountColour(img, img.rect(), display::kUsedColour);
     };
+    // However crowded, every mark has its label: no satellite of a cluster goes unnamed.
+    for (const int crowd : {1, 3, 9, 16}) {
+        SkyView sky{};
+        for (int i = 0; i < crowd; ++i)
+            sky.sats[sky.count++] = SkySat{Gnss::GLONASS,
+                                           std::uint16_t(i + 1),
+                                           std::int16_t(40 + i % 2),
+                                           100,
+                                           40,
+                                           true,
+                                           true,
+                                           {},
+                                           0};
+        QImage img(400, 300, QImage::Format_RGB32);
+        QPainter p(&img);
+        display::DrawSkyPlotGrid(p, QRectF(img.rect()));
+        int labels = 0;
+        EXPECT_EQ(display::DrawSkyPlotMarks(p, QRectF(img.rect()), sky, false, nullptr, &labels),
+                  crowd);
+        EXPECT_EQ(labels, crowd);
+    }
+
     const int zenith = usedPixels(90, 0);
     EXPECT_GT(zenith, 150);
     for (int az : {0, 90, 180, 270})
