@@ -5,14 +5,19 @@
 #include <QColor>
 #include <QStringList>
 #include <algorithm>
+#include <cstring>
 #include <utility>
 
 namespace {
 
-// The column a signal's strength goes in: its band, or "SNR" where the sentence named none.
+// The column a signal's strength goes in: its band, its signal id where the band is not known,
+// or "SNR" where the sentence named no signal.
 QString BandOf(Gnss gnss, int signalId) {
     const char *name = BandName(gnss, signalId);
-    return name[0] == '\0' ? QStringLiteral("SNR") : QString::fromLatin1(name);
+    if (name[0] == '\0')
+        return QStringLiteral("SNR");
+    return std::strcmp(name, "unknown") == 0 ? QStringLiteral("Signal %1").arg(signalId)
+                                             : QString::fromLatin1(name);
 }
 
 // The best tracking state of a satellite's signals, -1 when none has one.

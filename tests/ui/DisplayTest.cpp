@@ -450,6 +450,11 @@ TEST_F(SkyViewTest, SatTableTracksSignalsOnlyWhereTheReceiverSaysHow) {
     model.SetSky(sky, false);
     EXPECT_EQ(model.Bands(), QStringList({"L1 C/A", "L2 CL", "E1", "SNR"}));
     EXPECT_EQ(column(7), QStringList({"", "", "", "25"}));
+    // A signal of no band known is named by its signal id.
+    sky.sats[2].sigs[1] = signal(12, 33, -1), sky.sats[2].nSigs = 2;
+    model.SetSky(sky, false);
+    EXPECT_EQ(model.Bands(), QStringList({"L1 C/A", "L2 CL", "E1", "Signal 12", "SNR"}));
+    EXPECT_EQ(column(7), QStringList({"", "", "33", ""}));
 }
 
 namespace {
