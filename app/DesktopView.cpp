@@ -168,8 +168,11 @@ CDesktopView::CDesktopView(QWidget *parent) : QWidget(parent) {
     // The arrow shows once the user sorts: the style's header costs a millisecond a paint with it.
     QHeaderView *header = m_table->horizontalHeader();
     header->setSortIndicatorShown(false);
-    connect(header, &QHeaderView::sortIndicatorChanged, header,
-            [header](int section) { header->setSortIndicatorShown(section >= 0); });
+    // The arrow takes room in every header: the columns are fitted again to keep their texts.
+    connect(header, &QHeaderView::sortIndicatorChanged, header, [this, header](int section) {
+        header->setSortIndicatorShown(section >= 0);
+        m_table->resizeColumnsToContents();
+    });
     m_table->setItemDelegate(new CCells(m_table));
     m_table->verticalHeader()->hide();
     m_table->verticalHeader()->setDefaultSectionSize(m_table->fontMetrics().height() + 4);

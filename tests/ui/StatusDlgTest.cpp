@@ -19,6 +19,7 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QFile>
+#include <QHeaderView>
 #include <QIcon>
 #include <QImage>
 #include <QKeyEvent>
@@ -460,6 +461,11 @@ TEST_F(DialogTest, DesktopTableColumnsFitTextsThatComeLater) {
                     << text.toStdString() << " in column " << c;
             }
     }
+    // Sorted, as a click on a header does: the headers keep room for their texts and the arrow.
+    table->sortByColumn(4, Qt::DescendingOrder);
+    for (int c = 0; c < table->model()->columnCount(); ++c)
+        EXPECT_LE(table->horizontalHeader()->sectionSizeHint(c), table->columnWidth(c))
+            << "header " << c;
     dlg.done(QDialog::Rejected);
     platform::UnbindAllPorts();
 }
