@@ -558,7 +558,7 @@ TEST_F(SkyWindowTest, UnitChoiceRewritesThePanelIsKeptAndCopiesThePosition) {
         }
     } home;
     if (!home.had)
-        qputenv("XDG_CONFIG_HOME", SKYWATCH_BINARY_DIR "/test-home/config");
+        qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(BinaryDir() + "/test-home/config"));
     const QString settings = QString::fromStdString(platform::ConfigDir()) + "/view.conf";
     QFile::remove(settings);
     CSimProcess sim;
