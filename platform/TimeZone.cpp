@@ -1,15 +1,24 @@
 #include "TimeZone.h"
 
 #include <ctime>
+#include <mutex>
 
 namespace platform {
 
+namespace {
+// The C library guards tzset with a lock of its own that the thread checker cannot see; ports
+// made on several threads at once would otherwise be reported as racing on the zone.
+std::mutex g_zoneLock;
+} // namespace
+
 int StandardBiasSeconds() {
+    std::lock_guard lock(g_zoneLock);
     tzset();
     return static_cast<int>(timezone);
 }
 
 int UtcOffsetSecondsAt(long long utcSeconds) {
+    std::lock_guard lock(g_zoneLock);
     tzset();
     const std::time_t t = static_cast<std::time_t>(utcSeconds);
     std::tm local{};
@@ -19,6 +28,7 @@ int UtcOffsetSecondsAt(long long utcSeconds) {
 }
 
 std::string ZoneAbbreviation(int offsetEast) {
+    std::lock_guard lock(g_zoneLock);
     tzset();
     const std::time_t now = std::time(nullptr);
     constexpr std::time_t kHalfYear = 182 * 24 * 3600;
