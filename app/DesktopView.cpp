@@ -171,7 +171,7 @@ CDesktopView::CDesktopView(QWidget *parent) : QWidget(parent) {
     // The arrow takes room in every header: the columns are fitted again to keep their texts.
     connect(header, &QHeaderView::sortIndicatorChanged, header, [this, header](int section) {
         header->setSortIndicatorShown(section >= 0);
-        m_table->resizeColumnsToContents();
+        FitColumns();
     });
     m_table->setItemDelegate(new CCells(m_table));
     m_table->verticalHeader()->hide();
@@ -188,6 +188,7 @@ CDesktopView::CDesktopView(QWidget *parent) : QWidget(parent) {
     m_table->setShowGrid(false);
     m_table->setAlternatingRowColors(true);
     m_table->setAccessibleName(QStringLiteral("Satellites"));
+    m_table->viewport()->installEventFilter(this);
 
     auto *fix = new QWidget(this);
     m_fixGrid = new QGridLayout(fix);
@@ -221,6 +222,28 @@ CDesktopView::CDesktopView(QWidget *parent) : QWidget(parent) {
             Show(m_fix, m_facts, m_extra, m_sky, m_live, corrections);
         },
         [this](display::DegreeFormat format) { return PositionText(format); });
+}
+
+// Fitted to their texts, the columns share what is left of the pane: a table in a third of its
+// pane looks cramped, and a stretched last column parts its text from its row.
+void CDesktopView::FitColumns() {
+    m_table->resizeColumnsToContents();
+    QHeaderView *header = m_table->horizontalHeader();
+    const int n = header->count();
+    int used = 0;
+    for (int c = 0; c < n; ++c)
+        used += header->sectionSize(c);
+    const int spare = m_table->viewport()->width() - used;
+    if (n == 0 || spare <= 0)
+        return;
+    for (int c = 0; c < n; ++c)
+        header->resizeSection(c, header->sectionSize(c) + spare / n + (c < spare % n ? 1 : 0));
+}
+
+bool CDesktopView::eventFilter(QObject *watched, QEvent *event) {
+    if (watched == m_table->viewport() && event->type() == QEvent::Resize)
+        FitColumns();
+    return QWidget::eventFilter(watched, event);
 }
 
 void CDesktopView::AddMenuActions(QMenu &menu) const {
@@ -317,15 +340,11 @@ void CDesktopView::Show(const GpsFix &fix, display::FixFacts facts, const FixExt
                 std::max(widest[static_cast<std::size_t>(c)],
                          fm.horizontalAdvance(m_model->index(r, c).data().toString()));
     if (bands != m_model->Bands() || tracking != m_model->TrackingColumn() ||
-        satellites != m_model->rowCount() || widest.size() != m_fitWidths.size()) {
-        m_table->resizeColumnsToContents();
+        satellites != m_model->rowCount() || widest.size() != m_fitWidths.size() ||
+        !std::equal(widest.begin(), widest.end(), m_fitWidths.begin(),
+                    [](int now, int fitted) { return now <= fitted; })) {
+        FitColumns();
         m_fitWidths = widest;
-    } else {
-        for (std::size_t c = 0; c < widest.size(); ++c)
-            if (widest[c] > m_fitWidths[c]) {
-                m_table->resizeColumnToContents(static_cast<int>(c));
-                m_fitWidths[c] = widest[c];
-            }
     }
     if (plotChanged)
         m_plot->update();

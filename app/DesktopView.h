@@ -47,7 +47,11 @@ public:
     // The value label of the fix panel's row named label, or nullptr.
     QLabel *FixValue(const QString &label) const;
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
+    void FitColumns();
     class CBanner;
     class CSkyPlot;
     class CBars;

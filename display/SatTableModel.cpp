@@ -8,17 +8,19 @@
 #include <cstring>
 #include <utility>
 
-namespace {
+namespace display {
 
-// The column a signal's strength goes in: its band, its signal id where the band is not known,
-// or "SNR" where the sentence named no signal.
-QString BandOf(Gnss gnss, int signalId) {
+QString SignalColumn(Gnss gnss, int signalId) {
     const char *name = BandName(gnss, signalId);
     if (name[0] == '\0')
         return QStringLiteral("SNR");
     return std::strcmp(name, "unknown") == 0 ? QStringLiteral("Signal %1").arg(signalId)
                                              : QString::fromLatin1(name);
 }
+
+} // namespace display
+
+namespace {
 
 // The best tracking state of a satellite's signals, -1 when none has one.
 int BestQuality(const SkySat &s) {
@@ -43,7 +45,7 @@ void CSatTableModel::SetSky(const SkyView &sky, bool stale) {
         if (s.nSigs == 0 && (s.snr > 0 || !listsSignals) && !bands.contains(QStringLiteral("SNR")))
             bands << QStringLiteral("SNR");
         for (std::size_t k = 0; k < std::min<std::size_t>(s.nSigs, SkySat::kMaxSignals); ++k) {
-            if (const QString b = BandOf(s.gnss, s.sigs[k].id); !bands.contains(b))
+            if (const QString b = display::SignalColumn(s.gnss, s.sigs[k].id); !bands.contains(b))
                 bands << b;
             tracking = tracking || s.sigs[k].quality >= 0;
         }
@@ -110,8 +112,9 @@ QString CSatTableModel::TrackingText(const SkySat &s, bool named) const {
     std::vector<std::pair<int, QString>> states;
     for (std::size_t k = 0; k < std::min<std::size_t>(s.nSigs, SkySat::kMaxSignals); ++k)
         if (const SkySignal &sig = s.sigs[k]; SignalQualityWord(sig.quality)[0] != '\0')
-            states.emplace_back(static_cast<int>(m_bands.indexOf(BandOf(s.gnss, sig.id))),
-                                QString::fromLatin1(SignalQualityWord(sig.quality)));
+            states.emplace_back(
+                static_cast<int>(m_bands.indexOf(display::SignalColumn(s.gnss, sig.id))),
+                QString::fromLatin1(SignalQualityWord(sig.quality)));
     std::stable_sort(states.begin(), states.end(),
                      [](const auto &a, const auto &b) { return a.first < b.first; });
     const bool agree = std::all_of(states.begin(), states.end(), [&](const auto &st) {
@@ -147,7 +150,7 @@ QString CSatTableModel::Text(int row, int column) const {
     if (s.nSigs == 0)
         return band == QLatin1String("SNR") && s.snr > 0 ? QString::number(s.snr) : QString();
     for (std::size_t k = 0; k < std::min<std::size_t>(s.nSigs, SkySat::kMaxSignals); ++k)
-        if (BandOf(s.gnss, s.sigs[k].id) == band)
+        if (display::SignalColumn(s.gnss, s.sigs[k].id) == band)
             return s.sigs[k].snr > 0 ? QString::number(s.sigs[k].snr) : QStringLiteral("-");
     return {};
 }
@@ -173,7 +176,7 @@ int CSatTableModel::SortValue(const SkySat &s, int column) const {
     if (s.nSigs == 0)
         return band == QLatin1String("SNR") ? s.snr : -1;
     for (std::size_t k = 0; k < std::min<std::size_t>(s.nSigs, SkySat::kMaxSignals); ++k)
-        if (BandOf(s.gnss, s.sigs[k].id) == band)
+        if (display::SignalColumn(s.gnss, s.sigs[k].id) == band)
             return s.sigs[k].snr;
     return -1;
 }
@@ -234,8 +237,25 @@ QVariant CSatTableModel::data(const QModelIndex &index, int role) const {
 }
 
 QVariant CSatTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
-    if (role != Qt::DisplayRole || orientation != Qt::Horizontal)
+    if (orientation != Qt::Horizontal)
         return {};
+    // Beside named signals, strengths whose sentence named none are headed as such: "SNR" there
+    // reads as a measure apart from the bands.
+    const bool unnamed = section >= kFixedBefore && section - kFixedBefore < m_bands.size() &&
+                         m_bands[section - kFixedBefore] == QLatin1String("SNR") &&
+                         m_bands.size() > 1;
+    if (role == Qt::ToolTipRole && unnamed)
+        return QStringLiteral("Strengths from sentences that name no signal; usually the "
+                              "system's first signal (L1 C/A, G1, E1, B1I)");
+    // Over its cells, which the columns' share of a wide pane moves apart from a centred head.
+    if (role == Qt::TextAlignmentRole)
+        return section == 0 || section == TrackingColumn()
+                   ? QVariant(Qt::AlignLeft | Qt::AlignVCenter)
+                   : QVariant(Qt::AlignRight | Qt::AlignVCenter);
+    if (role != Qt::DisplayRole)
+        return {};
+    if (unnamed)
+        return QStringLiteral("No signal id");
     static const char *const kFixed[kFixedBefore] = {"System", "No.", "Elev.", "Azim."};
     if (section < kFixedBefore)
         return QString::fromLatin1(kFixed[section]);

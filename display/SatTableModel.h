@@ -7,10 +7,16 @@
 #include <QStringList>
 #include <vector>
 
+namespace display {
+// The column a signal's strength goes in: its band, its signal id where the band is not known,
+// or "SNR" where the sentence named no signal.
+QString SignalColumn(Gnss gnss, int signalId);
+} // namespace display
+
 // The satellites of one sky snapshot as table rows, sorted by system then number: system,
 // number, elevation, azimuth, the strength per band (a column per band any satellite was heard
-// on, "SNR" for receivers that name no band), whether the fix uses it and the tracking state of
-// its signals (only when the receiver gives one).
+// on; "SNR" for receivers that name no band, "No signal id" for such strengths beside named ones),
+// whether the fix uses it and the tracking state of its signals (only when the receiver gives one).
 class CSatTableModel : public QAbstractTableModel {
 public:
     using QAbstractTableModel::QAbstractTableModel;

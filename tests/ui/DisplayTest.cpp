@@ -445,11 +445,13 @@ TEST_F(SkyViewTest, SatTableTracksSignalsOnlyWhereTheReceiverSaysHow) {
     EXPECT_EQ(model.columnCount(), 4 + 3 + 1);
     EXPECT_EQ(model.headerData(7, Qt::Horizontal).toString(), QStringLiteral("Used"));
     EXPECT_EQ(column(5), QStringList({"31", "-", "", ""}));
-    // Heard, though no signal of it is listed: its strength has the "SNR" column.
+    // Heard, though no signal of it is listed: its strength has a column of its own, headed as
+    // such beside the named signals.
     sky.sats[3].snr = 25;
     model.SetSky(sky, false);
     EXPECT_EQ(model.Bands(), QStringList({"L1 C/A", "L2 CL", "E1", "SNR"}));
     EXPECT_EQ(column(7), QStringList({"", "", "", "25"}));
+    EXPECT_EQ(model.headerData(7, Qt::Horizontal).toString(), QStringLiteral("No signal id"));
     // A signal of no band known is named by its signal id.
     sky.sats[2].sigs[1] = signal(12, 33, -1), sky.sats[2].nSigs = 2;
     model.SetSky(sky, false);

@@ -398,6 +398,15 @@ TEST_F(SkyWindowTest, ReplayedMultiSystemReceiverDrawsEveryMark) {
         withPosition += sky.sats[i].hasPosition ? 1 : 0;
     EXPECT_EQ(marks, static_cast<int>(withPosition));
     EXPECT_EQ(withPosition, sky.count);
+    // The desktop plot of this real sky names every mark, at a big screen's size and a small one.
+    for (const int side : {680, 300}) {
+        QImage plot(side, side, QImage::Format_RGB32);
+        QPainter p(&plot);
+        int labels = 0;
+        EXPECT_EQ(display::DrawSkyPlotMarks(p, QRectF(plot.rect()), sky, false, nullptr, &labels),
+                  marks);
+        EXPECT_EQ(labels, marks) << side << " px";
+    }
 
     int checked = 0;
     for (std::size_t i = 0; i < sky.count; ++i) {
@@ -460,6 +469,12 @@ TEST_F(DialogTest, DesktopTableColumnsFitTextsThatComeLater) {
                 EXPECT_LE(fm.horizontalAdvance(text) + 4, table->columnWidth(c))
                     << text.toStdString() << " in column " << c;
             }
+        // The columns share the pane rather than leave most of it empty, and need no scrolling.
+        int total = 0;
+        for (int c = 0; c < model.columnCount(); ++c)
+            total += table->columnWidth(c);
+        EXPECT_GE(total, table->viewport()->width() - model.columnCount());
+        EXPECT_LE(total, table->viewport()->width());
     }
     // Sorted, as a click on a header does: the headers keep room for their texts and the arrow.
     table->sortByColumn(4, Qt::DescendingOrder);
