@@ -23,4 +23,5 @@ struct AppOptions {
     QString view;       // "scatter" or "history": open that view at start (and screenshot it)
     QString reference;  // --reference LAT,LON[,ALT] for the scatter, as given
     QString ntrip;      // --ntrip URL: corrections from this caster once the port is open
+    QString compareA, compareB; // two DEVICEs: the names the comparison window gives them
 };

@@ -26,7 +26,7 @@ constexpr int kDevicePort = 4;
 
 QString HelpText() {
     return QStringLiteral(
-        "Usage: skywatch [options] [DEVICE|FILE]\n"
+        "Usage: skywatch [options] [DEVICE|FILE [DEVICE2|FILE2]]\n"
         "Shows the position, time and satellites of a GPS receiver on a serial line or the\n"
         "network.\n\n"
         "The port list names COM1 to COM4. COMn is /dev/ttyS(n-1) unless --com binds it;\n"
@@ -43,6 +43,9 @@ QString HelpText() {
         "A regular FILE (or file://PATH; gzip too) is a recording, replayed at its own\n"
         "pace: Ctrl+P pauses, Ctrl+1 / Ctrl+2 / Ctrl+3 play x1 / x10 / as fast as\n"
         "possible, Ctrl+Left / Ctrl+Right jump 10%, Ctrl+Home to the start.\n"
+        "A second DEVICE2 (in any of those forms) is watched beside the first: a window\n"
+        "compares them under one sky, each signal's C/N0 from both and the difference,\n"
+        "the median difference per system and band, and each one's fix.\n"
         "A serial device that gpsd holds is watched through the gpsd at localhost:2947\n"
         "(SKYWATCH_GPSD=HOST:PORT names another); restart commands reach it through\n"
         "gpsd's control socket (GPSD_SOCKET, else /run/gpsd.sock).\n\n"
@@ -298,18 +301,21 @@ CommandLine ParseCommandLine(const QStringList &arguments) {
     }
 
     const QStringList positional = parser.positionalArguments();
-    if (positional.size() > 1)
-        return Fail(QStringLiteral("one DEVICE at most, got %1 (see skywatch --help)")
+    if (positional.size() > 2)
+        return Fail(QStringLiteral("two DEVICEs at most, got %1 (see skywatch --help)")
                         .arg(positional.join(QLatin1Char(' '))));
-    if (!positional.isEmpty()) {
-        c.device = positional.first();
-        if (c.device.isEmpty())
+    for (const QString &device : positional) {
+        if (device.isEmpty())
             return Fail(QStringLiteral("DEVICE is empty"));
-        if (const QString problem = SourceProblem(c.device); !problem.isEmpty())
+        if (const QString problem = SourceProblem(device); !problem.isEmpty())
             return Fail(problem);
-        if (ExistsButNotSerial(c.device))
-            return Fail(QStringLiteral("%1 is not a serial port").arg(c.device));
+        if (ExistsButNotSerial(device))
+            return Fail(QStringLiteral("%1 is not a serial port").arg(device));
     }
+    if (!positional.isEmpty())
+        c.device = positional.first();
+    if (positional.size() == 2)
+        c.compareDevice = positional.last();
 
     for (const QString &value : parser.values(com)) {
         const qsizetype eq = value.indexOf(QLatin1Char('='));

@@ -17,7 +17,8 @@ struct CommandLine {
     int exitCode = 0; // with Action::Exit
     QString message;  // with Action::Exit: printed, to stderr when exitCode is not 0
     AppOptions options;
-    QString device;                                // DEVICE, bound to COM4 (empty: discovered)
+    QString device;        // DEVICE, bound to COM4 (empty: discovered)
+    QString compareDevice; // a second DEVICE: shown beside the first in a comparison window
     std::vector<std::pair<int, QString>> bindings; // --com N=PATH
     bool demo = false;                             // --demo or --replay
     QString replayFile;

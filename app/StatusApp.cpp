@@ -1,6 +1,7 @@
 #include "StatusApp.h"
 
 #include "CommandLine.h"
+#include "CompareView.h"
 #include "ConsoleView.h"
 #include "HistoryView.h"
 #include "NtripDialog.h"
@@ -15,6 +16,7 @@
 #include <QTimer>
 #include <cstdio>
 #include <fcntl.h>
+#include <memory>
 #include <unistd.h>
 
 int CStatusApp::Run(const AppOptions &options) {
@@ -75,11 +77,27 @@ int CStatusApp::Run(const AppOptions &options) {
                                                                 : CConsoleModel::View::Text);
     }
 
+    // A second receiver: both under one sky in a window of their own, in front.
+    std::unique_ptr<CCompareView> compare;
+    if (!options.compareB.isEmpty()) {
+        // A path is named by its file; an address as given.
+        const auto shortName = [](const QString &source) {
+            return source.contains(QStringLiteral("://")) ? source
+                                                          : source.section(QLatin1Char('/'), -1);
+        };
+        compare = std::make_unique<CCompareView>(
+            dlg.m_port, shortName(options.compareA), shortName(options.compareB),
+            dlg.m_port.m_nBaud > 0 ? dlg.m_port.m_nBaud : platform::kNmeaBaud, &dlg);
+        compare->show();
+        compare->raise();
+        compare->activateWindow();
+    }
+
     int exitCode = 0;
     if (!options.screenshotPath.isEmpty()) {
         const int ms =
             options.screenshotAfter > 0 ? static_cast<int>(options.screenshotAfter * 1000) : 0;
-        QTimer::singleShot(ms, &dlg, [&dlg, &options, &exitCode, &sessionMenu] {
+        QTimer::singleShot(ms, &dlg, [&dlg, &options, &exitCode, &sessionMenu, &compare] {
             // A view opened at start is what the screenshot is of.
             QWidget *shown = &dlg;
             if (CHistoryView *history = sessionMenu.History()) {
@@ -91,6 +109,10 @@ int CStatusApp::Run(const AppOptions &options) {
                 console->Refresh();
                 shown = console;
                 std::printf("%s\n", qPrintable(console->SummaryText()));
+            } else if (compare) {
+                compare->Refresh();
+                shown = compare.get();
+                std::printf("%s\n", qPrintable(compare->DifferencesText()));
             } else if (sessionMenu.Scatter() != nullptr) {
                 shown = sessionMenu.Scatter();
                 std::printf("%s\n", qPrintable(sessionMenu.Scatter()->FiguresText()));

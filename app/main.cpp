@@ -1,4 +1,6 @@
 #include "CommandLine.h"
+#include "CompareView.h"
+#include "PortTable.h"
 #include "ScreenSaverDBus.h"
 #include "StatusApp.h"
 #include "StatusDlg.h"
@@ -93,6 +95,12 @@ int main(int argc, char **argv) {
         commandLine.options.noReceiver = QStringLiteral("none found");
     commandLine.options.otherReceivers = found.others + found.passedBy;
     commandLine.options.replayFile = commandLine.replayFile;
+    if (!commandLine.compareDevice.isEmpty()) {
+        platform::BindPort(CCompareView::kPortB,
+                           FileNameBytes(commandLine.compareDevice).toStdString());
+        commandLine.options.compareA = commandLine.device;
+        commandLine.options.compareB = commandLine.compareDevice;
+    }
 
     const int exitCode = CStatusApp().Run(commandLine.options);
 

@@ -113,7 +113,10 @@ TEST(CommandLineRefusal, BadInputEndsWithOneLineAndExitTwo) {
         {{QStringLiteral("--size"), QStringLiteral("100x900")}, "--size"},
         {{QStringLiteral("--size"), QStringLiteral("1400")}, "--size"},
         {{QStringLiteral("--after"), QStringLiteral("-1")}, "--after"},
-        {{QStringLiteral("/dev/null"), QStringLiteral("/dev/zero")}, "DEVICE"},
+        {{QStringLiteral("/dev/null"), QStringLiteral("/dev/zero"), QStringLiteral("/dev/full")},
+         "two DEVICEs at most"},
+        {{QStringLiteral("tcp://127.0.0.1:5000"), QStringLiteral("/dev/zero")},
+         "/dev/zero is not a serial port"},
         {{QStringLiteral("tcp://localhost")}, "no port"},
         {{QStringLiteral("tcp://localhost:0")}, "out of range"},
         {{QStringLiteral("udp://:65536")}, "out of range"},
@@ -323,6 +326,11 @@ TEST(CommandLineRun, ViewsOpenAtStartAndTheScreenshotIsOfThem) {
          {}},
         {{QStringLiteral("--view"), QStringLiteral("console-decoded")},
          "console: decoded ",
+         {240, 268},
+         {}},
+        // A second receiver, here the same capture again: the comparison window.
+        {{QString::fromStdString(NmeaDir() + "/ublox-neo-m9n-nmea.log")},
+         "A less B, median over the satellites both hear: GPS L1 C/A ",
          {240, 268},
          {}},
     };
