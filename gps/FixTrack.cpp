@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -135,11 +136,10 @@ void CFixTrack::AddSentence(const char *s, std::size_t len) {
         return;
     }
     const double utc = UtcSeconds(f[1]);
-    StartEpoch(utc, gga);
+    StartEpoch(utc);
     if (gga) {
         // $GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47
-        TrackFix &t = m_epoch.gga;
-        t = TrackFix{};
+        TrackFix t;
         t.utcSeconds = utc;
         const Reading quality = Read(f[6], 0, 9), sats = Read(f[7], 0, 255),
                       hdop = Read(f[8], 0, kMaxHdop), alt = Read(f[9], kMinAlt, kMaxAlt, true);
@@ -149,18 +149,27 @@ void CFixTrack::AddSentence(const char *s, std::size_t len) {
         t.hdop = hdop.sent && !hdop.bad ? hdop.value : -1.0;
         t.hasAlt = alt.sent && !alt.bad;
         t.alt = t.hasAlt ? alt.value : 0.0;
-        m_epoch.hasGga = true;
-        m_epoch.ggaFix =
+        const bool fix =
             Accept(t.quality > 0 && lat.sent && lon.sent,
                    quality.bad || sats.bad || hdop.bad || alt.bad || lat.bad || lon.bad);
-        if (m_epoch.ggaFix) {
+        if (fix) {
             t.lat = lat.value;
             t.lon = lon.value;
         }
+        // A receiver may send a GGA per system ($GPGGA, $GLGGA) for one epoch: the first with a
+        // fix speaks for it, with the most satellites any of them counts.
+        if (!m_epoch.hasGga || (fix && !m_epoch.ggaFix)) {
+            const int before = m_epoch.hasGga ? m_epoch.gga.satsUsed : -1;
+            m_epoch.gga = t;
+            m_epoch.ggaFix = fix;
+            m_epoch.gga.satsUsed = std::max(before, t.satsUsed);
+        } else if (fix || !m_epoch.ggaFix) {
+            m_epoch.gga.satsUsed = std::max(m_epoch.gga.satsUsed, t.satsUsed);
+        }
+        m_epoch.hasGga = true;
     } else {
         // $GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*6A
-        TrackFix &t = m_epoch.rmc;
-        t = TrackFix{};
+        TrackFix t;
         t.utcSeconds = utc;
         const Reading speed = Read(f[7], 0, kMaxKnots), course = Read(f[8], 0, 360);
         t.speedKmh = speed.sent && !speed.bad ? speed.value * kKnotsToKmh : -1.0;
@@ -170,16 +179,49 @@ void CFixTrack::AddSentence(const char *s, std::size_t len) {
                       y = nmea::AtoI(f[9].p + 4, 2);
             // Two-digit years before 80 are this century's, as the receivers mean them.
             if (d >= 1 && d <= 31 && mo >= 1 && mo <= 12 && y >= 0)
-                m_date = (y < 80 ? 2000 + y : 1900 + y) * 10000 + mo * 100 + d;
+                SetDate((y < 80 ? 2000 + y : 1900 + y) * 10000 + mo * 100 + d, utc);
         }
         const Reading lat = Degrees(f[3], f[4], true), lon = Degrees(f[5], f[6], false);
-        m_epoch.hasRmc = true;
-        m_epoch.rmcFix = Accept(f[2].First() == 'A' && lat.sent && lon.sent,
+        const bool fix = Accept(f[2].First() == 'A' && lat.sent && lon.sent,
                                 speed.bad || course.bad || lat.bad || lon.bad);
-        if (m_epoch.rmcFix) {
+        if (fix) {
             t.lat = lat.value;
             t.lon = lon.value;
         }
+        // Of an RMC per system, the first with a fix speaks for the epoch.
+        if (!m_epoch.hasRmc || (fix && !m_epoch.rmcFix)) {
+            m_epoch.rmc = t;
+            m_epoch.rmcFix = fix;
+        }
+        m_epoch.hasRmc = true;
+    }
+}
+
+void CFixTrack::SetDate(int date, double utc) {
+    m_date = date;
+    if (m_firstDate != 0)
+        return;
+    m_firstDate = date;
+    m_firstDateUtc = utc;
+    // The fixes before the first date get it: a file may start before its first RMC.
+    for (TrackFix &fix : m_fixes)
+        DateUndated(fix);
+}
+
+void CFixTrack::DateUndated(TrackFix &fix) const {
+    if (fix.date != 0 || m_firstDate == 0 || fix.utcSeconds < 0.0)
+        return;
+    fix.date = m_firstDate;
+    // Later in the day than the time that brought the date: the day before, across midnight.
+    if (m_firstDateUtc >= 0.0 && fix.utcSeconds > m_firstDateUtc + 0.0005) {
+        using namespace std::chrono;
+        const year_month_day dated{year{m_firstDate / 10000},
+                                   month{static_cast<unsigned>(m_firstDate / 100 % 100)},
+                                   day{static_cast<unsigned>(m_firstDate % 100)}};
+        const year_month_day before{sys_days{dated} - days{1}};
+        fix.date = static_cast<int>(before.year()) * 10000 +
+                   static_cast<int>(static_cast<unsigned>(before.month())) * 100 +
+                   static_cast<int>(static_cast<unsigned>(before.day()));
     }
 }
 
@@ -191,10 +233,10 @@ bool CFixTrack::Accept(bool claimsFix, bool anyBad) {
     return claimsFix && !anyBad;
 }
 
-void CFixTrack::StartEpoch(double utc, bool isGga) {
-    // A new time, or a second sentence of the same type without one, starts the next epoch.
-    const bool repeat = isGga ? m_epoch.hasGga : m_epoch.hasRmc;
-    if (m_epoch.open && (repeat || utc < 0.0 || !SameTime(utc, m_epoch.utc)))
+void CFixTrack::StartEpoch(double utc) {
+    // A new time, or a sentence without one, starts the next epoch; sentences of one time, of
+    // whatever talker, are one epoch.
+    if (m_epoch.open && (utc < 0.0 || !SameTime(utc, m_epoch.utc)))
         CloseEpoch();
     if (!m_epoch.open) {
         m_epoch = Epoch{};
@@ -310,7 +352,8 @@ void CFixTrack::AddFrame(const unsigned char *frame, std::size_t len) {
         if (m.validTime)
             UbxUtc(true, m.hour, m.min, m.sec, m.iTow);
         if (m.validDate)
-            UbxDate(m.year, m.month, m.day);
+            UbxDate(m.year, m.month, m.day,
+                    m.validTime ? m.hour * 3600.0 + m.min * 60.0 + m.sec : -1.0);
         break;
     }
     case ubx::Msg::NavSol: {
@@ -372,7 +415,7 @@ void CFixTrack::AddFrame(const unsigned char *frame, std::size_t len) {
             return;
         StartUbxEpoch(m.iTow);
         UbxUtc(false, m.hour, m.min, m.sec, m.iTow);
-        UbxDate(m.year, m.month, m.day);
+        UbxDate(m.year, m.month, m.day, m.hour * 3600.0 + m.min * 60.0 + m.sec);
         break;
     }
     case ubx::Msg::NavDop: {
@@ -447,9 +490,9 @@ void CFixTrack::UbxUtc(bool fromPvt, int hour, int min, int sec, std::uint32_t i
     m_ubx.fix.utcSeconds = hour * 3600.0 + min * 60.0 + sec + (iTow % 1000) / 1000.0;
 }
 
-void CFixTrack::UbxDate(int year, int month, int day) {
+void CFixTrack::UbxDate(int year, int month, int day, double utc) {
     if (year >= 1980 && year <= 9999 && month >= 1 && month <= 12 && day >= 1 && day <= 31)
-        m_date = year * 10000 + month * 100 + day;
+        SetDate(year * 10000 + month * 100 + day, utc);
 }
 
 void CFixTrack::Speaks() {

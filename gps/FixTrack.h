@@ -30,10 +30,11 @@ struct TrackFix {
 
 // Collects one valid fix per epoch from checksummed sentences: the GGA position when its quality
 // is above 0, else the RMC position when its status is A. Sentences with the same UTC time make
-// one epoch; GSA, which carries no time, counts for the epoch in progress. Every value a fix takes
-// is finite and in range (latitude within 90 degrees, longitude within 180 with their hemisphere
-// letters, altitude, speed, course and HDOP as a receiver can mean them): a sentence that claims a
-// fix with anything else gives none and is counted.
+// one epoch whatever their talkers ($GPGGA and $GLGGA of one second are one fix); GSA, which
+// carries no time, counts for the epoch in progress. Every value a fix takes is finite and in
+// range (latitude within 90 degrees, longitude within 180 with their hemisphere letters, altitude,
+// speed, course and HDOP as a receiver can mean them): a sentence that claims a fix with anything
+// else gives none and is counted.
 // A u-blox receiver's binary solution makes the same fixes: NAV-PVT (or NAV-SOL, NAV-STATUS with
 // NAV-POSLLH, NAV-VELNED, NAV-TIMEUTC), NAV-HPPOSLLH's finer position and NAV-DOP's HDOP, one fix
 // per time of week (NAV-EOE ends it) when gnssFixOK and the fix type is 2D, 3D, GNSS with dead
@@ -56,6 +57,9 @@ public:
     std::vector<TrackFix> TakeFixes() { return std::exchange(m_fixes, {}); }
     // Sentences that claimed a fix with a value no receiver can mean, so gave none.
     std::size_t Rejected() const { return m_rejected; }
+    // Gives a fix made before any date was known the first date the stream gave (the day before
+    // when its time is later than that date's); Fixes() are given it as the date comes.
+    void DateUndated(TrackFix &fix) const;
 
 private:
     struct Epoch {
@@ -77,7 +81,8 @@ private:
         bool badPos = false, badVel = false, badHdop = false;
         TrackFix fix;
     };
-    void StartEpoch(double utc, bool isGga);
+    void StartEpoch(double utc);
+    void SetDate(int date, double utc);
     void CloseEpoch();
     bool Accept(bool claimsFix, bool anyBad);
     void StartUbxEpoch(std::uint32_t iTow);
@@ -86,7 +91,7 @@ private:
                      bool plausible = true);
     void UbxVelocity(int from, double kmh, double course);
     void UbxUtc(bool fromPvt, int hour, int min, int sec, std::uint32_t iTow);
-    void UbxDate(int year, int month, int day);
+    void UbxDate(int year, int month, int day, double utc);
     void Speaks();
     bool UbxClaimsFix() const;
     std::optional<TrackFix> PendingNmeaFix() const;
@@ -99,6 +104,8 @@ private:
     std::optional<TrackFix> m_handover; // the sentences' epoch in progress when UBX began
     std::size_t m_rejected = 0;
     int m_date = 0;
+    int m_firstDate = 0;          // the first date the stream gave, yyyymmdd
+    double m_firstDateUtc = -1.0; // the time of day that came with it
     int m_fixMode = 0;
     std::vector<TrackFix> m_fixes;
 };
