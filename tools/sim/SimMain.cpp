@@ -175,12 +175,16 @@ unsigned Seed(const SimOptions &opt) {
                         : static_cast<unsigned>(Steady::now().time_since_epoch().count());
 }
 
-// Gives sky the interference of the command line; a spoofer's draws are said with their seed.
+// Gives sky the interference and the loss of the command line; a spoofer's draws are said with
+// their seed.
 void SetInterference(CSimSky &sky, const SimOptions &opt, unsigned seed) {
     sky.SetInterference(opt.interference, seed);
     if (opt.interference.dSpoofStart >= 0.0)
         std::fprintf(stderr, "skywatch-sim: spoofing from %.1f s, seed %u\n",
                      opt.interference.dSpoofStart, seed);
+    if (opt.interference.dCn0OffsetDb > 0.0)
+        std::fprintf(stderr, "skywatch-sim: every signal %.1f dB weaker\n",
+                     opt.interference.dCn0OffsetDb);
 }
 
 // Writes the simulated sky's epochs for opt.dWrite seconds of its own clock to stdout, unpaced:

@@ -92,6 +92,9 @@ constexpr std::string_view kUsage =
     "                      a spoofer from START (for SECONDS, else to the end): every\n"
     "                      signal at 45 +-1 dB-Hz (drawn from --seed), the position drifting\n"
     "                      north-east at 30 m/s, speed and course true, the time 2 h ahead\n"
+    "  --cn0-offset DB     every signal DB dB weaker (0 to 40), as a poorer antenna or\n"
+    "                      module hears it, lost under 20 dB-Hz; the sky follows the clock,\n"
+    "                      so a twin started beside it sees the same satellites\n"
     "  --ubx-protocol V    the u-blox protocol version MON-VER names (default 18.00); from\n"
     "                      23.01 it also takes CFG-VALSET, besides CFG-RATE, CFG-GNSS,\n"
     "                      CFG-PRT and CFG-CFG\n"
@@ -172,6 +175,14 @@ bool SimOptions::Parse(int argc, char **argv, std::string &error) {
                 in.dSpoofStart = n[0];
                 in.dSpoofSeconds = n.size() > 1 ? n[1] : -1.0;
             }
+        } else if (arg == "--cn0-offset") {
+            const std::string v = bHasValue ? value() : "";
+            std::vector<double> n;
+            if (!ToNumbers(v, 1, 1, n) || n[0] < 0.0 || n[0] > 40.0) {
+                error = "--cn0-offset wants dB from 0 to 40, got \"" + v + "\"";
+                return false;
+            }
+            interference.dCn0OffsetDb = n[0];
         } else if (arg == "--ubx-protocol") {
             const std::string v = bHasValue ? value() : "";
             std::vector<double> n;
@@ -267,8 +278,10 @@ bool SimOptions::Parse(int argc, char **argv, std::string &error) {
     // The GPS-only talk is the old SiRF receivers' own.
     if (!bChipSet && bGpsOnly)
         chip = SimFamily::Sirf;
-    if (!strReplay.empty() && (interference.dJamStart >= 0.0 || interference.dSpoofStart >= 0.0)) {
-        error = "--jam and --spoof do not apply to --replay, which sends the log as recorded";
+    if (!strReplay.empty() && (interference.dJamStart >= 0.0 || interference.dSpoofStart >= 0.0 ||
+                               interference.dCn0OffsetDb > 0.0)) {
+        error = "--jam, --spoof and --cn0-offset do not apply to --replay, which sends the log as "
+                "recorded";
         return false;
     }
     if (protocol != SimProtocol::Nmea) {

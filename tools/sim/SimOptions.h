@@ -28,7 +28,7 @@ struct SimOptions {
     bool bChipSet = false;
     int nBands = 1; // --bands 2: each satellite on two signals, as dual-band modules send
     SimProtocol protocol = SimProtocol::Nmea; // --protocol: NMEA, u-blox UBX or both
-    SimInterference interference;             // --jam and --spoof
+    SimInterference interference;             // --jam, --spoof and --cn0-offset
     int nUbxProtocol = 1800;     // --ubx-protocol 27.11: 2711; from 23.01 the key interface
     std::uint32_t refuseKey = 0; // --refuse-key: a configuration key the u-blox refuses
 

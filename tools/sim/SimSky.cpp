@@ -106,8 +106,8 @@ int CSimSky::Cn0(int snr) {
     if (snr <= 0)
         return 0;
     int cn0 = m_bSpoofNow ? kSpoofCn0 + static_cast<int>(m_spoofNoise() % 3) - 1 : snr;
-    if (m_dJamDbNow > 0.0) {
-        cn0 = static_cast<int>(std::lround(cn0 - m_dJamDbNow));
+    if (const double loss = m_dJamDbNow + m_interference.dCn0OffsetDb; loss > 0.0) {
+        cn0 = static_cast<int>(std::lround(cn0 - loss));
         if (cn0 < kTrackFloor)
             return 0;
     }

@@ -12,9 +12,11 @@
 enum class SimProtocol { Nmea, Ubx, Both };
 
 // Interference the receiver meets, in seconds after its first epoch: broadband jamming that
-// lowers every signal's C/N0, and a spoofer that takes over its signals.
+// lowers every signal's C/N0, and a spoofer that takes over its signals; and a loss of its own
+// all the time (a poorer antenna or module), which leaves the sky and the jamming indicator alone.
 struct SimInterference {
-    double dJamStart = -1.0; // negative: no jamming
+    double dCn0OffsetDb = 0.0; // every signal this much weaker, from the start
+    double dJamStart = -1.0;   // negative: no jamming
     double dJamDb = 0.0;
     double dJamSeconds = 0.0;
     double dSpoofStart = -1.0;   // negative: no spoofing
@@ -76,7 +78,7 @@ private:
     bool Acquire(Clock::time_point now, int n, int &nInView);
     std::string ModernEpoch(const std::string &hms, const std::string &date, double t, int nInView,
                             SimUbxEpoch &ubx);
-    // A signal's C/N0 (0: none) as this epoch's interference leaves it.
+    // A signal's C/N0 (0: none) as this epoch's interference and the receiver's own loss leave it.
     int Cn0(int snr);
     // GGA's quality and its fields 13 and 14 (age and station), as ",age,station" or ",,";
     // uncorrected the SiRF receiver sends station 0000.
