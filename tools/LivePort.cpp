@@ -6,10 +6,9 @@
 #include <cstdio>
 #include <cstring>
 
-bool OpenLivePort(CGpsPort &port, const std::string &device, int baud) {
-    constexpr int kLivePort = 1;
-    platform::BindPort(kLivePort, device);
-    if (!port.Open(kLivePort, baud)) {
+bool OpenLivePort(CGpsPort &port, const std::string &device, int baud, int nPort) {
+    platform::BindPort(nPort, device);
+    if (!port.Open(nPort, baud)) {
         if (!port.LastOpenMessage().empty())
             std::fprintf(stderr, "skywatch-decode: %s\n", port.LastOpenMessage().c_str());
         else
