@@ -1,10 +1,13 @@
-// Scanner throughput over real receiver traffic, fed in the 1024-byte blocks the reader uses.
+// Scanner throughput over real receiver traffic, fed in the 1024-byte blocks the reader uses:
+// the bare decoder, and the port's reader path with every hook the port installs.
 #include "GpsFix.h"
+#include "GpsPort.h"
 #include "NmeaDecoder.h"
 
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstddef>
 #include <cstdio>
 #include <filesystem>
@@ -77,27 +80,43 @@ const std::string &Traffic(Corpus corpus) {
     return traffic[static_cast<int>(corpus)];
 }
 
-void Parse(benchmark::State &state, Corpus corpus) {
+// Feeds the traffic in reader-sized blocks to decoder (a CNmeaDecoder, or a CGpsPort whose
+// DecodeBlock is what its reader thread does with each block it read).
+template <typename Decoder, typename FeedBlock>
+void Run(benchmark::State &state, Corpus corpus, Decoder &decoder, FeedBlock feed) {
     const std::string &traffic = Traffic(corpus);
     if (traffic.empty()) {
         state.SkipWithError("no NMEA traffic to scan: neither the captures nor res/sample.nmea");
         return;
     }
-    CNmeaDecoder port(0);
     for (auto _ : state) {
-        for (std::size_t pos = 0; pos < traffic.size(); pos += kBlock) {
-            const std::size_t n = std::min(kBlock, traffic.size() - pos);
-            port.ParseBuffer(traffic.data() + pos, static_cast<int>(n));
-        }
+        for (std::size_t pos = 0; pos < traffic.size(); pos += kBlock)
+            feed(traffic.data() + pos, std::min(kBlock, traffic.size() - pos));
         GpsFix fix;
-        port.CopyFix(fix);
+        decoder.CopyFix(fix);
         benchmark::DoNotOptimize(fix);
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
                             static_cast<std::int64_t>(traffic.size()));
     // Sentences decoded per pass, to show the traffic is real NMEA and not skipped garbage.
-    state.counters["decoded"] = static_cast<double>(port.CopyCounters().Decoded()) /
+    state.counters["decoded"] = static_cast<double>(decoder.CopyCounters().Decoded()) /
                                 static_cast<double>(state.iterations());
+}
+
+void Parse(benchmark::State &state, Corpus corpus) {
+    CNmeaDecoder decoder(0);
+    Run(state, corpus, decoder,
+        [&](const char *block, std::size_t n) { decoder.ParseBuffer(block, static_cast<int>(n)); });
+}
+
+// The same bytes through a port's reader path: the hooks (receiver family, recorder, epoch
+// tracker, fix and signal histories, console tap, stopwatch) and each epoch's end (the signal
+// history's sample, the integrity watch).
+void PortParse(benchmark::State &state, Corpus corpus) {
+    CGpsPort port(0);
+    Run(state, corpus, port, [&](const char *block, std::size_t n) {
+        port.DecodeBlock(block, n, std::chrono::steady_clock::now());
+    });
 }
 
 void BM_ParseBuffer(benchmark::State &state) {
@@ -105,11 +124,22 @@ void BM_ParseBuffer(benchmark::State &state) {
 }
 BENCHMARK(BM_ParseBuffer)->Unit(benchmark::kMillisecond);
 
+// The reader thread's path over the same bytes: its ratio to BM_ParseBuffer is the hooks' cost.
+void BM_PortParseBuffer(benchmark::State &state) {
+    PortParse(state, Corpus::All);
+}
+BENCHMARK(BM_PortParseBuffer)->Unit(benchmark::kMillisecond);
+
 // The captures with more than GPS, and those with GPS talkers only.
 void BM_ParseMulti(benchmark::State &state) {
     Parse(state, Corpus::MultiConstellation);
 }
 BENCHMARK(BM_ParseMulti)->Unit(benchmark::kMillisecond);
+
+void BM_PortParseMulti(benchmark::State &state) {
+    PortParse(state, Corpus::MultiConstellation);
+}
+BENCHMARK(BM_PortParseMulti)->Unit(benchmark::kMillisecond);
 
 void BM_ParseGpsOnly(benchmark::State &state) {
     Parse(state, Corpus::GpsOnly);

@@ -318,10 +318,40 @@ std::uint32_t CGpsPort::WaitForDecoded(std::uint32_t seen, std::chrono::millisec
     return now;
 }
 
+void CGpsPort::DecodeBlock(const char *block, std::size_t n,
+                           std::chrono::steady_clock::time_point arrived) {
+    m_blockArrived = arrived;
+    const std::uint32_t decoded = CopyCounters().Heard();
+    m_decoder.ParseBuffer(block, static_cast<int>(n));
+    if (CopyCounters().Heard() != decoded) {
+        {
+            std::lock_guard lock(m_linkLock);
+            m_link.lastData = std::chrono::steady_clock::now();
+            m_link.bData = true;
+        }
+        // Taken and let go so a waiter between its check and its wait is not missed.
+        { std::lock_guard lock(m_decodedLock); }
+        m_decodedCv.notify_all();
+    }
+    if (m_epoch.BlockDone())
+        NotifyEpoch(true);
+    // Counted as the one-second reads of old, however finely the lines now come.
+    const auto now = std::chrono::steady_clock::now();
+    if (n == kReadSize || now - m_lastCounted >= std::chrono::seconds(1)) {
+        m_lastCounted = now;
+        if (m_nActivityBlocks >= 31) {
+            platform::NoteUserActivity();
+            m_nActivityBlocks = 0;
+        } else {
+            ++m_nActivityBlocks;
+        }
+    }
+}
+
 void CGpsPort::ReaderThread() {
     char block[kReadSize + 1];
-    int nEvents = 0;
-    std::chrono::steady_clock::time_point lastCounted{};
+    m_nActivityBlocks = 0;
+    m_lastCounted = {};
     // A sentence cut by the last Close must not join this port's first bytes.
     m_decoder.ResetScanner();
     m_epoch.Reset();
@@ -342,32 +372,7 @@ void CGpsPort::ReaderThread() {
             NotifyEpoch(false);
         if (r.count > 0) {
             block[r.count] = '\0';
-            m_blockArrived = r.arrived;
-            const std::uint32_t decoded = CopyCounters().Heard();
-            m_decoder.ParseBuffer(block, static_cast<int>(r.count));
-            if (CopyCounters().Heard() != decoded) {
-                {
-                    std::lock_guard lock(m_linkLock);
-                    m_link.lastData = std::chrono::steady_clock::now();
-                    m_link.bData = true;
-                }
-                // Taken and let go so a waiter between its check and its wait is not missed.
-                { std::lock_guard lock(m_decodedLock); }
-                m_decodedCv.notify_all();
-            }
-            if (m_epoch.BlockDone())
-                NotifyEpoch(true);
-            // Counted as the one-second reads of old, however finely the lines now come.
-            const auto now = std::chrono::steady_clock::now();
-            if (r.count == kReadSize || now - lastCounted >= std::chrono::seconds(1)) {
-                lastCounted = now;
-                if (nEvents >= 31) {
-                    platform::NoteUserActivity();
-                    nEvents = 0;
-                } else {
-                    ++nEvents;
-                }
-            }
+            DecodeBlock(block, r.count, r.arrived);
         }
         if (const platform::CFileSource *replay = Replay())
             HoldWhilePaused(*replay, r.count > 0 || r.jumped);

@@ -129,6 +129,10 @@ public:
     platform::CFileSource *Replay() const {
         return dynamic_cast<platform::CFileSource *>(m_source.get());
     }
+    // What the reader thread does with each block it read: decodes it, wakes the waiters and
+    // reports the epochs it ended. For the benchmark, on a port whose reader does not run.
+    void DecodeBlock(const char *block, std::size_t n,
+                     std::chrono::steady_clock::time_point arrived);
 
     // Read by the dialog; -1 while closed. m_hPort is the descriptor Open got (the reader may
     // reopen an unplugged device under it); m_hThread numbers the running reader.
@@ -182,6 +186,9 @@ private:
     // When the block being decoded arrived, for the stopwatch.
     std::chrono::steady_clock::time_point m_blockArrived{};
     std::atomic<std::uint64_t> m_nReads{0};
+    // Blocks since the screen saver was last told, and when the last one was counted.
+    int m_nActivityBlocks = 0;
+    std::chrono::steady_clock::time_point m_lastCounted{};
     std::mutex m_decodedLock;
     std::condition_variable m_decodedCv;
     std::mutex m_listenerLock;
