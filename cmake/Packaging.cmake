@@ -4,12 +4,15 @@ find_program(HELP2MAN help2man)
 set(_manpages)
 if(HELP2MAN)
     set(_programs skywatch-decode skywatch-sim)
-    if(TARGET skywatch)
-        list(APPEND _programs skywatch)
-    endif()
+    foreach(_optional skywatch skywatch-exporter)
+        if(TARGET ${_optional})
+            list(APPEND _programs ${_optional})
+        endif()
+    endforeach()
     set(_summary_skywatch "status monitor for a GPS receiver")
     set(_summary_skywatch-decode "decode NMEA 0183 into the skywatch fix record")
     set(_summary_skywatch-sim "simulated NMEA receiver for trying skywatch without one")
+    set(_summary_skywatch-exporter "GPS receivers' status as Prometheus metrics")
     foreach(_program IN LISTS _programs)
         set(_page ${CMAKE_BINARY_DIR}/man/${_program}.1.gz)
         add_custom_command(OUTPUT ${_page}
@@ -58,7 +61,8 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "status monitor for a GPS receiver")
 set(CPACK_PACKAGE_DESCRIPTION "Shows the position, time and satellites of a GPS receiver that
 speaks NMEA 0183 on a serial line, through gpsd, or over TCP or UDP, with a
 sky view of the satellites in view.
-Includes a simulated receiver and a command-line decoder.")
+Includes a simulated receiver, a command-line decoder and an exporter of
+receivers' status as Prometheus metrics.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION science)

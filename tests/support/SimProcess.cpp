@@ -53,14 +53,21 @@ CSimProcess::~CSimProcess() {
 }
 
 bool CSimProcess::Start(const std::vector<std::string> &args, std::size_t nMemoryLimit) {
-    if (m_pid > 0 || !Built())
+    return Built() && StartProgram(Binary(), args, true, nMemoryLimit);
+}
+
+bool CSimProcess::StartProgram(const std::string &binary, const std::vector<std::string> &args,
+                               bool firstLine, std::size_t nMemoryLimit) {
+    if (m_pid > 0)
         return false;
+    for (const std::string *file : {&m_outputFile, &m_errorFile})
+        if (!file->empty())
+            ::unlink(file->c_str());
     m_outputFile = TempFile("out");
     m_errorFile = TempFile("err");
     if (m_outputFile.empty() || m_errorFile.empty())
         return false;
     // Everything the child needs is made before fork(): it may only make async-signal-safe calls.
-    const std::string binary = Binary();
     std::vector<char *> argv;
     argv.push_back(const_cast<char *>(binary.c_str()));
     for (const std::string &a : args)
@@ -85,8 +92,8 @@ bool CSimProcess::Start(const std::vector<std::string> &args, std::size_t nMemor
         return false;
     m_status = -1;
     m_taken = 0;
-    m_slavePath = NextPath(5000);
-    return !m_slavePath.empty();
+    m_slavePath = firstLine ? NextPath(5000) : std::string();
+    return !firstLine || !m_slavePath.empty();
 }
 
 bool CSimProcess::Reaped() {

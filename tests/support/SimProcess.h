@@ -22,6 +22,10 @@ public:
     // Starts it with args and waits for the first path it prints; false when it printed none.
     // nMemoryLimit, when not 0, bounds its address space in bytes.
     bool Start(const std::vector<std::string> &args, std::size_t nMemoryLimit = 0);
+    // Starts another program the same way (its output to files, stopped as the simulator is);
+    // waits for its first line of standard output when firstLine, as Start does.
+    bool StartProgram(const std::string &binary, const std::vector<std::string> &args,
+                      bool firstLine, std::size_t nMemoryLimit = 0);
     // The first path it printed: the device it serves.
     const std::string &SlavePath() const { return m_slavePath; }
     // The next line it prints on standard output, or "" after timeoutMs or once it exited.
