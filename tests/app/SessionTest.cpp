@@ -2,6 +2,7 @@
 #include "AlarmBanner.h"
 #include "AppTestSupport.h"
 #include "CommandLine.h"
+#include "CompareView.h"
 #include "ConsoleView.h"
 #include "ControlIds.h"
 #include "DesktopView.h"
@@ -30,6 +31,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSpinBox>
+#include <QStandardItemModel>
 #include <QTemporaryDir>
 #include <QTreeWidget>
 
@@ -842,6 +844,42 @@ TEST_F(SessionWindow, ReceiverSettingsReadApplyAndFollowTheBaud) {
         EXPECT_EQ(ShownText(dlg, ctl::kBaudList), QString::number(row.baud));
         EXPECT_EQ(dlg.m_port.m_nBaud, row.baud);
     }
+}
+
+} // namespace
+
+namespace {
+
+// Two simulated receivers under one sky, the second hearing everything 3 dB weaker: the
+// comparison window pairs their signals and finds 3 dB on every system and band, and its
+// plot rings B's satellites over A's marks.
+TEST_F(SessionWindow, CompareWindowFindsTheWeakerTwinsDifference) {
+    if (!CSimProcess::Built())
+        GTEST_SKIP() << "needs the simulated receiver " << CSimProcess::Binary();
+    CSimProcess a, b;
+    ASSERT_TRUE(a.Start({"--bands", "2", "--seed", "7"})) << a.Errors();
+    ASSERT_TRUE(b.Start({"--bands", "2", "--seed", "7", "--cn0-offset", "3"})) << b.Errors();
+    platform::BindPort(kPort, a.SlavePath());
+    platform::BindPort(CCompareView::kPortB, b.SlavePath());
+    CStatusDlg dlg;
+    dlg.OnInitDialog();
+    dlg.show();
+    CCompareView view(dlg.m_port, QStringLiteral("A"), QStringLiteral("B"), 38400, &dlg);
+    view.show();
+    ASSERT_TRUE(PumpUntil(
+        [&] {
+            view.Refresh();
+            return view.Differences().size() >= 8;
+        },
+        8000))
+        << view.DifferencesText().toStdString() << b.Errors();
+    for (const display::BandDifference &d : view.Differences())
+        EXPECT_NEAR(d.median, 3.0, 0.5) << GnssName(d.gnss) << " " << d.band.toStdString();
+    EXPECT_EQ(view.Model().rowCount(), static_cast<int>(view.Pairs().size()));
+    EXPECT_TRUE(view.DifferencesText().startsWith(QStringLiteral("A less B, median")))
+        << view.DifferencesText().toStdString();
+    const QImage shot = view.grab().toImage();
+    EXPECT_GT(CountColour(shot, shot.rect(), QColor(0xd0, 0x60, 0x00)), 100) << "B's rings";
 }
 
 } // namespace
