@@ -80,10 +80,12 @@ int CStatusApp::Run(const AppOptions &options) {
     // A second receiver: both under one sky in a window of their own, in front.
     std::unique_ptr<CCompareView> compare;
     if (!options.compareB.isEmpty()) {
-        // A path is named by its file; an address as given.
+        // A recording is named by its file; a device or an address as given.
         const auto shortName = [](const QString &source) {
-            return source.contains(QStringLiteral("://")) ? source
-                                                          : source.section(QLatin1Char('/'), -1);
+            return source.contains(QStringLiteral("://")) ||
+                           source.startsWith(QStringLiteral("/dev/"))
+                       ? source
+                       : source.section(QLatin1Char('/'), -1);
         };
         compare = std::make_unique<CCompareView>(
             dlg.m_port, shortName(options.compareA), shortName(options.compareB),
