@@ -22,18 +22,25 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <deque>
+#include <fcntl.h>
+#include <functional>
 #include <memory>
 #include <optional>
+#include <queue>
 #include <string>
+#include <string_view>
 #include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 #include <utility>
 #include <vector>
+#include <zlib.h>
 
 namespace {
 
 constexpr const char *kUsage =
-    "usage: skywatch-decode [--block-size N] [--last] [--stats] [FILE|-]\n"
+    "usage: skywatch-decode [--block-size N] [--last | --every epoch] [--stats] [FILE|-]\n"
     "       skywatch-decode [--summary] [--reference LAT,LON[,ALT]] [--gpx OUT] [--csv OUT]"
     " [FILE|-]\n"
     "       skywatch-decode --device PATH|URL [--baud N] [--seconds S]"
@@ -64,19 +71,26 @@ bool OutputFailed() {
     return std::ferror(stdout) != 0 || g_outputErrno != 0;
 }
 
+// Standard error, once what standard output holds has gone out: where the two share one pipe,
+// each stays whole lines.
+FILE *Err() {
+    std::fflush(stdout);
+    return stderr;
+}
+
 // Flushes standard output: records that never reached it are an error of their own (exit 1).
 int FinishOutput(int rc) {
     if (std::fflush(stdout) != 0 && g_outputErrno == 0)
         g_outputErrno = errno;
     if (!OutputFailed())
         return rc;
-    std::fprintf(stderr, "skywatch-decode: standard output: %s\n",
+    std::fprintf(Err(), "skywatch-decode: standard output: %s\n",
                  std::strerror(g_outputErrno != 0 ? g_outputErrno : EIO));
     return rc != 0 ? rc : 1;
 }
 
 int Usage(const char *message) {
-    std::fprintf(stderr, "skywatch-decode: %s\n%s", message, kUsage);
+    std::fprintf(Err(), "skywatch-decode: %s\n%s", message, kUsage);
     return 2;
 }
 
@@ -94,21 +108,92 @@ CorrectionStatus CorrectionsOf(const CGpsPort &port) {
     return port.CopyCorrections();
 }
 
-// The record the decoder holds now, as one JSON line; the port and the bare decoder alike.
-template <typename Decoder> void PrintRecord(const Decoder &decoder) {
-    GpsFix fix{};
-    FixExtra extra;
-    auto sky = std::make_unique<SkyView>();
-    DecoderOf(decoder).CopyFix(fix, extra);
-    decoder.CopySky(*sky);
-    std::string line = FixToJson(fix, *sky, extra);
-    if (const std::string corrections = CorrectionsToJson(CorrectionsOf(decoder), fix, extra);
-        !corrections.empty()) {
-        line.pop_back();
-        line += ",\"corrections\":" + corrections + "}";
-    }
-    NoteOutput(std::printf("%s\n", line.c_str()));
+void Write(std::string_view line) {
+    if (std::fwrite(line.data(), 1, line.size(), stdout) != line.size())
+        NoteOutput(-1);
 }
+
+// Prints the record the decoder holds now as one JSON line, the port and the bare decoder alike.
+// The satellite table goes with it when it reads differently from the one printed last (a
+// reader keeps the last one it was given), or when whole is asked for.
+class CRecordPrinter {
+public:
+    // tableMayDiffer: something that feeds the table was read or aged out since the last look.
+    template <typename Decoder>
+    void Print(const Decoder &decoder, bool tableMayDiffer, bool whole) {
+        GpsFix fix{};
+        FixExtra extra;
+        DecoderOf(decoder).CopyFix(fix, extra);
+        bool withTable = whole;
+        if (tableMayDiffer || whole || !m_shown) {
+            decoder.CopySky(*m_view);
+            m_table.Clear();
+            AppendSkyJson(m_table, *m_view);
+            if (!m_shown || m_table.View() != m_shownTable.View()) {
+                std::swap(m_table, m_shownTable);
+                m_shown = withTable = true;
+            }
+        }
+        m_line.Clear();
+        AppendFixJson(m_line, fix, extra, withTable ? m_shownTable.View() : std::string_view{});
+        if (const std::string corrections = CorrectionsToJson(CorrectionsOf(decoder), fix, extra);
+            !corrections.empty()) {
+            m_line.Unwrite();
+            m_line.Text(",\"corrections\":");
+            m_line.Text(corrections);
+            m_line.Char('}');
+        }
+        m_line.Char('\n');
+        Write(m_line.View());
+    }
+
+private:
+    std::unique_ptr<SkyView> m_view = std::make_unique<SkyView>();
+    CJsonBuffer m_line, m_table, m_shownTable;
+    bool m_shown = false;
+};
+
+// When the satellite table may read differently from its last copy: a message that feeds it
+// (GSV, GSA, NAV-SAT, NAV-SIG, NAV-SVINFO, NAV-DOP) was read since, or the first UBX frame after
+// CSkyTable::kDropMs without one (the binary list shows while they come), or the decoder's clock
+// passed a moment when what one of them said ages out of the table (kDropMs or kUbxHoldMs after
+// it, kDropMs after the last UBX frame).
+class CTableChanges {
+public:
+    void Fed(std::int64_t now) {
+        m_fed = true;
+        if (m_times.empty() || m_times.back() != now)
+            m_times.push_back(now);
+    }
+    void HeardUbx(std::int64_t now) {
+        m_fed = m_fed || !m_heard || now - m_lastUbx >= CSkyTable::kDropMs;
+        m_heard = true;
+        m_lastUbx = now;
+    }
+    // True when a copy taken now may differ from the last; the copy is then taken.
+    bool Copy(std::int64_t now) {
+        bool differ = m_fed || !m_copied;
+        for (const std::int64_t hold : {CSkyTable::kDropMs, CSkyTable::kUbxHoldMs}) {
+            const auto t = std::upper_bound(m_times.begin(), m_times.end(), m_lastCopy - hold);
+            differ = differ || (t != m_times.end() && *t + hold <= now);
+        }
+        const std::int64_t quiet = m_lastUbx + CSkyTable::kDropMs;
+        differ = differ || (m_heard && quiet > m_lastCopy && quiet <= now);
+        while (!m_times.empty() && m_times.front() + CSkyTable::kUbxHoldMs <= now)
+            m_times.pop_front();
+        if (differ) {
+            m_lastCopy = now;
+            m_fed = false;
+            m_copied = true;
+        }
+        return differ;
+    }
+
+private:
+    std::deque<std::int64_t> m_times; // when messages that feed the table came, each once
+    std::int64_t m_lastCopy = 0, m_lastUbx = 0;
+    bool m_fed = false, m_copied = false, m_heard = false;
+};
 
 bool ParseInt(const char *text, int &value) {
     const char *end = text + std::strlen(text);
@@ -133,7 +218,7 @@ int SendRestart(CGpsPort &port, RestartKind kind) {
     while (!port.CanSend(why) && std::chrono::steady_clock::now() < ready)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     if (!port.CanSend(why)) {
-        std::fprintf(stderr, "skywatch-decode: %s not sent: %s\n", RestartName(kind), why.c_str());
+        std::fprintf(Err(), "skywatch-decode: %s not sent: %s\n", RestartName(kind), why.c_str());
         return 1;
     }
     if (!AwaitFamily(port, std::chrono::steady_clock::now() + std::chrono::seconds(3))) {
@@ -145,12 +230,12 @@ int SendRestart(CGpsPort &port, RestartKind kind) {
     const std::string command = ComposeRestart(port.Family(), kind);
     port.Send(command.data(), command.size());
     if (!port.LastSendFailure().empty()) {
-        std::fprintf(stderr, "skywatch-decode: %s not sent: %s\n", RestartName(kind),
+        std::fprintf(Err(), "skywatch-decode: %s not sent: %s\n", RestartName(kind),
                      port.LastSendFailure().c_str());
         return 1;
     }
     port.Stopwatch().Start(kind, CFixStopwatch::Clock::now());
-    std::fprintf(stderr, "skywatch-decode: sent %s, receiver %s\n", RestartName(kind),
+    std::fprintf(Err(), "skywatch-decode: sent %s, receiver %s\n", RestartName(kind),
                  FamilyName(port.Family()));
     return 0;
 }
@@ -181,7 +266,7 @@ int RunLive(const std::string &device, int baud, int seconds, const std::string 
             return rc;
     }
     for (const std::string &problem : port.WatchProblems())
-        std::fprintf(stderr, "skywatch-decode: %s\n", problem.c_str());
+        std::fprintf(Err(), "skywatch-decode: %s\n", problem.c_str());
     if (ntrip)
         port.StartCorrections(*ntrip);
     std::string correctionState, notForwarded;
@@ -190,6 +275,7 @@ int RunLive(const std::string &device, int baud, int seconds, const std::string 
     std::uint32_t decoded = 0;
     bool bTimed = send.empty();
     std::string warning;
+    CRecordPrinter printer;
     // Another program may read the records live: each goes out as soon as it is decoded.
     const bool flushEach = !WritesToFile(stdout);
     for (auto t = std::chrono::steady_clock::now(); t < end; t = std::chrono::steady_clock::now()) {
@@ -198,7 +284,7 @@ int RunLive(const std::string &device, int baud, int seconds, const std::string 
         if (const std::string now = port.SourceWarning(); now != warning) {
             warning = now;
             if (!warning.empty())
-                std::fprintf(stderr, "skywatch-decode: %s\n", warning.c_str());
+                std::fprintf(Err(), "skywatch-decode: %s\n", warning.c_str());
         }
         if (ntrip) {
             // What the corrections do is told as it changes, never with the password.
@@ -208,22 +294,22 @@ int RunLive(const std::string &device, int baud, int seconds, const std::string 
                 c.state.rfind("no corrections for ", 0) == 0 ? "stalled" : c.state;
             if (kind != correctionState) {
                 correctionState = kind;
-                std::fprintf(stderr, "skywatch-decode: corrections from %s: %s\n", c.url.c_str(),
+                std::fprintf(Err(), "skywatch-decode: corrections from %s: %s\n", c.url.c_str(),
                              c.state.c_str());
             }
             if (c.notForwarded != notForwarded) {
                 notForwarded = c.notForwarded;
                 if (!notForwarded.empty())
-                    std::fprintf(stderr,
+                    std::fprintf(Err(),
                                  "skywatch-decode: corrections not passed to the receiver: %s\n",
                                  notForwarded.c_str());
             }
         }
         if (const auto ttff = port.Stopwatch().Result(); ttff && !bTimed) {
-            std::fprintf(stderr, "fix in %.1f s\n", *ttff);
+            std::fprintf(Err(), "fix in %.1f s\n", *ttff);
             bTimed = true;
         } else if (port.Stopwatch().FixNeverLost() && !bTimed) {
-            std::fprintf(stderr, "fix never lost: the receiver ignored the restart\n");
+            std::fprintf(Err(), "fix never lost: the receiver ignored the restart\n");
             bTimed = true;
         }
         if (events) {
@@ -240,7 +326,7 @@ int RunLive(const std::string &device, int baud, int seconds, const std::string 
         const std::uint32_t now = Reads(port.CopyCounters());
         if (now != decoded && !lastOnly) {
             decoded = now;
-            PrintRecord(port);
+            printer.Print(port, true, false);
             if (flushEach && std::fflush(stdout) != 0)
                 NoteOutput(-1);
             if (OutputFailed())
@@ -248,20 +334,20 @@ int RunLive(const std::string &device, int baud, int seconds, const std::string 
         }
     }
     if (!bTimed)
-        std::fprintf(stderr, "no fix within %d s\n", seconds);
+        std::fprintf(Err(), "no fix within %d s\n", seconds);
     // The last record still says how the corrections stood.
     const CorrectionStatus corrections = port.CopyCorrections();
     if (lastOnly)
-        PrintRecord(port);
+        printer.Print(port, true, true);
     port.StopCorrections();
     port.Close();
     if (events)
         for (const WatchEvent &event : port.WatchEventsSince(eventsSeen))
             NoteOutput(std::printf("%s\n", EventToJson(event).c_str()));
     if (stats)
-        std::fprintf(stderr, "%s\n", CountersToJson(port.CopyCounters()).c_str());
+        std::fprintf(Err(), "%s\n", CountersToJson(port.CopyCounters()).c_str());
     if (ntrip && corrections.frames == 0) {
-        std::fprintf(stderr, "skywatch-decode: no corrections arrived from %s: %s\n",
+        std::fprintf(Err(), "skywatch-decode: no corrections arrived from %s: %s\n",
                      corrections.url.c_str(), corrections.state.c_str());
         return 1;
     }
@@ -359,11 +445,11 @@ int RunRepeat(const std::string &device, int baud, int seconds, RestartKind kind
     for (int i = 1; i <= count; ++i) {
         if (!WaitSettled(port, std::chrono::steady_clock::now() + limit)) {
             if (i == 1) {
-                std::fprintf(stderr, "skywatch-decode: no fix to restart from within %d s\n",
+                std::fprintf(Err(), "skywatch-decode: no fix to restart from within %d s\n",
                              seconds);
                 return 1;
             }
-            std::fprintf(stderr, "run %d: no fix to restart from within %d s\n", i, seconds);
+            std::fprintf(Err(), "run %d: no fix to restart from within %d s\n", i, seconds);
             runs.emplace_back();
             continue;
         }
@@ -374,11 +460,11 @@ int RunRepeat(const std::string &device, int baud, int seconds, RestartKind kind
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         runs.push_back(port.Stopwatch().Result());
         if (runs.back())
-            std::fprintf(stderr, "run %d: fix in %.1f s\n", i, *runs.back());
+            std::fprintf(Err(), "run %d: fix in %.1f s\n", i, *runs.back());
         else if (port.Stopwatch().FixNeverLost())
-            std::fprintf(stderr, "run %d: fix never lost: the receiver ignored the restart\n", i);
+            std::fprintf(Err(), "run %d: fix never lost: the receiver ignored the restart\n", i);
         else
-            std::fprintf(stderr, "run %d: no fix within %d s\n", i, seconds);
+            std::fprintf(Err(), "run %d: no fix within %d s\n", i, seconds);
         port.Stopwatch().Cancel();
     }
     port.Close();
@@ -388,7 +474,7 @@ int RunRepeat(const std::string &device, int baud, int seconds, RestartKind kind
 
 // --rtcm: the RTCM 3 frames of a file as one JSON object: frames per message number, the stations
 // named and the last base station position; sentences and UBX frames between them are counted.
-int PrintRtcm(FILE *in, int blockSize) {
+int PrintRtcm(gzFile in, int blockSize) {
     CNmeaDecoder decoder(0);
     rtcm3::Tally tally;
     NmeaHooks hooks;
@@ -398,9 +484,10 @@ int PrintRtcm(FILE *in, int blockSize) {
     };
     decoder.SetHooks(std::move(hooks));
     std::vector<char> block(static_cast<std::size_t>(blockSize));
-    for (std::size_t n; (n = std::fread(block.data(), 1, block.size(), in)) != 0;)
-        decoder.ParseBuffer(block.data(), static_cast<int>(n));
-    if (std::ferror(in))
+    int got = 0;
+    while ((got = ::gzread(in, block.data(), static_cast<unsigned>(block.size()))) > 0)
+        decoder.ParseBuffer(block.data(), got);
+    if (got < 0)
         return 2;
     const ScanCounters c = decoder.CopyCounters();
     std::string out = "{\"frames\": " + std::to_string(tally.frames) +
@@ -446,7 +533,7 @@ int PrintSourceTable(const platform::ntrip::NtripUrl &url,
     std::string why;
     auto entries = platform::CNtripSource::FetchSourceTable(url, 10000, why);
     if (entries.empty()) {
-        std::fprintf(stderr, "skywatch-decode: %s: %s\n", platform::ntrip::MaskedUrl(url).c_str(),
+        std::fprintf(Err(), "skywatch-decode: %s: %s\n", platform::ntrip::MaskedUrl(url).c_str(),
                      why.c_str());
         return 1;
     }
@@ -460,6 +547,7 @@ int PrintSourceTable(const platform::ntrip::NtripUrl &url,
 int Run(int argc, char **argv) {
     int blockSize = 1024;
     bool lastOnly = false;
+    bool everyEpoch = false;
     bool stats = false;
     const char *path = nullptr;
     std::string device;
@@ -536,14 +624,23 @@ int Run(int argc, char **argv) {
             save = true;
         } else if (arg == "--events") {
             events = true;
+        } else if (arg == "--every") {
+            if (i + 1 >= argc || std::strcmp(argv[++i], "epoch") != 0)
+                return Usage("--every takes epoch");
+            everyEpoch = true;
         } else if (arg == "--last") {
             lastOnly = true;
         } else if (arg == "--stats") {
             stats = true;
         } else if (arg == "--help" || arg == "-h") {
             std::printf(
-                "%sDecodes NMEA 0183 (GGA, GSA, GSV, RMC, GNS) and u-blox binary (UBX) and\n"
-                "prints the fix record as JSON; RTCM 3 frames are counted (--stats).\n"
+                "%sDecodes NMEA 0183 (GGA, GSA, GSV, RMC, GNS) and u-blox binary (UBX), plain\n"
+                "or gzip, and prints the fix record as JSON after every sentence and message\n"
+                "read; RTCM 3 frames are counted (--stats). A record carries the satellite\n"
+                "table (\"sky\" to \"systems\") only when it differs from the one printed\n"
+                "before; --last prints the last record whole. --every epoch prints a record\n"
+                "per receiver epoch, as the epoch left it. A file without one good sentence\n"
+                "or frame is an error (exit 2).\n"
                 "With --device, reads a live receiver for S seconds (10) at N baud"
                 " (4800);\n"
                 "the device may be gpsd://[HOST[:PORT]][/DEVICE], tcp://HOST:PORT or\n"
@@ -617,6 +714,8 @@ int Run(int argc, char **argv) {
             "--events goes with --device, --baud, --seconds, --stats and --block-size only");
     if (repeat > 0 && device.empty())
         return Usage("--repeat needs --device");
+    if (everyEpoch && (!device.empty() || lastOnly || events || rtcm || track.Active()))
+        return Usage("--every epoch reads a file and goes with --stats and --block-size only");
     if (!settings.empty() || save) {
         if (device.empty() || path != nullptr)
             return Usage("--set and --save change a live receiver: they go with --device");
@@ -643,58 +742,98 @@ int Run(int argc, char **argv) {
 
     // Nothing is read or written while an export would land on the input or on another export.
     if (const std::string clash = OutputClash(track, path); !clash.empty()) {
-        std::fprintf(stderr, "skywatch-decode: %s\n", clash.c_str());
+        std::fprintf(Err(), "skywatch-decode: %s\n", clash.c_str());
         return 2;
     }
-    FILE *in = stdin;
-    if (path != nullptr && std::strcmp(path, "-") != 0) {
-        in = std::fopen(path, "rb");
-        if (in == nullptr) {
-            std::fprintf(stderr, "skywatch-decode: cannot read %s: %s\n", path,
-                         std::strerror(errno));
-            return 2;
-        }
+    // zlib reads a gzip file and passes any other through as it is.
+    const bool fromStdin = path == nullptr || std::strcmp(path, "-") == 0;
+    const char *inName = fromStdin ? "standard input" : path;
+    const int fd = fromStdin ? ::dup(0) : ::open(path, O_RDONLY | O_CLOEXEC);
+    const int openErrno = errno;
+    gzFile in = fd >= 0 ? ::gzdopen(fd, "rb") : nullptr;
+    if (in == nullptr) {
+        const std::string why = std::strerror(fd >= 0 ? ENOMEM : openErrno);
+        if (fd >= 0)
+            ::close(fd);
+        std::fprintf(Err(), "skywatch-decode: cannot read %s: %s\n", inName, why.c_str());
+        return 2;
     }
+    // Why the input could not be read to its end; zlib's words for a broken gzip file.
+    int readErrno = 0;
+    const auto readError = [&in, &readErrno] {
+        int code = Z_OK;
+        const char *text = ::gzerror(in, &code);
+        return code == Z_ERRNO ? std::string(std::strerror(readErrno)) : std::string(text);
+    };
 
     if (rtcm) {
         const int rc = PrintRtcm(in, blockSize);
-        if (in != stdin)
-            std::fclose(in);
+        readErrno = errno;
         if (rc != 0)
-            std::fprintf(stderr, "skywatch-decode: cannot read %s\n",
-                         path ? path : "standard input");
+            std::fprintf(Err(), "skywatch-decode: cannot read %s: %s\n", inName,
+                         readError().c_str());
+        ::gzclose(in);
         return rc;
     }
+    // A file's records go out in large writes; a terminal still sees them line by line.
+    static char outBuffer[1 << 16];
+    if (::isatty(1) == 0)
+        std::setvbuf(stdout, outBuffer, _IOFBF, sizeof outBuffer);
     CNmeaDecoder port(platform::StandardBiasSeconds());
     // A file is read at the pace of the disk, not of the receiver: the table's "when heard" is
     // a count of the lines fed, so the same file always gives the same records.
     port.SetClock([] { return g_linesFed; });
     CFixTrack fixes;
+    CTrackSummary summary;
+    // With no export to write, the summary's figures are all a fix is kept for.
+    const bool summaryOnly = track.summary && track.gpxPath.empty() && track.csvPath.empty();
+    CRecordPrinter printer;
+    CTableChanges table;
+    // --events and --every epoch: the epochs as the port tells them.
+    CEpochTracker epochs;
+    const bool tracksEpochs = events || everyEpoch;
+    if (track.Active() || events)
+        lastOnly = false;
     // UBX frames of the messages the decoder reads; one that it then finds too short or of an
     // unknown version is counted skipped.
     std::uint32_t ubxKnown = 0;
-    NmeaHooks hooks;
-    hooks.onFrame = [&ubxKnown](FrameProtocol protocol, const unsigned char *frame, std::size_t) {
-        if (protocol == FrameProtocol::Ubx &&
-            ubx::Identify(frame[2], frame[3]) != ubx::Msg::Unknown)
-            ++ubxKnown;
+    // --every epoch: the record as the epoch left it, before the message that ended it is read.
+    const auto epochEnd = [&] {
+        if (everyEpoch && epochs.BlockDone())
+            printer.Print(port, table.Copy(g_linesFed), false);
     };
-    if (track.Active()) {
-        lastOnly = false;
-        hooks.onSentence = [&fixes](const char *s, std::size_t n) { fixes.AddSentence(s, n); };
-        hooks.onFrame = [&fixes, count = std::move(hooks.onFrame)](
-                            FrameProtocol protocol, const unsigned char *frame, std::size_t len) {
-            count(protocol, frame, len);
-            if (protocol == FrameProtocol::Ubx)
+    NmeaHooks hooks;
+    hooks.onSentence = [&](const char *s, std::size_t n) {
+        if (track.Active())
+            fixes.AddSentence(s, n);
+        if (n > 6 && (std::memcmp(s + 3, "GSV", 3) == 0 || std::memcmp(s + 3, "GSA", 3) == 0))
+            table.Fed(g_linesFed);
+        if (tracksEpochs)
+            epochs.OnSentence(s, n);
+        epochEnd();
+    };
+    hooks.onFrame = [&](FrameProtocol protocol, const unsigned char *frame, std::size_t len) {
+        if (protocol == FrameProtocol::Ubx) {
+            const ubx::Msg msg = ubx::Identify(frame[2], frame[3]);
+            if (msg != ubx::Msg::Unknown)
+                ++ubxKnown;
+            table.HeardUbx(g_linesFed);
+            if (msg == ubx::Msg::NavSat || msg == ubx::Msg::NavSig || msg == ubx::Msg::NavSvinfo ||
+                msg == ubx::Msg::NavDop)
+                table.Fed(g_linesFed);
+            if (track.Active())
                 fixes.AddFrame(frame, len);
-        };
-    }
-    // --events: the epochs as the port tells them, each to the watch; a file keeps no baseline.
-    CEpochTracker epochs;
+        }
+        if (tracksEpochs)
+            epochs.OnFrame(protocol, frame, len);
+        epochEnd();
+    };
+    port.SetHooks(std::move(hooks));
+    // --events: each epoch to the watch; a file keeps no baseline.
     std::vector<std::string> problems;
     const WatchThresholds thresholds = LoadThresholds(problems);
     for (const std::string &problem : problems)
-        std::fprintf(stderr, "skywatch-decode: %s\n", problem.c_str());
+        std::fprintf(Err(), "skywatch-decode: %s\n", problem.c_str());
     CIntegrityWatch watch(thresholds);
     auto sky = std::make_unique<SkyView>();
     Integrity integrity;
@@ -703,67 +842,112 @@ int Run(int argc, char **argv) {
         for (const WatchEvent &event : watch.TakeEvents())
             NoteOutput(std::printf("%s\n", EventToJson(event).c_str()));
     };
-    if (events) {
-        lastOnly = true;
-        hooks.onSentence = [&epochs](const char *s, std::size_t n) { epochs.OnSentence(s, n); };
-        hooks.onFrame = [&epochs, count = std::move(hooks.onFrame)](
-                            FrameProtocol protocol, const unsigned char *frame, std::size_t len) {
-            count(protocol, frame, len);
-            epochs.OnFrame(protocol, frame, len);
-        };
-    }
-    port.SetHooks(std::move(hooks));
-    std::vector<char> block(static_cast<std::size_t>(blockSize));
+
     std::uint32_t printed = 0;
     bool lineEnded = true;
-    for (;;) {
-        const std::size_t n = std::fread(block.data(), 1, static_cast<std::size_t>(blockSize), in);
+    // The bytes go to the decoder in pieces that hold at most one sentence's or frame's end and
+    // no line's end but at their last byte: a record follows every sentence and every message
+    // read (UBX frames come back to back, without line ends), where a read ends changes nothing,
+    // and the clock ticks at each line, a line ending at LF or CR.
+    const auto feed = [&](const char *piece, std::size_t n) {
         if (n == 0)
-            break;
-        // Fed a byte at a time, so a record follows every sentence and every message read (UBX
-        // frames come back to back, without line ends) and where a block ends changes nothing;
-        // the clock ticks at each line, a line ending at LF or CR.
-        for (std::size_t i = 0; i < n; ++i) {
-            if (lineEnded)
-                ++g_linesFed;
-            lineEnded = block[i] == '\n' || block[i] == '\r';
-            port.ParseBuffer(&block[i], 1);
-            if (events) {
-                if (epochs.BlockDone())
-                    watchEpoch();
-                continue;
-            }
-            const ScanCounters c = port.CopyCounters();
-            const std::uint32_t now = c.Decoded() + ubxKnown - c.nUbxSkipped;
-            if (now != printed && !lastOnly && !track.Active()) {
-                printed = now;
-                PrintRecord(port);
+            return;
+        if (lineEnded)
+            ++g_linesFed;
+        lineEnded = piece[n - 1] == '\n' || piece[n - 1] == '\r';
+        port.ParseBuffer(piece, static_cast<int>(n));
+        if (summaryOnly && fixes.Fixes().size() >= 4096)
+            for (const TrackFix &fix : fixes.TakeFixes())
+                summary.Add(fix);
+        if (events) {
+            if (epochs.BlockDone())
+                watchEpoch();
+            return;
+        }
+        if (lastOnly || track.Active() || everyEpoch)
+            return;
+        const ScanCounters c = port.CopyCounters();
+        const std::uint32_t now = c.Decoded() + ubxKnown - c.nUbxSkipped;
+        if (now != printed) {
+            printed = now;
+            printer.Print(port, table.Copy(g_linesFed), false);
+        }
+    };
+    // A frame ends where its header says: UBX "B5 62", class, id, a 16-bit length, the payload
+    // and two checksum bytes; RTCM 3 "D3", six zero bits, a 10-bit length, the payload and a
+    // 24-bit CRC. Every place a frame could end is a piece's end, whether the frame holds or not.
+    constexpr std::size_t kHeader = 6;
+    std::vector<char> buf(static_cast<std::size_t>(blockSize) + kHeader);
+    std::priority_queue<std::uint64_t, std::vector<std::uint64_t>, std::greater<>> frameEnds;
+    std::uint64_t base = 0; // the stream's offset of buf[0]
+    std::size_t have = 0;
+    bool eof = false, failed = false;
+    while (!eof && !OutputFailed()) {
+        const int n = ::gzread(in, buf.data() + have, static_cast<unsigned>(blockSize));
+        failed = n < 0;
+        if (failed)
+            readErrno = errno;
+        eof = n <= 0;
+        // A gzip file cut short ends without an error of its own: zlib tells it apart.
+        if (n == 0) {
+            int code = Z_OK;
+            ::gzerror(in, &code);
+            failed = code != Z_OK;
+        }
+        have += static_cast<std::size_t>(std::max(n, 0));
+        // A header cut by the end of the read waits for the next one.
+        const std::size_t scan = eof ? have : have > kHeader ? have - kHeader : 0;
+        const auto *b = reinterpret_cast<const unsigned char *>(buf.data());
+        std::size_t start = 0;
+        for (std::size_t i = 0; i < scan; ++i) {
+            if (b[i] == 0xB5 && i + 5 < have && b[i + 1] == 0x62)
+                frameEnds.push(base + i + 8 + (b[i + 4] | std::size_t{b[i + 5]} << 8) - 1);
+            else if (b[i] == 0xD3 && i + 2 < have && (b[i + 1] & 0xFC) == 0)
+                frameEnds.push(base + i + 6 + ((b[i + 1] & 3u) << 8 | b[i + 2]) - 1);
+            bool end = b[i] == '\n' || b[i] == '\r';
+            for (; !frameEnds.empty() && frameEnds.top() <= base + i; frameEnds.pop())
+                end = end || frameEnds.top() == base + i;
+            if (end) {
+                feed(buf.data() + start, i + 1 - start);
+                start = i + 1;
             }
         }
-        if (OutputFailed())
-            break;
+        feed(buf.data() + start, scan - start);
+        std::memmove(buf.data(), buf.data() + scan, have - scan);
+        have -= scan;
+        base += scan;
     }
-    // fclose may set errno itself, so the read's own error is kept first.
-    const bool readError = std::ferror(in) != 0;
-    const int readErrno = errno;
-    if (in != stdin)
-        std::fclose(in);
-    if (readError) {
-        std::fprintf(stderr, "skywatch-decode: cannot read %s: %s\n",
-                     path ? path : "standard input", std::strerror(readErrno));
+    const std::string why = failed ? readError() : std::string();
+    ::gzclose(in);
+    if (failed) {
+        std::fprintf(Err(), "skywatch-decode: cannot read %s: %s\n", inName, why.c_str());
+        return 2;
+    }
+    // Bytes that hold no sentence and no frame whose checksum holds are no receiver's stream.
+    const ScanCounters counted = port.CopyCounters();
+    if (counted.NmeaGood() + counted.nUbx + counted.nRtcm == 0) {
+        std::fprintf(Err(),
+                     "skywatch-decode: %s holds no NMEA sentence, UBX or RTCM 3 frame; give a "
+                     "receiver's recording (plain or gzip)\n",
+                     inName);
         return 2;
     }
     if (events) {
         if (epochs.Quiet())
             watchEpoch();
+    } else if (everyEpoch) {
+        if (epochs.Quiet())
+            printer.Print(port, table.Copy(g_linesFed), false);
     } else if (lastOnly) {
-        PrintRecord(port);
+        printer.Print(port, true, true);
     }
     if (stats)
-        std::fprintf(stderr, "%s\n", CountersToJson(port.CopyCounters()).c_str());
+        std::fprintf(Err(), "%s\n", CountersToJson(port.CopyCounters()).c_str());
     if (track.Active()) {
         fixes.Finish();
-        return FinishTrack(fixes, track);
+        for (const TrackFix &fix : summaryOnly ? fixes.TakeFixes() : fixes.Fixes())
+            summary.Add(fix);
+        return FinishTrack(fixes, summary, track);
     }
     return 0;
 }

@@ -7,19 +7,66 @@
 #include "ScanCounters.h"
 #include "SkyTable.h"
 
+#include <algorithm>
+#include <charconv>
+#include <cstring>
 #include <string>
+#include <string_view>
+#include <vector>
 
-// The record as one line of JSON, with the record's own field names and values as stored.
-std::string FixToJson(const GpsFix &fix);
-// The same with the satellite table: "sky" (every satellite in view with its "signals"),
-// "inView", "used", "signalsTracked", "leftOut" and the counts per system in "systems".
-std::string FixToJson(const GpsFix &fix, const SkyView &sky);
-// The same with GGA's "quality" ({"value": 0-8, "name": ...}, null before any), the GNS mode and
-// what binary messages report: "carrier" ("none", "float", "fixed"; null before any), "accuracy"
-// (h_m, v_m, speed_mps, each only once reported), "precise" (the full-precision position; null
-// before any) and "integrity" (jamInd and agcPct per RF block, null where not sent; jamming,
-// spoofing, antenna and antPower as words, "unknown" until reported). A signal's "quality" word
-// is there once the receiver gave one.
+// A line of JSON written in place, numbers by std::to_chars, into a buffer kept from one line to
+// the next, so a record costs no allocation once the first has been written.
+class CJsonBuffer {
+public:
+    void Clear() { m_n = 0; }
+    std::string_view View() const { return {m_buf.data(), m_n}; }
+    void Text(std::string_view text) {
+        Room(text.size());
+        std::memcpy(m_buf.data() + m_n, text.data(), text.size());
+        m_n += text.size();
+    }
+    void Char(char c) {
+        Room(1);
+        m_buf[m_n++] = c;
+    }
+    void Int(long value) {
+        Room(24);
+        m_n = static_cast<std::size_t>(
+            std::to_chars(m_buf.data() + m_n, m_buf.data() + m_buf.size(), value).ptr -
+            m_buf.data());
+    }
+    // A number with the given decimals, written alike in every locale; null when not finite.
+    void Fixed(double value, int decimals);
+    // The last character written is taken back (a closing brace to write more after it).
+    void Unwrite() {
+        if (m_n > 0)
+            --m_n;
+    }
+
+private:
+    void Room(std::size_t more) {
+        if (m_n + more > m_buf.size())
+            m_buf.resize(std::max<std::size_t>(2 * m_buf.size(), m_n + more + 4096));
+    }
+    std::vector<char> m_buf;
+    std::size_t m_n = 0;
+};
+
+// The record as one JSON object, with the record's own field names and values as stored, and
+// "altitude_m" beside "wAltitude": the altitude in signed metres, to the digits the receiver sent
+// (null before any). Then table, the satellite table as AppendSkyJson writes it: "sky" (every
+// satellite in view with its "signals"), "inView", "used", "signalsTracked", "leftOut" and the
+// counts per system in "systems". Then GGA's "quality" ({"value": 0-8, "name": ...}, null before
+// any), the GNS mode and what binary messages report: "carrier" ("none", "float", "fixed"; null
+// before any), "accuracy" (h_m, v_m, speed_mps, each only once reported), "precise" (the
+// full-precision position; null before any) and "integrity" (jamInd and agcPct per RF block, null
+// where not sent; jamming, spoofing, antenna and antPower as words, "unknown" until reported). A
+// signal's "quality" word is there once the receiver gave one.
+void AppendFixJson(CJsonBuffer &out, const GpsFix &fix, const FixExtra &extra,
+                   std::string_view table);
+// The table's keys alone, as AppendFixJson writes them, each after a comma.
+void AppendSkyJson(CJsonBuffer &out, const SkyView &sky);
+// AppendFixJson's object as a string.
 std::string FixToJson(const GpsFix &fix, const SkyView &sky, const FixExtra &extra);
 // The corrections as a JSON object: the client's mount, state, bytes, frames, badCrc, types,
 // age_s, station and base_km (null without a client, or before they are known), and the

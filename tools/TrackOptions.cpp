@@ -2,6 +2,7 @@
 
 #include "SameFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -29,6 +30,8 @@ std::string Quoted(const std::string &text) {
 }
 
 bool Fail(const std::string &path, int error) {
+    // What went to standard output comes first where the two streams share one pipe.
+    std::fflush(stdout);
     std::fprintf(stderr, "skywatch-decode: cannot write %s: %s\n", path.c_str(),
                  std::strerror(error));
     return false;
@@ -128,17 +131,89 @@ bool ParseTrackOption(int argc, char **argv, int &i, TrackOptions &options, std:
     return true;
 }
 
-std::string SummaryJson(const CFixTrack &track, const std::optional<GeoPoint> &reference) {
-    const std::vector<TrackFix> &fixes = track.Fixes();
-    std::vector<GeoPoint> points;
-    points.reserve(fixes.size());
-    for (const TrackFix &t : fixes)
-        points.push_back(GeoPoint{t.lat, t.lon, t.alt, t.hasAlt});
-    const PositionStats st = ComputePositionStats(points, reference);
+void CTrackSummary::Add(const TrackFix &fix) {
+    m_lat.push_back(fix.lat);
+    m_lon.push_back(fix.lon);
+    m_alt.push_back(fix.hasAlt ? fix.alt : std::nan(""));
+    if (!first)
+        first = fix;
+    last = fix;
+}
+
+namespace {
+
+// The p-th percentile of sorted values, as Percentile takes it.
+double SortedPercentile(const std::deque<double> &v, std::size_t n, double p) {
+    if (n == 0)
+        return 0.0;
+    const double rank = p / 100.0 * static_cast<double>(n - 1);
+    const auto lo = static_cast<std::size_t>(std::floor(rank));
+    const std::size_t hi = std::min(lo + 1, n - 1);
+    return v[lo] + (rank - static_cast<double>(lo)) * (v[hi] - v[lo]);
+}
+
+} // namespace
+
+// ComputePositionStats's steps in its order, so the figures are the same to the last bit; the
+// distances take the latitudes' place and the heights' spread the altitudes'.
+PositionStats CTrackSummary::TakeStats(const std::optional<GeoPoint> &reference) {
+    PositionStats st;
+    const std::size_t count = m_lat.size();
+    st.fixes = count;
+    if (count == 0)
+        return st;
+    const double lon0 = m_lon.front();
+    double sumLat = 0.0, sumDLon = 0.0, sumAlt = 0.0;
+    std::size_t nAlt = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        sumLat += m_lat[i];
+        sumDLon += std::remainder(m_lon[i] - lon0, 360.0);
+        if (!std::isnan(m_alt[i])) {
+            sumAlt += m_alt[i];
+            ++nAlt;
+        }
+    }
+    const auto n = static_cast<double>(count);
+    st.mean.lat = sumLat / n;
+    st.mean.lon = std::remainder(lon0 + sumDLon / n, 360.0);
+    st.mean.hasAlt = nAlt != 0;
+    st.mean.alt = nAlt != 0 ? sumAlt / static_cast<double>(nAlt) : 0.0;
+    st.centre = reference ? *reference : st.mean;
+
+    const CLocalFrame frame(st.centre.lat, st.centre.lon);
+    double sumSq = 0.0;
+    std::size_t nVert = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        double e, no;
+        frame.ToEastNorth(m_lat[i], m_lon[i], e, no);
+        const double d2 = e * e + no * no;
+        sumSq += d2;
+        m_lat[i] = std::sqrt(d2);
+        if (!std::isnan(m_alt[i]))
+            m_alt[nVert++] = std::fabs(m_alt[i] - st.mean.alt);
+    }
+    m_lon.clear();
+    st.drms2 = 2.0 * std::sqrt(sumSq / n);
+    std::sort(m_lat.begin(), m_lat.end());
+    st.cep95 = SortedPercentile(m_lat, count, 95.0);
+    st.cep50 = SortedPercentile(m_lat, count, 50.0);
+    std::sort(m_alt.begin(), m_alt.begin() + static_cast<std::ptrdiff_t>(nVert));
+    st.vertical95 = SortedPercentile(m_alt, nVert, 95.0);
+    m_lat.clear();
+    m_alt.clear();
+    frame.ToEastNorth(st.mean.lat, st.mean.lon, st.meanEast, st.meanNorth);
+    if (reference && reference->hasAlt && st.mean.hasAlt)
+        st.meanUp = st.mean.alt - reference->alt;
+    return st;
+}
+
+std::string SummaryJson(CTrackSummary &summary, const CFixTrack &track,
+                        const std::optional<GeoPoint> &reference) {
+    const PositionStats st = summary.TakeStats(reference);
     std::string out = "{\"fixes\": " + std::to_string(st.fixes);
     // Sentences that claimed a fix with values no receiver can mean: why fixes may be missing.
     const std::string rejected = ", \"rejected\": " + std::to_string(track.Rejected()) + "}";
-    if (st.fixes == 0)
+    if (st.fixes == 0 || !summary.first || !summary.last)
         return out +
                ", \"mean\": null, \"cep50_m\": null, \"cep95_m\": null, \"drms2_m\": null, "
                "\"vertical95_m\": null, \"first_fix\": null, \"last_fix\": null" +
@@ -148,8 +223,12 @@ std::string SummaryJson(const CFixTrack &track, const std::optional<GeoPoint> &r
     out += ", \"cep50_m\": " + Num(st.cep50, 4) + ", \"cep95_m\": " + Num(st.cep95, 4) +
            ", \"drms2_m\": " + Num(st.drms2, 4) +
            ", \"vertical95_m\": " + (st.mean.hasAlt ? Num(st.vertical95, 4) : "null");
-    out += ", \"first_fix\": " + Quoted(FixTimeText(fixes.front())) +
-           ", \"last_fix\": " + Quoted(FixTimeText(fixes.back()));
+    // Fixes made before the first date have it now.
+    TrackFix first = *summary.first, last = *summary.last;
+    track.DateUndated(first);
+    track.DateUndated(last);
+    out += ", \"first_fix\": " + Quoted(FixTimeText(first)) +
+           ", \"last_fix\": " + Quoted(FixTimeText(last));
     if (reference) {
         out += ", \"reference\": {\"lat\": " + Num(reference->lat, 9) +
                ", \"lon\": " + Num(reference->lon, 9) +
@@ -183,13 +262,13 @@ std::string OutputClash(const TrackOptions &options, const char *input) {
     return {};
 }
 
-int FinishTrack(const CFixTrack &track, const TrackOptions &options) {
+int FinishTrack(const CFixTrack &track, CTrackSummary &summary, const TrackOptions &options) {
     bool ok = true;
     if (!options.gpxPath.empty())
         ok = WriteWhole(options.gpxPath, TrackToGpx(track.Fixes())) && ok;
     if (!options.csvPath.empty())
         ok = WriteWhole(options.csvPath, TrackToCsv(track.Fixes())) && ok;
     if (options.summary)
-        std::printf("%s\n", SummaryJson(track, options.reference).c_str());
+        std::printf("%s\n", SummaryJson(summary, track, options.reference).c_str());
     return ok ? 0 : 2;
 }

@@ -2,6 +2,7 @@
 
 #include "FixTrack.h"
 
+#include <deque>
 #include <optional>
 #include <string>
 
@@ -21,8 +22,26 @@ bool ParseTrackOption(int argc, char **argv, int &i, TrackOptions &options, std:
 // "-" for standard input), or two are one file. Checked before anything is written.
 std::string OutputClash(const TrackOptions &options, const char *input);
 
-// The summary as one JSON object.
-std::string SummaryJson(const CFixTrack &track, const std::optional<GeoPoint> &reference);
+// What the summary needs of each fix, 24 bytes a fix (latitude, longitude and altitude, in
+// blocks, so the store never holds twice what it needs while it grows), and the first and last
+// fixes whole: a day at 10 Hz fits in 21 MB.
+class CTrackSummary {
+public:
+    void Add(const TrackFix &fix);
+    std::size_t Count() const { return m_lat.size(); }
+    // The spread as ComputePositionStats gives it; the store is used up to compute it.
+    PositionStats TakeStats(const std::optional<GeoPoint> &reference);
+    std::optional<TrackFix> first, last;
 
-// Prints the summary and writes the files; 0, or 2 after saying what could not be written.
-int FinishTrack(const CFixTrack &track, const TrackOptions &options);
+private:
+    std::deque<double> m_lat, m_lon, m_alt; // altitude NaN where the fix had none
+};
+
+// The summary as one JSON object; the store is used up. track: what it rejected, and the date of
+// fixes made before the stream gave one.
+std::string SummaryJson(CTrackSummary &summary, const CFixTrack &track,
+                        const std::optional<GeoPoint> &reference);
+
+// Prints the summary and writes the files (of the fixes track still holds); 0, or 2 after saying
+// what could not be written.
+int FinishTrack(const CFixTrack &track, CTrackSummary &summary, const TrackOptions &options);

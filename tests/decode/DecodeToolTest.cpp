@@ -2,10 +2,12 @@
 #include "UbxMessages.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdint>
@@ -69,6 +71,20 @@ std::vector<std::string> Lines(const std::string &text) {
     if (at < text.size())
         lines.push_back(text.substr(at));
     return lines;
+}
+
+// The last record with the satellite table the records before it gave, where it left it out.
+std::string WithLastTable(const std::vector<std::string> &lines) {
+    std::string table;
+    for (const std::string &line : lines)
+        if (const std::size_t from = line.find(",\"sky\":["); from != std::string::npos)
+            table = line.substr(from, line.find(",\"quality\":", line.find("\"systems\":{", from)) -
+                                          from);
+    std::string last = lines.empty() ? "" : lines.back();
+    if (last.find(",\"sky\":[") == std::string::npos &&
+        last.find(",\"quality\":") != std::string::npos)
+        last.insert(last.find(",\"quality\":"), table);
+    return last;
 }
 
 const std::string kStream =
@@ -144,13 +160,37 @@ TEST_F(DecodeTool, MixedCapturesGiveTheSameRecordsAtEveryBlockSize) {
         const std::string path = std::string(SKYWATCH_NMEA_DIR) + "/" + c.capture;
         const ToolRun whole = RunTool("--stats '" + path + "'");
         ASSERT_EQ(whole.exitCode, 0) << whole.err;
-        EXPECT_GE(Lines(whole.out).size(), 8u) << c.capture; // a record per message read
+        const std::vector<std::string> lines = Lines(whole.out);
+        EXPECT_GE(lines.size(), 8u) << c.capture; // a record per message read
         EXPECT_NE(whole.err.find(c.protocols), std::string::npos) << c.capture << ": " << whole.err;
-        for (const char *size : {"1", "7", "100", "4096"}) {
-            const ToolRun split =
-                RunTool(std::string("--stats --block-size ") + size + " '" + path + "'");
-            EXPECT_TRUE(split.out == whole.out) << c.capture << " block size " << size;
-            EXPECT_EQ(split.err, whole.err) << c.capture << " block size " << size;
+        // The table goes out only when it changed; the last one given is the last record's.
+        const auto withTable = std::count_if(lines.begin(), lines.end(), [](const auto &line) {
+            return line.find(",\"sky\":[") != std::string::npos;
+        });
+        EXPECT_GT(withTable, 0) << c.capture;
+        EXPECT_EQ(WithLastTable(lines), Lines(RunTool("--last '" + path + "'").out).at(0))
+            << c.capture;
+        const std::string gz = WriteTemp("capture.gz", "");
+        ASSERT_EQ(std::system(("gzip -c '" + path + "' >'" + gz + "'").c_str()), 0);
+        for (const std::string &args :
+             {"--block-size 1 '" + path + "'", "--block-size 7 '" + path + "'",
+              "--block-size 100 '" + path + "'", "--block-size 4096 '" + path + "'",
+              // zlib reads a gzip recording as the replay does.
+              "'" + gz + "'", "- <'" + gz + "'"}) {
+            const ToolRun other = RunTool("--stats " + args);
+            EXPECT_TRUE(other.out == whole.out) << c.capture << " " << args;
+            EXPECT_EQ(other.err, whole.err) << c.capture << " " << args;
+        }
+        // Records and counters in one pipe: each stream's lines stay whole.
+        for (const auto &[args, records] :
+             {std::pair<std::string, std::size_t>{"--last --stats", 1},
+              {"--stats", lines.size()}}) {
+            const ToolRun shared = RunTool(args + " '" + path + "' 2>&1 | cat");
+            const std::vector<std::string> sharedLines = Lines(shared.out);
+            EXPECT_EQ(sharedLines.size(), records + 1) << args;
+            for (const std::string &line : sharedLines)
+                EXPECT_TRUE(nlohmann::json::accept(line))
+                    << c.capture << " " << args << ": " << line;
         }
     }
 }
@@ -173,6 +213,26 @@ TEST_F(DecodeTool, UnreadableFileGivesOneLineAndExitTwo) {
     const ToolRun dir = RunTool("'" + ::testing::TempDir() + "'");
     EXPECT_EQ(dir.exitCode, 2);
     EXPECT_EQ(Lines(dir.err).size(), 1u) << dir.err;
+
+    // No sentence and no frame: not a receiver's recording, so no zero record either.
+    std::string capture;
+    ASSERT_TRUE(decodetest::ReadFile(std::string(SKYWATCH_NMEA_DIR) + "/LICENSES/gpsd-COPYING.txt",
+                                     capture));
+    const std::string gz = WriteTemp("cut.gz", "");
+    ASSERT_EQ(std::system(("gzip -c '" + std::string(SKYWATCH_NMEA_DIR) +
+                           "/telit-he910.log' | head -c 3000 >'" + gz + "'")
+                              .c_str()),
+              0);
+    for (const auto &[args, says] :
+         {std::pair<std::string, std::string>{"--last '" + WriteTemp("licence.txt", capture) + "'",
+                                              "holds no NMEA sentence, UBX or RTCM 3 frame"},
+          {"--summary - </dev/null", "holds no NMEA sentence"},
+          {"--last '" + gz + "'", "cannot read " + gz}}) {
+        const ToolRun none = RunTool(args);
+        EXPECT_EQ(none.exitCode, 2) << args;
+        EXPECT_TRUE(none.out.empty()) << args << ": " << none.out;
+        EXPECT_NE(none.err.find(says), std::string::npos) << args << ": " << none.err;
+    }
 }
 
 TEST_F(DecodeTool, BadOptionsExitTwo) {
@@ -227,6 +287,10 @@ const JsonCase kJsonCases[] = {
     {"QualityRtkFixed",
      Sentence("GNGGA,123519,4807.038,N,01131.000,E,4,12,0.9,545.4,M,46.9,M,1.0,0041"),
      {"\"quality\":{\"value\":4,\"name\":\"RTK fixed\"}"}},
+    // The record keeps whole metres modulo 65536; altitude_m says them signed, as sent.
+    {"NegativeAltitude",
+     Sentence("GPGGA,093000,3130.000,N,03530.000,E,1,07,1.1,-412.3,M,20.1,M,,"),
+     {"\"wAltitude\":65124,\"altitude_m\":-412.3,"}},
     {"QualityRtkFloatAndGnsMode",
      Sentence("GNGGA,123519,4807.038,N,01131.000,E,5,12,0.9,545.4,M,46.9,M,1.0,0041") +
          Sentence("GNGNS,123519,4807.038,N,01131.000,E,FFRN,12,0.9,545.4,46.9,1.0,0041,V"),
@@ -409,12 +473,14 @@ double ChkNumber(const std::string &line, const std::string &key) {
                                    : std::strtod(line.c_str() + at + key.size() + 3, nullptr);
 }
 
-// UBX alone, or beside sentences of the same epochs: one fix per epoch, never two, at the mean
-// the other decoder reports for those epochs (all its fixes where no epoch has a time).
-TEST_F(DecodeTool, UbxSummaryHasOneFixPerValidEpoch) {
+// UBX alone, UBX beside sentences of the same epochs, or a GGA and an RMC per system: one fix
+// per epoch, never two, at the mean the other decoder reports for those epochs (all its fixes
+// where no epoch has a time); the GPX and CSV exports hold the same fixes, each time once.
+TEST_F(DecodeTool, SummaryHasOneFixPerValidEpoch) {
     for (const char *capture :
          {"ublox-glo.log", "ublox-zed-f9p-hp.log", "ublox-neo-m8t.log", "u-blox-m8t-time.log",
-          "ublox-zed-f9r.log", "ublox8-uniqid-monhw.log", "ublox-zed-f9t-ubx_nmea_l5.log"}) {
+          "ublox-zed-f9r.log", "ublox8-uniqid-monhw.log", "ublox-zed-f9t-ubx_nmea_l5.log",
+          "telit-pls83-w.log"}) {
         SCOPED_TRACE(capture);
         const std::string path = std::string(SKYWATCH_NMEA_DIR) + "/" + capture;
         std::string log, chk;
@@ -447,6 +513,74 @@ TEST_F(DecodeTool, UbxSummaryHasOneFixPerValidEpoch) {
         EXPECT_NEAR(JsonField(r.out, "lat"), sumLat / reports, 1e-6) << r.out;
         EXPECT_NEAR(JsonField(r.out, "lon"), sumLon / reports, 1e-6) << r.out;
         EXPECT_EQ(JsonField(r.out, "rejected"), 0.0);
+        // Every fix with a time has its date, the first too.
+        for (const char *key : {"\"first_fix\": \"", "\"last_fix\": \""}) {
+            const std::size_t at = r.out.find(key);
+            if (at != std::string::npos)
+                EXPECT_EQ(r.out.compare(at + std::strlen(key) + 10, 1, "T"), 0) << r.out;
+            else
+                EXPECT_NE(r.out.find("\"first_fix\": null, \"last_fix\": null"), std::string::npos);
+        }
+        const std::string gpx = WriteTemp("epochs.gpx", ""), csv = WriteTemp("epochs.csv", "");
+        const ToolRun exports =
+            RunTool("--summary --gpx '" + gpx + "' --csv '" + csv + "' '" + path + "'");
+        EXPECT_EQ(exports.out, r.out);
+        std::string track, rows;
+        ASSERT_TRUE(decodetest::ReadFile(gpx, track) && decodetest::ReadFile(csv, rows));
+        std::vector<std::string> csvRows = Lines(rows);
+        csvRows.erase(csvRows.begin());
+        EXPECT_EQ(csvRows.size(), epochs.Count());
+        if (epochs.ubxTimed != epochs.ubxValid)
+            continue;
+        std::set<std::string> times;
+        for (std::size_t at = 0; (at = track.find("<time>", at)) != std::string::npos; ++at)
+            times.insert(track.substr(at, track.find("</time>", at) - at));
+        EXPECT_EQ(times.size(), epochs.Count());
+        times.clear();
+        for (const std::string &row : csvRows)
+            times.insert(row.substr(0, row.find(',')));
+        EXPECT_EQ(times.size(), epochs.Count());
+    }
+}
+
+// A record per epoch, as the epoch left it: each carries its epoch's time of fix.
+TEST_F(DecodeTool, EveryEpochPrintsTheRecordOfEachEpoch) {
+    // A GGA of each system before the RMCs; RMC first, of the new second.
+    for (const char *capture : {"telit-pls83-w.log", "ublox-neo-m9n-nmea.log"}) {
+        SCOPED_TRACE(capture);
+        const std::string path = std::string(SKYWATCH_NMEA_DIR) + "/" + capture;
+        std::string log;
+        ASSERT_TRUE(decodetest::ReadFile(path, log));
+        // The epochs' times of fix in order, as the GGA, RMC and GNS sentences give them, and the
+        // time of day the record has at each one's end: the latest RMC's.
+        std::vector<std::string> epochs, recordTimes;
+        std::string rmcTime;
+        std::istringstream lines(log);
+        for (std::string line; std::getline(lines, line);) {
+            const std::string type = line.size() > 7 ? line.substr(3, 4) : "";
+            if (line[0] != '$' || (type != "GGA," && type != "RMC," && type != "GNS,"))
+                continue;
+            const std::string t = line.substr(7, line.find(',', 7) - 7);
+            if (epochs.empty() || epochs.back() != t) {
+                epochs.push_back(t);
+                recordTimes.emplace_back();
+            }
+            if (type == "RMC,")
+                rmcTime = t;
+            recordTimes.back() = rmcTime;
+        }
+        const ToolRun r = RunTool("--every epoch '" + path + "'");
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        const std::vector<std::string> records = Lines(r.out);
+        ASSERT_EQ(records.size(), epochs.size());
+        for (std::size_t i = 0; i < records.size(); ++i) {
+            const std::string &t = recordTimes[i];
+            EXPECT_NE(records[i].find("\"bMinute\":" + std::to_string(std::stoi(t.substr(2, 2))) +
+                                      ",\"bSecond\":" + std::to_string(std::stoi(t.substr(4, 2))) +
+                                      ","),
+                      std::string::npos)
+                << "epoch " << i << " at " << epochs[i] << ": " << records[i].substr(0, 120);
+        }
     }
 }
 
