@@ -200,6 +200,23 @@ const HostileCase kCases[] = {
          std::remove((dir + ".gpx").c_str());
          std::remove((dir + ".csv").c_str());
      }},
+    {"a GGA and an RMC per system make one point of the scatter per epoch",
+     [] {
+         // Ten epochs, each a $GPGGA, $GAGGA, $GPRMC and $GARMC of one time.
+         platform::BindPort(7, std::string(SKYWATCH_NMEA_DIR) + "/telit-pls83-w.log");
+         CGpsPort port(0);
+         ASSERT_TRUE(port.Open(7, 4800) && port.Replay() != nullptr);
+         port.Replay()->SetSpeed(platform::CFileSource::kFastest);
+         WaitUntil([&] { return port.Replay()->Ended(); }, 10s);
+         std::size_t points = 0;
+         WaitUntil(
+             [&] {
+                 const std::size_t now = port.History().CopyPoints().size();
+                 return std::exchange(points, now) == now && now != 0;
+             },
+             2s, [] { usleep(100'000); });
+         EXPECT_EQ(points, 10u);
+     }},
     {"one RMC dated 1980 keeps the signal history",
      [] {
          const std::size_t good = HistoryOfReplay(Hostile("hist_good.nmea"));
