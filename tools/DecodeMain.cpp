@@ -1,4 +1,5 @@
 // skywatch-decode: the window's scanner and decoders on a file or standard input.
+#include "Compare.h"
 #include "EpochTracker.h"
 #include "FixJson.h"
 #include "FixTrack.h"
@@ -47,6 +48,8 @@ constexpr const char *kUsage =
     " [--send cold|warm|hot] [--last] [--stats]\n"
     "       skywatch-decode --device PATH|URL [--baud N] --send cold|warm|hot --repeat N"
     " [--seconds S] [--json]\n"
+    "       skywatch-decode --compare A B [--baud N] [--seconds S]"
+    " [--send cold|warm|hot [--repeat N]]\n"
     "       skywatch-decode --events [--stats] FILE|-\n"
     "       skywatch-decode --rtcm FILE|-\n"
     "       skywatch-decode --device PATH|URL --ntrip URL [--gga] [--gga-interval S] [--baud N]"
@@ -565,6 +568,7 @@ int Run(int argc, char **argv) {
     TrackOptions track;
     std::vector<Setting> settings;
     bool save = false;
+    CompareOptions compare;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (std::string error; ParseTrackOption(argc, argv, i, track, error)) {
@@ -578,6 +582,11 @@ int Run(int argc, char **argv) {
             if (i + 1 >= argc || argv[i + 1][0] == '\0')
                 return Usage("--device takes a device path");
             device = argv[++i];
+        } else if (arg == "--compare") {
+            if (i + 2 >= argc || argv[i + 1][0] == '\0' || argv[i + 2][0] == '\0')
+                return Usage("--compare takes two devices or addresses");
+            compare.a = argv[++i];
+            compare.b = argv[++i];
         } else if (arg == "--baud") {
             if (i + 1 >= argc || !ParseInt(argv[++i], baud))
                 return Usage("--baud takes a whole number");
@@ -651,6 +660,13 @@ int Run(int argc, char **argv) {
                 "--repeat restarts it N times, each once it has held a fix for 3 s, waits up\n"
                 "to S seconds (300) for each fix and prints each run's time, the minimum,\n"
                 "median, 95th percentile and maximum and the failures (--json: one line).\n"
+                "--compare A B reads two receivers at once (each as --device takes it) for S\n"
+                "seconds and prints one JSON object: per system and band, the median over the\n"
+                "satellites both heard of A's C/N0 minus B's (each averaged over the run), their\n"
+                "number, and the satellites only A or only B heard. With --send both are\n"
+                "restarted at once and each one's time to fix is given; --repeat N races them\n"
+                "N times (S: 300 for each fix) and gives each run's times and their medians.\n"
+                "Exit 1 when no satellite was heard by both, or one never had a fix.\n"
                 "--summary prints the spread of the valid fixes (one per epoch) as JSON, about\n"
                 "their mean or the --reference point; --gpx and --csv write those fixes.\n"
                 "These three take the place of the record lines.\n"
@@ -691,6 +707,18 @@ int Run(int argc, char **argv) {
 
     if (json && repeat == 0)
         return Usage("--json goes with --repeat");
+    if (!compare.a.empty()) {
+        if (!device.empty() || path != nullptr || rtcm || events || lastOnly || stats || ntrip ||
+            track.Active() || track.reference || !settings.empty() || save)
+            return Usage("--compare goes with --baud, --seconds, --send and --repeat only");
+        if (repeat > 0 && send.empty())
+            return Usage("--repeat needs --send cold, warm or hot");
+        compare.baud = baud;
+        compare.seconds = secondsSet ? seconds : repeat > 0 ? 300 : 10;
+        compare.send = send;
+        compare.repeat = repeat;
+        return RunCompare(compare, {SendRestart, WaitSettled});
+    }
     if (ntrip && ntrip->url.mount.empty()) {
         if (!device.empty() || path != nullptr || repeat > 0)
             return Usage("--ntrip needs a mount point to pass corrections: "
