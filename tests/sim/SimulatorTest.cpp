@@ -1,5 +1,6 @@
 // skywatch-sim run for real: the device it prints, what a reader decodes from it, its pace,
-// restart commands, the link, unplugging, replay, its UBX output and refused options.
+// restart commands, the link, unplugging, replay, its UBX output and refused options; and two of
+// them compared by the decode tool.
 
 #include "SimProcess.h"
 #include "TestPaths.h"
@@ -12,6 +13,7 @@
 #include "UbxMessages.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -27,8 +29,10 @@
 #include <netinet/in.h>
 #include <numbers>
 #include <poll.h>
+#include <set>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -1007,13 +1011,15 @@ long long FixSeconds(const GpsFix &fix) {
 // raises MON-RF's jamming indicator about 5 a dB and lowers the AGC about 2% of its range a dB;
 // a spoof holds every tracked signal at 45 +-1 dB-Hz, drags the position north-east at 30 m/s
 // with speed and course true, and puts the time 2 h ahead (date and all). Outside it, every byte
-// is the plain run's.
+// is the plain run's. A receiver's own loss (--cn0-offset) lowers its signals as a jam does, all
+// the time, with the same sky and nothing for MON-RF to see.
 struct InjectRow {
     const char *name;
     std::vector<std::string> receiver;
     std::vector<std::string> inject;
     double start, seconds; // the window, seconds after the first epoch; seconds < 0: to the end
     double jamDb;          // 0: a spoof
+    bool bRfSees = true;   // false: the receiver's own loss, not a jammer's
 };
 
 void PrintTo(const InjectRow &row, std::ostream *os) {
@@ -1103,9 +1109,10 @@ TEST_P(Interference, ChangesOnlyItsWindow) {
                 const auto field = [&](const std::string &rf, std::size_t off, int bytes) {
                     return static_cast<double>(Le(rf, b + off, bytes));
                 };
-                EXPECT_NEAR(field(jr, 16, 1) - field(pr, 16, 1), 5 * row.jamDb, 1) << at;
-                EXPECT_NEAR(field(jr, 14, 2),
-                            std::max(0.0, field(pr, 14, 2) - 0.02 * 8191 * row.jamDb), 1)
+                const double rfDb = row.bRfSees ? row.jamDb : 0.0;
+                EXPECT_NEAR(field(jr, 16, 1) - field(pr, 16, 1), 5 * rfDb, 1) << at;
+                EXPECT_NEAR(field(jr, 14, 2), std::max(0.0, field(pr, 14, 2) - 0.02 * 8191 * rfDb),
+                            1)
                     << at;
             }
             continue;
@@ -1132,10 +1139,144 @@ const InjectRow kInjectRows[] = {
     {"SpoofNmea", {}, {"--spoof", "1,2"}, 1, 2, 0},
     {"SpoofMtkToTheEnd", {"--chip", "mtk"}, {"--spoof", "2"}, 2, -1, 0},
     {"SpoofUbxTwoBands", {"--protocol", "ubx", "--bands", "2"}, {"--spoof", "1,3"}, 1, 3, 0},
+    {"Cn0OffsetTwoBands", {"--bands", "2"}, {"--cn0-offset", "3"}, 0, -1, 3, false},
+    {"Cn0OffsetUbxTwoBands",
+     {"--protocol", "ubx", "--bands", "2"},
+     {"--cn0-offset", "12"},
+     0,
+     -1,
+     12,
+     false},
 };
 
 INSTANTIATE_TEST_SUITE_P(Injections, Interference, ::testing::ValuesIn(kInjectRows),
                          [](const ::testing::TestParamInfo<InjectRow> &row) {
+                             return std::string(row.param.name);
+                         });
+
+// The decode tool, its exit code, standard output and standard error.
+struct ToolRun {
+    int exitCode = -1;
+    std::string out, err;
+};
+
+ToolRun RunDecodeTool(const std::string &args) {
+    const std::string errPath = TempPath("decode-err.txt");
+    const std::string cmd =
+        "'" + BinaryDir() + "/tools/skywatch-decode' " + args + " 2>'" + errPath + "'";
+    ToolRun r;
+    FILE *pipe = ::popen(cmd.c_str(), "r");
+    if (pipe == nullptr)
+        return r;
+    char buf[4096];
+    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, pipe)) > 0;)
+        r.out.append(buf, n);
+    const int status = ::pclose(pipe);
+    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::ifstream in(errPath);
+    r.err.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    std::filesystem::remove(errPath);
+    return r;
+}
+
+// A receiver and its twin started beside it, which hears every signal twinDb weaker, compared by
+// the decode tool: on every system and band the median difference is twinDb, and the twin hears
+// no satellite the first does not; restarted together, each one's time to fix is the one the
+// simulator itself reports. A twin that hears nothing, or one that is not there, is an error.
+struct CompareRow {
+    const char *name;
+    std::vector<std::string> receiver;
+    const char *twinDb; // nullptr: no twin, a device that does not exist
+    std::string options;
+    const char *restart; // "": none
+    int exitCode;
+};
+
+void PrintTo(const CompareRow &row, std::ostream *os) {
+    *os << row.name;
+}
+
+class Compare : public ::testing::TestWithParam<CompareRow> {};
+
+TEST_P(Compare, MedianDifferenceIsTheTwinsLoss) {
+    REQUIRE_SIM();
+    const CompareRow &row = GetParam();
+    CSimProcess a(row.receiver);
+    std::vector<std::string> twinArgs = row.receiver;
+    CSimProcess b;
+    std::string twin = "/nonexistent/skywatch-twin";
+    if (row.twinDb != nullptr) {
+        twinArgs.insert(twinArgs.end(), {"--cn0-offset", row.twinDb});
+        ASSERT_TRUE(b.Start(twinArgs)) << b.Errors();
+        twin = b.SlavePath();
+    }
+    ASSERT_FALSE(a.SlavePath().empty()) << a.Errors();
+    const ToolRun r = RunDecodeTool("--compare " + a.SlavePath() + " " + twin + " " + row.options);
+    ASSERT_EQ(r.exitCode, row.exitCode) << r.err << r.out;
+    if (row.twinDb == nullptr) {
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+        EXPECT_NE(r.err.find(twin), std::string::npos) << r.err;
+        return;
+    }
+    const auto json = nlohmann::json::parse(r.out, nullptr, false);
+    ASSERT_FALSE(json.is_discarded()) << r.out;
+    const double db = std::atof(row.twinDb);
+    std::set<std::pair<std::string, std::string>> bands;
+    std::set<std::string> compared;
+    for (const auto &band : json.at("bands")) {
+        const std::string name =
+            band.at("gnss").get<std::string>() + " " + band.at("band").get<std::string>();
+        bands.emplace(band.at("gnss"), band.at("band"));
+        EXPECT_TRUE(band.at("onlyB").empty()) << name;
+        // The twin may have lost every satellite of a weak band: then only the first heard them.
+        if (band.at("satellites").get<int>() == 0) {
+            EXPECT_TRUE(band.at("median_db").is_null()) << name;
+            EXPECT_FALSE(band.at("onlyA").empty()) << name;
+            continue;
+        }
+        compared.insert(band.at("gnss").get<std::string>());
+        EXPECT_NEAR(band.at("median_db").get<double>(), db, 0.5) << name;
+    }
+    // Four systems on two bands each, every system compared on one band at least.
+    EXPECT_EQ(bands.size(), 8u) << r.out;
+    EXPECT_EQ(compared.size(), row.exitCode == 0 ? 4u : 0u) << r.out;
+    if (row.exitCode != 0) {
+        EXPECT_NE(r.err.find(twin), std::string::npos) << r.err;
+    }
+    if (*row.restart == '\0') {
+        EXPECT_FALSE(json.contains("ttff")) << r.out;
+        return;
+    }
+    ASSERT_TRUE(json.contains("ttff")) << r.out;
+    EXPECT_EQ(json["ttff"].at("kind"), row.restart);
+    const CSimProcess *sims[2] = {&a, &b};
+    for (int k = 0; k < 2; ++k) {
+        const auto &runs = json["ttff"].at(k == 0 ? "a" : "b").at("runs");
+        ASSERT_EQ(runs.size(), 1u) << r.out;
+        ASSERT_TRUE(runs[0].is_number()) << r.out << r.err;
+        // The simulator's own figure, "fix after 3.02 s (warm start)".
+        const std::string said = sims[k]->Errors();
+        const std::size_t at = said.find("fix after ");
+        ASSERT_NE(at, std::string::npos) << said;
+        EXPECT_NEAR(runs[0].get<double>(), std::atof(said.c_str() + at + 10), 1.0) << said;
+    }
+}
+
+const CompareRow kCompareRows[] = {
+    {"NmeaTwoBands", {"--bands", "2"}, "3", "--seconds 4", "", 0},
+    {"UbxTwoBandsWarmRace",
+     {"--protocol", "ubx", "--bands", "2", "--fast"},
+     "3",
+     "--baud 38400 --send warm --seconds 6",
+     "warm",
+     0},
+    {"TwinHearsNothing", {"--bands", "2"}, "40", "--seconds 3", "", 1},
+    {"TwinMissing", {}, nullptr, "--seconds 1", "", 2},
+};
+
+INSTANTIATE_TEST_SUITE_P(TwoReceivers, Compare, ::testing::ValuesIn(kCompareRows),
+                         [](const ::testing::TestParamInfo<CompareRow> &row) {
                              return std::string(row.param.name);
                          });
 
@@ -1331,6 +1472,11 @@ TEST(Simulator, BadOptionsExitTwoWithOneLine) {
         {"--spoof", "nan"},
         {"--spoof", "1,-2"},
         {"--spoof", "1", "--replay", "/dev/null"},
+        {"--cn0-offset"},
+        {"--cn0-offset", "-1"},
+        {"--cn0-offset", "40.5"},
+        {"--cn0-offset", "3dB"},
+        {"--cn0-offset", "3", "--replay", "/dev/null"},
     };
     for (const auto &args : cases) {
         CSimProcess sim(args);
