@@ -34,7 +34,8 @@ int SignalOrFirst(Gnss gnss, int id) {
     return id != 0 ? id : gnss == Gnss::Galileo ? 7 : 1;
 }
 
-// Each signal's C/N0 averaged over the seconds that heard it; the port keeps a sample a second.
+// Each signal's C/N0 averaged over the seconds that heard it; the port keeps a sample a second
+// (the last 2 h of a longer run).
 BandMeans MeanCn0(const SignalHistoryCopy &history) {
     BandMeans means;
     for (const HistorySample &s : history.samples) {
