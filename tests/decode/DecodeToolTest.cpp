@@ -1,3 +1,4 @@
+#include "../support/ToolRecords.h"
 #include "DecodeTestSupport.h"
 #include "UbxMessages.h"
 
@@ -75,15 +76,9 @@ std::vector<std::string> Lines(const std::string &text) {
 
 // The last record with the satellite table the records before it gave, where it left it out.
 std::string WithLastTable(const std::vector<std::string> &lines) {
-    std::string table;
+    std::string table, last;
     for (const std::string &line : lines)
-        if (const std::size_t from = line.find(",\"sky\":["); from != std::string::npos)
-            table = line.substr(from, line.find(",\"quality\":", line.find("\"systems\":{", from)) -
-                                          from);
-    std::string last = lines.empty() ? "" : lines.back();
-    if (last.find(",\"sky\":[") == std::string::npos &&
-        last.find(",\"quality\":") != std::string::npos)
-        last.insert(last.find(",\"quality\":"), table);
+        last = WithTable(line, table);
     return last;
 }
 
