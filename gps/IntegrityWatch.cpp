@@ -7,6 +7,7 @@
 #include "UserDirs.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
@@ -1017,7 +1018,11 @@ bool CIntegrityWatch::SaveBaseline(std::string &error) {
         return false;
     }
     const std::string path = BaselinePath(w.stateDir, m_receiver);
-    const std::string temp = path + ".new";
+    // A name of this writer's own: two ports watching receivers of one model (a comparison)
+    // save the same baseline, and a shared new file would be cut by one while the other writes.
+    static std::atomic<unsigned> s_writes{0};
+    const std::string temp = path + ".new." + std::to_string(::getpid()) + "." +
+                             std::to_string(s_writes.fetch_add(1, std::memory_order_relaxed));
     const std::string text = w.baseline.ToText(m_receiver);
     FILE *f = std::fopen(temp.c_str(), "wb");
     if (f == nullptr) {

@@ -12,9 +12,12 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <ostream>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -284,6 +287,45 @@ TEST(Thresholds, ShippedFileSetsEveryOneAndAUsersCopyOverrides) {
     EXPECT_EQ(fifo.exitCode, 0);
     EXPECT_NE(fifo.err.find("integrity.conf: not a regular file"), std::string::npos) << fifo.err;
     fs::remove(file);
+}
+
+// Two ports watching receivers of one model (a comparison) save one baseline file at once:
+// every save goes through and no half-written file is left.
+TEST(Baseline, TwoWatchesOfOneModelSaveAtOnce) {
+    const std::string dir = ::testing::TempDir() + "/watch_state_" + std::to_string(getpid());
+    fs::remove_all(dir);
+    std::ifstream in(std::string(SKYWATCH_NMEA_DIR) + "/ublox-neo-m9n-nmea.log", std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    CNmeaDecoder decoder(0);
+    auto sky = std::make_unique<SkyView>();
+    Integrity integrity;
+    std::vector<WatchEpoch> epochs;
+    for (std::size_t at = 0; at < bytes.size(); at += 512) {
+        decoder.ParseBuffer(bytes.data() + at,
+                            static_cast<int>(std::min<std::size_t>(512, bytes.size() - at)));
+        epochs.push_back(EpochOf(decoder, *sky, integrity, -1));
+    }
+    std::vector<std::string> problems;
+    WatchThresholds t = LoadThresholds(problems);
+    t.baselineMinEpochs = 1, t.saveEveryEpochs = 1;
+    const auto watch = [&](std::string &failure) {
+        CIntegrityWatch w(t);
+        w.SetReceiver("u-blox NEO-M9N", dir);
+        for (int round = 0; round < 10 && failure.empty(); ++round)
+            for (const WatchEpoch &e : epochs)
+                if (w.OnEpoch(e); !w.SaveBaseline(failure))
+                    break;
+    };
+    std::string a, b;
+    std::thread other(watch, std::ref(b));
+    watch(a);
+    other.join();
+    EXPECT_EQ(a + b, "");
+    std::size_t files = 0;
+    for (const auto &entry : fs::directory_iterator(dir))
+        files += entry.path().filename().string().rfind("baseline-", 0) == 0 ? 1 : 0;
+    EXPECT_EQ(files, 1u) << "a new file left beside the baseline";
+    fs::remove_all(dir);
 }
 
 } // namespace
