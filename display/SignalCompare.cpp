@@ -10,11 +10,6 @@ namespace display {
 
 namespace {
 
-// The signal a receiver reports when its sentences name none: its system's first.
-int FirstSignal(Gnss gnss) {
-    return gnss == Gnss::Galileo ? 7 : 1;
-}
-
 // Each signal heard of one sky, keyed by system, number and band; a strength the sentence named
 // no signal for counts as the system's first signal, so a receiver that names none pairs with
 // one that does.
@@ -32,12 +27,11 @@ void Collect(const SkyView &sky, bool isA,
     for (std::size_t i = 0; i < count; ++i) {
         const SkySat &s = sky.sats[i];
         if (s.nSigs == 0) {
-            put(s, SignalColumn(s.gnss, FirstSignal(s.gnss)), s.snr);
+            put(s, SignalColumn(s.gnss, SignalOrFirst(s.gnss, 0)), s.snr);
             continue;
         }
         for (std::size_t k = 0; k < std::min<std::size_t>(s.nSigs, SkySat::kMaxSignals); ++k)
-            put(s, SignalColumn(s.gnss, s.sigs[k].id == 0 ? FirstSignal(s.gnss) : s.sigs[k].id),
-                s.sigs[k].snr);
+            put(s, SignalColumn(s.gnss, SignalOrFirst(s.gnss, s.sigs[k].id)), s.sigs[k].snr);
     }
 }
 

@@ -60,6 +60,10 @@ const char *BandName(Gnss gnss, int signalId) {
     return signalId >= 1 && signalId <= table.count ? table.names[signalId - 1] : "unknown";
 }
 
+int SignalOrFirst(Gnss gnss, int signalId) {
+    return signalId != 0 ? signalId : gnss == Gnss::Galileo ? 7 : 1;
+}
+
 const char *SignalQualityWord(int quality) {
     static const char *const kWords[] = {"no signal",    "searching",   "acquired",
                                          "unusable",     "code lock",   "carrier lock",

@@ -29,6 +29,11 @@ const char *SignalQualityWord(int quality);
 // (the sentence named none) and "unknown" for an id outside the table.
 const char *BandName(Gnss gnss, int signalId);
 
+// The signal a receiver reports when its sentences name none: its system's first (L1 C/A, G1 C/A,
+// E1, B1I); signalId itself when it names one. So a receiver that names none compares with one
+// that does.
+int SignalOrFirst(Gnss gnss, int signalId);
+
 // One satellite in view.
 struct SkySat {
     static constexpr std::size_t kMaxSignals = 4;

@@ -28,12 +28,6 @@ struct Mean {
 // A band is a system and its signal id; per band, each satellite's number and mean C/N0.
 using BandMeans = std::map<std::pair<Gnss, int>, std::map<int, Mean>>;
 
-// The signal a receiver reports when its sentences name none: its system's first (L1 C/A, G1 C/A,
-// E1, B1I), so a receiver that names none pairs with one that does, as in the window.
-int SignalOrFirst(Gnss gnss, int id) {
-    return id != 0 ? id : gnss == Gnss::Galileo ? 7 : 1;
-}
-
 // Each signal's C/N0 averaged over the seconds that heard it; the port keeps a sample a second
 // (the last 2 h of a longer run).
 BandMeans MeanCn0(const SignalHistoryCopy &history) {
