@@ -25,7 +25,8 @@ struct NmeaHooks {
     // in pieces, each up to the end of the sentence handed on next, then the rest.
     std::function<void(const char *block, std::size_t n)> onBlock;
     // Every complete sentence whose checksum is good, "$" through the checksum's digits, whatever
-    // its type (proprietary and unknown ones included). Called before the sentence is decoded.
+    // its type (proprietary and unknown ones included). Called before the sentence is decoded;
+    // CNmeaDecoder::SentenceFields gives its fields where the decoder split it.
     std::function<void(const char *sentence, std::size_t len)> onSentence;
     // A sentence said whether there is a fix: RMC status A, GGA quality above 0, GSA mode 2 or 3
     // give true; the same sentences without a fix give false.
@@ -103,6 +104,9 @@ public:
     static const char *NextField(const char *pos, char *field);
     // Splits the sentence, whose "*" is at position star, into its fields.
     static void SplitFields(const char *sentence, std::size_t star, Fields &fields);
+    // Inside onSentence: the sentence's fields split at its checksum's "*" (len - 3) when the
+    // decoder reads that type (GGA, RMC, GSA, GSV, GNS, GST of a standard address), else nullptr.
+    const Fields *SentenceFields() const { return m_pFields; }
 
 private:
     static constexpr std::size_t kMaxSentence = 511;
@@ -120,12 +124,12 @@ private:
     void HandleUbx(std::uint8_t cls, std::uint8_t id, const std::uint8_t *payload, std::size_t len);
 
     void HandleSentence(const char *s, std::size_t len);
-    void ParseGGA(const char *sentence, std::size_t star);
-    void ParseRMC(const char *sentence, std::size_t star);
-    void ParseGSA(const char *sentence, std::size_t star);
-    void ParseGSV(const char *sentence, std::size_t star);
-    void ParseGNS(const char *sentence, std::size_t star);
-    void ParseGST(const char *sentence, std::size_t star);
+    void ParseGGA(const char *sentence, const Fields &f);
+    void ParseRMC(const char *sentence, const Fields &f);
+    void ParseGSA(const char *sentence, const Fields &f);
+    void ParseGSV(const char *sentence, const Fields &f);
+    void ParseGNS(const char *sentence, const Fields &f);
+    void ParseGST(const char *sentence, const Fields &f);
     void BeginBlock();
     void EndBlock();
     void NoteFixReport(bool valid);
@@ -199,6 +203,10 @@ private:
     std::vector<ubx::SignalInfo> m_ubxSignals;
     std::unique_ptr<SkySat[]> m_ubxScratch{new SkySat[SkyView::kMax]};
 
+    // The sentence being decoded, split once for the decoders and the onSentence hook (feeding
+    // thread only); m_pFields points at it while it holds that sentence.
+    Fields m_fields;
+    const Fields *m_pFields = nullptr;
     // The unfinished sentence carried from one block to the next (feeding thread only).
     char m_tail[kMaxSentence + 1]{};
     std::size_t m_nTail = 0;

@@ -178,9 +178,7 @@ const char *CarrierWord(int carrier) {
 
 // $GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47
 // $GNGGA,231408.00,4503.94632,N,00739.54368,E,5,12,0.82,257.4,M,47.2,M,0.0,0041*64
-void CNmeaDecoder::ParseGGA(const char *sentence, std::size_t star) {
-    Fields f;
-    SplitFields(sentence, star, f);
+void CNmeaDecoder::ParseGGA(const char *, const Fields &f) {
     const int quality = Int(f[6]);
     const bool fixed = quality > 0;
     const auto satsUsed = static_cast<std::int8_t>(Int(f[7]));
@@ -215,9 +213,7 @@ void CNmeaDecoder::ParseGGA(const char *sentence, std::size_t star) {
 }
 
 // $GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*6A
-void CNmeaDecoder::ParseRMC(const char *sentence, std::size_t star) {
-    Fields f;
-    SplitFields(sentence, star, f);
+void CNmeaDecoder::ParseRMC(const char *, const Fields &f) {
     const Field time = f[1];
     UtcDateTime t{};
     t.hour = static_cast<std::uint8_t>(Int(Piece(time, 0, 2)));
@@ -278,9 +274,7 @@ void CNmeaDecoder::ParseRMC(const char *sentence, std::size_t star) {
 }
 
 // $GPGSA,A,3,04,05,,09,12,,,24,,,,,2.5,1.3,2.1*39
-void CNmeaDecoder::ParseGSA(const char *sentence, std::size_t star) {
-    Fields f;
-    SplitFields(sentence, star, f);
+void CNmeaDecoder::ParseGSA(const char *sentence, const Fields &f) {
     // Field 1, the selection mode, is passed over.
     const auto fixMode = static_cast<std::int8_t>(Int(f[2]));
     // The table reads the DOPs from the end, after a system id if there is one, so any number
@@ -340,9 +334,7 @@ void CNmeaDecoder::ParseGSA(const char *sentence, std::size_t star) {
 }
 
 // $GPGSV,2,1,08,01,40,083,46,02,17,308,41,12,07,344,39,14,22,228,45*75
-void CNmeaDecoder::ParseGSV(const char *sentence, std::size_t star) {
-    Fields f;
-    SplitFields(sentence, star, f);
+void CNmeaDecoder::ParseGSV(const char *sentence, const Fields &f) {
     // Field 1, the number of messages, is passed over.
     const int message = Int(f[2]);
     const int inView = Int(f[3]);
@@ -369,9 +361,7 @@ void CNmeaDecoder::ParseGSV(const char *sentence, std::size_t star) {
 
 // $GNGNS,112257.00,3844.24011,N,00908.43828,W,AN,03,10.5,,,,*57
 // Only the mode letters are kept, beside the record; the record's fields come from the others.
-void CNmeaDecoder::ParseGNS(const char *sentence, std::size_t star) {
-    Fields f;
-    SplitFields(sentence, star, f);
+void CNmeaDecoder::ParseGNS(const char *, const Fields &f) {
     const Field mode = f[6];
     const std::size_t n = std::min(mode.n, sizeof m_extra.gnsMode - 1);
     std::memcpy(m_extra.gnsMode, mode.p, n);
@@ -382,9 +372,7 @@ void CNmeaDecoder::ParseGNS(const char *sentence, std::size_t star) {
 // $GNGST,231408.00,32,0.19,0.12,97,0.049,0.078,0.088*43
 // Fields 6-8, the 1-sigma errors of latitude, longitude and altitude, are kept; the rms and the
 // error ellipse (fields 2-5) are passed over.
-void CNmeaDecoder::ParseGST(const char *sentence, std::size_t star) {
-    Fields f;
-    SplitFields(sentence, star, f);
+void CNmeaDecoder::ParseGST(const char *, const Fields &f) {
     m_extra.errLatM = ErrorMetres(f[6]);
     m_extra.errLonM = ErrorMetres(f[7]);
     m_extra.errAltM = ErrorMetres(f[8]);

@@ -512,40 +512,44 @@ void CNmeaDecoder::HandleSentence(const char *s, std::size_t len) {
             m_hooks.onBadSentence(s, len);
         return;
     }
+    // Proprietary sentences ("$P...") and odd addresses ("$GPRMCX") are never taken for ours.
+    void (CNmeaDecoder::*decode)(const char *, const Fields &) = nullptr;
+    std::atomic<std::uint32_t> *counter = nullptr;
+    if (IsStandardAddress(s, star)) {
+        if (IsType(s, "GGA")) {
+            decode = &CNmeaDecoder::ParseGGA;
+            counter = &m_counters.nGga;
+        } else if (IsType(s, "GSA")) {
+            decode = &CNmeaDecoder::ParseGSA;
+            counter = &m_counters.nGsa;
+        } else if (IsType(s, "GSV")) {
+            decode = &CNmeaDecoder::ParseGSV;
+            counter = &m_counters.nGsv;
+        } else if (IsType(s, "RMC")) {
+            decode = &CNmeaDecoder::ParseRMC;
+            counter = &m_counters.nRmc;
+        } else if (IsType(s, "GNS")) {
+            decode = &CNmeaDecoder::ParseGNS;
+            counter = &m_counters.nGns;
+        } else if (IsType(s, "GST")) {
+            decode = &CNmeaDecoder::ParseGST;
+            counter = &m_counters.nGst;
+        }
+    }
+    // Split once, before the hook, so the watchers take the decoder's fields rather than split
+    // again. The sentence is read where it lies: no field is read past its "*".
+    if (decode != nullptr) {
+        SplitFields(s, star, m_fields);
+        m_pFields = &m_fields;
+    }
     if (m_hooks.onSentence)
         m_hooks.onSentence(s, len);
-    // Proprietary sentences ("$P...") and odd addresses ("$GPRMCX") are never taken for ours.
-    if (!IsStandardAddress(s, star)) {
+    m_pFields = nullptr;
+    if (decode == nullptr) {
         Bump(m_counters.nUnknown);
         return;
     }
-
-    void (CNmeaDecoder::*decode)(const char *, std::size_t) = nullptr;
-    std::atomic<std::uint32_t> *counter = nullptr;
-    if (IsType(s, "GGA")) {
-        decode = &CNmeaDecoder::ParseGGA;
-        counter = &m_counters.nGga;
-    } else if (IsType(s, "GSA")) {
-        decode = &CNmeaDecoder::ParseGSA;
-        counter = &m_counters.nGsa;
-    } else if (IsType(s, "GSV")) {
-        decode = &CNmeaDecoder::ParseGSV;
-        counter = &m_counters.nGsv;
-    } else if (IsType(s, "RMC")) {
-        decode = &CNmeaDecoder::ParseRMC;
-        counter = &m_counters.nRmc;
-    } else if (IsType(s, "GNS")) {
-        decode = &CNmeaDecoder::ParseGNS;
-        counter = &m_counters.nGns;
-    } else if (IsType(s, "GST")) {
-        decode = &CNmeaDecoder::ParseGST;
-        counter = &m_counters.nGst;
-    } else {
-        Bump(m_counters.nUnknown);
-        return;
-    }
-    // The sentence is read where it lies: no field is read past its "*".
-    (this->*decode)(s, star);
+    (this->*decode)(s, m_fields);
     Bump(*counter);
 }
 
