@@ -81,8 +81,12 @@ void CReceiverFamily::OnSentence(const char *s, std::size_t len) {
 }
 
 void CReceiverFamily::OnBlock(const char *block, std::size_t n) {
-    if (block == nullptr)
+    // A frame could only name u-blox again: the scan rests until a sentence names another maker
+    // or Reset (a new connection) forgets the family.
+    if (block == nullptr || Current() == ReceiverFamily::Ublox) {
+        m_nUbx = 0;
         return;
+    }
     const auto *p = reinterpret_cast<const std::uint8_t *>(block);
     const auto *const end = p + n;
     while (p < end) {

@@ -19,7 +19,8 @@ public:
     void Reset();
     // s holds one whole checksum-good sentence, "$" through its line end, len bytes.
     void OnSentence(const char *s, std::size_t len);
-    // Every block of raw bytes as read, for the UBX frames between the sentences.
+    // Every block of raw bytes as read, for the UBX frames between the sentences; passed over
+    // while the family is u-blox, which a frame can only repeat.
     void OnBlock(const char *block, std::size_t n);
     ReceiverFamily Current() const { return m_family.load(std::memory_order_relaxed); }
 

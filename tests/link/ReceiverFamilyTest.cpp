@@ -73,6 +73,9 @@ TEST(ReceiverFamily, UbxFrameNeedsItsChecksumAndSurvivesAnySplit) {
         EXPECT_EQ(family.Current(), F::Ublox) << "cut at " << cut;
         family.Reset();
         EXPECT_EQ(family.Current(), F::Unknown);
+        // The scan rests while the family is u-blox; after a reset it looks again.
+        family.OnBlock(stream.data(), stream.size());
+        EXPECT_EQ(family.Current(), F::Ublox) << "again, cut at " << cut;
     }
     // Stray sync bytes, a wrong checksum, an absurd length: not a frame.
     std::string wrong = kUbxAck;
