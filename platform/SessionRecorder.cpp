@@ -89,7 +89,7 @@ bool CSessionRecorder::Start(const std::string &path, bool overwrite, std::strin
         m_stopped.clear();
         m_overflow = false;
         m_quit = false;
-        m_recording = true;
+        SetRecording(true);
     }
     m_writer = std::thread(&CSessionRecorder::WriterThread, this);
     return true;
@@ -107,11 +107,14 @@ void CSessionRecorder::Stop() {
     if (m_fd >= 0)
         ::close(m_fd);
     m_fd = -1;
-    m_recording = false;
+    SetRecording(false);
     m_pending.clear();
 }
 
 void CSessionRecorder::OnBlock(const char *block, std::size_t n) {
+    // Idle, the reader passes by without the lock: a block comes in pieces, one per sentence.
+    if (!m_bTaking.load(std::memory_order_acquire))
+        return;
     bool wake = false;
     {
         std::lock_guard lock(m_lock);
@@ -119,7 +122,7 @@ void CSessionRecorder::OnBlock(const char *block, std::size_t n) {
             return;
         if (m_pending.size() + n > kMaxPending) {
             // What is pending still goes out; nothing after the gap does.
-            m_recording = false;
+            SetRecording(false);
             m_overflow = true;
             wake = true;
         } else {
@@ -146,7 +149,7 @@ bool CSessionRecorder::WriteOut(const std::string &batch) {
             const int error = w < 0 ? errno : EIO;
             std::lock_guard lock(m_lock);
             m_written += done;
-            m_recording = false;
+            SetRecording(false);
             m_stopped =
                 "recording stopped: " + Reason(error) + "; " + ByteCountText(m_written) + " kept";
             return false;
@@ -187,7 +190,7 @@ void CSessionRecorder::WriterThread() {
         if (::stat(m_path.c_str(), &now) != 0 || now.st_ino != opened.st_ino ||
             now.st_dev != opened.st_dev) {
             std::lock_guard lock(m_lock);
-            m_recording = false;
+            SetRecording(false);
             m_stopped = "recording stopped: " + m_path + " was removed; " +
                         ByteCountText(m_written) + " had been written";
             return;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -45,6 +46,11 @@ public:
     static std::string CheckTarget(const std::string &path, bool overwrite);
 
 private:
+    // Under m_lock.
+    void SetRecording(bool on) {
+        m_recording = on;
+        m_bTaking.store(on, std::memory_order_release);
+    }
     void WriterThread();
     // Writes the batch; false after setting m_stopped.
     bool WriteOut(const std::string &batch);
@@ -54,6 +60,8 @@ private:
     std::thread m_writer;
     int m_fd = -1;
     bool m_recording = false; // under m_lock; false also once a failure stopped it
+    // m_recording, for OnBlock to read without the lock.
+    std::atomic<bool> m_bTaking{false};
     bool m_quit = false;
     bool m_overflow = false;
     std::string m_pending;
