@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-void CStreamTap::Add(TapKind kind, const void *data, std::size_t n) {
-    const auto now = std::chrono::system_clock::now();
+void CStreamTap::Add(TapKind kind, const void *data, std::size_t n,
+                     std::chrono::system_clock::time_point at) {
     std::lock_guard lock(m_lock);
     if (m_capacity == 0)
         return;
@@ -13,7 +13,7 @@ void CStreamTap::Add(TapKind kind, const void *data, std::size_t n) {
     TapLine &line = m_ring[slot];
     line.seq = ++m_added;
     line.kind = kind;
-    line.at = now;
+    line.at = at;
     // Reuses the slot's storage once the ring has gone round.
     line.bytes.assign(static_cast<const char *>(data), n);
 }

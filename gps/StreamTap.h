@@ -31,7 +31,12 @@ public:
     static constexpr std::size_t kCapacity = 10000;
     explicit CStreamTap(std::size_t capacity = kCapacity) : m_capacity(capacity) {}
 
-    void Add(TapKind kind, const void *data, std::size_t n);
+    void Add(TapKind kind, const void *data, std::size_t n) {
+        Add(kind, data, n, std::chrono::system_clock::now());
+    }
+    // A line that came at the given time (the reader's: its block's, read once for all its lines).
+    void Add(TapKind kind, const void *data, std::size_t n,
+             std::chrono::system_clock::time_point at);
     // The lines after the one numbered seen that the ring still holds, oldest first; seen
     // becomes the newest's number.
     std::vector<TapLine> Since(std::uint64_t &seen) const;
