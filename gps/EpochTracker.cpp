@@ -29,14 +29,31 @@ std::string_view TimeOfFix(std::string_view s) {
     return end == std::string_view::npos ? std::string_view{} : s.substr(at, end - at);
 }
 
+// The same from the decoder's fields (RMC, GGA, GNS): field 1 ends at a "," or at the checksum's
+// "*", and at an earlier "*" inside it, as the sentence's own reading ends it.
+std::string_view TimeOfFix(std::string_view s, const CNmeaDecoder::Fields &f) {
+    if (s.size() < 7)
+        return {};
+    const std::string_view type = s.substr(3, 3);
+    if (type != "RMC" && type != "GGA" && type != "GNS")
+        return TimeOfFix(s);
+    if (s[6] != ',')
+        return {};
+    const CNmeaDecoder::Field t = f[1];
+    const auto *star = static_cast<const char *>(std::memchr(t.p, '*', t.n));
+    return {t.p, star != nullptr ? static_cast<std::size_t>(star - t.p) : t.n};
+}
+
 } // namespace
 
-void CEpochTracker::OnSentence(const char *sentence, std::size_t len) {
+void CEpochTracker::OnSentence(const char *sentence, std::size_t len,
+                               const CNmeaDecoder::Fields *fields) {
     if (m_bUbxTimed) {
         m_bPending = true;
         return;
     }
-    const std::string_view time = TimeOfFix(std::string_view(sentence, len));
+    const std::string_view s(sentence, len);
+    const std::string_view time = fields != nullptr ? TimeOfFix(s, *fields) : TimeOfFix(s);
     if (!time.empty() && time.size() <= kMaxTime && time != std::string_view(m_time, m_nTime)) {
         // Sentences of another time wait: their epoch is over. Untimed ones (a banner) that
         // came after a quiet line belong to this new epoch.

@@ -9,8 +9,10 @@
 // sentences not yet reported, or when the stream goes quiet after them. Fed on the reader thread.
 class CEpochTracker {
 public:
-    // A good sentence, "$" through line end.
-    void OnSentence(const char *sentence, std::size_t len);
+    // A good sentence, "$" through line end; fields: the decoder's split of it, when it made one
+    // (CNmeaDecoder::SentenceFields), so the time of fix is not looked for again.
+    void OnSentence(const char *sentence, std::size_t len,
+                    const CNmeaDecoder::Fields *fields = nullptr);
     // A good binary frame. A UBX navigation message's time of week marks its epoch as a sentence's
     // time of fix does, and once one has, the sentences' times no longer do (the two protocols of
     // one epoch are one epoch); NAV-EOE ends the epoch at once.

@@ -112,22 +112,30 @@ std::string Number(double v, int decimals) {
     return r.ec == std::errc{} ? std::string(b, r.ptr) : std::string();
 }
 
+// GGA, RMC and GSA of a standard talker: the sentences a fix is made of.
+bool FixSentence(const char *s, std::size_t len) {
+    return len >= 7 && s[0] == '$' && s[1] != 'P' &&
+           (std::memcmp(s + 3, "GGA,", 4) == 0 || std::memcmp(s + 3, "RMC,", 4) == 0 ||
+            std::memcmp(s + 3, "GSA,", 4) == 0);
+}
+
 } // namespace
 
-void CFixTrack::AddSentence(const char *s, std::size_t len) {
-    if (m_ubxSpeaks)
+void CFixTrack::AddSentence(const char *s, std::size_t len, const CNmeaDecoder::Fields *fields) {
+    if (m_ubxSpeaks || !FixSentence(s, len))
         return;
     const char *star = static_cast<const char *>(std::memchr(s, '*', len));
-    if (star == nullptr || len < 7 || s[0] != '$' || s[1] == 'P')
+    if (star == nullptr)
         return;
-    const std::size_t at = static_cast<std::size_t>(star - s);
     const bool gga = std::memcmp(s + 3, "GGA,", 4) == 0;
-    const bool rmc = std::memcmp(s + 3, "RMC,", 4) == 0;
     const bool gsa = std::memcmp(s + 3, "GSA,", 4) == 0;
-    if (!gga && !rmc && !gsa)
-        return;
-    CNmeaDecoder::Fields f;
-    CNmeaDecoder::SplitFields(s, at, f);
+    // The decoder split it at its checksum's "*": the same fields unless an earlier "*" ends them.
+    CNmeaDecoder::Fields own;
+    if (fields == nullptr || star != s + len - 3) {
+        CNmeaDecoder::SplitFields(s, static_cast<std::size_t>(star - s), own);
+        fields = &own;
+    }
+    const CNmeaDecoder::Fields &f = *fields;
     if (gsa) {
         // $GPGSA,A,3,04,05,,09,12,,,24,,,,,2.5,1.3,2.1*39
         const int mode = nmea::AtoI(f[2].p, f[2].n);
@@ -716,9 +724,13 @@ std::string TrackToCsv(std::span<const TrackFix> fixes) {
     return out;
 }
 
-void CFixHistory::OnSentence(const char *sentence, std::size_t len) {
+void CFixHistory::OnSentence(const char *sentence, std::size_t len,
+                             const CNmeaDecoder::Fields *fields) {
+    // The rest would change nothing: they pass by without the lock.
+    if (!FixSentence(sentence, len))
+        return;
     std::lock_guard lock(m_lock);
-    m_track.AddSentence(sentence, len);
+    m_track.AddSentence(sentence, len, fields);
     TakeFixes();
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "NmeaDecoder.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
@@ -8,8 +10,6 @@
 #include <string>
 #include <utility>
 #include <vector>
-
-enum class FrameProtocol : std::uint8_t;
 
 // One epoch's fix at the precision the sentences carry (the 120-byte record rounds the position to
 // millionths of a degree and the altitude to whole metres).
@@ -43,8 +43,10 @@ struct TrackFix {
 // a receiver sending both speaks for each epoch twice, and UBX says more.
 class CFixTrack {
 public:
-    // One sentence, "$" through "*hh" (line end optional); other types are ignored.
-    void AddSentence(const char *sentence, std::size_t len);
+    // One sentence, "$" through "*hh" (line end optional); other types are ignored. fields: the
+    // decoder's split of it, when it made one (CNmeaDecoder::SentenceFields).
+    void AddSentence(const char *sentence, std::size_t len,
+                     const CNmeaDecoder::Fields *fields = nullptr);
     // One UBX frame, "B5 62" through its checksum, the checksum already checked; other messages
     // are ignored.
     void AddFrame(const unsigned char *frame, std::size_t len);
@@ -174,7 +176,8 @@ std::string TrackToCsv(std::span<const TrackFix> fixes);
 class CFixHistory {
 public:
     static constexpr std::size_t kCapacity = 100000;
-    void OnSentence(const char *sentence, std::size_t len);
+    void OnSentence(const char *sentence, std::size_t len,
+                    const CNmeaDecoder::Fields *fields = nullptr);
     // A good binary frame, as NmeaHooks::onFrame gives it.
     void OnFrame(FrameProtocol protocol, const unsigned char *frame, std::size_t len);
     // The fixes held, oldest first.

@@ -26,21 +26,26 @@ CGpsPort::CGpsPort(int nBiasSeconds) : m_decoder(nBiasSeconds) {
              m_recorder.OnBlock(block, n);
          },
          [this](const char *s, std::size_t len) {
+             // Split once by the decoder, for itself and for these.
+             const CNmeaDecoder::Fields *fields = m_decoder.SentenceFields();
              m_family.OnSentence(s, len);
-             m_epoch.OnSentence(s, len);
-             m_history.OnSentence(s, len);
-             m_signals.OnSentence(s, len);
-             m_tap.Add(TapKind::Sentence, s, len);
-             std::lock_guard lock(m_replyLock);
-             if (m_replyListener)
-                 m_replyListener(s, len, false);
+             m_epoch.OnSentence(s, len, fields);
+             m_history.OnSentence(s, len, fields);
+             m_signals.OnSentence(s, len, fields);
+             m_tap.Add(TapKind::Sentence, s, len, m_blockWall);
+             if (m_bReplyListener.load(std::memory_order_acquire)) {
+                 std::lock_guard lock(m_replyLock);
+                 if (m_replyListener)
+                     m_replyListener(s, len, false);
+             }
          },
          [this](bool valid) { m_ttff.OnFixReportAt(valid, m_blockArrived); },
          [this](FrameProtocol protocol, const unsigned char *frame, std::size_t len) {
              m_epoch.OnFrame(protocol, frame, len);
              m_history.OnFrame(protocol, frame, len);
              m_signals.OnFrame(protocol, frame, len);
-             m_tap.Add(protocol == FrameProtocol::Ubx ? TapKind::Ubx : TapKind::Rtcm, frame, len);
+             m_tap.Add(protocol == FrameProtocol::Ubx ? TapKind::Ubx : TapKind::Rtcm, frame, len,
+                       m_blockWall);
              // The receiver's version names its baseline beside its family.
              if (protocol == FrameProtocol::Ubx && len >= 8 &&
                  ubx::Identify(frame[2], frame[3]) == ubx::Msg::MonVer && m_firmware.empty()) {
@@ -48,13 +53,16 @@ CGpsPort::CGpsPort(int nBiasSeconds) : m_decoder(nBiasSeconds) {
                  if (ubx::Read(frame + 6, len - 8, version) == ubx::Result::Ok)
                      m_firmware = version.swVersion;
              }
-             if (protocol == FrameProtocol::Ubx) {
+             if (protocol == FrameProtocol::Ubx &&
+                 m_bReplyListener.load(std::memory_order_acquire)) {
                  std::lock_guard lock(m_replyLock);
                  if (m_replyListener)
                      m_replyListener(reinterpret_cast<const char *>(frame), len, true);
              }
          },
-         [this](const char *s, std::size_t len) { m_tap.Add(TapKind::BadSentence, s, len); }});
+         [this](const char *s, std::size_t len) {
+             m_tap.Add(TapKind::BadSentence, s, len, m_blockWall);
+         }});
 }
 
 CGpsPort::~CGpsPort() {
@@ -234,6 +242,7 @@ void CGpsPort::SetReplyListener(
     std::function<void(const char *data, std::size_t len, bool binary)> listener) {
     std::lock_guard lock(m_replyLock);
     m_replyListener = std::move(listener);
+    m_bReplyListener.store(static_cast<bool>(m_replyListener), std::memory_order_release);
 }
 
 bool CGpsPort::ChangeBaud(int nBaud) {
@@ -301,8 +310,9 @@ void CGpsPort::FeedWatch() {
 }
 
 void CGpsPort::NotifyEpoch(bool byNewTime) {
-    m_signals.OnEpoch(m_decoder, byNewTime);
+    // One copy of the sky for both: the watch's.
     FeedWatch();
+    m_signals.OnEpoch(*m_watchSky, byNewTime);
     std::lock_guard lock(m_listenerLock);
     if (m_epochListener)
         m_epochListener();
@@ -321,6 +331,7 @@ std::uint32_t CGpsPort::WaitForDecoded(std::uint32_t seen, std::chrono::millisec
 void CGpsPort::DecodeBlock(const char *block, std::size_t n,
                            std::chrono::steady_clock::time_point arrived) {
     m_blockArrived = arrived;
+    m_blockWall = std::chrono::system_clock::now();
     const std::uint32_t decoded = CopyCounters().Heard();
     m_decoder.ParseBuffer(block, static_cast<int>(n));
     if (CopyCounters().Heard() != decoded) {

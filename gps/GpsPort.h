@@ -185,6 +185,8 @@ private:
     CEpochTracker m_epoch;
     // When the block being decoded arrived, for the stopwatch.
     std::chrono::steady_clock::time_point m_blockArrived{};
+    // And by the wall clock, for the console's lines.
+    std::chrono::system_clock::time_point m_blockWall{};
     std::atomic<std::uint64_t> m_nReads{0};
     // Blocks since the screen saver was last told, and when the last one was counted.
     int m_nActivityBlocks = 0;
@@ -195,6 +197,8 @@ private:
     std::function<void()> m_epochListener;
     std::mutex m_replyLock;
     std::function<void(const char *, std::size_t, bool)> m_replyListener;
+    // Whether one is set, so the reader takes the lock only then.
+    std::atomic<bool> m_bReplyListener{false};
 
     std::unique_ptr<platform::CByteSource> m_source; // replaced under m_sendLock
     // Writes to the source (commands, corrections) one at a time, and its replacement.

@@ -41,16 +41,24 @@ CSignalHistory::CSignalHistory() : m_sky(std::make_unique<SkyView>()) {}
 
 CSignalHistory::~CSignalHistory() = default;
 
-void CSignalHistory::OnSentence(const char *s, std::size_t len) {
-    const char *star = static_cast<const char *>(std::memchr(s, '*', len));
-    if (star == nullptr || len < 7 || s[0] != '$' || s[1] == 'P')
+void CSignalHistory::OnSentence(const char *s, std::size_t len,
+                                const CNmeaDecoder::Fields *fields) {
+    if (len < 7 || s[0] != '$' || s[1] == 'P')
         return;
     const bool rmc = std::memcmp(s + 3, "RMC,", 4) == 0;
     const bool gga = std::memcmp(s + 3, "GGA,", 4) == 0;
     if (!rmc && !gga && std::memcmp(s + 3, "GNS,", 4) != 0)
         return;
-    CNmeaDecoder::Fields f;
-    CNmeaDecoder::SplitFields(s, static_cast<std::size_t>(star - s), f);
+    const char *star = static_cast<const char *>(std::memchr(s, '*', len));
+    if (star == nullptr)
+        return;
+    // The decoder split it at its checksum's "*": the same fields unless an earlier "*" ends them.
+    CNmeaDecoder::Fields own;
+    if (fields == nullptr || star != s + len - 3) {
+        CNmeaDecoder::SplitFields(s, static_cast<std::size_t>(star - s), own);
+        fields = &own;
+    }
+    const CNmeaDecoder::Fields &f = *fields;
     if (gga) {
         // $GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47
         const double hdop = nmea::AtoF(f[8].p, f[8].n);
@@ -129,15 +137,21 @@ void CSignalHistory::SetTime(std::int64_t tod, int year, int month, int day) {
 }
 
 void CSignalHistory::OnEpoch(const CNmeaDecoder &decoder, bool byNewTime) {
+    if ((byNewTime ? m_prevTime : m_time) < 0)
+        return;
+    decoder.CopySky(*m_sky);
+    OnEpoch(*m_sky, byNewTime);
+}
+
+void CSignalHistory::OnEpoch(const SkyView &sky, bool byNewTime) {
     const std::int64_t time = byNewTime ? m_prevTime : m_time;
     if (time < 0)
         return;
-    decoder.CopySky(*m_sky);
-    const std::int16_t hdop = m_ggaHdop >= 0    ? m_ggaHdop
-                              : m_sky->hdop > 0 ? m_sky->hdop
-                                                : std::int16_t{-1};
+    const std::int16_t hdop = m_ggaHdop >= 0 ? m_ggaHdop
+                              : sky.hdop > 0 ? sky.hdop
+                                             : std::int16_t{-1};
     std::lock_guard lock(m_lock);
-    Append(*m_sky, time, hdop);
+    Append(sky, time, hdop);
 }
 
 void CSignalHistory::OnJump() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "NmeaDecoder.h"
 #include "SkyTable.h"
 
 #include <cstddef>
@@ -7,9 +8,6 @@
 #include <memory>
 #include <mutex>
 #include <vector>
-
-class CNmeaDecoder;
-enum class FrameProtocol : std::uint8_t;
 
 // One satellite's signal in a history sample, four bytes.
 struct HistorySignal {
@@ -51,8 +49,10 @@ public:
     CSignalHistory(const CSignalHistory &) = delete;
     CSignalHistory &operator=(const CSignalHistory &) = delete;
 
-    // A good sentence: RMC, GGA and GNS give the time of fix, RMC the date, GGA the HDOP.
-    void OnSentence(const char *sentence, std::size_t len);
+    // A good sentence: RMC, GGA and GNS give the time of fix, RMC the date, GGA the HDOP. fields:
+    // the decoder's split of it, when it made one (CNmeaDecoder::SentenceFields).
+    void OnSentence(const char *sentence, std::size_t len,
+                    const CNmeaDecoder::Fields *fields = nullptr);
     // A good binary frame: UBX NAV-PVT (valid time) and NAV-TIMEUTC give the time of fix, each
     // NAV message's time of week its epoch, NAV-EOE its end. Once UBX gave a time, the sentences'
     // times are no longer taken (both speak of the same epochs, and the epochs go by UBX).
@@ -64,6 +64,8 @@ public:
     // after a cold start is one sentence, not a reason to forget the hour before), unless the
     // stream jumped (OnJump): then it drops the samples from that time on.
     void OnEpoch(const CNmeaDecoder &decoder, bool byNewTime = false);
+    // The same with the decoder's sky as copied at the epoch's end.
+    void OnEpoch(const SkyView &sky, bool byNewTime = false);
     // The stream moved (a replay jumped): the next time before the newest sample's cuts there.
     void OnJump();
     // Oldest first by time of fix; of two samples of one second (two spans), the later one.
