@@ -70,7 +70,8 @@ CCompareView::CCompareView(const CGpsPort &portA, const QString &nameA, const QS
                            int nBaud, QWidget *parent)
     : QWidget(parent, Qt::Window), m_portA(portA), m_nameA(nameA), m_nameB(nameB) {
     setWindowTitle(QStringLiteral("Skywatch - %1 and %2 compared").arg(nameA, nameB));
-    m_portB.Open(kPortB, nBaud);
+    if (!m_portB.Open(kPortB, nBaud))
+        m_openFailureB = QString::fromStdString(m_portB.LastOpenMessage());
     m_plot = new CPlot(*this);
     m_panelA = new QLabel(this);
     m_panelB = new QLabel(this);
@@ -122,6 +123,7 @@ CCompareView::Side CCompareView::Take(const CGpsPort &port) {
     port.CopyFix(side.fix, side.extra);
     port.CopySky(side.sky);
     const LinkState link = port.CopyLinkState();
+    side.why = QString::fromStdString(port.SourceWarning());
     side.stale = !link.bOpen || link.bReconnecting || !link.bData ||
                  std::chrono::steady_clock::now() - link.lastData >
                      std::chrono::seconds(kSilentAfterSeconds);
@@ -131,10 +133,12 @@ CCompareView::Side CCompareView::Take(const CGpsPort &port) {
 QString CCompareView::PanelText(const Side &side, const QString &name) const {
     GpsFix fix = side.fix;
     display::ApplyTimeRule(fix, display::TimeRule::Utc, 0);
-    const std::vector<display::FixRow> rows =
-        display::FixPanelRows(fix, display::FixFacts{side.extra.sent, side.stale}, side.extra,
-                              side.sky, side.stale ? QStringLiteral("no data") : QString(),
-                              CorrectionStatus{}, {{}, QStringLiteral("UTC")});
+    const std::vector<display::FixRow> rows = display::FixPanelRows(
+        fix, display::FixFacts{side.extra.sent, side.stale}, side.extra, side.sky,
+        !side.stale          ? QString()
+        : side.why.isEmpty() ? QStringLiteral("no data")
+                             : side.why,
+        CorrectionStatus{}, {{}, QStringLiteral("UTC")});
     QString html = QStringLiteral("<b>%1</b><table>").arg(name.toHtmlEscaped());
     for (const display::FixRow &row : rows)
         html += QStringLiteral("<tr><td>%1&nbsp;&nbsp;</td><td%3>%2</td></tr>")
@@ -149,7 +153,11 @@ void CCompareView::Refresh() {
     m_pairs = display::PairSignals(m_a.sky, m_b.sky);
     m_differences = display::MedianDifferences(m_pairs);
     m_panelA->setText(PanelText(m_a, QStringLiteral("A: ") + m_nameA));
-    m_panelB->setText(PanelText(m_b, QStringLiteral("B: ") + m_nameB));
+    // B was never opened: its panel says why rather than show empty values.
+    m_panelB->setText(m_openFailureB.isEmpty()
+                          ? PanelText(m_b, QStringLiteral("B: ") + m_nameB)
+                          : QStringLiteral("<b>B: %1</b><br>%2")
+                                .arg(m_nameB.toHtmlEscaped(), m_openFailureB.toHtmlEscaped()));
     FillTable();
     m_medians->setText(DifferencesText());
     m_plot->update();

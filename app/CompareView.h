@@ -46,6 +46,7 @@ private:
         FixExtra extra{};
         SkyView sky{};
         bool stale = true;
+        QString why; // what the source says is wrong ("Connection refused"), or empty
     };
     static Side Take(const CGpsPort &port);
     QString PanelText(const Side &side, const QString &name) const;
@@ -54,6 +55,7 @@ private:
     const CGpsPort &m_portA;
     CGpsPort m_portB;
     QString m_nameA, m_nameB;
+    QString m_openFailureB; // why B could not be opened; empty once it is
     Side m_a, m_b;
     std::vector<display::SignalPair> m_pairs;
     std::vector<display::BandDifference> m_differences;
