@@ -21,6 +21,9 @@ public:
     void Clear() { m_n = 0; }
     std::string_view View() const { return {m_buf.data(), m_n}; }
     void Text(std::string_view text) {
+        // An empty view may hold no pointer at all, which memcpy must not be given.
+        if (text.empty())
+            return;
         Room(text.size());
         std::memcpy(m_buf.data() + m_n, text.data(), text.size());
         m_n += text.size();

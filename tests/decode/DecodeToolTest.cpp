@@ -124,7 +124,9 @@ TEST_F(DecodeTool, LastStatsBlockSizeAndStandardInputAgree) {
     const ToolRun whole = RunTool("--last --stats '" + path + "'");
     ASSERT_EQ(whole.exitCode, 0) << whole.err;
     ASSERT_EQ(Lines(whole.out).size(), 1u);
-    EXPECT_EQ(Lines(whole.out)[0], Lines(RunTool("'" + path + "'").out).back());
+    const std::vector<std::string> every = Lines(RunTool("'" + path + "'").out);
+    ASSERT_FALSE(every.empty());
+    EXPECT_EQ(Lines(whole.out)[0], every.back());
     EXPECT_NE(whole.err.find("\"GGA\":1,\"GSA\":1,\"GSV\":1,\"RMC\":1,\"badChecksum\":1"),
               std::string::npos)
         << whole.err;
