@@ -90,6 +90,28 @@ bool ParseDouble(std::string_view text, double &value) {
 
 } // namespace
 
+namespace {
+
+// A user name as an address shows it: what would end it or read as an escape is escaped again,
+// so the shown address names the same user ("a@b" is "a%40b").
+std::string EscapedUser(const std::string &user) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (const char c : user) {
+        const auto b = static_cast<unsigned char>(c);
+        if (c == '@' || c == ':' || c == '%' || c == '/' || std::isgraph(b) == 0) {
+            out += '%';
+            out += kHex[b >> 4];
+            out += kHex[b & 15];
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+} // namespace
+
 bool ParseNtripUrl(const std::string &text, NtripUrl &url, std::string &error) {
     url = NtripUrl{};
     if (!StartsWithNoCase(text, kScheme)) {
@@ -123,7 +145,8 @@ bool ParseNtripUrl(const std::string &text, NtripUrl &url, std::string &error) {
     bool hasPort = false;
     // The error quotes the address without its password.
     const std::string quoted =
-        "ntrip://" + (url.user.empty() ? "" : url.user + (url.password.empty() ? "@" : ":***@")) +
+        "ntrip://" +
+        (url.user.empty() ? "" : EscapedUser(url.user) + (url.password.empty() ? "@" : ":***@")) +
         std::string(where);
     if (!SplitHostPort(hostPort, quoted, url.host, url.port, hasPort, error))
         return false;
@@ -144,7 +167,7 @@ bool ParseNtripUrl(const std::string &text, NtripUrl &url, std::string &error) {
 std::string MaskedUrl(const NtripUrl &url) {
     std::string text = "ntrip://";
     if (!url.user.empty())
-        text += url.user + (url.password.empty() ? "@" : ":***@");
+        text += EscapedUser(url.user) + (url.password.empty() ? "@" : ":***@");
     text += HostText(url);
     if (url.port != kDefaultPort)
         text += ":" + std::to_string(url.port);

@@ -641,6 +641,9 @@ const OutputCase kOutputCases[] = {
     {"NtripWithoutMount", "--device in.nmea --ntrip ntrip://127.0.0.1", 2, "needs a mount point"},
     {"NtripBadPortKeepsPasswordSecret", "--device in.nmea --ntrip ntrip://me:hunter2@h:99999/M", 2,
      "\"ntrip://me:***@h:99999/M\": port 99999 is out of range"},
+    // A user with an escaped '@' is quoted escaped: the quote names the same user.
+    {"NtripEscapedUserStaysEscaped", "--device in.nmea --ntrip ntrip://me%40home:hunter2@h:99999/M",
+     2, "\"ntrip://me%40home:***@h:99999/M\": port 99999"},
 };
 
 class DecodeToolOutput : public DecodeTool, public ::testing::WithParamInterface<OutputCase> {};
