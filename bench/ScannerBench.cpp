@@ -114,9 +114,14 @@ void Parse(benchmark::State &state, Corpus corpus) {
 // history's sample, the integrity watch).
 void PortParse(benchmark::State &state, Corpus corpus) {
     CGpsPort port(0);
+    std::uint64_t epochs = 0;
+    port.SetEpochListener([&] { ++epochs; });
     Run(state, corpus, port, [&](const char *block, std::size_t n) {
         port.DecodeBlock(block, n, std::chrono::steady_clock::now());
     });
+    // Each epoch's end costs the watch and the signal history a look at the whole sky.
+    state.counters["epochs"] = static_cast<double>(epochs) /
+                               static_cast<double>(std::max<std::int64_t>(state.iterations(), 1));
 }
 
 void BM_ParseBuffer(benchmark::State &state) {

@@ -334,10 +334,11 @@ void CGpsPort::DecodeBlock(const char *block, std::size_t n,
     m_blockWall = std::chrono::system_clock::now();
     const std::uint32_t decoded = CopyCounters().Heard();
     m_decoder.ParseBuffer(block, static_cast<int>(n));
+    const auto now = std::chrono::steady_clock::now();
     if (CopyCounters().Heard() != decoded) {
         {
             std::lock_guard lock(m_linkLock);
-            m_link.lastData = std::chrono::steady_clock::now();
+            m_link.lastData = now;
             m_link.bData = true;
         }
         // Taken and let go so a waiter between its check and its wait is not missed.
@@ -347,7 +348,6 @@ void CGpsPort::DecodeBlock(const char *block, std::size_t n,
     if (m_epoch.BlockDone())
         NotifyEpoch(true);
     // Counted as the one-second reads of old, however finely the lines now come.
-    const auto now = std::chrono::steady_clock::now();
     if (n == kReadSize || now - m_lastCounted >= std::chrono::seconds(1)) {
         m_lastCounted = now;
         if (m_nActivityBlocks >= 31) {

@@ -428,10 +428,15 @@ struct CIntegrityWatch::Impl {
     // referenceFromS and referenceToS ago), held while a sign keeps the new samples out. Its
     // times are the watch's own clock (mono), which a jump of the fix time does not move.
     struct Series {
-        std::deque<Sample> samples;
+        std::deque<Sample> samples; // oldest first, one clock: their times rise
         double ref = -1.0;
         double lastT = -1.0;
         double elevation = 0.0;
+        std::uint64_t namedIn = 0; // the last epoch whose sky named it
+        // The reference window as last looked at, slid rather than gathered each epoch: samples
+        // [windowFrom, windowTo), and the clean values above 0 among them, sorted.
+        std::size_t windowFrom = 0, windowTo = 0;
+        std::vector<double> window;
     };
     struct FixPoint {
         double t, lat, lon, speed;
@@ -467,6 +472,10 @@ struct CIntegrityWatch::Impl {
     WatchBaseline baseline;
     std::string stateDir;
     int epochsSinceSave = 0;
+    std::uint64_t epochNo = 0;
+    // An epoch's working lists; named holds the series of each satellite of its sky, in order.
+    std::vector<double> tracked, drops, stillDrops, top;
+    std::vector<Series *> named;
 
     void Forget() {
         sats.clear();
@@ -482,25 +491,61 @@ struct CIntegrityWatch::Impl {
     // window, when they span a third of it (a satellite heard now and then is no reference,
     // whatever the receiver's rate). Without them the last one is held while signs keep new
     // samples out (a long alarm), and dropped when quiet samples say it was simply not tracked.
+    // The window only moves forward, as the watch's clock does: samples leave at its old end
+    // and enter at its new one.
     void Reference(Series &s, double now) const {
-        std::vector<double> v;
-        double first = now, last = 0.0, quietFirst = now, quietLast = 0.0;
-        for (const Sample &x : s.samples) {
-            if (!x.clean || now - x.t > t.referenceFromS || now - x.t < t.referenceToS)
-                continue;
-            quietFirst = std::min(quietFirst, x.t);
-            quietLast = std::max(quietLast, x.t);
-            if (x.value > 0.0) {
-                v.push_back(x.value);
-                first = std::min(first, x.t);
-                last = std::max(last, x.t);
-            }
+        const std::deque<Sample> &q = s.samples;
+        for (; s.windowFrom < q.size() && now - q[s.windowFrom].t > t.referenceFromS;
+             ++s.windowFrom)
+            if (s.windowFrom < s.windowTo)
+                Leave(s, q[s.windowFrom]);
+        s.windowTo = std::max(s.windowTo, s.windowFrom);
+        for (; s.windowTo < q.size() && now - q[s.windowTo].t >= t.referenceToS; ++s.windowTo) {
+            const Sample &x = q[s.windowTo];
+            if (x.clean && x.value > 0.0)
+                s.window.insert(std::upper_bound(s.window.begin(), s.window.end(), x.value),
+                                x.value);
         }
+        const auto from = q.begin() + static_cast<std::ptrdiff_t>(s.windowFrom);
+        const auto to = q.begin() + static_cast<std::ptrdiff_t>(s.windowTo);
+        // The clean samples' span, and that of those above 0; the times rise along the window.
+        double first = now, last = 0.0, quietFirst = now, quietLast = 0.0;
+        bool bQuietFirst = false, bFirst = false;
+        for (auto x = from; x != to && !(bQuietFirst && bFirst); ++x) {
+            if (!x->clean)
+                continue;
+            if (!bQuietFirst)
+                quietFirst = x->t, bQuietFirst = true;
+            if (!bFirst && x->value > 0.0)
+                first = x->t, bFirst = true;
+        }
+        bool bQuietLast = false, bLast = false;
+        for (auto x = to; x != from && !(bQuietLast && bLast);) {
+            --x;
+            if (!x->clean)
+                continue;
+            if (!bQuietLast)
+                quietLast = x->t, bQuietLast = true;
+            if (!bLast && x->value > 0.0)
+                last = x->t, bLast = true;
+        }
+        const std::vector<double> &v = s.window;
         const double enough = (t.referenceFromS - t.referenceToS) / 3;
-        if (v.size() >= 3 && last - first >= enough)
-            s.ref = Median(v);
-        else if (quietLast - quietFirst >= enough)
+        if (v.size() >= 3 && last - first >= enough) {
+            const std::size_t mid = v.size() / 2;
+            s.ref = v.size() % 2 == 1 ? v[mid] : (v[mid - 1] + v[mid]) / 2.0;
+        } else if (quietLast - quietFirst >= enough) {
             s.ref = -1.0;
+        }
+    }
+
+    // A sample leaves the reference window: its value, if the window took it, goes too.
+    static void Leave(Series &s, const Sample &x) {
+        if (!x.clean || !(x.value > 0.0))
+            return;
+        const auto it = std::lower_bound(s.window.begin(), s.window.end(), x.value);
+        if (it != s.window.end() && *it == x.value)
+            s.window.erase(it);
     }
 
     void Add(Series &s, double now, double value, bool clean) {
@@ -509,8 +554,16 @@ struct CIntegrityWatch::Impl {
         if (!s.samples.empty() && now - s.samples.back().t < 0.9 && now >= s.samples.back().t)
             return;
         s.samples.push_back({now, value, clean});
-        while (!s.samples.empty() && now - s.samples.front().t > t.referenceFromS + 1.0)
+        while (!s.samples.empty() && now - s.samples.front().t > t.referenceFromS + 1.0) {
+            // Gone before the window slid past it: it leaves the window here.
+            if (s.windowFrom > 0)
+                --s.windowFrom;
+            else if (s.windowTo > 0)
+                Leave(s, s.samples.front());
+            if (s.windowTo > 0)
+                --s.windowTo;
             s.samples.pop_front();
+        }
     }
 };
 
@@ -603,18 +656,26 @@ void CIntegrityWatch::OnEpoch(const WatchEpoch &e) {
 
     // C/N0 against a minute ago, satellite by satellite.
     const SkyView *sky = e.sky;
-    std::vector<double> tracked;
+    // Kept between epochs: an epoch allocates nothing once they have grown.
+    std::vector<double> &tracked = w.tracked;
+    std::vector<double> &drops = w.drops;
+    std::vector<double> &stillDrops = w.stillDrops;
+    std::vector<Impl::Series *> &named = w.named;
+    tracked.clear();
+    drops.clear();
+    stillDrops.clear();
+    named.clear();
+    ++w.epochNo;
     std::size_t nRef = 0, nDown = 0, nLost = 0;
-    std::vector<double> drops, stillDrops;
-    std::vector<std::uint32_t> named;
     bool systemNamed[kGnssCount]{};
     if (sky != nullptr) {
         for (std::size_t i = 0; i < sky->count; ++i) {
             const SkySat &s = sky->sats[i];
             const std::uint32_t key = static_cast<std::uint32_t>(s.gnss) << 16 | s.sv;
-            named.push_back(key);
             systemNamed[static_cast<std::size_t>(s.gnss) % kGnssCount] = true;
             Impl::Series &series = w.sats[key];
+            named.push_back(&series);
+            series.namedIn = w.epochNo;
             if (s.hasPosition)
                 series.elevation = s.el;
             w.Reference(series, w.mono);
@@ -635,10 +696,9 @@ void CIntegrityWatch::OnEpoch(const WatchEpoch &e) {
         // A satellite high in the sky a moment ago that the list no longer names, while its
         // system's list goes on, was lost too (some receivers list only what they track); one
         // that set is not, nor one whose system's list stopped coming.
-        std::sort(named.begin(), named.end());
         for (auto &[key, series] : w.sats) {
-            if (std::binary_search(named.begin(), named.end(), key) || series.ref <= 0.0 ||
-                series.elevation < 15.0 || !systemNamed[(key >> 16) % kGnssCount])
+            if (series.namedIn == w.epochNo || series.ref <= 0.0 || series.elevation < 15.0 ||
+                !systemNamed[(key >> 16) % kGnssCount])
                 continue;
             w.Reference(series, w.mono);
             if (series.ref <= 0.0)
@@ -670,7 +730,8 @@ void CIntegrityWatch::OnEpoch(const WatchEpoch &e) {
     // satellites a receiver lists changes with the sky and the receiver.
     double cn0Now = -1.0;
     if (tracked.size() >= 4) {
-        std::vector<double> top = tracked;
+        std::vector<double> &top = w.top;
+        top.assign(tracked.begin(), tracked.end());
         std::partial_sort(top.begin(), top.begin() + 4, top.end(), std::greater<>());
         cn0Now = (top[0] + top[1] + top[2] + top[3]) / 4.0;
     }
@@ -903,10 +964,8 @@ void CIntegrityWatch::OnEpoch(const WatchEpoch &e) {
     const bool clean =
         signs[0].empty() && signs[1].empty() && !w.alarms[0].active && !w.alarms[1].active;
     if (sky != nullptr)
-        for (std::size_t i = 0; i < sky->count; ++i) {
-            const SkySat &s = sky->sats[i];
-            w.Add(w.sats[static_cast<std::uint32_t>(s.gnss) << 16 | s.sv], w.mono, s.snr, clean);
-        }
+        for (std::size_t i = 0; i < sky->count; ++i)
+            w.Add(*named[i], w.mono, sky->sats[i].snr, clean);
     // Satellites not named for a minute are forgotten.
     std::erase_if(w.sats,
                   [&](const auto &kv) { return w.mono - kv.second.lastT > t.referenceFromS; });

@@ -389,7 +389,13 @@ void CSkyTable::Copy(SkyView &out, std::int64_t nowMs) const {
         std::uint8_t positionSnr[kMaxDistinct]; // strength of the signal that gave the position
         std::size_t count = 0;
     };
-    auto all = std::make_unique<Scratch>();
+    // One per thread, kept: the reader copies each epoch, the window each frame. Only the
+    // first count entries are read, each set before it is.
+    thread_local std::unique_ptr<Scratch> scratch;
+    if (!scratch)
+        scratch = std::make_unique<Scratch>();
+    Scratch *const all = scratch.get();
+    all->count = 0;
     std::lock_guard lock(m_lock);
     out.pdop = m_pdop;
     out.hdop = m_hdop;

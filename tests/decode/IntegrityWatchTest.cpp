@@ -120,7 +120,8 @@ struct Injection {
     const char *args;
     const char *threat;
     double onsetS, endS, shiftS;
-    const char *sign; // one sign the start must name
+    const char *sign;  // one sign the start must name
+    int seconds = 200; // of the stream
 };
 
 const Injection kInjections[] = {
@@ -129,6 +130,8 @@ const Injection kInjections[] = {
     {"Jam10TwoBandsBoth", "--protocol both --bands 2 --jam 60,10,40", "jamming", 60, 100, 0,
      "agc_drop"},
     {"Jam15Mediatek", "--chip mtk --jam 60,15,40", "jamming", 60, 100, 0, "cn0_drop"},
+    // Longer than the reference window: the reference is held while its samples age out.
+    {"Jam10LongerThanItsReference", "--jam 60,10,150", "jamming", 60, 210, 0, "cn0_drop", 300},
     {"SpoofNmea", "--spoof 60,40", "spoofing", 60, 100, 7200, "cn0_uniform"},
     {"SpoofUbx", "--protocol ubx --spoof 60,40", "spoofing", 60, 100, 7200, "cn0_uniform"},
 };
@@ -145,7 +148,9 @@ TEST_P(Injected, StartsAndEndsOnTime) {
     const Injection &c = GetParam();
     const std::string file =
         ::testing::TempDir() + "/watch_" + std::to_string(getpid()) + "_" + c.name + ".bin";
-    ASSERT_EQ(Shell("'" + kSim + "' --write 200 --seed 1 " + c.args + " >'" + file + "'").exitCode,
+    ASSERT_EQ(Shell("'" + kSim + "' --write " + std::to_string(c.seconds) + " --seed 1 " + c.args +
+                    " >'" + file + "'")
+                  .exitCode,
               0);
     std::string bytes;
     ASSERT_TRUE(decodetest::ReadFile(file, bytes));
@@ -175,19 +180,21 @@ INSTANTIATE_TEST_SUITE_P(Simulator, Injected, ::testing::ValuesIn(kInjections),
 
 // Ten minutes of a receiver at rest whose satellites are lost one by one as they go behind a
 // building or set, each still listed without a strength, as receivers list them: single losses
-// of a normal day, never a jam, however many pile up.
-std::string SlowLosses() {
+// of a normal day, never a jam, however many pile up. Or, fading, whose whole sky weakens by
+// 1 dB every 20 s, as under falling snow: never more than a minute ago by the drop threshold.
+std::string SlowLosses(bool fading = false) {
     std::string out;
     char body[160];
     for (int t = 0; t < 600; ++t) {
         const int hh = 12, mm = t / 60, ss = t % 60;
         std::string used, gsv[3];
         for (int k = 0; k < 10; ++k) {
-            const bool tracked = t < 60 + 50 * k;
+            const bool tracked = fading || t < 60 + 50 * k;
             if (tracked)
                 used += "," + std::to_string(k + 1);
             std::snprintf(body, sizeof body, ",%02d,%02d,%03d,", k + 1, 20 + 6 * k, 36 * k);
-            gsv[k / 4] += body + (tracked ? std::to_string(38 + k % 4) : std::string());
+            const int strength = fading ? 45 + 3 * (k % 4) - t / 20 : 38 + k % 4;
+            gsv[k / 4] += body + (tracked ? std::to_string(strength) : std::string());
         }
         std::snprintf(body, sizeof body,
                       "GPRMC,%02d%02d%02d,A,4807.038,N,01131.000,E,0.0,0.0,101226,,", hh, mm, ss);
@@ -217,17 +224,23 @@ TEST(QuietDay, NoCaptureRaisesAnAlarm) {
         EXPECT_EQ(r.out, "") << entry.path();
     }
     EXPECT_GE(n, 30u);
-    const std::string file =
-        ::testing::TempDir() + "/watch_" + std::to_string(getpid()) + "_slow_losses.nmea";
-    FILE *f = std::fopen(file.c_str(), "wb");
-    ASSERT_NE(f, nullptr);
-    const std::string day = SlowLosses();
-    std::fwrite(day.data(), 1, day.size(), f);
-    std::fclose(f);
-    const ShellRun r = Shell(OwnHome("slow") + "'" + kDecode + "' --events '" + file + "'");
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.out, "");
-    fs::remove(file);
+    // The fade is measured against a minute ago only: a baseline, learnt from its start, would
+    // rightly see it.
+    for (const bool fading : {false, true}) {
+        const std::string name = fading ? "fading" : "slow_losses";
+        const std::string file =
+            ::testing::TempDir() + "/watch_" + std::to_string(getpid()) + "_" + name + ".nmea";
+        FILE *f = std::fopen(file.c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        const std::string day = SlowLosses(fading);
+        std::fwrite(day.data(), 1, day.size(), f);
+        std::fclose(f);
+        const ShellRun r = Shell(OwnHome(name, fading ? "baseline_min_epochs = 100000\n" : "") +
+                                 "'" + kDecode + "' --events '" + file + "'");
+        EXPECT_EQ(r.exitCode, 0) << name;
+        EXPECT_EQ(r.out, "") << name;
+        fs::remove(file);
+    }
 }
 
 // The shipped file sets every threshold, and a user's copy replaces what it names and says
