@@ -473,6 +473,7 @@ struct CIntegrityWatch::Impl {
     std::string stateDir;
     int epochsSinceSave = 0;
     std::uint64_t epochNo = 0;
+    double oldestNamed = 0.0; // no later than any satellite's lastT
     // An epoch's working lists; named holds the series of each satellite of its sky, in order.
     std::vector<double> tracked, drops, stillDrops, top;
     std::vector<Series *> named;
@@ -966,9 +967,15 @@ void CIntegrityWatch::OnEpoch(const WatchEpoch &e) {
     if (sky != nullptr)
         for (std::size_t i = 0; i < sky->count; ++i)
             w.Add(*named[i], w.mono, sky->sats[i].snr, clean);
-    // Satellites not named for a minute are forgotten.
-    std::erase_if(w.sats,
-                  [&](const auto &kv) { return w.mono - kv.second.lastT > t.referenceFromS; });
+    // Satellites not named for a minute are forgotten. Times named only rise, so the oldest
+    // seen at the last look bounds them all: no look until it is a minute old.
+    if (w.mono - w.oldestNamed > t.referenceFromS) {
+        std::erase_if(w.sats,
+                      [&](const auto &kv) { return w.mono - kv.second.lastT > t.referenceFromS; });
+        w.oldestNamed = w.mono;
+        for (const auto &kv : w.sats)
+            w.oldestNamed = std::min(w.oldestNamed, kv.second.lastT);
+    }
     if (in != nullptr)
         for (std::size_t b = 0; b < in->nBlocks && b < Integrity::kMaxBlocks; ++b) {
             if (in->blocks[b].jamInd >= 0)

@@ -720,10 +720,25 @@ constexpr MsgEntry kMsgIds[] = {
 } // namespace
 
 Msg Identify(std::uint8_t cls, std::uint8_t id) {
-    for (const MsgEntry &m : kMsgIds)
-        if (m.cls == cls && m.id == id)
-            return m.msg;
-    return Msg::Unknown;
+    // Asked of every frame by the decoder and each of its listeners: a table made once, a row
+    // per class that has messages, rather than a walk through the list (made while compiling:
+    // a ninth class would not compile).
+    struct Table {
+        std::uint8_t row[256]{}; // 0: a class without messages we read
+        Msg msgs[8][256]{};
+    };
+    static constexpr Table table = [] {
+        Table t;
+        std::uint8_t rows = 0;
+        for (const MsgEntry &m : kMsgIds) {
+            if (t.row[m.cls] == 0)
+                t.row[m.cls] = ++rows;
+            t.msgs[t.row[m.cls] - 1][m.id] = m.msg;
+        }
+        return t;
+    }();
+    const std::uint8_t row = table.row[cls];
+    return row == 0 ? Msg::Unknown : table.msgs[row - 1][id];
 }
 
 const char *MsgName(Msg msg) {
