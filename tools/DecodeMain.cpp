@@ -708,8 +708,8 @@ int Run(int argc, char **argv) {
     if (json && repeat == 0)
         return Usage("--json goes with --repeat");
     if (!compare.a.empty()) {
-        if (!device.empty() || path != nullptr || rtcm || events || lastOnly || stats || ntrip ||
-            track.Active() || track.reference || !settings.empty() || save)
+        if (!device.empty() || path != nullptr || rtcm || events || lastOnly || everyEpoch ||
+            stats || ntrip || track.Active() || track.reference || !settings.empty() || save)
             return Usage("--compare goes with --baud, --seconds, --send and --repeat only");
         if (repeat > 0 && send.empty())
             return Usage("--repeat needs --send cold, warm or hot");

@@ -636,6 +636,8 @@ const OutputCase kOutputCases[] = {
     // A file size limit stops the export part way: old.gpx must stay as it was.
     {"FailedWriteKeepsTheOldFile", "--gpx old.gpx in.nmea", 2, "cannot write old.gpx: File too",
      "trap '' XFSZ; ulimit -f 8;"},
+    {"CompareHasNoEpochsToPrint", "--compare in.nmea old.gpx --every epoch", 2,
+     "--compare goes with"},
     // Corrections go to a receiver; a refused address quotes itself without the password.
     {"NtripWithoutDevice", "--ntrip ntrip://127.0.0.1/M in.nmea", 2, "it goes with --device"},
     {"NtripWithoutMount", "--device in.nmea --ntrip ntrip://127.0.0.1", 2, "needs a mount point"},
