@@ -34,19 +34,6 @@ bool Installed(const std::string &program) {
     return ::access(program.c_str(), X_OK) == 0;
 }
 
-int Connect(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<std::uint16_t>(port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0)
-        return fd;
-    if (fd >= 0)
-        ::close(fd);
-    return -1;
-}
-
 // What fd sends until it closes or timeout passes.
 std::string ReadAll(int fd, std::chrono::milliseconds timeout,
                     const std::function<bool(const std::string &)> &enough) {
@@ -69,7 +56,7 @@ std::string ReadAll(int fd, std::chrono::milliseconds timeout,
 
 // The body of a 200 answer to GET target on loopback port, "" for anything else.
 std::string HttpGet(int port, const std::string &target) {
-    const int fd = Connect(port);
+    const int fd = ConnectLoopback(port);
     if (fd < 0)
         return {};
     const std::string request = "GET " + target + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n";
@@ -193,7 +180,7 @@ private:
 
 // Field 7 of the next whole GGA the simulator sends on its TCP port: satellites used.
 int GgaSatellites(int port) {
-    const int fd = Connect(port);
+    const int fd = ConnectLoopback(port);
     if (fd < 0)
         return -1;
     const auto gga = [](const std::string &text) {
@@ -227,15 +214,10 @@ protected:
 
 TEST_F(Exporter, BadCommandLinesExitWithOneLine) {
     // A port held by another server: the exporter cannot serve, which is not a usage error.
-    const int held = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    ASSERT_EQ(::bind(held, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
-    ASSERT_EQ(::listen(held, 1), 0);
-    ASSERT_EQ(::getsockname(held, reinterpret_cast<sockaddr *>(&addr), &len), 0);
-    const std::string heldAddress = "127.0.0.1:" + std::to_string(ntohs(addr.sin_port));
+    int heldPort = 0;
+    const int held = BindLoopback(SOCK_STREAM, heldPort, 1);
+    ASSERT_GE(held, 0);
+    const std::string heldAddress = "127.0.0.1:" + std::to_string(heldPort);
     const struct {
         std::vector<std::string> args;
         int status;

@@ -69,15 +69,7 @@ std::set<std::string> SteadyRecords() {
 class CFloodingPeer {
 public:
     CFloodingPeer() {
-        m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof addr;
-        ::bind(m_listener, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
-        ::listen(m_listener, 4);
-        ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&addr), &len);
-        m_port = ntohs(addr.sin_port);
+        m_listener = BindLoopback(SOCK_STREAM, m_port, 4);
         m_thread = std::thread([this] {
             const std::string junk(4096, 'x');
             std::vector<int> peers;
@@ -317,10 +309,7 @@ TEST_F(NetworkSource, UdpDatagramsOverTheReadSizeAreReadWhole) {
     CGpsPort port;
     ASSERT_TRUE(port.Open(kNetPort, 4800)) << port.LastOpenMessage();
     const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    to.sin_port = htons(static_cast<std::uint16_t>(udp));
+    const sockaddr_in to = LoopbackAddress(udp);
     const struct { int sentences; } rows[] = {{15}, {60}, {800}};
     std::uint32_t want = 0;
     for (const auto &row : rows) {
@@ -341,20 +330,16 @@ TEST_F(NetworkSource, UdpDatagramsOverTheReadSizeAreReadWhole) {
 TEST_F(NetworkSource, CloseIsQuickWhileAConnectHangs) {
     // A loopback listener that never accepts, with its one-entry backlog taken: the kernel
     // drops further handshakes, so the next connect stays pending.
-    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
-    ASSERT_EQ(::listen(listener, 0), 0);
-    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr *>(&addr), &len), 0);
+    int listenerPort = 0;
+    const int listener = BindLoopback(SOCK_STREAM, listenerPort, 0);
+    ASSERT_GE(listener, 0);
+    const sockaddr_in addr = LoopbackAddress(listenerPort);
     std::vector<int> fillers;
     for (int i = 0; i < 4; ++i) {
         fillers.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-        ::connect(fillers.back(), reinterpret_cast<sockaddr *>(&addr), sizeof addr);
+        ::connect(fillers.back(), reinterpret_cast<const sockaddr *>(&addr), sizeof addr);
     }
-    platform::BindPort(kNetPort, "tcp://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)));
+    platform::BindPort(kNetPort, "tcp://127.0.0.1:" + std::to_string(listenerPort));
     CGpsPort port;
     ASSERT_TRUE(port.Open(kNetPort, 4800)) << port.LastOpenMessage();
     std::this_thread::sleep_for(300ms);

@@ -2,6 +2,7 @@
 // restart commands, the link, unplugging, replay, its UBX output and refused options; and two of
 // them compared by the decode tool.
 
+#include "LinkTestSupport.h"
 #include "SimProcess.h"
 #include "TestPaths.h"
 
@@ -895,16 +896,11 @@ TEST(Simulator, ObeysOrRefusesSettingsAsItsFamilyDoes) {
 // Over UDP each datagram is one sentence or one whole UBX frame.
 TEST(Simulator, UdpSendsADatagramPerSentenceOrFrame) {
     REQUIRE_SIM();
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    int udpPort = 0;
+    const int fd = BindLoopback(SOCK_DGRAM, udpPort);
     ASSERT_GE(fd, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
-    ASSERT_EQ(::getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len), 0);
-    CSimProcess sim({"--protocol", "both", "--bands", "2", "--udp",
-                     "127.0.0.1:" + std::to_string(ntohs(addr.sin_port))});
+    CSimProcess sim(
+        {"--protocol", "both", "--bands", "2", "--udp", "127.0.0.1:" + std::to_string(udpPort)});
     int sentences = 0, frames = 0;
     const auto until = Steady::now() + std::chrono::milliseconds(2500);
     while (Steady::now() < until) {

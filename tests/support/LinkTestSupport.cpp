@@ -137,18 +137,45 @@ std::uint64_t OtherThreadsWakeUps() {
 }
 
 int FreePort(int type) {
-    const int fd = ::socket(AF_INET, type | SOCK_CLOEXEC, 0);
+    int port = 0;
+    const int fd = BindLoopback(type, port, 1);
+    if (fd < 0)
+        return 0;
+    ::close(fd);
+    return port;
+}
+
+sockaddr_in LoopbackAddress(int port) {
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(static_cast<std::uint16_t>(port));
+    return addr;
+}
+
+int BindLoopback(int type, int &port, int backlog) {
+    const int fd = ::socket(AF_INET, type | SOCK_CLOEXEC, 0);
+    sockaddr_in addr = LoopbackAddress(0);
     socklen_t len = sizeof addr;
-    int port = 0;
-    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len) == 0)
-        port = ntohs(addr.sin_port);
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 ||
+        ((type & 0xf) == SOCK_STREAM && ::listen(fd, backlog) != 0) ||
+        ::getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len) != 0) {
+        if (fd >= 0)
+            ::close(fd);
+        return -1;
+    }
+    port = ntohs(addr.sin_port);
+    return fd;
+}
+
+int ConnectLoopback(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const sockaddr_in addr = LoopbackAddress(port);
+    if (fd >= 0 && ::connect(fd, reinterpret_cast<const sockaddr *>(&addr), sizeof addr) == 0)
+        return fd;
     if (fd >= 0)
         ::close(fd);
-    return port;
+    return -1;
 }
 
 std::string CGpsd::BinaryPath() {
@@ -189,15 +216,10 @@ bool CGpsd::Start(const std::vector<std::string> &devices) {
     }
     return WaitUntil(
                [&] {
-                   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-                   sockaddr_in addr{};
-                   addr.sin_family = AF_INET;
-                   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-                   addr.sin_port = htons(static_cast<std::uint16_t>(m_port));
-                   const bool up =
-                       ::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0;
-                   ::close(fd);
-                   return up;
+                   const int fd = ConnectLoopback(m_port);
+                   if (fd >= 0)
+                       ::close(fd);
+                   return fd >= 0;
                },
                std::chrono::seconds(5)) &&
            // Up once it lists the device, which it does when it has recognised the stream.

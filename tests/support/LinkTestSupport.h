@@ -1,5 +1,7 @@
 #pragma once
 
+#include <netinet/in.h>
+
 #include "SimProcess.h"
 #include "Wait.h"
 
@@ -59,6 +61,14 @@ std::uint64_t OtherThreadsWakeUps();
 
 // A loopback port nothing listens on right now, for type SOCK_STREAM or SOCK_DGRAM; 0 if none.
 int FreePort(int type);
+
+// The loopback address with port (0: any the kernel picks).
+sockaddr_in LoopbackAddress(int port);
+// A socket of type bound to a loopback port the kernel picked, listening with backlog if it is
+// SOCK_STREAM; -1 if it could not be made. port: the port it got.
+int BindLoopback(int type, int &port, int backlog = 8);
+// A blocking TCP connection to a loopback port; -1 if nothing accepts there.
+int ConnectLoopback(int port);
 
 // Debian's gpsd run in the foreground on its devices, on a free port, with a control socket of its
 // own; stopped with SIGTERM at the end.

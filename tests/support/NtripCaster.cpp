@@ -1,5 +1,6 @@
 #include "NtripCaster.h"
 
+#include "LinkTestSupport.h"
 #include "Rtcm3.h"
 
 #include <algorithm>
@@ -109,17 +110,9 @@ CTestCaster::~CTestCaster() {
 }
 
 bool CTestCaster::Start() {
-    m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    if (m_listener < 0 || ::pipe2(m_wake, O_CLOEXEC) != 0 ||
-        ::bind(m_listener, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 ||
-        ::listen(m_listener, 8) != 0 ||
-        ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&addr), &len) != 0)
+    m_listener = BindLoopback(SOCK_STREAM, m_port, 8);
+    if (m_listener < 0 || ::pipe2(m_wake, O_CLOEXEC) != 0)
         return false;
-    m_port = ntohs(addr.sin_port);
     m_thread = std::thread([this] { Run(); });
     return true;
 }

@@ -20,14 +20,10 @@ extern char **environ;
 namespace {
 
 bool Listening(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(static_cast<std::uint16_t>(port));
-    const bool up = ::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0;
-    ::close(fd);
-    return up;
+    const int fd = ConnectLoopback(port);
+    if (fd >= 0)
+        ::close(fd);
+    return fd >= 0;
 }
 
 } // namespace
@@ -44,18 +40,13 @@ bool CStr2Str::Start(Options options) {
     m_options = std::move(options);
     if (BinaryPath().empty() || m_options.payload.empty())
         return false;
-    m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    if (m_listener < 0 || ::bind(m_listener, reinterpret_cast<sockaddr *>(&addr), sizeof addr) ||
-        ::listen(m_listener, 1) != 0 ||
-        ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&addr), &len) != 0)
+    int inPort = 0;
+    m_listener = BindLoopback(SOCK_STREAM, inPort, 1);
+    if (m_listener < 0)
         return false;
     m_port = FreePort(SOCK_STREAM);
     const std::string binary = BinaryPath();
-    const std::string in = "tcpcli://127.0.0.1:" + std::to_string(ntohs(addr.sin_port));
+    const std::string in = "tcpcli://127.0.0.1:" + std::to_string(inPort);
     const std::string out = "ntripc://" + m_options.user + ":" + m_options.password +
                             "@:" + std::to_string(m_port) + "/" + m_options.mount + ":" +
                             m_options.table;

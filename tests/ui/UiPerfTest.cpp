@@ -285,12 +285,8 @@ INSTANTIATE_TEST_SUITE_P(Streams, UiCpu,
 class CLineTimes {
 public:
     explicit CLineTimes(int port) {
-        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        addr.sin_port = htons(static_cast<std::uint16_t>(port));
-        if (::connect(m_fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0)
+        m_fd = ConnectLoopback(port);
+        if (m_fd < 0)
             return;
         timeval tv{0, 100'000};
         ::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
