@@ -30,9 +30,11 @@ CGpsPort::CGpsPort(int nBiasSeconds) : m_decoder(nBiasSeconds) {
              const CNmeaDecoder::Fields *fields = m_decoder.SentenceFields();
              m_family.OnSentence(s, len);
              m_epoch.OnSentence(s, len, fields);
-             m_history.OnSentence(s, len, fields);
-             m_signals.OnSentence(s, len, fields);
-             m_tap.Add(TapKind::Sentence, s, len, m_blockWall);
+             if (m_bKeepHistory) {
+                 m_history.OnSentence(s, len, fields);
+                 m_signals.OnSentence(s, len, fields);
+                 m_tap.Add(TapKind::Sentence, s, len, m_blockWall);
+             }
              if (m_bReplyListener.load(std::memory_order_acquire)) {
                  std::lock_guard lock(m_replyLock);
                  if (m_replyListener)
@@ -42,10 +44,12 @@ CGpsPort::CGpsPort(int nBiasSeconds) : m_decoder(nBiasSeconds) {
          [this](bool valid) { m_ttff.OnFixReportAt(valid, m_blockArrived); },
          [this](FrameProtocol protocol, const unsigned char *frame, std::size_t len) {
              m_epoch.OnFrame(protocol, frame, len);
-             m_history.OnFrame(protocol, frame, len);
-             m_signals.OnFrame(protocol, frame, len);
-             m_tap.Add(protocol == FrameProtocol::Ubx ? TapKind::Ubx : TapKind::Rtcm, frame, len,
-                       m_blockWall);
+             if (m_bKeepHistory) {
+                 m_history.OnFrame(protocol, frame, len);
+                 m_signals.OnFrame(protocol, frame, len);
+                 m_tap.Add(protocol == FrameProtocol::Ubx ? TapKind::Ubx : TapKind::Rtcm, frame,
+                           len, m_blockWall);
+             }
              // The receiver's version names its baseline beside its family.
              if (protocol == FrameProtocol::Ubx && len >= 8 &&
                  ubx::Identify(frame[2], frame[3]) == ubx::Msg::MonVer && m_firmware.empty()) {
@@ -61,7 +65,8 @@ CGpsPort::CGpsPort(int nBiasSeconds) : m_decoder(nBiasSeconds) {
              }
          },
          [this](const char *s, std::size_t len) {
-             m_tap.Add(TapKind::BadSentence, s, len, m_blockWall);
+             if (m_bKeepHistory)
+                 m_tap.Add(TapKind::BadSentence, s, len, m_blockWall);
          }});
 }
 
@@ -186,7 +191,7 @@ void CGpsPort::Send(const char *data, std::size_t n) {
         return;
     // One writer at a time, so a command never lands inside a correction frame.
     std::lock_guard lock(m_sendLock);
-    if (m_source->Write(data, n, kWriteTimeoutMs, m_sendFailure))
+    if (m_source->Write(data, n, kWriteTimeoutMs, m_sendFailure) && m_bKeepHistory)
         m_tap.Add(TapKind::Sent, data, n);
 }
 
@@ -312,7 +317,8 @@ void CGpsPort::FeedWatch() {
 void CGpsPort::NotifyEpoch(bool byNewTime) {
     // One copy of the sky for both: the watch's.
     FeedWatch();
-    m_signals.OnEpoch(*m_watchSky, byNewTime);
+    if (m_bKeepHistory)
+        m_signals.OnEpoch(*m_watchSky, byNewTime);
     std::lock_guard lock(m_listenerLock);
     if (m_epochListener)
         m_epochListener();

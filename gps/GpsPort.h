@@ -111,6 +111,10 @@ public:
     const CSignalHistory &Signals() const { return m_signals; }
     // The newest sentences and frames as they came and the commands sent, for the console.
     const CStreamTap &Tap() const { return m_tap; }
+    // Whether the port keeps what only a window reads: the fix and signal histories and the
+    // console's lines (it does unless told). A port read for its figures alone, one of a fleet,
+    // saves their memory, some megabytes a receiver, and the reader's time. Before Open.
+    void KeepHistory(bool keep) { m_bKeepHistory = keep; }
     // The jamming and spoofing watch's state now, for the window.
     WatchStatus CopyWatch() const;
     // The watch's events after the one numbered seen (0: from the first kept), oldest first;
@@ -166,6 +170,7 @@ private:
     CFixHistory m_history;
     CSignalHistory m_signals;
     CStreamTap m_tap;
+    bool m_bKeepHistory = true; // set before the reader starts, read by it
     // The watch is fed on the reader thread; its status and events are copied out under the lock.
     mutable std::mutex m_watchLock;
     static constexpr std::size_t kKeptWatchEvents = 256;

@@ -20,6 +20,7 @@
 #include <sstream>
 #include <sys/socket.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace std::chrono_literals;
@@ -441,6 +442,49 @@ TEST_F(Exporter, PrometheusSeesTwoReceiversAndOneStopping) {
                           [] { ::usleep(200'000); }));
     EXPECT_EQ(query("skywatch_fix_satellites").count("a"), 1u);
     prometheus.Stop();
+}
+
+// Kilobytes of memory the process holds, from /proc; 0 if unknown.
+long ResidentKb(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.starts_with("VmRSS:"))
+            return std::atol(line.c_str() + 6);
+    return 0;
+}
+
+// A fleet in one exporter: each receiver beyond the first, fed a busy stream, costs it under
+// 2 MB; it keeps no history a window would read.
+TEST_F(Exporter, EachReceiverOfAFleetCostsUnderTwoMegabytes) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "a sanitizer's own memory swamps the figure";
+#endif
+    const int tcp = FreePort(SOCK_STREAM);
+    CSimProcess sim;
+    ASSERT_TRUE(sim.Start({"--bands", "2", "--rate", "5", "--baud", "115200", "--tcp",
+                           "127.0.0.1:" + std::to_string(tcp)}));
+    long resident[2] = {};
+    const int sizes[2] = {1, 8};
+    for (int k = 0; k < 2; ++k) {
+        std::vector<std::string> sources;
+        for (int i = 0; i < sizes[k]; ++i)
+            sources.push_back("r" + std::to_string(i) + "=tcp://127.0.0.1:" + std::to_string(tcp));
+        CExporter exporter;
+        ASSERT_TRUE(exporter.Start(sources)) << exporter.Process().Errors();
+        ASSERT_TRUE(WaitUntil(
+            [&] {
+                const auto used = Series(exporter.Metrics(), "skywatch_fix_satellites");
+                return std::count_if(used.begin(), used.end(),
+                                     [](const auto &kv) { return kv.second > 0; }) == sizes[k];
+            },
+            10s, [] { ::usleep(200'000); }));
+        // Some seconds of sentences: a console's lines or a history would have grown by now.
+        std::this_thread::sleep_for(4s);
+        resident[k] = ResidentKb(exporter.Process().Pid());
+        ASSERT_GT(resident[k], 0);
+    }
+    EXPECT_LT((resident[1] - resident[0]) / (sizes[1] - sizes[0]), 2048)
+        << resident[0] << " kB with one receiver, " << resident[1] << " kB with eight";
 }
 
 } // namespace

@@ -37,6 +37,8 @@ public:
     int Wait(int timeoutMs);
     // SIGTERM, then SIGKILL after 3 s; its output stays readable until destruction.
     void Stop();
+    // The process, -1 before Start.
+    pid_t Pid() const { return m_pid; }
 
 private:
     bool Reaped();

@@ -127,6 +127,8 @@ CReceiverMetrics::CReceiverMetrics(ExporterFamilies &families, std::string name,
                                    std::string address, int baud, std::chrono::seconds forgetAfter)
     : m_f(families), m_name(std::move(name)), m_address(std::move(address)), m_baud(baud),
       m_forgetAfter(forgetAfter) {
+    // Scraped for its figures only: no window reads the histories or the console's lines.
+    m_port.KeepHistory(false);
     m_live.resize(kLiveCount);
     const auto live = [this](std::size_t k, ExporterFamilies::Gauges *family,
                              prometheus::Labels labels) {
