@@ -112,8 +112,9 @@ void Parse(benchmark::State &state, Corpus corpus) {
 // The same bytes through a port's reader path: the hooks (receiver family, recorder, epoch
 // tracker, fix and signal histories, console tap, stopwatch) and each epoch's end (the signal
 // history's sample, the integrity watch).
-void PortParse(benchmark::State &state, Corpus corpus) {
+void PortParse(benchmark::State &state, Corpus corpus, bool keepHistory = true) {
     CGpsPort port(0);
+    port.KeepHistory(keepHistory);
     std::uint64_t epochs = 0;
     port.SetEpochListener([&] { ++epochs; });
     Run(state, corpus, port, [&](const char *block, std::size_t n) {
@@ -145,6 +146,12 @@ void BM_PortParseMulti(benchmark::State &state) {
     PortParse(state, Corpus::MultiConstellation);
 }
 BENCHMARK(BM_PortParseMulti)->Unit(benchmark::kMillisecond);
+
+// A port of the exporter's, which keeps no history and no console lines for a window.
+void BM_PortParseBufferNoHistory(benchmark::State &state) {
+    PortParse(state, Corpus::All, false);
+}
+BENCHMARK(BM_PortParseBufferNoHistory)->Unit(benchmark::kMillisecond);
 
 void BM_ParseGpsOnly(benchmark::State &state) {
     Parse(state, Corpus::GpsOnly);
