@@ -1,32 +1,61 @@
 #include "StreamTap.h"
 
 #include <algorithm>
+#include <cstring>
+
+void CStreamTap::DropOldest() {
+    --m_held;
+}
 
 void CStreamTap::Add(TapKind kind, const void *data, std::size_t n,
                      std::chrono::system_clock::time_point at) {
     std::lock_guard lock(m_lock);
-    if (m_capacity == 0)
+    if (m_capacity == 0 || m_byteCapacity == 0)
         return;
-    const std::size_t slot = static_cast<std::size_t>(m_added % m_capacity);
-    if (m_ring.size() <= slot)
-        m_ring.emplace_back();
-    TapLine &line = m_ring[slot];
-    line.seq = ++m_added;
-    line.kind = kind;
+    if (!m_bytes) {
+        m_bytes = std::make_unique_for_overwrite<char[]>(m_byteCapacity);
+        m_ring.resize(m_capacity);
+    }
+    n = std::min(n, m_byteCapacity);
+    // A line that does not fit before the block's end starts again at its beginning; the lines
+    // whose bytes it covers, and those in the end it leaves, go.
+    std::size_t start = m_head;
+    if (m_byteCapacity - start < n)
+        start = 0;
+    while (m_held > 0) {
+        const Entry &oldest = m_ring[(m_added - m_held) % m_capacity];
+        const bool covered = oldest.offset < start + n && start < oldest.offset + oldest.len;
+        const bool skipped = start == 0 && m_head != 0 && oldest.offset >= m_head;
+        if (!covered && !skipped && m_held < m_capacity)
+            break;
+        DropOldest();
+    }
+    Entry &line = m_ring[m_added % m_capacity];
+    ++m_added;
+    ++m_held;
     line.at = at;
-    // Reuses the slot's storage once the ring has gone round.
-    line.bytes.assign(static_cast<const char *>(data), n);
+    line.kind = kind;
+    line.offset = start;
+    line.len = static_cast<std::uint32_t>(n);
+    if (n > 0)
+        std::memcpy(m_bytes.get() + start, data, n);
+    m_head = start + n;
 }
 
 std::vector<TapLine> CStreamTap::Since(std::uint64_t &seen) const {
     std::lock_guard lock(m_lock);
     std::vector<TapLine> out;
-    const std::uint64_t first = std::max<std::uint64_t>(
-        seen + 1, m_added - std::min<std::uint64_t>(m_added, m_ring.size()) + 1);
+    const std::uint64_t first = std::max<std::uint64_t>(seen + 1, m_added - m_held + 1);
     if (first <= m_added) {
-        out.reserve(static_cast<std::size_t>(m_added - first + 1));
-        for (std::uint64_t s = first; s <= m_added; ++s)
-            out.push_back(m_ring[static_cast<std::size_t>((s - 1) % m_capacity)]);
+        out.resize(static_cast<std::size_t>(m_added - first + 1));
+        for (std::uint64_t s = first; s <= m_added; ++s) {
+            const Entry &e = m_ring[static_cast<std::size_t>((s - 1) % m_capacity)];
+            TapLine &line = out[static_cast<std::size_t>(s - first)];
+            line.seq = s;
+            line.kind = e.kind;
+            line.at = e.at;
+            line.bytes.assign(m_bytes.get() + e.offset, e.len);
+        }
     }
     seen = m_added;
     return out;
@@ -34,7 +63,7 @@ std::vector<TapLine> CStreamTap::Since(std::uint64_t &seen) const {
 
 std::size_t CStreamTap::Size() const {
     std::lock_guard lock(m_lock);
-    return m_ring.size();
+    return m_held;
 }
 
 std::uint64_t CStreamTap::Added() const {

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -24,17 +25,22 @@ struct TapLine {
 };
 
 // The newest lines of the stream in a fixed ring, filled on the reader thread (and by the
-// window's commands) and copied by the console: adding never waits on a reader of the copies
-// for longer than one copy of a line, and the ring never grows past its capacity.
+// window's commands) and copied by the console. The lines' bytes lie one after another in one
+// block of kBytes, written in order as they come: a line costs a copy into memory the last one
+// warmed, not a visit to a string of its own. The ring holds at most capacity lines, fewer when
+// their bytes outgrow the block (long binary frames).
 class CStreamTap {
 public:
     static constexpr std::size_t kCapacity = 10000;
-    explicit CStreamTap(std::size_t capacity = kCapacity) : m_capacity(capacity) {}
+    static constexpr std::size_t kBytes = std::size_t{4} << 20;
+    explicit CStreamTap(std::size_t capacity = kCapacity, std::size_t bytes = kBytes)
+        : m_capacity(capacity), m_byteCapacity(bytes) {}
 
     void Add(TapKind kind, const void *data, std::size_t n) {
         Add(kind, data, n, std::chrono::system_clock::now());
     }
     // A line that came at the given time (the reader's: its block's, read once for all its lines).
+    // A line longer than the whole block keeps its first kBytes.
     void Add(TapKind kind, const void *data, std::size_t n,
              std::chrono::system_clock::time_point at);
     // The lines after the one numbered seen that the ring still holds, oldest first; seen
@@ -47,8 +53,21 @@ public:
     std::uint64_t Added() const;
 
 private:
+    struct Entry {
+        std::chrono::system_clock::time_point at;
+        std::size_t offset = 0; // of its bytes in m_bytes
+        std::uint32_t len = 0;
+        TapKind kind = TapKind::Sentence;
+    };
+    // The oldest line held goes, its bytes with it.
+    void DropOldest();
+
     const std::size_t m_capacity;
+    const std::size_t m_byteCapacity;
     mutable std::mutex m_lock;
-    std::vector<TapLine> m_ring;
-    std::uint64_t m_added = 0;
+    std::vector<Entry> m_ring; // line seq lives at (seq - 1) % capacity
+    std::unique_ptr<char[]> m_bytes;
+    std::size_t m_head = 0;    // where the next line's bytes go
+    std::uint64_t m_added = 0; // lines ever added: the newest's number
+    std::size_t m_held = 0;    // lines held: numbers m_added - m_held + 1 to m_added
 };
