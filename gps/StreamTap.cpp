@@ -5,6 +5,14 @@
 
 void CStreamTap::DropOldest() {
     --m_held;
+    if (++m_oldest == m_capacity)
+        m_oldest = 0;
+}
+
+std::size_t CStreamTap::Slot(std::size_t fromOldest) const {
+    // No division on the reader's path: the sum is under twice the capacity.
+    const std::size_t slot = m_oldest + fromOldest;
+    return slot >= m_capacity ? slot - m_capacity : slot;
 }
 
 void CStreamTap::Add(TapKind kind, const void *data, std::size_t n,
@@ -23,14 +31,14 @@ void CStreamTap::Add(TapKind kind, const void *data, std::size_t n,
     if (m_byteCapacity - start < n)
         start = 0;
     while (m_held > 0) {
-        const Entry &oldest = m_ring[(m_added - m_held) % m_capacity];
+        const Entry &oldest = m_ring[m_oldest];
         const bool covered = oldest.offset < start + n && start < oldest.offset + oldest.len;
         const bool skipped = start == 0 && m_head != 0 && oldest.offset >= m_head;
         if (!covered && !skipped && m_held < m_capacity)
             break;
         DropOldest();
     }
-    Entry &line = m_ring[m_added % m_capacity];
+    Entry &line = m_ring[Slot(m_held)];
     ++m_added;
     ++m_held;
     line.at = at;
@@ -49,7 +57,7 @@ std::vector<TapLine> CStreamTap::Since(std::uint64_t &seen) const {
     if (first <= m_added) {
         out.resize(static_cast<std::size_t>(m_added - first + 1));
         for (std::uint64_t s = first; s <= m_added; ++s) {
-            const Entry &e = m_ring[static_cast<std::size_t>((s - 1) % m_capacity)];
+            const Entry &e = m_ring[Slot(static_cast<std::size_t>(s - (m_added - m_held + 1)))];
             TapLine &line = out[static_cast<std::size_t>(s - first)];
             line.seq = s;
             line.kind = e.kind;

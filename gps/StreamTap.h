@@ -61,11 +61,14 @@ private:
     };
     // The oldest line held goes, its bytes with it.
     void DropOldest();
+    // The ring's slot of the line that many after the oldest held.
+    std::size_t Slot(std::size_t fromOldest) const;
 
     const std::size_t m_capacity;
     const std::size_t m_byteCapacity;
     mutable std::mutex m_lock;
-    std::vector<Entry> m_ring; // line seq lives at (seq - 1) % capacity
+    std::vector<Entry> m_ring;
+    std::size_t m_oldest = 0; // the oldest held line's slot
     std::unique_ptr<char[]> m_bytes;
     std::size_t m_head = 0;    // where the next line's bytes go
     std::uint64_t m_added = 0; // lines ever added: the newest's number
