@@ -428,13 +428,17 @@ struct CIntegrityWatch::Impl {
     // referenceFromS and referenceToS ago), held while a sign keeps the new samples out. Its
     // times are the watch's own clock (mono), which a jump of the fix time does not move.
     struct Series {
-        std::deque<Sample> samples; // oldest first, one clock: their times rise
+        // Oldest first from index first on (those before it are gone), one clock: their times
+        // rise. A vector with its gone front dropped now and then: the window indexes it often.
+        std::vector<Sample> samples;
+        std::size_t first = 0;
         double ref = -1.0;
         double lastT = -1.0;
         double elevation = 0.0;
         std::uint64_t namedIn = 0; // the last epoch whose sky named it
         // The reference window as last looked at, slid rather than gathered each epoch: samples
-        // [windowFrom, windowTo), and the clean values above 0 among them, sorted.
+        // [windowFrom, windowTo) (first <= windowFrom <= windowTo), and the clean values above 0
+        // among them, sorted.
         std::size_t windowFrom = 0, windowTo = 0;
         std::vector<double> window;
     };
@@ -495,7 +499,7 @@ struct CIntegrityWatch::Impl {
     // The window only moves forward, as the watch's clock does: samples leave at its old end
     // and enter at its new one.
     void Reference(Series &s, double now) const {
-        const std::deque<Sample> &q = s.samples;
+        const std::vector<Sample> &q = s.samples;
         for (; s.windowFrom < q.size() && now - q[s.windowFrom].t > t.referenceFromS;
              ++s.windowFrom)
             if (s.windowFrom < s.windowTo)
@@ -507,12 +511,12 @@ struct CIntegrityWatch::Impl {
                 s.window.insert(std::upper_bound(s.window.begin(), s.window.end(), x.value),
                                 x.value);
         }
-        const auto from = q.begin() + static_cast<std::ptrdiff_t>(s.windowFrom);
-        const auto to = q.begin() + static_cast<std::ptrdiff_t>(s.windowTo);
+        const Sample *const from = q.data() + s.windowFrom;
+        const Sample *const to = q.data() + s.windowTo;
         // The clean samples' span, and that of those above 0; the times rise along the window.
         double first = now, last = 0.0, quietFirst = now, quietLast = 0.0;
         bool bQuietFirst = false, bFirst = false;
-        for (auto x = from; x != to && !(bQuietFirst && bFirst); ++x) {
+        for (const Sample *x = from; x != to && !(bQuietFirst && bFirst); ++x) {
             if (!x->clean)
                 continue;
             if (!bQuietFirst)
@@ -521,7 +525,7 @@ struct CIntegrityWatch::Impl {
                 first = x->t, bFirst = true;
         }
         bool bQuietLast = false, bLast = false;
-        for (auto x = to; x != from && !(bQuietLast && bLast);) {
+        for (const Sample *x = to; x != from && !(bQuietLast && bLast);) {
             --x;
             if (!x->clean)
                 continue;
@@ -552,18 +556,26 @@ struct CIntegrityWatch::Impl {
     void Add(Series &s, double now, double value, bool clean) {
         s.lastT = now;
         // One sample a second is reference enough, whatever the receiver's rate.
-        if (!s.samples.empty() && now - s.samples.back().t < 0.9 && now >= s.samples.back().t)
+        if (s.samples.size() > s.first && now - s.samples.back().t < 0.9 &&
+            now >= s.samples.back().t)
             return;
         s.samples.push_back({now, value, clean});
-        while (!s.samples.empty() && now - s.samples.front().t > t.referenceFromS + 1.0) {
+        while (s.first < s.samples.size() && now - s.samples[s.first].t > t.referenceFromS + 1.0) {
             // Gone before the window slid past it: it leaves the window here.
-            if (s.windowFrom > 0)
-                --s.windowFrom;
-            else if (s.windowTo > 0)
-                Leave(s, s.samples.front());
-            if (s.windowTo > 0)
-                --s.windowTo;
-            s.samples.pop_front();
+            if (s.windowFrom == s.first) {
+                if (s.windowTo > s.first)
+                    Leave(s, s.samples[s.first]);
+                ++s.windowFrom;
+                s.windowTo = std::max(s.windowTo, s.windowFrom);
+            }
+            ++s.first;
+        }
+        if (s.first >= 64 && 2 * s.first >= s.samples.size()) {
+            s.samples.erase(s.samples.begin(),
+                            s.samples.begin() + static_cast<std::ptrdiff_t>(s.first));
+            s.windowFrom -= s.first;
+            s.windowTo -= s.first;
+            s.first = 0;
         }
     }
 };
