@@ -1,5 +1,6 @@
 #include "Compare.h"
 
+#include "FixTrack.h"
 #include "LivePort.h"
 #include "SignalHistory.h"
 
@@ -42,12 +43,6 @@ BandMeans MeanCn0(const SignalHistoryCopy &history) {
         }
     }
     return means;
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    const std::size_t n = v.size();
-    return n % 2 == 1 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2.0;
 }
 
 // v to 1/per (so 3.25 prints as 3.25, not 3.2500000000000004).
@@ -112,7 +107,7 @@ Json RunsJson(const Runs &runs) {
             fixes.push_back(*run);
     }
     out["runs"] = times;
-    out["median"] = fixes.empty() ? Json(nullptr) : Json(Rounded(Median(fixes), 10));
+    out["median"] = fixes.empty() ? Json(nullptr) : Json(Rounded(Percentile(fixes, 50.0), 10));
     out["failures"] = runs.size() - fixes.size();
     return out;
 }
@@ -203,7 +198,8 @@ int RunCompare(const CompareOptions &options, const RestartSteps &steps) {
         row["gnss"] = GnssName(gnss);
         row["id"] = id;
         row["band"] = BandName(gnss, id);
-        row["median_db"] = diffs.empty() ? Json(nullptr) : Json(Rounded(Median(diffs), 100));
+        row["median_db"] =
+            diffs.empty() ? Json(nullptr) : Json(Rounded(Percentile(diffs, 50.0), 100));
         row["satellites"] = diffs.size();
         row["onlyA"] = onlyA;
         row["onlyB"] = onlyB;
