@@ -32,6 +32,19 @@ CEpochRepaint::~CEpochRepaint() {
     m_port.SetEpochListener({});
 }
 
+bool CEpochRepaint::TickPaints() const {
+    const LinkState link = m_port.CopyLinkState();
+    return link.bOpen != m_bPaintedOpen || link.bReconnecting != m_bPaintedReconnecting ||
+           m_pacer.TickPaints(CRepaintPacer::Clock::now());
+}
+
+void CEpochRepaint::Painted() {
+    m_pacer.Painted(CRepaintPacer::Clock::now());
+    const LinkState link = m_port.CopyLinkState();
+    m_bPaintedOpen = link.bOpen;
+    m_bPaintedReconnecting = link.bReconnecting;
+}
+
 void CEpochRepaint::OnEpoch() {
     if (m_timer.isActive())
         return;

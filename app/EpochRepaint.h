@@ -42,8 +42,10 @@ public:
     CEpochRepaint(const CEpochRepaint &) = delete;
     CEpochRepaint &operator=(const CEpochRepaint &) = delete;
 
-    bool TickPaints() const { return m_pacer.TickPaints(CRepaintPacer::Clock::now()); }
-    void Painted() { m_pacer.Painted(CRepaintPacer::Clock::now()); }
+    // As the pacer says, or when the link went away or came back since the last paint: an
+    // unplug must show while it lasts, not wait for the epochs' silence to outlast it.
+    bool TickPaints() const;
+    void Painted();
 
 protected:
     void timerEvent(QTimerEvent *event) override;
@@ -55,4 +57,5 @@ private:
     std::function<void()> m_paint;
     CRepaintPacer m_pacer;
     QBasicTimer m_timer;
+    bool m_bPaintedOpen = false, m_bPaintedReconnecting = false; // the link as last painted
 };
