@@ -201,7 +201,7 @@ struct Port {
     Port() {
         decoder.SetClock(NowMs);
         decoder.SetHooks(
-            {[this](const char *block, std::size_t n) { family.OnBlock(block, n); },
+            {{},
              [this](const char *s, std::size_t len) {
                  family.OnSentence(s, len);
                  epoch.OnSentence(s, len);
@@ -212,6 +212,8 @@ struct Port {
              },
              [this](bool valid) { ttff.OnFixReportAt(valid, blockArrived); },
              [this](FrameProtocol protocol, const unsigned char *frame, std::size_t len) {
+                 if (protocol == FrameProtocol::Ubx)
+                     family.OnUbxFrame();
                  epoch.OnFrame(protocol, frame, len);
                  history.OnFrame(protocol, frame, len);
                  signals.OnFrame(protocol, frame, len);
@@ -494,9 +496,22 @@ void CheckTextReaders(std::string_view bytes) {
     }
 }
 
-void FeedBlocks(CReceiverFamily &recogniser, std::string_view bytes, std::size_t block) {
+// The family a decoder's sentences and UBX frames name, the bytes fed in blocks of `block`.
+ReceiverFamily Recognise(std::string_view bytes, std::size_t block) {
+    CReceiverFamily family;
+    CNmeaDecoder decoder(0);
+    decoder.SetHooks({{},
+                      [&](const char *s, std::size_t n) { family.OnSentence(s, n); },
+                      {},
+                      [&](FrameProtocol protocol, const unsigned char *, std::size_t) {
+                          if (protocol == FrameProtocol::Ubx)
+                              family.OnUbxFrame();
+                      }});
     for (std::size_t at = 0; at < bytes.size(); at += block)
-        recogniser.OnBlock(bytes.data() + at, std::min(block, bytes.size() - at));
+        decoder.ParseBuffer(bytes.data() + at,
+                            static_cast<int>(std::min(block, bytes.size() - at)));
+    CheckFamily(family);
+    return family.Current();
 }
 
 int ReplyMode(const std::uint8_t *data, std::size_t size) {
@@ -513,18 +528,20 @@ int ReplyMode(const std::uint8_t *data, std::size_t size) {
     // A restart in a family's own language names that family to the recogniser (SiRF's for an
     // unknown one), and its NMEA lines carry a good checksum.
     const std::string restart = ComposeRestart(family, kind);
-    CReceiverFamily named;
+    ReceiverFamily named;
     if (family == ReceiverFamily::Ublox) {
-        FeedBlocks(named, restart, block);
+        named = Recognise(restart, block);
     } else {
         Check(restart.size() > 6 && restart.ends_with("\r\n"), "restart line without CR LF");
-        named.OnSentence(restart.data(), restart.size());
+        CReceiverFamily line;
+        line.OnSentence(restart.data(), restart.size());
+        named = line.Current();
         std::vector<char> again(restart.begin(), restart.end() - 5);
         again.resize(kSentenceBufferSize);
         AppendChecksum(again.data(), again.size());
         Check(restart == again.data(), "restart line's checksum wrong");
     }
-    Check(named.Current() == (family == ReceiverFamily::Unknown ? ReceiverFamily::Sirf : family),
+    Check(named == (family == ReceiverFamily::Unknown ? ReceiverFamily::Sirf : family),
           "restart does not name its own family");
     char line[kSentenceBufferSize];
     const char *sirf = kind == RestartKind::Cold   ? ComposeColdStart(line)
@@ -534,19 +551,16 @@ int ReplyMode(const std::uint8_t *data, std::size_t size) {
           "SiRF restart differs between its two composers, or has no name");
     // The queries: one UBX poll, then NMEA lines the recogniser reads as the family they ask.
     const std::string queries = ComposeFamilyQueries();
-    CReceiverFamily asked;
-    asked.OnBlock(queries.data(), queries.size());
-    Check(asked.Current() == ReceiverFamily::Ublox, "the UBX poll is not a good frame");
+    Check(Recognise(queries, queries.size()) == ReceiverFamily::Ublox,
+          "the UBX poll is not a good frame");
 
     CheckAppendChecksum(rest);
 
     // The raw bytes give the same family however they are cut; each line read as a sentence
     // leaves a family inside the enum.
-    CReceiverFamily cut, whole;
-    FeedBlocks(cut, rest, block);
-    whole.OnBlock(rest.data(), rest.size());
-    CheckFamily(cut);
-    Check(cut.Current() == whole.Current(), "UBX recognition depends on the blocks");
+    Check(Recognise(rest, block) == Recognise(rest, rest.size()),
+          "recognition depends on the blocks");
+    CReceiverFamily whole;
     for (std::size_t at = 0; at < rest.size();) {
         const std::size_t end = std::min(rest.find('\n', at), rest.size() - 1) + 1;
         whole.OnSentence(rest.data() + at, end - at);
@@ -555,18 +569,18 @@ int ReplyMode(const std::uint8_t *data, std::size_t size) {
         at = end;
     }
 
-    // A well-formed frame of any class names u-blox; the same frame with a bad checksum does not.
+    // A well-formed frame of a class receivers send names u-blox; the same frame with a bad
+    // checksum does not.
     if (rest.size() >= 2) {
+        constexpr std::uint8_t kClasses[] = {0x01, 0x02, 0x05, 0x06, 0x0A, 0x0D, 0x27};
         const std::string frame =
-            UbxFrame(static_cast<std::uint8_t>(rest[0]), static_cast<std::uint8_t>(rest[1]),
-                     rest.substr(2, 4096));
-        CReceiverFamily good, bad;
-        FeedBlocks(good, frame, block);
-        Check(good.Current() == ReceiverFamily::Ublox, "good UBX frame not recognised");
+            UbxFrame(kClasses[static_cast<std::uint8_t>(rest[0]) % std::size(kClasses)],
+                     static_cast<std::uint8_t>(rest[1]), rest.substr(2, 4096));
+        Check(Recognise(frame, block) == ReceiverFamily::Ublox, "good UBX frame not recognised");
         std::string broken = frame;
         broken.back() = static_cast<char>(broken.back() ^ 1);
-        FeedBlocks(bad, broken, block);
-        Check(bad.Current() == ReceiverFamily::Unknown, "UBX frame with a bad checksum recognised");
+        Check(Recognise(broken, block) == ReceiverFamily::Unknown,
+              "UBX frame with a bad checksum recognised");
     }
 
     GeoPoint point;

@@ -90,10 +90,12 @@ struct Decoding {
         // feedings once made their tables differ).
         decoder.SetClock([] { return std::int64_t{1000}; });
         decoder.SetHooks(
-            {[this](const char *b, std::size_t n) { family.OnBlock(b, n); },
+            {{},
              [this](const char *l, std::size_t n) { family.OnSentence(l, n); },
              [this](bool valid) { stopwatch.OnFixReport(valid); },
              [this](FrameProtocol protocol, const unsigned char *frame, std::size_t len) {
+                 if (protocol == FrameProtocol::Ubx)
+                     family.OnUbxFrame();
                  frames = (frames ^ static_cast<std::uint64_t>(protocol)) * 1099511628211ull;
                  for (std::size_t i = 0; i < len; ++i)
                      frames = (frames ^ frame[i]) * 1099511628211ull;

@@ -21,10 +21,7 @@ CGpsPort::CGpsPort(int nBiasSeconds) : m_decoder(nBiasSeconds) {
     // recording keeps every block as it came, the history every fix and each second's signals.
     // The stopwatch takes the time the fix's bytes arrived, not the time they were decoded.
     m_decoder.SetHooks(
-        {[this](const char *block, std::size_t n) {
-             m_family.OnBlock(block, n);
-             m_recorder.OnBlock(block, n);
-         },
+        {[this](const char *block, std::size_t n) { m_recorder.OnBlock(block, n); },
          [this](const char *s, std::size_t len) {
              // Split once by the decoder, for itself and for these.
              const CNmeaDecoder::Fields *fields = m_decoder.SentenceFields();
@@ -43,6 +40,8 @@ CGpsPort::CGpsPort(int nBiasSeconds) : m_decoder(nBiasSeconds) {
          },
          [this](bool valid) { m_ttff.OnFixReportAt(valid, m_blockArrived); },
          [this](FrameProtocol protocol, const unsigned char *frame, std::size_t len) {
+             if (protocol == FrameProtocol::Ubx)
+                 m_family.OnUbxFrame();
              m_epoch.OnFrame(protocol, frame, len);
              if (m_bKeepHistory) {
                  m_history.OnFrame(protocol, frame, len);

@@ -1003,9 +1003,11 @@ void CIntegrityWatch::OnEpoch(const WatchEpoch &e) {
         if (in != nullptr)
             for (std::size_t b = 0; b < in->nBlocks && b < Integrity::kMaxBlocks; ++b) {
                 if (in->blocks[b].jamInd >= 0)
-                    base.jamInd[b][std::min<std::size_t>(in->blocks[b].jamInd, 255)] += 1.0;
+                    base.jamInd[b][std::min(static_cast<std::size_t>(in->blocks[b].jamInd),
+                                            std::size_t{255})] += 1.0;
                 if (in->blocks[b].agcPermil >= 0)
-                    base.agc[b][std::min<std::size_t>(in->blocks[b].agcPermil / 10, 100)] += 1.0;
+                    base.agc[b][std::min(static_cast<std::size_t>(in->blocks[b].agcPermil / 10),
+                                         std::size_t{100})] += 1.0;
             }
         base.epochs += 1.0;
         ++w.epochsSinceSave;

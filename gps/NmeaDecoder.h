@@ -21,8 +21,10 @@ enum class FrameProtocol : std::uint8_t { Ubx, Rtcm3 };
 // What other parts may watch in the stream. All of them run on the thread that feeds the decoder,
 // so they must be set before that thread starts and must be quick.
 struct NmeaHooks {
-    // Every byte as it arrives (binary frames included), in order with onSentence: a block comes
-    // in pieces, each up to the end of the sentence handed on next, then the rest.
+    // Every byte as it arrives (binary frames included): a block comes in pieces, each up to the
+    // end of the sentence or frame handed on next, then the rest. In order with onSentence and
+    // onFrame but for one case: the bytes of a false frame cut by a block edge have gone by
+    // before the sentences and frames read again from them are handed on.
     std::function<void(const char *block, std::size_t n)> onBlock;
     // Every complete sentence whose checksum is good, "$" through the checksum's digits, whatever
     // its type (proprietary and unknown ones included). Called before the sentence is decoded;

@@ -64,7 +64,7 @@ std::int64_t FrameTimeMs(const std::string &f) {
         static_cast<unsigned char>(f[3]) != 0x07)
         return -1;
     std::uint32_t itow = 0;
-    for (int i = 3; i >= 0; --i)
+    for (std::size_t i = 4; i-- > 0;)
         itow = (itow << 8) | static_cast<unsigned char>(f[6 + i]);
     return itow;
 }

@@ -15,25 +15,17 @@ const char *FamilyName(ReceiverFamily family);
 // Fed on the reader thread; Current() may be read from any thread.
 class CReceiverFamily {
 public:
-    // Forgets the family and any half-seen frame, for a new connection.
-    void Reset();
+    // Forgets the family, for a new connection.
+    void Reset() { Set(ReceiverFamily::Unknown); }
     // s holds one whole checksum-good sentence, "$" through its line end, len bytes.
     void OnSentence(const char *s, std::size_t len);
-    // Every block of raw bytes as read, for the UBX frames between the sentences; passed over
-    // while the family is u-blox, which a frame can only repeat.
-    void OnBlock(const char *block, std::size_t n);
+    // A UBX frame whose checksum holds, as the decoder takes it: in the stream's order with the
+    // sentences wherever the block edges fall, which raw blocks are not.
+    void OnUbxFrame() { Set(ReceiverFamily::Ublox); }
     ReceiverFamily Current() const { return m_family.load(std::memory_order_relaxed); }
 
 private:
     void Set(ReceiverFamily family) { m_family.store(family, std::memory_order_relaxed); }
-    void UbxByte(std::uint8_t b);
 
     std::atomic<ReceiverFamily> m_family{ReceiverFamily::Unknown};
-    // A UBX frame being followed across blocks: bytes seen so far, its payload length, and its
-    // running checksum.
-    std::size_t m_nUbx = 0;
-    std::size_t m_nUbxLength = 0;
-    std::uint8_t m_ckA = 0;
-    std::uint8_t m_ckB = 0;
-    std::uint8_t m_ubxCkA = 0;
 };
