@@ -496,16 +496,19 @@ void CheckTextReaders(std::string_view bytes) {
     }
 }
 
-// The family a decoder's sentences and UBX frames name, the bytes fed in blocks of `block`.
-ReceiverFamily Recognise(std::string_view bytes, std::size_t block) {
+// The family a decoder's sentences and UBX frames name, the bytes fed in blocks of `block`;
+// `whole`, when given, says whether one frame of all the bytes came out.
+ReceiverFamily Recognise(std::string_view bytes, std::size_t block, bool *whole = nullptr) {
     CReceiverFamily family;
     CNmeaDecoder decoder(0);
     decoder.SetHooks({{},
                       [&](const char *s, std::size_t n) { family.OnSentence(s, n); },
                       {},
-                      [&](FrameProtocol protocol, const unsigned char *, std::size_t) {
+                      [&](FrameProtocol protocol, const unsigned char *, std::size_t len) {
                           if (protocol == FrameProtocol::Ubx)
                               family.OnUbxFrame();
+                          if (whole != nullptr && len == bytes.size())
+                              *whole = true;
                       }});
     for (std::size_t at = 0; at < bytes.size(); at += block)
         decoder.ParseBuffer(bytes.data() + at,
@@ -551,7 +554,8 @@ int ReplyMode(const std::uint8_t *data, std::size_t size) {
           "SiRF restart differs between its two composers, or has no name");
     // The queries: one UBX poll, then NMEA lines the recogniser reads as the family they ask.
     const std::string queries = ComposeFamilyQueries();
-    Check(Recognise(queries, queries.size()) == ReceiverFamily::Ublox,
+    Check(Recognise(std::string_view(queries).substr(0, queries.find('$')), block) ==
+              ReceiverFamily::Ublox,
           "the UBX poll is not a good frame");
 
     CheckAppendChecksum(rest);
@@ -570,7 +574,7 @@ int ReplyMode(const std::uint8_t *data, std::size_t size) {
     }
 
     // A well-formed frame of a class receivers send names u-blox; the same frame with a bad
-    // checksum does not.
+    // checksum is not taken (what it held is read again, and may name anyone).
     if (rest.size() >= 2) {
         constexpr std::uint8_t kClasses[] = {0x01, 0x02, 0x05, 0x06, 0x0A, 0x0D, 0x27};
         const std::string frame =
@@ -579,8 +583,9 @@ int ReplyMode(const std::uint8_t *data, std::size_t size) {
         Check(Recognise(frame, block) == ReceiverFamily::Ublox, "good UBX frame not recognised");
         std::string broken = frame;
         broken.back() = static_cast<char>(broken.back() ^ 1);
-        Check(Recognise(broken, block) == ReceiverFamily::Unknown,
-              "UBX frame with a bad checksum recognised");
+        bool taken = false;
+        (void)Recognise(broken, block, &taken);
+        Check(!taken, "UBX frame with a bad checksum taken");
     }
 
     GeoPoint point;
