@@ -90,10 +90,10 @@ void CSignalHistory::OnFrame(FrameProtocol protocol, const unsigned char *frame,
         return;
     const unsigned char *payload = frame + 6;
     const std::size_t n = len - 8;
-    // NAV-EOE: the epoch that ends is the latest time's, not the one before.
+    // NAV-EOE: the epoch that ends is the latest time's, not the one before, whether frames or
+    // sentences gave it.
     if (frame[3] == kEoe) {
-        if (m_ubxTimed)
-            m_prevTime = m_time;
+        m_prevTime = m_time;
         return;
     }
     std::uint32_t iTow = 0;

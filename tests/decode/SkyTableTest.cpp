@@ -452,9 +452,39 @@ TEST(SignalHistory, OneSampleASecondWithinItsBound) {
 
 namespace {
 
-// A receiver's capture through the port's parts (epoch tracker, signal history), in reads of a
-// serial line's size: a UBX-only or mixed stream's history has a sample for each second of fix
-// time the other decoder reported, one each, none doubled by the two protocols.
+// A stream through the port's parts (epoch tracker, signal history) in reads of `block` bytes, an
+// epoch sampled as the reader samples it.
+SignalHistoryCopy HistoryOf(const std::string &stream, std::size_t block) {
+    CNmeaDecoder decoder(0);
+    decoder.SetClock(TestClock);
+    CEpochTracker epoch;
+    CSignalHistory history;
+    decoder.SetHooks({nullptr,
+                      [&](const char *s, std::size_t len) {
+                          epoch.OnSentence(s, len);
+                          history.OnSentence(s, len);
+                      },
+                      nullptr,
+                      [&](FrameProtocol protocol, const unsigned char *frame, std::size_t len) {
+                          epoch.OnFrame(protocol, frame, len);
+                          history.OnFrame(protocol, frame, len);
+                      }});
+    for (std::size_t at = 0; at < stream.size(); at += block) {
+        g_nowMs += 10;
+        decodetest::Feed(decoder, stream.substr(at, block));
+        if (epoch.BlockDone())
+            history.OnEpoch(decoder, true);
+    }
+    if (epoch.Quiet())
+        history.OnEpoch(decoder);
+    SignalHistoryCopy copy = history.Copy();
+    EXPECT_EQ(history.Size(), copy.samples.size());
+    return copy;
+}
+
+// A receiver's capture through the port's parts, in reads of a serial line's size: a UBX-only or
+// mixed stream's history has a sample for each second of fix time the other decoder reported, one
+// each, none doubled by the two protocols.
 TEST(SignalHistory, CapturesGiveOneSampleASecond) {
     for (const char *capture : {"ublox-zed-f9r.log", "ublox-zed-f9p-hp.log", "ublox-glo.log",
                                 "u-blox-m8t-time.log", "ublox8-uniqid-monhw.log", "neo-m8n.log"}) {
@@ -469,36 +499,29 @@ TEST(SignalHistory, CapturesGiveOneSampleASecond) {
             if (line.find("\"class\":\"TPV\"") != std::string::npos && at != std::string::npos)
                 seconds.insert(line.substr(at + 8, 19));
         }
-        CNmeaDecoder decoder(0);
-        decoder.SetClock(TestClock);
-        CEpochTracker epoch;
-        CSignalHistory history;
-        decoder.SetHooks({nullptr,
-                          [&](const char *s, std::size_t len) {
-                              epoch.OnSentence(s, len);
-                              history.OnSentence(s, len);
-                          },
-                          nullptr,
-                          [&](FrameProtocol protocol, const unsigned char *frame, std::size_t len) {
-                              epoch.OnFrame(protocol, frame, len);
-                              history.OnFrame(protocol, frame, len);
-                          }});
-        for (std::size_t at = 0; at < log.size(); at += 64) {
-            g_nowMs += 10;
-            decodetest::Feed(decoder, log.substr(at, 64));
-            if (epoch.BlockDone())
-                history.OnEpoch(decoder, true);
-        }
-        if (epoch.Quiet())
-            history.OnEpoch(decoder);
-        const SignalHistoryCopy copy = history.Copy();
+        const SignalHistoryCopy copy = HistoryOf(log, 64);
         // The other decoder leaves out a capture's first or last epoch where it starts or ends
         // inside it; the history may not.
         EXPECT_NEAR(static_cast<double>(copy.samples.size()), static_cast<double>(seconds.size()),
                     1.0);
         for (std::size_t i = 1; i < copy.samples.size(); ++i)
             EXPECT_EQ(copy.samples[i].time, copy.samples[i - 1].time + 1) << i;
-        EXPECT_EQ(history.Size(), copy.samples.size());
+    }
+    // Sentences that give the time, each epoch closed by a NAV-EOE (a u-blox receiver sending
+    // NMEA and that one frame): every epoch sampled at its own time, the last one too.
+    std::string stream;
+    for (int second = 0; second < 5; ++second) {
+        char body[64];
+        std::snprintf(body, sizeof body, "GNRMC,12000%d.00,A,4807.038,N,01131.000,E,,,311223,,",
+                      second);
+        stream += Sentence(body) + Sentence("GPGSV,1,1,01,10,45,100,42") +
+                  decodetest::UbxFrame(0x01, 0x61, std::string(4, '\0'));
+    }
+    for (const std::size_t block : {1, 7, 64}) {
+        const SignalHistoryCopy copy = HistoryOf(stream, block);
+        ASSERT_EQ(copy.samples.size(), 5u) << block;
+        for (std::size_t i = 0; i < copy.samples.size(); ++i)
+            EXPECT_EQ(copy.samples[i].time % 86400, 12 * 3600 + static_cast<int>(i)) << block;
     }
 }
 
