@@ -188,9 +188,10 @@ CSkyTable::GsvSat *CSkyTable::OpenGsv(int hint, int signal, int total, int messa
         o.next = 1;
     }
     // A lost or repeated message spoils the cycle: wait for the next message 1. A message of
-    // another sequence (another count) is never taken for the next of this one.
-    if (o.slot == nullptr || o.next != message || o.total != total || o.inView != inView ||
-        total < 1) {
+    // another sequence (another count) is never taken for the next of this one, nor one numbered
+    // 0, which would match the wait itself and add to the cycle just completed.
+    if (o.slot == nullptr || message < 1 || o.next != message || o.total != total ||
+        o.inView != inView || total < 1) {
         o.next = 0;
         return nullptr;
     }

@@ -284,6 +284,11 @@ const TableCase kTableCases[] = {
       "GPGSV,1,1,01,09,40,083,30,8"},
      0,
      "GPS5/46 GPS9/30 used 0 dop 0,0,0"},
+    // A message numbered 0 (or not a number) after a whole cycle belongs to none.
+    {"MessageZeroJoinsNoCycle",
+     {"GPGSV,1,1,01,05,40,083,46", "GPGSV,1,0,01,07,40,083,41", "GPGSV,1,x,01,08,40,083,41"},
+     0,
+     "GPS5/46 used 0 dop 0,0,0"},
 };
 
 // The same sentences in one block give the same table as one per block: where the reads cut the
