@@ -395,7 +395,9 @@ void CNmeaDecoder::FeedSky(const char *sentence, const Fields &f, const int *val
     for (std::size_t at = 4; at + 3 <= std::min(f.count, Fields::kMax) && n < room; at += 4) {
         if (f[at].n == 0)
             continue;
-        const bool hasPosition = f[at + 1].n != 0 && f[at + 2].n != 0;
+        // An elevation or azimuth no sky has is no position, not a place on the plot.
+        const bool hasPosition = f[at + 1].n != 0 && f[at + 2].n != 0 && value[at + 1] >= -90 &&
+                                 value[at + 1] <= 90 && value[at + 2] >= 0 && value[at + 2] <= 360;
         out[n++] = {value[at], value[at + 1], value[at + 2], value[at + 3], hasPosition, id};
     }
     m_sky.CloseGsv(n, m_nowMs);

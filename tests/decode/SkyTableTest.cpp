@@ -212,14 +212,15 @@ struct TableCase {
     const char *name;
     std::vector<std::string> sentences; // fed one per 1 s tick
     std::int64_t lookAfterMs;           // the copy is taken this long after the last one
-    std::string want;                   // "GPS5u GLONASS3 ..." (u = used), sorted; then DOPs
+    std::string want; // "GPS5u/46 GLONASS3?/30 ..." (u: used, ?: no position), sorted; then DOPs
 };
 
 std::string Describe(const SkyView &v) {
     std::string out;
     for (std::size_t i = 0; i < v.count; ++i)
         out += std::string(GnssName(v.sats[i].gnss)) + std::to_string(v.sats[i].sv) +
-               (v.sats[i].used ? "u" : "") + "/" + std::to_string(v.sats[i].snr) + " ";
+               (v.sats[i].used ? "u" : "") + (v.sats[i].hasPosition ? "" : "?") + "/" +
+               std::to_string(v.sats[i].snr) + " ";
     return out + "used " + std::to_string(v.used) + " dop " + std::to_string(v.pdop) + "," +
            std::to_string(v.hdop) + "," + std::to_string(v.vdop);
 }
@@ -285,6 +286,10 @@ const TableCase kTableCases[] = {
      0,
      "GPS5/46 GPS9/30 used 0 dop 0,0,0"},
     // A message numbered 0 (or not a number) after a whole cycle belongs to none.
+    {"PositionOutOfTheSkyIsNone",
+     {"GPGSV,1,1,04,05,40,083,46,07,95,100,41,08,40,400,30,09,-5,010,20"},
+     0,
+     "GPS5/46 GPS7?/41 GPS8?/30 GPS9/20 used 0 dop 0,0,0"},
     {"MessageZeroJoinsNoCycle",
      {"GPGSV,1,1,01,05,40,083,46", "GPGSV,1,0,01,07,40,083,41", "GPGSV,1,x,01,08,40,083,41"},
      0,
