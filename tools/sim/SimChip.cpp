@@ -306,8 +306,8 @@ void CSimChip::OnLine(const std::string &line, std::vector<int> &restarts) {
 void CSimChip::OnFrame(std::vector<int> &restarts) {
     std::string hex = "UBX";
     char byte[4];
-    for (unsigned char b : m_frame) {
-        std::snprintf(byte, sizeof byte, " %02X", b);
+    for (const char c : m_frame) {
+        std::snprintf(byte, sizeof byte, " %02X", static_cast<unsigned char>(c));
         hex += byte;
     }
     unsigned char ckA = 0, ckB = 0;
@@ -340,7 +340,7 @@ void CSimChip::OnFrame(std::vector<int> &restarts) {
         std::fprintf(stderr, "ignored (not a %s restart): %s\n", FamilyText(m_family), hex.c_str());
         return;
     }
-    const unsigned mask = at(6) | at(7) << 8;
+    const unsigned mask = static_cast<unsigned>(at(6)) | static_cast<unsigned>(at(7)) << 8;
     const int cfg = mask == 0xFFFF ? kCold : mask == 0x0001 ? kWarm : mask == 0x0000 ? kHot : 0;
     char what[96];
     std::snprintf(what, sizeof what, "UBX-CFG-RST navBbrMask 0x%04X resetMode 0x%02X", mask, at(8));
