@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ScanCounters.h"
+#include "protocol/ScanCounters.h"
 
 #include <QString>
 #include <QStringList>

@@ -5,8 +5,8 @@
 #include "ControlIds.h"
 #include "LiveCaption.h"
 #include "OpenFailure.h"
-#include "RestartCommands.h"
 #include "StatusDlgTemplate.h"
+#include "receiver/RestartCommands.h"
 
 #include <QComboBox>
 #include <QLabel>

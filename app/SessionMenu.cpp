@@ -1,14 +1,14 @@
 #include "SessionMenu.h"
 
 #include "CommandLine.h"
-#include "ConsoleView.h"
-#include "DesktopView.h"
-#include "HistoryView.h"
-#include "NtripDialog.h"
-#include "ReceiverSettingsDialog.h"
 #include "SameFile.h"
-#include "ScatterView.h"
 #include "StatusDlg.h"
+#include "views/ConsoleView.h"
+#include "views/DesktopView.h"
+#include "views/HistoryView.h"
+#include "views/NtripDialog.h"
+#include "views/ReceiverSettingsDialog.h"
+#include "views/ScatterView.h"
 
 #include <QAction>
 #include <QDateTime>

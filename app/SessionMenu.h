@@ -1,7 +1,7 @@
 #pragma once
 
-#include "FixTrack.h"
 #include "SessionRecorder.h"
+#include "analysis/FixTrack.h"
 
 #include <QObject>
 #include <QString>

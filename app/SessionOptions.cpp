@@ -1,8 +1,8 @@
 #include "SessionOptions.h"
 
 #include "CommandLine.h"
-#include "FixTrack.h"
 #include "SessionRecorder.h"
+#include "analysis/FixTrack.h"
 
 #include <QCommandLineParser>
 

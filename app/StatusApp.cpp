@@ -1,13 +1,13 @@
 #include "StatusApp.h"
 
 #include "CommandLine.h"
-#include "CompareView.h"
-#include "ConsoleView.h"
-#include "HistoryView.h"
-#include "NtripDialog.h"
-#include "ScatterView.h"
 #include "SessionMenu.h"
 #include "StatusDlg.h"
+#include "views/CompareView.h"
+#include "views/ConsoleView.h"
+#include "views/HistoryView.h"
+#include "views/NtripDialog.h"
+#include "views/ScatterView.h"
 
 #include <QApplication>
 #include <QFile>

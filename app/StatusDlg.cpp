@@ -4,15 +4,15 @@
 #include "BaudRates.h"
 #include "Canvas.h"
 #include "ControlIds.h"
-#include "DesktopView.h"
 #include "DialogBuilder.h"
 #include "LiveCaption.h"
 #include "OpeningZoom.h"
-#include "ReceiverSettingsDialog.h"
 #include "SkyView.h"
 #include "StatusDlgTemplate.h"
 #include "TextFields.h"
 #include "TimeZone.h"
+#include "views/DesktopView.h"
+#include "views/ReceiverSettingsDialog.h"
 
 #include <QAbstractButton>
 #include <QApplication>

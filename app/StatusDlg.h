@@ -2,13 +2,13 @@
 
 #include "BaudRates.h"
 #include "EpochRepaint.h"
-#include "FixExtra.h"
-#include "GpsFix.h"
 #include "GpsPort.h"
-#include "RestartKind.h"
 #include "TextFields.h"
 #include "TimeRule.h"
 #include "ViewMode.h"
+#include "model/FixExtra.h"
+#include "model/GpsFix.h"
+#include "receiver/RestartKind.h"
 
 #include <QBasicTimer>
 #include <QDialog>

@@ -1,8 +1,8 @@
 #include "StatusDlg.h"
 
 #include "ControlIds.h"
-#include "DesktopView.h"
 #include "DialogBuilder.h"
+#include "views/DesktopView.h"
 
 #include <QPushButton>
 #include <QWidget>

@@ -1,9 +1,9 @@
 #include "CommandLine.h"
-#include "CompareView.h"
 #include "PortTable.h"
 #include "ScreenSaverDBus.h"
 #include "StatusApp.h"
 #include "StatusDlg.h"
+#include "views/CompareView.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -1,8 +1,8 @@
 // Scanner throughput over real receiver traffic, fed in the 1024-byte blocks the reader uses:
 // the bare decoder, and the port's reader path with every hook the port installs.
-#include "GpsFix.h"
 #include "GpsPort.h"
-#include "NmeaDecoder.h"
+#include "model/GpsFix.h"
+#include "model/NmeaDecoder.h"
 
 #include <benchmark/benchmark.h>
 

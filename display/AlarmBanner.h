@@ -1,6 +1,6 @@
 #pragma once
 
-#include "IntegrityWatch.h"
+#include "analysis/IntegrityWatch.h"
 
 #include <QColor>
 #include <QRectF>

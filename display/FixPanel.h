@@ -1,11 +1,11 @@
 #pragma once
 
-#include "FixExtra.h"
-#include "GpsFix.h"
 #include "NtripClient.h"
-#include "SkyTable.h"
 #include "TextFields.h"
 #include "Units.h"
+#include "model/FixExtra.h"
+#include "model/GpsFix.h"
+#include "model/SkyTable.h"
 
 #include <QString>
 #include <vector>

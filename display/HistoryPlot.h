@@ -1,7 +1,7 @@
 #pragma once
 
-#include "IntegrityWatch.h"
-#include "SignalHistory.h"
+#include "analysis/IntegrityWatch.h"
+#include "analysis/SignalHistory.h"
 
 #include <QColor>
 #include <QPointF>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "SkyTable.h"
+#include "model/SkyTable.h"
 
 #include <QString>
 #include <vector>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "SkyTable.h"
 #include "ViewMode.h"
+#include "model/SkyTable.h"
 
 #include <QColor>
 #include <QPoint>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "FixExtra.h"
-#include "GpsFix.h"
 #include "ViewMode.h"
+#include "model/FixExtra.h"
+#include "model/GpsFix.h"
 
 #include <QHash>
 #include <QString>

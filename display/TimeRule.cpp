@@ -1,7 +1,7 @@
 #include "TimeRule.h"
 
 #include "TimeZone.h"
-#include "UtcShift.h"
+#include "model/UtcShift.h"
 
 #include <chrono>
 #include <cstdlib>

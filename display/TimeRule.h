@@ -1,6 +1,6 @@
 #pragma once
 
-#include "GpsFix.h"
+#include "model/GpsFix.h"
 
 #include <QString>
 

@@ -6,19 +6,19 @@
 // the fixes must not depend on the blocks. Reply mode (0x80 and above): what reads the receiver's
 // answers (the family recogniser, the checksum writer, the reference point's text). First byte
 // 0x7F: the port itself, its reader thread replaying the input as a recording.
-#include "EpochTracker.h"
-#include "FixExtra.h"
-#include "FixStopwatch.h"
-#include "FixTrack.h"
 #include "GpsPort.h"
-#include "IntegrityWatch.h"
-#include "NmeaConvert.h"
-#include "NmeaDecoder.h"
 #include "PortTable.h"
-#include "ReceiverFamily.h"
-#include "RestartCommands.h"
-#include "Rtcm3.h"
-#include "SignalHistory.h"
+#include "analysis/EpochTracker.h"
+#include "analysis/FixTrack.h"
+#include "analysis/IntegrityWatch.h"
+#include "analysis/SignalHistory.h"
+#include "model/FixExtra.h"
+#include "model/NmeaDecoder.h"
+#include "protocol/NmeaConvert.h"
+#include "protocol/Rtcm3.h"
+#include "receiver/FixStopwatch.h"
+#include "receiver/ReceiverFamily.h"
+#include "receiver/RestartCommands.h"
 
 #include <algorithm>
 #include <chrono>

@@ -3,13 +3,13 @@
 // every block the record must hold its invariants; at the end record, counters, sky table and
 // recognised family must equal those from feeding the same bytes in one block, so a sentence or
 // frame cut by a block edge changes nothing. Byte 0's bit 7 mends the inputs' UBX checksums.
-#include "FixExtra.h"
-#include "FixStopwatch.h"
-#include "GpsFix.h"
-#include "NmeaDecoder.h"
-#include "ReceiverFamily.h"
-#include "ScanCounters.h"
-#include "UbxMessages.h"
+#include "model/FixExtra.h"
+#include "model/GpsFix.h"
+#include "model/NmeaDecoder.h"
+#include "protocol/ScanCounters.h"
+#include "protocol/UbxMessages.h"
+#include "receiver/FixStopwatch.h"
+#include "receiver/ReceiverFamily.h"
 
 #include <algorithm>
 #include <cstddef>

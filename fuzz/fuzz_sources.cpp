@@ -3,9 +3,9 @@
 // to the readers of the user's thresholds file and of a receiver's stored baseline; and to what
 // reads an NTRIP caster: its address, its answer's head, chunked transfer and source table.
 #include "GpsdReply.h"
-#include "IntegrityWatch.h"
 #include "Ntrip.h"
 #include "SourceUrl.h"
+#include "analysis/IntegrityWatch.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -2,9 +2,9 @@
 
 #include "PortTable.h"
 #include "TimeZone.h"
-#include "UbxMessages.h"
 #include "UserActivity.h"
 #include "UserDirs.h"
+#include "protocol/UbxMessages.h"
 
 #include <cerrno>
 #include <chrono>
@@ -242,8 +242,7 @@ void CGpsPort::SetEpochListener(std::function<void()> listener) {
     m_epochListener = std::move(listener);
 }
 
-void CGpsPort::SetReplyListener(
-    std::function<void(const char *data, std::size_t len, bool binary)> listener) {
+void CGpsPort::SetReplyListener(ReplyListener listener) {
     std::lock_guard lock(m_replyLock);
     m_replyListener = std::move(listener);
     m_bReplyListener.store(static_cast<bool>(m_replyListener), std::memory_order_release);

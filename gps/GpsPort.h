@@ -1,21 +1,22 @@
 #pragma once
 
 #include "ByteSource.h"
-#include "EpochTracker.h"
 #include "FileSource.h"
-#include "FixStopwatch.h"
-#include "FixTrack.h"
-#include "GpsFix.h"
-#include "IntegrityWatch.h"
 #include "LinkState.h"
-#include "NmeaDecoder.h"
 #include "NtripClient.h"
-#include "ReceiverFamily.h"
-#include "ScanCounters.h"
 #include "SessionRecorder.h"
-#include "SignalHistory.h"
 #include "StreamTap.h"
 #include "WakeEvent.h"
+#include "analysis/EpochTracker.h"
+#include "analysis/FixTrack.h"
+#include "analysis/IntegrityWatch.h"
+#include "analysis/SignalHistory.h"
+#include "model/GpsFix.h"
+#include "model/NmeaDecoder.h"
+#include "protocol/ScanCounters.h"
+#include "receiver/FixStopwatch.h"
+#include "receiver/ReceiverFamily.h"
+#include "receiver/ReceiverLink.h"
 
 #include <atomic>
 #include <chrono>
@@ -33,7 +34,7 @@
 
 // The one connection to the receiver: the byte source (a serial port or the network) and its
 // reader thread, which feeds the decoder that fills the live fix record.
-class CGpsPort {
+class CGpsPort : public CReceiverLink {
 public:
     // Takes the time-zone bias from the platform (TZ selects it).
     CGpsPort();
@@ -51,13 +52,13 @@ public:
     // Writes text up to its terminating zero; nothing on a closed port. Gives up after 200 ms.
     void Send(const char *text);
     // Writes n bytes, zeros included (binary commands); nothing on a closed port.
-    void Send(const char *data, std::size_t n);
+    void Send(const char *data, std::size_t n) override;
     // False with the reason when no command can reach the receiver through the open source.
-    bool CanSend(std::string &why) const {
+    bool CanSend(std::string &why) const override {
         return m_source != nullptr && m_source->CanSendCommands(why);
     }
     // The receiver's family as its stream identified it since the last Open; Unknown until then.
-    ReceiverFamily Family() const { return m_family.Current(); }
+    ReceiverFamily Family() const override { return m_family.Current(); }
     // Times a restart to the first fix; the decoders report every fix or its absence to it.
     CFixStopwatch &Stopwatch() { return m_ttff; }
     // Why the last Open failed (errno), 0 after one that worked.
@@ -69,20 +70,21 @@ public:
     // True when the last Open failed on a device that gpsd holds.
     bool LastOpenHeldByGpsd() const { return m_openFailure.heldByGpsd; }
     // Why the last Send did not reach the receiver, "" when it did (or the port was closed).
-    std::string LastSendFailure() const { return m_sendFailure; }
+    std::string LastSendFailure() const override { return m_sendFailure; }
+    int Baud() const override { return m_nBaud; }
     // What the open source is, for the port's tooltip; "" while closed.
     std::string SourceDescription() const;
     // What the open source says the user must know now (gpsd's error), for the caption; "" when
     // all is well or the port is closed.
     std::string SourceWarning() const { return m_source ? m_source->Warning() : std::string(); }
     // True while a network source is open, on which the baud rate means nothing.
-    bool IsNetworkSource() const { return m_source != nullptr && m_source->IsNetwork(); }
+    bool IsNetworkSource() const override { return m_source != nullptr && m_source->IsNetwork(); }
     void CopyFix(GpsFix &dest) const { m_decoder.CopyFix(dest); }
     void CopyFix(GpsFix &dest, FixExtra &extra) const { m_decoder.CopyFix(dest, extra); }
     void ClearFix() { m_decoder.ClearFix(); }
     ScanCounters CopyCounters() const { return m_decoder.CopyCounters(); }
     // A paused replay's sky is the one of the moment it paused at, or jumped to.
-    void CopySky(SkyView &dest) const;
+    void CopySky(SkyView &dest) const override;
     LinkState CopyLinkState() const;
     // The reader's decoder, to read from (counters, valid fixes) on any thread.
     const CNmeaDecoder &Decoder() const { return m_decoder; }
@@ -91,11 +93,10 @@ public:
     void SetEpochListener(std::function<void()> listener);
     // Called on the reader thread with every good sentence ("$" through its checksum) and every
     // good UBX frame (binary true), for a command's reply; keep it short. Any thread, any time.
-    void
-    SetReplyListener(std::function<void(const char *data, std::size_t len, bool binary)> listener);
+    void SetReplyListener(ReplyListener listener) override;
     // Reopens the same port at nBaud, as after the receiver was told to change speed; false when
     // the port is closed, on the network, or does not open at that speed. Owner's thread.
-    bool ChangeBaud(int nBaud);
+    bool ChangeBaud(int nBaud) override;
     // Waits until the count of sentences decoded and good binary frames (ScanCounters::Heard)
     // differs from seen or timeout passes; the count now.
     std::uint32_t WaitForDecoded(std::uint32_t seen, std::chrono::milliseconds timeout);

@@ -1,8 +1,8 @@
 #include "NtripClient.h"
 
-#include "FixTrack.h"
-#include "NmeaDecoder.h"
 #include "NtripSource.h"
+#include "analysis/FixTrack.h"
+#include "model/NmeaDecoder.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "FixExtra.h"
-#include "GpsFix.h"
 #include "Ntrip.h"
-#include "Rtcm3.h"
 #include "WakeEvent.h"
+#include "model/FixExtra.h"
+#include "model/GpsFix.h"
+#include "protocol/Rtcm3.h"
 
 #include <atomic>
 #include <cstddef>

@@ -1,7 +1,7 @@
 #include "StreamText.h"
 
-#include "Rtcm3.h"
-#include "UbxMessages.h"
+#include "protocol/Rtcm3.h"
+#include "protocol/UbxMessages.h"
 
 #include <array>
 #include <cctype>

@@ -1,8 +1,8 @@
 #include "Compare.h"
 
-#include "FixTrack.h"
 #include "LivePort.h"
-#include "SignalHistory.h"
+#include "analysis/FixTrack.h"
+#include "analysis/SignalHistory.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "GpsPort.h"
-#include "RestartKind.h"
+#include "receiver/RestartKind.h"
 
 #include <chrono>
 #include <string>

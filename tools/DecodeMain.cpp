@@ -1,19 +1,19 @@
 // skywatch-decode: the window's scanner and decoders on a file or standard input.
 #include "Compare.h"
-#include "EpochTracker.h"
 #include "FixJson.h"
-#include "FixTrack.h"
 #include "GpsPort.h"
-#include "IntegrityWatch.h"
 #include "LivePort.h"
 #include "NtripSource.h"
-#include "ReceiverSettings.h"
-#include "RestartCommands.h"
-#include "Rtcm3.h"
 #include "SetReceiver.h"
 #include "TimeZone.h"
 #include "TrackOptions.h"
-#include "UbxMessages.h"
+#include "analysis/EpochTracker.h"
+#include "analysis/FixTrack.h"
+#include "analysis/IntegrityWatch.h"
+#include "protocol/Rtcm3.h"
+#include "protocol/UbxMessages.h"
+#include "receiver/ReceiverSettings.h"
+#include "receiver/RestartCommands.h"
 
 #include <algorithm>
 #include <cerrno>

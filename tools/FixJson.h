@@ -1,11 +1,11 @@
 #pragma once
 
-#include "FixExtra.h"
-#include "GpsFix.h"
 #include "Ntrip.h"
 #include "NtripClient.h"
-#include "ScanCounters.h"
-#include "SkyTable.h"
+#include "model/FixExtra.h"
+#include "model/GpsFix.h"
+#include "model/SkyTable.h"
+#include "protocol/ScanCounters.h"
 
 #include <algorithm>
 #include <charconv>

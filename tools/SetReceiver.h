@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ReceiverConfigurator.h"
+#include "receiver/ReceiverConfigurator.h"
 
 #include <string>
 #include <vector>

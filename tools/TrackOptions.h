@@ -1,6 +1,6 @@
 #pragma once
 
-#include "FixTrack.h"
+#include "analysis/FixTrack.h"
 
 #include <deque>
 #include <optional>

@@ -2,11 +2,11 @@
 #include "CommandLine.h"
 #include "ControlIds.h"
 #include "LinkTestSupport.h"
-#include "NmeaDecoder.h"
 #include "PortTable.h"
 #include "StatusDlg.h"
 #include "TestPaths.h"
 #include "TimeZone.h"
+#include "model/NmeaDecoder.h"
 
 #include <QAbstractButton>
 #include <QComboBox>

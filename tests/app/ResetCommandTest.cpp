@@ -5,11 +5,11 @@
 #include "LiveCaption.h"
 #include "OpenFailure.h"
 #include "PortTable.h"
-#include "RestartCommands.h"
 #include "SerialPort.h"
 #include "SkyView.h"
 #include "StatusDlg.h"
 #include "StatusDlgTemplate.h"
+#include "receiver/RestartCommands.h"
 
 #include <QAbstractButton>
 #include <QComboBox>

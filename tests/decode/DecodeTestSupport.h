@@ -1,8 +1,8 @@
 #pragma once
 
-#include "GpsFix.h"
-#include "NmeaDecoder.h"
-#include "UbxMessages.h"
+#include "model/GpsFix.h"
+#include "model/NmeaDecoder.h"
+#include "protocol/UbxMessages.h"
 
 #include <cctype>
 #include <cstdio>

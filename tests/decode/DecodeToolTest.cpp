@@ -1,6 +1,6 @@
 #include "../support/ToolRecords.h"
 #include "DecodeTestSupport.h"
-#include "UbxMessages.h"
+#include "protocol/UbxMessages.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>

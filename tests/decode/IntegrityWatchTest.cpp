@@ -1,6 +1,6 @@
-#include "IntegrityWatch.h"
+#include "analysis/IntegrityWatch.h"
 #include "DecodeTestSupport.h"
-#include "NmeaDecoder.h"
+#include "model/NmeaDecoder.h"
 
 #include <gtest/gtest.h>
 

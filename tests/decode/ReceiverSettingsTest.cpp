@@ -1,4 +1,4 @@
-#include "ReceiverSettings.h"
+#include "receiver/ReceiverSettings.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
-#include "SkyTable.h"
+#include "model/SkyTable.h"
 #include "DecodeTestSupport.h"
-#include "EpochTracker.h"
-#include "SignalHistory.h"
+#include "analysis/EpochTracker.h"
+#include "analysis/SignalHistory.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "UbxMessages.h"
+#include "protocol/UbxMessages.h"
 
 #include <gtest/gtest.h>
 

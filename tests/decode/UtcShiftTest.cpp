@@ -1,4 +1,4 @@
-#include "UtcShift.h"
+#include "model/UtcShift.h"
 
 #include <gtest/gtest.h>
 

@@ -4,8 +4,8 @@
 #include "GpsPort.h"
 #include "LinkTestSupport.h"
 #include "PortTable.h"
-#include "RestartCommands.h"
 #include "TestPaths.h"
+#include "receiver/RestartCommands.h"
 
 #include <gtest/gtest.h>
 

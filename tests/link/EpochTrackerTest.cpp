@@ -1,11 +1,11 @@
 // When an epoch is complete: a new time of fix after unreported sentences, or a quiet line; and
 // the port's parts after the decoder, which read the decoder's own split of each sentence.
-#include "EpochTracker.h"
-#include "FixTrack.h"
+#include "analysis/EpochTracker.h"
 #include "GpsPort.h"
 #include "LinkTestSupport.h"
-#include "SignalHistory.h"
 #include "TestPaths.h"
+#include "analysis/FixTrack.h"
+#include "analysis/SignalHistory.h"
 
 #include <gtest/gtest.h>
 

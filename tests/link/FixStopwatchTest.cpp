@@ -1,6 +1,6 @@
 // The time-to-first-fix stopwatch as a function of its calls and the times they bring.
 
-#include "FixStopwatch.h"
+#include "receiver/FixStopwatch.h"
 
 #include <gtest/gtest.h>
 

@@ -2,9 +2,9 @@
 #include "GpsPort.h"
 #include "LinkTestSupport.h"
 #include "PortTable.h"
-#include "RestartCommands.h"
 #include "SerialSource.h"
 #include "UserActivity.h"
+#include "receiver/RestartCommands.h"
 
 #include <gtest/gtest.h>
 

@@ -1,14 +1,14 @@
 // Sentences with right checksums and wrong contents, and a foreign number locale, through the
 // parts that come after the decoder: the decode tool's fix track and exports, the port's signal
 // history on a replay, and the reference point.
-#include "FixStopwatch.h"
-#include "FixTrack.h"
 #include "GpsPort.h"
 #include "PortTable.h"
 #include "SessionRecorder.h"
 #include "TestPaths.h"
-#include "UbxMessages.h"
 #include "Wait.h"
+#include "analysis/FixTrack.h"
+#include "protocol/UbxMessages.h"
+#include "receiver/FixStopwatch.h"
 
 #include <gtest/gtest.h>
 

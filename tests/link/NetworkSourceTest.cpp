@@ -3,10 +3,10 @@
 #include "LinkTestSupport.h"
 #include "PortTable.h"
 #include "Resolve.h"
-#include "RestartCommands.h"
 #include "SourceUrl.h"
 #include "TestPaths.h"
 #include "ToolRecords.h"
+#include "receiver/RestartCommands.h"
 
 #include <arpa/inet.h>
 #include <atomic>

@@ -1,10 +1,10 @@
 #include "LinkTestSupport.h"
-#include "NmeaDecoder.h"
 #include "NtripCaster.h"
 #include "NtripClient.h"
 #include "NtripSource.h"
 #include "Str2Str.h"
 #include "TestPaths.h"
+#include "model/NmeaDecoder.h"
 
 #include <algorithm>
 #include <atomic>

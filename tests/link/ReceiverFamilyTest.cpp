@@ -1,11 +1,11 @@
 // Recognising the receiver's maker from its stream: text banners, proprietary sentences and UBX
 // frames, alone, split across blocks and through a real port.
 
-#include "ReceiverFamily.h"
+#include "receiver/ReceiverFamily.h"
 #include "GpsPort.h"
 #include "LinkTestSupport.h"
-#include "NmeaDecoder.h"
 #include "PortTable.h"
+#include "model/NmeaDecoder.h"
 
 #include <gtest/gtest.h>
 

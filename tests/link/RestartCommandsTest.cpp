@@ -1,4 +1,4 @@
-#include "RestartCommands.h"
+#include "receiver/RestartCommands.h"
 
 #include <gtest/gtest.h>
 

@@ -7,8 +7,8 @@
 
 #include "GpsPort.h"
 #include "PortTable.h"
-#include "ReceiverConfigurator.h"
-#include "ReceiverSettings.h"
+#include "receiver/ReceiverConfigurator.h"
+#include "receiver/ReceiverSettings.h"
 
 #include <gtest/gtest.h>
 

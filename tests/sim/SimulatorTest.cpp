@@ -6,12 +6,12 @@
 #include "SimProcess.h"
 #include "TestPaths.h"
 
-#include "GpsFix.h"
-#include "NmeaDecoder.h"
-#include "Rtcm3.h"
-#include "ScanCounters.h"
-#include "SkyTable.h"
-#include "UbxMessages.h"
+#include "model/GpsFix.h"
+#include "model/NmeaDecoder.h"
+#include "model/SkyTable.h"
+#include "protocol/Rtcm3.h"
+#include "protocol/ScanCounters.h"
+#include "protocol/UbxMessages.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>

@@ -1,7 +1,7 @@
 #include "LinkTestSupport.h"
 
 #include "GpsdSource.h"
-#include "RestartCommands.h"
+#include "receiver/RestartCommands.h"
 
 #include <cerrno>
 #include <csignal>

@@ -1,7 +1,7 @@
 #include "NtripCaster.h"
 
 #include "LinkTestSupport.h"
-#include "Rtcm3.h"
+#include "protocol/Rtcm3.h"
 
 #include <algorithm>
 #include <arpa/inet.h>

@@ -2,7 +2,6 @@
 #include "AppTestSupport.h"
 #include "Canvas.h"
 #include "ControlIds.h"
-#include "DesktopView.h"
 #include "DialogBuilder.h"
 #include "PortTable.h"
 #include "QtTestSupport.h"
@@ -13,6 +12,7 @@
 #include "StatusDlgTemplate.h"
 #include "TestPaths.h"
 #include "UserDirs.h"
+#include "views/DesktopView.h"
 
 #include <QAction>
 #include <QApplication>

@@ -1,8 +1,8 @@
 #include "TextFields.h"
 #include "ControlIds.h"
 #include "FixPanel.h"
-#include "NmeaDecoder.h"
 #include "Units.h"
+#include "model/NmeaDecoder.h"
 
 #include <QStringList>
 #include <algorithm>

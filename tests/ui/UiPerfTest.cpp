@@ -1,7 +1,5 @@
 #include "AppTestSupport.h"
-#include "DesktopView.h"
 #include "HistoryPlot.h"
-#include "HistoryView.h"
 #include "LinkTestSupport.h"
 #include "PortTable.h"
 #include "QtTestSupport.h"
@@ -9,6 +7,8 @@
 #include "SimProcess.h"
 #include "SkyPlot.h"
 #include "StatusDlg.h"
+#include "views/DesktopView.h"
+#include "views/HistoryView.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>

@@ -1,6 +1,6 @@
 #include "UbxWriter.h"
 
-#include "UbxMessages.h"
+#include "protocol/UbxMessages.h"
 
 CUbxWriter &CUbxWriter::Put(std::uint32_t value, int bytes) {
     for (int i = 0; i < bytes; ++i)
