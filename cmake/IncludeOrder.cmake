@@ -1,7 +1,8 @@
 # cmake -DROOT=SOURCE_DIR -P IncludeOrder.cmake: fails naming every include that runs up the
 # layers. gps/'s rooms in order (protocol, model, analysis, receiver, then the port at gps/'s
 # top) may include only their own room and those before it; platform/'s POSIX half nothing of
-# gps/, display/ or app/; gps/ nothing of display/, app/ or Qt; display/ nothing of app/.
+# gps/, display/ or app/; gps/ and tools/ nothing of display/, app/ or Qt; display/ nothing of
+# app/.
 cmake_minimum_required(VERSION 3.25)
 
 set(rooms protocol model analysis receiver)
@@ -22,7 +23,8 @@ function(gps_rank relative out)
 endfunction()
 
 file(GLOB_RECURSE sources RELATIVE ${ROOT} ${ROOT}/gps/*.h ${ROOT}/gps/*.cpp ${ROOT}/gps/*.h.in
-     ${ROOT}/platform/*.h ${ROOT}/platform/*.cpp ${ROOT}/display/*.h ${ROOT}/display/*.cpp)
+     ${ROOT}/platform/*.h ${ROOT}/platform/*.cpp ${ROOT}/display/*.h ${ROOT}/display/*.cpp
+     ${ROOT}/tools/*.h ${ROOT}/tools/*.cpp)
 foreach(source IN LISTS sources)
     file(STRINGS ${ROOT}/${source} lines REGEX "^#include ")
     string(REGEX MATCH "^[a-z]+" layer ${source})
@@ -32,7 +34,8 @@ foreach(source IN LISTS sources)
     foreach(line IN LISTS lines)
         set(bad "")
         if(line MATCHES "^#include <(Q[A-Za-z]*)")
-            if(layer STREQUAL "gps" OR (layer STREQUAL "platform" AND NOT source MATCHES "${platform_qt}"))
+            if(layer MATCHES "^(gps|tools)$"
+               OR (layer STREQUAL "platform" AND NOT source MATCHES "${platform_qt}"))
                 set(bad "Qt")
             endif()
         elseif(line MATCHES "^#include \"([^\"]+)\"")
@@ -48,8 +51,11 @@ foreach(source IN LISTS sources)
             elseif(layer STREQUAL "platform" AND NOT EXISTS ${ROOT}/platform/${name}
                    AND NOT EXISTS ${ROOT}/platform/ui/${name} AND NOT EXISTS ${ROOT}/res/${name})
                 set(bad "above platform/")
-            elseif(layer STREQUAL "display" AND EXISTS ${ROOT}/app/${name})
+            elseif(layer MATCHES "^(display|tools)$" AND (EXISTS ${ROOT}/app/${name}
+                   OR EXISTS ${ROOT}/app/views/${name} OR name MATCHES "^views/"))
                 set(bad "app/")
+            elseif(layer STREQUAL "tools" AND EXISTS ${ROOT}/display/${name})
+                set(bad "display/")
             endif()
         endif()
         if(bad)
