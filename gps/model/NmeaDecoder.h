@@ -1,5 +1,7 @@
 #pragma once
 
+// model: what each message changes: the 120-byte record, what is kept beside it, the sky table.
+
 #include "model/FixExtra.h"
 #include "model/GpsFix.h"
 #include "model/SkyTable.h"
@@ -44,6 +46,19 @@ struct NmeaHooks {
 // The NMEA scanner and the decoders of GGA, RMC, GSA and GSV (and GNS's mode letters), with the
 // live fix record they fill. One thread feeds it; any thread may copy the record, the table and
 // the counters. What a block stores is shown to the copies when the block has been read.
+// The scanner splits the stream into NMEA sentences (XOR checksum), UBX frames ("B5 62", Fletcher)
+// and RTCM 3 frames ("D3", CRC-24Q), in any mix and cut anywhere by the reads. A frame that proves
+// false (a wrong checksum, a header no frame has) is counted for its protocol and its bytes are
+// read again from the second, so a sentence it seemed to hold is still found; a sync pair without
+// a class receivers send, or a preamble without its zero bits, is not counted at all. RTCM 3
+// frames are only counted here (protocol/Rtcm3 reads them for the decode tool and the client).
+// One model from the protocols: when a receiver sends both, UBX speaks for what it reported in the
+// last 3 s of the decoder's clock (validity and mode, position, altitude, speed and course, UTC,
+// satellites used, the DOPs, the record's satellite slots) and the sentences for the rest, so one
+// epoch gives one fix and one sky (the sky table keeps NAV-SAT/NAV-SIG's list longer). GGA's
+// quality, its differential age and station and GNS's modes stay NMEA's; a receiver of UBX alone
+// gives the age from NAV-PVT and the station from RXM-RTCM. The accuracy estimates, the carrier
+// solution, the precise position and the integrity exist only in UBX: unknown until reported.
 class CNmeaDecoder {
 public:
     // nBiasSeconds: seconds west of UTC, subtracted from the RMC time to give local standard time.

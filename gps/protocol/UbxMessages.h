@@ -1,5 +1,7 @@
 #pragma once
 
+// protocol: bytes in, messages out: NMEA field conversions, UBX message layouts, RTCM 3 frames.
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
