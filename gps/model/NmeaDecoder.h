@@ -1,5 +1,7 @@
 #pragma once
 
+// model: what each message changes: the 120-byte record, what is kept beside it, the sky table.
+
 #include "model/FixExtra.h"
 #include "model/GpsFix.h"
 #include "model/SkyTable.h"
@@ -41,7 +43,15 @@ struct NmeaHooks {
 // The decoders of GGA, RMC, GSA, GSV, GNS, GST and the UBX navigation messages, over the scanner's
 // sentences and frames, with the live fix record and sky table they fill. One thread feeds it; any
 // thread may copy the record, the table and the counters. What a block stores is shown to the
-// copies when the block has been read.
+// copies when the block has been read. RTCM 3 frames are only counted here (protocol/Rtcm3 reads
+// them for the decode tool and the client).
+// One model from the protocols: when a receiver sends both, UBX speaks for what it reported in the
+// last 3 s of the decoder's clock (validity and mode, position, altitude, speed and course, UTC,
+// satellites used, the DOPs, the record's satellite slots) and the sentences for the rest, so one
+// epoch gives one fix and one sky (the sky table keeps NAV-SAT/NAV-SIG's list longer). GGA's
+// quality, its differential age and station and GNS's modes stay NMEA's; a receiver of UBX alone
+// gives the age from NAV-PVT and the station from RXM-RTCM. The accuracy estimates, the carrier
+// solution, the precise position and the integrity exist only in UBX: unknown until reported.
 class CNmeaDecoder final : public CFrameScanner {
 public:
     // nBiasSeconds: seconds west of UTC, subtracted from the RMC time to give local standard time.
