@@ -69,6 +69,8 @@ public:
     void Send(const char *data, std::size_t n) override;
     // False with the reason when no command can reach the receiver through the open source.
     bool CanSend(std::string &why) const override {
+        if (m_source == nullptr)
+            why = "the port is closed (the device went away or was never opened)";
         return m_source != nullptr && m_source->CanSendCommands(why);
     }
     // The receiver's family as its stream identified it since the last Open; Unknown until then.
