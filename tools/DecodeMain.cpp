@@ -849,13 +849,13 @@ int Run(int argc, char **argv) {
             if (msg == ubx::Msg::NavSat || msg == ubx::Msg::NavSig || msg == ubx::Msg::NavSvinfo ||
                 msg == ubx::Msg::NavDop)
                 table.Fed(g_linesFed);
-            if (track.Active())
-                fixes.AddFrame(frame, len);
         }
         if (tracksEpochs)
             epochs.OnFrame(protocol, frame, len);
         epochEnd();
     };
+    if (track.Active())
+        hooks.onNavReport = [&](const NavReport &report) { fixes.AddReport(report); };
     port.SetHooks(std::move(hooks));
     // --events: each epoch to the watch; a file keeps no baseline.
     std::vector<std::string> problems;

@@ -2,7 +2,6 @@
 
 #include "model/NmeaDecoder.h"
 #include "protocol/NmeaConvert.h"
-#include "protocol/UbxMessages.h"
 
 #include <algorithm>
 #include <charconv>
@@ -285,8 +284,6 @@ void CFixTrack::Finish() {
 
 namespace {
 
-constexpr unsigned char kUbxNav = 0x01;
-constexpr unsigned char kUbxEoe = 0x61;
 // Which message's word stands when several speak in one epoch: the fuller solution, the finer
 // position.
 constexpr int kFromStatus = 1, kFromSol = 2, kFromPvt = 3;
@@ -298,106 +295,42 @@ bool InRange(double v, double lo, double hi) {
 
 } // namespace
 
-void CFixTrack::AddFrame(const unsigned char *frame, std::size_t len) {
-    if (len < 8 || frame[0] != 0xB5 || frame[1] != 0x62 || frame[2] != kUbxNav)
-        return;
-    const unsigned char *payload = frame + 6;
-    const std::size_t n = len - 8;
-    if (frame[3] == kUbxEoe) {
+void CFixTrack::AddReport(const NavReport &r) {
+    using Kind = NavReport::Kind;
+    if (r.kind == Kind::EndOfEpoch) {
         CloseUbxEpoch();
         return;
     }
-    switch (ubx::Identify(frame[2], frame[3])) {
-    case ubx::Msg::NavPvt: {
-        ubx::NavPvt m;
-        if (ubx::Read(payload, n, m) != ubx::Result::Ok)
-            return;
-        StartUbxEpoch(m.iTow);
-        UbxStatus(kFromPvt, m.fixType, m.gnssFixOk, m.diffSoln, m.carrSoln);
-        if (!m.invalidLlh)
-            UbxPosition(kPosLlh, m.lat * 1e-7, m.lon * 1e-7, m.hMsl * 1e-3);
-        UbxVelocity(kFromPvt, m.gSpeed * 0.0036, m.headMot * 1e-5);
-        m_ubx.fix.satsUsed = m.numSv;
-        if (m.validTime)
-            UbxUtc(true, m.hour, m.min, m.sec, m.iTow);
-        if (m.validDate)
-            UbxDate(m.year, m.month, m.day,
-                    m.validTime ? m.hour * 3600.0 + m.min * 60.0 + m.sec : -1.0);
-        break;
-    }
-    case ubx::Msg::NavSol: {
-        ubx::NavSol m;
-        if (ubx::Read(payload, n, m) != ubx::Result::Ok)
-            return;
-        StartUbxEpoch(m.iTow);
-        UbxStatus(kFromSol, m.gpsFix, m.gpsFixOk, m.diffSoln, 0);
-        if (m_ubx.fix.satsUsed < 0)
-            m_ubx.fix.satsUsed = m.numSv;
-        if (m.ecefX == 0 && m.ecefY == 0 && m.ecefZ == 0)
-            break;
-        double lat, lon, h;
-        EcefToGeodetic(m.ecefX / 100.0, m.ecefY / 100.0, m.ecefZ / 100.0, lat, lon, h);
-        // The ellipsoidal height is not the altitude above the sea: the position alone.
-        UbxPosition(kPosEcef, lat, lon, std::nullopt, InRange(h, kMinAlt - 200.0, kMaxAlt));
-        double speed, course;
-        EcefToGroundVelocity(lat, lon, m.ecefVx / 100.0, m.ecefVy / 100.0, m.ecefVz / 100.0, speed,
-                             course);
-        UbxVelocity(kFromSol, speed * 3.6, course);
-        break;
-    }
-    case ubx::Msg::NavStatus: {
-        ubx::NavStatus m;
-        if (ubx::Read(payload, n, m) != ubx::Result::Ok)
-            return;
-        StartUbxEpoch(m.iTow);
-        UbxStatus(kFromStatus, m.gpsFix, m.gpsFixOk, m.diffSoln, m.carrSoln);
-        break;
-    }
-    case ubx::Msg::NavPosllh: {
-        ubx::NavPosllh m;
-        if (ubx::Read(payload, n, m) != ubx::Result::Ok)
-            return;
-        StartUbxEpoch(m.iTow);
-        UbxPosition(kPosLlh, m.lat * 1e-7, m.lon * 1e-7, m.hMsl * 1e-3);
-        break;
-    }
-    case ubx::Msg::NavHpposllh: {
-        ubx::NavHpposllh m;
-        if (ubx::Read(payload, n, m) != ubx::Result::Ok || m.invalidLlh)
-            return;
-        StartUbxEpoch(m.iTow);
-        UbxPosition(kPosPrecise, m.lat * 1e-7 + m.latHp * 1e-9, m.lon * 1e-7 + m.lonHp * 1e-9,
-                    m.hMsl * 1e-3 + m.hMslHp * 1e-4);
-        break;
-    }
-    case ubx::Msg::NavVelned: {
-        ubx::NavVelned m;
-        if (ubx::Read(payload, n, m) != ubx::Result::Ok)
-            return;
-        StartUbxEpoch(m.iTow);
-        UbxVelocity(kFromPvt, m.gSpeed * 0.036, m.heading * 1e-5);
-        break;
-    }
-    case ubx::Msg::NavTimeutc: {
-        ubx::NavTimeutc m;
-        if (ubx::Read(payload, n, m) != ubx::Result::Ok || !m.validUtc)
-            return;
-        StartUbxEpoch(m.iTow);
-        UbxUtc(false, m.hour, m.min, m.sec, m.iTow);
-        UbxDate(m.year, m.month, m.day, m.hour * 3600.0 + m.min * 60.0 + m.sec);
-        break;
-    }
-    case ubx::Msg::NavDop: {
-        ubx::NavDop m;
-        if (ubx::Read(payload, n, m) != ubx::Result::Ok)
-            return;
-        StartUbxEpoch(m.iTow);
-        m_ubx.fix.hdop = m.hDop / 100.0;
-        m_ubx.badHdop = m.hDop / 100.0 > kMaxHdop;
-        break;
-    }
-    default:
-        break;
+    // A UTC the receiver does not vouch for says nothing of any epoch.
+    if (r.kind == Kind::Timeutc && !r.validTime)
+        return;
+    StartUbxEpoch(r.iTow);
+    if (r.hasStatus)
+        UbxStatus(r.kind == Kind::Pvt   ? kFromPvt
+                  : r.kind == Kind::Sol ? kFromSol
+                                        : kFromStatus,
+                  r.fixType, r.fixOk, r.diff, r.carrier);
+    // The ellipsoidal height is not the altitude above the sea: it only tells a position apart
+    // from one no receiver can mean.
+    if (r.hasPosition)
+        UbxPosition(r.kind == Kind::Sol        ? kPosEcef
+                    : r.kind == Kind::Hpposllh ? kPosPrecise
+                                               : kPosLlh,
+                    r.lat, r.lon, r.hasAlt ? std::optional<double>(r.alt) : std::nullopt,
+                    !r.hasHeight || InRange(r.height, kMinAlt - 200.0, kMaxAlt));
+    if (r.hasVelocity)
+        UbxVelocity(r.kind == Kind::Sol ? kFromSol : kFromPvt, r.speedKmh, r.course);
+    // NAV-SOL's count only where NAV-PVT gave none.
+    if (r.satsUsed >= 0 && (r.kind == Kind::Pvt || m_ubx.fix.satsUsed < 0))
+        m_ubx.fix.satsUsed = r.satsUsed;
+    if (r.validTime)
+        UbxUtc(r.kind == Kind::Pvt, r.hour, r.min, r.sec, r.iTow);
+    if (r.validDate)
+        UbxDate(r.year, r.month, r.day,
+                r.validTime ? r.hour * 3600.0 + r.min * 60.0 + r.sec : -1.0);
+    if (r.hasHdop) {
+        m_ubx.fix.hdop = r.hdop;
+        m_ubx.badHdop = r.hdop > kMaxHdop;
     }
 }
 
@@ -682,11 +615,9 @@ void CFixHistory::OnSentence(const char *sentence, std::size_t len,
     TakeFixes();
 }
 
-void CFixHistory::OnFrame(FrameProtocol protocol, const unsigned char *frame, std::size_t len) {
-    if (protocol != FrameProtocol::Ubx)
-        return;
+void CFixHistory::OnReport(const NavReport &report) {
     std::lock_guard lock(m_lock);
-    m_track.AddFrame(frame, len);
+    m_track.AddReport(report);
     TakeFixes();
 }
 

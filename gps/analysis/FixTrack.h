@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/Geodesy.h"
+#include "model/NavReport.h"
 #include "model/NmeaDecoder.h"
 
 #include <cstddef>
@@ -48,9 +49,8 @@ public:
     // decoder's split of it, when it made one (CNmeaDecoder::SentenceFields).
     void AddSentence(const char *sentence, std::size_t len,
                      const CNmeaDecoder::Fields *fields = nullptr);
-    // One UBX frame, "B5 62" through its checksum, the checksum already checked; other messages
-    // are ignored.
-    void AddFrame(const unsigned char *frame, std::size_t len);
+    // What one UBX navigation message said, as the decoder reports it (NmeaHooks::onNavReport).
+    void AddReport(const NavReport &report);
     // The fix the epoch in progress gives so far, if any.
     std::optional<TrackFix> PendingFix() const;
     // Ends the epoch in progress (call at the end of the stream).
@@ -157,8 +157,8 @@ public:
     static constexpr std::size_t kCapacity = 100000;
     void OnSentence(const char *sentence, std::size_t len,
                     const CNmeaDecoder::Fields *fields = nullptr);
-    // A good binary frame, as NmeaHooks::onFrame gives it.
-    void OnFrame(FrameProtocol protocol, const unsigned char *frame, std::size_t len);
+    // A UBX navigation message, as NmeaHooks::onNavReport gives it.
+    void OnReport(const NavReport &report);
     // The fixes held, oldest first.
     std::vector<GeoPoint> CopyPoints() const;
     void Clear();

@@ -2,6 +2,7 @@
 
 #include "model/FixExtra.h"
 #include "model/GpsFix.h"
+#include "model/NavReport.h"
 #include "model/SkyTable.h"
 #include "protocol/ScanCounters.h"
 #include "protocol/UbxMessages.h"
@@ -39,6 +40,10 @@ struct NmeaHooks {
         onFrame;
     // Every complete sentence counted for a wrong or missing checksum, "$" through its end.
     std::function<void(const char *sentence, std::size_t len)> onBadSentence{};
+    // Every NAV-PVT, NAV-SOL, NAV-STATUS, NAV-POSLLH, NAV-HPPOSLLH, NAV-VELNED, NAV-TIMEUTC,
+    // NAV-DOP and NAV-EOE read, as the decoder reads it, after onFrame gave its frame. Reports are
+    // made only while this is set.
+    std::function<void(const NavReport &report)> onNavReport{};
 };
 
 // The NMEA scanner and the decoders of GGA, RMC, GSA and GSV (and GNS's mode letters), with the
@@ -124,6 +129,11 @@ private:
     FrameStep TakeFrame(const char *&p, const char *end);
     void HandleFrame();
     void HandleUbx(std::uint8_t cls, std::uint8_t id, const std::uint8_t *payload, std::size_t len);
+    // Hands the report made of a message to onNavReport, making it only when that is set.
+    template <typename Make> void Report(Make make) const {
+        if (m_hooks.onNavReport)
+            m_hooks.onNavReport(make());
+    }
 
     void HandleSentence(const char *s, std::size_t len);
     void ParseGGA(const char *sentence, const Fields &f);
