@@ -12,12 +12,12 @@
 #include "analysis/IntegrityWatch.h"
 #include "protocol/Rtcm3.h"
 #include "protocol/UbxMessages.h"
+#include "protocol/WholeNumber.h"
 #include "receiver/ReceiverSettings.h"
 #include "receiver/RestartCommands.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <csignal>
@@ -197,12 +197,6 @@ private:
     std::int64_t m_lastCopy = 0, m_lastUbx = 0;
     bool m_fed = false, m_copied = false, m_heard = false;
 };
-
-bool ParseInt(const char *text, int &value) {
-    const char *end = text + std::strlen(text);
-    const auto result = std::from_chars(text, end, value);
-    return result.ec == std::errc{} && result.ptr == end;
-}
 
 // Waits until the receiver has named its family or until is reached; true once it has.
 bool AwaitFamily(const CGpsPort &port, std::chrono::steady_clock::time_point until) {
@@ -575,7 +569,7 @@ int Run(int argc, char **argv) {
             if (!error.empty())
                 return Usage(error.c_str());
         } else if (arg == "--block-size") {
-            if (i + 1 >= argc || !ParseInt(argv[++i], blockSize) || blockSize < 1 ||
+            if (i + 1 >= argc || !ParseWholeNumber(argv[++i], blockSize) || blockSize < 1 ||
                 blockSize > 1 << 20)
                 return Usage("--block-size takes a whole number from 1 to 1048576");
         } else if (arg == "--device") {
@@ -588,14 +582,15 @@ int Run(int argc, char **argv) {
             compare.a = argv[++i];
             compare.b = argv[++i];
         } else if (arg == "--baud") {
-            if (i + 1 >= argc || !ParseInt(argv[++i], baud))
+            if (i + 1 >= argc || !ParseWholeNumber(argv[++i], baud))
                 return Usage("--baud takes a whole number");
         } else if (arg == "--seconds") {
-            if (i + 1 >= argc || !ParseInt(argv[++i], seconds) || seconds < 0)
+            if (i + 1 >= argc || !ParseWholeNumber(argv[++i], seconds) || seconds < 0)
                 return Usage("--seconds takes a whole number of seconds");
             secondsSet = true;
         } else if (arg == "--repeat") {
-            if (i + 1 >= argc || !ParseInt(argv[++i], repeat) || repeat < 1 || repeat > 10000)
+            if (i + 1 >= argc || !ParseWholeNumber(argv[++i], repeat) || repeat < 1 ||
+                repeat > 10000)
                 return Usage("--repeat takes a number of restarts from 1 to 10000");
         } else if (arg == "--json") {
             json = true;
@@ -618,7 +613,7 @@ int Run(int argc, char **argv) {
         } else if (arg == "--gga") {
             gga = true;
         } else if (arg == "--gga-interval") {
-            if (i + 1 >= argc || !ParseInt(argv[++i], ggaInterval) || ggaInterval < 1 ||
+            if (i + 1 >= argc || !ParseWholeNumber(argv[++i], ggaInterval) || ggaInterval < 1 ||
                 ggaInterval > 3600)
                 return Usage("--gga-interval takes a whole number of seconds from 1 to 3600");
         } else if (arg == "--set") {
