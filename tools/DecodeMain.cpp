@@ -10,6 +10,7 @@
 #include "analysis/EpochTracker.h"
 #include "analysis/FixTrack.h"
 #include "analysis/IntegrityWatch.h"
+#include "model/Geodesy.h"
 #include "protocol/Rtcm3.h"
 #include "protocol/UbxMessages.h"
 #include "protocol/WholeNumber.h"

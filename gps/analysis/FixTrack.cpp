@@ -95,12 +95,6 @@ bool SameTime(double a, double b) {
     return std::fabs(a - b) < 0.0005;
 }
 
-// In constant time: a loop of 360-degree steps never ends on a value too large for a step to
-// change it.
-double Wrap180(double d) {
-    return std::remainder(d, 360.0);
-}
-
 // In the C locale's form whatever the process locale is: a file is read on other machines.
 std::string Number(double v, int decimals) {
     char b[400];
@@ -431,64 +425,6 @@ void CFixTrack::CloseUbxEpoch() {
     else if (UbxClaimsFix())
         ++m_rejected;
     m_ubx = UbxEpoch{};
-}
-
-double Percentile(std::vector<double> &values, double p) {
-    if (values.empty())
-        return 0.0;
-    std::sort(values.begin(), values.end());
-    const double rank = p / 100.0 * static_cast<double>(values.size() - 1);
-    const auto lo = static_cast<std::size_t>(std::floor(rank));
-    const std::size_t hi = std::min(lo + 1, values.size() - 1);
-    return values[lo] + (rank - static_cast<double>(lo)) * (values[hi] - values[lo]);
-}
-
-PositionStats ComputePositionStats(std::span<const GeoPoint> fixes,
-                                   const std::optional<GeoPoint> &reference) {
-    PositionStats st;
-    st.fixes = fixes.size();
-    if (fixes.empty())
-        return st;
-    // Longitudes are averaged as offsets from the first fix, so a track across 180 degrees works.
-    const double lon0 = fixes.front().lon;
-    double sumLat = 0.0, sumDLon = 0.0, sumAlt = 0.0;
-    std::size_t nAlt = 0;
-    for (const GeoPoint &g : fixes) {
-        sumLat += g.lat;
-        sumDLon += Wrap180(g.lon - lon0);
-        if (g.hasAlt) {
-            sumAlt += g.alt;
-            ++nAlt;
-        }
-    }
-    const auto n = static_cast<double>(fixes.size());
-    st.mean.lat = sumLat / n;
-    st.mean.lon = Wrap180(lon0 + sumDLon / n);
-    st.mean.hasAlt = nAlt != 0;
-    st.mean.alt = nAlt != 0 ? sumAlt / static_cast<double>(nAlt) : 0.0;
-    st.centre = reference ? *reference : st.mean;
-
-    const CLocalFrame frame(st.centre.lat, st.centre.lon);
-    std::vector<double> dist, vert;
-    dist.reserve(fixes.size());
-    double sumSq = 0.0;
-    for (const GeoPoint &g : fixes) {
-        double e, no;
-        frame.ToEastNorth(g.lat, g.lon, e, no);
-        const double d2 = e * e + no * no;
-        sumSq += d2;
-        dist.push_back(std::sqrt(d2));
-        if (g.hasAlt)
-            vert.push_back(std::fabs(g.alt - st.mean.alt));
-    }
-    st.drms2 = 2.0 * std::sqrt(sumSq / n);
-    st.cep95 = Percentile(dist, 95.0);
-    st.cep50 = Percentile(dist, 50.0);
-    st.vertical95 = Percentile(vert, 95.0);
-    frame.ToEastNorth(st.mean.lat, st.mean.lon, st.meanEast, st.meanNorth);
-    if (reference && reference->hasAlt && st.mean.hasAlt)
-        st.meanUp = st.mean.alt - reference->alt;
-    return st;
 }
 
 bool ParseReference(const std::string &text, GeoPoint &point) {
