@@ -24,7 +24,6 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <deque>
 #include <fcntl.h>
 #include <functional>
 #include <memory>
@@ -122,7 +121,7 @@ void Write(std::string_view line) {
 // reader keeps the last one it was given), or when whole is asked for.
 class CRecordPrinter {
 public:
-    // tableMayDiffer: something that feeds the table was read or aged out since the last look.
+    // tableMayDiffer: the table may read differently since the last look (CSkyTable::MayDiffer).
     template <typename Decoder>
     void Print(const Decoder &decoder, bool tableMayDiffer, bool whole) {
         GpsFix fix{};
@@ -155,48 +154,6 @@ private:
     std::unique_ptr<SkyView> m_view = std::make_unique<SkyView>();
     CJsonBuffer m_line, m_table, m_shownTable;
     bool m_shown = false;
-};
-
-// When the satellite table may read differently from its last copy: a message that feeds it
-// (GSV, GSA, NAV-SAT, NAV-SIG, NAV-SVINFO, NAV-DOP) was read since, or the first UBX frame after
-// CSkyTable::kDropMs without one (the binary list shows while they come), or the decoder's clock
-// passed a moment when what one of them said ages out of the table (kDropMs or kUbxHoldMs after
-// it, kDropMs after the last UBX frame).
-class CTableChanges {
-public:
-    void Fed(std::int64_t now) {
-        m_fed = true;
-        if (m_times.empty() || m_times.back() != now)
-            m_times.push_back(now);
-    }
-    void HeardUbx(std::int64_t now) {
-        m_fed = m_fed || !m_heard || now - m_lastUbx >= CSkyTable::kDropMs;
-        m_heard = true;
-        m_lastUbx = now;
-    }
-    // True when a copy taken now may differ from the last; the copy is then taken.
-    bool Copy(std::int64_t now) {
-        bool differ = m_fed || !m_copied;
-        for (const std::int64_t hold : {CSkyTable::kDropMs, CSkyTable::kUbxHoldMs}) {
-            const auto t = std::upper_bound(m_times.begin(), m_times.end(), m_lastCopy - hold);
-            differ = differ || (t != m_times.end() && *t + hold <= now);
-        }
-        const std::int64_t quiet = m_lastUbx + CSkyTable::kDropMs;
-        differ = differ || (m_heard && quiet > m_lastCopy && quiet <= now);
-        while (!m_times.empty() && m_times.front() + CSkyTable::kUbxHoldMs <= now)
-            m_times.pop_front();
-        if (differ) {
-            m_lastCopy = now;
-            m_fed = false;
-            m_copied = true;
-        }
-        return differ;
-    }
-
-private:
-    std::deque<std::int64_t> m_times; // when messages that feed the table came, each once
-    std::int64_t m_lastCopy = 0, m_lastUbx = 0;
-    bool m_fed = false, m_copied = false, m_heard = false;
 };
 
 // Waits until the receiver has named its family or until is reached; true once it has.
@@ -812,7 +769,8 @@ int Run(int argc, char **argv) {
     // With no export to write, the summary's figures are all a fix is kept for.
     const bool summaryOnly = track.summary && track.gpxPath.empty() && track.csvPath.empty();
     CRecordPrinter printer;
-    CTableChanges table;
+    // The table's copy last printed or compared: it is copied again only when it may differ.
+    CSkyTable::Stamp table;
     // --events and --every epoch: the epochs as the port tells them.
     CEpochTracker epochs;
     const bool tracksEpochs = events || everyEpoch;
@@ -824,14 +782,12 @@ int Run(int argc, char **argv) {
     // --every epoch: the record as the epoch left it, before the message that ended it is read.
     const auto epochEnd = [&] {
         if (everyEpoch && epochs.BlockDone())
-            printer.Print(port, table.Copy(g_linesFed), false);
+            printer.Print(port, port.SkyMayDiffer(table), false);
     };
     NmeaHooks hooks;
     hooks.onSentence = [&](const char *s, std::size_t n) {
         if (track.Active())
             fixes.AddSentence(s, n);
-        if (n > 6 && (std::memcmp(s + 3, "GSV", 3) == 0 || std::memcmp(s + 3, "GSA", 3) == 0))
-            table.Fed(g_linesFed);
         if (tracksEpochs)
             epochs.OnSentence(s, n);
         epochEnd();
@@ -841,10 +797,6 @@ int Run(int argc, char **argv) {
             const ubx::Msg msg = ubx::Identify(frame[2], frame[3]);
             if (msg != ubx::Msg::Unknown)
                 ++ubxKnown;
-            table.HeardUbx(g_linesFed);
-            if (msg == ubx::Msg::NavSat || msg == ubx::Msg::NavSig || msg == ubx::Msg::NavSvinfo ||
-                msg == ubx::Msg::NavDop)
-                table.Fed(g_linesFed);
         }
         if (tracksEpochs)
             epochs.OnFrame(protocol, frame, len);
@@ -894,7 +846,7 @@ int Run(int argc, char **argv) {
         const std::uint32_t now = c.Decoded() + ubxKnown - c.nUbxSkipped;
         if (now != printed) {
             printed = now;
-            printer.Print(port, table.Copy(g_linesFed), false);
+            printer.Print(port, port.SkyMayDiffer(table), false);
         }
     };
     // A frame ends where its header says: UBX "B5 62", class, id, a 16-bit length, the payload
@@ -961,7 +913,7 @@ int Run(int argc, char **argv) {
             watchEpoch();
     } else if (everyEpoch) {
         if (epochs.Quiet())
-            printer.Print(port, table.Copy(g_linesFed), false);
+            printer.Print(port, port.SkyMayDiffer(table), false);
     } else if (lastOnly) {
         printer.Print(port, true, true);
     }

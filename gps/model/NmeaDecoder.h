@@ -73,6 +73,9 @@ public:
     void ClearFix();
     // The satellite table as of now (systems not heard for five seconds left out).
     void CopySky(SkyView &dest) const { m_sky.Copy(dest, m_clock()); }
+    // Whether CopySky may now read differently from the copy last was stamped for (see
+    // CSkyTable::MayDiffer); feeding thread only.
+    bool SkyMayDiffer(CSkyTable::Stamp &last) const { return m_sky.MayDiffer(last, m_clock()); }
     // Milliseconds of a steady clock; tests set their own before feeding.
     void SetClock(std::int64_t (*clock)()) { m_clock = clock; }
     // Seconds west of UTC the record's times were moved by.
