@@ -121,8 +121,8 @@ float CorrectionAgeS(std::uint8_t code) {
 constexpr std::uint8_t kClassNav = 0x01;
 constexpr std::uint8_t kIdEoe = 0x61;
 
-// The reports of the fix's messages, in the units and with the arithmetic the fix track has
-// always given them: its figures stay the same to the last bit.
+// Reports in the fix track's units (degrees, metres, km/h). NAV-SOL's velocity is turned from
+// m/s, not from the mm/s the record takes: the two differ in the last bit.
 NavReport StatusReport(NavReport::Kind kind, std::uint32_t iTow, int fixType, bool fixOk, bool diff,
                        int carrier) {
     NavReport r;
