@@ -1,5 +1,7 @@
 #include "ScatterPlot.h"
 
+#include "model/Geodesy.h"
+
 #include <QImage>
 #include <QPainter>
 #include <algorithm>

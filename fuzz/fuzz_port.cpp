@@ -215,13 +215,15 @@ struct Port {
                  if (protocol == FrameProtocol::Ubx)
                      family.OnUbxFrame();
                  epoch.OnFrame(protocol, frame, len);
-                 history.OnFrame(protocol, frame, len);
                  signals.OnFrame(protocol, frame, len);
                  lastTime.OnFrame(protocol, frame, len);
-                 if (protocol == FrameProtocol::Ubx)
-                     track.AddFrame(frame, len);
-                 else
+                 if (protocol == FrameProtocol::Rtcm3)
                      rtcm.Add(frame, len);
+             },
+             {},
+             [this](const NavReport &report) {
+                 history.OnReport(report);
+                 track.AddReport(report);
              }});
         ttff.Start(RestartKind::Cold, Arrival());
     }

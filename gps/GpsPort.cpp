@@ -44,7 +44,6 @@ CGpsPort::CGpsPort(int nBiasSeconds) : m_decoder(nBiasSeconds) {
                  m_family.OnUbxFrame();
              m_epoch.OnFrame(protocol, frame, len);
              if (m_bKeepHistory) {
-                 m_history.OnFrame(protocol, frame, len);
                  m_signals.OnFrame(protocol, frame, len);
                  m_tap.Add(protocol == FrameProtocol::Ubx ? TapKind::Ubx : TapKind::Rtcm, frame,
                            len, m_blockWall);
@@ -66,6 +65,10 @@ CGpsPort::CGpsPort(int nBiasSeconds) : m_decoder(nBiasSeconds) {
          [this](const char *s, std::size_t len) {
              if (m_bKeepHistory)
                  m_tap.Add(TapKind::BadSentence, s, len, m_blockWall);
+         },
+         [this](const NavReport &report) {
+             if (m_bKeepHistory)
+                 m_history.OnReport(report);
          }});
 }
 

@@ -2,6 +2,7 @@
 
 #include "NtripSource.h"
 #include "analysis/FixTrack.h"
+#include "model/Geodesy.h"
 #include "model/NmeaDecoder.h"
 
 #include <algorithm>

@@ -10,20 +10,20 @@
 #include "analysis/EpochTracker.h"
 #include "analysis/FixTrack.h"
 #include "analysis/IntegrityWatch.h"
+#include "model/Geodesy.h"
 #include "protocol/Rtcm3.h"
 #include "protocol/UbxMessages.h"
+#include "protocol/WholeNumber.h"
 #include "receiver/ReceiverSettings.h"
 #include "receiver/RestartCommands.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <deque>
 #include <fcntl.h>
 #include <functional>
 #include <memory>
@@ -121,7 +121,7 @@ void Write(std::string_view line) {
 // reader keeps the last one it was given), or when whole is asked for.
 class CRecordPrinter {
 public:
-    // tableMayDiffer: something that feeds the table was read or aged out since the last look.
+    // tableMayDiffer: the table may read differently since the last look (CSkyTable::MayDiffer).
     template <typename Decoder>
     void Print(const Decoder &decoder, bool tableMayDiffer, bool whole) {
         GpsFix fix{};
@@ -155,54 +155,6 @@ private:
     CJsonBuffer m_line, m_table, m_shownTable;
     bool m_shown = false;
 };
-
-// When the satellite table may read differently from its last copy: a message that feeds it
-// (GSV, GSA, NAV-SAT, NAV-SIG, NAV-SVINFO, NAV-DOP) was read since, or the first UBX frame after
-// CSkyTable::kDropMs without one (the binary list shows while they come), or the decoder's clock
-// passed a moment when what one of them said ages out of the table (kDropMs or kUbxHoldMs after
-// it, kDropMs after the last UBX frame).
-class CTableChanges {
-public:
-    void Fed(std::int64_t now) {
-        m_fed = true;
-        if (m_times.empty() || m_times.back() != now)
-            m_times.push_back(now);
-    }
-    void HeardUbx(std::int64_t now) {
-        m_fed = m_fed || !m_heard || now - m_lastUbx >= CSkyTable::kDropMs;
-        m_heard = true;
-        m_lastUbx = now;
-    }
-    // True when a copy taken now may differ from the last; the copy is then taken.
-    bool Copy(std::int64_t now) {
-        bool differ = m_fed || !m_copied;
-        for (const std::int64_t hold : {CSkyTable::kDropMs, CSkyTable::kUbxHoldMs}) {
-            const auto t = std::upper_bound(m_times.begin(), m_times.end(), m_lastCopy - hold);
-            differ = differ || (t != m_times.end() && *t + hold <= now);
-        }
-        const std::int64_t quiet = m_lastUbx + CSkyTable::kDropMs;
-        differ = differ || (m_heard && quiet > m_lastCopy && quiet <= now);
-        while (!m_times.empty() && m_times.front() + CSkyTable::kUbxHoldMs <= now)
-            m_times.pop_front();
-        if (differ) {
-            m_lastCopy = now;
-            m_fed = false;
-            m_copied = true;
-        }
-        return differ;
-    }
-
-private:
-    std::deque<std::int64_t> m_times; // when messages that feed the table came, each once
-    std::int64_t m_lastCopy = 0, m_lastUbx = 0;
-    bool m_fed = false, m_copied = false, m_heard = false;
-};
-
-bool ParseInt(const char *text, int &value) {
-    const char *end = text + std::strlen(text);
-    const auto result = std::from_chars(text, end, value);
-    return result.ec == std::errc{} && result.ptr == end;
-}
 
 // Waits until the receiver has named its family or until is reached; true once it has.
 bool AwaitFamily(const CGpsPort &port, std::chrono::steady_clock::time_point until) {
@@ -575,7 +527,7 @@ int Run(int argc, char **argv) {
             if (!error.empty())
                 return Usage(error.c_str());
         } else if (arg == "--block-size") {
-            if (i + 1 >= argc || !ParseInt(argv[++i], blockSize) || blockSize < 1 ||
+            if (i + 1 >= argc || !ParseWholeNumber(argv[++i], blockSize) || blockSize < 1 ||
                 blockSize > 1 << 20)
                 return Usage("--block-size takes a whole number from 1 to 1048576");
         } else if (arg == "--device") {
@@ -588,14 +540,15 @@ int Run(int argc, char **argv) {
             compare.a = argv[++i];
             compare.b = argv[++i];
         } else if (arg == "--baud") {
-            if (i + 1 >= argc || !ParseInt(argv[++i], baud))
+            if (i + 1 >= argc || !ParseWholeNumber(argv[++i], baud))
                 return Usage("--baud takes a whole number");
         } else if (arg == "--seconds") {
-            if (i + 1 >= argc || !ParseInt(argv[++i], seconds) || seconds < 0)
+            if (i + 1 >= argc || !ParseWholeNumber(argv[++i], seconds) || seconds < 0)
                 return Usage("--seconds takes a whole number of seconds");
             secondsSet = true;
         } else if (arg == "--repeat") {
-            if (i + 1 >= argc || !ParseInt(argv[++i], repeat) || repeat < 1 || repeat > 10000)
+            if (i + 1 >= argc || !ParseWholeNumber(argv[++i], repeat) || repeat < 1 ||
+                repeat > 10000)
                 return Usage("--repeat takes a number of restarts from 1 to 10000");
         } else if (arg == "--json") {
             json = true;
@@ -618,7 +571,7 @@ int Run(int argc, char **argv) {
         } else if (arg == "--gga") {
             gga = true;
         } else if (arg == "--gga-interval") {
-            if (i + 1 >= argc || !ParseInt(argv[++i], ggaInterval) || ggaInterval < 1 ||
+            if (i + 1 >= argc || !ParseWholeNumber(argv[++i], ggaInterval) || ggaInterval < 1 ||
                 ggaInterval > 3600)
                 return Usage("--gga-interval takes a whole number of seconds from 1 to 3600");
         } else if (arg == "--set") {
@@ -816,7 +769,8 @@ int Run(int argc, char **argv) {
     // With no export to write, the summary's figures are all a fix is kept for.
     const bool summaryOnly = track.summary && track.gpxPath.empty() && track.csvPath.empty();
     CRecordPrinter printer;
-    CTableChanges table;
+    // The table's copy last printed or compared: it is copied again only when it may differ.
+    CSkyTable::Stamp table;
     // --events and --every epoch: the epochs as the port tells them.
     CEpochTracker epochs;
     const bool tracksEpochs = events || everyEpoch;
@@ -828,14 +782,12 @@ int Run(int argc, char **argv) {
     // --every epoch: the record as the epoch left it, before the message that ended it is read.
     const auto epochEnd = [&] {
         if (everyEpoch && epochs.BlockDone())
-            printer.Print(port, table.Copy(g_linesFed), false);
+            printer.Print(port, port.SkyMayDiffer(table), false);
     };
     NmeaHooks hooks;
     hooks.onSentence = [&](const char *s, std::size_t n) {
         if (track.Active())
             fixes.AddSentence(s, n);
-        if (n > 6 && (std::memcmp(s + 3, "GSV", 3) == 0 || std::memcmp(s + 3, "GSA", 3) == 0))
-            table.Fed(g_linesFed);
         if (tracksEpochs)
             epochs.OnSentence(s, n);
         epochEnd();
@@ -845,17 +797,13 @@ int Run(int argc, char **argv) {
             const ubx::Msg msg = ubx::Identify(frame[2], frame[3]);
             if (msg != ubx::Msg::Unknown)
                 ++ubxKnown;
-            table.HeardUbx(g_linesFed);
-            if (msg == ubx::Msg::NavSat || msg == ubx::Msg::NavSig || msg == ubx::Msg::NavSvinfo ||
-                msg == ubx::Msg::NavDop)
-                table.Fed(g_linesFed);
-            if (track.Active())
-                fixes.AddFrame(frame, len);
         }
         if (tracksEpochs)
             epochs.OnFrame(protocol, frame, len);
         epochEnd();
     };
+    if (track.Active())
+        hooks.onNavReport = [&](const NavReport &report) { fixes.AddReport(report); };
     port.SetHooks(std::move(hooks));
     // --events: each epoch to the watch; a file keeps no baseline.
     std::vector<std::string> problems;
@@ -898,7 +846,7 @@ int Run(int argc, char **argv) {
         const std::uint32_t now = c.Decoded() + ubxKnown - c.nUbxSkipped;
         if (now != printed) {
             printed = now;
-            printer.Print(port, table.Copy(g_linesFed), false);
+            printer.Print(port, port.SkyMayDiffer(table), false);
         }
     };
     // A frame ends where its header says: UBX "B5 62", class, id, a 16-bit length, the payload
@@ -965,7 +913,7 @@ int Run(int argc, char **argv) {
             watchEpoch();
     } else if (everyEpoch) {
         if (epochs.Quiet())
-            printer.Print(port, table.Copy(g_linesFed), false);
+            printer.Print(port, port.SkyMayDiffer(table), false);
     } else if (lastOnly) {
         printer.Print(port, true, true);
     }

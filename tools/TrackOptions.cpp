@@ -132,79 +132,10 @@ bool ParseTrackOption(int argc, char **argv, int &i, TrackOptions &options, std:
 }
 
 void CTrackSummary::Add(const TrackFix &fix) {
-    m_lat.push_back(fix.lat);
-    m_lon.push_back(fix.lon);
-    m_alt.push_back(fix.hasAlt ? fix.alt : std::nan(""));
+    m_positions.Add(GeoPoint{fix.lat, fix.lon, fix.alt, fix.hasAlt});
     if (!first)
         first = fix;
     last = fix;
-}
-
-namespace {
-
-// The p-th percentile of sorted values, as Percentile takes it.
-double SortedPercentile(const std::deque<double> &v, std::size_t n, double p) {
-    if (n == 0)
-        return 0.0;
-    const double rank = p / 100.0 * static_cast<double>(n - 1);
-    const auto lo = static_cast<std::size_t>(std::floor(rank));
-    const std::size_t hi = std::min(lo + 1, n - 1);
-    return v[lo] + (rank - static_cast<double>(lo)) * (v[hi] - v[lo]);
-}
-
-} // namespace
-
-// ComputePositionStats's steps in its order, so the figures are the same to the last bit; the
-// distances take the latitudes' place and the heights' spread the altitudes'.
-PositionStats CTrackSummary::TakeStats(const std::optional<GeoPoint> &reference) {
-    PositionStats st;
-    const std::size_t count = m_lat.size();
-    st.fixes = count;
-    if (count == 0)
-        return st;
-    const double lon0 = m_lon.front();
-    double sumLat = 0.0, sumDLon = 0.0, sumAlt = 0.0;
-    std::size_t nAlt = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-        sumLat += m_lat[i];
-        sumDLon += std::remainder(m_lon[i] - lon0, 360.0);
-        if (!std::isnan(m_alt[i])) {
-            sumAlt += m_alt[i];
-            ++nAlt;
-        }
-    }
-    const auto n = static_cast<double>(count);
-    st.mean.lat = sumLat / n;
-    st.mean.lon = std::remainder(lon0 + sumDLon / n, 360.0);
-    st.mean.hasAlt = nAlt != 0;
-    st.mean.alt = nAlt != 0 ? sumAlt / static_cast<double>(nAlt) : 0.0;
-    st.centre = reference ? *reference : st.mean;
-
-    const CLocalFrame frame(st.centre.lat, st.centre.lon);
-    double sumSq = 0.0;
-    std::size_t nVert = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-        double e, no;
-        frame.ToEastNorth(m_lat[i], m_lon[i], e, no);
-        const double d2 = e * e + no * no;
-        sumSq += d2;
-        m_lat[i] = std::sqrt(d2);
-        if (!std::isnan(m_alt[i]))
-            m_alt[nVert++] = std::fabs(m_alt[i] - st.mean.alt);
-    }
-    m_lon.clear();
-    st.drms2 = 2.0 * std::sqrt(sumSq / n);
-    std::sort(m_lat.begin(), m_lat.end());
-    st.cep95 = SortedPercentile(m_lat, count, 95.0);
-    st.cep50 = SortedPercentile(m_lat, count, 50.0);
-    std::sort(m_alt.begin(), m_alt.begin() + static_cast<std::ptrdiff_t>(nVert));
-    st.vertical95 = SortedPercentile(m_alt, nVert, 95.0);
-    m_lat.clear();
-    m_alt.clear();
-    frame.ToEastNorth(st.mean.lat, st.mean.lon, st.meanEast, st.meanNorth);
-    if (reference && reference->hasAlt && st.mean.hasAlt)
-        st.meanUp = st.mean.alt - reference->alt;
-    return st;
 }
 
 std::string SummaryJson(CTrackSummary &summary, const CFixTrack &track,

@@ -2,7 +2,6 @@
 
 #include "analysis/FixTrack.h"
 
-#include <deque>
 #include <optional>
 #include <string>
 
@@ -22,19 +21,19 @@ bool ParseTrackOption(int argc, char **argv, int &i, TrackOptions &options, std:
 // "-" for standard input), or two are one file. Checked before anything is written.
 std::string OutputClash(const TrackOptions &options, const char *input);
 
-// What the summary needs of each fix, 24 bytes a fix (latitude, longitude and altitude, in
-// blocks, so the store never holds twice what it needs while it grows), and the first and last
-// fixes whole: a day at 10 Hz fits in 21 MB.
+// What the summary needs of each fix (its position, 24 bytes), and the first and last fixes whole.
 class CTrackSummary {
 public:
     void Add(const TrackFix &fix);
-    std::size_t Count() const { return m_lat.size(); }
-    // The spread as ComputePositionStats gives it; the store is used up to compute it.
-    PositionStats TakeStats(const std::optional<GeoPoint> &reference);
+    std::size_t Count() const { return m_positions.Count(); }
+    // The spread of the fixes; the store is used up to compute it.
+    PositionStats TakeStats(const std::optional<GeoPoint> &reference) {
+        return m_positions.Take(reference);
+    }
     std::optional<TrackFix> first, last;
 
 private:
-    std::deque<double> m_lat, m_lon, m_alt; // altitude NaN where the fix had none
+    CPositionStats m_positions;
 };
 
 // The summary as one JSON object; the store is used up. track: what it rejected, and the date of

@@ -2,7 +2,6 @@
 
 #include "model/NmeaDecoder.h"
 #include "protocol/NmeaConvert.h"
-#include "protocol/UbxMessages.h"
 
 #include <algorithm>
 #include <charconv>
@@ -94,12 +93,6 @@ double UtcSeconds(Field f) {
 
 bool SameTime(double a, double b) {
     return std::fabs(a - b) < 0.0005;
-}
-
-// In constant time: a loop of 360-degree steps never ends on a value too large for a step to
-// change it.
-double Wrap180(double d) {
-    return std::remainder(d, 360.0);
 }
 
 // In the C locale's form whatever the process locale is: a file is read on other machines.
@@ -285,8 +278,6 @@ void CFixTrack::Finish() {
 
 namespace {
 
-constexpr unsigned char kUbxNav = 0x01;
-constexpr unsigned char kUbxEoe = 0x61;
 // Which message's word stands when several speak in one epoch: the fuller solution, the finer
 // position.
 constexpr int kFromStatus = 1, kFromSol = 2, kFromPvt = 3;
@@ -298,106 +289,42 @@ bool InRange(double v, double lo, double hi) {
 
 } // namespace
 
-void CFixTrack::AddFrame(const unsigned char *frame, std::size_t len) {
-    if (len < 8 || frame[0] != 0xB5 || frame[1] != 0x62 || frame[2] != kUbxNav)
-        return;
-    const unsigned char *payload = frame + 6;
-    const std::size_t n = len - 8;
-    if (frame[3] == kUbxEoe) {
+void CFixTrack::AddReport(const NavReport &r) {
+    using Kind = NavReport::Kind;
+    if (r.kind == Kind::EndOfEpoch) {
         CloseUbxEpoch();
         return;
     }
-    switch (ubx::Identify(frame[2], frame[3])) {
-    case ubx::Msg::NavPvt: {
-        ubx::NavPvt m;
-        if (ubx::Read(payload, n, m) != ubx::Result::Ok)
-            return;
-        StartUbxEpoch(m.iTow);
-        UbxStatus(kFromPvt, m.fixType, m.gnssFixOk, m.diffSoln, m.carrSoln);
-        if (!m.invalidLlh)
-            UbxPosition(kPosLlh, m.lat * 1e-7, m.lon * 1e-7, m.hMsl * 1e-3);
-        UbxVelocity(kFromPvt, m.gSpeed * 0.0036, m.headMot * 1e-5);
-        m_ubx.fix.satsUsed = m.numSv;
-        if (m.validTime)
-            UbxUtc(true, m.hour, m.min, m.sec, m.iTow);
-        if (m.validDate)
-            UbxDate(m.year, m.month, m.day,
-                    m.validTime ? m.hour * 3600.0 + m.min * 60.0 + m.sec : -1.0);
-        break;
-    }
-    case ubx::Msg::NavSol: {
-        ubx::NavSol m;
-        if (ubx::Read(payload, n, m) != ubx::Result::Ok)
-            return;
-        StartUbxEpoch(m.iTow);
-        UbxStatus(kFromSol, m.gpsFix, m.gpsFixOk, m.diffSoln, 0);
-        if (m_ubx.fix.satsUsed < 0)
-            m_ubx.fix.satsUsed = m.numSv;
-        if (m.ecefX == 0 && m.ecefY == 0 && m.ecefZ == 0)
-            break;
-        double lat, lon, h;
-        EcefToGeodetic(m.ecefX / 100.0, m.ecefY / 100.0, m.ecefZ / 100.0, lat, lon, h);
-        // The ellipsoidal height is not the altitude above the sea: the position alone.
-        UbxPosition(kPosEcef, lat, lon, std::nullopt, InRange(h, kMinAlt - 200.0, kMaxAlt));
-        double speed, course;
-        EcefToGroundVelocity(lat, lon, m.ecefVx / 100.0, m.ecefVy / 100.0, m.ecefVz / 100.0, speed,
-                             course);
-        UbxVelocity(kFromSol, speed * 3.6, course);
-        break;
-    }
-    case ubx::Msg::NavStatus: {
-        ubx::NavStatus m;
-        if (ubx::Read(payload, n, m) != ubx::Result::Ok)
-            return;
-        StartUbxEpoch(m.iTow);
-        UbxStatus(kFromStatus, m.gpsFix, m.gpsFixOk, m.diffSoln, m.carrSoln);
-        break;
-    }
-    case ubx::Msg::NavPosllh: {
-        ubx::NavPosllh m;
-        if (ubx::Read(payload, n, m) != ubx::Result::Ok)
-            return;
-        StartUbxEpoch(m.iTow);
-        UbxPosition(kPosLlh, m.lat * 1e-7, m.lon * 1e-7, m.hMsl * 1e-3);
-        break;
-    }
-    case ubx::Msg::NavHpposllh: {
-        ubx::NavHpposllh m;
-        if (ubx::Read(payload, n, m) != ubx::Result::Ok || m.invalidLlh)
-            return;
-        StartUbxEpoch(m.iTow);
-        UbxPosition(kPosPrecise, m.lat * 1e-7 + m.latHp * 1e-9, m.lon * 1e-7 + m.lonHp * 1e-9,
-                    m.hMsl * 1e-3 + m.hMslHp * 1e-4);
-        break;
-    }
-    case ubx::Msg::NavVelned: {
-        ubx::NavVelned m;
-        if (ubx::Read(payload, n, m) != ubx::Result::Ok)
-            return;
-        StartUbxEpoch(m.iTow);
-        UbxVelocity(kFromPvt, m.gSpeed * 0.036, m.heading * 1e-5);
-        break;
-    }
-    case ubx::Msg::NavTimeutc: {
-        ubx::NavTimeutc m;
-        if (ubx::Read(payload, n, m) != ubx::Result::Ok || !m.validUtc)
-            return;
-        StartUbxEpoch(m.iTow);
-        UbxUtc(false, m.hour, m.min, m.sec, m.iTow);
-        UbxDate(m.year, m.month, m.day, m.hour * 3600.0 + m.min * 60.0 + m.sec);
-        break;
-    }
-    case ubx::Msg::NavDop: {
-        ubx::NavDop m;
-        if (ubx::Read(payload, n, m) != ubx::Result::Ok)
-            return;
-        StartUbxEpoch(m.iTow);
-        m_ubx.fix.hdop = m.hDop / 100.0;
-        m_ubx.badHdop = m.hDop / 100.0 > kMaxHdop;
-        break;
-    }
-    default:
-        break;
+    // A UTC the receiver does not vouch for says nothing of any epoch.
+    if (r.kind == Kind::Timeutc && !r.validTime)
+        return;
+    StartUbxEpoch(r.iTow);
+    if (r.hasStatus)
+        UbxStatus(r.kind == Kind::Pvt   ? kFromPvt
+                  : r.kind == Kind::Sol ? kFromSol
+                                        : kFromStatus,
+                  r.fixType, r.fixOk, r.diff, r.carrier);
+    // The ellipsoidal height is not the altitude above the sea: it only tells a position apart
+    // from one no receiver can mean.
+    if (r.hasPosition)
+        UbxPosition(r.kind == Kind::Sol        ? kPosEcef
+                    : r.kind == Kind::Hpposllh ? kPosPrecise
+                                               : kPosLlh,
+                    r.lat, r.lon, r.hasAlt ? std::optional<double>(r.alt) : std::nullopt,
+                    !r.hasHeight || InRange(r.height, kMinAlt - 200.0, kMaxAlt));
+    if (r.hasVelocity)
+        UbxVelocity(r.kind == Kind::Sol ? kFromSol : kFromPvt, r.speedKmh, r.course);
+    // NAV-SOL's count only where NAV-PVT gave none.
+    if (r.satsUsed >= 0 && (r.kind == Kind::Pvt || m_ubx.fix.satsUsed < 0))
+        m_ubx.fix.satsUsed = r.satsUsed;
+    if (r.validTime)
+        UbxUtc(r.kind == Kind::Pvt, r.hour, r.min, r.sec, r.iTow);
+    if (r.validDate)
+        UbxDate(r.year, r.month, r.day,
+                r.validTime ? r.hour * 3600.0 + r.min * 60.0 + r.sec : -1.0);
+    if (r.hasHdop) {
+        m_ubx.fix.hdop = r.hdop;
+        m_ubx.badHdop = r.hdop > kMaxHdop;
     }
 }
 
@@ -498,64 +425,6 @@ void CFixTrack::CloseUbxEpoch() {
     else if (UbxClaimsFix())
         ++m_rejected;
     m_ubx = UbxEpoch{};
-}
-
-double Percentile(std::vector<double> &values, double p) {
-    if (values.empty())
-        return 0.0;
-    std::sort(values.begin(), values.end());
-    const double rank = p / 100.0 * static_cast<double>(values.size() - 1);
-    const auto lo = static_cast<std::size_t>(std::floor(rank));
-    const std::size_t hi = std::min(lo + 1, values.size() - 1);
-    return values[lo] + (rank - static_cast<double>(lo)) * (values[hi] - values[lo]);
-}
-
-PositionStats ComputePositionStats(std::span<const GeoPoint> fixes,
-                                   const std::optional<GeoPoint> &reference) {
-    PositionStats st;
-    st.fixes = fixes.size();
-    if (fixes.empty())
-        return st;
-    // Longitudes are averaged as offsets from the first fix, so a track across 180 degrees works.
-    const double lon0 = fixes.front().lon;
-    double sumLat = 0.0, sumDLon = 0.0, sumAlt = 0.0;
-    std::size_t nAlt = 0;
-    for (const GeoPoint &g : fixes) {
-        sumLat += g.lat;
-        sumDLon += Wrap180(g.lon - lon0);
-        if (g.hasAlt) {
-            sumAlt += g.alt;
-            ++nAlt;
-        }
-    }
-    const auto n = static_cast<double>(fixes.size());
-    st.mean.lat = sumLat / n;
-    st.mean.lon = Wrap180(lon0 + sumDLon / n);
-    st.mean.hasAlt = nAlt != 0;
-    st.mean.alt = nAlt != 0 ? sumAlt / static_cast<double>(nAlt) : 0.0;
-    st.centre = reference ? *reference : st.mean;
-
-    const CLocalFrame frame(st.centre.lat, st.centre.lon);
-    std::vector<double> dist, vert;
-    dist.reserve(fixes.size());
-    double sumSq = 0.0;
-    for (const GeoPoint &g : fixes) {
-        double e, no;
-        frame.ToEastNorth(g.lat, g.lon, e, no);
-        const double d2 = e * e + no * no;
-        sumSq += d2;
-        dist.push_back(std::sqrt(d2));
-        if (g.hasAlt)
-            vert.push_back(std::fabs(g.alt - st.mean.alt));
-    }
-    st.drms2 = 2.0 * std::sqrt(sumSq / n);
-    st.cep95 = Percentile(dist, 95.0);
-    st.cep50 = Percentile(dist, 50.0);
-    st.vertical95 = Percentile(vert, 95.0);
-    frame.ToEastNorth(st.mean.lat, st.mean.lon, st.meanEast, st.meanNorth);
-    if (reference && reference->hasAlt && st.mean.hasAlt)
-        st.meanUp = st.mean.alt - reference->alt;
-    return st;
 }
 
 bool ParseReference(const std::string &text, GeoPoint &point) {
@@ -682,11 +551,9 @@ void CFixHistory::OnSentence(const char *sentence, std::size_t len,
     TakeFixes();
 }
 
-void CFixHistory::OnFrame(FrameProtocol protocol, const unsigned char *frame, std::size_t len) {
-    if (protocol != FrameProtocol::Ubx)
-        return;
+void CFixHistory::OnReport(const NavReport &report) {
     std::lock_guard lock(m_lock);
-    m_track.AddFrame(frame, len);
+    m_track.AddReport(report);
     TakeFixes();
 }
 

@@ -2,7 +2,8 @@
 
 // analysis: what an epoch means: the fix track, the signal history, the integrity watch.
 
-#include "model/Geodesy.h"
+#include "analysis/PositionStats.h"
+#include "model/NavReport.h"
 #include "model/NmeaDecoder.h"
 
 #include <cstddef>
@@ -50,9 +51,8 @@ public:
     // decoder's split of it, when it made one (CNmeaDecoder::SentenceFields).
     void AddSentence(const char *sentence, std::size_t len,
                      const CNmeaDecoder::Fields *fields = nullptr);
-    // One UBX frame, "B5 62" through its checksum, the checksum already checked; other messages
-    // are ignored.
-    void AddFrame(const unsigned char *frame, std::size_t len);
+    // What one UBX navigation message said, as the decoder reports it (NmeaHooks::onNavReport).
+    void AddReport(const NavReport &report);
     // The fix the epoch in progress gives so far, if any.
     std::optional<TrackFix> PendingFix() const;
     // Ends the epoch in progress (call at the end of the stream).
@@ -115,32 +115,6 @@ private:
     std::vector<TrackFix> m_fixes;
 };
 
-struct GeoPoint {
-    double lat = 0.0, lon = 0.0, alt = 0.0;
-    bool hasAlt = false;
-};
-
-// The spread of a set of fixes about their mean, or about a reference point when one is given.
-struct PositionStats {
-    std::size_t fixes = 0;
-    GeoPoint mean;           // hasAlt: some fix had an altitude
-    GeoPoint centre;         // the mean, or the reference
-    double cep50 = 0.0;      // median horizontal distance from the centre, metres
-    double cep95 = 0.0;      // 95th percentile of the same
-    double drms2 = 0.0;      // twice the root of the mean squared distance
-    double vertical95 = 0.0; // 95th percentile of |h - mean h| over fixes with an altitude
-    double meanEast = 0.0, meanNorth = 0.0; // the mean's offset from the centre, metres
-    double meanUp = 0.0; // mean altitude minus the reference's (both must have one)
-};
-
-// The p-th percentile (0-100) by linear interpolation between closest ranks, the first rank at 0
-// and the last at N-1. Sorts values. Empty input gives 0.
-double Percentile(std::vector<double> &values, double p);
-
-// Statistics of the fixes; reference replaces the mean as the centre.
-PositionStats ComputePositionStats(std::span<const GeoPoint> fixes,
-                                   const std::optional<GeoPoint> &reference = std::nullopt);
-
 // "LAT,LON[,ALT]" in degrees and metres; false on anything else or out of range.
 bool ParseReference(const std::string &text, GeoPoint &point);
 
@@ -159,8 +133,8 @@ public:
     static constexpr std::size_t kCapacity = 100000;
     void OnSentence(const char *sentence, std::size_t len,
                     const CNmeaDecoder::Fields *fields = nullptr);
-    // A good binary frame, as NmeaHooks::onFrame gives it.
-    void OnFrame(FrameProtocol protocol, const unsigned char *frame, std::size_t len);
+    // A UBX navigation message, as NmeaHooks::onNavReport gives it.
+    void OnReport(const NavReport &report);
     // The fixes held, oldest first.
     std::vector<GeoPoint> CopyPoints() const;
     void Clear();

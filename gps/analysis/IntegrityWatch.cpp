@@ -3,6 +3,7 @@
 #include "UserDirs.h"
 #include "analysis/FixTrack.h"
 #include "analysis/IntegrityDefaults.h"
+#include "model/Geodesy.h"
 #include "model/GpsFix.h"
 #include "model/NmeaDecoder.h"
 

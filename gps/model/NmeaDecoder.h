@@ -4,6 +4,7 @@
 
 #include "model/FixExtra.h"
 #include "model/GpsFix.h"
+#include "model/NavReport.h"
 #include "model/SkyTable.h"
 #include "protocol/FrameScanner.h"
 #include "protocol/UbxMessages.h"
@@ -38,6 +39,10 @@ struct NmeaHooks {
         onFrame;
     // Every complete sentence counted for a wrong or missing checksum, "$" through its end.
     std::function<void(const char *sentence, std::size_t len)> onBadSentence{};
+    // Every NAV-PVT, NAV-SOL, NAV-STATUS, NAV-POSLLH, NAV-HPPOSLLH, NAV-VELNED, NAV-TIMEUTC,
+    // NAV-DOP and NAV-EOE read, as the decoder reads it, after onFrame gave its frame. Reports are
+    // made only while this is set.
+    std::function<void(const NavReport &report)> onNavReport{};
 };
 
 // The decoders of GGA, RMC, GSA, GSV, GNS, GST and the UBX navigation messages, over the scanner's
@@ -77,6 +82,9 @@ public:
     void ClearFix();
     // The satellite table as of now (systems not heard for five seconds left out).
     void CopySky(SkyView &dest) const { m_sky.Copy(dest, m_clock()); }
+    // Whether CopySky may now read differently from the copy last was stamped for (see
+    // CSkyTable::MayDiffer); feeding thread only.
+    bool SkyMayDiffer(CSkyTable::Stamp &last) const { return m_sky.MayDiffer(last, m_clock()); }
     // Milliseconds of a steady clock; tests set their own before feeding.
     void SetClock(std::int64_t (*clock)()) { m_clock = clock; }
     // Seconds west of UTC the record's times were moved by.
@@ -94,6 +102,11 @@ private:
     void OnSentence(const char *s, std::size_t len) override;
     void OnBadSentence(const char *s, std::size_t len) override;
     void OnFrame(FrameProtocol protocol, const unsigned char *frame, std::size_t len) override;
+    // Hands the report made of a message to onNavReport, making it only when that is set.
+    template <typename Make> void Report(Make make) const {
+        if (m_hooks.onNavReport)
+            m_hooks.onNavReport(make());
+    }
     void ParseGGA(const char *sentence, const Fields &f);
     void ParseRMC(const char *sentence, const Fields &f);
     void ParseGSA(const char *sentence, const Fields &f);

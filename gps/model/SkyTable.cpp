@@ -1,6 +1,7 @@
 #include "model/SkyTable.h"
 
 #include <algorithm>
+#include <limits>
 
 const char *GnssName(Gnss gnss) {
     static const char *const kNames[kGnssCount] = {"GPS",    "SBAS", "GLONASS", "Galileo",
@@ -352,6 +353,7 @@ void CSkyTable::Publish() {
         }
     }
     m_nReady = 0;
+    ++m_stores;
     for (std::size_t g = 0; g < kGnssCount; ++g) {
         if (!m_usedDirty[g])
             continue;
@@ -528,5 +530,40 @@ void CSkyTable::Clear() {
         set.valid = false;
     m_pdop = m_hdop = m_vdop = 0;
     m_ubx->when = m_ubx->dopsWhen = 0;
+    ++m_stores;
     m_clearAsked.store(true, std::memory_order_release);
+}
+
+bool CSkyTable::MayDiffer(Stamp &last, std::int64_t nowMs) const {
+    std::lock_guard lock(m_lock);
+    const std::int64_t heard = m_heardMs.load(std::memory_order_relaxed);
+    // Copy reads what Publish and Clear stored, each part while it is fresh by the clock, and the
+    // binary list while data is heard.
+    if (last.taken && last.stores == m_stores && nowMs >= last.takenMs && nowMs < last.agesMs &&
+        !(last.heardStale && Fresh(heard, nowMs)))
+        return false;
+    Stamp s;
+    s.taken = true;
+    s.stores = m_stores;
+    s.takenMs = nowMs;
+    s.agesMs = std::numeric_limits<std::int64_t>::max();
+    const auto shownUntil = [&](std::int64_t until) {
+        if (until > nowMs)
+            s.agesMs = std::min(s.agesMs, until);
+    };
+    for (std::size_t i = 0; i < kSlotCount; ++i)
+        if (m_slots[i].valid)
+            shownUntil(m_slots[i].when + kDropMs);
+    for (const UsedSet &set : m_used)
+        if (set.valid)
+            shownUntil(set.when + kDropMs);
+    if (m_ubx->dopsWhen != 0)
+        shownUntil(m_ubx->dopsWhen + kDropMs);
+    if (m_ubx->when != 0)
+        shownUntil(m_ubx->when + kUbxHoldMs);
+    s.heardStale = !Fresh(heard, nowMs);
+    if (!s.heardStale)
+        shownUntil(heard + kDropMs);
+    last = s;
+    return true;
 }

@@ -121,6 +121,20 @@ public:
     void Copy(SkyView &out, std::int64_t nowMs) const;
     void Clear();
 
+    // What a copy read depends on besides the clock: the stores shown so far, and when the first
+    // thing it showed ages out.
+    struct Stamp {
+        bool taken = false;
+        std::uint64_t stores = 0;
+        std::int64_t takenMs = 0;
+        std::int64_t agesMs = 0; // the first moment after takenMs that ends something shown
+        bool heardStale = false; // the binary list waits for data before it shows again
+    };
+    // True when a copy at nowMs may read differently from the copy taken when last was stamped;
+    // last is then stamped for the copy taken now. For a reader that copies on its own thread:
+    // the decode tool prints the table only when it changed, and copies only when it may have.
+    bool MayDiffer(Stamp &last, std::int64_t nowMs) const;
+
 private:
     static constexpr std::size_t kKeys = kGnssCount + 1; // the systems and "no hint" (GN)
     static constexpr std::size_t kSlots = 8;             // sequences per key (one per signal)
@@ -198,4 +212,5 @@ private:
     bool m_ubxDirty = false;
     std::atomic<std::int64_t> m_heardMs{0};
     std::atomic<bool> m_clearAsked{false};
+    std::uint64_t m_stores = 0; // Publish and Clear calls that changed what Copy reads; m_lock
 };

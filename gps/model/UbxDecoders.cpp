@@ -118,6 +118,121 @@ float CorrectionAgeS(std::uint8_t code) {
     return code < std::size(kUpperS) ? kUpperS[code] : -1.0f;
 }
 
+constexpr std::uint8_t kClassNav = 0x01;
+constexpr std::uint8_t kIdEoe = 0x61;
+
+// Reports in the fix track's units (degrees, metres, km/h). NAV-SOL's velocity is turned from
+// m/s, not from the mm/s the record takes: the two differ in the last bit.
+NavReport StatusReport(NavReport::Kind kind, std::uint32_t iTow, int fixType, bool fixOk, bool diff,
+                       int carrier) {
+    NavReport r;
+    r.kind = kind;
+    r.iTow = iTow;
+    r.hasStatus = true;
+    r.fixType = fixType;
+    r.fixOk = fixOk;
+    r.diff = diff;
+    r.carrier = carrier;
+    return r;
+}
+
+void SetPosition(NavReport &r, double lat, double lon, double alt) {
+    r.hasPosition = true;
+    r.lat = lat;
+    r.lon = lon;
+    r.hasAlt = true;
+    r.alt = alt;
+}
+
+void SetUtc(NavReport &r, int year, int month, int day, int hour, int min, int sec) {
+    r.year = year;
+    r.month = month;
+    r.day = day;
+    r.hour = hour;
+    r.min = min;
+    r.sec = sec;
+}
+
+NavReport ReportOf(const ubx::NavPvt &m) {
+    NavReport r =
+        StatusReport(NavReport::Kind::Pvt, m.iTow, m.fixType, m.gnssFixOk, m.diffSoln, m.carrSoln);
+    if (!m.invalidLlh)
+        SetPosition(r, m.lat * 1e-7, m.lon * 1e-7, m.hMsl * 1e-3);
+    r.hasVelocity = true;
+    r.speedKmh = m.gSpeed * 0.0036;
+    r.course = m.headMot * 1e-5;
+    r.satsUsed = m.numSv;
+    r.validTime = m.validTime;
+    r.validDate = m.validDate;
+    SetUtc(r, m.year, m.month, m.day, m.hour, m.min, m.sec);
+    return r;
+}
+
+// lat, lon, height: the ECEF position as the decoder converted it, when it is not all zero.
+NavReport ReportOf(const ubx::NavSol &m, bool hasPosition, double lat, double lon, double height) {
+    NavReport r = StatusReport(NavReport::Kind::Sol, m.iTow, m.gpsFix, m.gpsFixOk, m.diffSoln, 0);
+    r.satsUsed = m.numSv;
+    if (!hasPosition)
+        return r;
+    r.hasPosition = true;
+    r.lat = lat;
+    r.lon = lon;
+    r.hasHeight = true;
+    r.height = height;
+    double speed, course;
+    EcefToGroundVelocity(lat, lon, m.ecefVx / 100.0, m.ecefVy / 100.0, m.ecefVz / 100.0, speed,
+                         course);
+    r.hasVelocity = true;
+    r.speedKmh = speed * 3.6;
+    r.course = course;
+    return r;
+}
+
+NavReport ReportOf(const ubx::NavPosllh &m) {
+    NavReport r;
+    r.kind = NavReport::Kind::Posllh;
+    r.iTow = m.iTow;
+    SetPosition(r, m.lat * 1e-7, m.lon * 1e-7, m.hMsl * 1e-3);
+    return r;
+}
+
+NavReport ReportOf(const ubx::NavHpposllh &m) {
+    NavReport r;
+    r.kind = NavReport::Kind::Hpposllh;
+    r.iTow = m.iTow;
+    SetPosition(r, m.lat * 1e-7 + m.latHp * 1e-9, m.lon * 1e-7 + m.lonHp * 1e-9,
+                m.hMsl * 1e-3 + m.hMslHp * 1e-4);
+    return r;
+}
+
+NavReport ReportOf(const ubx::NavVelned &m) {
+    NavReport r;
+    r.kind = NavReport::Kind::Velned;
+    r.iTow = m.iTow;
+    r.hasVelocity = true;
+    r.speedKmh = m.gSpeed * 0.036;
+    r.course = m.heading * 1e-5;
+    return r;
+}
+
+NavReport ReportOf(const ubx::NavTimeutc &m) {
+    NavReport r;
+    r.kind = NavReport::Kind::Timeutc;
+    r.iTow = m.iTow;
+    r.validTime = r.validDate = m.validUtc;
+    SetUtc(r, m.year, m.month, m.day, m.hour, m.min, m.sec);
+    return r;
+}
+
+NavReport ReportOf(const ubx::NavDop &m) {
+    NavReport r;
+    r.kind = NavReport::Kind::Dop;
+    r.iTow = m.iTow;
+    r.hasHdop = true;
+    r.hdop = m.hDop / 100.0;
+    return r;
+}
+
 } // namespace
 
 bool CNmeaDecoder::UbxSays(UbxPart part) const {
@@ -357,6 +472,7 @@ void CNmeaDecoder::HandleUbx(std::uint8_t cls, std::uint8_t id, const std::uint8
         ubx::NavPvt m;
         if (!read(m))
             break;
+        Report([&] { return ReportOf(m); });
         UbxSaid(kUbxSolution);
         UbxSaid(kUbxTime);
         UbxUtc(m.year, m.month, m.day, m.hour, m.min, m.sec, 0, m.validDate, m.validTime);
@@ -405,6 +521,7 @@ void CNmeaDecoder::HandleUbx(std::uint8_t cls, std::uint8_t id, const std::uint8
         double lat = 0.0, lon = 0.0, height = 0.0;
         if (hasPosition)
             EcefToGeodetic(m.ecefX / 100.0, m.ecefY / 100.0, m.ecefZ / 100.0, lat, lon, height);
+        Report([&] { return ReportOf(m, hasPosition, lat, lon, height); });
         if (!UbxSays(kUbxPosition) && hasPosition) {
             UbxPosition(static_cast<std::int32_t>(nmea::Trunc(lat * 1e7)),
                         static_cast<std::int32_t>(nmea::Trunc(lon * 1e7)));
@@ -433,6 +550,10 @@ void CNmeaDecoder::HandleUbx(std::uint8_t cls, std::uint8_t id, const std::uint8
         ubx::NavStatus m;
         if (!read(m))
             break;
+        Report([&] {
+            return StatusReport(NavReport::Kind::Status, m.iTow, m.gpsFix, m.gpsFixOk, m.diffSoln,
+                                m.carrSoln);
+        });
         m_extra.integrity.spoofing = static_cast<std::int8_t>(
             m.spoofDetState >= 1 && m.spoofDetState <= 3 ? m.spoofDetState - 1 : -1);
         if (!UbxSays(kUbxSolution)) {
@@ -446,6 +567,7 @@ void CNmeaDecoder::HandleUbx(std::uint8_t cls, std::uint8_t id, const std::uint8
         ubx::NavPosllh m;
         if (!read(m))
             break;
+        Report([&] { return ReportOf(m); });
         UbxSaid(kUbxPosition);
         UbxPosition(m.lat, m.lon);
         UbxAltitude(m.hMsl);
@@ -457,6 +579,7 @@ void CNmeaDecoder::HandleUbx(std::uint8_t cls, std::uint8_t id, const std::uint8
         ubx::NavVelned m;
         if (!read(m))
             break;
+        Report([&] { return ReportOf(m); });
         UbxSaid(kUbxVelocity);
         UbxVelocity(m.gSpeed * 10.0, m.heading);
         m_extra.speedAccMps = static_cast<float>(m.sAcc / 100.0);
@@ -464,7 +587,10 @@ void CNmeaDecoder::HandleUbx(std::uint8_t cls, std::uint8_t id, const std::uint8
     }
     case ubx::Msg::NavTimeutc: {
         ubx::NavTimeutc m;
-        if (!read(m) || UbxSays(kUbxTime))
+        if (!read(m))
+            break;
+        Report([&] { return ReportOf(m); });
+        if (UbxSays(kUbxTime))
             break;
         UbxUtc(m.year, m.month, m.day, m.hour, m.min, m.sec, m.nano, m.validUtc, m.validUtc);
         break;
@@ -473,6 +599,7 @@ void CNmeaDecoder::HandleUbx(std::uint8_t cls, std::uint8_t id, const std::uint8
         ubx::NavHpposllh m;
         if (!read(m) || m.invalidLlh)
             break;
+        Report([&] { return ReportOf(m); });
         m_extra.hasPrecise = true;
         m_extra.preciseLat = m.lat * 1e-7 + m.latHp * 1e-9;
         m_extra.preciseLon = m.lon * 1e-7 + m.lonHp * 1e-9;
@@ -487,6 +614,7 @@ void CNmeaDecoder::HandleUbx(std::uint8_t cls, std::uint8_t id, const std::uint8
         ubx::NavDop m;
         if (!read(m))
             break;
+        Report([&] { return ReportOf(m); });
         UbxSaid(kUbxDops);
         UbxSaid(kUbxPdop);
         m_fix.nPdop = Tenths(m.pDop);
@@ -606,6 +734,13 @@ void CNmeaDecoder::HandleUbx(std::uint8_t cls, std::uint8_t id, const std::uint8
         break;
     }
     case ubx::Msg::Unknown:
+        // NAV-EOE carries only its time of week: the epoch's messages have all come.
+        if (cls == kClassNav && id == kIdEoe)
+            Report([] {
+                NavReport r;
+                r.kind = NavReport::Kind::EndOfEpoch;
+                return r;
+            });
         break;
     }
     if (result != ubx::Result::Ok)

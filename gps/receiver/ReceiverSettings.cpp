@@ -2,11 +2,11 @@
 
 #include "BaudList.h"
 #include "protocol/UbxMessages.h"
+#include "protocol/WholeNumber.h"
 #include "receiver/RestartCommands.h"
 
 #include <algorithm>
 #include <cctype>
-#include <charconv>
 #include <cstdio>
 #include <cstring>
 
@@ -30,12 +30,6 @@ std::string Trim(std::string text) {
     text.erase(text.begin(), std::find_if(text.begin(), text.end(), notSpace));
     text.erase(std::find_if(text.rbegin(), text.rend(), notSpace).base(), text.end());
     return text;
-}
-
-bool ToInt(const std::string &text, int &value) {
-    const char *end = text.data() + text.size();
-    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
-    return ec == std::errc() && ptr == end && !text.empty();
 }
 
 std::string Sentence(const std::string &body) {
@@ -391,7 +385,7 @@ bool ParseSetting(const std::string &text, Setting &out, std::string &why) {
         s.kind = SettingKind::Save;
     } else if (name == "rate") {
         s.kind = SettingKind::Rate;
-        if (!ToInt(value, s.rateHz) || s.rateHz < 1 || s.rateHz > 10) {
+        if (!ParseWholeNumber(value, s.rateHz) || s.rateHz < 1 || s.rateHz > 10) {
             why = "rate wants 1 to 10 Hz, got \"" + value + "\"";
             return false;
         }
@@ -401,7 +395,7 @@ bool ParseSetting(const std::string &text, Setting &out, std::string &why) {
             return false;
     } else if (name == "baud") {
         s.kind = SettingKind::Baud;
-        if (!ToInt(value, s.baud) || !platform::IsListedBaud(s.baud)) {
+        if (!ParseWholeNumber(value, s.baud) || !platform::IsListedBaud(s.baud)) {
             why = "baud wants a standard rate from " +
                   std::to_string(platform::kBaudRates.front()) + " to " +
                   std::to_string(platform::kBaudRates.back()) + ", got \"" + value + "\"";

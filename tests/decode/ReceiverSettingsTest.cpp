@@ -1,4 +1,5 @@
 #include "receiver/ReceiverSettings.h"
+#include "protocol/WholeNumber.h"
 
 #include <gtest/gtest.h>
 
@@ -201,6 +202,41 @@ TEST(ReceiverSettings, ParsesAndRefusesSettings) {
         }
         EXPECT_STREQ(SettingName(setting.kind), row.name);
         EXPECT_EQ(SettingValue(setting), row.value);
+    }
+}
+
+// The one whole-number reader of the settings, the tools' options and the simulator's commands.
+TEST(ReceiverSettings, ReadsWholeNumbersOnly) {
+    const struct {
+        const char *text;
+        int base;
+        bool ok;
+        int value; // 7, as it was, when refused
+    } kRows[] = {
+        {"115200", 10, true, 115200},
+        {"-5", 10, true, -5},
+        {"2147483647", 10, true, 2147483647},
+        {"2147483648", 10, false, 7},
+        {"-2147483649", 10, false, 7},
+        {"+5", 10, false, 7},
+        {" 5", 10, false, 7},
+        {"5 ", 10, false, 7},
+        {"5x", 10, false, 7},
+        {"1e3", 10, false, 7},
+        {"", 10, false, 7},
+        {"0xA", 16, true, 10},
+        {"0Xa", 16, true, 10},
+        {"12", 16, true, 18},
+        {"0x", 16, false, 7},
+        {"0x-5", 16, false, 7},
+        {"-5", 16, false, 7},
+        {"0x+5", 16, false, 7},
+    };
+    for (const auto &row : kRows) {
+        SCOPED_TRACE(row.text);
+        int value = 7;
+        EXPECT_EQ(ParseWholeNumber(row.text, value, row.base), row.ok);
+        EXPECT_EQ(value, row.value);
     }
 }
 

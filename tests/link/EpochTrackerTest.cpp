@@ -75,9 +75,10 @@ void ExpectPortPartsAsTheirOwn(const std::string &stream, std::size_t &samples, 
                       nullptr,
                       [&](FrameProtocol protocol, const unsigned char *frame, std::size_t len) {
                           epoch.OnFrame(protocol, frame, len);
-                          fixes.OnFrame(protocol, frame, len);
                           signals.OnFrame(protocol, frame, len);
-                      }});
+                      },
+                      {},
+                      [&](const NavReport &report) { fixes.OnReport(report); }});
     std::size_t ourEpochs = 0, theirEpochs = 0;
     port.SetEpochListener([&] { ++ourEpochs; });
     std::size_t n = 0;

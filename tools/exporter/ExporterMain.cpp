@@ -3,13 +3,13 @@
 
 #include "BaudList.h"
 #include "SourceUrl.h"
+#include "protocol/WholeNumber.h"
 
 #include <prometheus/exposer.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <charconv>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -69,12 +69,6 @@ int Help() {
     return 0;
 }
 
-bool ParseInt(const std::string &text, int &out) {
-    const char *end = text.data() + text.size();
-    const auto [p, ec] = std::from_chars(text.data(), end, out);
-    return ec == std::errc() && p == end;
-}
-
 bool IsName(const std::string &text) {
     if (text.empty())
         return false;
@@ -122,10 +116,10 @@ int main(int argc, char **argv) {
                 return Usage("--listen takes HOST:PORT");
             listen = argv[++i];
         } else if (arg == "--baud") {
-            if (!hasValue || !ParseInt(argv[++i], baud) || !platform::IsListedBaud(baud))
+            if (!hasValue || !ParseWholeNumber(argv[++i], baud) || !platform::IsListedBaud(baud))
                 return Usage("--baud takes 1200, 2400, 4800, 9600, 19200, 38400, 57600 or 115200");
         } else if (arg == "--forget-after") {
-            if (!hasValue || !ParseInt(argv[++i], forgetS) || forgetS < 1)
+            if (!hasValue || !ParseWholeNumber(argv[++i], forgetS) || forgetS < 1)
                 return Usage("--forget-after takes a whole number of seconds, at least 1");
         } else if (arg.size() > 1 && arg[0] == '-') {
             return Usage("unknown option " + arg);

@@ -3,8 +3,8 @@
 #include "NmeaLine.h"
 #include "SimChip.h"
 #include "UbxWriter.h"
+#include "protocol/WholeNumber.h"
 
-#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -23,14 +23,6 @@ std::vector<std::string> Fields(const std::string &body) {
             return fields;
         from = comma + 1;
     }
-}
-
-bool ToInt(const std::string &text, int &value, int base = 10) {
-    const char *begin = text.data(), *end = begin + text.size();
-    if (base == 16 && text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
-        begin += 2;
-    const auto [ptr, ec] = std::from_chars(begin, end, value, base);
-    return ec == std::errc() && ptr == end && begin != end;
 }
 
 // The rates a receiver of this family runs at: its interval in ms must give one of them.
@@ -101,7 +93,7 @@ bool CSimConfig::ObeySentence(const std::string &body, std::string &answer, bool
         };
         if (head == "$PMTK220") {
             int rate = 0;
-            const bool ok = f.size() == 2 && ToInt(f[1], v) && RateOf(v, rate);
+            const bool ok = f.size() == 2 && ParseWholeNumber(f[1], v) && RateOf(v, rate);
             if (ok)
                 m_working.nRate = rate;
             ack("220", ok ? 3 : 2);
@@ -110,7 +102,7 @@ bool CSimConfig::ObeySentence(const std::string &body, std::string &answer, bool
             int on[5] = {};
             bool ok = f.size() == 6;
             for (std::size_t i = 0; ok && i < 5; ++i)
-                ok = ToInt(f[i + 1], on[i]) && (on[i] == 0 || on[i] == 1);
+                ok = ParseWholeNumber(f[i + 1], on[i]) && (on[i] == 0 || on[i] == 1);
             ok = ok && on[0] == 1;
             if (!ok) {
                 ack("353", 2);
@@ -125,7 +117,7 @@ bool CSimConfig::ObeySentence(const std::string &body, std::string &answer, bool
             ack("353", 3, more + "," + std::to_string(mask));
         } else if (head == "$PMTK251") {
             // Not answered: the receiver goes over to the new speed.
-            if (f.size() == 2 && ToInt(f[1], v) && IsUartBaud(v))
+            if (f.size() == 2 && ParseWholeNumber(f[1], v) && IsUartBaud(v))
                 m_working.nBaud = v;
         } else {
             return false;
@@ -136,17 +128,17 @@ bool CSimConfig::ObeySentence(const std::string &body, std::string &answer, bool
         // CASIC answers none of these; a value it does not take changes nothing.
         if (head == "$PCAS02") {
             int rate = 0;
-            if (f.size() == 2 && ToInt(f[1], v) && RateOf(v, rate) && rate <= 5)
+            if (f.size() == 2 && ParseWholeNumber(f[1], v) && RateOf(v, rate) && rate <= 5)
                 m_working.nRate = rate;
             else
                 std::fprintf(stderr, "refused (CASIC runs at 1, 2 or 5 Hz): %s\n", body.c_str());
         } else if (head == "$PCAS04") {
-            if (f.size() == 2 && ToInt(f[1], v) && v >= 1 && v <= 7)
+            if (f.size() == 2 && ParseWholeNumber(f[1], v) && v >= 1 && v <= 7)
                 m_working.systems =
                     ((v & 1) ? kGps : 0u) | ((v & 2) ? kBeidou : 0u) | ((v & 4) ? kGlonass : 0u);
         } else if (head == "$PCAS01") {
             constexpr int kRates[] = {4800, 9600, 19200, 38400, 57600, 115200};
-            if (f.size() == 2 && ToInt(f[1], v) && v >= 0 && v <= 5)
+            if (f.size() == 2 && ParseWholeNumber(f[1], v) && v >= 0 && v <= 5)
                 m_working.nBaud = kRates[v];
         } else if (head == "$PCAS00") {
             m_saved = m_working;
@@ -164,13 +156,13 @@ bool CSimConfig::ObeySentence(const std::string &body, std::string &answer, bool
                 ok = period > 0.0 && period <= 1.0 &&
                      RateOf(static_cast<int>(period * 1000.0 + 0.5), rate);
                 m_pending.nRate = ok ? rate : m_pending.nRate;
-            } else if (f[1] == "1102" && ToInt(f[2], v, 16)) {
+            } else if (f[1] == "1102" && ParseWholeNumber(f[2], v, 16)) {
                 const int kCodes[] = {0, 0, 0, 0, 4800, 9600, 0, 19200, 38400, 57600, 115200};
                 ok = v >= 0 && v < 11 && kCodes[v] != 0;
                 m_pending.nBaud = ok ? kCodes[v] : m_pending.nBaud;
             }
             answer += ok ? NmeaLine("PSTMSETPAROK," + f[1]) : NmeaLine("PSTMSETPARERROR");
-        } else if (head == "$PSTMSETCONSTMASK" && f.size() == 2 && ToInt(f[1], v)) {
+        } else if (head == "$PSTMSETCONSTMASK" && f.size() == 2 && ParseWholeNumber(f[1], v)) {
             // 1 GPS, 2 GLONASS, 4 QZSS, 8 Galileo, 128 BeiDou.
             const unsigned systems = ((v & 1) ? kGps : 0u) | ((v & 2) ? kGlonass : 0u) |
                                      ((v & 8) ? kGalileo : 0u) | ((v & 128) ? kBeidou : 0u);
@@ -192,8 +184,8 @@ bool CSimConfig::ObeySentence(const std::string &body, std::string &answer, bool
         // Input message 100 with protocol 1 (NMEA), 8 data bits, 1 stop bit, no parity.
         if (head != "$PSRF100")
             return false;
-        if (f.size() == 6 && f[1] == "1" && ToInt(f[2], v) && IsUartBaud(v) && f[3] == "8" &&
-            f[4] == "1" && f[5] == "0")
+        if (f.size() == 6 && f[1] == "1" && ParseWholeNumber(f[2], v) && IsUartBaud(v) &&
+            f[3] == "8" && f[4] == "1" && f[5] == "0")
             m_working.nBaud = v;
         break;
     case SimFamily::Ublox:

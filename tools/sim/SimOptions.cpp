@@ -1,21 +1,15 @@
 #include "SimOptions.h"
 
 #include "BaudList.h"
+#include "protocol/WholeNumber.h"
 
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
-#include <cstring>
 #include <string_view>
 #include <vector>
 
 namespace {
-
-bool ToInt(const char *text, int &value) {
-    const char *end = text + std::strlen(text);
-    const auto [ptr, ec] = std::from_chars(text, end, value);
-    return ec == std::errc() && ptr == end && ptr != text;
-}
 
 bool ToSeconds(const char *text, double &value) {
     char *end = nullptr;
@@ -221,7 +215,7 @@ bool SimOptions::Parse(int argc, char **argv, std::string &error) {
             }
             const char *v = value();
             if (arg == "--baud") {
-                if (!ToInt(v, nBaud) || !platform::IsListedBaud(nBaud)) {
+                if (!ParseWholeNumber(v, nBaud) || !platform::IsListedBaud(nBaud)) {
                     error = "--baud wants a standard rate from " +
                             std::to_string(platform::kBaudRates.front()) + " to " +
                             std::to_string(platform::kBaudRates.back()) + ", got \"" +
@@ -229,7 +223,7 @@ bool SimOptions::Parse(int argc, char **argv, std::string &error) {
                     return false;
                 }
             } else if (arg == "--rate") {
-                if (!ToInt(v, nRate) || nRate < 1 || nRate > 10) {
+                if (!ParseWholeNumber(v, nRate) || nRate < 1 || nRate > 10) {
                     error = "--rate wants 1 to 10 cycles a second, got \"" + std::string(v) + "\"";
                     return false;
                 }
@@ -247,7 +241,7 @@ bool SimOptions::Parse(int argc, char **argv, std::string &error) {
                 strReplay = v;
             } else if (arg == "--seed") {
                 int seed = 0;
-                if (!ToInt(v, seed) || seed < 0) {
+                if (!ParseWholeNumber(v, seed) || seed < 0) {
                     error = "--seed wants a whole number from 0, got \"" + std::string(v) + "\"";
                     return false;
                 }
