@@ -2,6 +2,7 @@
 // loopback, checked by Prometheus's own promtool and by a real Prometheus server.
 #include "LinkTestSupport.h"
 #include "TestPaths.h"
+#include "protocol/UbxMessages.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -16,6 +17,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <poll.h>
+#include <random>
 #include <set>
 #include <sstream>
 #include <sys/socket.h>
@@ -230,6 +232,7 @@ TEST_F(Exporter, BadCommandLinesExitWithOneLine) {
         {{"--listen", "9724", "/dev/null"}, 2, "--listen takes HOST:PORT"},
         {{"--baud", "300", "/dev/null"}, 2, "--baud takes"},
         {{"--forget-after", "0", "/dev/null"}, 2, "--forget-after takes"},
+        {{"--max-signal-series", "-1", "/dev/null"}, 2, "--max-signal-series takes"},
         {{"a=/dev/null", "a=/dev/zero"}, 2, "two sources named a"},
         {{"/dev/ttyS0", "/dev/pts/ttyS0"}, 2, "two sources named ttyS0"},
         {{"a="}, 2, "no source after a="},
@@ -442,6 +445,65 @@ TEST_F(Exporter, PrometheusSeesTwoReceiversAndOneStopping) {
                           [] { ::usleep(200'000); }));
     EXPECT_EQ(query("skywatch_fix_satellites").count("a"), 1u);
     prometheus.Stop();
+}
+
+// A receiver sending random satellite numbers, NAV-SAT's whole byte range in every system: a
+// number outside its system's range is no series, and the series are at most
+// --max-signal-series, the rest counted.
+TEST_F(Exporter, RandomSatelliteNumbersMakeBoundedSeries) {
+    const std::string log = m_scratch.Path() + "/random.ubx";
+    {
+        std::ofstream out(log, std::ios::binary);
+        std::mt19937 random(38);
+        for (int e = 0; e < 300; ++e) {
+            char hms[16];
+            std::snprintf(hms, sizeof hms, "12%02d%02d.%02d", e / 600, e / 10 % 60, e % 10 * 10);
+            out << Sentence(std::string("$GPRMC,") + hms + ",A,4807.038,N,01131.000,E,0,0,101226,,")
+                << Sentence(std::string("$GPGGA,") + hms +
+                            ",4807.038,N,01131.000,E,1,08,1,545,M,,M,,");
+            std::string payload = std::string(4, '\0') + "\x01\x64" + std::string(2, '\0');
+            const char gnssIds[] = {0, 1, 2, 3, 5, 6, 7}; // GPS, SBAS, ..., GLONASS, NavIC
+            for (int k = 0; k < 100; ++k)
+                payload +=
+                    std::string{gnssIds[random() % 7], static_cast<char>(1 + random() % 254), 40} +
+                    std::string(9, '\0');
+            const std::string frame = std::string("\xB5\x62\x01\x35", 4) +
+                                      static_cast<char>(payload.size()) +
+                                      static_cast<char>(payload.size() >> 8) + payload;
+            std::uint8_t a = 0, b = 0;
+            ubx::Checksum(reinterpret_cast<const std::uint8_t *>(frame.data()) + 2,
+                          frame.size() - 2, a, b);
+            out << frame << static_cast<char>(a) << static_cast<char>(b);
+        }
+    }
+    const std::map<std::string, std::pair<int, int>> ranges = {
+        {"GPS", {1, 32}},    {"SBAS", {120, 158}}, {"GLONASS", {1, 32}}, {"Galileo", {1, 36}},
+        {"BeiDou", {1, 63}}, {"QZSS", {1, 10}},    {"NavIC", {1, 14}}};
+    // 226 numbers are satellites': an eighth of those drawn.
+    const struct {
+        const char *most;
+        std::size_t bound;
+        bool dropped;
+    } rows[] = {{"1000", 226, false}, {"40", 40, true}};
+    for (const auto &row : rows) {
+        CExporter exporter;
+        ASSERT_TRUE(exporter.Start({"--max-signal-series", row.most, "r=" + log}))
+            << exporter.Process().Errors();
+        // The sky is read once a second: some 12 satellites of each 100 make series.
+        std::this_thread::sleep_for(8s);
+        const auto series = Series(exporter.Metrics(), "skywatch_signal_cn0_dbhz");
+        EXPECT_GE(series.size(), 40u);
+        EXPECT_LE(series.size(), row.bound);
+        for (const auto &[labels, value] : series) {
+            const auto system = labels.find("system=\"") + 8;
+            const auto range = ranges.at(labels.substr(system, labels.find('"', system) - system));
+            const int sv = std::atoi(labels.c_str() + labels.find("sv=\"") + 4);
+            EXPECT_TRUE(sv >= range.first && sv <= range.second) << labels;
+        }
+        EXPECT_EQ(Value(exporter.Metrics(), "skywatch_signal_series_dropped_total", {"receiver"})
+                          .value_or(0) > 0,
+                  row.dropped);
+    }
 }
 
 // Kilobytes of memory the process holds, from /proc; 0 if unknown.

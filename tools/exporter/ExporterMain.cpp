@@ -26,10 +26,12 @@ namespace {
 
 constexpr int kDefaultPort = 9724;
 constexpr int kDefaultForgetS = 600;
+// Above a dual-band receiver's tracked signals of every system (about 70 satellites, 2 bands).
+constexpr int kDefaultMaxSignalSeries = 200;
 
 constexpr const char *kUsage =
     "Usage: skywatch-exporter [--listen HOST:PORT] [--baud N] [--forget-after S]"
-    " [NAME=]SOURCE...\n";
+    " [--max-signal-series N] [NAME=]SOURCE...\n";
 
 int Usage(const std::string &why) {
     std::fprintf(stderr, "skywatch-exporter: %s (see --help)\n", why.c_str());
@@ -57,6 +59,9 @@ int Help() {
                 "                      or 115200 (default 4800)\n"
                 "  --forget-after S    a signal not heard for S seconds loses its C/N0 series\n"
                 "                      (default %d)\n"
+                "  --max-signal-series N  C/N0 series kept per receiver; signals beyond are\n"
+                "                      counted in skywatch_signal_series_dropped_total\n"
+                "                      (default %d)\n"
                 "  -h, --help          print this help and exit\n"
                 "  --version           print the version and exit\n"
                 "\n"
@@ -65,7 +70,7 @@ int Help() {
                 "$XDG_CONFIG_HOME/skywatch/integrity.conf; each receiver's usual signal is\n"
                 "learnt and kept in $XDG_STATE_HOME/skywatch. Exit 2 on a bad option, 1 when\n"
                 "the address cannot be served.\n",
-                kUsage, kDefaultPort, kDefaultPort, kDefaultForgetS);
+                kUsage, kDefaultPort, kDefaultPort, kDefaultForgetS, kDefaultMaxSignalSeries);
     return 0;
 }
 
@@ -106,6 +111,7 @@ int main(int argc, char **argv) {
     std::string listen = "127.0.0.1:" + std::to_string(kDefaultPort);
     int baud = platform::kNmeaBaud;
     int forgetS = kDefaultForgetS;
+    int maxSignalSeries = kDefaultMaxSignalSeries;
     std::vector<Source> sources;
     std::set<std::string> names;
     for (int i = 1; i < argc; ++i) {
@@ -127,6 +133,9 @@ int main(int argc, char **argv) {
         } else if (arg == "--forget-after") {
             if (!hasValue || !ParseInt(argv[++i], forgetS) || forgetS < 1)
                 return Usage("--forget-after takes a whole number of seconds, at least 1");
+        } else if (arg == "--max-signal-series") {
+            if (!hasValue || !ParseInt(argv[++i], maxSignalSeries) || maxSignalSeries < 0)
+                return Usage("--max-signal-series takes a whole number, at least 0");
         } else if (arg.size() > 1 && arg[0] == '-') {
             return Usage("unknown option " + arg);
         } else {
@@ -180,7 +189,8 @@ int main(int argc, char **argv) {
     std::vector<std::unique_ptr<CReceiverMetrics>> receivers;
     for (const Source &source : sources)
         receivers.push_back(std::make_unique<CReceiverMetrics>(
-            families, source.name, source.address, baud, std::chrono::seconds(forgetS)));
+            families, source.name, source.address, baud, std::chrono::seconds(forgetS),
+            static_cast<std::size_t>(maxSignalSeries)));
 
     const bool v6 = host.find(':') != std::string::npos;
     const std::string bind = (v6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
