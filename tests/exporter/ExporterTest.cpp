@@ -57,17 +57,23 @@ std::string ReadAll(int fd, std::chrono::milliseconds timeout,
     return text;
 }
 
-// The body of a 200 answer to GET target on loopback port, "" for anything else.
-std::string HttpGet(int port, const std::string &target) {
+// The whole answer to request on loopback port, "" when none came.
+std::string HttpExchange(int port, const std::string &request) {
     const int fd = ConnectLoopback(port);
     if (fd < 0)
         return {};
-    const std::string request = "GET " + target + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n";
     const bool sent = ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) ==
                       static_cast<ssize_t>(request.size());
     const std::string reply =
         sent ? ReadAll(fd, 5s, [](const std::string &) { return false; }) : std::string();
     ::close(fd);
+    return reply;
+}
+
+// The body of a 200 answer to GET target on loopback port, "" for anything else.
+std::string HttpGet(int port, const std::string &target) {
+    const std::string reply =
+        HttpExchange(port, "GET " + target + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n");
     const auto body = reply.find("\r\n\r\n");
     if (reply.compare(0, 7, "HTTP/1.") != 0 || reply.compare(8, 5, " 200 ") != 0 ||
         body == std::string::npos)
@@ -503,6 +509,42 @@ TEST_F(Exporter, RandomSatelliteNumbersMakeBoundedSeries) {
         EXPECT_EQ(Value(exporter.Metrics(), "skywatch_signal_series_dropped_total", {"receiver"})
                           .value_or(0) > 0,
                   row.dropped);
+    }
+}
+
+// However many clients connect and say nothing, or half a request, a scrape is answered within a
+// second; HEAD has the headers and no body, and what is not a scrape is told so.
+TEST_F(Exporter, ScrapesAreAnsweredWhateverIdleClientsDo) {
+    CExporter exporter;
+    ASSERT_TRUE(exporter.Start({NmeaDir() + "/myguide-3100.log"})) << exporter.Process().Errors();
+    for (const char *sends : {"", "GET /metrics HTTP/1.1\r\nHost: 127.0.0.1\r\n"}) {
+        CHeldConnections clients(exporter.Port(), 1000, sends);
+        ASSERT_EQ(clients.Count(), 1000u) << sends;
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_NE(exporter.Metrics().find("skywatch_source_up"), std::string::npos);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 1s) << sends;
+    }
+    const struct {
+        std::string request;
+        const char *status;
+        bool body;
+    } asks[] = {
+        {"HEAD /metrics HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", "200", false},
+        {"GET /metrics?x=1 HTTP/1.1\r\n\r\n", "200", true},
+        {"GET / HTTP/1.0\r\n\r\n", "404", false},
+        {"POST /metrics HTTP/1.0\r\nContent-Length: 0\r\n\r\n", "405", false},
+        {"\x16\x03\x01 hello\r\n\r\n", "400", false},
+        {"GET /metrics HTTP/1.1\r\nX: " + std::string(9000, 'x') + "\r\n\r\n", "431", false},
+    };
+    for (const auto &ask : asks) {
+        const std::string reply = HttpExchange(exporter.Port(), ask.request);
+        EXPECT_EQ(reply.substr(0, 13), std::string("HTTP/1.1 ") + ask.status + " ") << reply;
+        const auto end = reply.find("\r\n\r\n");
+        ASSERT_NE(end, std::string::npos) << reply;
+        EXPECT_EQ(reply.size() > end + 4, ask.body) << reply;
+        EXPECT_EQ(reply.find("Content-Type: text/plain; version=0.0.4") != std::string::npos,
+                  std::string(ask.status) == "200")
+            << reply;
     }
 }
 

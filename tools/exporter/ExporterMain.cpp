@@ -2,9 +2,8 @@
 #include "ReceiverMetrics.h"
 
 #include "BaudList.h"
+#include "MetricsServer.h"
 #include "SourceUrl.h"
-
-#include <prometheus/exposer.h>
 
 #include <algorithm>
 #include <cctype>
@@ -14,12 +13,12 @@
 #include <csignal>
 #include <cstdio>
 #include <ctime>
-#include <exception>
 #include <memory>
 #include <pthread.h>
 #include <set>
 #include <signal.h>
 #include <string>
+#include <sys/resource.h>
 #include <vector>
 
 namespace {
@@ -104,6 +103,24 @@ std::string NameOf(std::string address) {
 struct Source {
     std::string name, address;
 };
+
+// Idle clients each hold a descriptor until their deadline: the soft limit is raised to the hard
+// one, and the server keeps half of it, up to its own cap, for its clients.
+std::size_t ClientSlots(std::size_t sources) {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return 64;
+    if (limit.rlim_cur < limit.rlim_max) {
+        rlimit raised = limit;
+        raised.rlim_cur = limit.rlim_max;
+        if (::setrlimit(RLIMIT_NOFILE, &raised) == 0)
+            limit = raised;
+    }
+    const rlim_t reserved = 64 + 4 * static_cast<rlim_t>(sources);
+    const rlim_t spare = limit.rlim_cur > reserved ? limit.rlim_cur - reserved : 0;
+    return std::clamp<std::size_t>(static_cast<std::size_t>(spare / 2), 16,
+                                   CMetricsServer::Limits{}.maxConnections);
+}
 
 } // namespace
 
@@ -193,19 +210,16 @@ int main(int argc, char **argv) {
             static_cast<std::size_t>(maxSignalSeries)));
 
     const bool v6 = host.find(':') != std::string::npos;
-    const std::string bind = (v6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
-    std::unique_ptr<prometheus::Exposer> exposer;
-    try {
-        exposer = std::make_unique<prometheus::Exposer>(bind, 2);
-    } catch (const std::exception &e) {
+    CMetricsServer::Limits limits;
+    limits.maxConnections = ClientSlots(sources.size());
+    CMetricsServer server(registry, limits);
+    if (!server.Start(host, port, why)) {
         std::fprintf(stderr, "skywatch-exporter: cannot serve on %s: %s\n", listen.c_str(),
-                     e.what());
+                     why.c_str());
         return 1;
     }
-    exposer->RegisterCollectable(registry);
-    const std::vector<int> ports = exposer->GetListeningPorts();
     std::printf("serving http://%s:%d/metrics\n", (v6 ? "[" + host + "]" : host).c_str(),
-                ports.empty() ? port : ports.front());
+                server.Port());
     std::fflush(stdout);
 
     // The copies are read once a second here, not per scrape: a scrape costs the same however
