@@ -531,6 +531,7 @@ TEST_F(Exporter, ScrapesAreAnsweredWhateverIdleClientsDo) {
     } asks[] = {
         {"HEAD /metrics HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", "200", false},
         {"GET /metrics?x=1 HTTP/1.1\r\n\r\n", "200", true},
+        {"GET /metrics HTTP/1.1\r\nAccept-Encoding: gzip\r\n\r\n", "200", true},
         {"GET / HTTP/1.0\r\n\r\n", "404", false},
         {"POST /metrics HTTP/1.0\r\nContent-Length: 0\r\n\r\n", "405", false},
         {"\x16\x03\x01 hello\r\n\r\n", "400", false},
@@ -542,6 +543,9 @@ TEST_F(Exporter, ScrapesAreAnsweredWhateverIdleClientsDo) {
         const auto end = reply.find("\r\n\r\n");
         ASSERT_NE(end, std::string::npos) << reply;
         EXPECT_EQ(reply.size() > end + 4, ask.body) << reply;
+        EXPECT_EQ(reply.find("Content-Encoding: gzip") != std::string::npos &&
+                      reply.compare(end + 4, 2, "\x1f\x8b") == 0,
+                  ask.request.find("gzip") != std::string::npos);
         EXPECT_EQ(reply.find("Content-Type: text/plain; version=0.0.4") != std::string::npos,
                   std::string(ask.status) == "200")
             << reply;

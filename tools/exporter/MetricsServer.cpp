@@ -3,6 +3,7 @@
 #include <prometheus/text_serializer.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -13,6 +14,7 @@
 #include <sys/socket.h>
 #include <sys/uio.h>
 #include <unistd.h>
+#include <zlib.h>
 
 namespace {
 
@@ -23,6 +25,31 @@ std::string Header(const char *status, const char *type, std::size_t length,
     return std::string("HTTP/1.1 ") + status + "\r\nContent-Type: " + type +
            "\r\nContent-Length: " + std::to_string(length) + "\r\nConnection: close\r\n" + extra +
            "\r\n";
+}
+
+// Whether the request's head accepts a gzip body, as Prometheus asks for.
+bool AcceptsGzip(std::string head) {
+    for (char &c : head)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const auto field = head.find("\naccept-encoding:");
+    return field != std::string::npos &&
+           head.substr(field, head.find('\n', field + 1) - field).find("gzip") != std::string::npos;
+}
+
+// text as a gzip stream; "" if zlib fails.
+std::string Gzipped(const std::string &text) {
+    z_stream z{};
+    if (deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        return {};
+    std::string out(deflateBound(&z, static_cast<uLong>(text.size())), '\0');
+    z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(text.data()));
+    z.avail_in = static_cast<uInt>(text.size());
+    z.next_out = reinterpret_cast<Bytef *>(out.data());
+    z.avail_out = static_cast<uInt>(out.size());
+    const bool done = deflate(&z, Z_FINISH) == Z_STREAM_END;
+    out.resize(done ? z.total_out : 0);
+    deflateEnd(&z);
+    return out;
 }
 
 } // namespace
@@ -204,6 +231,7 @@ void CMetricsServer::Answer(Connection &c, Clock::time_point now) {
     std::string line = c.head.substr(0, c.head.find('\n'));
     if (!line.empty() && line.back() == '\r')
         line.pop_back();
+    const bool gzip = AcceptsGzip(c.head);
     std::string().swap(c.head);
     const auto sp1 = line.find(' ');
     const auto sp2 = sp1 == std::string::npos ? sp1 : line.find(' ', sp1 + 1);
@@ -218,8 +246,9 @@ void CMetricsServer::Answer(Connection &c, Clock::time_point now) {
                target.substr(0, target.find('?')) != "/metrics") {
         c.answer = Header("404 Not Found", "text/plain", 0);
     } else {
-        std::shared_ptr<const std::string> body = Body(now);
-        c.answer = Header("200 OK", kMetricsType, body->size());
+        std::shared_ptr<const std::string> body = Body(now, gzip);
+        c.answer = Header("200 OK", kMetricsType, body->size(),
+                          body != m_body ? "Content-Encoding: gzip\r\n" : "");
         if (!head)
             c.body = std::move(body);
     }
@@ -278,13 +307,19 @@ void CMetricsServer::Linger(Connection &c) {
     }
 }
 
-std::shared_ptr<const std::string> CMetricsServer::Body(Clock::time_point now) {
+std::shared_ptr<const std::string> CMetricsServer::Body(Clock::time_point now, bool gzip) {
     if (!m_body || now - m_bodyAt >= m_limits.bodyReuse) {
         m_body = std::make_shared<const std::string>(
             prometheus::TextSerializer().Serialize(m_registry->Collect()));
+        m_gzipped.reset();
         m_bodyAt = now;
     }
-    return m_body;
+    if (!gzip)
+        return m_body;
+    if (!m_gzipped)
+        m_gzipped = std::make_shared<const std::string>(Gzipped(*m_body));
+    // Should zlib fail, the plain text goes out as it is.
+    return m_gzipped->empty() ? m_body : m_gzipped;
 }
 
 void CMetricsServer::Close(Connection &c) {

@@ -54,7 +54,7 @@ private:
     void Answer(Connection &c, Clock::time_point now);
     void Write(Connection &c, Clock::time_point now);
     void Linger(Connection &c);
-    std::shared_ptr<const std::string> Body(Clock::time_point now);
+    std::shared_ptr<const std::string> Body(Clock::time_point now, bool gzip);
     void Close(Connection &c);
 
     std::shared_ptr<prometheus::Registry> m_registry;
@@ -65,6 +65,7 @@ private:
     std::vector<Connection> m_connections; // oldest first
     Clock::time_point m_acceptPausedUntil{};
     std::shared_ptr<const std::string> m_body;
+    std::shared_ptr<const std::string> m_gzipped; // m_body compressed, once asked for
     Clock::time_point m_bodyAt{};
     std::jthread m_thread;
 };
