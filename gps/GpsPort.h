@@ -1,5 +1,7 @@
 #pragma once
 
+// port: the rooms wired to a byte source, with the threads that read it and send to it.
+
 #include "ByteSource.h"
 #include "FileSource.h"
 #include "LinkState.h"
@@ -34,6 +36,18 @@
 
 // The one connection to the receiver: the byte source (a serial port or the network) and its
 // reader thread, which feeds the decoder that fills the live fix record.
+// The reader reads blocks of up to kReadSize bytes, each handed over once a line is complete or
+// the line is quiet for a gap (platform::QuietGapMs), and is the only writer of the decoder: the
+// record, the sky table, the counters, the scanner's carried tail. The hooks run on it (family,
+// stopwatch, epoch tracker, tap, recorder); at an epoch's end (a new time of fix, or kEpochQuietMs
+// of quiet) it samples the signal history, feeds the watch (FeedWatch) and calls the listener.
+// It reconnects once a second after the source went away and then clears the record. The record
+// and the table are shown to the copies under one lock each at the end of a block (the record
+// copied, the table's finished GSV lists flipped), so a copy never shows half a sentence; counters,
+// family and stopwatch are atomics or locked apart, LinkState under a lock. The NTRIP client's
+// thread writes through SendCorrection and the window's commands through Send, both under the
+// send lock; a configuration thread may ChangeBaud, so its owner neither opens nor closes the port
+// meanwhile. Close raises the wake event, joins the reader, then closes the source.
 class CGpsPort : public CReceiverLink {
 public:
     // Takes the time-zone bias from the platform (TZ selects it).
@@ -55,6 +69,8 @@ public:
     void Send(const char *data, std::size_t n) override;
     // False with the reason when no command can reach the receiver through the open source.
     bool CanSend(std::string &why) const override {
+        if (m_source == nullptr)
+            why = "the port is closed (the device went away or was never opened)";
         return m_source != nullptr && m_source->CanSendCommands(why);
     }
     // The receiver's family as its stream identified it since the last Open; Unknown until then.

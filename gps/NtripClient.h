@@ -53,6 +53,13 @@ struct NtripOptions {
 // Fetches corrections from an NTRIP caster on a thread of its own and hands each RTCM 3 frame
 // whose CRC holds, in order, to the sink (the receiver's port). Reconnects after a failure with
 // growing pauses, at most one a minute once it keeps failing.
+// The source (platform's CNtripSource) asks NTRIP 2.0 first and 1.0 when the caster answers
+// nothing readable, and hands on correction bytes only. A refusal is kept in words (401 "wrong
+// user or password", 404 or a source table "no such mount point"); no good frame for the stall
+// limit is "no corrections for N s" and a reconnect. GGA goes up every ggaIntervalS once there is
+// a fix, when the source table asks for it or the user does. The sink writes under the port's send
+// lock, so a command never lands inside a frame; a replay or UDP keeps the frames back and the
+// status says why. The receiver's own differential age and station are kept apart, in FixExtra.
 class CNtripClient {
 public:
     // Writes one frame to the receiver; false with the reason when it could not.

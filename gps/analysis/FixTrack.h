@@ -1,5 +1,7 @@
 #pragma once
 
+// analysis: what an epoch means: the fix track, the signal history, the integrity watch.
+
 #include "model/Geodesy.h"
 #include "model/NmeaDecoder.h"
 

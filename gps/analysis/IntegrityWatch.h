@@ -140,6 +140,14 @@ struct WatchBaseline {
 
 // Watches every epoch for signs of jamming and spoofing and raises an alarm per threat while they
 // last. Fed on one thread; the owner locks around Status for others.
+// The signs: each satellite's C/N0 against its median of a minute ago, the strongest four against
+// the receiver's baseline, its jamming indicator and AGC, C/N0 flat across the sky, a position
+// that outruns the reported speed, a fix time that steps back or ahead of the clock. A sign held
+// 2 s (a one-epoch sign at once) starts the threat's alarm, 10 s without any ends it; holds run on
+// the watch's own clock of epochs, so a jump of the fix time cannot end an alarm. A live source
+// has the arrival clock to tell a gap (everything starts afresh) from a jump; a recording has not,
+// so there only a step back is a jump. A live receiver's baseline is named by its family and
+// version, or its device, and kept in the state folder; a recording neither reads nor writes one.
 class CIntegrityWatch {
 public:
     explicit CIntegrityWatch(const WatchThresholds &t);

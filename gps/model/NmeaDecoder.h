@@ -1,9 +1,11 @@
 #pragma once
 
+// model: what each message changes: the 120-byte record, what is kept beside it, the sky table.
+
 #include "model/FixExtra.h"
 #include "model/GpsFix.h"
 #include "model/SkyTable.h"
-#include "protocol/ScanCounters.h"
+#include "protocol/FrameScanner.h"
 #include "protocol/UbxMessages.h"
 
 #include <atomic>
@@ -14,9 +16,6 @@
 #include <mutex>
 #include <utility>
 #include <vector>
-
-// The binary protocols the scanner takes beside NMEA.
-enum class FrameProtocol : std::uint8_t { Ubx, Rtcm3 };
 
 // What other parts may watch in the stream. All of them run on the thread that feeds the decoder,
 // so they must be set before that thread starts and must be quick.
@@ -41,10 +40,19 @@ struct NmeaHooks {
     std::function<void(const char *sentence, std::size_t len)> onBadSentence{};
 };
 
-// The NMEA scanner and the decoders of GGA, RMC, GSA and GSV (and GNS's mode letters), with the
-// live fix record they fill. One thread feeds it; any thread may copy the record, the table and
-// the counters. What a block stores is shown to the copies when the block has been read.
-class CNmeaDecoder {
+// The decoders of GGA, RMC, GSA, GSV, GNS, GST and the UBX navigation messages, over the scanner's
+// sentences and frames, with the live fix record and sky table they fill. One thread feeds it; any
+// thread may copy the record, the table and the counters. What a block stores is shown to the
+// copies when the block has been read. RTCM 3 frames are only counted here (protocol/Rtcm3 reads
+// them for the decode tool and the client).
+// One model from the protocols: when a receiver sends both, UBX speaks for what it reported in the
+// last 3 s of the decoder's clock (validity and mode, position, altitude, speed and course, UTC,
+// satellites used, the DOPs, the record's satellite slots) and the sentences for the rest, so one
+// epoch gives one fix and one sky (the sky table keeps NAV-SAT/NAV-SIG's list longer). GGA's
+// quality, its differential age and station and GNS's modes stay NMEA's; a receiver of UBX alone
+// gives the age from NAV-PVT and the station from RXM-RTCM. The accuracy estimates, the carrier
+// solution, the precise position and the integrity exist only in UBX: unknown until reported.
+class CNmeaDecoder final : public CFrameScanner {
 public:
     // nBiasSeconds: seconds west of UTC, subtracted from the RMC time to give local standard time.
     explicit CNmeaDecoder(int nBiasSeconds);
@@ -55,10 +63,11 @@ public:
     // frames in any mix. A sentence or frame cut by the end of the block is kept and completed by
     // the next block.
     void ParseBuffer(const char *block, int n);
-    // Forgets a sentence or frame carried over from an earlier block. Feeding thread only.
-    void ResetScanner();
     // Set before the feeding thread starts.
-    void SetHooks(NmeaHooks hooks) { m_hooks = std::move(hooks); }
+    void SetHooks(NmeaHooks hooks) {
+        m_hooks = std::move(hooks);
+        WantBytes(static_cast<bool>(m_hooks.onBlock));
+    }
 
     void CopyFix(GpsFix &dest) const;
     // The record and what the decoder keeps beside it, from one moment.
@@ -72,60 +81,19 @@ public:
     void SetClock(std::int64_t (*clock)()) { m_clock = clock; }
     // Seconds west of UTC the record's times were moved by.
     int BiasSeconds() const { return m_nBiasSeconds; }
-    ScanCounters CopyCounters() const;
     // Sentences that reported a valid fix so far; a change tells another thread a fix arrived.
     std::uint32_t ValidFixes() const { return m_validFixes.load(std::memory_order_relaxed); }
 
-    // One field where it lies in the sentence, at most kFieldSize - 1 characters.
-    struct Field {
-        const char *p = "";
-        std::size_t n = 0;
-        char First() const { return n != 0 ? p[0] : '\0'; }
-    };
-    // The fields of one sentence; field 1 is the first after the address, and a field the
-    // sentence does not have reads as empty.
-    struct Fields {
-        static constexpr std::size_t kMax = 48;
-        struct Span {
-            const char *p;
-            std::size_t n;
-        };
-        std::size_t count = 0;
-        // Not cleared per sentence: only entries 1 to count are ever read.
-        Span at[kMax + 1];
-        Field operator[](std::size_t i) const {
-            return i >= 1 && i <= count && i <= kMax ? Field{at[i].p, at[i].n} : Field{};
-        }
-    };
-
-    static constexpr std::size_t kFieldSize = 20;
-    // Reads the next field at pos and returns the position of the field after it, or nullptr at
-    // the end of the sentence. The checksum after "*" is never a field.
-    static const char *NextField(const char *pos, Field &field);
-    // The same, copied zero-terminated into field (kFieldSize bytes).
-    static const char *NextField(const char *pos, char *field);
-    // Splits the sentence, whose "*" is at position star, into its fields.
-    static void SplitFields(const char *sentence, std::size_t star, Fields &fields);
     // Inside onSentence: the sentence's fields split at its checksum's "*" (len - 3) when the
     // decoder reads that type (GGA, RMC, GSA, GSV, GNS, GST of a standard address), else nullptr.
     const Fields *SentenceFields() const { return m_pFields; }
 
 private:
-    static constexpr std::size_t kMaxSentence = 511;
-    // The longest UBX payload taken; a longer length is a broken header (the longest messages
-    // receivers send, raw measurements of every signal, stay well below it).
-    static constexpr std::size_t kMaxUbxPayload = 8192;
-    static constexpr std::size_t kMaxFrame = 6 + kMaxUbxPayload + 2;
-
-    enum class FrameStep : std::uint8_t { More, Good, False };
-    void ScanRange(const char *begin, const char *end, bool block);
-    void Feed(const char *upTo);
-    void ResetSentence();
-    FrameStep TakeFrame(const char *&p, const char *end);
-    void HandleFrame();
     void HandleUbx(std::uint8_t cls, std::uint8_t id, const std::uint8_t *payload, std::size_t len);
-
-    void HandleSentence(const char *s, std::size_t len);
+    void OnBytes(const char *bytes, std::size_t n) override;
+    void OnSentence(const char *s, std::size_t len) override;
+    void OnBadSentence(const char *s, std::size_t len) override;
+    void OnFrame(FrameProtocol protocol, const unsigned char *frame, std::size_t len) override;
     void ParseGGA(const char *sentence, const Fields &f);
     void ParseRMC(const char *sentence, const Fields &f);
     void ParseGSA(const char *sentence, const Fields &f);
@@ -173,7 +141,6 @@ private:
     void UbxSky();
     void UbxRfBlock(std::size_t index, int jammingState, bool hasJamInd, int jamInd, int agcCnt,
                     int antStatus, int antPower);
-    static void Bump(std::atomic<std::uint32_t> &counter);
 
     // The record the decoders fill (feeding thread only) and the one the copies read, which
     // takes the first's contents at the end of each block that changed it, so a copy never shows
@@ -187,14 +154,6 @@ private:
     const int m_nBiasSeconds;
     mutable std::mutex m_fixLock;
 
-    // The block being read, fed to onBlock up to here (feeding thread only).
-    const char *m_fed = nullptr;
-    // The binary frame being taken, carried from one block to the next (feeding thread only).
-    std::unique_ptr<unsigned char[]> m_frame{new unsigned char[kMaxFrame]};
-    std::size_t m_nFrame = 0;   // bytes of it so far
-    std::size_t m_frameLen = 0; // its whole length, once its header is in; 0 before
-    bool m_bInFrame = false;
-    FrameProtocol m_frameProtocol = FrameProtocol::Ubx;
     // The receiver's latest binary satellite and signal lists (feeding thread only).
     std::int64_t m_ubxSaid[kUbxParts]{};
     bool m_bUbxSeen = false;         // any binary report since the record was cleared
@@ -209,18 +168,6 @@ private:
     // thread only); m_pFields points at it while it holds that sentence.
     Fields m_fields;
     const Fields *m_pFields = nullptr;
-    // The unfinished sentence carried from one block to the next (feeding thread only).
-    char m_tail[kMaxSentence + 1]{};
-    std::size_t m_nTail = 0;
-    bool m_bInSentence = false;
-    bool m_bTooLong = false;
-
-    struct Counters {
-        std::atomic<std::uint32_t> nGga{0}, nGsa{0}, nGsv{0}, nRmc{0};
-        std::atomic<std::uint32_t> nBadChecksum{0}, nCut{0}, nTooLong{0}, nUnknown{0};
-        std::atomic<std::uint32_t> nBadByte{0}, nGns{0}, nGst{0};
-        std::atomic<std::uint32_t> nUbx{0}, nUbxBad{0}, nUbxSkipped{0}, nRtcm{0}, nRtcmBad{0};
-    } m_counters;
 
     NmeaHooks m_hooks;
     CSkyTable m_sky;

@@ -1,5 +1,8 @@
 #pragma once
 
+// protocol: bytes in, messages out: the scanner (FrameScanner.h), NMEA field conversions, UBX
+// message layouts, RTCM 3 frames.
+
 #include <cstddef>
 #include <cstdint>
 #include <string>

@@ -144,6 +144,23 @@ void Refuse(const std::string &why, SettingResult &result) {
     result.detail = why.empty() ? "nothing to send" : why;
 }
 
+// The order in which a command line's settings can all succeed: a faster line first, so a rate
+// it carries is not judged at the old speed; a slower one last, once the rate is down.
+std::vector<std::size_t> ApplyOrder(const std::vector<Setting> &settings, int baud) {
+    std::vector<std::size_t> order(settings.size());
+    for (std::size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    const auto rank = [&](std::size_t i) {
+        const Setting &s = settings[i];
+        if (s.kind != SettingKind::Baud || baud <= 0)
+            return 1;
+        return s.baud > baud ? 0 : 2;
+    };
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::size_t a, std::size_t b) { return rank(a) < rank(b); });
+    return order;
+}
+
 } // namespace
 
 std::string ResultText(const SettingResult &result) {
@@ -421,7 +438,11 @@ void CReceiverConfigurator::Verify(const Setting &setting, Clock::time_point sta
         unsigned seen = 0;
         for (;;) {
             seen = SystemsInView(m_port);
-            if ((seen & judged & ~allowed) == 0 && (seen & setting.gnss) != 0) {
+            // Every system asked must show, and every one dropped be gone: an acknowledgement
+            // alone proves nothing.
+            const unsigned missing = setting.gnss & judged & ~seen;
+            const unsigned stayed = seen & judged & ~allowed;
+            if (missing == 0 && stayed == 0 && (seen & setting.gnss) != 0) {
                 result.result = "confirmed";
                 result.detail = "in view: " + GnssListText(seen);
                 break;
@@ -430,6 +451,10 @@ void CReceiverConfigurator::Verify(const Setting &setting, Clock::time_point sta
                 result.result = "no answer";
                 result.detail = "acknowledged, but in view: " +
                                 (seen == 0 ? std::string("none") : GnssListText(seen));
+                if (missing != 0)
+                    result.detail += "; not seen: " + GnssListText(missing);
+                if (stayed != 0)
+                    result.detail += "; still in view: " + GnssListText(stayed);
                 break;
             }
             std::this_thread::sleep_for(milliseconds(250));
@@ -502,10 +527,23 @@ std::vector<SettingResult> CReceiverConfigurator::ApplyAll(const std::vector<Set
     int protocolVersion = 0;
     const bool known = Prepare(saving, probe, family, protocolVersion, m_support);
     if (!(known && save && m_support.onlyWithSave)) {
-        for (const Setting &setting : settings)
-            results.push_back(Apply(setting));
-        if (save)
+        results.resize(settings.size());
+        for (std::size_t i : ApplyOrder(settings, m_port.Baud()))
+            results[i] = Apply(settings[i]);
+        if (!save)
+            return results;
+        // A save of a half-made change would keep it across power cycles.
+        const auto failed = std::find_if(results.begin(), results.end(),
+                                         [](const SettingResult &r) { return !r.Confirmed(); });
+        if (failed == results.end()) {
             results.push_back(Apply(saving));
+        } else {
+            SettingResult skipped;
+            skipped.setting = SettingName(SettingKind::Save);
+            skipped.result = "not sent";
+            skipped.detail = "an earlier change failed (" + failed->setting + ")";
+            results.push_back(skipped);
+        }
         return results;
     }
     // Settings that take effect only from the saved configuration: all written, saved, the

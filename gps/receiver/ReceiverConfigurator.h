@@ -17,7 +17,8 @@ class CReceiverLink;
 struct SettingResult {
     std::string setting; // "rate", "gnss", "baud", "save"
     std::string value;   // "5", "GPS,GAL", "115200"; "" for save
-    // "confirmed", "nak", "no answer", "not supported", "refused"
+    // "confirmed", "nak", "no answer", "not supported", "refused", "not sent" (a save after a
+    // change that failed)
     std::string result;
     std::string detail;    // what confirmed it, or why not ("receiver sent NAK for CFG-RATE", ...)
     double seconds = -1.0; // from the first command to the confirmation

@@ -1,5 +1,7 @@
 #pragma once
 
+// receiver: what we say to a receiver, in its family's language, and the reply that confirms it.
+
 #include "receiver/ReceiverFamily.h"
 
 #include <cstddef>

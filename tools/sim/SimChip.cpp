@@ -20,7 +20,7 @@ struct Command {
     int nResetCfg;
 };
 
-// What each family obeys; see gps/RestartCommands.cpp for the makers' documents.
+// What each family obeys; see gps/receiver/RestartCommands.cpp for the makers' documents.
 constexpr Command kCommands[] = {
     {SimFamily::Mtk, "$PMTK101", kHot},     {SimFamily::Mtk, "$PMTK102", kWarm},
     {SimFamily::Mtk, "$PMTK103", kCold},    {SimFamily::Mtk, "$PMTK104", kCold},
@@ -36,7 +36,7 @@ struct Query {
     const char *answer; // the sentence body it is answered with
 };
 
-// The version queries each family answers; see gps/RestartCommands.cpp.
+// The version queries each family answers; see gps/receiver/RestartCommands.cpp.
 constexpr Query kQueries[] = {
     {SimFamily::Mtk, "$PMTK605", "PMTK705,AXN_5.1.7_3333_19020118,0027,PA1616S,1.0"},
     {SimFamily::Casic, "$PCAS06,0", "GPTXT,01,01,02,SW=URANUS5,V5.3.0.0"},

@@ -67,6 +67,30 @@ void CSimConfig::Changed() {
 }
 
 bool CSimConfig::OnSentence(const std::string &body, std::string &answer, bool &bReset) {
+    const SimSettings working = m_working, saved = m_saved, pending = m_pending;
+    const bool taken = ObeySentence(body, answer, bReset);
+    KeepIfAckOnly(working, saved, pending);
+    bReset = bReset && !m_bAckOnly;
+    return taken;
+}
+
+bool CSimConfig::OnUbx(const std::string &frame, std::string &answer) {
+    const SimSettings working = m_working, saved = m_saved, pending = m_pending;
+    const bool taken = ObeyUbx(frame, answer);
+    KeepIfAckOnly(working, saved, pending);
+    return taken;
+}
+
+void CSimConfig::KeepIfAckOnly(const SimSettings &working, const SimSettings &saved,
+                               const SimSettings &pending) {
+    if (!m_bAckOnly)
+        return;
+    m_working = working;
+    m_saved = saved;
+    m_pending = pending;
+}
+
+bool CSimConfig::ObeySentence(const std::string &body, std::string &answer, bool &bReset) {
     const std::vector<std::string> f = Fields(body);
     const std::string &head = f[0];
     int v = 0;
@@ -224,7 +248,7 @@ bool CSimConfig::OnUbxValSet(const std::string &p) {
     return true;
 }
 
-bool CSimConfig::OnUbx(const std::string &frame, std::string &answer) {
+bool CSimConfig::ObeyUbx(const std::string &frame, std::string &answer) {
     if (m_family != SimFamily::Ublox || frame.size() < 8 || frame[2] != 0x06)
         return false;
     const auto id = static_cast<unsigned char>(frame[3]);

@@ -29,6 +29,9 @@ public:
         m_refuseKey = refuseKey;
     }
 
+    // Every command answered as the family does, none applied.
+    void SetAckOnly(bool bAckOnly) { m_bAckOnly = bAckOnly; }
+
     // body: a checksum-good proprietary sentence up to "*". True when it was one of this
     // family's configuration commands; its answer (sentences) is appended to answer, and
     // bReset set when it resets the receiver (ST's PSTMSRR).
@@ -41,6 +44,11 @@ public:
     void PowerCycle() { m_working = m_pending = m_saved; }
 
 private:
+    bool ObeySentence(const std::string &body, std::string &answer, bool &bReset);
+    bool ObeyUbx(const std::string &frame, std::string &answer);
+    // Undoes what a command changed when the receiver only acknowledges.
+    void KeepIfAckOnly(const SimSettings &working, const SimSettings &saved,
+                       const SimSettings &pending);
     bool OnUbxValSet(const std::string &payload);
     // MediaTek and SiRF keep every change in their backup memory at once.
     void Changed();
@@ -49,4 +57,5 @@ private:
     SimSettings m_working, m_saved, m_pending;
     int m_nProtocol = 1800;
     std::uint32_t m_refuseKey = 0;
+    bool m_bAckOnly = false;
 };

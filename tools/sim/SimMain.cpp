@@ -265,6 +265,7 @@ int main(int argc, char **argv) {
     SimSettings pace{opt.nRate, 0xF, opt.nBaud};
     chip.Config() = CSimConfig(opt.chip, pace);
     chip.Config().SetUbx(opt.nUbxProtocol, opt.refuseKey);
+    chip.Config().SetAckOnly(opt.bAckOnly);
     CCommandReader reader(chip);
     CCommandReader::Line line{pty, opt.nBaud, false};
     reader.m_pLine = &line;

@@ -100,6 +100,8 @@ constexpr std::string_view kUsage =
     "                      CFG-PRT and CFG-CFG\n"
     "  --refuse-key KEY    a u-blox configuration key (0x10310024: QZSS) it refuses, so a\n"
     "                      CFG-VALSET holding it is answered ACK-NAK and nothing applied\n"
+    "  --ack-only          answers every configuration command as its family does and\n"
+    "                      applies none, as a firmware that takes commands it ignores\n"
     "  --running           a receiver that was already running: no banner until a restart\n"
     "                      (it answers its own family's version query)\n"
     "  -h, --help          print this help and exit\n";
@@ -124,6 +126,8 @@ bool SimOptions::Parse(int argc, char **argv, std::string &error) {
             bHelp = true;
         } else if (arg == "--fast") {
             bFast = true;
+        } else if (arg == "--ack-only") {
+            bAckOnly = true;
         } else if (arg == "--running") {
             bRunning = true;
         } else if (arg == "--chip") {

@@ -31,6 +31,7 @@ struct SimOptions {
     SimInterference interference;             // --jam, --spoof and --cn0-offset
     int nUbxProtocol = 1800;     // --ubx-protocol 27.11: 2711; from 23.01 the key interface
     std::uint32_t refuseKey = 0; // --refuse-key: a configuration key the u-blox refuses
+    bool bAckOnly = false;       // --ack-only: configuration answered, never applied
 
     bool Parse(int argc, char **argv, std::string &error);
     static const char *Usage();

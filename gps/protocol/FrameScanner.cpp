@@ -1,12 +1,10 @@
-#include "model/NmeaDecoder.h"
+#include "protocol/FrameScanner.h"
 #include "protocol/NmeaConvert.h"
 #include "protocol/Rtcm3.h"
 #include "protocol/UbxMessages.h"
 
 #include <algorithm>
-#include <array>
 #include <bit>
-#include <chrono>
 #include <cstring>
 #include <vector>
 #if defined(__SSE2__)
@@ -14,25 +12,6 @@
 #endif
 
 namespace {
-
-bool IsUpper(char c) {
-    return c >= 'A' && c <= 'Z';
-}
-
-// Two talker letters and three type letters, then the fields or the "*".
-bool IsStandardAddress(const char *s, std::size_t star) {
-    if (star < 6 || s[1] == 'P' || (star > 6 && s[6] != ','))
-        return false;
-    for (int i = 1; i <= 5; ++i) {
-        if (!IsUpper(s[i]))
-            return false;
-    }
-    return true;
-}
-
-bool IsType(const char *s, const char *type) {
-    return s[3] == type[0] && s[4] == type[1] && s[5] == type[2];
-}
 
 // One bit (the high bit of its byte) for every byte c in the eight bytes of word.
 std::uint64_t ByteBits(std::uint64_t word, unsigned char c) {
@@ -132,89 +111,14 @@ bool IsUbxClass(unsigned char cls) {
 
 } // namespace
 
-CNmeaDecoder::CNmeaDecoder(int nBiasSeconds) : m_nBiasSeconds(nBiasSeconds) {}
+CFrameScanner::~CFrameScanner() = default;
 
-void CNmeaDecoder::CopyFix(GpsFix &dest) const {
-    std::lock_guard lock(m_fixLock);
-    std::memcpy(&dest, &m_shownFix, sizeof m_shownFix);
-}
-
-void CNmeaDecoder::CopyFix(GpsFix &dest, FixExtra &extra) const {
-    std::lock_guard lock(m_fixLock);
-    std::memcpy(&dest, &m_shownFix, sizeof m_shownFix);
-    extra = m_shownExtra;
-}
-
-void CNmeaDecoder::ClearFix() {
-    {
-        std::lock_guard lock(m_fixLock);
-        std::memset(&m_shownFix, 0, sizeof m_shownFix);
-        m_shownExtra = FixExtra{};
-        // The feeding thread clears its own record before it next stores or shows one.
-        m_clearAsked.store(true, std::memory_order_release);
-    }
-    m_sky.Clear();
-}
-
-void CNmeaDecoder::BeginBlock() {
-    if (m_clearAsked.load(std::memory_order_acquire)) {
-        std::lock_guard lock(m_fixLock);
-        std::memset(&m_fix, 0, sizeof m_fix);
-        m_extra = FixExtra{};
-        ForgetUbx();
-        m_fixDirty = false;
-        m_clearAsked.store(false, std::memory_order_relaxed);
-    }
-    m_sky.TakeClear();
-}
-
-void CNmeaDecoder::EndBlock() {
-    if (m_fixDirty || m_clearAsked.load(std::memory_order_acquire)) {
-        std::lock_guard lock(m_fixLock);
-        if (m_clearAsked.load(std::memory_order_relaxed)) {
-            // Cleared while this block was read: its sentences belong to the cleared past.
-            std::memset(&m_fix, 0, sizeof m_fix);
-            m_extra = FixExtra{};
-            ForgetUbx();
-            m_clearAsked.store(false, std::memory_order_relaxed);
-        } else {
-            std::memcpy(&m_shownFix, &m_fix, sizeof m_fix);
-            m_shownExtra = m_extra;
-        }
-        m_fixDirty = false;
-    }
-    m_sky.Publish();
-}
-
-void CNmeaDecoder::ForgetUbx() {
-    std::fill(std::begin(m_ubxSaid), std::end(m_ubxSaid), 0);
-    m_bUbxSeen = false;
-    m_ubxSats.clear();
-    m_ubxSignals.clear();
-    m_ubxSatsFromSat = false;
-    m_bSatsUsedFromSky = false;
-    m_bGgaQuality = false;
-}
-
-std::int64_t CNmeaDecoder::SteadyMs() {
-    const auto now = std::chrono::steady_clock::now().time_since_epoch();
-    return std::chrono::duration_cast<std::chrono::milliseconds>(now).count();
-}
-
-void CNmeaDecoder::Bump(std::atomic<std::uint32_t> &counter) {
+void CFrameScanner::Bump(std::atomic<std::uint32_t> &counter) {
     // Only the reader thread writes the counters, so a plain load and store is enough.
     counter.store(counter.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
 }
 
-void CNmeaDecoder::NoteFixReport(bool valid) {
-    // A count, not a clock reading: reading the clock per sentence cost a tenth of the scan.
-    if (valid)
-        Bump(m_validFixes);
-    if (m_hooks.onFixReport)
-        m_hooks.onFixReport(valid);
-}
-
-ScanCounters CNmeaDecoder::CopyCounters() const {
+ScanCounters CFrameScanner::CopyCounters() const {
     ScanCounters c;
     c.nGga = m_counters.nGga.load(std::memory_order_relaxed);
     c.nGsa = m_counters.nGsa.load(std::memory_order_relaxed);
@@ -235,37 +139,32 @@ ScanCounters CNmeaDecoder::CopyCounters() const {
     return c;
 }
 
-void CNmeaDecoder::ResetScanner() {
+void CFrameScanner::ResetScanner() {
     ResetSentence();
     m_bInFrame = false;
     m_nFrame = 0;
     m_frameLen = 0;
 }
 
-void CNmeaDecoder::ResetSentence() {
+void CFrameScanner::ResetSentence() {
     m_nTail = 0;
     m_bInSentence = false;
     m_bTooLong = false;
 }
 
-void CNmeaDecoder::ParseBuffer(const char *block, int n) {
-    if (block == nullptr || n <= 0)
-        return;
-    m_nowMs = m_clock();
-    BeginBlock();
+void CFrameScanner::Scan(const char *block, std::size_t n) {
     m_fed = block;
     ScanRange(block, block + n, true);
     Feed(block + n);
-    EndBlock();
 }
 
 // The raw bytes go to the watcher up to each sentence's or frame's end before the sentence or
 // frame does, so what it sees comes in the stream's order wherever the block edges fall.
-void CNmeaDecoder::Feed(const char *upTo) {
+void CFrameScanner::Feed(const char *upTo) {
     if (upTo <= m_fed)
         return;
-    if (m_hooks.onBlock)
-        m_hooks.onBlock(m_fed, static_cast<std::size_t>(upTo - m_fed));
+    if (m_bWantBytes)
+        OnBytes(m_fed, static_cast<std::size_t>(upTo - m_fed));
     m_fed = upTo;
 }
 
@@ -275,7 +174,7 @@ void CNmeaDecoder::Feed(const char *upTo) {
 // header no frame has) is read again from its second byte, so a sentence it seemed to swallow
 // is still found. block: the range is the block itself, fed to the watcher; otherwise it holds
 // bytes of earlier blocks read again.
-void CNmeaDecoder::ScanRange(const char *begin, const char *const end, bool block) {
+void CFrameScanner::ScanRange(const char *begin, const char *const end, bool block) {
     const char *p = begin;
     const char *nextLf = begin;
     // Where the frame being taken began in this range; nullptr when it began in an earlier one.
@@ -372,7 +271,7 @@ void CNmeaDecoder::ScanRange(const char *begin, const char *const end, bool bloc
 
 // Takes the frame's bytes from p on, as far as the frame reaches, checking its header as soon as
 // it is in and its checksum once the frame is whole.
-CNmeaDecoder::FrameStep CNmeaDecoder::TakeFrame(const char *&p, const char *end) {
+CFrameScanner::FrameStep CFrameScanner::TakeFrame(const char *&p, const char *end) {
     const bool ubx = m_frameProtocol == FrameProtocol::Ubx;
     unsigned char *const frame = m_frame.get();
     while (p < end) {
@@ -423,32 +322,24 @@ CNmeaDecoder::FrameStep CNmeaDecoder::TakeFrame(const char *&p, const char *end)
 }
 
 // A whole frame whose checksum holds, in m_frame.
-void CNmeaDecoder::HandleFrame() {
+void CFrameScanner::HandleFrame() {
     const std::size_t len = m_frameLen;
     m_bInFrame = false;
     m_nFrame = 0;
     m_frameLen = 0;
-    const unsigned char *frame = m_frame.get();
-    if (m_hooks.onFrame)
-        m_hooks.onFrame(m_frameProtocol, frame, len);
-    if (m_frameProtocol == FrameProtocol::Ubx) {
-        Bump(m_counters.nUbx);
-        HandleUbx(frame[2], frame[3], frame + 6, len - 8);
-    } else {
-        Bump(m_counters.nRtcm);
-    }
+    Bump(m_frameProtocol == FrameProtocol::Ubx ? m_counters.nUbx : m_counters.nRtcm);
+    OnFrame(m_frameProtocol, m_frame.get(), len);
 }
 
 // s holds one whole sentence, "$" through the CR or LF that ended it, len bytes.
-void CNmeaDecoder::HandleSentence(const char *s, std::size_t len) {
+void CFrameScanner::HandleSentence(const char *s, std::size_t len) {
     // The sentence ends at its "*hh"; CRs, spaces and tabs may follow it before the line end.
     while (len > 0 &&
            (s[len - 1] == '\r' || s[len - 1] == '\n' || s[len - 1] == ' ' || s[len - 1] == '\t'))
         --len;
     if (len < 4 || s[len - 3] != '*') {
         Bump(m_counters.nBadChecksum);
-        if (m_hooks.onBadSentence)
-            m_hooks.onBadSentence(s, len);
+        OnBadSentence(s, len);
         return;
     }
     // The limit counts the sentence with a CR LF, however it really ended.
@@ -508,52 +399,13 @@ void CNmeaDecoder::HandleSentence(const char *s, std::size_t len) {
     }
     if (hi < 0 || lo < 0 || sum != static_cast<unsigned>(hi * 16 + lo)) {
         Bump(m_counters.nBadChecksum);
-        if (m_hooks.onBadSentence)
-            m_hooks.onBadSentence(s, len);
+        OnBadSentence(s, len);
         return;
     }
-    // Proprietary sentences ("$P...") and odd addresses ("$GPRMCX") are never taken for ours.
-    void (CNmeaDecoder::*decode)(const char *, const Fields &) = nullptr;
-    std::atomic<std::uint32_t> *counter = nullptr;
-    if (IsStandardAddress(s, star)) {
-        if (IsType(s, "GGA")) {
-            decode = &CNmeaDecoder::ParseGGA;
-            counter = &m_counters.nGga;
-        } else if (IsType(s, "GSA")) {
-            decode = &CNmeaDecoder::ParseGSA;
-            counter = &m_counters.nGsa;
-        } else if (IsType(s, "GSV")) {
-            decode = &CNmeaDecoder::ParseGSV;
-            counter = &m_counters.nGsv;
-        } else if (IsType(s, "RMC")) {
-            decode = &CNmeaDecoder::ParseRMC;
-            counter = &m_counters.nRmc;
-        } else if (IsType(s, "GNS")) {
-            decode = &CNmeaDecoder::ParseGNS;
-            counter = &m_counters.nGns;
-        } else if (IsType(s, "GST")) {
-            decode = &CNmeaDecoder::ParseGST;
-            counter = &m_counters.nGst;
-        }
-    }
-    // Split once, before the hook, so the watchers take the decoder's fields rather than split
-    // again. The sentence is read where it lies: no field is read past its "*".
-    if (decode != nullptr) {
-        SplitFields(s, star, m_fields);
-        m_pFields = &m_fields;
-    }
-    if (m_hooks.onSentence)
-        m_hooks.onSentence(s, len);
-    m_pFields = nullptr;
-    if (decode == nullptr) {
-        Bump(m_counters.nUnknown);
-        return;
-    }
-    (this->*decode)(s, m_fields);
-    Bump(*counter);
+    OnSentence(s, len);
 }
 
-const char *CNmeaDecoder::NextField(const char *pos, Field &field) {
+const char *CFrameScanner::NextField(const char *pos, Field &field) {
     field = Field{};
     if (pos == nullptr || *pos == '\0' || *pos == '*')
         return nullptr;
@@ -566,7 +418,7 @@ const char *CNmeaDecoder::NextField(const char *pos, Field &field) {
     return *end == ',' ? end + 1 : end;
 }
 
-const char *CNmeaDecoder::NextField(const char *pos, char *field) {
+const char *CFrameScanner::NextField(const char *pos, char *field) {
     Field f;
     const char *next = NextField(pos, f);
     std::memcpy(field, f.p, f.n);
@@ -574,7 +426,7 @@ const char *CNmeaDecoder::NextField(const char *pos, char *field) {
     return next;
 }
 
-void CNmeaDecoder::SplitFields(const char *sentence, std::size_t star, Fields &fields) {
+void CFrameScanner::SplitFields(const char *sentence, std::size_t star, Fields &fields) {
     fields.count = 0;
     // Fields start after "$", the talker, the type and the comma.
     if (star < 7)
