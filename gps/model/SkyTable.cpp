@@ -136,6 +136,25 @@ bool MapSatellite(int hint, int prn, SatNumber &out) {
     return false;
 }
 
+bool IsSatelliteNumber(Gnss gnss, int sv) {
+    switch (gnss) {
+    case Gnss::GPS:
+    case Gnss::GLONASS:
+        return sv >= 1 && sv <= 32;
+    case Gnss::SBAS:
+        return sv >= 120 && sv <= 158;
+    case Gnss::Galileo:
+        return sv >= 1 && sv <= 36;
+    case Gnss::BeiDou:
+        return sv >= 1 && sv <= 63;
+    case Gnss::QZSS:
+        return sv >= 1 && sv <= 10;
+    case Gnss::NavIC:
+        return sv >= 1 && sv <= 14;
+    }
+    return false;
+}
+
 namespace {
 
 std::size_t KeyOf(int hint) {

@@ -77,6 +77,9 @@ struct SatNumber {
 // Maps a sentence's satellite number to system and number; false for numbers no receiver uses.
 // hint < 0: no hint.
 bool MapSatellite(int hint, int prn, SatNumber &out);
+// True when sv is a number its system gives its satellites (GPS 1-32, SBAS 120-158, GLONASS
+// 1-32, Galileo 1-36, BeiDou 1-63, QZSS 1-10, NavIC 1-14), as MapSatellite gives them.
+bool IsSatelliteNumber(Gnss gnss, int sv);
 
 // The satellites in view by system, filled by GSV and GSA sentences on the reader thread and
 // copied by the window. The reader stores into its own half; Publish makes what it stored visible

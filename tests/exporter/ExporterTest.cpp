@@ -2,6 +2,7 @@
 // loopback, checked by Prometheus's own promtool and by a real Prometheus server.
 #include "LinkTestSupport.h"
 #include "TestPaths.h"
+#include "protocol/UbxMessages.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -16,6 +17,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <poll.h>
+#include <random>
 #include <set>
 #include <sstream>
 #include <sys/socket.h>
@@ -55,17 +57,23 @@ std::string ReadAll(int fd, std::chrono::milliseconds timeout,
     return text;
 }
 
-// The body of a 200 answer to GET target on loopback port, "" for anything else.
-std::string HttpGet(int port, const std::string &target) {
+// The whole answer to request on loopback port, "" when none came.
+std::string HttpExchange(int port, const std::string &request) {
     const int fd = ConnectLoopback(port);
     if (fd < 0)
         return {};
-    const std::string request = "GET " + target + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n";
     const bool sent = ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) ==
                       static_cast<ssize_t>(request.size());
     const std::string reply =
         sent ? ReadAll(fd, 5s, [](const std::string &) { return false; }) : std::string();
     ::close(fd);
+    return reply;
+}
+
+// The body of a 200 answer to GET target on loopback port, "" for anything else.
+std::string HttpGet(int port, const std::string &target) {
+    const std::string reply =
+        HttpExchange(port, "GET " + target + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n");
     const auto body = reply.find("\r\n\r\n");
     if (reply.compare(0, 7, "HTTP/1.") != 0 || reply.compare(8, 5, " 200 ") != 0 ||
         body == std::string::npos)
@@ -230,6 +238,7 @@ TEST_F(Exporter, BadCommandLinesExitWithOneLine) {
         {{"--listen", "9724", "/dev/null"}, 2, "--listen takes HOST:PORT"},
         {{"--baud", "300", "/dev/null"}, 2, "--baud takes"},
         {{"--forget-after", "0", "/dev/null"}, 2, "--forget-after takes"},
+        {{"--max-signal-series", "-1", "/dev/null"}, 2, "--max-signal-series takes"},
         {{"a=/dev/null", "a=/dev/zero"}, 2, "two sources named a"},
         {{"/dev/ttyS0", "/dev/pts/ttyS0"}, 2, "two sources named ttyS0"},
         {{"a="}, 2, "no source after a="},
@@ -442,6 +451,105 @@ TEST_F(Exporter, PrometheusSeesTwoReceiversAndOneStopping) {
                           [] { ::usleep(200'000); }));
     EXPECT_EQ(query("skywatch_fix_satellites").count("a"), 1u);
     prometheus.Stop();
+}
+
+// A receiver sending random satellite numbers, NAV-SAT's whole byte range in every system: a
+// number outside its system's range is no series, and the series are at most
+// --max-signal-series, the rest counted.
+TEST_F(Exporter, RandomSatelliteNumbersMakeBoundedSeries) {
+    const std::string log = m_scratch.Path() + "/random.ubx";
+    {
+        std::ofstream out(log, std::ios::binary);
+        std::mt19937 random(38);
+        for (int e = 0; e < 300; ++e) {
+            char hms[16];
+            std::snprintf(hms, sizeof hms, "12%02d%02d.%02d", e / 600, e / 10 % 60, e % 10 * 10);
+            out << Sentence(std::string("$GPRMC,") + hms + ",A,4807.038,N,01131.000,E,0,0,101226,,")
+                << Sentence(std::string("$GPGGA,") + hms +
+                            ",4807.038,N,01131.000,E,1,08,1,545,M,,M,,");
+            std::string payload = std::string(4, '\0') + "\x01\x64" + std::string(2, '\0');
+            const char gnssIds[] = {0, 1, 2, 3, 5, 6, 7}; // GPS, SBAS, ..., GLONASS, NavIC
+            for (int k = 0; k < 100; ++k)
+                payload +=
+                    std::string{gnssIds[random() % 7], static_cast<char>(1 + random() % 254), 40} +
+                    std::string(9, '\0');
+            const std::string frame = std::string("\xB5\x62\x01\x35", 4) +
+                                      static_cast<char>(payload.size()) +
+                                      static_cast<char>(payload.size() >> 8) + payload;
+            std::uint8_t a = 0, b = 0;
+            ubx::Checksum(reinterpret_cast<const std::uint8_t *>(frame.data()) + 2,
+                          frame.size() - 2, a, b);
+            out << frame << static_cast<char>(a) << static_cast<char>(b);
+        }
+    }
+    const std::map<std::string, std::pair<int, int>> ranges = {
+        {"GPS", {1, 32}},    {"SBAS", {120, 158}}, {"GLONASS", {1, 32}}, {"Galileo", {1, 36}},
+        {"BeiDou", {1, 63}}, {"QZSS", {1, 10}},    {"NavIC", {1, 14}}};
+    // 226 numbers are satellites': an eighth of those drawn.
+    const struct {
+        const char *most;
+        std::size_t bound;
+        bool dropped;
+    } rows[] = {{"1000", 226, false}, {"40", 40, true}};
+    for (const auto &row : rows) {
+        CExporter exporter;
+        ASSERT_TRUE(exporter.Start({"--max-signal-series", row.most, "r=" + log}))
+            << exporter.Process().Errors();
+        // The sky is read once a second: some 12 satellites of each 100 make series.
+        std::this_thread::sleep_for(8s);
+        const auto series = Series(exporter.Metrics(), "skywatch_signal_cn0_dbhz");
+        EXPECT_GE(series.size(), 40u);
+        EXPECT_LE(series.size(), row.bound);
+        for (const auto &[labels, value] : series) {
+            const auto system = labels.find("system=\"") + 8;
+            const auto range = ranges.at(labels.substr(system, labels.find('"', system) - system));
+            const int sv = std::atoi(labels.c_str() + labels.find("sv=\"") + 4);
+            EXPECT_TRUE(sv >= range.first && sv <= range.second) << labels;
+        }
+        EXPECT_EQ(Value(exporter.Metrics(), "skywatch_signal_series_dropped_total", {"receiver"})
+                          .value_or(0) > 0,
+                  row.dropped);
+    }
+}
+
+// However many clients connect and say nothing, or half a request, a scrape is answered within a
+// second; HEAD has the headers and no body, and what is not a scrape is told so.
+TEST_F(Exporter, ScrapesAreAnsweredWhateverIdleClientsDo) {
+    CExporter exporter;
+    ASSERT_TRUE(exporter.Start({NmeaDir() + "/myguide-3100.log"})) << exporter.Process().Errors();
+    for (const char *sends : {"", "GET /metrics HTTP/1.1\r\nHost: 127.0.0.1\r\n"}) {
+        CHeldConnections clients(exporter.Port(), 1000, sends);
+        ASSERT_EQ(clients.Count(), 1000u) << sends;
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_NE(exporter.Metrics().find("skywatch_source_up"), std::string::npos);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 1s) << sends;
+    }
+    const struct {
+        std::string request;
+        const char *status;
+        bool body;
+    } asks[] = {
+        {"HEAD /metrics HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", "200", false},
+        {"GET /metrics?x=1 HTTP/1.1\r\n\r\n", "200", true},
+        {"GET /metrics HTTP/1.1\r\nAccept-Encoding: gzip\r\n\r\n", "200", true},
+        {"GET / HTTP/1.0\r\n\r\n", "404", false},
+        {"POST /metrics HTTP/1.0\r\nContent-Length: 0\r\n\r\n", "405", false},
+        {"\x16\x03\x01 hello\r\n\r\n", "400", false},
+        {"GET /metrics HTTP/1.1\r\nX: " + std::string(9000, 'x') + "\r\n\r\n", "431", false},
+    };
+    for (const auto &ask : asks) {
+        const std::string reply = HttpExchange(exporter.Port(), ask.request);
+        EXPECT_EQ(reply.substr(0, 13), std::string("HTTP/1.1 ") + ask.status + " ") << reply;
+        const auto end = reply.find("\r\n\r\n");
+        ASSERT_NE(end, std::string::npos) << reply;
+        EXPECT_EQ(reply.size() > end + 4, ask.body) << reply;
+        EXPECT_EQ(reply.find("Content-Encoding: gzip") != std::string::npos &&
+                      reply.compare(end + 4, 2, "\x1f\x8b") == 0,
+                  ask.request.find("gzip") != std::string::npos);
+        EXPECT_EQ(reply.find("Content-Type: text/plain; version=0.0.4") != std::string::npos,
+                  std::string(ask.status) == "200")
+            << reply;
+    }
 }
 
 // Kilobytes of memory the process holds, from /proc; 0 if unknown.

@@ -15,6 +15,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -176,6 +177,33 @@ int ConnectLoopback(int port) {
     if (fd >= 0)
         ::close(fd);
     return -1;
+}
+
+CHeldConnections::CHeldConnections(int port, std::size_t n, const std::string &bytes) {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
+    // A server that stops accepting fails the count within seconds, rather than hanging.
+    const timeval timeout{2, 0};
+    const sockaddr_in addr = LoopbackAddress(port);
+    for (std::size_t i = 0; i < n; ++i) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd < 0)
+            break;
+        m_fds.push_back(fd);
+        if (::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout) != 0 ||
+            ::connect(fd, reinterpret_cast<const sockaddr *>(&addr), sizeof addr) != 0 ||
+            (!bytes.empty() && ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) < 0))
+            break;
+        ++m_connected;
+    }
+}
+
+CHeldConnections::~CHeldConnections() {
+    for (const int fd : m_fds)
+        ::close(fd);
 }
 
 std::string CGpsd::BinaryPath() {

@@ -70,6 +70,21 @@ int BindLoopback(int type, int &port, int backlog = 8);
 // A blocking TCP connection to a loopback port; -1 if nothing accepts there.
 int ConnectLoopback(int port);
 
+// n connections to a loopback port that sent bytes (none: idle), held until destruction; the
+// descriptor limit is raised to the hard limit for them.
+class CHeldConnections {
+public:
+    CHeldConnections(int port, std::size_t n, const std::string &bytes);
+    ~CHeldConnections();
+    CHeldConnections(const CHeldConnections &) = delete;
+    CHeldConnections &operator=(const CHeldConnections &) = delete;
+    std::size_t Count() const { return m_connected; }
+
+private:
+    std::vector<int> m_fds;
+    std::size_t m_connected = 0;
+};
+
 // Debian's gpsd run in the foreground on its devices, on a free port, with a control socket of its
 // own; stopped with SIGTERM at the end.
 class CGpsd {

@@ -2,10 +2,9 @@
 #include "ReceiverMetrics.h"
 
 #include "BaudList.h"
+#include "MetricsServer.h"
 #include "SourceUrl.h"
 #include "protocol/WholeNumber.h"
-
-#include <prometheus/exposer.h>
 
 #include <algorithm>
 #include <cctype>
@@ -14,22 +13,24 @@
 #include <csignal>
 #include <cstdio>
 #include <ctime>
-#include <exception>
 #include <memory>
 #include <pthread.h>
 #include <set>
 #include <signal.h>
 #include <string>
+#include <sys/resource.h>
 #include <vector>
 
 namespace {
 
 constexpr int kDefaultPort = 9724;
 constexpr int kDefaultForgetS = 600;
+// Above a dual-band receiver's tracked signals of every system (about 70 satellites, 2 bands).
+constexpr int kDefaultMaxSignalSeries = 200;
 
 constexpr const char *kUsage =
     "Usage: skywatch-exporter [--listen HOST:PORT] [--baud N] [--forget-after S]"
-    " [NAME=]SOURCE...\n";
+    " [--max-signal-series N] [NAME=]SOURCE...\n";
 
 int Usage(const std::string &why) {
     std::fprintf(stderr, "skywatch-exporter: %s (see --help)\n", why.c_str());
@@ -57,6 +58,9 @@ int Help() {
                 "                      or 115200 (default 4800)\n"
                 "  --forget-after S    a signal not heard for S seconds loses its C/N0 series\n"
                 "                      (default %d)\n"
+                "  --max-signal-series N  C/N0 series kept per receiver; signals beyond are\n"
+                "                      counted in skywatch_signal_series_dropped_total\n"
+                "                      (default %d)\n"
                 "  -h, --help          print this help and exit\n"
                 "  --version           print the version and exit\n"
                 "\n"
@@ -65,7 +69,7 @@ int Help() {
                 "$XDG_CONFIG_HOME/skywatch/integrity.conf; each receiver's usual signal is\n"
                 "learnt and kept in $XDG_STATE_HOME/skywatch. Exit 2 on a bad option, 1 when\n"
                 "the address cannot be served.\n",
-                kUsage, kDefaultPort, kDefaultPort, kDefaultForgetS);
+                kUsage, kDefaultPort, kDefaultPort, kDefaultForgetS, kDefaultMaxSignalSeries);
     return 0;
 }
 
@@ -94,12 +98,31 @@ struct Source {
     std::string name, address;
 };
 
+// Idle clients each hold a descriptor until their deadline: the soft limit is raised to the hard
+// one, and the server keeps half of it, up to its own cap, for its clients.
+std::size_t ClientSlots(std::size_t sources) {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return 64;
+    if (limit.rlim_cur < limit.rlim_max) {
+        rlimit raised = limit;
+        raised.rlim_cur = limit.rlim_max;
+        if (::setrlimit(RLIMIT_NOFILE, &raised) == 0)
+            limit = raised;
+    }
+    const rlim_t reserved = 64 + 4 * static_cast<rlim_t>(sources);
+    const rlim_t spare = limit.rlim_cur > reserved ? limit.rlim_cur - reserved : 0;
+    return std::clamp<std::size_t>(static_cast<std::size_t>(spare / 2), 16,
+                                   CMetricsServer::Limits{}.maxConnections);
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
     std::string listen = "127.0.0.1:" + std::to_string(kDefaultPort);
     int baud = platform::kNmeaBaud;
     int forgetS = kDefaultForgetS;
+    int maxSignalSeries = kDefaultMaxSignalSeries;
     std::vector<Source> sources;
     std::set<std::string> names;
     for (int i = 1; i < argc; ++i) {
@@ -121,6 +144,9 @@ int main(int argc, char **argv) {
         } else if (arg == "--forget-after") {
             if (!hasValue || !ParseWholeNumber(argv[++i], forgetS) || forgetS < 1)
                 return Usage("--forget-after takes a whole number of seconds, at least 1");
+        } else if (arg == "--max-signal-series") {
+            if (!hasValue || !ParseInt(argv[++i], maxSignalSeries) || maxSignalSeries < 0)
+                return Usage("--max-signal-series takes a whole number, at least 0");
         } else if (arg.size() > 1 && arg[0] == '-') {
             return Usage("unknown option " + arg);
         } else {
@@ -174,22 +200,20 @@ int main(int argc, char **argv) {
     std::vector<std::unique_ptr<CReceiverMetrics>> receivers;
     for (const Source &source : sources)
         receivers.push_back(std::make_unique<CReceiverMetrics>(
-            families, source.name, source.address, baud, std::chrono::seconds(forgetS)));
+            families, source.name, source.address, baud, std::chrono::seconds(forgetS),
+            static_cast<std::size_t>(maxSignalSeries)));
 
     const bool v6 = host.find(':') != std::string::npos;
-    const std::string bind = (v6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
-    std::unique_ptr<prometheus::Exposer> exposer;
-    try {
-        exposer = std::make_unique<prometheus::Exposer>(bind, 2);
-    } catch (const std::exception &e) {
+    CMetricsServer::Limits limits;
+    limits.maxConnections = ClientSlots(sources.size());
+    CMetricsServer server(registry, limits);
+    if (!server.Start(host, port, why)) {
         std::fprintf(stderr, "skywatch-exporter: cannot serve on %s: %s\n", listen.c_str(),
-                     e.what());
+                     why.c_str());
         return 1;
     }
-    exposer->RegisterCollectable(registry);
-    const std::vector<int> ports = exposer->GetListeningPorts();
     std::printf("serving http://%s:%d/metrics\n", (v6 ? "[" + host + "]" : host).c_str(),
-                ports.empty() ? port : ports.front());
+                server.Port());
     std::fflush(stdout);
 
     // The copies are read once a second here, not per scrape: a scrape costs the same however

@@ -108,6 +108,10 @@ ExporterFamilies MakeFamilies(prometheus::Registry &r) {
                        "Binary frames whose checksum held, per protocol (ubx, rtcm3).");
     f.framesBad = Counter(r, "skywatch_frames_bad_total",
                           "Binary frames with a bad checksum or length, per protocol.");
+    f.signalsDropped = Counter(r, "skywatch_signal_series_dropped_total",
+                               "C/N0 readings given no series, one per signal a second, because "
+                               "the receiver has the most signal series allowed "
+                               "(--max-signal-series).");
     return f;
 }
 
@@ -124,9 +128,10 @@ void CSeries::Clear() {
 }
 
 CReceiverMetrics::CReceiverMetrics(ExporterFamilies &families, std::string name,
-                                   std::string address, int baud, std::chrono::seconds forgetAfter)
+                                   std::string address, int baud, std::chrono::seconds forgetAfter,
+                                   std::size_t maxSignals)
     : m_f(families), m_name(std::move(name)), m_address(std::move(address)), m_baud(baud),
-      m_forgetAfter(forgetAfter) {
+      m_forgetAfter(forgetAfter), m_maxSignals(maxSignals) {
     // Scraped for its figures only: no window reads the histories or the console's lines.
     m_port.KeepHistory(false);
     m_live.resize(kLiveCount);
@@ -177,6 +182,7 @@ CReceiverMetrics::CReceiverMetrics(ExporterFamilies &families, std::string name,
     m_ubxBad = &m_f.framesBad->Add(With({{"protocol", "ubx"}}));
     m_rtcm = &m_f.frames->Add(With({{"protocol", "rtcm3"}}));
     m_rtcmBad = &m_f.framesBad->Add(With({{"protocol", "rtcm3"}}));
+    m_signalsDropped = &m_f.signalsDropped->Add(own);
 }
 
 CReceiverMetrics::~CReceiverMetrics() {
@@ -188,6 +194,7 @@ CReceiverMetrics::~CReceiverMetrics() {
     m_f.frames->Remove(m_rtcm);
     m_f.framesBad->Remove(m_ubxBad);
     m_f.framesBad->Remove(m_rtcmBad);
+    m_f.signalsDropped->Remove(m_signalsDropped);
 }
 
 prometheus::Labels CReceiverMetrics::With(
@@ -324,6 +331,9 @@ void CReceiverMetrics::UpdateSky(const SkyView &sky, Clock::time_point now) {
     // The strengths heard now first, so a scrape meanwhile never sees a heard signal at 0.
     std::map<SignalKey, int> heard;
     const auto note = [&heard](const SkySat &sat, int id, int snr) {
+        // A number no satellite of its system has is a receiver's garbage, not a signal.
+        if (!IsSatelliteNumber(sat.gnss, sat.sv))
+            return;
         int &kept =
             heard[{static_cast<int>(sat.gnss), static_cast<int>(sat.sv), BandLabel(sat.gnss, id)}];
         kept = std::max(kept, snr);
@@ -342,6 +352,10 @@ void CReceiverMetrics::UpdateSky(const SkyView &sky, Clock::time_point now) {
         if (it == m_cn0.end()) {
             if (snr <= 0)
                 continue;
+            if (m_cn0.size() >= m_maxSignals) {
+                m_signalsDropped->Increment();
+                continue;
+            }
             const auto &[gnss, sv, band] = key;
             auto series = std::make_unique<CSeries>(
                 *m_f.cn0, With({{"system", GnssName(static_cast<Gnss>(gnss))},

@@ -26,7 +26,7 @@ struct ExporterFamilies {
     Gauges *pdop, *hdop, *vdop, *accuracy, *speedAccuracy, *gstError;
     Gauges *jamIndicator, *agc, *jamState, *spoofState, *alarm, *learning;
     Gauges *correctionAge, *ttff;
-    Counters *decoded, *bad, *frames, *framesBad;
+    Counters *decoded, *bad, *frames, *framesBad, *signalsDropped;
 };
 // Registers the families with registry.
 ExporterFamilies MakeFamilies(prometheus::Registry &registry);
@@ -61,8 +61,10 @@ public:
     // A receiver without a fix this long after it came up is no longer timed.
     static constexpr std::chrono::minutes kTtffLimit{15};
 
+    // At most maxSignals C/N0 series: a receiver sending random satellite numbers must not
+    // grow the scrape without end.
     CReceiverMetrics(ExporterFamilies &families, std::string name, std::string address, int baud,
-                     std::chrono::seconds forgetAfter);
+                     std::chrono::seconds forgetAfter, std::size_t maxSignals);
     ~CReceiverMetrics();
     CReceiverMetrics(const CReceiverMetrics &) = delete;
     CReceiverMetrics &operator=(const CReceiverMetrics &) = delete;
@@ -93,6 +95,7 @@ private:
     std::string m_address;
     int m_baud;
     std::chrono::seconds m_forgetAfter;
+    std::size_t m_maxSignals;
     CGpsPort m_port;
     Clock::time_point m_nextOpen{};
     bool m_wasUp = false;
@@ -136,6 +139,6 @@ private:
     std::unique_ptr<CSeries> m_up, m_age, m_ttff;
     prometheus::Counter *m_decoded = nullptr, *m_bad = nullptr;
     prometheus::Counter *m_ubx = nullptr, *m_ubxBad = nullptr, *m_rtcm = nullptr,
-                        *m_rtcmBad = nullptr;
+                        *m_rtcmBad = nullptr, *m_signalsDropped = nullptr;
     ScanCounters m_counted{};
 };
