@@ -38,6 +38,10 @@ constexpr ThresholdName kThresholdNames[] = {
     {"baseline_drop_db", &WatchThresholds::baselineDropDb, nullptr},
     {"jam_ind_rise", nullptr, &WatchThresholds::jamIndRise},
     {"agc_drop_permil", nullptr, &WatchThresholds::agcDropPermil},
+    {"jam_ind_limit", nullptr, &WatchThresholds::jamIndLimit},
+    {"jam_ind_release", nullptr, &WatchThresholds::jamIndRelease},
+    {"agc_min_permil", nullptr, &WatchThresholds::agcMinPermil},
+    {"agc_release_permil", nullptr, &WatchThresholds::agcReleasePermil},
     {"release_share", &WatchThresholds::releaseShare, nullptr},
     {"uniform_spread_db", &WatchThresholds::uniformSpreadDb, nullptr},
     {"uniform_min_cn0", &WatchThresholds::uniformMinCn0, nullptr},
@@ -851,6 +855,20 @@ void CIntegrityWatch::OnEpoch(const WatchEpoch &e) {
                     prove(Threat::Jamming, "jamming_indicator_baseline", std::round(ref));
                 }
             }
+            // Without a baseline nothing says what is usual for this receiver but its family:
+            // a jammer already on at the start is seen by these.
+            if (!baselineCounts && blk.jamInd >= 0 &&
+                judge(Threat::Jamming, "jamming_indicator_high", blk.jamInd >= t.jamIndLimit,
+                      blk.jamInd >= t.jamIndRelease)) {
+                prove(Threat::Jamming, "jamming_indicator", blk.jamInd);
+                prove(Threat::Jamming, "jamming_indicator_limit", t.jamIndLimit);
+            }
+            if (!baselineCounts && blk.agcPermil >= 0 &&
+                judge(Threat::Jamming, "agc_low", blk.agcPermil <= t.agcMinPermil,
+                      blk.agcPermil <= t.agcReleasePermil)) {
+                prove(Threat::Jamming, "agc_permil", blk.agcPermil);
+                prove(Threat::Jamming, "agc_limit_permil", t.agcMinPermil);
+            }
             if (blk.agcPermil >= 0) {
                 w.Reference(w.agc[b], w.mono);
                 const int learnt = baselineCounts ? w.baseline.AgcMedianPermil(b) : -1;
@@ -986,6 +1004,12 @@ void CIntegrityWatch::OnEpoch(const WatchEpoch &e) {
             else if (first == "jamming_indicator")
                 text += "jamming indicator " + ev("jamming_indicator") + ", usually " +
                         ev("jamming_indicator_baseline");
+            else if (first == "jamming_indicator_high")
+                text += "jamming indicator " + ev("jamming_indicator") + ", above " +
+                        ev("jamming_indicator_limit") + " that no clean receiver shows";
+            else if (first == "agc_low")
+                text += "AGC " + ev("agc_permil") + "\u2030, below " + ev("agc_limit_permil") +
+                        "\u2030 that no clean receiver shows";
             else if (first == "agc_drop")
                 text += "AGC " + ev("agc_permil") + "\u2030, usually " + ev("agc_baseline_permil");
             else if (first == "receiver_jamming_state")

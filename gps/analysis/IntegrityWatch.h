@@ -29,6 +29,10 @@ struct WatchThresholds {
     double baselineDropDb = 0; // the strongest four's C/N0 below the receiver's baseline
     int jamIndRise = 0;        // jamming indicator above its baseline
     int agcDropPermil = 0;     // AGC below its baseline, tenths of a percent of its range
+    // Until the receiver's baseline counts: limits no clean receiver reaches, each with the
+    // level it must come back past to release (u-blox jamming indicator 0-255, AGC per mille).
+    int jamIndLimit = 0, jamIndRelease = 0;
+    int agcMinPermil = 0, agcReleasePermil = 0;
     // A sign once raised holds while its measure is past this share of its raise level.
     double releaseShare = 0;
     // Spoofing.

@@ -133,6 +133,9 @@ const Injection kInjections[] = {
     // raised when the wander first takes it over (within its period), held to the jam's end.
     {"Jam6UbxHoversAtItsThreshold", "--protocol ubx --jam 60,6,120", "jamming", 60, 180, 0,
      "jamming_indicator", 260, 60},
+    // On before the first epoch: nothing to compare with but the family's limits.
+    {"Jam15UbxFromTheStart", "--protocol ubx --jam 0,15,60", "jamming", 0, 60, 0,
+     "jamming_indicator_high"},
     {"Jam10TwoBandsBoth", "--protocol both --bands 2 --jam 60,10,40", "jamming", 60, 100, 0,
      "agc_drop"},
     {"Jam15Mediatek", "--chip mtk --jam 60,15,40", "jamming", 60, 100, 0, "cn0_drop"},
@@ -267,6 +270,10 @@ TEST(Thresholds, ShippedFileSetsEveryOneAndAUsersCopyOverrides) {
                              t.baselineDropDb,
                              double(t.jamIndRise),
                              double(t.agcDropPermil),
+                             double(t.jamIndLimit),
+                             double(t.jamIndRelease),
+                             double(t.agcMinPermil),
+                             double(t.agcReleasePermil),
                              t.releaseShare,
                              t.uniformSpreadDb,
                              t.uniformMinCn0,
