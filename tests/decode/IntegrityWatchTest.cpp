@@ -130,9 +130,12 @@ const Injection kInjections[] = {
     {"Jam10Nmea", "--jam 60,10,40", "jamming", 60, 100, 0, "cn0_drop"},
     {"Jam15Ubx", "--protocol ubx --jam 60,15,40", "jamming", 60, 100, 0, "jamming_indicator"},
     // The indicator up 30 by the jam, its threshold, and wandering by 6 around it: one alarm,
-    // raised when the wander first takes it over (within its period), held to the jam's end.
-    {"Jam6UbxHoversAtItsThreshold", "--protocol ubx --jam 60,6,120", "jamming", 60, 180, 0,
-     "jamming_indicator", 260, 60},
+    // held to the jam's end, raised when the wander first takes it over. Two phases of the
+    // wander: over at once, and under for its first 40 s.
+    {"Jam6UbxHoversAtItsThreshold", "--protocol ubx --jam 60,6,120 --write-from 1796947245",
+     "jamming", 60, 180, 0, "jamming_indicator", 260},
+    {"Jam6UbxUnderItsThresholdAtFirst", "--protocol ubx --jam 60,6,120 --write-from 1796947272",
+     "jamming", 60, 180, 0, "jamming_indicator", 260, 45},
     // On before the first epoch: nothing to compare with but the family's limits.
     {"Jam15UbxFromTheStart", "--protocol ubx --jam 0,15,60", "jamming", 0, 60, 0,
      "jamming_indicator_high"},
