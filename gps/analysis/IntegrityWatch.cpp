@@ -733,15 +733,18 @@ void CIntegrityWatch::OnEpoch(const WatchEpoch &e) {
     const auto level = [&](Threat threat, const char *name, double raise) {
         return held(threat, name) ? raise * release : raise;
     };
-    // A measure of the RF past its release level, raised or not, keeps the epoch out of the
-    // references: a jam just under a threshold would otherwise become the usual it is judged by.
-    bool stirred = false;
-    const auto judge = [&](Threat threat, const char *name, bool pastRaise, bool pastRelease) {
-        stirred = stirred || pastRaise || pastRelease;
+    const auto hold = [&](Threat threat, const char *name, bool pastRaise, bool pastRelease) {
         const bool on = pastRaise || (pastRelease && held(threat, name));
         if (on)
             sign(threat, name);
         return on;
+    };
+    // A change against the references past its release level, raised or not, keeps the epoch
+    // out of them: a jam just under a threshold would otherwise become the usual it is judged by.
+    bool stirred = false;
+    const auto judge = [&](Threat threat, const char *name, bool pastRaise, bool pastRelease) {
+        stirred = stirred || pastRaise || pastRelease;
+        return hold(threat, name, pastRaise, pastRelease);
     };
 
     // C/N0 against a minute ago, satellite by satellite.
@@ -858,14 +861,14 @@ void CIntegrityWatch::OnEpoch(const WatchEpoch &e) {
             // Without a baseline nothing says what is usual for this receiver but its family:
             // a jammer already on at the start is seen by these.
             if (!baselineCounts && blk.jamInd >= 0 &&
-                judge(Threat::Jamming, "jamming_indicator_high", blk.jamInd >= t.jamIndLimit,
-                      blk.jamInd >= t.jamIndRelease)) {
+                hold(Threat::Jamming, "jamming_indicator_high", blk.jamInd >= t.jamIndLimit,
+                     blk.jamInd >= t.jamIndRelease)) {
                 prove(Threat::Jamming, "jamming_indicator", blk.jamInd);
                 prove(Threat::Jamming, "jamming_indicator_limit", t.jamIndLimit);
             }
             if (!baselineCounts && blk.agcPermil >= 0 &&
-                judge(Threat::Jamming, "agc_low", blk.agcPermil <= t.agcMinPermil,
-                      blk.agcPermil <= t.agcReleasePermil)) {
+                hold(Threat::Jamming, "agc_low", blk.agcPermil <= t.agcMinPermil,
+                     blk.agcPermil <= t.agcReleasePermil)) {
                 prove(Threat::Jamming, "agc_permil", blk.agcPermil);
                 prove(Threat::Jamming, "agc_limit_permil", t.agcMinPermil);
             }
