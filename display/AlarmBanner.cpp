@@ -13,7 +13,10 @@ std::vector<BannerLine> BannerLines(const WatchStatus &watch, bool noData) {
         for (const WatchStatus::Alarm &alarm : watch.alarms) {
             if (alarm.active != active || (!alarm.active && !alarm.ended))
                 continue;
-            const QString text = QString::fromStdString(alarm.text);
+            QString text = QString::fromStdString(alarm.text);
+            // Raised by limits of the receiver's family, not by what is usual for this one.
+            if (active && watch.learning)
+                text += QStringLiteral(" (no baseline yet)");
             lines.push_back(noData ? BannerLine{text + QStringLiteral(" (no data)"), kAlarmStaleInk,
                                                 kAlarmStaleBackground}
                             : active ? BannerLine{text, kAlarmInk, kAlarmBackground}

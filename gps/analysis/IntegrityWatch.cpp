@@ -39,6 +39,11 @@ constexpr ThresholdName kThresholdNames[] = {
     {"baseline_drop_db", &WatchThresholds::baselineDropDb, nullptr},
     {"jam_ind_rise", nullptr, &WatchThresholds::jamIndRise},
     {"agc_drop_permil", nullptr, &WatchThresholds::agcDropPermil},
+    {"jam_ind_limit", nullptr, &WatchThresholds::jamIndLimit},
+    {"jam_ind_release", nullptr, &WatchThresholds::jamIndRelease},
+    {"agc_min_permil", nullptr, &WatchThresholds::agcMinPermil},
+    {"agc_release_permil", nullptr, &WatchThresholds::agcReleasePermil},
+    {"release_share", &WatchThresholds::releaseShare, nullptr},
     {"uniform_spread_db", &WatchThresholds::uniformSpreadDb, nullptr},
     {"uniform_min_cn0", &WatchThresholds::uniformMinCn0, nullptr},
     {"uniform_min_satellites", nullptr, &WatchThresholds::uniformMinSatellites},
@@ -471,6 +476,23 @@ struct CIntegrityWatch::Impl {
     std::int64_t lastArrivedMs = -1;
     bool lastValid = false;
     bool lastHasDate = false;
+    // The fix time before lastT, and whether the step to lastT was out of the usual: a lone
+    // epoch whose time the next one does not continue is one corrupt sentence, not a jump.
+    double prevT = -1.0;
+    double lastStep = 0.0, prevStep = 0.0; // the steps into lastT and into prevT
+    bool lastOdd = false;
+    bool pendingJump = false; // the last epoch jumped; the next one confirms it or not
+    double pendingStep = 0.0, pendingElapsed = -1.0;
+    bool lastPosJump = false; // the last epoch's fix jumped (and was kept out of fixes)
+    std::uint64_t unconfirmed = 0;
+    // Alarms are stamped on the watch's clock: the fix time of the last quiet epoch that did
+    // not jump, plus the watch's seconds since, so a jump of the fix time moves no stamp.
+    std::int64_t anchorMs = 0;
+    double anchorT = 0.0;
+    bool anchorHasDate = false;
+    std::int64_t Stamp(double at) const {
+        return anchorMs + static_cast<std::int64_t>(std::llround((at - anchorT) * 1000.0));
+    }
     Alarm alarms[kThreatCount];
     std::vector<AlarmSpan> spans; // latest first
     std::vector<WatchEvent> events;
@@ -618,6 +640,7 @@ void CIntegrityWatch::OnEpoch(const WatchEpoch &e) {
     };
 
     // The step of the fix time against the clock: a jump, or a gap that breaks every comparison.
+    bool steadyTime = true; // the fix time went on as usual: the alarms' stamps may follow it
     if (w.lastT >= 0.0) {
         double step = now - w.lastT;
         if (!e.hasDate || !w.lastHasDate)
@@ -638,14 +661,43 @@ void CIntegrityWatch::OnEpoch(const WatchEpoch &e) {
         const bool bothValid = e.valid && w.lastValid;
         // A recording has no clock beside the fix time: there a step forward may be a gap in
         // the data as well as a jump, and only a step back is sure to be one.
-        const bool jump = step < -0.5 || (elapsed >= 0.0 && step > elapsed + t.timeSlackS);
-        if (bothValid && jump) {
+        bool jump = step < -0.5 || (elapsed >= 0.0 && step > elapsed + t.timeSlackS);
+        // This epoch goes on from the one before the last: the last one's time was one
+        // corrupt sentence (a splice, a wrong date), counted and given no sign.
+        double fromPrev = now - w.prevT;
+        if (!e.hasDate || !w.lastHasDate)
+            fromPrev = std::remainder(fromPrev, 86400.0);
+        // A long step that repeats the last one is a sparse recording's pace, not a jump.
+        const bool regular =
+            step > 0.0 && (step <= t.maxEpochGapS || std::fabs(step - w.lastStep) <= t.timeSlackS);
+        const double pace = std::max(t.maxEpochGapS, w.prevStep + t.timeSlackS);
+        const bool lastWasLone =
+            w.lastOdd && w.prevT >= 0.0 && fromPrev > 0.0 && fromPrev <= pace && (jump || !regular);
+        const bool odd = !lastWasLone && (jump || !regular);
+        if (lastWasLone) {
+            ++w.unconfirmed;
+            jump = false;
+            step = fromPrev;
+        } else if (w.pendingJump && !odd && step > 0.0) {
+            // The jumped time goes on: the receiver's clock really moved.
             sign(Threat::Spoofing, "time_jump");
-            prove(Threat::Spoofing, "time_step_s", std::round(step * 10) / 10);
-            if (elapsed >= 0.0)
-                prove(Threat::Spoofing, "elapsed_s", std::round(elapsed * 10) / 10);
+            prove(Threat::Spoofing, "time_step_s", std::round(w.pendingStep * 10) / 10);
+            if (w.pendingElapsed >= 0.0)
+                prove(Threat::Spoofing, "elapsed_s", std::round(w.pendingElapsed * 10) / 10);
+        } else if (w.pendingJump) {
+            ++w.unconfirmed;
         }
-        if (!jump && step > 0.0 && step <= t.maxEpochGapS) {
+        w.pendingJump = bothValid && jump;
+        w.pendingStep = step;
+        w.pendingElapsed = elapsed;
+        w.prevT = lastWasLone ? -1.0 : w.lastT;
+        w.prevStep = w.lastStep;
+        w.lastStep = step;
+        w.lastOdd = odd;
+        steadyTime = !odd && !w.pendingJump && signs[1].empty();
+        if (lastWasLone) {
+            w.mono += elapsed > 0.0 ? elapsed : w.usualStep;
+        } else if (!jump && step > 0.0 && step <= t.maxEpochGapS) {
             w.mono += step;
             w.usualStep = step;
         } else {
@@ -667,6 +719,34 @@ void CIntegrityWatch::OnEpoch(const WatchEpoch &e) {
     w.lastT = now;
     w.lastArrivedMs = e.arrivedMs;
     w.lastHasDate = e.hasDate;
+    if (steadyTime && !w.alarms[0].active && !w.alarms[1].active) {
+        w.anchorMs = e.timeMs;
+        w.anchorT = w.mono;
+        w.anchorHasDate = e.hasDate;
+    }
+
+    // A sign raised in the last epoch holds down to its release level, so one that hovers at its
+    // raise level keeps its alarm. A share outside 0..1 leaves the raise level alone.
+    const double release = t.releaseShare > 0.0 && t.releaseShare <= 1.0 ? t.releaseShare : 1.0;
+    const auto held = [&](Threat threat, const char *name) {
+        return w.alarms[static_cast<std::size_t>(threat)].signSince.contains(name);
+    };
+    const auto level = [&](Threat threat, const char *name, double raise) {
+        return held(threat, name) ? raise * release : raise;
+    };
+    const auto hold = [&](Threat threat, const char *name, bool pastRaise, bool pastRelease) {
+        const bool on = pastRaise || (pastRelease && held(threat, name));
+        if (on)
+            sign(threat, name);
+        return on;
+    };
+    // A change against the references past its release level, raised or not, keeps the epoch
+    // out of them: a jam just under a threshold would otherwise become the usual it is judged by.
+    bool stirred = false;
+    const auto judge = [&](Threat threat, const char *name, bool pastRaise, bool pastRelease) {
+        stirred = stirred || pastRaise || pastRelease;
+        return hold(threat, name, pastRaise, pastRelease);
+    };
 
     // C/N0 against a minute ago, satellite by satellite.
     const SkyView *sky = e.sky;
@@ -680,7 +760,7 @@ void CIntegrityWatch::OnEpoch(const WatchEpoch &e) {
     stillDrops.clear();
     named.clear();
     ++w.epochNo;
-    std::size_t nRef = 0, nDown = 0, nLost = 0;
+    std::size_t nRef = 0, nDown = 0, nLost = 0, nDownRelease = 0;
     bool systemNamed[kGnssCount]{};
     if (sky != nullptr) {
         for (std::size_t i = 0; i < sky->count; ++i) {
@@ -706,6 +786,8 @@ void CIntegrityWatch::OnEpoch(const WatchEpoch &e) {
                 stillDrops.push_back(drop);
             if (s.snr == 0 || drop >= t.cn0DropDb)
                 ++nDown;
+            if (s.snr == 0 || drop >= t.cn0DropDb * release)
+                ++nDownRelease;
         }
         // A satellite high in the sky a moment ago that the list no longer names, while its
         // system's list goes on, was lost too (some receivers list only what they track); one
@@ -720,20 +802,23 @@ void CIntegrityWatch::OnEpoch(const WatchEpoch &e) {
             ++nRef;
             ++nLost;
             ++nDown;
+            ++nDownRelease;
             drops.push_back(series.ref);
         }
     }
     if (nRef >= static_cast<std::size_t>(t.minSatellites)) {
         const double median = Median(drops);
         const double share = static_cast<double>(nDown) / static_cast<double>(nRef);
-        if (median >= t.cn0DropDb && share >= t.cn0DropShare) {
-            sign(Threat::Jamming, "cn0_drop");
+        const double shareRelease = static_cast<double>(nDownRelease) / static_cast<double>(nRef);
+        if (judge(Threat::Jamming, "cn0_drop", median >= t.cn0DropDb && share >= t.cn0DropShare,
+                  median >= t.cn0DropDb * release && shareRelease >= t.cn0DropShare * release)) {
             prove(Threat::Jamming, "cn0_drop_db",
                   std::round(stillDrops.empty() ? median : Median(stillDrops)));
             prove(Threat::Jamming, "satellites_down", static_cast<double>(nDown));
             prove(Threat::Jamming, "satellites_before", static_cast<double>(nRef));
         }
-        if (static_cast<double>(nLost) >= t.lostShare * static_cast<double>(nRef)) {
+        if (static_cast<double>(nLost) >=
+            level(Threat::Jamming, "satellites_lost", t.lostShare) * static_cast<double>(nRef)) {
             sign(Threat::Jamming, "satellites_lost");
             prove(Threat::Jamming, "satellites_lost", static_cast<double>(nLost));
             prove(Threat::Jamming, "satellites_before", static_cast<double>(nRef));
@@ -750,7 +835,8 @@ void CIntegrityWatch::OnEpoch(const WatchEpoch &e) {
         cn0Now = (top[0] + top[1] + top[2] + top[3]) / 4.0;
     }
     if (baselineCounts && cn0Now > 0.0 && w.baseline.Cn0Median() > 0.0 &&
-        cn0Now <= w.baseline.Cn0Median() - t.baselineDropDb) {
+        cn0Now <= w.baseline.Cn0Median() -
+                      level(Threat::Jamming, "cn0_below_baseline", t.baselineDropDb)) {
         sign(Threat::Jamming, "cn0_below_baseline");
         prove(Threat::Jamming, "cn0_strongest", std::round(cn0Now));
         prove(Threat::Jamming, "cn0_baseline", w.baseline.Cn0Median());
@@ -766,18 +852,34 @@ void CIntegrityWatch::OnEpoch(const WatchEpoch &e) {
                 const int learnt = baselineCounts ? w.baseline.JamIndMedian(b) : -1;
                 // The series holds the indicator plus one (its 0 is a value).
                 const double ref = learnt >= 0 ? learnt : w.jamInd[b].ref - 1.0;
-                if (ref >= 0.0 && blk.jamInd - ref >= t.jamIndRise) {
-                    sign(Threat::Jamming, "jamming_indicator");
+                const double rise = blk.jamInd - ref;
+                if (ref >= 0.0 && judge(Threat::Jamming, "jamming_indicator", rise >= t.jamIndRise,
+                                        rise >= t.jamIndRise * release)) {
                     prove(Threat::Jamming, "jamming_indicator", blk.jamInd);
                     prove(Threat::Jamming, "jamming_indicator_baseline", std::round(ref));
                 }
+            }
+            // Without a baseline nothing says what is usual for this receiver but its family:
+            // a jammer already on at the start is seen by these.
+            if (!baselineCounts && blk.jamInd >= 0 &&
+                hold(Threat::Jamming, "jamming_indicator_high", blk.jamInd >= t.jamIndLimit,
+                     blk.jamInd >= t.jamIndRelease)) {
+                prove(Threat::Jamming, "jamming_indicator", blk.jamInd);
+                prove(Threat::Jamming, "jamming_indicator_limit", t.jamIndLimit);
+            }
+            if (!baselineCounts && blk.agcPermil >= 0 &&
+                hold(Threat::Jamming, "agc_low", blk.agcPermil <= t.agcMinPermil,
+                     blk.agcPermil <= t.agcReleasePermil)) {
+                prove(Threat::Jamming, "agc_permil", blk.agcPermil);
+                prove(Threat::Jamming, "agc_limit_permil", t.agcMinPermil);
             }
             if (blk.agcPermil >= 0) {
                 w.Reference(w.agc[b], w.mono);
                 const int learnt = baselineCounts ? w.baseline.AgcMedianPermil(b) : -1;
                 const double ref = learnt >= 0 ? learnt : w.agc[b].ref;
-                if (ref > 0.0 && ref - blk.agcPermil >= t.agcDropPermil) {
-                    sign(Threat::Jamming, "agc_drop");
+                const double drop = ref - blk.agcPermil;
+                if (ref > 0.0 && judge(Threat::Jamming, "agc_drop", drop >= t.agcDropPermil,
+                                       drop >= t.agcDropPermil * release)) {
                     prove(Threat::Jamming, "agc_permil", blk.agcPermil);
                     prove(Threat::Jamming, "agc_baseline_permil", std::round(ref));
                 }
@@ -804,7 +906,8 @@ void CIntegrityWatch::OnEpoch(const WatchEpoch &e) {
             var += (v - mean) * (v - mean);
         const double spread = std::sqrt(var / static_cast<double>(tracked.size()));
         const double median = Median(tracked);
-        if (spread <= t.uniformSpreadDb && median >= t.uniformMinCn0) {
+        if (spread <= t.uniformSpreadDb / level(Threat::Spoofing, "cn0_uniform", 1.0) &&
+            median >= t.uniformMinCn0) {
             sign(Threat::Spoofing, "cn0_uniform");
             prove(Threat::Spoofing, "cn0_median", std::round(median));
             prove(Threat::Spoofing, "cn0_spread_db", std::round(spread * 10) / 10);
@@ -818,6 +921,7 @@ void CIntegrityWatch::OnEpoch(const WatchEpoch &e) {
     // A fix that just came back converges for a while: its first positions scatter widely.
     const bool settled = e.valid && now - w.validSince >= t.fixSettleS;
     if (settled && e.hasPosition && e.speedMps >= 0.0) {
+        bool jumped = false;
         while (!w.fixes.empty() && now - w.fixes.front().t > t.positionWindowS)
             w.fixes.pop_front();
         if (!w.fixes.empty() && now - w.fixes.front().t >= 1.0) {
@@ -833,17 +937,26 @@ void CIntegrityWatch::OnEpoch(const WatchEpoch &e) {
             const double accuracy =
                 e.hAccM > 0.0f ? e.hAccM : (e.hdop > 0.0 ? e.hdop * t.rangeErrorM : 0.0);
             const double slack = t.positionSlackM + 3.0 * accuracy;
-            if (moved > (fastest + t.speedMarginMps) * span + slack) {
+            jumped = moved > (fastest + t.speedMarginMps) * span + slack;
+            // One fix off on its own is one corrupt sentence: only the next one's word makes it
+            // a sign.
+            if (jumped && w.lastPosJump) {
                 sign(Threat::Spoofing, "position_jump");
                 prove(Threat::Spoofing, "moved_m", std::round(moved));
                 prove(Threat::Spoofing, "over_s", std::round(span * 10) / 10);
                 prove(Threat::Spoofing, "speed_mps", std::round(fastest * 10) / 10);
             }
         }
-        w.fixes.push_back({now, e.lat, e.lon, e.speedMps});
+        // A lone fix off stays out of the positions it would spoil for the next ones.
+        if (!jumped || w.lastPosJump)
+            w.fixes.push_back({now, e.lat, e.lon, e.speedMps});
+        if (w.lastPosJump && !jumped)
+            ++w.unconfirmed;
+        w.lastPosJump = jumped;
     } else if (!e.valid) {
         w.fixes.clear();
         w.validSince = -1.0;
+        w.lastPosJump = false;
     }
     w.lastValid = e.valid;
 
@@ -895,6 +1008,12 @@ void CIntegrityWatch::OnEpoch(const WatchEpoch &e) {
             else if (first == "jamming_indicator")
                 text += "jamming indicator " + ev("jamming_indicator") + ", usually " +
                         ev("jamming_indicator_baseline");
+            else if (first == "jamming_indicator_high")
+                text += "jamming indicator " + ev("jamming_indicator") + ", above " +
+                        ev("jamming_indicator_limit") + " that no clean receiver shows";
+            else if (first == "agc_low")
+                text += "AGC " + ev("agc_permil") + "\u2030, below " + ev("agc_limit_permil") +
+                        "\u2030 that no clean receiver shows";
             else if (first == "agc_drop")
                 text += "AGC " + ev("agc_permil") + "\u2030, usually " + ev("agc_baseline_permil");
             else if (first == "receiver_jamming_state")
@@ -918,16 +1037,16 @@ void CIntegrityWatch::OnEpoch(const WatchEpoch &e) {
             a.active = true;
             a.endedShown = false;
             a.onsetT = onset;
-            a.onsetMs = e.timeMs - static_cast<std::int64_t>((m - onset) * 1000.0);
+            a.onsetMs = w.Stamp(onset);
             a.lastSignT = m;
-            a.lastSignMs = e.timeMs;
+            a.lastSignMs = w.Stamp(m);
             a.seen = signs[k];
             a.text = words(a.onsetMs);
             WatchEvent ev;
             ev.threat = threat;
             ev.start = true;
-            ev.timeMs = e.timeMs;
-            ev.hasDate = e.hasDate;
+            ev.timeMs = w.Stamp(m);
+            ev.hasDate = w.anchorHasDate;
             ev.signs = signs[k];
             ev.evidence = evidence[k];
             ev.text = a.text;
@@ -937,7 +1056,7 @@ void CIntegrityWatch::OnEpoch(const WatchEpoch &e) {
                 w.spans.pop_back();
         } else if (!signs[k].empty()) {
             a.lastSignT = m;
-            a.lastSignMs = e.timeMs;
+            a.lastSignMs = w.Stamp(m);
             for (const std::string &s : signs[k])
                 if (std::find(a.seen.begin(), a.seen.end(), s) == a.seen.end())
                     a.seen.push_back(s);
@@ -949,8 +1068,8 @@ void CIntegrityWatch::OnEpoch(const WatchEpoch &e) {
             WatchEvent ev;
             ev.threat = threat;
             ev.start = false;
-            ev.timeMs = e.timeMs;
-            ev.hasDate = e.hasDate;
+            ev.timeMs = w.Stamp(m);
+            ev.hasDate = w.anchorHasDate;
             ev.signs = a.seen;
             ev.durationS = std::round((a.lastSignT - a.onsetT + w.usualStep) * 10) / 10;
             a.text = std::string(threat == Threat::Jamming ? "Jamming" : "Spoofing") + " from " +
@@ -975,8 +1094,8 @@ void CIntegrityWatch::OnEpoch(const WatchEpoch &e) {
 
     // What a clean epoch teaches: a reference for later epochs and the receiver's baseline.
     // A spoofer's flat C/N0 is no reference either.
-    const bool clean =
-        signs[0].empty() && signs[1].empty() && !w.alarms[0].active && !w.alarms[1].active;
+    const bool clean = !stirred && signs[0].empty() && signs[1].empty() && !w.alarms[0].active &&
+                       !w.alarms[1].active;
     if (sky != nullptr)
         for (std::size_t i = 0; i < sky->count; ++i)
             w.Add(*named[i], w.mono, sky->sats[i].snr, clean);
@@ -1039,6 +1158,7 @@ WatchStatus CIntegrityWatch::Status() const {
     }
     s.learning = w.baseline.epochs < w.t.baselineMinEpochs;
     s.receiver = m_receiver;
+    s.unconfirmed = w.unconfirmed;
     s.spans = w.spans;
     return s;
 }

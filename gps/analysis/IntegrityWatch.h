@@ -29,6 +29,12 @@ struct WatchThresholds {
     double baselineDropDb = 0; // the strongest four's C/N0 below the receiver's baseline
     int jamIndRise = 0;        // jamming indicator above its baseline
     int agcDropPermil = 0;     // AGC below its baseline, tenths of a percent of its range
+    // Until the receiver's baseline counts: limits no clean receiver reaches, each with the
+    // level it must come back past to release (u-blox jamming indicator 0-255, AGC per mille).
+    int jamIndLimit = 0, jamIndRelease = 0;
+    int agcMinPermil = 0, agcReleasePermil = 0;
+    // A sign once raised holds while its measure is past this share of its raise level.
+    double releaseShare = 0;
     // Spoofing.
     double uniformSpreadDb = 0; // standard deviation of C/N0 across satellites at most this
     double uniformMinCn0 = 0;   // with a median of at least this
@@ -86,7 +92,10 @@ WatchEpoch EpochOf(const CNmeaDecoder &decoder, SkyView &sky, Integrity &integri
 struct WatchEvent {
     Threat threat = Threat::Jamming;
     bool start = true;
-    std::int64_t timeMs = 0; // fix time, as WatchEpoch
+    // The watch's clock, in WatchEpoch's terms: the fix time of the last epoch before the alarm
+    // whose time went on as usual, plus the watch's seconds since; an end is never before its
+    // start, whatever the fix time did.
+    std::int64_t timeMs = 0;
     bool hasDate = false;
     std::vector<std::string> signs;
     std::vector<std::pair<std::string, double>> evidence;
@@ -112,8 +121,11 @@ struct WatchStatus {
         std::int64_t sinceMs = 0;
     };
     Alarm alarms[kThreatCount];
-    bool learning = true;         // no baseline of this receiver yet (neither stored nor learnt)
-    std::string receiver;         // whose baseline, "" until known
+    bool learning = true; // no baseline of this receiver yet (neither stored nor learnt)
+    std::string receiver; // whose baseline, "" until known
+    // Times and positions of a lone epoch that the next one did not go on from (one corrupt
+    // sentence): counted, never a sign.
+    std::uint64_t unconfirmed = 0;
     std::vector<AlarmSpan> spans; // the latest first, at most kMaxSpans
     static constexpr std::size_t kMaxSpans = 64;
 };

@@ -1443,6 +1443,8 @@ TEST(Simulator, BadOptionsExitTwoWithOneLine) {
         {"--bogus"},
         {"--replay", "/nonexistent/log.nmea"},
         {"--unplug-after", "-1"},
+        {"--write", "5", "--write-from", "-1"},
+        {"--write", "5", "--write-from", "99999999999"},
         {"--chip", "garmin"},
         {"--chip"},
         {"--gnss", "glonass"},

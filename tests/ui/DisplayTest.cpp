@@ -562,22 +562,25 @@ TEST(AlarmBanner, ActiveFirstEndedQuietGreyWithoutData) {
         bool jamActive, jamEnded, spoofActive, noData;
         std::vector<std::pair<QString, QColor>> lines;
         QString caption;
+        bool learning; // no baseline of the receiver yet
     } rows[] = {
-        {"none", false, false, false, false, {}, {}},
+        {"none", false, false, false, false, {}, {}, false},
         {"ended jamming, active spoofing",
          false,
          true,
          true,
          false,
          {{spoof, display::kAlarmBackground}, {jam, display::kEndedBackground}},
-         spoof},
+         spoof,
+         false},
         {"both active",
          true,
          false,
          true,
          false,
          {{jam, display::kAlarmBackground}, {spoof, display::kAlarmBackground}},
-         jam + QStringLiteral("; ") + spoof},
+         jam + QStringLiteral("; ") + spoof,
+         false},
         {"no data",
          false,
          true,
@@ -585,11 +588,22 @@ TEST(AlarmBanner, ActiveFirstEndedQuietGreyWithoutData) {
          true,
          {{spoof + QStringLiteral(" (no data)"), display::kAlarmStaleBackground},
           {jam + QStringLiteral(" (no data)"), display::kAlarmStaleBackground}},
-         spoof},
+         spoof,
+         false},
+        {"no baseline yet",
+         false,
+         true,
+         true,
+         false,
+         {{spoof + QStringLiteral(" (no baseline yet)"), display::kAlarmBackground},
+          {jam, display::kEndedBackground}},
+         spoof,
+         true},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.name);
         WatchStatus watch;
+        watch.learning = row.learning;
         watch.alarms[0] = {row.jamActive, row.jamEnded, jam.toStdString(), 0};
         watch.alarms[1] = {row.spoofActive, false, spoof.toStdString(), 0};
         std::vector<std::pair<QString, QColor>> lines;

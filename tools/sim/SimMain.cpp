@@ -194,7 +194,10 @@ int WriteStream(const SimOptions &opt, double cycleSeconds) {
     sky.SetBands(opt.nBands);
     sky.SetProtocol(opt.protocol);
     SetInterference(sky, opt, Seed(opt));
-    const auto start = std::chrono::time_point_cast<std::chrono::seconds>(CSimSky::Clock::now());
+    const auto start =
+        opt.nWriteFrom >= 0
+            ? std::chrono::sys_seconds(std::chrono::seconds(opt.nWriteFrom))
+            : std::chrono::time_point_cast<std::chrono::seconds>(CSimSky::Clock::now());
     const auto cycles = static_cast<long>(std::lround(opt.dWrite / cycleSeconds));
     for (long i = 0; i < cycles && !g_stop; ++i) {
         const auto now =

@@ -66,6 +66,8 @@ constexpr std::string_view kUsage =
     "                      UBX frame each\n"
     "  --write S           write S seconds of the stream (at --rate) to standard output\n"
     "                      as fast as possible, from the clock's time on, and exit\n"
+    "  --write-from T      with --write: from T (UTC, seconds since 1970) on instead, so\n"
+    "                      the same options write the same stream every time\n"
     "  --unplug-after S    close the device after S seconds, come back after the pause\n"
     "  --unplug-pause S    seconds without a device after an unplug (default 2)\n"
     "  --chip FAMILY       the receiver's maker: sirf, ublox, mtk, casic or st (default\n"
@@ -208,7 +210,7 @@ bool SimOptions::Parse(int argc, char **argv, std::string &error) {
         } else if (arg == "--baud" || arg == "--rate" || arg == "--link" || arg == "--replay" ||
                    arg == "--tcp" || arg == "--udp" || arg == "--unplug-after" ||
                    arg == "--unplug-pause" || arg == "--ttff-spread" || arg == "--seed" ||
-                   arg == "--write") {
+                   arg == "--write" || arg == "--write-from") {
             if (!bHasValue) {
                 error = arg + " wants a value (see skywatch-sim --help)";
                 return false;
@@ -251,6 +253,11 @@ bool SimOptions::Parse(int argc, char **argv, std::string &error) {
                 if (!ToSeconds(v, dTtffSpread) || dTtffSpread > 600.0) {
                     error =
                         "--ttff-spread wants seconds from 0 to 600, got \"" + std::string(v) + "\"";
+                    return false;
+                }
+            } else if (arg == "--write-from") {
+                if (!ToInt(v, nWriteFrom) || nWriteFrom < 0) {
+                    error = "--write-from wants seconds since 1970, got \"" + std::string(v) + "\"";
                     return false;
                 }
             } else if (arg == "--tcp" || arg == "--udp") {

@@ -21,6 +21,7 @@ struct SimOptions {
     double dUnplugAfter = -1.0; // seconds; negative: never
     double dUnplugPause = 2.0;
     double dWrite = 0.0; // --write: seconds of stream to write to stdout unpaced; 0: run as usual
+    int nWriteFrom = -1; // --write-from: the first epoch's UTC, seconds since 1970; -1 the clock's
     double dTtffSpread = 0.0; // seconds either side of each restart's own time to fix
     unsigned nSeed = 0;
     bool bSeedSet = false;
