@@ -145,7 +145,7 @@ int main(int argc, char **argv) {
             if (!hasValue || !ParseWholeNumber(argv[++i], forgetS) || forgetS < 1)
                 return Usage("--forget-after takes a whole number of seconds, at least 1");
         } else if (arg == "--max-signal-series") {
-            if (!hasValue || !ParseInt(argv[++i], maxSignalSeries) || maxSignalSeries < 0)
+            if (!hasValue || !ParseWholeNumber(argv[++i], maxSignalSeries) || maxSignalSeries < 0)
                 return Usage("--max-signal-series takes a whole number, at least 0");
         } else if (arg.size() > 1 && arg[0] == '-') {
             return Usage("unknown option " + arg);

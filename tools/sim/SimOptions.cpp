@@ -256,7 +256,7 @@ bool SimOptions::Parse(int argc, char **argv, std::string &error) {
                     return false;
                 }
             } else if (arg == "--write-from") {
-                if (!ToInt(v, nWriteFrom) || nWriteFrom < 0) {
+                if (!ParseWholeNumber(v, nWriteFrom) || nWriteFrom < 0) {
                     error = "--write-from wants seconds since 1970, got \"" + std::string(v) + "\"";
                     return false;
                 }
