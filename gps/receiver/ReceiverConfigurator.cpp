@@ -537,6 +537,10 @@ std::vector<SettingResult> CReceiverConfigurator::ApplyAll(const std::vector<Set
                                          [](const SettingResult &r) { return !r.Confirmed(); });
         if (failed == results.end()) {
             results.push_back(Apply(saving));
+        } else if (!known && !probe.result.empty()) {
+            // A save that could not go anyway says its own reason (a source that takes no
+            // commands), which names the fault better than the failed change does.
+            results.push_back(probe);
         } else {
             SettingResult skipped;
             skipped.setting = SettingName(SettingKind::Save);
