@@ -59,6 +59,11 @@ constexpr std::string_view kUsage =
     "                      The receiver obeys its family's commands for the rate, the\n"
     "                      systems and the baud rate, and for saving them: a power cycle\n"
     "                      (--unplug-after) brings back only what was saved\n"
+    "  --speed N           the receiver's clock runs N times as fast (1 to 50, default 1):\n"
+    "                      N times as many cycles a second, each its own 1/HZ s later,\n"
+    "                      and every time below (restarts, --jam, --spoof, --unplug-*,\n"
+    "                      the RTK rover's) in the receiver's seconds; the line is paced\n"
+    "                      N times as fast too\n"
     "  --link PATH         also make PATH a symbolic link to the device\n"
     "  --fast              restarts reacquire ten times faster (cold 3.5 s, warm 3 s)\n"
     "  --ttff-spread S     each restart's time to fix drawn evenly from S seconds either\n"
@@ -210,7 +215,7 @@ bool SimOptions::Parse(int argc, char **argv, std::string &error) {
         } else if (arg == "--baud" || arg == "--rate" || arg == "--link" || arg == "--replay" ||
                    arg == "--tcp" || arg == "--udp" || arg == "--unplug-after" ||
                    arg == "--unplug-pause" || arg == "--ttff-spread" || arg == "--seed" ||
-                   arg == "--write") {
+                   arg == "--write" || arg == "--speed") {
             if (!bHasValue) {
                 error = arg + " wants a value (see skywatch-sim --help)";
                 return false;
@@ -227,6 +232,11 @@ bool SimOptions::Parse(int argc, char **argv, std::string &error) {
             } else if (arg == "--rate") {
                 if (!ToInt(v, nRate) || nRate < 1 || nRate > 10) {
                     error = "--rate wants 1 to 10 cycles a second, got \"" + std::string(v) + "\"";
+                    return false;
+                }
+            } else if (arg == "--speed") {
+                if (!ToInt(v, nSpeed) || nSpeed < 1 || nSpeed > 50) {
+                    error = "--speed wants 1 to 50, got \"" + std::string(v) + "\"";
                     return false;
                 }
             } else if (arg == "--link") {
