@@ -315,8 +315,9 @@ int main(int argc, char **argv) {
             chip.NoteCycle(bAcquiring, static_cast<double>(end) / charsPerSecond);
         }
         const auto sendStart = Steady::now();
-        for (std::size_t off = 0; off < epoch.size() && !g_stop; off += chunk) {
-            const std::size_t n = std::min(chunk, epoch.size() - off);
+        // Steps by what went out: an answer put after a last short chunk is sent whole.
+        for (std::size_t off = 0, n = 0; off < epoch.size() && !g_stop; off += n) {
+            n = std::min(chunk, epoch.size() - off);
             // With nobody reading, a full buffer drops bytes, as on a real line.
             g_net.Send(epoch.data() + off, n);
             const std::string out =
