@@ -28,9 +28,14 @@ namespace {
 using Steady = std::chrono::steady_clock;
 
 volatile std::sig_atomic_t g_stop = 0;
+volatile std::sig_atomic_t g_unplug = 0;
 
 void OnSignal(int) {
     g_stop = 1;
+}
+
+void OnUnplugSignal(int) {
+    g_unplug = 1;
 }
 
 // Hands what a reader writes to the chip, which obeys its own family's restart commands; the
@@ -240,6 +245,8 @@ int main(int argc, char **argv) {
     ::sigaction(SIGINT, &sa, nullptr);
     ::sigaction(SIGTERM, &sa, nullptr);
     ::sigaction(SIGHUP, &sa, nullptr);
+    sa.sa_handler = OnUnplugSignal;
+    ::sigaction(SIGUSR1, &sa, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
     if (opt.dWrite > 0.0)
@@ -340,7 +347,9 @@ int main(int argc, char **argv) {
         if (!bGoOn)
             break;
 
-        if (opt.dUnplugAfter >= 0.0 && Steady::now() - openedAt >= clock.Wall(opt.dUnplugAfter)) {
+        if (g_unplug != 0 ||
+            (opt.dUnplugAfter >= 0.0 && Steady::now() - openedAt >= clock.Wall(opt.dUnplugAfter))) {
+            g_unplug = 0;
             // The device name goes first, as when a USB receiver is pulled out, so a reader
             // that sees the hang-up finds no stale link.
             if (!opt.strLink.empty())
