@@ -275,8 +275,10 @@ TEST_F(Exporter, ScrapeOfAJammedReceiverPassesPromtool) {
         GTEST_SKIP() << "needs Debian's prometheus (promtool)";
     const int tcp = FreePort(SOCK_STREAM);
     CSimProcess sim;
+    // Jammed from 8 s of the receiver's time on, its clock sped up.
     ASSERT_TRUE(sim.Start({"--chip", "ublox", "--protocol", "both", "--baud", "115200", "--tcp",
-                           "127.0.0.1:" + std::to_string(tcp), "--jam", "8,15,60"}));
+                           "127.0.0.1:" + std::to_string(tcp), "--jam", "8,15,60", "--speed",
+                           std::to_string(kSimSpeed)}));
     CExporter exporter;
     ASSERT_TRUE(exporter.Start({"rover=" + sim.SlavePath()})) << exporter.Process().Errors();
     const std::vector<std::string> rover{"receiver=\"rover\""};
@@ -337,11 +339,14 @@ TEST_F(Exporter, RecordingGivesItsTimeToFirstFix) {
         << exporter.Metrics();
 }
 
-// Satellites come and go in turn, two a second, at ten epochs a second: the C/N0 series of those
-// not heard for the forget time go, so their count stays bounded while the satellites seen grow.
+// Satellites come and go in turn, two a second of the log, at ten epochs a second: the C/N0
+// series of those not heard for the forget time go, so their count stays bounded while the
+// satellites seen grow.
 TEST_F(Exporter, SignalSeriesStayBoundedWhileSatellitesComeAndGo) {
-    // GPS 1-32 in turn, eight in view at a time: each gone for 12 s before it comes again.
-    constexpr int kPool = 32, kInView = 8, kEpochs = 600, kEpochsPerStep = 5, kForgetS = 3;
+    // GPS 1-32 in turn, eight in view at a time, the log replayed at twice its pace: four new a
+    // second, each gone for 6 s before it comes again.
+    constexpr int kPool = 32, kInView = 8, kEpochs = 600, kEpochsPerStep = 5, kForgetS = 2;
+    constexpr int kSpeed = 2, kPerSecond = 2 * kSpeed;
     const std::string log = m_scratch.Path() + "/churn.nmea";
     {
         std::ofstream out(log);
@@ -363,25 +368,28 @@ TEST_F(Exporter, SignalSeriesStayBoundedWhileSatellitesComeAndGo) {
         }
     }
     CSimProcess sim;
-    ASSERT_TRUE(sim.Start({"--replay", log, "--rate", "10", "--baud", "115200"}));
+    ASSERT_TRUE(sim.Start(
+        {"--replay", log, "--rate", "10", "--baud", "115200", "--speed", std::to_string(kSpeed)}));
     CExporter exporter;
     ASSERT_TRUE(
         exporter.Start({"--forget-after", std::to_string(kForgetS), "sky=" + sim.SlavePath()}))
         << exporter.Process().Errors();
-    // In view now, and those of the forget time before: two a second, and a second's lag of the
-    // exporter's reads.
-    const std::size_t bound = kInView + 2 * (kForgetS + 1);
+    // In view now, and those of the forget time before, and a second's lag of the exporter's
+    // reads.
+    const std::size_t bound = kInView + kPerSecond * (kForgetS + 1);
     std::set<std::string> seen;
     std::size_t most = 0;
+    // Until every satellite came and went (6 s), or at most 20 s.
     const auto end = std::chrono::steady_clock::now() + 20s;
-    while (std::chrono::steady_clock::now() < end) {
+    while (seen.size() < static_cast<std::size_t>(kPool) &&
+           std::chrono::steady_clock::now() < end) {
         const auto series = Series(exporter.Metrics(), "skywatch_signal_cn0_dbhz");
         most = std::max(most, series.size());
         for (const auto &[labels, value] : series)
             seen.insert(labels.substr(labels.find("sv=")));
         ::usleep(500'000);
     }
-    static_assert(kPool > kInView + 2 * (kForgetS + 1));
+    static_assert(kPool > kInView + kPerSecond * (kForgetS + 1));
     EXPECT_EQ(seen.size(), static_cast<std::size_t>(kPool)) << "not every satellite came and went";
     EXPECT_LE(most, bound);
     EXPECT_GE(most, static_cast<std::size_t>(kInView));
@@ -569,8 +577,9 @@ TEST_F(Exporter, EachReceiverOfAFleetCostsUnderTwoMegabytes) {
 #endif
     const int tcp = FreePort(SOCK_STREAM);
     CSimProcess sim;
-    ASSERT_TRUE(sim.Start({"--bands", "2", "--rate", "5", "--baud", "115200", "--tcp",
-                           "127.0.0.1:" + std::to_string(tcp)}));
+    ASSERT_TRUE(
+        sim.Start({"--bands", "2", "--rate", "5", "--baud", "115200", "--tcp",
+                   "127.0.0.1:" + std::to_string(tcp), "--speed", std::to_string(kSimSpeed)}));
     long resident[2] = {};
     const int sizes[2] = {1, 8};
     for (int k = 0; k < 2; ++k) {
@@ -586,8 +595,9 @@ TEST_F(Exporter, EachReceiverOfAFleetCostsUnderTwoMegabytes) {
                                      [](const auto &kv) { return kv.second > 0; }) == sizes[k];
             },
             10s, [] { ::usleep(200'000); }));
-        // Some seconds of sentences: a console's lines or a history would have grown by now.
-        std::this_thread::sleep_for(4s);
+        // Four of the receiver's seconds of sentences: a console's lines or a history would have
+        // grown by now.
+        std::this_thread::sleep_for(4s / kSimSpeed);
         resident[k] = ResidentKb(exporter.Process().Pid());
         ASSERT_GT(resident[k], 0);
     }

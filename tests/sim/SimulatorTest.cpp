@@ -321,19 +321,51 @@ TEST(Simulator, PacesAtTheBaudRate) {
     EXPECT_NE(sim.Errors().find("does not fit"), std::string::npos) << sim.Errors();
 }
 
-TEST(Simulator, ColdStartLosesTheFixAndFastReacquires) {
+// The receiver's time of each RMC in text, in seconds of the day.
+std::vector<double> RmcTimes(const std::string &text) {
+    std::vector<double> times;
+    for (std::size_t at = text.find("RMC,"); at != std::string::npos && at + 14 < text.size();
+         at = text.find("RMC,", at + 1)) {
+        const std::string hms = text.substr(at + 4, 10);
+        times.push_back(std::stoi(hms.substr(0, 2)) * 3600 + std::stoi(hms.substr(2, 2)) * 60 +
+                        std::stod(hms.substr(4)));
+    }
+    return times;
+}
+
+// At --speed 4 four cycles come a wall second, each a second of the receiver's later.
+TEST(Simulator, SpeedRunsTheReceiversClockFaster) {
     REQUIRE_SIM();
-    CSimProcess sim({"--chip", "sirf", "--fast", "--baud", "9600", "--gnss", "gps"});
+    CSimProcess sim({"--speed", "4"});
     Reader reader(sim.SlavePath());
     ASSERT_TRUE(reader.IsOpen());
     std::string text;
-    ASSERT_TRUE(reader.ReadFor(1200, text));
+    ASSERT_TRUE(reader.ReadFor(300, text));
+    text.clear();
+    ASSERT_TRUE(reader.ReadFor(2000, text));
+    const std::vector<double> times = RmcTimes(text);
+    EXPECT_GE(times.size(), 6u) << text;
+    EXPECT_LE(times.size(), 10u) << text;
+    for (std::size_t i = 1; i < times.size(); ++i)
+        EXPECT_NEAR(std::fmod(times[i] - times[i - 1] + 86400.0, 86400.0), 1.0, 0.2) << text;
+}
+
+// A cold start on the receiver's clock four times as fast: lost at once, its 3.5 s to the fix
+// told in its own seconds and over in about a wall second.
+TEST(Simulator, ColdStartLosesTheFixAndFastReacquires) {
+    REQUIRE_SIM();
+    CSimProcess sim(
+        {"--chip", "sirf", "--fast", "--baud", "9600", "--gnss", "gps", "--speed", "4"});
+    Reader reader(sim.SlavePath());
+    ASSERT_TRUE(reader.IsOpen());
+    std::string text;
+    ASSERT_TRUE(reader.ReadFor(600, text));
     ASSERT_EQ(Decode(LastCycle(text)).fix.bValid, 1);
 
     const std::string cold = "$PSRF104,0,0,0,96000,237759,922,12,4*2E\r\n";
     reader.Write(cold);
     text.clear();
-    ASSERT_TRUE(reader.ReadFor(1500, text));
+    ASSERT_TRUE(reader.ReadFor(400, text));
     EXPECT_NE(sim.Errors().find("received cold start: $PSRF104,0,0,0,96000,237759,922,12,4*2E"),
               std::string::npos)
         << sim.Errors();
@@ -343,12 +375,12 @@ TEST(Simulator, ColdStartLosesTheFixAndFastReacquires) {
     EXPECT_NE(lost.find("$GPGSA,A,1,,"), std::string::npos) << lost;
     EXPECT_EQ(Decode(lost).fix.bValid, 0);
 
-    // Satellites come back before the fix; the fix within about 3.5 s.
+    // Satellites come back before the fix; the fix within about 3.5 s of the receiver's.
     bool bSatsWithoutFix = false;
     bool bFix = false;
     for (int i = 0; i < 8 && !bFix; ++i) {
         std::string more;
-        ASSERT_TRUE(reader.ReadFor(1000, more));
+        ASSERT_TRUE(reader.ReadFor(250, more));
         const std::string cycle = LastCycle(more);
         const Decoded d = Decode(cycle);
         bSatsWithoutFix = bSatsWithoutFix ||
@@ -357,6 +389,13 @@ TEST(Simulator, ColdStartLosesTheFixAndFastReacquires) {
     }
     EXPECT_TRUE(bSatsWithoutFix);
     EXPECT_TRUE(bFix);
+    ASSERT_TRUE(WaitUntil([&] { return sim.Errors().find("fix after ") != std::string::npos; },
+                          std::chrono::seconds(1)));
+    // Told at the first cycle from 3.5 s on, once its RMC went out.
+    const std::string errors = sim.Errors();
+    const double own = std::atof(errors.c_str() + errors.find("fix after ") + 10);
+    EXPECT_GE(own, 3.5) << errors;
+    EXPECT_LE(own, 5.0) << errors;
 }
 
 TEST(Simulator, RestartWithABadChecksumIsIgnored) {
@@ -769,11 +808,12 @@ std::string UbxCommand(std::string head) {
 // and a UBX-CFG-RST cold start drops the fix (fixType 0) until it is back.
 TEST(Simulator, UbxOverTheDeviceObeysACfgRstColdStart) {
     REQUIRE_SIM();
-    CSimProcess sim({"--protocol", "ubx", "--fast", "--baud", "9600"});
+    // Its clock four times as fast: two of its seconds in each half-second read.
+    CSimProcess sim({"--protocol", "ubx", "--fast", "--baud", "9600", "--speed", "4"});
     Reader reader(sim.SlavePath());
     ASSERT_TRUE(reader.IsOpen());
     std::string text;
-    ASSERT_TRUE(reader.ReadFor(1500, text));
+    ASSERT_TRUE(reader.ReadFor(500, text));
     SplitStream split;
     EXPECT_NE(FixTypes(text, split).find('3'), std::string::npos);
     EXPECT_TRUE(split.error.empty() || split.error.rfind("frame cut short", 0) == 0) << split.error;
@@ -785,7 +825,7 @@ TEST(Simulator, UbxOverTheDeviceObeysACfgRstColdStart) {
 
     reader.Write(UbxCommand(std::string("\xB5\x62\x0A\x04\x00\x00", 6))); // MON-VER poll
     text.clear();
-    ASSERT_TRUE(reader.ReadFor(1500, text));
+    ASSERT_TRUE(reader.ReadFor(500, text));
     EXPECT_NE(FixTypes(text, split).find('3'), std::string::npos);
     EXPECT_TRUE(split.error.empty() || split.error.rfind("frame cut short", 0) == 0) << split.error;
     int answers = 0;
@@ -796,17 +836,18 @@ TEST(Simulator, UbxOverTheDeviceObeysACfgRstColdStart) {
     // navBbrMask 0xFFFF (cold), resetMode 2 (software, GNSS only).
     reader.Write(UbxCommand(std::string("\xB5\x62\x06\x04\x04\x00\xFF\xFF\x02\x00", 10)));
     text.clear();
-    ASSERT_TRUE(reader.ReadFor(1500, text));
+    ASSERT_TRUE(reader.ReadFor(375, text));
     const std::string lost = FixTypes(text, split);
     ASSERT_FALSE(lost.empty());
     EXPECT_EQ(lost.back(), '0') << lost;
-    // Read until the fix is back (3.5 s after the command with --fast), for at most 4 s more.
+    // Read until the fix is back (3.5 s of the receiver's after the command with --fast), for at
+    // most 2 s more.
     text.clear();
     std::string back;
-    for (const auto until = Steady::now() + std::chrono::milliseconds(4000);
+    for (const auto until = Steady::now() + std::chrono::milliseconds(2000);
          (back.empty() || back.back() != '3') && Steady::now() < until;
          back = FixTypes(text, split))
-        ASSERT_TRUE(reader.ReadFor(100, text));
+        ASSERT_TRUE(reader.ReadFor(25, text));
     ASSERT_FALSE(back.empty());
     EXPECT_EQ(back.back(), '3') << back;
     EXPECT_NE(sim.Errors().find("received cold start"), std::string::npos) << sim.Errors();
@@ -1280,7 +1321,8 @@ INSTANTIATE_TEST_SUITE_P(TwoReceivers, Compare, ::testing::ValuesIn(kCompareRows
 // broken CRC alone change nothing; a base station's frames (a real feed, three a second) bring
 // RTK float (GGA quality 5) a few seconds after the first, fixed (4) 10 s after that, with the
 // corrections' age and the station in GGA fields 13 and 14 and NAV-PVT agreeing; once the frames
-// stop it keeps the solution until their age passes 20 s, then falls back to its own fix.
+// stop it keeps the solution until their age passes 20 s, then falls back to its own fix. All in
+// the receiver's seconds.
 enum class RtcmFeed { None, BrokenCrc, Good };
 struct RtkPhase {
     const char *what;
@@ -1362,7 +1404,9 @@ TEST(Simulator, RtcmCorrectionsMakeAnRtkRover) {
     char station[8];
     std::snprintf(station, sizeof station, "%04d", *tally.stations.begin());
 
-    CSimProcess sim({"--protocol", "both", "--running"});
+    // The rover's schedule in the receiver's seconds, on its faster clock.
+    CSimProcess sim({"--protocol", "both", "--running", "--speed", std::to_string(kSimSpeed)});
+    const auto receiverSecond = std::chrono::milliseconds(1000 / kSimSpeed);
     Reader reader(sim.SlavePath());
     ASSERT_TRUE(reader.IsOpen());
     std::string text;
@@ -1386,10 +1430,10 @@ TEST(Simulator, RtcmCorrectionsMakeAnRtkRover) {
                 // Cut across two writes, as a caster's data arrives.
                 reader.Write(burst.substr(0, burst.size() / 2));
                 reader.Write(burst.substr(burst.size() / 2));
-                nextWrite += std::chrono::seconds(1);
+                nextWrite += receiverSecond;
             }
-            ASSERT_TRUE(reader.ReadFor(100, text));
-            seconds = std::chrono::duration<double>(Steady::now() - start).count();
+            ASSERT_TRUE(reader.ReadFor(100 / kSimSpeed, text));
+            seconds = std::chrono::duration<double>(Steady::now() - start).count() * kSimSpeed;
             for (const RoverCycle &c : TakeRoverCycles(text)) {
                 const bool bCorrected = c.nQuality == 4 || c.nQuality == 5;
                 ASSERT_TRUE(c.nQuality == quality || c.nQuality == phase.nQuality)
@@ -1440,6 +1484,9 @@ TEST(Simulator, BadOptionsExitTwoWithOneLine) {
         {"--rate", "0"},
         {"--rate", "11"},
         {"--rate", "x"},
+        {"--speed", "0"},
+        {"--speed", "51"},
+        {"--speed"},
         {"--bogus"},
         {"--replay", "/nonexistent/log.nmea"},
         {"--unplug-after", "-1"},

@@ -5,6 +5,12 @@
 #include <sys/types.h>
 #include <vector>
 
+// How many times as fast as the wall's the simulated receiver's clock runs (skywatch-sim
+// --speed) in the tests that wait on its own timing (a restart's time to fix, the RTK rover, a
+// jammer, a power cycle) and read it back in its seconds: a busy machine's tenth of a second is
+// then under half of the receiver's second, well inside their margins.
+inline constexpr int kSimSpeed = 4;
+
 // The simulated receiver skywatch-sim, run from the build tree as a child process; its standard
 // output and error go to files, so that it never blocks on a full pipe nor dies of SIGPIPE.
 class CSimProcess {

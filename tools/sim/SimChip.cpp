@@ -356,7 +356,8 @@ void CSimChip::NoteCycle(bool bAcquiring, double dSendSeconds) {
         return;
     m_bTiming = false;
     const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - m_restartAt).count() +
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - m_restartAt).count() *
+            m_nSpeed +
         dSendSeconds;
     std::fprintf(stderr, "fix after %.2f s (%s)\n", seconds, m_restartName);
 }

@@ -19,6 +19,10 @@ public:
     explicit CSimChip(SimFamily family, bool bRunning = false)
         : m_family(family), m_bSilent(bRunning) {}
 
+    // How many times as fast as the wall's its clock runs (--speed): its time to fix is told in
+    // its own seconds.
+    void SetSpeed(int nSpeed) { m_nSpeed = nSpeed; }
+
     // UBX output only (u-blox): the banner goes out as UBX-INF-NOTICE messages, not sentences.
     void SetUbxOnly(bool bUbxOnly) { m_bUbxOnly = bUbxOnly; }
     // The u-blox protocol version times 100 that MON-VER and the banner name.
@@ -73,6 +77,7 @@ private:
     std::vector<int> m_stations;
     int m_nLastStation = -1;
     std::string m_answer;
+    int m_nSpeed = 1;
     bool m_bTiming = false;
     std::chrono::steady_clock::time_point m_restartAt{};
     const char *m_restartName = "";

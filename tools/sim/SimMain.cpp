@@ -5,6 +5,7 @@
 #include "NmeaLine.h"
 #include "PtyLink.h"
 #include "SimChip.h"
+#include "SimClock.h"
 #include "SimOptions.h"
 #include "SimReplay.h"
 #include "SimSky.h"
@@ -27,16 +28,21 @@ namespace {
 using Steady = std::chrono::steady_clock;
 
 volatile std::sig_atomic_t g_stop = 0;
+volatile std::sig_atomic_t g_unplug = 0;
 
 void OnSignal(int) {
     g_stop = 1;
 }
 
+void OnUnplugSignal(int) {
+    g_unplug = 1;
+}
+
 // Hands what a reader writes to the chip, which obeys its own family's restart commands; the
-// RTCM 3 corrections among it go to the sky.
+// RTCM 3 corrections among it go to the sky, at the receiver's time.
 class CCommandReader {
 public:
-    explicit CCommandReader(CSimChip &chip) : m_chip(chip) {}
+    CCommandReader(CSimChip &chip, const CSimClock &clock) : m_chip(chip), m_clock(clock) {}
 
     void Read(int fd, CSimSky &sky) {
         char buf[256];
@@ -56,9 +62,9 @@ public:
 
     void Feed(const char *data, std::size_t n, CSimSky &sky) {
         for (int cfg : m_chip.Feed(data, n))
-            sky.Restart(cfg, CSimSky::Clock::now());
+            sky.Restart(cfg, m_clock.Now());
         for (int station : m_chip.TakeStations())
-            sky.OnCorrections(station, CSimSky::Clock::now());
+            sky.OnCorrections(station, m_clock.Now());
         // Between cycles the line is idle: an answer goes out at once.
         if (m_idleFd >= 0)
             SendAnswer(m_idleFd);
@@ -77,6 +83,7 @@ public:
 
 private:
     CSimChip &m_chip;
+    const CSimClock &m_clock;
 };
 
 CNetServer g_net;
@@ -241,6 +248,8 @@ int main(int argc, char **argv) {
     ::sigaction(SIGINT, &sa, nullptr);
     ::sigaction(SIGTERM, &sa, nullptr);
     ::sigaction(SIGHUP, &sa, nullptr);
+    sa.sa_handler = OnUnplugSignal;
+    ::sigaction(SIGUSR1, &sa, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
     if (opt.dWrite > 0.0)
@@ -262,22 +271,24 @@ int main(int argc, char **argv) {
                      seed);
     }
     SetInterference(sky, opt, seed);
+    const CSimClock clock(opt.nSpeed);
     CSimChip chip(opt.chip, opt.bRunning);
+    chip.SetSpeed(opt.nSpeed);
     chip.SetUbxOnly(opt.protocol == SimProtocol::Ubx);
     chip.SetUbxProtocol(opt.nUbxProtocol);
     SimSettings pace{opt.nRate, 0xF, opt.nBaud};
     chip.Config() = CSimConfig(opt.chip, pace);
     chip.Config().SetUbx(opt.nUbxProtocol, opt.refuseKey);
     chip.Config().SetAckOnly(opt.bAckOnly);
-    CCommandReader reader(chip);
+    CCommandReader reader(chip, clock);
     CCommandReader::Line line{pty, opt.nBaud, false};
     reader.m_pLine = &line;
     bool bWarned = false;
-    // Chunks of about 20 ms of line time keep the pace smooth without a write per character.
-    auto chunk = std::max<std::size_t>(1, static_cast<std::size_t>(charsPerSecond / 50.0));
-    auto charTime = std::chrono::duration<double>(1.0 / charsPerSecond);
-    auto cycle =
-        std::chrono::duration_cast<Steady::duration>(std::chrono::duration<double>(cycleSeconds));
+    // Chunks of about 20 ms of wall time keep the pace smooth without a write per character.
+    const double speed = opt.nSpeed;
+    auto chunk = std::max<std::size_t>(1, static_cast<std::size_t>(charsPerSecond * speed / 50.0));
+    auto charTime = std::chrono::duration<double>(1.0 / charsPerSecond / speed);
+    auto cycle = clock.Wall(cycleSeconds);
     auto openedAt = Steady::now();
     auto cycleStart = Steady::now();
 
@@ -288,10 +299,10 @@ int main(int argc, char **argv) {
             cycleSeconds = 1.0 / pace.nRate;
             charsPerSecond = pace.nBaud / 10.0;
             cycleBytes = static_cast<std::size_t>(charsPerSecond * cycleSeconds);
-            chunk = std::max<std::size_t>(1, static_cast<std::size_t>(charsPerSecond / 50.0));
-            charTime = std::chrono::duration<double>(1.0 / charsPerSecond);
-            cycle = std::chrono::duration_cast<Steady::duration>(
-                std::chrono::duration<double>(cycleSeconds));
+            chunk =
+                std::max<std::size_t>(1, static_cast<std::size_t>(charsPerSecond * speed / 50.0));
+            charTime = std::chrono::duration<double>(1.0 / charsPerSecond / speed);
+            cycle = clock.Wall(cycleSeconds);
             sky.SetSystems(pace.systems);
             line.bGuard = line.bGuard || pace.nBaud != opt.nBaud;
             line.nBaud = pace.nBaud;
@@ -300,7 +311,7 @@ int main(int argc, char **argv) {
                          pace.nBaud, pace.systems);
         }
         std::string epoch =
-            opt.strReplay.empty() ? sky.Epoch(CSimSky::Clock::now(), cycleSeconds) : replay.Next();
+            opt.strReplay.empty() ? sky.Epoch(clock.Now(), cycleSeconds) : replay.Next();
         const bool bAcquiring = sky.Acquiring();
         if (epoch.size() > cycleBytes && !bWarned) {
             std::fprintf(stderr,
@@ -315,8 +326,9 @@ int main(int argc, char **argv) {
             chip.NoteCycle(bAcquiring, static_cast<double>(end) / charsPerSecond);
         }
         const auto sendStart = Steady::now();
-        for (std::size_t off = 0; off < epoch.size() && !g_stop; off += chunk) {
-            const std::size_t n = std::min(chunk, epoch.size() - off);
+        // Steps by what went out: an answer put after a last short chunk is sent whole.
+        for (std::size_t off = 0, n = 0; off < epoch.size() && !g_stop; off += n) {
+            n = std::min(chunk, epoch.size() - off);
             // With nobody reading, a full buffer drops bytes, as on a real line.
             g_net.Send(epoch.data() + off, n);
             const std::string out =
@@ -339,8 +351,9 @@ int main(int argc, char **argv) {
         if (!bGoOn)
             break;
 
-        if (opt.dUnplugAfter >= 0.0 &&
-            Steady::now() - openedAt >= std::chrono::duration<double>(opt.dUnplugAfter)) {
+        if (g_unplug != 0 ||
+            (opt.dUnplugAfter >= 0.0 && Steady::now() - openedAt >= clock.Wall(opt.dUnplugAfter))) {
+            g_unplug = 0;
             // The device name goes first, as when a USB receiver is pulled out, so a reader
             // that sees the hang-up finds no stale link.
             if (!opt.strLink.empty())
@@ -353,8 +366,7 @@ int main(int argc, char **argv) {
             // Without power the receiver keeps only what it saved.
             chip.Config().PowerCycle();
             std::fprintf(stderr, "skywatch-sim: unplugged\n");
-            const auto back = Steady::now() + std::chrono::duration_cast<Steady::duration>(
-                                                  std::chrono::duration<double>(opt.dUnplugPause));
+            const auto back = Steady::now() + clock.Wall(opt.dUnplugPause);
             if (!WaitUntil(back, pty, reader, sky))
                 break;
             if (!g_net.Reopen(error)) {

@@ -53,6 +53,11 @@ constexpr std::string_view kUsage =
     "                      The receiver obeys its family's commands for the rate, the\n"
     "                      systems and the baud rate, and for saving them: a power cycle\n"
     "                      (--unplug-after) brings back only what was saved\n"
+    "  --speed N           the receiver's clock runs N times as fast (1 to 50, default 1):\n"
+    "                      N times as many cycles a second, each its own 1/HZ s later,\n"
+    "                      and every time below (restarts, --jam, --spoof, --unplug-*,\n"
+    "                      the RTK rover's) in the receiver's seconds; the line is paced\n"
+    "                      N times as fast too\n"
     "  --link PATH         also make PATH a symbolic link to the device\n"
     "  --fast              restarts reacquire ten times faster (cold 3.5 s, warm 3 s)\n"
     "  --ttff-spread S     each restart's time to fix drawn evenly from S seconds either\n"
@@ -69,7 +74,8 @@ constexpr std::string_view kUsage =
     "  --write-from T      with --write: from T (UTC, seconds since 1970) on instead, so\n"
     "                      the same options write the same stream every time\n"
     "  --unplug-after S    close the device after S seconds, come back after the pause\n"
-    "  --unplug-pause S    seconds without a device after an unplug (default 2)\n"
+    "  --unplug-pause S    seconds without a device after an unplug (default 2); SIGUSR1\n"
+    "                      unplugs it at the end of the cycle, as --unplug-after does\n"
     "  --chip FAMILY       the receiver's maker: sirf, ublox, mtk, casic or st (default\n"
     "                      ublox, sirf with --gnss gps); its banner, and the only restart "
     "commands it obeys\n"
@@ -210,7 +216,7 @@ bool SimOptions::Parse(int argc, char **argv, std::string &error) {
         } else if (arg == "--baud" || arg == "--rate" || arg == "--link" || arg == "--replay" ||
                    arg == "--tcp" || arg == "--udp" || arg == "--unplug-after" ||
                    arg == "--unplug-pause" || arg == "--ttff-spread" || arg == "--seed" ||
-                   arg == "--write" || arg == "--write-from") {
+                   arg == "--write" || arg == "--write-from" || arg == "--speed") {
             if (!bHasValue) {
                 error = arg + " wants a value (see skywatch-sim --help)";
                 return false;
@@ -227,6 +233,11 @@ bool SimOptions::Parse(int argc, char **argv, std::string &error) {
             } else if (arg == "--rate") {
                 if (!ParseWholeNumber(v, nRate) || nRate < 1 || nRate > 10) {
                     error = "--rate wants 1 to 10 cycles a second, got \"" + std::string(v) + "\"";
+                    return false;
+                }
+            } else if (arg == "--speed") {
+                if (!ParseWholeNumber(v, nSpeed) || nSpeed < 1 || nSpeed > 50) {
+                    error = "--speed wants 1 to 50, got \"" + std::string(v) + "\"";
                     return false;
                 }
             } else if (arg == "--link") {

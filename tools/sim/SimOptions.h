@@ -11,6 +11,7 @@ struct SimOptions {
     int nBaud = 0;         // 0 until Parse: 9600 for the modern sky, 4800 with --gnss gps
     bool bGpsOnly = false; // --gnss gps: the old SiRF-style GPS-only talk
     int nRate = 1;
+    int nSpeed = 1; // --speed: the receiver's clock runs this many times as fast as the wall's
     bool bFast = false;
     bool bRunning = false; // --running: no banner until a restart
     bool bHelp = false;
